@@ -1,0 +1,71 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace kestrune {
+
+// Audio moves between reader, engine and writer as planar signed 16-bit samples, one buffer
+// per channel, at most this many frames per block. Mono uses the left buffer only.
+constexpr int kBlockFrames = 1152;
+
+// Base of every decoder. Concrete readers fill the protected fields in Open.
+class AudioReader {
+public:
+    AudioReader() = default;
+    AudioReader(const AudioReader&) = delete;
+    AudioReader& operator=(const AudioReader&) = delete;
+    virtual ~AudioReader() = default;
+
+    // Releases the file and all decoder state; safe after a failed Open or a second time.
+    virtual void Close() = 0;
+    // 1 on success, 0 on failure. preferredRate is only used by readers that synthesise audio.
+    virtual int Open(const std::string& path, int preferredRate) = 0;
+    // Decodes the next block; returns 1..kBlockFrames frames, or 0 or less at the end.
+    // right is null for a mono stream and must then not be touched.
+    virtual int Read(int16_t* left, int16_t* right) = 0;
+    // After a failed Open: 0 when the file was readable but holds no audio stream.
+    virtual int HasAudioStream() { return 1; }
+    virtual int64_t GetLength() { return length; }
+    virtual int64_t GetPosition() { return position; }
+    virtual int GetDuration() { return duration; }
+    virtual int GetSourceChannels() { return sourceChannels; }
+    virtual int GetChannels() { return channels; }
+    virtual int GetSampleRate() { return sampleRate; }
+    virtual int GetBitsPerSample() { return bitsPerSample; }
+    virtual int GetBitRate() { return bitRate; }
+    // Fills the texts found (in reader order) and returns non-zero when the file has tags;
+    // otherwise returns 0 and leaves every text untouched.
+    virtual int ReadTags(std::string& title, std::string& artist, std::string& album,
+                         std::string& year, std::string& genre, std::string& comment,
+                         std::string& track, std::string& composer, std::string& copyright) {
+        (void)title, (void)artist, (void)album, (void)year, (void)genre, (void)comment;
+        (void)track, (void)composer, (void)copyright;
+        return 0;
+    }
+
+protected:
+    void Reset() {
+        length = 0;
+        position = 0;
+        duration = 0;
+        sampleRate = 0;
+        sourceChannels = 0;
+        channels = 0;
+        bitsPerSample = 0;
+        bytesPerSample = 0;
+        bitRate = 0;
+    }
+
+    int64_t length = 0;        // unit chosen by the reader; 0 when unknown
+    int64_t position = 0;      // same unit as length
+    int32_t duration = 0;      // whole seconds
+    int32_t sampleRate = 0;    // Hz of the delivered PCM
+    int32_t sourceChannels = 0;
+    int32_t channels = 0;      // 1 or 2
+    int32_t bitsPerSample = 0; // 16
+    int32_t bytesPerSample = 0;
+    int32_t bitRate = 0;       // kbit/s of the source
+};
+
+}  // namespace kestrune

@@ -1,0 +1,12 @@
+#pragma once
+
+#include <cstdint>
+
+namespace kestrune {
+
+// Folds one interleaved frame of a source with more than two channels into stereo.
+// Only the first eight samples of the frame are looked at; frame must hold
+// min(channelCount, 8) samples (at least two).
+void DownmixFrame(int channelCount, const int16_t* frame, int16_t& left, int16_t& right);
+
+}  // namespace kestrune

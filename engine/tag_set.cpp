@@ -1,0 +1,44 @@
+#include "engine/tag_set.h"
+
+#include <cctype>
+#include <climits>
+
+#include "engine/audio_reader.h"
+#include "engine/audio_writer.h"
+
+namespace kestrune {
+
+bool TagSet::Empty() const {
+    return title.empty() && artist.empty() && album.empty() && year.empty() && genre.empty() &&
+           comment.empty() && track.empty() && composer.empty() && copyright.empty();
+}
+
+int TrackTextToInt(const std::string& text) {
+    size_t i = 0;
+    while (i < text.size() && (text[i] == ' ' || text[i] == '\t' || text[i] == '\n' ||
+                               text[i] == '\r' || text[i] == '\v' || text[i] == '\f'))
+        ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+        negative = text[i] == '-';
+        ++i;
+    }
+    long long value = 0;
+    for (; i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])); ++i) {
+        value = value * 10 + (text[i] - '0');
+        if (value > INT_MAX) value = INT_MAX;  // saturate instead of overflowing
+    }
+    return static_cast<int>(negative ? -value : value);
+}
+
+int ReadTagsInto(AudioReader& reader, TagSet& t) {
+    return reader.ReadTags(t.title, t.artist, t.album, t.year, t.genre, t.comment, t.track,
+                           t.composer, t.copyright);
+}
+
+void SetTagsFrom(AudioWriter& writer, const TagSet& t) {
+    writer.SetTags(t.title, t.artist, t.album, t.genre, t.year, t.comment, t.composer,
+                   t.copyright, TrackTextToInt(t.track));
+}
+
+}  // namespace kestrune

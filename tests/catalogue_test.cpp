@@ -1,0 +1,3 @@
+#include <gtest/gtest.h>
+#include "writers/output_catalogue.h"
+TEST(Catalogue, Placeholder) {}
