@@ -12,12 +12,14 @@ class ConversionHost {
 public:
     virtual ~ConversionHost() = default;
 
-    // The run's progress window: per-file and overall label and bar (0..100).
+    // The run's progress window: per-file and overall label and bar. A bar's range is
+    // 0..maximum; the per-file bar's maximum is its width in pixels.
     virtual void ShowProgress(bool visible) { (void)visible; }
     virtual void SetFileLabel(const std::string& text) { (void)text; }
-    virtual void SetFileProgress(int percent) { (void)percent; }
+    virtual int FileBarWidth() { return 300; }
+    virtual void SetFileProgress(int value, int maximum) { (void)value, (void)maximum; }
     virtual void SetOverallLabel(const std::string& text) { (void)text; }
-    virtual void SetOverallProgress(int percent) { (void)percent; }
+    virtual void SetOverallProgress(int value, int maximum) { (void)value, (void)maximum; }
 
     // Lets the surroundings breathe once per block; the Cancel flag is read right after.
     virtual void PumpMessages() {}
