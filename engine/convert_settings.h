@@ -34,61 +34,70 @@ constexpr int kTrackCustom = 2;
 // defaults here are the ones a fresh profile gets, except the two that depend on the
 // documents folder (see the settings store's ApplyDocumentsFolderDefaults).
 struct ConvertSettings {
-    std::string folder;                       // "Folder"
+    std::string folder;                           // "Folder"
     int destOutputFolderOpt = kDestSameAsSource;  // "DestOutputFolderOpt"
-    std::string destSpecifiedFolder;          // "DestSpecifiedFolder"
-    int createDirs = 0;                       // "CreateDirs"
-    int browseOutputFolder = 1;               // "BrowseOutputFolder"
-    int outputFiles2MyDocuments = 1;          // "OutputFiles2MyDocuments"
-    int targetExistsOpt = kTargetRename;      // "TargetExistsOpt"
-    int monoType = kMonoAverage;              // "MonoType"
-    int doNotLoadHiddenFiles = 0;             // "DoNotLoadHiddenFiles"
-    int enableDTSForCDA = 0;                  // "EnableDTSForCDA"
-    int enableConvertLength = 0;              // "EnableConvertLength"
-    int enableSkipLength = 0;                 // "EnableSkipLength"
-    uint32_t convertLength = 0;               // "ConvertLength", milliseconds
-    uint32_t skipLength = 0;                  // "SkipLength", milliseconds
-    int enableExtFilter = 0;                  // "EnableExtFilter"
-    std::string filterExts;                   // "FilterExts", as typed
-    int volume = 100;                         // "Volume", percent
-    int volumeType = kVolumeOriginal;         // "VolumeType"
-    int id3TagType = kTagsFromSource;         // "ID3TagType"
-    int outputFormat = 1000;                  // "OutputFormat"
-    int wmaAutoEncParam = 1;                  // "WMAAutoEncParam"
-    int wmaBitRate = 128000;                  // "WMABitRate"
-    int wmaSampleRate = 44100;                // "WMASampleRate"
-    int wmaChannels = 2;                      // "WMAChannels"
-    int amrType = 0;                          // "AMRType": 0 narrow band, 1 wide band
-    int amrMode = 6;                          // "AMRMode"
-    int amrwbMode = 6;                        // "AMRWBMode"
-    int amrDtx = 0;                           // "AMRDTX"
-    int awbMode = 6;                          // "AWBMode"
-    int awbDtx = 0;                           // "AWBDTX"
-    int optStartPageIndex = 0;                // "OptStartPageIndex"
+    std::string destSpecifiedFolder;              // "DestSpecifiedFolder"
+    int createDirs = 0;                           // "CreateDirs"
+    int browseOutputFolder = 1;                   // "BrowseOutputFolder"
+    int outputFiles2MyDocuments = 1;              // "OutputFiles2MyDocuments"
+    int targetExistsOpt = kTargetRename;          // "TargetExistsOpt"
+    int monoType = kMonoAverage;                  // "MonoType"
+    int doNotLoadHiddenFiles = 0;                 // "DoNotLoadHiddenFiles"
+    int enableDTSForCDA = 0;                      // "EnableDTSForCDA"
+    int enableConvertLength = 0;                  // "EnableConvertLength"
+    int enableSkipLength = 0;                     // "EnableSkipLength"
+    uint32_t convertLength = 0;                   // "ConvertLength", milliseconds
+    uint32_t skipLength = 0;                      // "SkipLength", milliseconds
+    int enableExtFilter = 0;                      // "EnableExtFilter"
+    std::string filterExts;                       // "FilterExts", as typed
+    int volume = 100;                             // "Volume", percent
+    int volumeType = kVolumeOriginal;             // "VolumeType"
+    int id3TagType = kTagsFromSource;             // "ID3TagType"
+    int outputFormat = 1000;                      // "OutputFormat"
+    int wmaAutoEncParam = 1;                      // "WMAAutoEncParam"
+    int wmaBitRate = 128000;                      // "WMABitRate"
+    int wmaSampleRate = 44100;                    // "WMASampleRate"
+    int wmaChannels = 2;                          // "WMAChannels"
+    int amrType = 0;                              // "AMRType": 0 narrow band, 1 wide band
+    int amrMode = 6;                              // "AMRMode"
+    int amrwbMode = 6;                            // "AMRWBMode"
+    int amrDtx = 0;                               // "AMRDTX"
+    int awbMode = 6;                              // "AWBMode"
+    int awbDtx = 0;                               // "AWBDTX"
+    int optStartPageIndex = 0;                    // "OptStartPageIndex"
 
     // Derived from filterExts by ParseFilterExts; never stored.
     std::vector<std::string> filterExtList;
     // Working values of the normalising pass; never stored.
     double normalizeWork1 = -1.0;
     double normalizeWork2 = -1.0;
+
+    bool operator==(const ConvertSettings&) const = default;
 };
 
 // The custom tag ("ID3" group).
 struct TagOptions {
-    int titleAsFileName = 1;  // "TitleAsFileName"
-    std::string title;        // "Title"
-    std::string artist;       // "Artist"
-    std::string album;        // "Album"
-    std::string year;         // "Year"
-    std::string genre;        // "Genre"
-    std::string comment;      // "Comment"
-    std::string composer;     // "Composer"
-    std::string copyright;    // "Copyright"
+    int titleAsFileName = 1;        // "TitleAsFileName"
+    std::string title;              // "Title"
+    std::string artist;             // "Artist"
+    std::string album;              // "Album"
+    std::string year;               // "Year"
+    std::string genre;              // "Genre"
+    std::string comment;            // "Comment"
+    std::string composer;           // "Composer"
+    std::string copyright;          // "Copyright"
     int trackNumType = kTrackNone;  // "TrackNumType"
     int customTrackNum = 0;         // "CustomTrackNum"
+
+    bool operator==(const TagOptions&) const = default;
 };
 
-// Rebuilds filterExtList from enableExtFilter and filterExts.
+// Rebuilds filterExtList from enableExtFilter and filterExts: spaces removed, ";" taken as ",",
+// lower-cased, split at "," with empty pieces dropped. Empty while the filter is off.
 void ParseFilterExts(ConvertSettings& settings);
+
+// Lower-cases UTF-8 text: ASCII plus the Latin, Greek and Cyrillic letters that have a
+// one-to-one lower-case form. Bytes that are not valid UTF-8 pass through unchanged.
+std::string LowerUtf8(const std::string& text);
 
 }  // namespace kestrune

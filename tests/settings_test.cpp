@@ -1,0 +1,472 @@
+#include <gtest/gtest.h>
+
+#include <QSettings>
+#include <algorithm>
+#include <cstdlib>
+#include <fstream>
+#include <set>
+
+#include "settings/ini_settings_store.h"
+#include "settings/settings_persistence.h"
+#include "tests/support/test_support.h"
+
+namespace kestrune {
+namespace {
+
+using test::TempDir;
+
+// The per-format prefixes the catalogue must produce, in no particular order.
+const char* const kFormatPrefixes[] = {"3G2", "3GP", "AAC",  "AACDEVICE", "AC3", "AIFF", "ALAC",
+                                       "AU",  "AVI", "FLAC", "FLV",       "M4A", "M4B",  "M4R",
+                                       "MKA", "MMF", "MOV",  "MP2",       "MP3", "MP4",  "MPA",
+                                       "OGG", "SWF", "VOC",  "WAV"};
+const char* const kFormatSuffixes[] = {"AutoEncParam", "CodecID", "SampleRate", "BitRate",
+                                       "Channels"};
+
+// Every key of an INI file as another reader sees it ("Options/ID3/Title", ...).
+std::set<std::string> KeysIn(const std::string& iniPath) {
+    QSettings ini(QString::fromStdString(iniPath), QSettings::IniFormat);
+    std::set<std::string> keys;
+    for (const QString& k : ini.allKeys())
+        keys.insert(k.toStdString());
+    return keys;
+}
+
+std::string IniValue(const std::string& iniPath, const std::string& key) {
+    QSettings ini(QString::fromStdString(iniPath), QSettings::IniFormat);
+    return ini.value(QString::fromStdString(key)).toString().toStdString();
+}
+
+std::set<std::string> OptionKeys(std::initializer_list<const char*> names) {
+    std::set<std::string> keys;
+    for (const char* n : names)
+        keys.insert(std::string("Options/") + n);
+    return keys;
+}
+
+std::set<std::string> OptionsMaskKeys() {
+    std::set<std::string> keys = OptionKeys({"DestOutputFolderOpt",
+                                             "DestSpecifiedFolder",
+                                             "CreateDirs",
+                                             "BrowseOutputFolder",
+                                             "OutputFiles2MyDocuments",
+                                             "TargetExistsOpt",
+                                             "MonoType",
+                                             "DoNotLoadHiddenFiles",
+                                             "EnableDTSForCDA",
+                                             "EnableConvertLength",
+                                             "EnableSkipLength",
+                                             "ConvertLength",
+                                             "SkipLength",
+                                             "EnableExtFilter",
+                                             "FilterExts",
+                                             "Volume",
+                                             "VolumeType",
+                                             "ID3TagType",
+                                             "WMAAutoEncParam",
+                                             "WMABitRate",
+                                             "WMASampleRate",
+                                             "WMAChannels",
+                                             "AMRType",
+                                             "AMRMode",
+                                             "AMRWBMode",
+                                             "AMRDTX",
+                                             "AWBMode",
+                                             "AWBDTX"});
+    for (const char* prefix : kFormatPrefixes)
+        for (const char* suffix : kFormatSuffixes)
+            keys.insert(std::string("Options/") + prefix + suffix);
+    for (const char* n : {"TitleAsFileName", "Title", "Artist", "Album", "Year", "Genre", "Comment",
+                          "Composer", "Copyright", "TrackNumType", "CustomTrackNum"})
+        keys.insert(std::string("Options/ID3/") + n);
+    return keys;
+}
+
+// The records as the main window holds them before anything is loaded.
+struct Records {
+    ConvertSettings settings;
+    TagOptions tags;
+    OutputCatalogue catalogue;
+    explicit Records(const std::string& documents = "") {
+        ApplyDocumentsFolderDefaults(settings, documents);
+        BuildOutputCatalogue(catalogue);
+    }
+    bool Load(SettingsStore& store) { return LoadSettings(store, settings, tags, catalogue); }
+    bool Save(SettingsStore& store, int mask) {
+        return SaveSettings(store, mask, settings, tags, catalogue);
+    }
+};
+
+void ExpectSameFormatValues(const OutputCatalogue& a, const OutputCatalogue& b) {
+    ASSERT_EQ(a.size(), b.size());
+    for (size_t i = 0; i < a.size(); ++i) {
+        SCOPED_TRACE(a[i].SettingsName());
+        EXPECT_EQ(a[i].autoParams, b[i].autoParams);
+        EXPECT_EQ(a[i].codecId, b[i].codecId);
+        EXPECT_EQ(a[i].sampleRate, b[i].sampleRate);
+        EXPECT_EQ(a[i].bitRate, b[i].bitRate);
+        EXPECT_EQ(a[i].channels, b[i].channels);
+    }
+}
+
+TEST(SettingsDefaults, FreshStoreKeepsEveryDefault) {
+    TempDir dir;
+    const std::string docs = dir.File("Documents");
+    IniSettingsStore store(dir.File("k.ini"));
+    Records loaded(docs);
+    EXPECT_TRUE(loaded.Load(store));
+
+    EXPECT_EQ(loaded.settings.destOutputFolderOpt, kDestSpecificFolder);
+    EXPECT_EQ(loaded.settings.destSpecifiedFolder, docs);
+    EXPECT_EQ(loaded.settings.folder, "");
+    EXPECT_EQ(loaded.settings.createDirs, 0);
+    EXPECT_EQ(loaded.settings.browseOutputFolder, 1);
+    EXPECT_EQ(loaded.settings.outputFiles2MyDocuments, 1);
+    EXPECT_EQ(loaded.settings.targetExistsOpt, 11);
+    EXPECT_EQ(loaded.settings.monoType, 0);
+    EXPECT_EQ(loaded.settings.volume, 100);
+    EXPECT_EQ(loaded.settings.volumeType, 2);
+    EXPECT_EQ(loaded.settings.id3TagType, 2);
+    EXPECT_EQ(loaded.settings.outputFormat, 1000);
+    EXPECT_EQ(loaded.settings.wmaAutoEncParam, 1);
+    EXPECT_EQ(loaded.settings.wmaBitRate, 128000);
+    EXPECT_EQ(loaded.settings.wmaSampleRate, 44100);
+    EXPECT_EQ(loaded.settings.wmaChannels, 2);
+    EXPECT_EQ(loaded.settings.amrMode, 6);
+    EXPECT_EQ(loaded.settings.amrwbMode, 6);
+    EXPECT_EQ(loaded.settings.awbMode, 6);
+    EXPECT_TRUE(loaded.settings.filterExtList.empty());
+    EXPECT_EQ(loaded.settings.normalizeWork1, -1.0);
+    EXPECT_EQ(loaded.settings.normalizeWork2, -1.0);
+    EXPECT_EQ(loaded.tags.titleAsFileName, 1);
+    EXPECT_EQ(loaded.tags.trackNumType, 0);
+    EXPECT_EQ(loaded.tags, TagOptions{});
+    ExpectSameFormatValues(loaded.catalogue, Records().catalogue);
+    // Loading reads only: the file is not created.
+    EXPECT_FALSE(std::filesystem::exists(dir.File("k.ini")));
+}
+
+TEST(SettingsDefaults, UnknownDocumentsFolderMeansSameAsSource) {
+    ConvertSettings settings;
+    ApplyDocumentsFolderDefaults(settings, "/somewhere/Documents");
+    ApplyDocumentsFolderDefaults(settings, "");
+    EXPECT_EQ(settings.destOutputFolderOpt, kDestSameAsSource);
+    EXPECT_EQ(settings.destSpecifiedFolder, "");
+}
+
+TEST(SettingsDefaults, DocumentsFolderIsFoundAndCreated) {
+    TempDir dir;
+    // A private home, so the user's own folders are never looked at.
+    setenv("HOME", dir.path().c_str(), 1);
+    setenv("XDG_CONFIG_HOME", dir.File("config").c_str(), 1);
+    const std::string found = FindDocumentsFolder();
+    EXPECT_EQ(found, dir.File("Documents"));
+    EXPECT_TRUE(std::filesystem::is_directory(found));
+}
+
+TEST(SettingsStoreFile, DefaultStoreIsTheUsersIniFile) {
+    TempDir dir;
+    setenv("XDG_CONFIG_HOME", dir.File("config").c_str(), 1);
+    IniSettingsStore store;
+    const std::string name = store.FileName();
+    EXPECT_TRUE(name.ends_with("/Kestrune/Kestrune 4.ini")) << name;
+}
+
+TEST(SettingsRoundTrip, EveryValueComesBack) {
+    TempDir dir;
+    Records saved(dir.File("Documents"));
+    ConvertSettings& s = saved.settings;
+    s.folder = "/home/ann/Music/Ünïcode, with comma; and semicolon";
+    s.destOutputFolderOpt = kDestSameAsSource;
+    s.destSpecifiedFolder = "/srv/out put";
+    s.createDirs = 1;
+    s.browseOutputFolder = 0;
+    s.outputFiles2MyDocuments = 0;
+    s.targetExistsOpt = kTargetSkip;
+    s.monoType = kMonoRight;
+    s.doNotLoadHiddenFiles = 1;
+    s.enableDTSForCDA = 1;
+    s.enableConvertLength = 1;
+    s.enableSkipLength = 1;
+    s.convertLength = 4000000000u;  // above the signed range: stored values are unsigned
+    s.skipLength = 1500;
+    s.enableExtFilter = 1;
+    s.filterExts = "MP3; wav,, OGG ";
+    s.volume = 250;
+    s.volumeType = kVolumeManual;
+    s.id3TagType = kTagsCustom;
+    s.outputFormat = 3200;
+    s.wmaAutoEncParam = 0;
+    s.wmaBitRate = 64000;
+    s.wmaSampleRate = 32000;
+    s.wmaChannels = 1;
+    s.amrType = 1;
+    s.amrMode = 3;
+    s.amrwbMode = 8;
+    s.amrDtx = 1;
+    s.awbMode = 2;
+    s.awbDtx = 1;
+    s.optStartPageIndex = 4;
+    TagOptions& t = saved.tags;
+    t = {0,      "Title \"quoted\"", "Ärtist",     "Album=1", "1999", "Jazz", "line [x] #1",
+         "Comp", "(c) me",           kTrackCustom, 7};
+    int n = 1;
+    for (OutputFormatEntry& row : saved.catalogue) {
+        row.autoParams = 1 - row.autoParams;
+        row.codecId = 0x20000 + n;
+        row.sampleRate = 1000 * n;
+        row.bitRate = 100 + n;
+        row.channels = n % 3;
+        ++n;
+    }
+    ParseFilterExts(s);
+    {
+        IniSettingsStore store(dir.File("k.ini"));
+        ASSERT_TRUE(saved.Save(store, kSaveFolder | kSaveOptions | kSaveFormatAndPage));
+    }
+    IniSettingsStore store(dir.File("k.ini"));
+    Records loaded(dir.File("Documents"));
+    ASSERT_TRUE(loaded.Load(store));
+    EXPECT_EQ(loaded.settings, saved.settings);
+    EXPECT_EQ(loaded.tags, saved.tags);
+    // The rows without stored values keep their defaults; all others come back.
+    const Records fresh;
+    for (size_t i = 0; i < saved.catalogue.size(); ++i) {
+        const OutputFormatEntry& want =
+            saved.catalogue[i].HasStoredParameters() ? saved.catalogue[i] : fresh.catalogue[i];
+        const OutputFormatEntry& got = loaded.catalogue[i];
+        SCOPED_TRACE(got.SettingsName());
+        EXPECT_EQ(got.autoParams, want.autoParams);
+        EXPECT_EQ(got.codecId, want.codecId);
+        EXPECT_EQ(got.sampleRate, want.sampleRate);
+        EXPECT_EQ(got.bitRate, want.bitRate);
+        EXPECT_EQ(got.channels, want.channels);
+    }
+    EXPECT_EQ(IniValue(dir.File("k.ini"), "Options/ConvertLength"), "4000000000");
+}
+
+class WmaChannelsTest : public testing::TestWithParam<std::pair<int, int>> {};
+
+TEST_P(WmaChannelsTest, OnlyOneOrTwoSurvive) {
+    TempDir dir;
+    IniSettingsStore store(dir.File("k.ini"));
+    store.WriteInt(kOptionsGroup, "WMAChannels", GetParam().first);
+    Records loaded;
+    loaded.settings.wmaChannels = 1;  // a loaded value replaces whatever was there
+    loaded.Load(store);
+    EXPECT_EQ(loaded.settings.wmaChannels, GetParam().second);
+}
+
+INSTANTIATE_TEST_SUITE_P(Stored, WmaChannelsTest,
+                         testing::Values(std::pair{6, 2}, std::pair{1, 1}, std::pair{2, 2},
+                                         std::pair{0, 2}, std::pair{-1, 2}));
+
+struct FilterCase {
+    int enable;
+    std::string text;
+    std::vector<std::string> list;
+};
+
+class FilterExtsTest : public testing::TestWithParam<FilterCase> {};
+
+TEST_P(FilterExtsTest, ParsedListFromStoredText) {
+    TempDir dir;
+    {
+        IniSettingsStore store(dir.File("k.ini"));
+        store.WriteInt(kOptionsGroup, "EnableExtFilter", GetParam().enable);
+        store.WriteText(kOptionsGroup, "FilterExts", GetParam().text);
+    }
+    IniSettingsStore store(dir.File("k.ini"));
+    Records loaded;
+    loaded.Load(store);
+    EXPECT_EQ(loaded.settings.filterExts, GetParam().text);
+    EXPECT_EQ(loaded.settings.filterExtList, GetParam().list);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Texts, FilterExtsTest,
+    testing::Values(FilterCase{1, "MP3; wav,, OGG ", {"mp3", "wav", "ogg"}},
+                    FilterCase{0, "MP3; wav,, OGG ", {}}, FilterCase{1, " , ;", {}},
+                    FilterCase{1, ".Mp3,a\tb", {".mp3", "a\tb"}},
+                    FilterCase{1, "FLÄC;ÆÖ,ΣΩ,ДЖ", {"fläc", "æö", "σω", "дж"}}));
+
+TEST(FilterExts, InvalidUtf8PassesThroughUnchanged) {
+    ConvertSettings s;
+    s.enableExtFilter = 1;
+    s.filterExts = std::string("A\xFF\xC3(B", 5);
+    ParseFilterExts(s);
+    ASSERT_EQ(s.filterExtList.size(), 1u);
+    EXPECT_EQ(s.filterExtList[0], std::string("a\xFF\xC3(b", 5));
+}
+
+struct MaskCase {
+    int mask;
+    bool ok;
+    std::set<std::string> keys;
+};
+
+class SaveMaskTest : public testing::TestWithParam<MaskCase> {};
+
+TEST_P(SaveMaskTest, WritesExactlyItsGroup) {
+    TempDir dir;
+    {
+        IniSettingsStore store(dir.File("k.ini"));
+        Records records(dir.File("Documents"));
+        EXPECT_EQ(records.Save(store, GetParam().mask), GetParam().ok);
+    }
+    EXPECT_EQ(KeysIn(dir.File("k.ini")), GetParam().keys);
+}
+
+std::set<std::string> Union(std::set<std::string> a, const std::set<std::string>& b) {
+    a.insert(b.begin(), b.end());
+    return a;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Masks, SaveMaskTest,
+    testing::Values(MaskCase{0, false, {}}, MaskCase{4, true, OptionKeys({"Folder"})},
+                    MaskCase{16, true, OptionKeys({"OutputFormat", "OptStartPageIndex"})},
+                    MaskCase{8, true, OptionsMaskKeys()},
+                    MaskCase{4 | 16, true,
+                             OptionKeys({"Folder", "OutputFormat", "OptStartPageIndex"})},
+                    MaskCase{4 | 8 | 16, true,
+                             Union(OptionsMaskKeys(),
+                                   OptionKeys({"Folder", "OutputFormat", "OptStartPageIndex"}))}));
+
+TEST(SaveMask, ValuesWrittenAreTheRecordsOwn) {
+    TempDir dir;
+    Records records;
+    records.settings.folder = "/music/in";
+    records.settings.outputFormat = 2100;
+    records.settings.optStartPageIndex = 3;
+    FindOutputFormat(records.catalogue, format::kMp3)->bitRate = 192000;
+    {
+        IniSettingsStore store(dir.File("k.ini"));
+        records.Save(store, kSaveFolder | kSaveOptions | kSaveFormatAndPage);
+    }
+    EXPECT_EQ(IniValue(dir.File("k.ini"), "Options/Folder"), "/music/in");
+    EXPECT_EQ(IniValue(dir.File("k.ini"), "Options/OutputFormat"), "2100");
+    EXPECT_EQ(IniValue(dir.File("k.ini"), "Options/OptStartPageIndex"), "3");
+    EXPECT_EQ(IniValue(dir.File("k.ini"), "Options/MP3BitRate"), "192000");
+}
+
+TEST(PerFormatValues, RowsWithTheirOwnPagesAreNeverStoredNorLoaded) {
+    TempDir dir;
+    Records records;
+    records.settings.wmaBitRate = 48000;
+    records.settings.wmaChannels = 1;
+    for (int id : {format::kAmr, format::kAwb, format::kWma, format::kWmv, format::kAsf}) {
+        OutputFormatEntry* row = FindOutputFormat(records.catalogue, id);
+        ASSERT_NE(row, nullptr);
+        EXPECT_FALSE(row->HasStoredParameters());
+        row->bitRate = 777;
+        row->channels = 2;
+    }
+    {
+        IniSettingsStore store(dir.File("k.ini"));
+        records.Save(store, kSaveOptions);
+    }
+    const std::set<std::string> keys = KeysIn(dir.File("k.ini"));
+    for (const char* prefix : {"AMR", "AWB", "WMV", "ASF"})
+        for (const char* suffix : kFormatSuffixes)
+            EXPECT_EQ(keys.count(std::string("Options/") + prefix + suffix), 0u)
+                << prefix << suffix;
+    EXPECT_EQ(keys.count("Options/WMACodecID"), 0u);
+    // The Windows Media names hold the Windows Media options, not the row.
+    EXPECT_EQ(IniValue(dir.File("k.ini"), "Options/WMABitRate"), "48000");
+    EXPECT_EQ(IniValue(dir.File("k.ini"), "Options/WMAChannels"), "1");
+
+    IniSettingsStore store(dir.File("k.ini"));
+    store.WriteInt(kOptionsGroup, "AMRBitRate", 999);
+    store.WriteInt(kOptionsGroup, "ASFChannels", 1);
+    Records loaded;
+    loaded.Load(store);
+    EXPECT_EQ(FindOutputFormat(loaded.catalogue, format::kAmr)->bitRate,
+              FindOutputFormat(Records().catalogue, format::kAmr)->bitRate);
+    EXPECT_EQ(FindOutputFormat(loaded.catalogue, format::kAsf)->channels,
+              FindOutputFormat(Records().catalogue, format::kAsf)->channels);
+}
+
+TEST(FirstRun, ReportedOnceThenStoredAsZero) {
+    TempDir dir;
+    {
+        IniSettingsStore store(dir.File("k.ini"));
+        EXPECT_TRUE(CheckFirstRun(store));
+    }
+    EXPECT_EQ(IniValue(dir.File("k.ini"), "Options/FirstRun"), "0");
+    IniSettingsStore store(dir.File("k.ini"));
+    EXPECT_FALSE(CheckFirstRun(store));
+    EXPECT_EQ(KeysIn(dir.File("k.ini")), OptionKeys({"FirstRun"}));
+}
+
+TEST(FirstRun, NoMaskWritesIt) {
+    TempDir dir;
+    IniSettingsStore store(dir.File("k.ini"));
+    Records records;
+    records.Save(store, kSaveFolder | kSaveOptions | kSaveFormatAndPage);
+    EXPECT_EQ(KeysIn(dir.File("k.ini")).count("Options/FirstRun"), 0u);
+    EXPECT_TRUE(CheckFirstRun(store));
+}
+
+TEST(FirstRun, UnwritableStoreIsAlwaysAFirstRun) {
+    TempDir dir;
+    std::ofstream(dir.File("plain")) << "x";
+    // A store below a regular file can never be created.
+    IniSettingsStore store(dir.File("plain/k.ini"));
+    EXPECT_TRUE(CheckFirstRun(store));
+    EXPECT_TRUE(CheckFirstRun(store));
+    EXPECT_FALSE(SaveTagOptions(store, TagOptions{}));
+}
+
+TEST(TagOptionsStore, EmptyAndAbsentTextsLoadEmpty) {
+    TempDir dir;
+    {
+        IniSettingsStore store(dir.File("k.ini"));
+        store.WriteText(kTagOptionsGroup, "Title", "");
+        store.WriteText(kTagOptionsGroup, "Album", "Kept");
+        store.WriteInt(kTagOptionsGroup, "CustomTrackNum", 12);
+    }
+    IniSettingsStore store(dir.File("k.ini"));
+    TagOptions tags;
+    tags.title = "old title";
+    tags.artist = "old artist";
+    tags.titleAsFileName = 0;
+    ASSERT_TRUE(LoadTagOptions(store, tags));
+    EXPECT_EQ(tags.title, "");
+    EXPECT_EQ(tags.artist, "");
+    EXPECT_EQ(tags.album, "Kept");
+    EXPECT_EQ(tags.customTrackNum, 12);
+    EXPECT_EQ(tags.titleAsFileName, 0);  // absent numbers keep their value
+}
+
+TEST(TagOptionsStore, MissingGroupFailsAndLeavesTheRecord) {
+    TempDir dir;
+    IniSettingsStore store(dir.File("k.ini"));
+    store.WriteInt(kOptionsGroup, "Volume", 50);
+    TagOptions tags;
+    tags.title = "mine";
+    EXPECT_FALSE(LoadTagOptions(store, tags));
+    EXPECT_EQ(tags.title, "mine");
+    EXPECT_TRUE(SaveTagOptions(store, tags));
+    TagOptions again;
+    EXPECT_TRUE(LoadTagOptions(store, again));
+    EXPECT_EQ(again.title, "mine");
+}
+
+TEST(SettingsStoreFile, UnreadableNumbersLeaveDefaults) {
+    TempDir dir;
+    std::ofstream(dir.File("k.ini")) << "[Options]\nVolume=loud\nMonoType=1\nSkipLength=-1\n"
+                                        "CreateDirs=99999999999\nFilterExts=mp3, wav\n"
+                                        "EnableExtFilter=1\n";
+    IniSettingsStore store(dir.File("k.ini"));
+    Records loaded;
+    loaded.Load(store);
+    EXPECT_EQ(loaded.settings.volume, 100);
+    EXPECT_EQ(loaded.settings.monoType, 1);
+    EXPECT_EQ(loaded.settings.skipLength, 0xFFFFFFFFu);
+    EXPECT_EQ(loaded.settings.createDirs, 0);
+    EXPECT_EQ(loaded.settings.filterExtList, (std::vector<std::string>{"mp3", "wav"}));
+}
+
+}  // namespace
+}  // namespace kestrune
