@@ -96,8 +96,4 @@ struct TagOptions {
 // lower-cased, split at "," with empty pieces dropped. Empty while the filter is off.
 void ParseFilterExts(ConvertSettings& settings);
 
-// Lower-cases UTF-8 text: ASCII plus the Latin, Greek and Cyrillic letters that have a
-// one-to-one lower-case form. Bytes that are not valid UTF-8 pass through unchanged.
-std::string LowerUtf8(const std::string& text);
-
 }  // namespace kestrune

@@ -1,0 +1,563 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+#include "engine/output_path.h"
+#include "tests/support/test_support.h"
+
+namespace kestrune {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Answers the documents folder with a folder inside the test's own temporary folder.
+class DocumentsHost : public ConversionHost {
+public:
+    std::string documents;
+    int documentsCalls = 0;
+    std::string DocumentsFolder() override {
+        ++documentsCalls;
+        return documents;
+    }
+};
+
+std::string ReadAll(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+class OutputPathTest : public testing::Test {
+protected:
+    void SetUp() override {
+        BuildOutputCatalogue(catalogue);
+        host.documents = Path("Documents");
+        settings.destOutputFolderOpt = kDestSameAsSource;
+        settings.outputFiles2MyDocuments = 0;
+    }
+
+    std::string Path(const std::string& rel) const { return dir.File(rel); }
+    // The temporary folder as "Keep original directory tree" recreates it: no leading "/".
+    std::string Tree() const { return dir.path().string().substr(1); }
+
+    // Makes a file (and its folders) holding its own name, so a test can tell it is intact.
+    std::string MakeFile(const std::string& rel) {
+        const std::string path = Path(rel);
+        fs::create_directories(fs::path(path).parent_path());
+        std::ofstream(path) << rel;
+        return path;
+    }
+
+    const OutputFormatEntry& Format(const std::string& extension) const {
+        for (const OutputFormatEntry& row : catalogue)
+            if (extension == row.extension)
+                return row;
+        throw std::runtime_error("no row " + extension);
+    }
+
+    bool Prepare(const std::string& source, const std::string& extension) {
+        return PrepareOutputPath(source, Format(extension), settings, host, output, message);
+    }
+
+    test::TempDir dir;
+    OutputCatalogue catalogue;
+    ConvertSettings settings;
+    DocumentsHost host;
+    std::string output = "untouched";
+    std::string message;
+};
+
+TEST_F(OutputPathTest, FileExistsSeesFilesFoldersAndDanglingLinks) {
+    MakeFile("f");
+    fs::create_directory(Path("d"));
+    fs::create_symlink(Path("nowhere"), Path("dangling"));
+    EXPECT_TRUE(FileExists(Path("f")));
+    EXPECT_TRUE(FileExists(Path("d")));
+    EXPECT_TRUE(FileExists(Path("dangling")));
+    EXPECT_FALSE(FileExists(Path("nowhere")));
+    EXPECT_FALSE(FileExists(""));
+}
+
+TEST_F(OutputPathTest, EnsureFolderCreatesFromTheRootDown) {
+    EXPECT_TRUE(EnsureFolder(Path("a/b/c")));
+    EXPECT_TRUE(fs::is_directory(Path("a/b/c")));
+    EXPECT_TRUE(EnsureFolder(Path("a/b/c")));  // already there
+    EXPECT_TRUE(EnsureFolder(Path("x//y/")));
+    EXPECT_TRUE(fs::is_directory(Path("x/y")));
+    MakeFile("plain");
+    EXPECT_FALSE(EnsureFolder(Path("plain")));
+    EXPECT_FALSE(EnsureFolder(Path("plain/sub")));
+    EXPECT_TRUE(fs::is_regular_file(Path("plain")));
+    EXPECT_FALSE(EnsureFolder(""));
+}
+
+struct NamingCase {
+    const char* name;
+    int destination;
+    const char* folder;  // below the temporary folder; "" for none
+    int createDirs;
+    int policy;
+    std::vector<const char*> existing;  // files made first; a trailing "/" makes a folder
+    const char* source;
+    const char* extension;
+    const char* expected;  // "@" stands for the temporary folder's own tree
+};
+
+class NamingTest : public OutputPathTest, public testing::WithParamInterface<NamingCase> {};
+
+TEST_P(NamingTest, OutputPathFollowsTheSettings) {
+    const NamingCase& c = GetParam();
+    const std::string source = MakeFile(c.source);
+    for (const char* e : c.existing) {
+        if (std::string(e).ends_with("/"))
+            fs::create_directories(Path(e));
+        else
+            MakeFile(e);
+    }
+    settings.destOutputFolderOpt = c.destination;
+    settings.destSpecifiedFolder = *c.folder ? Path(c.folder) : "";
+    settings.createDirs = c.createDirs;
+    settings.targetExistsOpt = c.policy;
+
+    ASSERT_TRUE(Prepare(source, c.extension)) << message;
+    std::string expected = c.expected;
+    if (const size_t at = expected.find('@'); at != std::string::npos)
+        expected.replace(at, 1, Tree());
+    EXPECT_EQ(output, Path(expected));
+    EXPECT_FALSE(FileExists(output));  // claimed, then given back for the writer
+    EXPECT_EQ(ReadAll(source), c.source);
+    EXPECT_EQ(host.documentsCalls, 0);
+}
+
+constexpr int kSame = kDestSameAsSource;
+constexpr int kSpecific = kDestSpecificFolder;
+
+INSTANTIATE_TEST_SUITE_P(
+    Examples, NamingTest,
+    testing::Values(
+        NamingCase{"SameAsSource",
+                   kSame,
+                   "",
+                   0,
+                   kTargetRename,
+                   {},
+                   "Music/pop/track01.mp3",
+                   "ogg",
+                   "Music/pop/track01.ogg"},
+        NamingCase{"SpecificFolder",
+                   kSpecific,
+                   "Output",
+                   0,
+                   kTargetRename,
+                   {},
+                   "Music/pop/track01.mp3",
+                   "ogg",
+                   "Output/track01.ogg"},
+        NamingCase{"KeepTree",
+                   kSpecific,
+                   "Output",
+                   1,
+                   kTargetRename,
+                   {},
+                   "Music/pop/track01.mp3",
+                   "ogg",
+                   "Output/@/Music/pop/track01.ogg"},
+        NamingCase{"RenameAfterTwo",
+                   kSame,
+                   "",
+                   0,
+                   kTargetRename,
+                   {"Music/pop/track01.ogg", "Music/pop/track01_1.ogg"},
+                   "Music/pop/track01.mp3",
+                   "ogg",
+                   "Music/pop/track01_2.ogg"},
+        NamingCase{"NoExtension", kSame, "", 0, kTargetRename, {}, "a/noext", "mp3", "a/noext.mp3"},
+        NamingCase{"SameFormatRenames",
+                   kSame,
+                   "",
+                   0,
+                   kTargetRename,
+                   {},
+                   "Music/pop/track01.mp3",
+                   "mp3",
+                   "Music/pop/track01_1.mp3"},
+        NamingCase{"KeepTreeNeedsSpecificFolder",
+                   kSame,
+                   "Output",
+                   1,
+                   kTargetRename,
+                   {},
+                   "Music/pop/track01.mp3",
+                   "ogg",
+                   "Music/pop/track01.ogg"},
+        NamingCase{"HiddenFileKeepsItsName",
+                   kSame,
+                   "",
+                   0,
+                   kTargetRename,
+                   {},
+                   "a/.profile",
+                   "ogg",
+                   "a/.profile.ogg"},
+        NamingCase{"DotInFolderOnly",
+                   kSame,
+                   "",
+                   0,
+                   kTargetRename,
+                   {},
+                   "a.b/noext",
+                   "ogg",
+                   "a.b/noext.ogg"},
+        NamingCase{"MissingNestedFolderIsMade",
+                   kSpecific,
+                   "Out/deep/er/",
+                   0,
+                   kTargetRename,
+                   {},
+                   "Music/track01.wav",
+                   "ogg",
+                   "Out/deep/er/track01.ogg"},
+        NamingCase{"FolderNamedLikeTargetRenames",
+                   kSame,
+                   "",
+                   0,
+                   kTargetRename,
+                   {"Music/pop/track01.ogg/"},
+                   "Music/pop/track01.mp3",
+                   "ogg",
+                   "Music/pop/track01_1.ogg"},
+        NamingCase{"OverwriteNothingThere",
+                   kSpecific,
+                   "Output",
+                   0,
+                   kTargetOverwrite,
+                   {},
+                   "Music/pop/track01.mp3",
+                   "mp3",
+                   "Output/track01.mp3"}),
+    [](const testing::TestParamInfo<NamingCase>& info) { return info.param.name; });
+
+TEST_F(OutputPathTest, KeepTreeOfAnAbsoluteSourceGoesBelowTheFolder) {
+    // The source needs not exist for naming; only the output folder is made.
+    settings.destOutputFolderOpt = kDestSpecificFolder;
+    settings.destSpecifiedFolder = Path("out");
+    settings.createDirs = 1;
+    ASSERT_TRUE(Prepare("/home/ann/Music/pop/track01.mp3", "ogg")) << message;
+    EXPECT_EQ(output, Path("out/home/ann/Music/pop/track01.ogg"));
+    // Doubled slashes and "." or ".." parts are tidied, never climbing out of the folder.
+    ASSERT_TRUE(Prepare("//home/ann/./x/../Music//pop/track01.mp3", "ogg")) << message;
+    EXPECT_EQ(output, Path("out/home/ann/Music/pop/track01.ogg"));
+    ASSERT_TRUE(Prepare("/../../etc/a.mp3", "ogg")) << message;
+    EXPECT_EQ(output, Path("out/etc/a.ogg"));
+}
+
+struct FailureCase {
+    const char* name;
+    int destination;
+    const char* folder;
+    int createDirs;
+    int policy;
+    std::vector<const char*> existing;
+    const char* source;
+    const char* extension;
+    // "{tmp}" stands for the temporary folder, "{tree}" for its own tree, "{long}" for a name
+    // that is too long once the extension is added.
+    const char* message;
+    bool fallsBack;        // whether the documents folder is the way out
+    const char* fallback;  // the output there
+};
+
+const std::string kLongName(253, 'n');
+
+class FailureTest : public OutputPathTest, public testing::WithParamInterface<FailureCase> {
+protected:
+    std::string Expand(std::string text) const {
+        const std::pair<std::string, std::string> tokens[] = {
+            {"{tmp}", dir.path().string()}, {"{tree}", Tree()}, {"{long}", kLongName}};
+        for (const auto& [token, value] : tokens)
+            for (size_t at; (at = text.find(token)) != std::string::npos;)
+                text.replace(at, token.size(), value);
+        return text;
+    }
+    void Arrange(const FailureCase& c) {
+        for (const char* e : c.existing) {
+            if (std::string(e).ends_with("/"))
+                fs::create_directories(Expand(Path(e)));
+            else
+                MakeFile(e);
+        }
+        settings.destOutputFolderOpt = c.destination;
+        settings.destSpecifiedFolder = *c.folder ? Expand(Path(c.folder)) : "";
+        settings.createDirs = c.createDirs;
+        settings.targetExistsOpt = c.policy;
+    }
+};
+
+TEST_P(FailureTest, MessageWithoutFallback) {
+    const FailureCase& c = GetParam();
+    const std::string source = MakeFile(Expand(c.source));
+    Arrange(c);
+    settings.outputFiles2MyDocuments = 0;
+    EXPECT_FALSE(Prepare(source, c.extension));
+    EXPECT_EQ(message, Expand(c.message));
+    EXPECT_EQ(output, "untouched");
+    EXPECT_EQ(host.documentsCalls, 0);
+    EXPECT_EQ(ReadAll(source), Expand(c.source));
+    EXPECT_FALSE(fs::exists(Path("Documents")));
+}
+
+TEST_P(FailureTest, FallbackToDocumentsOnlyWhereAllowed) {
+    const FailureCase& c = GetParam();
+    const std::string source = MakeFile(Expand(c.source));
+    Arrange(c);
+    settings.outputFiles2MyDocuments = 1;
+    if (!c.fallsBack) {
+        EXPECT_FALSE(Prepare(source, c.extension));
+        EXPECT_EQ(message, Expand(c.message));
+        EXPECT_EQ(host.documentsCalls, 0);
+        return;
+    }
+    if (*c.fallback) {
+        ASSERT_TRUE(Prepare(source, c.extension)) << message;
+        EXPECT_EQ(output, Expand(Path(c.fallback)));
+    } else {
+        // The documents folder fails too: the last attempt's message, after one try only.
+        EXPECT_FALSE(Prepare(source, c.extension));
+        EXPECT_EQ(message, Expand("Failed to create file \"{tmp}/Documents/{long}.ogg\""));
+        EXPECT_EQ(output, "untouched");
+    }
+    EXPECT_EQ(host.documentsCalls, 1);
+    EXPECT_EQ(ReadAll(source), Expand(c.source));
+}
+
+const char kSameMessage[] =
+    "Target file name is same as original file that can't be overwritten. Please output files "
+    "to a custom folder.";
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, FailureTest,
+    testing::Values(FailureCase{"Skip",
+                                kSame,
+                                "",
+                                0,
+                                kTargetSkip,
+                                {"Music/track01.ogg"},
+                                "Music/track01.mp3",
+                                "ogg",
+                                "Target exists and skipped",
+                                false,
+                                ""},
+                    FailureCase{"SkipSameFormat",
+                                kSame,
+                                "",
+                                0,
+                                kTargetSkip,
+                                {},
+                                "Music/track01.mp3",
+                                "mp3",
+                                "Target exists and skipped",
+                                false,
+                                ""},
+                    FailureCase{"SkipFolderNamedLikeTarget",
+                                kSame,
+                                "",
+                                0,
+                                kTargetSkip,
+                                {"Music/track01.ogg/"},
+                                "Music/track01.mp3",
+                                "ogg",
+                                "Target exists and skipped",
+                                false,
+                                ""},
+                    FailureCase{"OverwriteSource",
+                                kSame,
+                                "",
+                                0,
+                                kTargetOverwrite,
+                                {},
+                                "Music/track01.mp3",
+                                "mp3",
+                                kSameMessage,
+                                false,
+                                ""},
+                    FailureCase{"EmptyFolder",
+                                kSpecific,
+                                "",
+                                0,
+                                kTargetRename,
+                                {},
+                                "Music/track01.mp3",
+                                "ogg",
+                                "Failed to create folder \"\"",
+                                true,
+                                "Documents/track01.ogg"},
+                    FailureCase{"FolderBelowAFile",
+                                kSpecific,
+                                "plain/out",
+                                0,
+                                kTargetRename,
+                                {"plain"},
+                                "Music/track01.mp3",
+                                "ogg",
+                                "Failed to create folder \"{tmp}/plain/out\"",
+                                true,
+                                "Documents/track01.ogg"},
+                    FailureCase{"TreeBelowAFile",
+                                kSpecific,
+                                "Output",
+                                1,
+                                kTargetRename,
+                                {"Output/tmp"},
+                                "Music/pop/track01.mp3",
+                                "ogg",
+                                "Failed to create folder \"{tmp}/Output/{tree}/Music/pop/\"",
+                                true,
+                                "Documents/{tree}/Music/pop/track01.ogg"},
+                    FailureCase{"OverwriteFolderNamedLikeTarget",
+                                kSpecific,
+                                "Output",
+                                0,
+                                kTargetOverwrite,
+                                {"Output/track01.ogg/"},
+                                "Music/track01.mp3",
+                                "ogg",
+                                "Failed to create file \"{tmp}/Output/track01.ogg\"",
+                                true,
+                                "Documents/track01.ogg"},
+                    FailureCase{"NameTooLong",
+                                kSame,
+                                "",
+                                0,
+                                kTargetRename,
+                                {},
+                                "Music/{long}",
+                                "ogg",
+                                "Failed to create file \"{tmp}/Music/{long}.ogg\"",
+                                true,
+                                ""}),
+    [](const testing::TestParamInfo<FailureCase>& info) { return info.param.name; });
+
+TEST_F(OutputPathTest, SourceFolderGoneFallsBackWithoutTree) {
+    // Same as source with the tree option set: the documents fall-back does not recreate it.
+    settings.createDirs = 1;
+    settings.outputFiles2MyDocuments = 0;
+    const std::string source = Path("gone/track01.mp3");
+    EXPECT_FALSE(Prepare(source, "ogg"));
+    EXPECT_EQ(message, "Failed to create file \"" + Path("gone/track01.ogg") + "\"");
+    settings.outputFiles2MyDocuments = 1;
+    ASSERT_TRUE(Prepare(source, "ogg")) << message;
+    EXPECT_EQ(output, Path("Documents/track01.ogg"));
+    EXPECT_EQ(host.documentsCalls, 1);
+}
+
+TEST_F(OutputPathTest, UnusableDocumentsFolderGivesTheLastMessage) {
+    MakeFile("plain");
+    host.documents = Path("plain/Documents");
+    settings.destOutputFolderOpt = kDestSpecificFolder;
+    settings.destSpecifiedFolder = Path("plain/out");
+    settings.outputFiles2MyDocuments = 1;
+    EXPECT_FALSE(Prepare(MakeFile("Music/track01.mp3"), "ogg"));
+    EXPECT_EQ(message, "Failed to create folder \"" + Path("plain/Documents") + "\"");
+    EXPECT_EQ(host.documentsCalls, 1);
+}
+
+TEST_F(OutputPathTest, UnknownDocumentsFolderKeepsTheFirstMessage) {
+    MakeFile("plain");
+    host.documents = "";
+    settings.destOutputFolderOpt = kDestSpecificFolder;
+    settings.destSpecifiedFolder = Path("plain/out");
+    settings.outputFiles2MyDocuments = 1;
+    EXPECT_FALSE(Prepare(MakeFile("Music/track01.mp3"), "ogg"));
+    EXPECT_EQ(message, "Failed to create folder \"" + Path("plain/out") + "\"");
+    EXPECT_EQ(host.documentsCalls, 1);
+    EXPECT_EQ(output, "untouched");
+}
+
+TEST_F(OutputPathTest, OverwriteRemovesADifferentTargetAtOnce) {
+    const std::string source = MakeFile("Music/track01.mp3");
+    const std::string old = MakeFile("Output/track01.ogg");
+    settings.destOutputFolderOpt = kDestSpecificFolder;
+    settings.destSpecifiedFolder = Path("Output");
+    settings.targetExistsOpt = kTargetOverwrite;
+    ASSERT_TRUE(Prepare(source, "ogg")) << message;
+    EXPECT_EQ(output, old);
+    EXPECT_FALSE(FileExists(old));  // a failure later leaves no file of that name
+    EXPECT_EQ(ReadAll(source), "Music/track01.mp3");
+}
+
+TEST_F(OutputPathTest, NamesDifferingOnlyInCaseAreDifferentFiles) {
+    const std::string source = MakeFile("s/TRACK.MP3");
+    const std::string other = MakeFile("s/TRACK.mp3");
+    settings.targetExistsOpt = kTargetOverwrite;
+    ASSERT_TRUE(Prepare(source, "mp3")) << message;
+    EXPECT_EQ(output, other);
+    EXPECT_FALSE(FileExists(other));
+    EXPECT_EQ(ReadAll(source), "s/TRACK.MP3");
+}
+
+// Every way the target can name the source file: the source is refused, never removed.
+struct SpellingCase {
+    const char* name;
+    const char* sourceAs;  // how the source is given, below the temporary folder
+    const char* folder;    // the specific folder
+    const char* link;      // "symlink" or "hardlink": Output/track01.mp3 made as such a link
+};
+
+class SourceSpellingTest : public OutputPathTest,
+                           public testing::WithParamInterface<SpellingCase> {};
+
+TEST_P(SourceSpellingTest, SourceIsNeverOverwritten) {
+    const SpellingCase& c = GetParam();
+    const std::string real = MakeFile("Music/pop/track01.mp3");
+    fs::create_directory_symlink(Path("Music/pop"), Path("link"));
+    fs::create_directories(Path("Output"));
+    if (std::string(c.link) == "symlink")
+        fs::create_symlink(real, Path("Output/track01.mp3"));
+    if (std::string(c.link) == "hardlink")
+        fs::create_hard_link(real, Path("Output/track01.mp3"));
+    settings.destOutputFolderOpt = kDestSpecificFolder;
+    settings.destSpecifiedFolder = Path(c.folder);
+    settings.targetExistsOpt = kTargetOverwrite;
+    settings.outputFiles2MyDocuments = 1;
+
+    EXPECT_FALSE(Prepare(Path(c.sourceAs), "mp3"));
+    EXPECT_EQ(message, kSameMessage);
+    EXPECT_EQ(ReadAll(real), "Music/pop/track01.mp3");
+    EXPECT_EQ(host.documentsCalls, 0);
+    if (*c.link) {
+        EXPECT_TRUE(FileExists(Path("Output/track01.mp3")));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Spellings, SourceSpellingTest,
+    testing::Values(
+        SpellingCase{"ThroughLinkedFolder", "link/track01.mp3", "Music/pop", ""},
+        SpellingCase{"FolderThroughLink", "Music/pop/track01.mp3", "link", ""},
+        SpellingCase{"DotAndDoubleSlash", "Music/./pop//track01.mp3", "Music//pop/.", ""},
+        SpellingCase{"DotDot", "Music/pop/../pop/track01.mp3", "Music/pop/", ""},
+        SpellingCase{"TargetIsSymlink", "Music/pop/track01.mp3", "Output", "symlink"},
+        SpellingCase{"TargetIsHardLink", "Music/pop/track01.mp3", "Output", "hardlink"}),
+    [](const testing::TestParamInfo<SpellingCase>& info) { return info.param.name; });
+
+TEST_F(OutputPathTest, PathThatIsNotUtf8IsRefused) {
+    const std::string source = MakeFile("a/bad\xFF.mp3");
+    EXPECT_FALSE(Prepare(source, "ogg"));
+    EXPECT_EQ(message, "Failed to create file \"" + Path("a/bad\uFFFD.ogg") + "\"");
+    EXPECT_FALSE(fs::exists(Path("a/bad\xFF.ogg")));
+    EXPECT_EQ(output, "untouched");
+
+    settings.destOutputFolderOpt = kDestSpecificFolder;
+    settings.destSpecifiedFolder = Path("out\xFE");
+    EXPECT_FALSE(Prepare(MakeFile("a/good.mp3"), "ogg"));
+    EXPECT_EQ(message, "Failed to create folder \"" + Path("out\uFFFD") + "\"");
+    EXPECT_FALSE(fs::exists(Path("out\xFE")));
+}
+
+}  // namespace
+}  // namespace kestrune
