@@ -269,6 +269,24 @@ TEST(AmrWriter, RefusesModesOutsideTheListsAndLeavesNoFile) {
     EXPECT_EQ(badFolder.Open(), 0);
 }
 
+TEST(AmrWriter, ReportsAFullDisk) {
+    if (!fs::exists("/dev/full"))
+        GTEST_SKIP() << "no /dev/full";
+    for (bool narrow : {true, false}) {
+        AmrWriter writer;
+        writer.SetEncoderOptions(AmrOptions(narrow, 0, 7, 8));
+        writer.SetPath("/dev/full");
+        ASSERT_EQ(writer.Open(), 1);
+        const auto signal = SpeechLike(narrow ? 8000 : 16000, 16000);
+        int failed = 0;
+        // Ten seconds: far more than the file buffer holds before it must reach the disk.
+        for (int round = 0; round < 10 && !failed; ++round)
+            failed += writer.Write(signal.data(), nullptr, 16000) == 0;
+        EXPECT_EQ(failed, 1) << (narrow ? "narrow" : "wide");
+        writer.Close();
+    }
+}
+
 TEST(AmrWriter, CloseRestoresTheDefaults) {
     test::TempDir dir;
     AmrWriter writer;

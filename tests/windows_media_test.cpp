@@ -156,12 +156,15 @@ TEST(WindowsMediaRuntimeDeathTest, LoadFromEmptyFolderFailsCleanly) {
         testing::ExitedWithCode(0), "");
 }
 
-TEST(WindowsMediaRuntime, ProgramFolderIsTheExecutablesFolder) {
-    const std::string folder = ProgramFolder();
-    ASSERT_FALSE(folder.empty());
-    EXPECT_EQ(folder.back(), '/');
-    EXPECT_TRUE(fs::exists(fs::path(folder) / kWindowsMediaLibrary));
-    EXPECT_TRUE(fs::equivalent(folder, KESTRUNE_BIN_DIR));
+TEST(WindowsMediaRuntime, LoadsFromTheProgramsFolderOnce) {
+    // The test program lives in build/bin, beside the layer.
+    ASSERT_EQ(LoadWindowsMediaRuntime(), 1);
+    const WindowsMediaRuntime* runtime = LoadedWindowsMediaRuntime();
+    ASSERT_NE(runtime, nullptr);
+    // Loaded once: a later call, whatever the folder, keeps the same runtime.
+    test::TempDir empty;
+    EXPECT_EQ(LoadWindowsMediaRuntime(empty.path().string()), 1);
+    EXPECT_EQ(LoadedWindowsMediaRuntime(), runtime);
 }
 
 // --- the format list ------------------------------------------------------------------------
@@ -589,6 +592,45 @@ INSTANTIATE_TEST_SUITE_P(
                                "-map 1:v -map 0:a -c:v wmv2 -c:a wmav2 -b:a 96k",
                                44100, 2}),
     [](const testing::TestParamInfo<FfmpegCase>& info) { return info.param.name; });
+
+struct DownmixCase {
+    const char* name;
+    std::vector<int16_t> frame;
+    int16_t left, right;
+};
+
+class WindowsMediaDownmix : public WindowsMedia, public testing::WithParamInterface<DownmixCase> {};
+
+// PCM in ASF keeps the samples exact, so the folded stereo can be checked to the sample.
+TEST_P(WindowsMediaDownmix, FoldsMoreThanTwoChannelsIntoStereo) {
+    const DownmixCase c = GetParam();
+    test::TempDir dir;
+    test::Pcm pcm;
+    pcm.sampleRate = 16000;
+    pcm.channels = static_cast<int>(c.frame.size());
+    const size_t frames = 5000;
+    for (size_t i = 0; i < frames; ++i)
+        pcm.samples.insert(pcm.samples.end(), c.frame.begin(), c.frame.end());
+    ASSERT_TRUE(test::WriteWav(dir.File("multi.wav"), pcm));
+    const std::string path = dir.File("multi.asf");
+    ASSERT_EQ(test::Run("ffmpeg -v error -y -i " + test::Quote(dir.File("multi.wav")) +
+                        " -c:a pcm_s16le " + test::Quote(path)),
+              0);
+    WindowsMediaReader reader;
+    ASSERT_EQ(reader.Open(path, 44100), 1);
+    EXPECT_EQ(reader.GetSourceChannels(), pcm.channels);
+    EXPECT_EQ(reader.GetChannels(), 2);
+    const Decoded d = ReadAll(reader);
+    ASSERT_EQ(d.left.size(), frames);
+    EXPECT_EQ(std::count(d.left.begin(), d.left.end(), c.left), static_cast<long>(frames));
+    EXPECT_EQ(std::count(d.right.begin(), d.right.end(), c.right), static_cast<long>(frames));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Layouts, WindowsMediaDownmix,
+    testing::Values(DownmixCase{"Six", {1000, 2000, 3000, 0, 100, 200}, 3221, 4321},
+                    DownmixCase{"ThreeClipped", {30000, 30000, 10000}, 32767, 32767}),
+    [](const testing::TestParamInfo<DownmixCase>& info) { return info.param.name; });
 
 TEST_F(WindowsMedia, FilesWithoutAudioOrNotAsf) {
     test::TempDir dir;

@@ -8,7 +8,10 @@
 
 namespace kestrune {
 
-WindowsMediaReader::WindowsMediaReader(const WindowsMediaRuntime* rt) : runtime(rt) {}
+WindowsMediaReader::WindowsMediaReader(const WindowsMediaRuntime* rt) : runtime(rt) {
+    // Room for the largest decoded samples of common files, so reading rarely allocates.
+    sample.data.reserve(102400);
+}
 
 WindowsMediaReader::~WindowsMediaReader() {
     Close();

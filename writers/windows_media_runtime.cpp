@@ -1,13 +1,11 @@
 #include "writers/windows_media_runtime.h"
 
 #include <dlfcn.h>
-#include <unistd.h>
 
 #include <atomic>
+#include <filesystem>
 #include <mutex>
 #include <system_error>
-
-#include <filesystem>
 
 namespace kestrune {
 
@@ -17,6 +15,18 @@ namespace {
 std::mutex loadMutex;
 std::unique_ptr<WindowsMediaRuntime> loadedRuntime;
 std::atomic<const WindowsMediaRuntime*> loadedView{nullptr};
+
+// The folder of the running executable, with a trailing "/".
+std::string ProgramFolder() {
+    std::error_code ec;
+    const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+    if (ec)
+        return "./";
+    std::string folder = exe.parent_path().string();
+    if (folder.empty() || folder.back() != '/')
+        folder += '/';
+    return folder;
+}
 
 template <typename Fn>
 Fn Resolve(void* library, const char* name) {
@@ -66,17 +76,6 @@ int LoadWindowsMediaRuntime(const std::string& folder) {
 
 const WindowsMediaRuntime* LoadedWindowsMediaRuntime() {
     return loadedView.load();
-}
-
-std::string ProgramFolder() {
-    std::error_code ec;
-    const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
-    if (ec)
-        return "./";
-    std::string folder = exe.parent_path().string();
-    if (folder.empty() || folder.back() != '/')
-        folder += '/';
-    return folder;
 }
 
 }  // namespace kestrune

@@ -34,7 +34,4 @@ int LoadWindowsMediaRuntime(const std::string& folder);
 // The loaded runtime, or null.
 const WindowsMediaRuntime* LoadedWindowsMediaRuntime();
 
-// The folder of the running executable, with a trailing "/".
-std::string ProgramFolder();
-
 }  // namespace kestrune
