@@ -491,6 +491,27 @@ TEST_F(WindowsMedia, WriterRefusesIncompleteSetUp) {
     EXPECT_EQ(badFolder.Open(), 0);
 }
 
+TEST_F(WindowsMedia, WriterReportsAFullDisk) {
+    if (!fs::exists("/dev/full"))
+        GTEST_SKIP() << "no /dev/full";
+    const WmaCodecFormat* format = Find(*formats, 44100, 128000, 2);
+    ASSERT_NE(format, nullptr);
+    WindowsMediaWriter writer;
+    writer.SetSampleRate(44100);
+    writer.SetChannels(2);
+    writer.SetBitRate(format->bitRate);
+    writer.SetEncoderOptions(WmaEncoderOptions(*format));
+    writer.SetPath("/dev/full");
+    ASSERT_EQ(writer.Open(), 1);
+    const test::Pcm pcm = test::MakeSignal(44100, 1, kBlockFrames);
+    bool failed = false;
+    // A minute of audio: far more than the muxer and the output buffer hold back.
+    for (int block = 0; block < 3000 && !failed; ++block)
+        failed = writer.Write(pcm.samples.data(), pcm.samples.data(), kBlockFrames) == 0;
+    EXPECT_TRUE(failed);
+    writer.Close();
+}
+
 // --- the reader -----------------------------------------------------------------------------
 
 TEST_F(WindowsMedia, ReadsBackWhatTheWriterWrote) {
