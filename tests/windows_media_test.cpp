@@ -44,9 +44,9 @@ const WmaCodecFormat* Find(const WmaCodecList& list, int rate, int bitRate, int 
 }
 
 struct Tags {
-    std::string title = "Night Train", artist = "Ann Example", album = "Rails", genre = "Ambient",
-                year = "2024", comment = "made by a test", composer = "B. Composer",
-                copyright = "(c) nobody";
+    std::string title = "Night Train – Nachtzug 夜行列車", artist = "Ann Exämple", album = "Rails",
+                genre = "Ambient", year = "2024", comment = "made by a test",
+                composer = "B. Composer", copyright = "(c) nobody";
     int track = 7;
 };
 
