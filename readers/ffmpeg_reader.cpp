@@ -1,0 +1,543 @@
+#include "readers/ffmpeg_reader.h"
+
+#include <algorithm>
+#include <climits>
+#include <string_view>
+
+#include "engine/downmix.h"
+#include "engine/tag_set.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/channel_layout.h>
+#include <libavutil/dict.h>
+#include <libavutil/log.h>
+#include <libavutil/samplefmt.h>
+}
+
+namespace kestrune {
+
+void InitFFmpegLogging() {
+    av_log_set_level(AV_LOG_QUIET);
+}
+
+void AVFormatContextCloser::operator()(AVFormatContext* c) const {
+    avformat_close_input(&c);
+}
+void AVCodecContextFreer::operator()(AVCodecContext* c) const {
+    avcodec_free_context(&c);
+}
+void AVPacketFreer::operator()(AVPacket* p) const {
+    av_packet_free(&p);
+}
+void AVFrameFreer::operator()(AVFrame* f) const {
+    av_frame_free(&f);
+}
+
+namespace {
+
+// A decoder that produces nothing but errors (or nothing at all) for this many packets in a
+// row is not going to recover; the stream ends there instead of spinning through the file.
+constexpr int kMaxFruitlessPackets = 4096;
+
+inline int16_t FloatTo16(double x) {
+    const double v = x * 32768.0;
+    if (v >= 32767.0)
+        return 32767;
+    if (v <= -32768.0)
+        return -32768;
+    if (v != v)
+        return 0;                    // NaN from a broken stream
+    return static_cast<int16_t>(v);  // truncates toward zero
+}
+
+inline int16_t To16(uint8_t v) {
+    return static_cast<int16_t>((static_cast<int>(v) - 128) * 256);
+}
+inline int16_t To16(int16_t v) {
+    return v;
+}
+inline int16_t To16(int32_t v) {
+    return static_cast<int16_t>(v >> 16);
+}
+inline int16_t To16(int64_t v) {
+    return static_cast<int16_t>(v >> 48);
+}
+inline int16_t To16(float v) {
+    return FloatTo16(v);
+}
+inline int16_t To16(double v) {
+    return FloatTo16(v);
+}
+
+// Same single-precision factor as DownmixFrame, so both mixes agree to the sample.
+inline int32_t Centre(int32_t x) {
+    return static_cast<int32_t>(static_cast<float>(x) * 0.707f);
+}
+
+inline int16_t Clip(int32_t v) {
+    return static_cast<int16_t>(std::clamp(v, -32768, 32767));
+}
+
+template <typename T, bool Planar>
+int ConvertTyped(const AVFrame& frame, int first, int count, int frameChannels,
+                 const SixChannelMap& six, int16_t* left, int16_t* right) {
+    const auto at = [&](int i, int c) -> int16_t {
+        if constexpr (Planar)
+            return To16(reinterpret_cast<const T*>(frame.extended_data[c])[i]);
+        else
+            return To16(reinterpret_cast<const T*>(
+                frame.extended_data[0])[static_cast<size_t>(i) * frameChannels + c]);
+    };
+    if (frameChannels == 1) {
+        for (int k = 0; k < count; ++k) {
+            const int16_t v = at(first + k, 0);
+            left[k] = v;
+            if (right)
+                right[k] = v;
+        }
+    } else if (frameChannels == 2) {
+        for (int k = 0; k < count; ++k) {
+            left[k] = at(first + k, 0);
+            if (right)
+                right[k] = at(first + k, 1);
+        }
+    } else if (frameChannels == 6) {
+        for (int k = 0; k < count; ++k) {
+            int32_t s[6];
+            for (int c = 0; c < 6; ++c)
+                s[c] = at(first + k, six[c]);
+            const int32_t m = Centre(s[2] + s[3]);
+            left[k] = Clip(m + s[0] + s[4]);
+            if (right)
+                right[k] = Clip(m + s[1] + s[5]);
+        }
+    } else {
+        const int used = std::min(frameChannels, 8);
+        for (int k = 0; k < count; ++k) {
+            int16_t s[8];
+            for (int c = 0; c < used; ++c)
+                s[c] = at(first + k, c);
+            int16_t l, r;
+            DownmixFrame(frameChannels, s, l, r);
+            left[k] = l;
+            if (right)
+                right[k] = r;
+        }
+    }
+    return count;
+}
+
+template <typename T>
+int ConvertAny(const AVFrame& frame, bool planar, int first, int count, int frameChannels,
+               const SixChannelMap& six, int16_t* left, int16_t* right) {
+    return planar ? ConvertTyped<T, true>(frame, first, count, frameChannels, six, left, right)
+                  : ConvertTyped<T, false>(frame, first, count, frameChannels, six, left, right);
+}
+
+// Replaces every ill-formed sequence by U+FFFD, one replacement per maximal invalid part,
+// so a broken tag never reaches a writer and no valid character (four-byte ones included)
+// is lost.
+std::string RepairUtf8(std::string_view in) {
+    static constexpr char kReplacement[] = "\xEF\xBF\xBD";
+    std::string out;
+    out.reserve(in.size());
+    size_t i = 0;
+    while (i < in.size()) {
+        const auto b = static_cast<unsigned char>(in[i]);
+        if (b < 0x80) {
+            out += static_cast<char>(b);
+            ++i;
+            continue;
+        }
+        size_t len = 0;
+        unsigned char lo = 0x80, hi = 0xBF;  // allowed range of the second byte
+        if (b >= 0xC2 && b <= 0xDF) {
+            len = 2;
+        } else if (b >= 0xE0 && b <= 0xEF) {
+            len = 3;
+            if (b == 0xE0)
+                lo = 0xA0;  // overlong
+            if (b == 0xED)
+                hi = 0x9F;  // surrogates
+        } else if (b >= 0xF0 && b <= 0xF4) {
+            len = 4;
+            if (b == 0xF0)
+                lo = 0x90;  // overlong
+            if (b == 0xF4)
+                hi = 0x8F;  // beyond U+10FFFF
+        }
+        if (len == 0) {
+            out += kReplacement;
+            ++i;
+            continue;
+        }
+        size_t k = 1;
+        for (; k < len && i + k < in.size(); ++k) {
+            const auto c = static_cast<unsigned char>(in[i + k]);
+            if (k == 1 ? (c < lo || c > hi) : (c < 0x80 || c > 0xBF))
+                break;
+        }
+        if (k == len) {
+            out.append(in.substr(i, len));
+        } else {
+            out += kReplacement;
+        }
+        i += k;
+    }
+    return out;
+}
+
+int SecondsOf(const AVFormatContext& fc) {
+    if (fc.duration == AV_NOPTS_VALUE || fc.duration <= 0)
+        return 0;
+    return static_cast<int>(std::min<int64_t>(fc.duration / AV_TIME_BASE, INT_MAX));
+}
+
+// kbit/s of the stream; containers that keep the rate only for the whole file give that.
+int KbitRateOf(int64_t streamRate, const AVFormatContext& fc) {
+    const int64_t rate = streamRate > 0 ? streamRate : std::max<int64_t>(fc.bit_rate, 0);
+    return static_cast<int>(std::min<int64_t>(rate / 1000, INT_MAX));
+}
+
+bool OpenContainer(const std::string& path, FormatContextPtr& out) {
+    AVFormatContext* raw = nullptr;
+    if (avformat_open_input(&raw, path.c_str(), nullptr, nullptr) < 0)
+        return false;  // freed
+    out.reset(raw);
+    if (avformat_find_stream_info(raw, nullptr) < 0) {
+        out.reset();
+        return false;
+    }
+    return true;
+}
+
+const char* TagValue(const AVDictionary* tags, const char* key) {
+    const AVDictionaryEntry* e = av_dict_get(tags, key, nullptr, 0);
+    return e && e->value && e->value[0] ? e->value : nullptr;
+}
+
+}  // namespace
+
+SixChannelMap ChooseSixChannelMap(const AVFrame& frame, int codecId) {
+    const AVChannelLayout& layout = frame.ch_layout;
+    if (layout.order == AV_CHANNEL_ORDER_NATIVE || layout.order == AV_CHANNEL_ORDER_CUSTOM) {
+        // Decoders deliver channels in the layout's order; find the speakers there.
+        const auto index = [&](AVChannel c) {
+            return av_channel_layout_index_from_channel(&layout, c);
+        };
+        const auto surround = [&](AVChannel back, AVChannel side) {
+            const int i = index(back);
+            return i >= 0 ? i : index(side);
+        };
+        const SixChannelMap found = {
+            index(AV_CHAN_FRONT_LEFT),
+            index(AV_CHAN_FRONT_RIGHT),
+            index(AV_CHAN_FRONT_CENTER),
+            index(AV_CHAN_LOW_FREQUENCY),
+            surround(AV_CHAN_BACK_LEFT, AV_CHAN_SIDE_LEFT),
+            surround(AV_CHAN_BACK_RIGHT, AV_CHAN_SIDE_RIGHT),
+        };
+        if (std::all_of(found.begin(), found.end(), [](int i) { return i >= 0 && i < 6; }))
+            return found;
+        return kStandardSixOrder;
+    }
+    if (codecId == AV_CODEC_ID_AAC)
+        return kAacSixOrder;
+    if (codecId == AV_CODEC_ID_MP3ON4)
+        return kMp3On4SixOrder;
+    return kStandardSixOrder;
+}
+
+int ConvertFrames(const AVFrame& frame, int first, int count, const SixChannelMap& six,
+                  int16_t* left, int16_t* right) {
+    const int frameChannels = frame.ch_layout.nb_channels;
+    if (count <= 0 || first < 0 || first + count > frame.nb_samples || frameChannels < 1 ||
+        !frame.extended_data || !left)
+        return 0;
+    const auto format = static_cast<AVSampleFormat>(frame.format);
+    const bool planar = av_sample_fmt_is_planar(format);
+    switch (av_get_packed_sample_fmt(format)) {
+        case AV_SAMPLE_FMT_U8:
+            return ConvertAny<uint8_t>(frame, planar, first, count, frameChannels, six, left,
+                                       right);
+        case AV_SAMPLE_FMT_S16:
+            return ConvertAny<int16_t>(frame, planar, first, count, frameChannels, six, left,
+                                       right);
+        case AV_SAMPLE_FMT_S32:
+            return ConvertAny<int32_t>(frame, planar, first, count, frameChannels, six, left,
+                                       right);
+        case AV_SAMPLE_FMT_S64:
+            return ConvertAny<int64_t>(frame, planar, first, count, frameChannels, six, left,
+                                       right);
+        case AV_SAMPLE_FMT_FLT:
+            return ConvertAny<float>(frame, planar, first, count, frameChannels, six, left, right);
+        case AV_SAMPLE_FMT_DBL:
+            return ConvertAny<double>(frame, planar, first, count, frameChannels, six, left, right);
+        default:
+            return 0;
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+
+FFmpegReader::FFmpegReader() = default;
+
+FFmpegReader::~FFmpegReader() {
+    Release();
+}
+
+void FFmpegReader::Release() {
+    frame.reset();
+    packet.reset();
+    codecContext.reset();
+    formatContext.reset();
+    streamIndex = -1;
+    codecId = 0;
+    inputEnded = false;
+    decoderDrained = false;
+    cursor = 0;
+    end = 0;
+    six = kStandardSixOrder;
+}
+
+void FFmpegReader::Close() {
+    Release();
+    Reset();
+}
+
+int FFmpegReader::HasAudioStream() {
+    return audioFound ? 1 : 0;
+}
+
+int FFmpegReader::Open(const std::string& path, int /*preferredRate*/) {
+    Close();
+    audioFound = true;
+    if (!OpenContainer(path, formatContext))
+        return 0;
+
+    // The first audio stream that can be decoded; an audio stream of a known codec that this
+    // build cannot decode still means the file has audio.
+    AVFormatContext* fc = formatContext.get();
+    const AVCodec* codec = nullptr;
+    bool knownAudio = false;
+    for (unsigned i = 0; i < fc->nb_streams; ++i) {
+        const AVCodecParameters* par = fc->streams[i]->codecpar;
+        if (par->codec_type != AVMEDIA_TYPE_AUDIO || par->codec_id == AV_CODEC_ID_NONE)
+            continue;
+        knownAudio = true;
+        codec = avcodec_find_decoder(par->codec_id);
+        if (codec) {
+            streamIndex = static_cast<int>(i);
+            break;
+        }
+    }
+    if (!codec) {
+        audioFound = knownAudio;
+        Release();
+        return 0;
+    }
+
+    AVStream* stream = fc->streams[streamIndex];
+    codecContext.reset(avcodec_alloc_context3(codec));
+    packet.reset(av_packet_alloc());
+    frame.reset(av_frame_alloc());
+    if (!codecContext || !packet || !frame ||
+        avcodec_parameters_to_context(codecContext.get(), stream->codecpar) < 0) {
+        Release();
+        return 0;
+    }
+    codecContext->pkt_timebase = stream->time_base;
+    if (avcodec_open2(codecContext.get(), codec, nullptr) < 0) {
+        Release();
+        return 0;
+    }
+    // Let the demuxer skip the packets of every other stream.
+    for (unsigned i = 0; i < fc->nb_streams; ++i)
+        if (static_cast<int>(i) != streamIndex)
+            fc->streams[i]->discard = AVDISCARD_ALL;
+
+    const AVCodecContext* cc = codecContext.get();
+    length = fc->pb ? std::max<int64_t>(avio_size(fc->pb), 0) : 0;
+    sampleRate = cc->sample_rate;
+    duration = SecondsOf(*fc);
+    bitRate = KbitRateOf(cc->bit_rate, *fc);
+    sourceChannels = cc->ch_layout.nb_channels;
+    channels = sourceChannels < 2 ? 1 : 2;
+    bitsPerSample = 16;
+    bytesPerSample = 2;
+    codecId = cc->codec_id;
+    UpdatePosition();
+    return 1;
+}
+
+void FFmpegReader::UpdatePosition() {
+    if (!formatContext || !formatContext->pb)
+        return;
+    // A demuxer may have sought past the end over a bogus chunk size; progress stays in the file.
+    const int64_t at = std::max<int64_t>(avio_tell(formatContext->pb), 0);
+    position = length > 0 ? std::min(at, length) : at;
+}
+
+bool FFmpegReader::NextFrame() {
+    cursor = end = 0;
+    if (decoderDrained || !codecContext)
+        return false;
+    AVCodecContext* cc = codecContext.get();
+    int fruitless = 0;
+    while (fruitless < kMaxFruitlessPackets) {
+        const int got = avcodec_receive_frame(cc, frame.get());
+        if (got == 0) {
+            if (frame->nb_samples <= 0) {
+                ++fruitless;
+                continue;
+            }
+            if (frame->ch_layout.nb_channels == 6)
+                six = ChooseSixChannelMap(*frame, codecId);
+            end = frame->nb_samples;
+            return true;
+        }
+        if (got == AVERROR_EOF)
+            break;
+        if (got != AVERROR(EAGAIN)) {  // a decoding error surfaced on the output side
+            ++fruitless;
+            continue;
+        }
+        if (inputEnded)
+            break;  // nothing more can come
+
+        // The decoder wants input: the next packet of our stream, or the flush at the end.
+        int read;
+        while ((read = av_read_frame(formatContext.get(), packet.get())) >= 0 &&
+               packet->stream_index != streamIndex)
+            av_packet_unref(packet.get());
+        if (read < 0) {
+            inputEnded = true;
+            avcodec_send_packet(cc, nullptr);  // drain what the decoder still holds
+            continue;
+        }
+        // A packet that fails to decode is simply skipped. Every packet counts until a frame
+        // comes out, so garbage cannot keep us here for ever.
+        avcodec_send_packet(cc, packet.get());
+        av_packet_unref(packet.get());
+        ++fruitless;
+    }
+    decoderDrained = true;
+    return false;
+}
+
+int FFmpegReader::Read(int16_t* left, int16_t* right) {
+    if (!codecContext || !left)
+        return 0;
+    int filled = 0;
+    while (filled < kBlockFrames) {
+        if (cursor >= end && !NextFrame())
+            break;
+        const int take = std::min(end - cursor, kBlockFrames - filled);
+        const int done = ConvertFrames(*frame, cursor, take, six, left + filled,
+                                       right ? right + filled : nullptr);
+        if (done <= 0) {  // a sample layout we cannot read: drop the frame
+            cursor = end;
+            continue;
+        }
+        cursor += done;
+        filled += done;
+    }
+    UpdatePosition();
+    return filled;
+}
+
+int FFmpegReader::ReadTags(std::string& title, std::string& artist, std::string& album,
+                           std::string& year, std::string& genre, std::string& comment,
+                           std::string& track, std::string& composer, std::string& copyright) {
+    if (!formatContext)
+        return 0;
+    static constexpr const char* kKeys[] = {"title",   "artist",    "author", "album", "genre",
+                                            "comment", "copyright", "date",   "year",  "track"};
+    // Some containers (Ogg among them) keep the tags with the stream rather than the file.
+    const AVDictionary* tags = formatContext->metadata;
+    const auto hasAny = [](const AVDictionary* d) {
+        return std::any_of(std::begin(kKeys), std::end(kKeys),
+                           [d](const char* k) { return TagValue(d, k) != nullptr; });
+    };
+    if (!hasAny(tags) && streamIndex >= 0)
+        tags = formatContext->streams[streamIndex]->metadata;
+
+    const auto text = [tags](const char* key, const char* other = nullptr) {
+        const char* v = TagValue(tags, key);
+        if (!v && other)
+            v = TagValue(tags, other);
+        return v ? RepairUtf8(v) : std::string();
+    };
+    const auto number = [tags](const char* key, const char* other = nullptr) {
+        const char* v = TagValue(tags, key);
+        if (!v && other)
+            v = TagValue(tags, other);
+        return v ? TrackTextToInt(v) : 0;
+    };
+
+    std::string t = text("title"), a = text("artist", "author"), al = text("album"),
+                g = text("genre"), c = text("comment"), cr = text("copyright");
+    const int y = number("date", "year");
+    const int tr = number("track");
+    if (t.empty() && a.empty() && al.empty() && g.empty() && c.empty() && cr.empty() && y < 1 &&
+        tr < 1)
+        return 0;
+    title = std::move(t);
+    artist = std::move(a);
+    album = std::move(al);
+    genre = std::move(g);
+    comment = std::move(c);
+    copyright = std::move(cr);
+    year = y >= 1 ? std::to_string(y) : std::string();
+    track = tr >= 1 ? std::to_string(tr) : std::string();
+    composer.clear();
+    return 1;
+}
+
+// ---------------------------------------------------------------------------------------------
+
+FFmpegProbeReader::~FFmpegProbeReader() {
+    formatContext.reset();
+}
+
+void FFmpegProbeReader::Close() {
+    formatContext.reset();
+    streamIndex = -1;
+    Reset();
+}
+
+int FFmpegProbeReader::HasAudioStream() {
+    return audioFound ? 1 : 0;
+}
+
+int FFmpegProbeReader::Open(const std::string& path, int /*preferredRate*/) {
+    Close();
+    audioFound = true;
+    if (!OpenContainer(path, formatContext))
+        return 0;
+    const AVFormatContext* fc = formatContext.get();
+    for (unsigned i = 0; i < fc->nb_streams; ++i) {
+        const AVCodecParameters* par = fc->streams[i]->codecpar;
+        if (par->codec_type != AVMEDIA_TYPE_AUDIO)
+            continue;
+        streamIndex = static_cast<int>(i);
+        sampleRate = par->sample_rate;
+        bitRate = KbitRateOf(par->bit_rate, *fc);
+        sourceChannels = par->ch_layout.nb_channels;
+        channels = sourceChannels < 2 ? 1 : 2;
+        break;
+    }
+    audioFound = streamIndex >= 0;
+    bitsPerSample = 16;
+    bytesPerSample = 2;
+    duration = SecondsOf(*fc);
+    return 1;
+}
+
+int FFmpegProbeReader::Read(int16_t* /*left*/, int16_t* /*right*/) {
+    return 0;
+}
+
+}  // namespace kestrune

@@ -1,0 +1,110 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "engine/audio_reader.h"
+
+struct AVCodecContext;
+struct AVDictionary;
+struct AVFormatContext;
+struct AVFrame;
+struct AVPacket;
+
+namespace kestrune {
+
+// Quietens FFmpeg's own log output for the whole process. Programs call it once at start-up;
+// the readers never change this global setting themselves.
+void InitFFmpegLogging();
+
+// RAII owners of the FFmpeg handles.
+struct AVFormatContextCloser {
+    void operator()(AVFormatContext* c) const;
+};
+struct AVCodecContextFreer {
+    void operator()(AVCodecContext* c) const;
+};
+struct AVPacketFreer {
+    void operator()(AVPacket* p) const;
+};
+struct AVFrameFreer {
+    void operator()(AVFrame* f) const;
+};
+using FormatContextPtr = std::unique_ptr<AVFormatContext, AVFormatContextCloser>;
+using CodecContextPtr = std::unique_ptr<AVCodecContext, AVCodecContextFreer>;
+using PacketPtr = std::unique_ptr<AVPacket, AVPacketFreer>;
+using FramePtr = std::unique_ptr<AVFrame, AVFrameFreer>;
+
+// Where the six speakers of a six-channel frame sit, as indexes into the frame:
+// front left, front right, centre, LFE, surround left, surround right.
+using SixChannelMap = std::array<int, 6>;
+constexpr SixChannelMap kStandardSixOrder = {0, 1, 2, 3, 4, 5};
+constexpr SixChannelMap kAacSixOrder = {1, 2, 0, 5, 3, 4};     // C L R Ls Rs LFE
+constexpr SixChannelMap kMp3On4SixOrder = {0, 1, 4, 5, 2, 3};  // L R Ls Rs C LFE
+
+// The speaker positions of a six-channel frame: taken from the frame's channel layout when
+// it names them; otherwise the order the codec is known to deliver.
+SixChannelMap ChooseSixChannelMap(const AVFrame& frame, int codecId);
+
+// Converts count frames of a decoded frame, starting at frame index first, to 16-bit planar
+// samples: one channel to left, two to left/right, six through the six-channel mix, any other
+// count above two through DownmixFrame. right may be null (mono output): only left is written.
+// Returns the number of frames written (0 for a sample format it cannot read).
+int ConvertFrames(const AVFrame& frame, int first, int count, const SixChannelMap& six,
+                  int16_t* left, int16_t* right);
+
+// Decodes the first decodable audio stream of any file FFmpeg can open.
+class FFmpegReader : public AudioReader {
+public:
+    FFmpegReader();
+    ~FFmpegReader() override;
+
+    void Close() override;
+    int Open(const std::string& path, int preferredRate) override;
+    int Read(int16_t* left, int16_t* right) override;
+    int HasAudioStream() override;
+    int ReadTags(std::string& title, std::string& artist, std::string& album, std::string& year,
+                 std::string& genre, std::string& comment, std::string& track,
+                 std::string& composer, std::string& copyright) override;
+
+private:
+    void Release();
+    bool NextFrame();
+    void UpdatePosition();
+
+    FormatContextPtr formatContext;
+    CodecContextPtr codecContext;
+    PacketPtr packet;
+    FramePtr frame;
+    int streamIndex = -1;
+    int codecId = 0;
+    // A readable file whose audio cannot be decoded still counts as having audio.
+    bool audioFound = true;
+    bool inputEnded = false;  // the container is exhausted and the decoder was told so
+    bool decoderDrained = false;
+    int cursor = 0;  // decoded frames of frame not yet handed out: cursor .. end
+    int end = 0;
+    SixChannelMap six = kStandardSixOrder;
+};
+
+// Opens the container and reports the format of its first audio stream; never decodes.
+class FFmpegProbeReader : public AudioReader {
+public:
+    FFmpegProbeReader() = default;
+    ~FFmpegProbeReader() override;
+
+    void Close() override;
+    int Open(const std::string& path, int preferredRate) override;
+    int Read(int16_t* left, int16_t* right) override;
+    int HasAudioStream() override;
+
+private:
+    FormatContextPtr formatContext;
+    int streamIndex = -1;
+    // Only a readable file without any audio stream answers 0.
+    bool audioFound = true;
+};
+
+}  // namespace kestrune
