@@ -607,6 +607,24 @@ INSTANTIATE_TEST_SUITE_P(
                std::to_string(info.param.formatId);
     });
 
+// MP3 tags are an ID3v2.3 tag at the start of the file.
+TEST(TagsInMp3, AreAnId3v23TagInFront) {
+    test::TempDir dir;
+    const std::string path = dir.File("id3.mp3");
+    FFmpegWriter writer;
+    Configure(writer, {"mp3", codec::kMp3, 44100, 2, 128000}, path);
+    SetTestTags(writer, kTitle, 3);
+    ASSERT_EQ(writer.Open(), 1);
+    EXPECT_TRUE(Feed(writer, test::MakeSignal(44100, 2, 4410)));
+    writer.Close();
+    std::ifstream in(path, std::ios::binary);
+    char head[4] = {};
+    in.read(head, 4);
+    EXPECT_EQ(std::string(head, 3), "ID3");
+    EXPECT_EQ(head[3], 3);
+    EXPECT_EQ(test::FfProbe(path).Tag("title"), kTitle);
+}
+
 // A track of 0 and an empty title leave their keys out; the others are still written.
 TEST(TagsLeftOut, ZeroTrackAndEmptyTitle) {
     for (int formatId : {1000, 4000, 6500, 1400}) {

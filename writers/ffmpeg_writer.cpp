@@ -406,6 +406,7 @@ int FFmpegWriter::Open() {
         }
         fileOpened_ = true;
     }
+    av_freep(&format_->url);
     format_->url = av_strdup(path_.c_str());
     AVDictionary* muxerOptions = nullptr;
     if (container_ == "mp3")
@@ -413,9 +414,10 @@ int FFmpegWriter::Open() {
     const int header = avformat_write_header(format_.get(), &muxerOptions);
     av_dict_free(&muxerOptions);
     if (header < 0) {
+        const bool created = fileOpened_;
         Release();
         // Nothing of a failed start stays behind (a device such as /dev/full is left alone).
-        if (IsRegularFile(path_))
+        if (created && IsRegularFile(path_))
             std::remove(path_.c_str());
         return 0;
     }
