@@ -1,0 +1,118 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "engine/audio_writer.h"
+
+struct AVFormatContext;
+struct AVCodecContext;
+struct AVFrame;
+struct AVPacket;
+struct AVStream;
+struct AVRational;
+
+namespace kestrune {
+
+// What a catalogue row tells the FFmpeg writer: the muxer and the codec (in the catalogue's
+// codec numbering).
+struct FFmpegEncoderOptions : EncoderOptions {
+    std::string containerShortName;
+    int codecId = 0;
+};
+
+// Writes every catalogue row that names a container: encodes with libavcodec (narrow-band
+// AMR with opencore-amrnb) and muxes with libavformat.
+class FFmpegWriter : public AudioWriter {
+public:
+    FFmpegWriter();
+    ~FFmpegWriter() override;
+
+    void SetTags(const std::string& title, const std::string& artist, const std::string& album,
+                 const std::string& genre, const std::string& year, const std::string& comment,
+                 const std::string& composer, const std::string& copyright, int track) override;
+    void SetPath(const std::string& path) override;
+    void SetSampleRate(int rate) override;
+    void SetChannels(int count) override;
+    // bit/s; for G.726 bits per sample.
+    void SetBitRate(int rate) override;
+    void SetEncoderOptions(const EncoderOptions& options) override;
+    int Open() override;
+    int Write(const int16_t* left, const int16_t* right, int frames) override;
+    void Close() override;
+
+    // True once a packet, the header or the trailer could not be written: the file is not
+    // usable and the caller should delete it.
+    bool Failed() const { return failed_; }
+    // Frames per encoder call on the frame path (0 on the PCM path or when closed).
+    int FrameSize() const;
+    // Frames waiting in the frame buffer for a whole frame.
+    int PendingFrames() const { return fill_; }
+    // The bit rate the encoder was opened with (the nearest it accepts to the asked one).
+    int64_t EncoderBitRate() const;
+
+private:
+    struct FormatCloser {
+        void operator()(AVFormatContext* ctx) const;
+    };
+    struct CodecCloser {
+        void operator()(AVCodecContext* ctx) const;
+    };
+    struct FrameCloser {
+        void operator()(AVFrame* frame) const;
+    };
+    struct PacketCloser {
+        void operator()(AVPacket* packet) const;
+    };
+    struct AmrCloser {
+        void operator()(void* state) const;
+    };
+    using ConvertFn = void (*)(const int16_t* left, const int16_t* right, int channels, int frames,
+                               AVFrame* frame, int offset);
+
+    bool OpenEncoder();
+    bool OpenAmrEncoder();
+    bool AddMetadata();
+    bool SendFrame(AVFrame* frame);
+    bool DrainPackets();
+    bool EncodeAmrFrame();
+    bool WritePacket(AVPacket* packet, AVRational from);
+    bool WriteFramePath(const int16_t* left, const int16_t* right, int frames);
+    bool WritePcmPath(const int16_t* left, const int16_t* right, int frames);
+    bool WriteAmrPath(const int16_t* left, int frames);
+    void Finish();
+    void Release();
+
+    // configuration
+    std::string container_;
+    int codecId_ = 0;
+    std::string path_;
+    int sampleRate_ = 0;
+    int channels_ = 0;
+    int bitRate_ = 0;
+    std::string title_, artist_, album_, genre_, date_, comment_, composer_, copyright_;
+    int track_ = 0;
+
+    // open state
+    std::unique_ptr<AVFormatContext, FormatCloser> format_;
+    std::unique_ptr<AVCodecContext, CodecCloser> codec_;
+    std::unique_ptr<AVFrame, FrameCloser> frame_;
+    std::unique_ptr<AVPacket, PacketCloser> packet_;
+    std::unique_ptr<void, AmrCloser> amr_;
+    AVStream* stream_ = nullptr;
+    ConvertFn convert_ = nullptr;
+    enum class Path { None, Frame, Pcm, Amr } pathKind_ = Path::None;
+    int frameSize_ = 0;    // frames per encoder call (frame and AMR paths)
+    int chunkFrames_ = 0;  // frames per packet on the PCM path
+    int fill_ = 0;         // frames waiting in frame_ (or in the AMR buffer)
+    int64_t nextPts_ = 0;  // in samples, for the next frame sent
+    int amrMode_ = 0;
+    std::unique_ptr<int16_t[]> amrInput_;
+    std::unique_ptr<uint8_t[]> amrOutput_;
+    bool fileOpened_ = false;
+    bool headerWritten_ = false;
+    bool failed_ = false;
+};
+
+}  // namespace kestrune
