@@ -552,10 +552,12 @@ bool FFmpegWriter::AddMetadata() {
 }
 
 int FFmpegWriter::Write(const int16_t* left, const int16_t* right, int frames) {
-    if (!headerWritten_ || failed_ || !left)
+    if (!headerWritten_ || failed_)
         return 0;
     if (frames <= 0)
         return 1;
+    if (!left)
+        return 0;
     if (channels_ == 2 && !right)
         right = left;
     bool ok = false;
