@@ -1,1 +1,76 @@
-int main() { return 0; }
+// kestrune-cli: the conversion engine without a window.
+#include <QCoreApplication>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "cli/commands.h"
+
+namespace {
+
+const char* const kUsage = R"(Usage:
+  kestrune-cli formats
+      Lists the output formats: id, extension, label, allowed codecs.
+  kestrune-cli probe FILE...
+      Shows what the file list shows for each file: file, duration, bit rate, sample rate,
+      channels (tab-separated).
+  kestrune-cli convert [options] FILE...
+      Converts each file into one output file.
+  kestrune-cli convert --to-one OUT [options] FILE...
+      Joins every file, in order, into the one output file OUT.
+
+Options of convert (each overrides the saved settings for this run only):
+  -f, --format F          output format: id (1000), extension (mp3) or label
+  -o, --output-dir DIR    write outputs into DIR ("Specific folder")
+      --same-folder       write each output next to its source
+      --keep-tree         recreate each source's folder tree below DIR
+      --if-exists P       rename | overwrite | skip when the target exists
+      --skip MS           skip the first MS milliseconds of each file
+      --length MS         convert at most MS milliseconds of each file
+      --mono M            avg | left | right: how stereo folds to one channel
+      --normalize         normalise each file to full scale
+      --volume PCT        change the volume to PCT percent
+      --tags T            source | custom | none
+      --title, --artist, --album, --year, --genre, --comment, --composer, --copyright TEXT
+                          the custom tag (with --tags custom)
+      --track N|auto      custom track number, or the file's position in the run
+      --codec C           codec id (0x15001 or 86017) or label substring of the format's codecs
+      --rate HZ           sample rate (0: the source's)
+      --bitrate BPS       bit rate in bit/s (0: automatic)
+      --channels N        1, 2 (0: the source's)
+      --dts-cda           decode CD tracks as DTS
+      --browse            show the first output in the file manager at the end
+      --yes, --no         answer questions (without either: ask on a terminal, else No)
+  -j, --jobs N            files converted at once (default: number of cores)
+      --settings FILE     use another settings file instead of the user's
+
+Each converted file prints one line: the output's file name, or the reason it failed.
+Exit status: 0 when every file converted, 1 when any failed, 2 on a usage error,
+130 when cancelled with Ctrl+C (the current output is removed).
+)";
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setOrganizationName("Kestrune");
+    QCoreApplication::setApplicationName("Kestrune 4");
+    std::vector<std::string> args(argv + 1, argv + argc);
+    if (args.empty()) {
+        std::fputs(kUsage, stderr);
+        return 2;
+    }
+    const std::string command = args.front();
+    args.erase(args.begin());
+    if (command == "-h" || command == "--help" || command == "help") {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
+    kestrune::cli::InitEngineLibraries();
+    if (command == "formats") return kestrune::cli::RunFormats(args);
+    if (command == "probe") return kestrune::cli::RunProbe(args);
+    if (command == "convert") return kestrune::cli::RunConvert(args, kUsage);
+    std::fprintf(stderr, "kestrune-cli: unknown command \"%s\"\n%s", command.c_str(), kUsage);
+    return 2;
+}

@@ -184,4 +184,35 @@ std::vector<fs::path> CorpusFiles() {
     return files;
 }
 
+std::map<std::string, ManifestFormat> ReadCorpusManifest() {
+    // Column six reads "stream|codec_name=..|sample_rate=..|channels=.. ; format|..|duration=..".
+    std::map<std::string, ManifestFormat> formats;
+    std::ifstream in(CorpusDir() / "MANIFEST.tsv");
+    std::string line;
+    while (std::getline(in, line)) {
+        std::vector<std::string> cols;
+        std::istringstream row(line);
+        for (std::string col; std::getline(row, col, '\t');) cols.push_back(col);
+        if (cols.size() < 6) continue;
+        ManifestFormat f;
+        bool audio = false;
+        std::istringstream entries(cols[5]);
+        for (std::string e; std::getline(entries, e, ';');) {
+            const auto rate = e.find("sample_rate="), ch = e.find("channels=");
+            if (!audio && e.find("stream|") != std::string::npos && rate != std::string::npos &&
+                ch != std::string::npos) {
+                f.sampleRate = std::atoi(e.c_str() + rate + 12);
+                f.channels = std::atoi(e.c_str() + ch + 9);
+                audio = true;
+            }
+            const auto dur = e.find("duration=");
+            if (e.find("format|") != std::string::npos && dur != std::string::npos &&
+                e.compare(dur + 9, 3, "N/A") != 0)
+                f.duration = std::atof(e.c_str() + dur + 9);
+        }
+        if (audio) formats[cols[0]] = f;
+    }
+    return formats;
+}
+
 }  // namespace kestrune::test

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -62,5 +63,14 @@ bool FfDecode(const std::string& path, Pcm& out);
 // The corpus of real files by other authors, read in place.
 std::filesystem::path CorpusDir();
 std::vector<std::filesystem::path> CorpusFiles();
+
+// What ffprobe read in a corpus file's first audio stream, from the corpus manifest.
+struct ManifestFormat {
+    int sampleRate = 0;
+    int channels = 0;
+    double duration = -1;  // the container's; -1 when unknown
+};
+// By file name; files in which ffprobe found no audio stream are absent.
+std::map<std::string, ManifestFormat> ReadCorpusManifest();
 
 }  // namespace kestrune::test

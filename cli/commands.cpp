@@ -1,0 +1,417 @@
+#include "cli/commands.h"
+
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+
+#include "cli/cli_host.h"
+#include "engine/conversion_session.h"
+#include "readers/ffmpeg_reader.h"
+#include "settings/ini_settings_store.h"
+#include "settings/settings_persistence.h"
+
+namespace kestrune::cli {
+
+void InitEngineLibraries() { InitFFmpegLogging(); }
+
+int RunFormats(const std::vector<std::string>& args) {
+    if (!args.empty()) {
+        std::fprintf(stderr, "kestrune-cli: formats takes no arguments\n");
+        return 2;
+    }
+    OutputCatalogue catalogue;
+    BuildOutputCatalogue(catalogue);
+    for (const OutputFormatEntry& row : catalogue) {
+        std::string codecs;
+        for (const CodecEntry* c : row.allowedCodecs) {
+            char id[16];
+            std::snprintf(id, sizeof id, "0x%X", c->codecId);
+            if (!codecs.empty()) codecs += "; ";
+            codecs += std::string(id) + " " + c->label;
+        }
+        if (codecs.empty()) codecs = "-";
+        std::printf("%d\t%s\t%s\t%s\n", row.formatId, row.extension, row.DisplayLabel().c_str(),
+                    codecs.c_str());
+    }
+    return 0;
+}
+
+int RunProbe(const std::vector<std::string>& args) {
+    if (args.empty()) {
+        std::fprintf(stderr, "kestrune-cli: probe needs at least one file\n");
+        return 2;
+    }
+    std::atomic<bool> cancel{false};
+    CliHost host(Answer::kNo, cancel);
+    ConversionSession session(host);
+    int status = 0;
+    std::printf("File\tDuration\tBit Rate\tSample Rate\tChannels\n");
+    for (const std::string& path : args) {
+        std::error_code ec;
+        if (!std::filesystem::is_regular_file(path, ec)) {
+            std::fprintf(stderr, "kestrune-cli: %s: no such file\n", path.c_str());
+            status = 1;
+            continue;
+        }
+        SourceFileEntry entry;
+        session.readers.failureDetail.clear();
+        if (!session.ProbeSource(path, entry)) {
+            const std::string why = session.readers.failureDetail.empty()
+                                        ? "no reader can open this file"
+                                        : session.readers.failureDetail;
+            std::fprintf(stderr, "kestrune-cli: %s: %s\n", path.c_str(), why.c_str());
+            status = 1;
+            continue;
+        }
+        const ColumnTexts t = ColumnTextsOf(entry);
+        std::printf("%s\t%s\t%s\t%s\t%s\n", t.file.c_str(), t.duration.c_str(), t.bitRate.c_str(),
+                    t.sampleRate.c_str(), t.channels.c_str());
+        std::fflush(stdout);
+    }
+    return status;
+}
+
+namespace {
+
+std::atomic<bool> gInterrupted{false};
+
+extern "C" void OnInterrupt(int) { gInterrupted.store(true); }
+
+std::string ProgramFolder() {
+    std::error_code ec;
+    const auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+    if (ec) return "./";
+    std::string folder = exe.parent_path().string();
+    if (folder.empty() || folder.back() != '/') folder += '/';
+    return folder;
+}
+
+std::string Lower(std::string s) {
+    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+}
+
+bool ParseInt(const std::string& text, long long& out) {
+    if (text.empty()) return false;
+    char* end = nullptr;
+    errno = 0;
+    const long long v = std::strtoll(text.c_str(), &end, 0);
+    if (errno != 0 || *end != '\0') return false;
+    out = v;
+    return true;
+}
+
+// An output format by id, extension or label (letter case ignored).
+const OutputFormatEntry* FindFormat(const OutputCatalogue& catalogue, const std::string& text) {
+    long long id = 0;
+    if (ParseInt(text, id)) return FindOutputFormat(catalogue, static_cast<int>(id));
+    const std::string wanted = Lower(text[0] == '.' ? text.substr(1) : text);
+    for (const OutputFormatEntry& row : catalogue)
+        if (Lower(row.extension) == wanted) return &row;
+    for (const OutputFormatEntry& row : catalogue)
+        if (Lower(row.DisplayLabel()) == wanted) return &row;
+    return nullptr;
+}
+
+// A codec of the row by id (hex or decimal) or by a piece of its label.
+const CodecEntry* FindCodec(const OutputFormatEntry& row, const std::string& text) {
+    long long id = 0;
+    const bool numeric = ParseInt(text, id);
+    for (const CodecEntry* c : row.allowedCodecs) {
+        if (numeric ? c->codecId == id
+                    : Lower(c->label).find(Lower(text)) != std::string::npos)
+            return c;
+    }
+    return nullptr;
+}
+
+struct ConvertOptions {
+    std::string format, outputDir, ifExists, mono, tags, track, codec, toOne, settingsFile;
+    std::map<std::string, std::string> customTags;
+    bool sameFolder = false, keepTree = false, normalize = false, dtsCda = false,
+         browse = false;
+    long long skip = -1, length = -1, volume = -1, rate = -1, bitRate = -1, channels = -1,
+              jobs = 0;
+    Answer answer = Answer::kAsk;
+    std::vector<std::string> files;
+};
+
+int Usage(const char* usage, const std::string& why) {
+    std::fprintf(stderr, "kestrune-cli: %s\n\n%s", why.c_str(), usage);
+    return 2;
+}
+
+// Parses convert's arguments; returns 0, or 2 after a message on a usage error.
+int ParseConvert(const std::vector<std::string>& args, ConvertOptions& o, const char* usage) {
+    static const char* const kTagNames[] = {"title",   "artist",   "album",    "year",
+                                            "genre",   "comment",  "composer", "copyright"};
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        auto value = [&](std::string& out) {
+            if (i + 1 >= args.size()) return false;
+            out = args[++i];
+            return true;
+        };
+        auto number = [&](long long& out) {
+            std::string text;
+            return value(text) && ParseInt(text, out) && out >= 0;
+        };
+        bool ok = true;
+        if (a == "-f" || a == "--format") ok = value(o.format);
+        else if (a == "-o" || a == "--output-dir") ok = value(o.outputDir);
+        else if (a == "--same-folder") o.sameFolder = true;
+        else if (a == "--keep-tree") o.keepTree = true;
+        else if (a == "--if-exists") ok = value(o.ifExists);
+        else if (a == "--skip") ok = number(o.skip);
+        else if (a == "--length") ok = number(o.length);
+        else if (a == "--mono") ok = value(o.mono);
+        else if (a == "--normalize") o.normalize = true;
+        else if (a == "--volume") ok = number(o.volume);
+        else if (a == "--tags") ok = value(o.tags);
+        else if (a == "--track") ok = value(o.track);
+        else if (a == "--codec") ok = value(o.codec);
+        else if (a == "--rate") ok = number(o.rate);
+        else if (a == "--bitrate") ok = number(o.bitRate);
+        else if (a == "--channels") ok = number(o.channels);
+        else if (a == "--dts-cda") o.dtsCda = true;
+        else if (a == "--browse") o.browse = true;
+        else if (a == "--yes") o.answer = Answer::kYes;
+        else if (a == "--no") o.answer = Answer::kNo;
+        else if (a == "-j" || a == "--jobs") ok = number(o.jobs) && o.jobs >= 1;
+        else if (a == "--settings") ok = value(o.settingsFile);
+        else if (a == "--to-one") ok = value(o.toOne);
+        else if (a == "--") {
+            o.files.insert(o.files.end(), args.begin() + static_cast<long>(i) + 1, args.end());
+            break;
+        } else if (a.size() > 2 && a.rfind("--", 0) == 0) {
+            const std::string name = a.substr(2);
+            bool known = false;
+            for (const char* tag : kTagNames) known = known || name == tag;
+            if (!known) return Usage(usage, "unknown option " + a);
+            ok = value(o.customTags[name]);
+        } else if (a.size() > 1 && a[0] == '-') {
+            return Usage(usage, "unknown option " + a);
+        } else {
+            o.files.push_back(a);
+        }
+        if (!ok) return Usage(usage, "option " + a + " needs a valid value");
+    }
+    if (o.files.empty()) return Usage(usage, "convert needs at least one file");
+    if (!o.ifExists.empty() && o.ifExists != "rename" && o.ifExists != "overwrite" &&
+        o.ifExists != "skip")
+        return Usage(usage, "--if-exists takes rename, overwrite or skip");
+    if (!o.mono.empty() && o.mono != "avg" && o.mono != "left" && o.mono != "right")
+        return Usage(usage, "--mono takes avg, left or right");
+    if (!o.tags.empty() && o.tags != "source" && o.tags != "custom" && o.tags != "none")
+        return Usage(usage, "--tags takes source, custom or none");
+    if (o.channels > 2) return Usage(usage, "--channels takes 0, 1 or 2");
+    if (o.normalize && o.volume >= 0) return Usage(usage, "--normalize and --volume exclude each other");
+    return 0;
+}
+
+// Applies the options to the session's settings and returns the chosen row, or null after a
+// usage message.
+OutputFormatEntry* ApplyOptions(const ConvertOptions& o, ConversionSession& s, const char* usage) {
+    ConvertSettings& st = s.settings;
+    if (!o.format.empty()) {
+        const OutputFormatEntry* row = FindFormat(s.catalogue, o.format);
+        if (!row) {
+            Usage(usage, "unknown format \"" + o.format + "\" (see kestrune-cli formats)");
+            return nullptr;
+        }
+        st.outputFormat = row->formatId;
+    }
+    OutputFormatEntry* row = FindOutputFormat(s.catalogue, st.outputFormat);
+    if (!row) row = &s.catalogue.front();
+    if (!o.outputDir.empty()) {
+        std::error_code ec;
+        st.destOutputFolderOpt = kDestSpecificFolder;
+        st.destSpecifiedFolder = std::filesystem::absolute(o.outputDir, ec).string();
+    }
+    if (o.sameFolder) st.destOutputFolderOpt = kDestSameAsSource;
+    if (o.keepTree) st.createDirs = 1;
+    if (o.ifExists == "rename") st.targetExistsOpt = kTargetRename;
+    if (o.ifExists == "overwrite") st.targetExistsOpt = kTargetOverwrite;
+    if (o.ifExists == "skip") st.targetExistsOpt = kTargetSkip;
+    if (o.skip >= 0) {
+        st.enableSkipLength = o.skip > 0;
+        st.skipLength = static_cast<uint32_t>(o.skip);
+    }
+    if (o.length >= 0) {
+        st.enableConvertLength = o.length > 0;
+        st.convertLength = static_cast<uint32_t>(o.length);
+    }
+    if (o.normalize) st.volumeType = kVolumeNormalize;
+    if (o.volume >= 0) {
+        st.volumeType = kVolumeManual;
+        st.volume = static_cast<int>(o.volume);
+    }
+    if (o.tags == "source") st.id3TagType = kTagsFromSource;
+    if (o.tags == "custom") st.id3TagType = kTagsCustom;
+    if (o.tags == "none") st.id3TagType = kTagsNone;
+    TagOptions& t = s.tagOptions;
+    for (const auto& [name, text] : o.customTags) {
+        if (name == "title") {
+            t.title = text;
+            t.titleAsFileName = 0;
+        }
+        if (name == "artist") t.artist = text;
+        if (name == "album") t.album = text;
+        if (name == "year") t.year = text;
+        if (name == "genre") t.genre = text;
+        if (name == "comment") t.comment = text;
+        if (name == "composer") t.composer = text;
+        if (name == "copyright") t.copyright = text;
+    }
+    if (!o.track.empty()) {
+        long long n = 0;
+        if (o.track == "auto") {
+            t.trackNumType = kTrackRunPosition;
+        } else if (ParseInt(o.track, n) && n >= 0) {
+            t.trackNumType = n > 0 ? kTrackCustom : kTrackNone;
+            t.customTrackNum = static_cast<int>(n);
+        } else {
+            Usage(usage, "--track takes a number or auto");
+            return nullptr;
+        }
+    }
+    if (o.dtsCda) st.enableDTSForCDA = 1;
+    st.browseOutputFolder = o.browse ? 1 : 0;
+
+    // Encoding parameters: any of them makes the row manual for this run; what is not given
+    // keeps the row's manual value, or "as the source / automatic" when the row was automatic.
+    const bool manual = !o.codec.empty() || o.rate >= 0 || o.bitRate >= 0 || o.channels >= 0 ||
+                        !o.mono.empty();
+    if (!o.mono.empty())
+        st.monoType = o.mono == "left" ? kMonoLeft : o.mono == "right" ? kMonoRight : kMonoAverage;
+    if (manual && row->HasStoredParameters()) {
+        if (row->autoParams) {
+            row->autoParams = 0;
+            row->sampleRate = 0;
+            row->bitRate = 0;
+            row->channels = 0;
+        }
+        if (!o.codec.empty()) {
+            const CodecEntry* c = FindCodec(*row, o.codec);
+            if (!c) {
+                Usage(usage, "format " + row->DisplayLabel() + " has no codec \"" + o.codec +
+                                 "\" (see kestrune-cli formats)");
+                return nullptr;
+            }
+            row->codecId = c->codecId;
+        }
+        if (o.rate >= 0) row->sampleRate = static_cast<int>(o.rate);
+        if (o.bitRate >= 0) row->bitRate = static_cast<int>(o.bitRate);
+        if (o.channels >= 0) row->channels = static_cast<int>(o.channels);
+        if (!o.mono.empty() && o.channels < 0) row->channels = 1;
+    } else if (manual) {
+        // AMR and Windows Media keep their parameters in the general options.
+        if (o.rate >= 0) st.wmaSampleRate = static_cast<int>(o.rate);
+        if (o.bitRate >= 0) st.wmaBitRate = static_cast<int>(o.bitRate);
+        if (o.channels > 0) st.wmaChannels = static_cast<int>(o.channels);
+        if (!o.mono.empty() && o.channels < 0) st.wmaChannels = 1;
+        if (o.rate >= 0 || o.bitRate >= 0 || o.channels >= 0 || !o.mono.empty())
+            st.wmaAutoEncParam = 0;
+    }
+    return row;
+}
+
+// Prints each item's final "Output" text (and "Volume" when it has one) as the list would
+// show it, in list order, as soon as the item is done.
+class ConvertHost : public CliHost {
+public:
+    using CliHost::CliHost;
+    void SetItemVolume(int row, const std::string& text) override { volume_[row] = text; }
+    void SetItemOutput(int row, const std::string& text) override {
+        if (text == "Preprocessing..." || text == "Normalizing..." || text == "Converting...")
+            return;
+        ClearLine();
+        const std::string& volume = volume_[row];
+        if (volume.empty())
+            std::printf("%s\n", text.c_str());
+        else
+            std::printf("%s\t%s\n", text.c_str(), volume.c_str());
+        std::fflush(stdout);
+        volume_[row].clear();
+    }
+
+private:
+    std::map<int, std::string> volume_;
+};
+
+}  // namespace
+
+int RunConvert(const std::vector<std::string>& args, const char* usage) {
+    ConvertOptions o;
+    if (const int status = ParseConvert(args, o, usage)) return status;
+
+    ConvertHost host(o.answer, gInterrupted);
+    ConversionSession session(host);
+    session.programFolder = ProgramFolder();
+    {
+        std::unique_ptr<IniSettingsStore> store =
+            o.settingsFile.empty() ? std::make_unique<IniSettingsStore>()
+                                   : std::make_unique<IniSettingsStore>(o.settingsFile);
+        ApplyDocumentsFolderDefaults(session.settings, FindDocumentsFolder());
+        LoadSettings(*store, session.settings, session.tagOptions, session.catalogue);
+    }
+    const OutputFormatEntry* format = ApplyOptions(o, session, usage);
+    if (!format) return 2;
+
+    struct sigaction action {};
+    action.sa_handler = OnInterrupt;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+
+    // The list: files that cannot be read are reported and left out, as when adding them.
+    std::vector<SourceFileEntry> entries;
+    entries.reserve(o.files.size());
+    int status = 0;
+    for (const std::string& file : o.files) {
+        std::error_code ec;
+        const std::string path = std::filesystem::absolute(file, ec).lexically_normal().string();
+        SourceFileEntry entry;
+        session.readers.failureDetail.clear();
+        if (!std::filesystem::is_regular_file(path, ec)) {
+            std::printf("Conversion Failure (%s: no such file)\n", file.c_str());
+            status = 1;
+            continue;
+        }
+        if (!session.ProbeSource(path, entry)) {
+            const std::string detail = session.readers.failureDetail.empty()
+                                           ? std::string(kUndecodableDetail)
+                                           : session.readers.failureDetail;
+            std::printf("Conversion Failure (%s)\n", detail.c_str());
+            status = 1;
+            continue;
+        }
+        entries.push_back(std::move(entry));
+    }
+    std::fflush(stdout);
+    std::vector<SourceFileEntry*> items;
+    std::vector<int> rows;
+    for (size_t i = 0; i < entries.size(); ++i) {
+        items.push_back(&entries[i]);
+        rows.push_back(static_cast<int>(i));
+    }
+    if (!items.empty()) {
+        if (o.toOne.empty()) {
+            session.ConvertList(items, rows, *format);
+        } else {
+            std::error_code ec;
+            const std::string out = std::filesystem::absolute(o.toOne, ec).string();
+            session.ConvertListToOne(items, rows, *format, out);
+        }
+    }
+    host.ClearLine();
+    if (gInterrupted.load()) return 130;
+    for (const SourceFileEntry& e : entries)
+        if (e.outputPath.empty()) status = 1;
+    return status;
+}
+
+}  // namespace kestrune::cli

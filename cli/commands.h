@@ -1,0 +1,14 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace kestrune::cli {
+
+// Quiets the libraries' own console output and starts the decoding layer.
+void InitEngineLibraries();
+int RunFormats(const std::vector<std::string>& args);
+int RunProbe(const std::vector<std::string>& args);
+int RunConvert(const std::vector<std::string>& args, const char* usage);
+
+}  // namespace kestrune::cli

@@ -1,0 +1,229 @@
+// One output per item: the pre-run checks, the passes and the conversion of every item, with
+// the statuses the file list shows.
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+
+#include "engine/conversion_host.h"
+#include "engine/conversion_session.h"
+#include "engine/output_path.h"
+#include "engine/web_addresses.h"
+
+namespace kestrune {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+bool BeginsWithRiff(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    char magic[4] = {};
+    return in.read(magic, 4) && std::string(magic, 4) == "RIFF";
+}
+
+std::string VolumeText(float gain) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.02f%%", static_cast<double>(gain) * 100.0);
+    return text;
+}
+
+}  // namespace
+
+const char* const kWindowsMediaQuestion =
+    "Dear user, WMA file requires Windows Media Format 9 Series Runtime.\nUnfortunately, the "
+    "component isn't available on your computer.\n\nDo you want to download and install it "
+    "now?";
+const char* const kSoundFontFailure = "Failure. Requires file \"ct4mgm.sf2\".";
+
+bool ConversionSession::PreRunChecks(const std::vector<SourceFileEntry*>& items,
+                                     const OutputFormatEntry& format) {
+    if (IsWindowsMediaFormat(format.formatId) && !EnsureWindowsMediaRuntime()) {
+        if (host_.AskYesNo(kWindowsMediaQuestion)) host_.OpenInBrowser(kWindowsMediaDownloadUrl);
+        return false;
+    }
+    for (const SourceFileEntry* item : items) {
+        if (item->sourceType != source::kMidi) continue;
+        if (!EnsureSoundFont()) return false;
+        break;
+    }
+    return true;
+}
+
+bool ConversionSession::EnsureSoundFont() {
+    if (soundFontLoaded) return true;
+    if (loadSoundFont) soundFontLoaded = loadSoundFont(programFolder + "ct4mgm.sf2");
+    if (soundFontLoaded) return true;
+    char text[1024];
+    std::snprintf(text, sizeof text,
+                  "Dear user, to decode MIDI file, file \"ct4mgm.sf2\" is required.\n"
+                  "Unfortunately, the file isn't available on your computer.\n\n"
+                  "Do you want to download the file from our website for free now?\n\n"
+                  "Once download completes, please copy the file to folder:\n\"%s\"\n"
+                  "And then convert your MIDI file again. Thank you.",
+                  programFolder.c_str());
+    if (host_.AskYesNo(text)) {
+        host_.OpenFolder(programFolder);
+        host_.OpenInBrowser(kSoundFontDownloadUrl);
+        return false;  // the run ends; the user converts again once the font is there
+    }
+    return true;  // go on: the MIDI items fail on their own
+}
+
+bool ConversionSession::EnsureWindowsMediaRuntime() {
+    return loadWindowsMediaRuntime && loadWindowsMediaRuntime();
+}
+
+void ConversionSession::BeginRun(int itemCount) {
+    host_.EnableMainWindow(false);
+    host_.ShowProgress(true);
+    host_.SetOverallProgress(0, itemCount);
+    host_.PumpMessages();
+}
+
+void ConversionSession::EndRun(const std::vector<SourceFileEntry*>& items, bool cancelled,
+                               bool reachedAny) {
+    host_.ShowProgress(false);
+    host_.EnableMainWindow(true);
+    if (cancelled || settings.browseOutputFolder == 0 || !reachedAny) return;
+    for (const SourceFileEntry* item : items) {
+        std::error_code ec;
+        if (!item->outputPath.empty() && fs::exists(item->outputPath, ec)) {
+            host_.SelectInExplorer(item->outputPath);
+            return;
+        }
+    }
+}
+
+bool ConversionSession::RunItem(SourceFileEntry& item, int row, int itemCount,
+                                const OutputFormatEntry& format, const std::string& overallName,
+                                AudioWriter* mergeWriter, std::string& status) {
+    std::string tempFile;
+    readers.failureDetail.clear();
+    auto finishFailure = [&] {
+        if (!tempFile.empty()) RemoveOutput(tempFile, item.path);
+        item.outputPath.clear();
+        if (host_.CancelRequested()) {
+            host_.SetItemOutput(row, "Cancelled");
+            return false;
+        }
+        host_.SetItemOutput(row, status);
+        return true;
+    };
+
+    if (item.sourceType == source::kMidi && !soundFontLoaded) {
+        status = kSoundFontFailure;
+        return finishFailure();
+    }
+    host_.SetItemVolume(row, "");
+    char label[1024];
+    std::snprintf(label, sizeof label, "Converting %d of %d file(s) to %s...", runPosition,
+                  itemCount, overallName.c_str());
+    host_.SetOverallLabel(label);
+    host_.SetOverallProgress(runPosition, itemCount);
+    host_.SetFileLabel("Starting to convert " + FileNameOf(item.path) + "...");
+    host_.SetFileProgress(0, host_.FileBarWidth());
+
+    if (mergeWriter) {
+        item.outputPath = mergeOutputPath;
+    } else {
+        std::string outputPath, message;
+        if (!PrepareOutputPath(item.path, format, settings, host_, outputPath, message)) {
+            status = message;
+            return finishFailure();
+        }
+        item.outputPath = outputPath;
+    }
+
+    SourceFileEntry source = item;  // what the passes read; a temporary copy may replace it
+    int runResult = 1;
+    if ((item.sourceType == source::kDts && BeginsWithRiff(item.path)) ||
+        (item.sourceType == source::kCdAudio && settings.enableDTSForCDA != 0)) {
+        host_.SetItemOutput(row, "Preprocessing...");
+        runResult = 1;
+        readers.usedDedicatedReader = 0;
+        SourceFileEntry substitute;
+        substitute.path = item.path;
+        substitute.sourceType = item.sourceType;
+        if (ExtractDtsStream(substitute, runResult)) {
+            tempFile = substitute.outputPath;
+            source.path = tempFile;
+            source.sourceType = source::kDts;
+        } else if (host_.CancelRequested()) {
+            return finishFailure();
+        }
+    }
+
+    appliedGain = 1.0f;
+    normalizationGain = -1.0f;
+    if (settings.volumeType == kVolumeNormalize) {
+        host_.SetItemOutput(row, "Normalizing...");
+        int16_t lo = 0, hi = 0;
+        runResult = 1;
+        readers.usedDedicatedReader = 0;
+        bool scanned = ScanPeaks(source, lo, hi, format, runResult) != 0;
+        if (!scanned && !host_.CancelRequested() && readers.usedDedicatedReader) {
+            runResult = 1;
+            scanned = ScanPeaks(source, lo, hi, format, runResult) != 0;
+        }
+        if (host_.CancelRequested()) return finishFailure();
+        if (scanned) normalizationGain = GainFromPeaks(lo, hi);
+    }
+
+    host_.SetItemOutput(row, "Converting...");
+    runResult = 1;
+    readers.usedDedicatedReader = 0;
+    auto convert = [&] {
+        return mergeWriter ? ConvertFileInto(source, *mergeWriter, runResult)
+                           : ConvertFile(source, format, runResult);
+    };
+    int ok = convert();
+    if (!ok && !host_.CancelRequested() && readers.usedDedicatedReader) {
+        runResult = 1;
+        ok = convert();
+    }
+    if (!ok) {
+        if (host_.CancelRequested()) return finishFailure();
+        if (runResult != 0) {
+            status = "Conversion Failure";
+            if (!readers.failureDetail.empty()) {
+                status += " (" + readers.failureDetail + ")";
+                host_.SetOutputColumnWidth(500);
+            }
+        } else {
+            status = "No audio in the file";
+        }
+        return finishFailure();
+    }
+
+    if (!tempFile.empty()) RemoveOutput(tempFile, item.path);
+    host_.SetItemVolume(row, VolumeText(appliedGain));
+    host_.SetItemOutput(row, FileNameOf(item.outputPath));
+    host_.PumpMessages();
+    return !host_.CancelRequested();
+}
+
+void ConversionSession::ConvertList(const std::vector<SourceFileEntry*>& items,
+                                    const std::vector<int>& rows,
+                                    const OutputFormatEntry& format) {
+    if (!PreRunChecks(items, format)) return;
+    const int count = static_cast<int>(items.size());
+    BeginRun(count);
+    const std::string label = format.DisplayLabel();
+    bool cancelled = false;
+    bool reached = false;
+    for (int i = 0; i < count; ++i) {
+        runPosition = i + 1;
+        currentItem = items[static_cast<size_t>(i)];
+        reached = true;
+        std::string status;
+        if (!RunItem(*items[static_cast<size_t>(i)], rows[static_cast<size_t>(i)], count, format,
+                     label, nullptr, status)) {
+            cancelled = true;
+            break;
+        }
+    }
+    currentItem = nullptr;
+    EndRun(items, cancelled, reached);
+}
+
+}  // namespace kestrune

@@ -1,0 +1,146 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/convert_settings.h"
+#include "readers/create_reader.h"
+#include "readers/source_type.h"
+#include "writers/output_catalogue.h"
+
+namespace kestrune {
+
+class AudioReader;
+class AudioWriter;
+class ConversionHost;
+
+// What the engine keeps for the life of the program: the options, the custom tag, the
+// catalogue and the state of the current run. Each session is independent of every other,
+// so several may convert side by side in different threads.
+class ConversionSession {
+public:
+    explicit ConversionSession(ConversionHost& host);
+
+    ConversionHost& host() { return host_; }
+
+    ConvertSettings settings;
+    TagOptions tagOptions;
+    OutputCatalogue catalogue;
+
+    // Reader choice and the last failure's detail.
+    ReaderState readers;
+    // Peak-derived gain of the normalising pass, -1 when there is none.
+    float normalizationGain = -1.0f;
+    // The gain used for the current item, 1.0 when none.
+    float appliedGain = 1.0f;
+    // 1 once the MIDI sound font was installed in the decoding layer.
+    int soundFontLoaded = 0;
+    // The list item being converted (its name is shown even for a substitute source) and its
+    // 1-based position among the items of the run.
+    const SourceFileEntry* currentItem = nullptr;
+    int runPosition = 0;
+
+    // The folder of the program, ending in "/": the sound font is looked up there.
+    std::string programFolder;
+    // Makes the sound font at the given path the decoding layer's default; non-zero on
+    // success. Unset: MIDI sources cannot be rendered.
+    std::function<int(const std::string&)> loadSoundFont;
+    // Makes the Windows Media runtime available (loaded at most once); unset: it is missing.
+    std::function<bool()> loadWindowsMediaRuntime;
+
+    std::unique_ptr<AudioReader> CreateReader(const std::string& path, int sourceType,
+                                              int targetRate, int decode, int& hasAudio);
+
+    // Probes a file for the list: fills entry (outputPath empty) and returns true, or false
+    // with the reason in readers.failureDetail when no reader could open it.
+    bool ProbeSource(const std::string& path, SourceFileEntry& entry);
+
+    // Converts one source into source.outputPath with the given output format. 1 when an
+    // output with at least one byte was written and the run was not cancelled. runResult
+    // (preset to 1 by the caller) becomes 0 when the file holds no audio.
+    int ConvertFile(const SourceFileEntry& source, const OutputFormatEntry& format,
+                    int& runResult);
+
+    // Copies the PCM of a DTS stream disguised as PCM, unchanged and without a header, into a
+    // new temporary ".dts" file whose path lands in source.outputPath. 1 when the file holds
+    // at least one block; on 0 no temporary file is left.
+    int ExtractDtsStream(SourceFileEntry& source, int& runResult);
+    // The lowest and highest sample of the whole source (0 and 0 when nothing was read).
+    // 1 when at least one block was read and the scan was not cancelled.
+    int ScanPeaks(const SourceFileEntry& source, int16_t& minPeak, int16_t& maxPeak,
+                  const OutputFormatEntry& format, int& runResult);
+
+    // One output per item, in order. rows are the items' rows in the file list.
+    void ConvertList(const std::vector<SourceFileEntry*>& items, const std::vector<int>& rows,
+                     const OutputFormatEntry& format);
+    // Every item, in order, into the one file that host.AskSavePath names (or mergePath when
+    // it is not empty).
+    void ConvertListToOne(const std::vector<SourceFileEntry*>& items, const std::vector<int>& rows,
+                          const OutputFormatEntry& format, const std::string& mergePath = {});
+    // The writer of a merge, open at path; merge rate and channels are set for the run.
+    std::unique_ptr<AudioWriter> CreateMergeWriter(const OutputFormatEntry& format,
+                                                   const std::string& path, int largestRate,
+                                                   int channels);
+    // The block loop of ConvertFile into a writer that stays open across items.
+    int ConvertFileInto(const SourceFileEntry& source, AudioWriter& writer, int& runResult);
+    int mergeRequestedRate = 44100;
+    int mergeRate = 0;
+    int mergeChannels = 0;
+    std::string mergeOutputPath;
+
+    // The rate a synthesising reader renders at for this output format.
+    int RequestedRate(const OutputFormatEntry& format) const;
+
+private:
+    bool PreRunChecks(const std::vector<SourceFileEntry*>& items, const OutputFormatEntry& format);
+    bool EnsureSoundFont();
+    bool EnsureWindowsMediaRuntime();
+    void BeginRun(int itemCount);
+    void EndRun(const std::vector<SourceFileEntry*>& items, bool cancelled, bool reachedAny);
+    // The passes and the conversion of one item with its statuses; false when the run was
+    // cancelled. mergeWriter is null for one output per item.
+    bool RunItem(SourceFileEntry& item, int row, int itemCount, const OutputFormatEntry& format,
+                 const std::string& overallName, AudioWriter* mergeWriter, std::string& status);
+
+    // A source opened for a conversion, with its skip and limit in frames.
+    struct OpenedSource {
+        std::unique_ptr<AudioReader> reader;
+        int64_t skipFrames = 0;
+        bool limited = false;
+        int64_t limitLeft = 0;
+    };
+    bool OpenSource(const SourceFileEntry& source, int requestedRate, int& runResult,
+                    OpenedSource& out);
+    // Sets appliedGain and returns the gain to apply, 0 for none.
+    float ChooseGain();
+    // Reads, skips, limits, routes, resamples, scales and writes every block. 1 when at least
+    // one block was read and nothing was cancelled or failed.
+    int RunBlockLoop(OpenedSource& src, AudioWriter& writer, int outRate, int outChannels,
+                     bool resample, bool pick, int sourceType, const std::string& displayName,
+                     bool& writeFailed);
+
+    ConversionHost& host_;
+};
+
+// The normalising gain for the peaks of a source, or -1 when none applies: the larger peak
+// reaches full scale, and sources that already touch it (or have no negative or no positive
+// sample) are left alone.
+float GainFromPeaks(int16_t minPeak, int16_t maxPeak);
+
+inline bool IsWindowsMediaFormat(int formatId) {
+    return formatId == format::kWma || formatId == format::kWmv || formatId == format::kAsf;
+}
+
+// The question asked when the Windows Media runtime is missing.
+extern const char* const kWindowsMediaQuestion;
+
+// True when both paths name the same existing file, whatever their spelling.
+bool SameFile(const std::string& a, const std::string& b);
+
+// Removes a failed or cancelled output, never the source itself.
+void RemoveOutput(const std::string& outputPath, const std::string& sourcePath);
+
+}  // namespace kestrune

@@ -1,0 +1,338 @@
+#include <filesystem>
+#include <vector>
+
+#include "engine/audio_reader.h"
+#include "engine/audio_writer.h"
+#include "engine/conversion_host.h"
+#include "engine/conversion_session.h"
+#include "engine/gain.h"
+#include "engine/progress_meter.h"
+#include "engine/resample_stage.h"
+#include "engine/tag_set.h"
+#include "writers/ffmpeg_writer.h"
+
+namespace kestrune {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const char* const kSkipTooLong =
+    "Length of the file is shorter than skipping length set at Options -> General";
+const char* const kWriteFailed = "Failed to write the output file (is the disk full?)";
+const char* const kSameAsSource = "The output file would replace the source file";
+const char* const kFormatUnavailable = "This output format is not available";
+
+// The writer of one conversion and how the loop feeds it.
+struct WriterPlan {
+    std::unique_ptr<AudioWriter> writer;
+    int outRate = 0;
+    int outChannels = 0;
+    bool resample = false;
+    bool pick = false;  // take one channel of a stereo source
+};
+
+bool PlanFFmpegWriter(const OutputFormatEntry& format, const ConvertSettings& settings,
+                      int sourceRate, int sourceChannels, WriterPlan& plan) {
+    ResolvedEncoding enc;
+    if (!format.UsesFFmpegWriter() || !ResolveEncoding(format, sourceRate, sourceChannels, enc))
+        return false;
+    auto writer = std::make_unique<FFmpegWriter>();
+    FFmpegEncoderOptions options;
+    options.containerShortName = format.containerShortName;
+    options.codecId = format.codecId;
+    writer->SetEncoderOptions(options);
+    writer->SetSampleRate(enc.sampleRate);
+    writer->SetChannels(enc.channels);
+    writer->SetBitRate(enc.bitRate);
+    plan.writer = std::move(writer);
+    plan.outRate = enc.sampleRate;
+    plan.outChannels = enc.channels;
+    const bool fewer = enc.channels < sourceChannels;
+    plan.resample =
+        enc.sampleRate != sourceRate || (fewer && settings.monoType == kMonoAverage);
+    plan.pick = fewer && settings.monoType > kMonoAverage;
+    return true;
+}
+
+bool GetsTags(int formatId) {
+    switch (formatId) {
+        case 1500:
+        case 2000:
+        case 3650:
+        case 5000:
+        case 5100:
+        case 5500:
+        case 5600:
+        case 8200:
+        case 8400:
+            return false;
+        default:
+            return true;
+    }
+}
+
+std::string WithoutExtension(const std::string& name) {
+    const auto dot = name.rfind('.');
+    return dot == std::string::npos ? name : name.substr(0, dot);
+}
+
+}  // namespace
+
+bool SameFile(const std::string& a, const std::string& b) {
+    std::error_code ec;
+    return fs::equivalent(a, b, ec) && !ec;
+}
+
+void RemoveOutput(const std::string& outputPath, const std::string& sourcePath) {
+    if (outputPath.empty() || SameFile(outputPath, sourcePath)) return;
+    std::error_code ec;
+    if (fs::is_regular_file(fs::symlink_status(outputPath, ec))) fs::remove(outputPath, ec);
+}
+
+int ConversionSession::RequestedRate(const OutputFormatEntry& format) const {
+    if (format.formatId == format::kAmr) return settings.amrType == 1 ? 16000 : 8000;
+    if (format.formatId == format::kAwb) return 16000;
+    return RequestedSampleRate(format);
+}
+
+bool ConversionSession::OpenSource(const SourceFileEntry& source, int requestedRate,
+                                   int& runResult, OpenedSource& out) {
+    out.reader = CreateReader(source.path, source.sourceType, requestedRate, 1, runResult);
+    if (!out.reader) return false;
+    AudioReader& reader = *out.reader;
+    auto fail = [&] {
+        reader.Close();
+        out.reader.reset();
+        return false;
+    };
+    if (reader.GetSampleRate() <= 0) {
+        runResult = 0;
+        return fail();
+    }
+    out.skipFrames = 0;
+    if (settings.enableSkipLength != 0 && settings.skipLength != 0) {
+        if (static_cast<int64_t>(settings.skipLength) >=
+            static_cast<int64_t>(reader.GetDuration()) * 1000) {
+            readers.usedDedicatedReader = 0;
+            readers.failureDetail = kSkipTooLong;
+            return fail();
+        }
+        out.skipFrames =
+            static_cast<int64_t>(reader.GetSampleRate() * (settings.skipLength * 0.001));
+    }
+    out.limited = false;
+    out.limitLeft = 0;
+    if (settings.enableConvertLength != 0 && settings.convertLength != 0) {
+        out.limited = true;
+        out.limitLeft =
+            static_cast<int64_t>(reader.GetSampleRate() * (settings.convertLength * 0.001));
+    }
+    return true;
+}
+
+float ConversionSession::ChooseGain() {
+    float gain = 0.0f;
+    appliedGain = 1.0f;
+    if (settings.volumeType == kVolumeNormalize) {
+        if (normalizationGain > 0) gain = normalizationGain;
+    } else if (settings.volumeType == kVolumeManual) {
+        if (settings.volume != 100) gain = static_cast<float>(settings.volume) * 0.01f;
+    }
+    if (gain != 0.0f) appliedGain = gain;
+    return gain;
+}
+
+int ConversionSession::RunBlockLoop(OpenedSource& src, AudioWriter& writer, int outRate,
+                                    int outChannels, bool resample, bool pick, int sourceType,
+                                    const std::string& displayName, bool& writeFailed) {
+    AudioReader& reader = *src.reader;
+    const int sourceRate = reader.GetSampleRate();
+    const int readChannels = reader.GetChannels();
+    const int sourceChannels = pick ? 1 : readChannels;
+    const float gain = ChooseGain();
+
+    std::vector<int16_t> readLeft(kBlockFrames), readRight;
+    if (readChannels == 2) readRight.resize(kBlockFrames);
+    int16_t* const rightArg = readRight.empty() ? nullptr : readRight.data();
+
+    // Route the channels: which buffers the resampler and the writer see.
+    int16_t* inL = readLeft.data();
+    int16_t* inR = rightArg;
+    if (pick) {
+        if (settings.monoType == kMonoRight && inR) inL = inR;
+        inR = nullptr;
+    }
+    std::unique_ptr<ResampleStage> stage;
+    std::vector<int16_t> outLeft, outRight;
+    int16_t* wL = inL;
+    int16_t* wR = nullptr;
+    if (resample) {
+        const size_t outFrames = (static_cast<size_t>(outRate / sourceRate) + 1) * kBlockFrames;
+        outLeft.resize(outFrames);
+        if (outChannels == 2) outRight.resize(outFrames);
+        stage = std::make_unique<ResampleStage>();
+        stage->inputChannels = sourceChannels;
+        stage->inputSampleRate = sourceRate;
+        stage->inputBitsPerSample = 16;
+        stage->outputChannels = outChannels;
+        stage->outputSampleRate = outRate;
+        stage->outputBitsPerSample = 16;
+        if (!stage->Configure()) return 0;
+        wL = outLeft.data();
+        wR = outRight.empty() ? nullptr : outRight.data();
+    } else if (outChannels == 2) {
+        wR = sourceChannels < outChannels ? inL : inR;
+    }
+
+    // Gain once per sample, then the writer; a write that fails ends the file.
+    auto emit = [&](int n) {
+        if (n <= 0 || writeFailed) return;
+        if (gain != 0.0f) {
+            ApplyGain(wL, n, gain);
+            if (wR && wR != wL) ApplyGain(wR, n, gain);
+        }
+        if (!writer.Write(wL, outChannels == 2 ? wR : nullptr, n)) writeFailed = true;
+    };
+
+    const bool synthesised = sourceType == source::kTracker || sourceType == source::kMidi;
+    const int64_t length = reader.GetLength();
+    ProgressMeter meter(host_, length, "Converting", displayName);
+    int n = reader.Read(readLeft.data(), rightArg);
+    if (n <= 0) return 0;
+    while (n > 0) {
+        const int64_t pos = reader.GetPosition();
+        meter.Update(pos);
+        host_.PumpMessages();
+        if (host_.CancelRequested()) return 0;
+        bool drop = false;
+        if (src.skipFrames > 0) {
+            src.skipFrames -= n;
+            if (src.skipFrames >= 0) {
+                drop = true;
+            } else {
+                // The block's tail is the first audio that counts.
+                const int keep = static_cast<int>(-src.skipFrames);
+                std::copy(readLeft.begin() + (n - keep), readLeft.begin() + n, readLeft.begin());
+                if (rightArg)
+                    std::copy(readRight.begin() + (n - keep), readRight.begin() + n,
+                              readRight.begin());
+                n = keep;
+                src.skipFrames = 0;
+            }
+        }
+        if (!drop) {
+            if (src.limited) {
+                if (src.limitLeft <= 0) break;
+                if (n >= src.limitLeft) {
+                    n = static_cast<int>(src.limitLeft);
+                    src.limitLeft = 0;
+                } else {
+                    src.limitLeft -= n;
+                }
+            }
+            emit(stage ? stage->Process(inL, inR, n, wL, wR) : n);
+            if (writeFailed) return 0;
+            if (synthesised && pos >= length) break;
+        }
+        n = reader.Read(readLeft.data(), rightArg);
+    }
+    // What the resampler still holds belongs to the end of the file.
+    if (stage) {
+        for (int m = stage->Flush(wL, wR); m > 0 && !writeFailed; m = stage->Flush(wL, wR))
+            emit(m);
+    }
+    meter.Finish();
+    return writeFailed ? 0 : 1;
+}
+
+int ConversionSession::ConvertFile(const SourceFileEntry& source, const OutputFormatEntry& format,
+                                   int& runResult) {
+    const std::string displayName = FileNameOf(currentItem ? currentItem->path : source.path);
+    OpenedSource src;
+    if (!OpenSource(source, RequestedRate(format), runResult, src)) return 0;
+    auto closeReader = [&] {
+        src.reader->Close();
+        src.reader.reset();
+    };
+    AudioReader& reader = *src.reader;
+
+    WriterPlan plan;
+    bool planned = false;
+    switch (format.formatId) {
+        case format::kAmr:
+        case format::kAwb:
+        case format::kWma:
+        case format::kWmv:
+        case format::kAsf:
+            // These families come with their own codec layers.
+            readers.failureDetail = kFormatUnavailable;
+            break;
+        default:
+            planned = PlanFFmpegWriter(format, settings, reader.GetSampleRate(),
+                                       reader.GetChannels(), plan);
+            break;
+    }
+    if (!planned) {
+        closeReader();
+        readers.usedDedicatedReader = 0;
+        return 0;
+    }
+    AudioWriter& writer = *plan.writer;
+
+    if (GetsTags(format.formatId)) {
+        if (settings.id3TagType == kTagsCustom) {
+            const std::string title = tagOptions.titleAsFileName != 0
+                                          ? WithoutExtension(displayName)
+                                          : tagOptions.title;
+            int track = 0;
+            if (tagOptions.trackNumType == kTrackRunPosition)
+                track = runPosition;
+            else if (tagOptions.trackNumType == kTrackCustom)
+                track = tagOptions.customTrackNum;
+            writer.SetTags(title, tagOptions.artist, tagOptions.album, tagOptions.genre,
+                           tagOptions.year, tagOptions.comment, tagOptions.composer,
+                           tagOptions.copyright, track);
+        } else if (settings.id3TagType == kTagsFromSource) {
+            TagSet tags;
+            if (ReadTagsInto(reader, tags)) SetTagsFrom(writer, tags);
+        }
+    }
+
+    // Never let a writer open (and truncate) the source itself, whatever the spelling.
+    if (source.outputPath.empty() || SameFile(source.outputPath, source.path)) {
+        closeReader();
+        readers.usedDedicatedReader = 0;
+        readers.failureDetail = kSameAsSource;
+        return 0;
+    }
+    writer.SetPath(source.outputPath);
+    if (!writer.Open()) {
+        closeReader();
+        plan.writer.reset();
+        RemoveOutput(source.outputPath, source.path);
+        readers.usedDedicatedReader = 0;
+        return 0;
+    }
+
+    bool writeFailed = false;
+    int result = RunBlockLoop(src, writer, plan.outRate, plan.outChannels, plan.resample,
+                              plan.pick, source.sourceType, displayName, writeFailed);
+    closeReader();
+    writer.Close();
+    plan.writer.reset();
+    if (writeFailed) {
+        result = 0;
+        readers.usedDedicatedReader = 0;
+        readers.failureDetail = kWriteFailed;
+    }
+    if (result == 1) {
+        std::error_code ec;
+        const auto size = fs::file_size(source.outputPath, ec);
+        if (ec || size == 0) result = 0;
+    }
+    if (result == 0) RemoveOutput(source.outputPath, source.path);
+    return result;
+}
+
+}  // namespace kestrune

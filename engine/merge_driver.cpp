@@ -1,0 +1,164 @@
+// All items, in list order, into one output file.
+#include <algorithm>
+#include <filesystem>
+
+#include "engine/audio_reader.h"
+#include "engine/audio_writer.h"
+#include "engine/conversion_host.h"
+#include "engine/conversion_session.h"
+#include "writers/ffmpeg_writer.h"
+
+namespace kestrune {
+
+namespace {
+
+bool GetsMergeTags(int formatId) {
+    switch (formatId) {
+        case 1500:
+        case 2000:
+        case 3650:
+        case 5000:
+        case 5100:
+        case 5500:
+        case 5600:
+        case 8200:
+        case 8400:
+            return false;
+        default:
+            return true;
+    }
+}
+
+std::string ToUpper(std::string s) {
+    for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return s;
+}
+
+}  // namespace
+
+std::unique_ptr<AudioWriter> ConversionSession::CreateMergeWriter(const OutputFormatEntry& format,
+                                                                  const std::string& path,
+                                                                  int largestRate, int channels) {
+    mergeRate = 0;
+    mergeChannels = 0;
+    std::unique_ptr<AudioWriter> writer;
+    switch (format.formatId) {
+        case format::kAmr:
+        case format::kAwb:
+        case format::kWma:
+        case format::kWmv:
+        case format::kAsf:
+            // These families come with their own codec layers.
+            return nullptr;
+        default: {
+            ResolvedEncoding enc;
+            if (!format.UsesFFmpegWriter() || !ResolveEncoding(format, largestRate, channels, enc))
+                return nullptr;
+            auto ff = std::make_unique<FFmpegWriter>();
+            FFmpegEncoderOptions options;
+            options.containerShortName = format.containerShortName;
+            options.codecId = format.codecId;
+            ff->SetEncoderOptions(options);
+            mergeRate = enc.sampleRate;
+            mergeChannels = enc.channels;
+            ff->SetSampleRate(mergeRate);
+            ff->SetChannels(mergeChannels);
+            ff->SetBitRate(enc.bitRate);
+            writer = std::move(ff);
+            break;
+        }
+    }
+    if (GetsMergeTags(format.formatId) && settings.id3TagType == kTagsCustom) {
+        writer->SetTags(tagOptions.titleAsFileName != 0 ? std::string() : tagOptions.title,
+                        tagOptions.artist, tagOptions.album, tagOptions.genre, tagOptions.year,
+                        tagOptions.comment, tagOptions.composer, tagOptions.copyright, 0);
+    }
+    writer->SetPath(path);
+    if (!writer->Open()) {
+        writer.reset();
+        std::error_code ec;
+        std::filesystem::remove(path, ec);
+        return nullptr;
+    }
+    return writer;
+}
+
+int ConversionSession::ConvertFileInto(const SourceFileEntry& source, AudioWriter& writer,
+                                       int& runResult) {
+    const std::string displayName = FileNameOf(currentItem ? currentItem->path : source.path);
+    OpenedSource src;
+    if (!OpenSource(source, mergeRequestedRate, runResult, src)) return 0;
+    const int sourceRate = src.reader->GetSampleRate();
+    const int sourceChannels = src.reader->GetChannels();
+    const bool fewer = mergeChannels < sourceChannels;
+    const bool resample =
+        sourceRate != mergeRate || (fewer && settings.monoType == kMonoAverage);
+    const bool pick = fewer && settings.monoType > kMonoAverage;
+    bool writeFailed = false;
+    int result = RunBlockLoop(src, writer, mergeRate, mergeChannels, resample, pick,
+                              source.sourceType, displayName, writeFailed);
+    src.reader->Close();
+    src.reader.reset();
+    if (writeFailed) {
+        readers.usedDedicatedReader = 0;
+        readers.failureDetail = "Failed to write the output file (is the disk full?)";
+        result = 0;
+    }
+    return result;
+}
+
+void ConversionSession::ConvertListToOne(const std::vector<SourceFileEntry*>& items,
+                                         const std::vector<int>& rows,
+                                         const OutputFormatEntry& format,
+                                         const std::string& mergePath) {
+    std::vector<SourceFileEntry*> none;
+    if (!PreRunChecks(none, format)) return;  // the runtime; the font is asked below
+    bool anyMidi = false;
+    int largestRate = 0, largestChannels = 0;
+    for (const SourceFileEntry* item : items) {
+        anyMidi = anyMidi || item->sourceType == source::kMidi;
+        largestRate = std::max(largestRate, item->sampleRate);
+        largestChannels = std::max(largestChannels, std::min(item->sourceChannels, 2));
+    }
+    if (anyMidi && !EnsureSoundFont()) return;
+
+    std::string path = mergePath;
+    if (path.empty()) {
+        const std::string ext = format.extension;
+        if (!host_.AskSavePath(ToUpper(ext) + " File (*." + ext + ")", path) || path.empty())
+            return;
+    }
+    mergeRequestedRate = RequestedRate(format);
+    auto writer = CreateMergeWriter(format, path, largestRate, largestChannels);
+    if (!writer) {
+        host_.ShowWarning("Failed to create file \"" + path + "\".");
+        return;
+    }
+    mergeOutputPath = path;
+    const int count = static_cast<int>(items.size());
+    BeginRun(count);
+    const std::string name = FileNameOf(path);
+    bool cancelled = false;
+    bool reached = false;
+    for (int i = 0; i < count; ++i) {
+        runPosition = i + 1;
+        currentItem = items[static_cast<size_t>(i)];
+        reached = true;
+        std::string status;
+        if (!RunItem(*items[static_cast<size_t>(i)], rows[static_cast<size_t>(i)], count, format,
+                     name, writer.get(), status)) {
+            cancelled = true;
+            break;
+        }
+    }
+    currentItem = nullptr;
+    writer->Close();
+    writer.reset();
+    if (cancelled) {
+        std::error_code ec;
+        std::filesystem::remove(path, ec);
+    }
+    EndRun(items, cancelled, reached);
+}
+
+}  // namespace kestrune

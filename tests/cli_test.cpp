@@ -1,0 +1,243 @@
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <set>
+#include <sstream>
+#include <thread>
+
+#include "engine/convert_settings.h"
+#include "readers/source_type.h"
+#include "tests/support/test_support.h"
+#include "writers/output_catalogue.h"
+
+namespace kestrune {
+namespace {
+
+namespace fs = std::filesystem;
+using test::Quote;
+
+std::string Cli() { return std::string(KESTRUNE_BIN_DIR) + "/kestrune-cli"; }
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
+
+std::vector<std::string> Split(const std::string& line, char sep = '\t') {
+    std::vector<std::string> parts;
+    std::string part;
+    std::istringstream in(line);
+    while (std::getline(in, part, sep)) parts.push_back(part);
+    if (!line.empty() && line.back() == sep) parts.push_back("");
+    return parts;
+}
+
+class CliTest : public ::testing::Test {
+protected:
+    // Runs kestrune-cli with a private settings file; returns its exit status.
+    int Run(const std::string& args, std::string* out = nullptr) {
+        return test::Run("timeout 300 " + Quote(Cli()) + " " + args + " 2>/dev/null", out);
+    }
+    std::string Settings() const { return "--settings " + Quote(dir.File("settings.ini")); }
+
+    test::TempDir dir;
+};
+
+TEST_F(CliTest, FormatsListsTheCatalogueInOrder) {
+    std::string out;
+    ASSERT_EQ(Run("formats", &out), 0);
+    const auto lines = Lines(out);
+    OutputCatalogue catalogue;
+    BuildOutputCatalogue(catalogue);
+    ASSERT_EQ(lines.size(), 30u);
+    for (size_t i = 0; i < lines.size(); ++i) {
+        const auto cols = Split(lines[i]);
+        ASSERT_EQ(cols.size(), 4u) << lines[i];
+        EXPECT_EQ(cols[0], std::to_string(catalogue[i].formatId));
+        EXPECT_EQ(cols[1], catalogue[i].extension);
+        EXPECT_EQ(cols[2], catalogue[i].DisplayLabel());
+    }
+    EXPECT_NE(lines[21].find("0x15001 LAME MP3"), std::string::npos);
+}
+
+TEST_F(CliTest, UsageErrorsExitWithTwo) {
+    EXPECT_EQ(Run(""), 2);
+    EXPECT_EQ(Run("convert"), 2);
+    EXPECT_EQ(Run("convert --if-exists maybe x.wav"), 2);
+    EXPECT_EQ(Run("convert --format nosuch x.wav"), 2);
+    EXPECT_EQ(Run("frobnicate"), 2);
+    std::string help;
+    EXPECT_EQ(Run("--help", &help), 0);
+    EXPECT_NE(help.find("--to-one OUT"), std::string::npos);
+}
+
+// Every corpus file is probed without a crash or a hang; where ffprobe reads a file, the
+// rate, channel and duration texts agree with it.
+TEST_F(CliTest, ProbeSurvivesTheCorpus) {
+    const auto files = test::CorpusFiles();
+    ASSERT_GT(files.size(), 100u) << "the corpus is missing";
+    const auto manifest = test::ReadCorpusManifest();
+    std::string args = "probe";
+    for (const fs::path& file : files) args += " " + Quote(file.string());
+    std::string out;
+    const int status = Run(args, &out);
+    ASSERT_TRUE(status == 0 || status == 1) << "exited " << status;
+    const auto lines = Lines(out);
+    ASSERT_GT(lines.size(), 100u);
+    EXPECT_EQ(lines[0], "File\tDuration\tBit Rate\tSample Rate\tChannels");
+    for (size_t i = 1; i < lines.size(); ++i) {
+        const auto cols = Split(lines[i]);
+        ASSERT_EQ(cols.size(), 5u) << lines[i];
+        const auto it = manifest.find(cols[0]);
+        // The decoding layer renders tracker music and MIDI at its own rate.
+        const int type = SourceTypeOf(cols[0]);
+        if (it == manifest.end() || type == source::kTracker || type == source::kMidi) continue;
+        const test::ManifestFormat& f = it->second;
+        EXPECT_EQ(cols[3], f.sampleRate > 0 ? std::to_string(f.sampleRate) + " Hz" : "")
+            << cols[0];
+        EXPECT_EQ(cols[4], ChannelsText(f.channels)) << cols[0];
+        if (f.duration >= 1.0) {
+            EXPECT_EQ(cols[1], DurationText(static_cast<int>(f.duration))) << cols[0];
+        }
+    }
+}
+
+// One generated WAV into every row FFmpeg writes: automatic parameters, then manual ones.
+TEST_F(CliTest, ConvertsToEveryFFmpegRow) {
+    const std::string wav = dir.File("tone.wav");
+    ASSERT_TRUE(test::WriteWav(wav, test::MakeSignal(22050, 2, 22050)));
+    OutputCatalogue catalogue;
+    BuildOutputCatalogue(catalogue);
+    int rows = 0;
+    for (const OutputFormatEntry& row : catalogue) {
+        if (!row.UsesFFmpegWriter()) continue;
+        ++rows;
+        for (bool manual : {false, true}) {
+            const fs::path outDir = dir.path() / (std::to_string(row.formatId) + (manual ? "m" : "a"));
+            std::string args = "convert " + Settings() + " -f " + std::to_string(row.formatId) +
+                               " -o " + Quote(outDir.string()) +
+                               " --tags custom --title 'Tone' --artist 'Ünïcode' --track 4";
+            OutputFormatEntry expect = row;
+            if (manual) {
+                // The last codec of the list, mono at 16000 Hz where the codec allows.
+                expect.autoParams = 0;
+                expect.codecId = row.allowedCodecs.back()->codecId;
+                expect.sampleRate = 16000;
+                expect.channels = 1;
+                expect.bitRate = 0;
+                char codec[16];
+                std::snprintf(codec, sizeof codec, "0x%X", expect.codecId);
+                args += std::string(" --codec ") + codec + " --rate 16000 --channels 1";
+            }
+            std::string out;
+            ASSERT_EQ(Run(args + " " + Quote(wav), &out), 0) << row.extension << " " << args;
+            const std::string file = (outDir / (std::string("tone.") + row.extension)).string();
+            ASSERT_EQ(out, std::string("tone.") + row.extension + "\t100.00%\n");
+            ResolvedEncoding enc;
+            ASSERT_TRUE(ResolveEncoding(expect, 22050, 2, enc));
+            const test::ProbeInfo info = test::FfProbe(file);
+            ASSERT_TRUE(info.ok) << file;
+            // VOC stores its rate as a one-byte time constant.
+            if (row.formatId == 8400)
+                EXPECT_NEAR(info.sampleRate, enc.sampleRate, enc.sampleRate / 50) << file;
+            else
+                EXPECT_EQ(info.sampleRate, enc.sampleRate) << file;
+            EXPECT_EQ(info.channels, enc.channels) << file;
+            // The containers that get tags and keep them where ffprobe reads them.
+            static const std::set<int> kTagged = {1000, 1400, 3200, 4000, 6100, 6200,
+                                                  6500, 6600, 6700, 6800, 8000, 8100};
+            if (kTagged.count(row.formatId)) {
+                EXPECT_EQ(info.Tag("artist"), "Ünïcode") << file;
+            }
+        }
+    }
+    EXPECT_EQ(rows, 25);
+}
+
+TEST_F(CliTest, ConvertsTheCorpusToMp3) {
+    const auto files = test::CorpusFiles();
+    ASSERT_GT(files.size(), 100u) << "the corpus is missing";
+    // Twenty seconds of each keep the run short; the readers decode whole files elsewhere.
+    std::string args = "convert " + Settings() + " -f mp3 --tags source --length 20000 -o " +
+                       Quote(dir.File("mp3"));
+    for (const fs::path& file : files) args += " " + Quote(file.string());
+    std::string out;
+    const int status = Run(args, &out);
+    ASSERT_TRUE(status == 0 || status == 1) << "exited " << status;
+    const auto lines = Lines(out);
+    ASSERT_EQ(lines.size(), files.size());
+    size_t converted = 0;
+    for (const std::string& line : lines) {
+        if (line.size() > 12 && line.substr(line.size() - 8) == "\t100.00%") {
+            ++converted;
+            const std::string name = line.substr(0, line.size() - 8);
+            EXPECT_EQ(name.substr(name.size() - 4), ".mp3") << line;
+            if (converted % 20 == 1) {  // ffprobe is slow; a sample shows what the files are
+                EXPECT_EQ(test::FfProbe(dir.File("mp3/" + name)).codecName, "mp3") << line;
+            }
+        } else {
+            EXPECT_TRUE(line.rfind("Conversion Failure", 0) == 0 || line == "No audio in the file")
+                << line;
+        }
+    }
+    EXPECT_GT(converted, 100u);
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.File("mp3")), fs::directory_iterator()),
+              static_cast<long>(converted));
+}
+
+TEST_F(CliTest, InterruptRemovesThePartialOutput) {
+    const std::string wav = dir.File("long.wav");
+    ASSERT_TRUE(test::WriteWav(wav, test::MakeSignal(44100, 2, 44100 * 60)));
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        const std::string settings = dir.File("settings.ini");
+        const std::string out = dir.File("out");
+        execl(Cli().c_str(), "kestrune-cli", "convert", "--settings", settings.c_str(), "-f",
+              "flac", "-o", out.c_str(), wav.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    // Wait until the output exists, then press Ctrl+C.
+    const fs::path target = dir.path() / "out" / "long.flac";
+    for (int i = 0; i < 400 && !fs::exists(target); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    kill(pid, SIGINT);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 130);
+    EXPECT_FALSE(fs::exists(target));
+    EXPECT_TRUE(fs::exists(wav));
+}
+
+TEST_F(CliTest, OptionsChangeNothingInTheStore) {
+    const std::string wav = dir.File("a.wav");
+    ASSERT_TRUE(test::WriteWav(wav, test::MakeSignal(44100, 1, 4410)));
+    ASSERT_EQ(Run("convert " + Settings() + " -f ogg --volume 50 -o " + Quote(dir.File("o")) +
+                  " " + Quote(wav)),
+              0);
+    EXPECT_TRUE(fs::exists(dir.File("o/a.ogg")));
+    EXPECT_FALSE(fs::exists(dir.File("settings.ini")));
+    // A second run with the rename policy keeps the first output.
+    std::string out;
+    ASSERT_EQ(Run("convert " + Settings() + " -f ogg --if-exists rename -o " +
+                      Quote(dir.File("o")) + " " + Quote(wav),
+                  &out),
+              0);
+    EXPECT_EQ(out, "a_1.ogg\t100.00%\n");
+    ASSERT_EQ(Run("convert " + Settings() + " -f ogg --if-exists skip -o " +
+                      Quote(dir.File("o")) + " " + Quote(wav),
+                  &out),
+              1);
+    EXPECT_EQ(out, "Target exists and skipped\n");
+}
+
+}  // namespace
+}  // namespace kestrune

@@ -1,0 +1,293 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "engine/conversion_session.h"
+#include "tests/support/recording_host.h"
+#include "tests/support/test_support.h"
+
+namespace kestrune {
+namespace {
+
+namespace fs = std::filesystem;
+using test::Pcm;
+
+// A session converting to WAV 16-bit, with automatic parameters and no tags.
+class ConvertFileTest : public ::testing::Test {
+protected:
+    ConvertFileTest() : session(host) {
+        session.settings.id3TagType = kTagsNone;
+        wav = *FindOutputFormat(session.catalogue, 2000);
+    }
+
+    // Writes pcm as a WAV source and converts it; returns what ConvertFile returned.
+    int Convert(const Pcm& pcm, const OutputFormatEntry& format, Pcm* out = nullptr) {
+        SourceFileEntry src;
+        src.path = dir.File("source.wav");
+        EXPECT_TRUE(test::WriteWav(src.path, pcm));
+        src.sourceType = SourceTypeOf(src.path);
+        src.outputPath = dir.File(std::string("out.") + format.extension);
+        runResult = 1;
+        const int ok = session.ConvertFile(src, format, runResult);
+        outputPath = src.outputPath;
+        if (ok && out) {
+            EXPECT_TRUE(test::FfDecode(outputPath, *out));
+        }
+        return ok;
+    }
+
+    static Pcm Ramp(int rate, int channels, size_t frames) {
+        Pcm p;
+        p.sampleRate = rate;
+        p.channels = channels;
+        p.samples.resize(frames * static_cast<size_t>(channels));
+        for (size_t i = 0; i < p.samples.size(); ++i)
+            p.samples[i] = static_cast<int16_t>(static_cast<int>(i * 7 % 60000) - 30000);
+        return p;
+    }
+
+    test::TempDir dir;
+    test::RecordingHost host;
+    ConversionSession session;
+    OutputFormatEntry wav;
+    int runResult = 1;
+    std::string outputPath;
+};
+
+TEST_F(ConvertFileTest, PlainCopyIsExact) {
+    const Pcm in = test::MakeSignal(44100, 2, 50000);
+    Pcm out;
+    ASSERT_EQ(Convert(in, wav, &out), 1);
+    EXPECT_EQ(out.samples, in.samples);
+    EXPECT_FLOAT_EQ(session.appliedGain, 1.0f);
+    // The per-file label ends at 100 %.
+    ASSERT_FALSE(host.fileLabels.empty());
+    EXPECT_EQ(host.fileLabels.front(), "[0%] Converting source.wav...");
+    EXPECT_EQ(host.fileLabels.back(), "[100%] Converting source.wav...");
+    EXPECT_EQ(host.fileBar, host.barWidth);
+}
+
+TEST_F(ConvertFileTest, SkipAndLimitCountFrames) {
+    const Pcm in = Ramp(44100, 2, 3 * 44100);
+    session.settings.enableSkipLength = 1;
+    session.settings.skipLength = 1000;
+    Pcm out;
+    ASSERT_EQ(Convert(in, wav, &out), 1);
+    ASSERT_EQ(out.Frames(), in.Frames() - 44100);
+    EXPECT_TRUE(std::equal(out.samples.begin(), out.samples.end(), in.samples.begin() + 88200));
+
+    // Skip and limit together: the limit counts after the skipped part.
+    session.settings.enableConvertLength = 1;
+    session.settings.convertLength = 500;
+    ASSERT_EQ(Convert(in, wav, &out), 1);
+    ASSERT_EQ(out.Frames(), 22050u);
+    EXPECT_TRUE(std::equal(out.samples.begin(), out.samples.end(), in.samples.begin() + 88200));
+}
+
+TEST_F(ConvertFileTest, LimitAtEightKilohertzPassesExactly4000Frames) {
+    const Pcm in = Ramp(8000, 1, 20000);
+    session.settings.enableConvertLength = 1;
+    session.settings.convertLength = 500;
+    OutputFormatEntry manual = wav;
+    manual.autoParams = 0;
+    manual.sampleRate = 0;
+    manual.channels = 0;
+    Pcm out;
+    ASSERT_EQ(Convert(in, manual, &out), 1);
+    EXPECT_EQ(out.sampleRate, 8000);
+    ASSERT_EQ(out.Frames(), 4000u);
+    EXPECT_TRUE(std::equal(out.samples.begin(), out.samples.end(), in.samples.begin()));
+}
+
+TEST_F(ConvertFileTest, SkipNotShorterThanTheFileFails) {
+    const Pcm in = Ramp(44100, 1, 44100 * 2 + 100);  // duration 2 s
+    session.settings.enableSkipLength = 1;
+    session.settings.skipLength = 2000;
+    session.readers.usedDedicatedReader = 0;
+    EXPECT_EQ(Convert(in, wav), 0);
+    EXPECT_EQ(runResult, 1);
+    EXPECT_EQ(session.readers.usedDedicatedReader, 0);  // no retry
+    EXPECT_EQ(session.readers.failureDetail,
+              "Length of the file is shorter than skipping length set at Options -> General");
+    EXPECT_FALSE(fs::exists(outputPath));
+}
+
+TEST_F(ConvertFileTest, GainTruncatesAndClips) {
+    Pcm in;
+    in.sampleRate = 44100;
+    in.channels = 2;
+    in.samples = {-3, 3, 30000, -30000, 1001, -1001, 32767, -32768};
+    session.settings.volumeType = kVolumeManual;
+    session.settings.volume = 50;
+    Pcm out;
+    ASSERT_EQ(Convert(in, wav, &out), 1);
+    EXPECT_EQ(out.samples, (std::vector<int16_t>{-1, 1, 15000, -15000, 500, -500, 16383, -16384}));
+    EXPECT_FLOAT_EQ(session.appliedGain, 0.5f);
+    session.settings.volume = 150;
+    ASSERT_EQ(Convert(in, wav, &out), 1);
+    EXPECT_EQ(out.samples,
+              (std::vector<int16_t>{-4, 4, 32767, -32768, 1501, -1501, 32767, -32768}));
+    session.settings.volume = 100;
+    ASSERT_EQ(Convert(in, wav, &out), 1);
+    EXPECT_EQ(out.samples, in.samples);
+    EXPECT_FLOAT_EQ(session.appliedGain, 1.0f);
+}
+
+TEST_F(ConvertFileTest, ChannelRouting) {
+    Pcm stereo;
+    stereo.sampleRate = 44100;
+    stereo.channels = 2;
+    for (int i = 0; i < 3000; ++i) {
+        stereo.samples.push_back(static_cast<int16_t>(i - 1500));  // left
+        stereo.samples.push_back(static_cast<int16_t>(3 - i));     // right
+    }
+    OutputFormatEntry mono = wav;
+    mono.autoParams = 0;
+    mono.sampleRate = 0;
+    mono.channels = 1;
+    Pcm out;
+    const struct {
+        int monoType;
+        int (*expect)(int l, int r);
+    } cases[] = {
+        {kMonoAverage, [](int l, int r) { return (l + r) >> 1; }},
+        {kMonoLeft, [](int l, int) { return l; }},
+        {kMonoRight, [](int, int r) { return r; }},
+    };
+    for (const auto& c : cases) {
+        session.settings.monoType = c.monoType;
+        ASSERT_EQ(Convert(stereo, mono, &out), 1) << c.monoType;
+        ASSERT_EQ(out.channels, 1);
+        ASSERT_EQ(out.Frames(), 3000u);
+        for (size_t f = 0; f < 3000; ++f)
+            ASSERT_EQ(out.samples[f], c.expect(stereo.samples[2 * f], stereo.samples[2 * f + 1]))
+                << "mono type " << c.monoType << " frame " << f;
+    }
+
+    // A mono source to a stereo output carries the same samples on both sides, scaled once.
+    const Pcm in = Ramp(44100, 1, 5000);
+    OutputFormatEntry two = wav;
+    two.autoParams = 0;
+    two.sampleRate = 0;
+    two.channels = 2;
+    session.settings.volumeType = kVolumeManual;
+    session.settings.volume = 50;
+    ASSERT_EQ(Convert(in, two, &out), 1);
+    ASSERT_EQ(out.channels, 2);
+    ASSERT_EQ(out.Frames(), 5000u);
+    for (size_t f = 0; f < 5000; ++f) {
+        ASSERT_EQ(out.samples[2 * f], static_cast<int16_t>(in.samples[f] / 2)) << f;
+        ASSERT_EQ(out.samples[2 * f + 1], out.samples[2 * f]) << f;
+    }
+}
+
+TEST_F(ConvertFileTest, ResampledOutputKeepsItsLength) {
+    const Pcm in = test::MakeSignal(22050, 2, 22050 * 2);
+    OutputFormatEntry manual = wav;
+    manual.autoParams = 0;
+    manual.sampleRate = 44100;
+    manual.channels = 0;
+    Pcm out;
+    ASSERT_EQ(Convert(in, manual, &out), 1);
+    EXPECT_EQ(out.sampleRate, 44100);
+    EXPECT_NEAR(static_cast<double>(out.Frames()), 2.0 * in.Frames(), 1152);
+}
+
+TEST_F(ConvertFileTest, CancelLeavesNoOutput) {
+    const Pcm in = test::MakeSignal(44100, 2, 44100 * 3);
+    host.cancelAtPump = 5;
+    EXPECT_EQ(Convert(in, wav), 0);
+    EXPECT_TRUE(host.cancelled);
+    EXPECT_FALSE(fs::exists(outputPath));
+    EXPECT_NE(host.fileLabels.back(), "[100%] Converting source.wav...");
+}
+
+TEST_F(ConvertFileTest, NeverWritesOverOrDeletesTheSource) {
+    const Pcm in = test::MakeSignal(44100, 1, 4000);
+    const std::string sourcePath = dir.File("source.wav");
+    ASSERT_TRUE(test::WriteWav(sourcePath, in));
+    const auto before = fs::file_size(sourcePath);
+    fs::create_directory(dir.path() / "sub");
+    fs::create_symlink(sourcePath, dir.path() / "link.wav");
+    for (const std::string& spelling :
+         {sourcePath, dir.File("sub/../source.wav"), dir.File("./source.wav"),
+          dir.File("link.wav")}) {
+        SourceFileEntry src;
+        src.path = sourcePath;
+        src.sourceType = source::kWav;
+        src.outputPath = spelling;
+        runResult = 1;
+        EXPECT_EQ(session.ConvertFile(src, wav, runResult), 0) << spelling;
+        ASSERT_TRUE(fs::exists(sourcePath));
+        EXPECT_EQ(fs::file_size(sourcePath), before) << spelling;
+    }
+    Pcm back;
+    ASSERT_TRUE(test::FfDecode(sourcePath, back));
+    EXPECT_EQ(back.samples, in.samples);
+}
+
+TEST_F(ConvertFileTest, AFailingWriteFailsTheFile) {
+    const Pcm in = test::MakeSignal(44100, 2, 44100);
+    SourceFileEntry src;
+    src.path = dir.File("source.wav");
+    ASSERT_TRUE(test::WriteWav(src.path, in));
+    src.sourceType = source::kWav;
+    src.outputPath = "/dev/full";
+    runResult = 1;
+    EXPECT_EQ(session.ConvertFile(src, wav, runResult), 0);
+    EXPECT_EQ(runResult, 1);
+    EXPECT_TRUE(fs::exists("/dev/full"));  // only regular files are ever removed
+}
+
+TEST_F(ConvertFileTest, NoAudioAndNoReader) {
+    const std::string text = dir.File("notes.wav");
+    std::ofstream(text) << "this is not audio at all";
+    SourceFileEntry src;
+    src.path = text;
+    src.sourceType = source::kWav;
+    src.outputPath = dir.File("out.wav");
+    runResult = 1;
+    EXPECT_EQ(session.ConvertFile(src, wav, runResult), 0);
+    EXPECT_FALSE(session.readers.failureDetail.empty());
+    EXPECT_FALSE(fs::exists(src.outputPath));
+}
+
+TEST_F(ConvertFileTest, CustomAndCopiedTags) {
+    const Pcm in = test::MakeSignal(44100, 2, 20000);
+    const OutputFormatEntry mp3 = *FindOutputFormat(session.catalogue, 1000);
+    session.settings.id3TagType = kTagsCustom;
+    session.tagOptions.titleAsFileName = 1;
+    session.tagOptions.artist = "Ärtist ☃";
+    session.tagOptions.trackNumType = kTrackRunPosition;
+    session.runPosition = 3;
+    ASSERT_EQ(Convert(in, mp3), 1);
+    test::ProbeInfo info = test::FfProbe(outputPath);
+    EXPECT_EQ(info.Tag("title"), "source");
+    EXPECT_EQ(info.Tag("artist"), "Ärtist ☃");
+    EXPECT_EQ(info.Tag("track"), "3");
+
+    // Copied from a tagged source: the track text 7/12 becomes 7.
+    const std::string tagged = dir.File("tagged.mp3");
+    ASSERT_EQ(test::Run("ffmpeg -v error -nostdin -y -i " + test::Quote(dir.File("source.wav")) +
+                        " -metadata title='Copied' -metadata artist='Someone' -metadata "
+                        "track=7/12 -metadata date=1999 " +
+                        test::Quote(tagged)),
+              0);
+    session.settings.id3TagType = kTagsFromSource;
+    SourceFileEntry src;
+    src.path = tagged;
+    src.sourceType = SourceTypeOf(tagged);
+    src.outputPath = dir.File("copied.m4a");
+    runResult = 1;
+    const OutputFormatEntry m4a = *FindOutputFormat(session.catalogue, 6500);
+    ASSERT_EQ(session.ConvertFile(src, m4a, runResult), 1);
+    info = test::FfProbe(src.outputPath);
+    EXPECT_EQ(info.Tag("title"), "Copied");
+    EXPECT_EQ(info.Tag("artist"), "Someone");
+    EXPECT_EQ(info.Tag("track"), "7");
+    EXPECT_EQ(info.Tag("date"), "1999");
+}
+
+}  // namespace
+}  // namespace kestrune
