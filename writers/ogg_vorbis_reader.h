@@ -15,9 +15,6 @@ namespace kestrune {
 // right, LFE) into stereo: centre and LFE go to both sides at 0.707.
 void MixVorbisSixChannels(const int16_t* frame, int16_t& left, int16_t& right);
 
-// Turns bytes that should be UTF-8 into valid UTF-8: every invalid sequence becomes U+FFFD.
-std::string RepairUtf8(const std::string& text);
-
 // Ogg Vorbis sources through libvorbisfile, with the Vorbis comments as tags.
 class OggVorbisReader : public AudioReader {
 public:
