@@ -108,7 +108,7 @@ bool SndReadShort(const std::string& path, std::vector<int16_t>& out, int& chann
 
 bool SoxReadShort(const std::string& path, std::vector<int16_t>& out) {
     std::string raw;
-    if (test::Run("sox -V1 " + test::Quote(path) + " -t raw -e signed -b 16 -L -", &raw) != 0)
+    if (test::Run("sox -V1 " + test::Quote(path) + " -D -t raw -e signed -b 16 -L -", &raw) != 0)
         return false;
     out.resize(raw.size() / 2);
     std::memcpy(out.data(), raw.data(), out.size() * 2);
@@ -220,6 +220,135 @@ INSTANTIATE_TEST_SUITE_P(Encodings, AuAgainstSndfile, ::testing::ValuesIn(AllCas
                                     (std::get<2>(info.param) ? "_le_" : "_be_") +
                                     std::to_string(std::get<3>(info.param)) + "ch";
                          });
+
+// ---- Files written by sox, in both of its byte orders, against sox's own decode ----
+
+using SoxCase = std::tuple<const char*, const char*, bool, int>;  // name, options, little, ch
+
+class AuFromSox : public ::testing::TestWithParam<SoxCase> {};
+
+TEST_P(AuFromSox, DecodesSampleForSample) {
+    const auto [name, options, little, channelCount] = GetParam();
+    TempDir dir;
+    const std::string wav = dir.File("in.wav"), au = dir.File("out.au");
+    ASSERT_TRUE(test::WriteWav(wav, test::MakeSignal(16000, channelCount, 20000, 5)));
+    ASSERT_EQ(test::Run("sox -V1 " + test::Quote(wav) + " " + options + (little ? " -L " : " ") +
+                        test::Quote(au)),
+              0);
+    std::vector<int16_t> expected;
+    ASSERT_TRUE(SoxReadShort(au, expected));
+    AuReader reader;
+    ASSERT_EQ(reader.Open(au, 0), 1) << name;
+    EXPECT_EQ(reader.GetSampleRate(), 16000);
+    const Decoded got = Drain(reader);
+    EXPECT_EQ(got.samples, expected) << name;
+}
+
+std::vector<SoxCase> SoxCases() {
+    const std::pair<const char*, const char*> encodings[] = {
+        {"s8", "-e signed -b 8"},   {"s16", "-e signed -b 16"}, {"s24", "-e signed -b 24"},
+        {"s32", "-e signed -b 32"}, {"ulaw", "-e u-law"},       {"alaw", "-e a-law"}};
+    std::vector<SoxCase> cases;
+    for (const auto& [name, options] : encodings)
+        for (bool little : {false, true})
+            for (int ch : {1, 2})
+                cases.emplace_back(name, options, little, ch);
+    return cases;
+}
+
+INSTANTIATE_TEST_SUITE_P(Encodings, AuFromSox, ::testing::ValuesIn(SoxCases()),
+                         [](const ::testing::TestParamInfo<SoxCase>& info) {
+                             return std::string(std::get<0>(info.param)) +
+                                    (std::get<2>(info.param) ? "_le_" : "_be_") +
+                                    std::to_string(std::get<3>(info.param)) + "ch";
+                         });
+
+// ---- ADPCM with two channels: each channel keeps its own predictor ----
+
+std::vector<unsigned> UnpackCodes(const uint8_t* data, size_t bytes, int bits) {
+    std::vector<unsigned> codes;
+    uint32_t reservoir = 0;
+    int count = 0;
+    for (size_t i = 0; i < bytes; ++i) {
+        reservoir |= uint32_t{data[i]} << count;
+        count += 8;
+        while (count >= bits) {
+            codes.push_back(reservoir & ((1u << bits) - 1));
+            reservoir >>= bits;
+            count -= bits;
+        }
+    }
+    return codes;
+}
+
+std::vector<uint8_t> PackCodes(const std::vector<unsigned>& codes, int bits) {
+    std::vector<uint8_t> out;
+    uint32_t reservoir = 0;
+    int count = 0;
+    for (unsigned c : codes) {
+        reservoir |= c << count;
+        count += bits;
+        while (count >= 8) {
+            out.push_back(static_cast<uint8_t>(reservoir));
+            reservoir >>= 8;
+            count -= 8;
+        }
+    }
+    if (count > 0)
+        out.push_back(static_cast<uint8_t>(reservoir));
+    return out;
+}
+
+using StereoAdpcmCase = std::tuple<const char*, int, int, int>;  // name, subformat, bits, code
+
+class AuStereoAdpcm : public ::testing::TestWithParam<StereoAdpcmCase> {};
+
+TEST_P(AuStereoAdpcm, EachChannelDecodesLikeItsMonoTwin) {
+    const auto [name, subformat, bits, encoding] = GetParam();
+    TempDir dir;
+    const size_t frames = 12000;
+    std::vector<unsigned> codes[2];
+    std::vector<int16_t> expected[2];
+    for (int ch = 0; ch < 2; ++ch) {
+        const std::string mono = dir.File("m" + std::to_string(ch) + ".au");
+        ASSERT_TRUE(SndWrite(mono, SF_FORMAT_AU | subformat | SF_ENDIAN_BIG,
+                             test::MakeSignal(8000, 1, frames, 20 + ch)));
+        ASSERT_TRUE(SoxReadShort(mono, expected[ch]));
+        std::ifstream in(mono, std::ios::binary);
+        const std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), {});
+        const uint32_t offset = (uint32_t{bytes[4]} << 24) | (uint32_t{bytes[5]} << 16) |
+                                (uint32_t{bytes[6]} << 8) | bytes[7];
+        codes[ch] = UnpackCodes(bytes.data() + offset, bytes.size() - offset, bits);
+        codes[ch].resize(frames);
+    }
+    std::vector<unsigned> interleaved;
+    for (size_t i = 0; i < frames; ++i) {
+        interleaved.push_back(codes[0][i]);
+        interleaved.push_back(codes[1][i]);
+    }
+    const std::vector<uint8_t> data = PackCodes(interleaved, bits);
+    auto file =
+        AuHeader(static_cast<uint32_t>(encoding), 8000, 2, static_cast<uint32_t>(data.size()));
+    file.insert(file.end(), data.begin(), data.end());
+    const std::string path = dir.File("stereo.au");
+    WriteBytes(path, file);
+
+    AuReader reader;
+    ASSERT_EQ(reader.Open(path, 0), 1) << name;
+    const Decoded got = Drain(reader);
+    ASSERT_EQ(got.samples.size(), frames * 2) << name;
+    size_t mismatches = 0;
+    for (size_t i = 0; i < frames; ++i)
+        mismatches +=
+            (got.samples[2 * i] != expected[0][i]) + (got.samples[2 * i + 1] != expected[1][i]);
+    EXPECT_EQ(mismatches, 0u) << name;
+}
+
+INSTANTIATE_TEST_SUITE_P(Codecs, AuStereoAdpcm,
+                         ::testing::Values(StereoAdpcmCase{"g721", SF_FORMAT_G721_32, 4, 23},
+                                           StereoAdpcmCase{"g723_24", SF_FORMAT_G723_24, 3, 25},
+                                           StereoAdpcmCase{"g723_40", SF_FORMAT_G723_40, 5, 26}),
+                         [](const auto& info) { return std::string(std::get<0>(info.param)); });
 
 // ---- Header rules ----
 
