@@ -356,6 +356,29 @@ TEST_P(AiffOpenRules, OpensOrRefuses) {
 INSTANTIATE_TEST_SUITE_P(Headers, AiffOpenRules, ::testing::ValuesIn(OpenCases()),
                          [](const auto& info) { return std::string(info.param.name); });
 
+TEST(AiffReader, DurationAndBitRate) {
+    TempDir dir;
+    AiffSpec two;  // two seconds: the bit rate comes from the file size
+    two.frames = 16000;
+    two.data.assign(32000, 0);
+    const std::vector<uint8_t> twoBytes = BuildAiff(two);
+    WriteBytes(dir.File("two.aif"), twoBytes);
+    AiffReader reader;
+    ASSERT_EQ(reader.Open(dir.File("two.aif"), 0), 1);
+    EXPECT_EQ(reader.GetDuration(), 2);
+    EXPECT_EQ(reader.GetBitRate(), static_cast<int>(twoBytes.size() / 250));
+    EXPECT_EQ(reader.GetLength(), static_cast<int64_t>(twoBytes.size()));
+
+    AiffSpec half = two;  // under a second: the bit rate comes from the format
+    half.frames = 4000;
+    half.data.assign(8000, 0);
+    WriteBytes(dir.File("half.aif"), BuildAiff(half));
+    ASSERT_EQ(reader.Open(dir.File("half.aif"), 0), 1);
+    EXPECT_EQ(reader.GetDuration(), 0);
+    EXPECT_EQ(reader.GetBitRate(), 128);
+    EXPECT_EQ(Drain(reader).samples.size(), 4000u);
+}
+
 TEST(AiffReader, FloatBeyondFullScaleIsClippedNotWrapped) {
     AiffSpec s;
     s.aifc = true;
