@@ -142,7 +142,7 @@ void PutChunk(std::vector<uint8_t>& b, const char* id, const std::vector<uint8_t
         b.push_back(0);
 }
 
-struct AiffSpec {
+struct AiffLayout {
     bool aifc = false;
     int channels = 1;
     uint32_t frames = 0;
@@ -155,7 +155,7 @@ struct AiffSpec {
     std::vector<uint8_t> extraChunk;  // complete chunk bytes placed before SSND
 };
 
-std::vector<uint8_t> BuildAiff(const AiffSpec& s) {
+std::vector<uint8_t> BuildAiff(const AiffLayout& s) {
     std::vector<uint8_t> comm;
     Put16(comm, static_cast<uint32_t>(s.channels));
     Put32(comm, s.frames);
@@ -260,7 +260,7 @@ INSTANTIATE_TEST_SUITE_P(Compressions, AiffAgainstSndfile, ::testing::ValuesIn(A
 
 struct OpenCase {
     const char* name;
-    AiffSpec spec;
+    AiffLayout layout;
     int open;
     int rate;
     std::vector<int16_t> first;  // the first samples delivered (interleaved pairs for stereo)
@@ -275,59 +275,59 @@ std::vector<uint8_t> Bytes(std::initializer_list<int> v) {
 
 std::vector<OpenCase> OpenCases() {
     std::vector<OpenCase> c;
-    AiffSpec s;
+    AiffLayout s;
     s.frames = 2;
     s.data = Bytes({0x12, 0x34, 0xFE, 0xDC});
     c.push_back({"plain16", s, 1, 8000, {0x1234, static_cast<int16_t>(0xFEDC)}});
 
-    AiffSpec sowt = s;
+    AiffLayout sowt = s;
     sowt.aifc = true;
     sowt.compression = "sowt";  // lower case: upper-cased before the comparison
     c.push_back({"sowtLowerCase", sowt, 1, 8000, {0x3412, static_cast<int16_t>(0xDCFE)}});
 
-    AiffSpec twelve = s;
+    AiffLayout twelve = s;
     twelve.sampleSize = 12;
     twelve.data = Bytes({0x7F, 0xF0, 0x80, 0x10});
     c.push_back({"twelveBit", twelve, 1, 8000, {0x7FF0, static_cast<int16_t>(0x8010)}});
 
-    AiffSpec twenty = s;
+    AiffLayout twenty = s;
     twenty.sampleSize = 20;
     twenty.data = Bytes({0x12, 0x34, 0x50, 0x80, 0x00, 0x10});
     c.push_back({"twentyBit", twenty, 1, 8000, {0x1234, static_cast<int16_t>(0x8000)}});
 
-    AiffSpec raw = s;
+    AiffLayout raw = s;
     raw.aifc = true;
     raw.compression = "raw ";
     raw.sampleSize = 8;
     raw.data = Bytes({0x80, 0xFF, 0x00});
     c.push_back({"rawBytes", raw, 1, 8000, {0, 32512, -32768}});
 
-    AiffSpec r44 = s;
+    AiffLayout r44 = s;
     r44.rate = 44100.0;
     c.push_back({"rate44100", r44, 1, 44100, {0x1234}});
-    AiffSpec r22 = s;
+    AiffLayout r22 = s;
     r22.rate = 22050.5;
     c.push_back({"rate22050half", r22, 1, 22050, {0x1234}});
 
-    AiffSpec comm19 = s;
+    AiffLayout comm19 = s;
     comm19.commSize = 19;
     c.push_back({"comm19Bytes", comm19, 0, 0, {}});
-    AiffSpec noSsnd = s;
+    AiffLayout noSsnd = s;
     noSsnd.withSsnd = false;
     c.push_back({"noSsnd", noSsnd, 0, 0, {}});
-    AiffSpec monoIma = s;
+    AiffLayout monoIma = s;
     monoIma.aifc = true;
     monoIma.compression = "ima4";
     monoIma.data.assign(34, 0);
     c.push_back({"monoIma4", monoIma, 0, 0, {}});
-    AiffSpec in24le = s;
+    AiffLayout in24le = s;
     in24le.aifc = true;
     in24le.compression = "42n1";  // left to the fall-back readers
     c.push_back({"unknownCompression", in24le, 0, 0, {}});
-    AiffSpec wide = s;
+    AiffLayout wide = s;
     wide.sampleSize = 33;
     c.push_back({"pcmWiderThan32", wide, 0, 0, {}});
-    AiffSpec dwvw = s;
+    AiffLayout dwvw = s;
     dwvw.aifc = true;
     dwvw.compression = "DWVW";
     dwvw.sampleSize = 25;
@@ -341,7 +341,7 @@ TEST_P(AiffOpenRules, OpensOrRefuses) {
     const OpenCase& oc = GetParam();
     TempDir dir;
     const std::string path = dir.File("x.aif");
-    WriteBytes(path, BuildAiff(oc.spec));
+    WriteBytes(path, BuildAiff(oc.layout));
     AiffReader reader;
     ASSERT_EQ(reader.Open(path, 0), oc.open);
     EXPECT_EQ(reader.GetSampleRate(), oc.rate);
@@ -358,7 +358,7 @@ INSTANTIATE_TEST_SUITE_P(Headers, AiffOpenRules, ::testing::ValuesIn(OpenCases()
 
 TEST(AiffReader, DurationAndBitRate) {
     TempDir dir;
-    AiffSpec two;  // two seconds: the bit rate comes from the file size
+    AiffLayout two;  // two seconds: the bit rate comes from the file size
     two.frames = 16000;
     two.data.assign(32000, 0);
     const std::vector<uint8_t> twoBytes = BuildAiff(two);
@@ -369,7 +369,7 @@ TEST(AiffReader, DurationAndBitRate) {
     EXPECT_EQ(reader.GetBitRate(), static_cast<int>(twoBytes.size() / 250));
     EXPECT_EQ(reader.GetLength(), static_cast<int64_t>(twoBytes.size()));
 
-    AiffSpec half = two;  // under a second: the bit rate comes from the format
+    AiffLayout half = two;  // under a second: the bit rate comes from the format
     half.frames = 4000;
     half.data.assign(8000, 0);
     WriteBytes(dir.File("half.aif"), BuildAiff(half));
@@ -380,7 +380,7 @@ TEST(AiffReader, DurationAndBitRate) {
 }
 
 TEST(AiffReader, FloatBeyondFullScaleIsClippedNotWrapped) {
-    AiffSpec s;
+    AiffLayout s;
     s.aifc = true;
     s.compression = "fl64";
     s.frames = 4;
@@ -470,7 +470,7 @@ TEST(AiffReader, TagSourceCanBeReplaced) {
 }
 
 TEST(AiffReader, OversizedId3ChunkIsSkippedWhole) {
-    AiffSpec s;
+    AiffLayout s;
     s.frames = 2;
     s.data = Bytes({0x01, 0x02, 0x03, 0x04});
     std::vector<uint8_t> id3 = {'I', 'D', '3', ' '};
