@@ -1,0 +1,240 @@
+#include "readers/au_reader.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "engine/downmix.h"
+
+namespace kestrune {
+
+namespace {
+
+constexpr size_t kBufferBytes = 8 * 1024 * 1024;
+constexpr size_t kHeaderBytes = 120;
+
+uint32_t Word(const uint8_t* p, bool bigEndian) {
+    if (bigEndian)
+        return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
+    return (uint32_t{p[3]} << 24) | (uint32_t{p[2]} << 16) | (uint32_t{p[1]} << 8) | p[0];
+}
+
+struct EncodingInfo {
+    int codeBits;
+    bool adpcm;
+    SampleCoding be, le;
+};
+
+// The encodings this reader knows; codeBits 0 means refused.
+EncodingInfo Lookup(int encoding) {
+    switch (encoding) {
+        case 1:
+            return {8, false, SampleCoding::Ulaw, SampleCoding::Ulaw};
+        case 2:
+            return {8, false, SampleCoding::S8, SampleCoding::S8};
+        case 3:
+            return {16, false, SampleCoding::S16Be, SampleCoding::S16Le};
+        case 4:
+            return {24, false, SampleCoding::S24Be, SampleCoding::S24Le};
+        case 5:
+            return {32, false, SampleCoding::S32Be, SampleCoding::S32Le};
+        case 6:
+            return {32, false, SampleCoding::F32Be, SampleCoding::F32Le};
+        case 7:
+            return {64, false, SampleCoding::F64Be, SampleCoding::F64Le};
+        case 23:
+            return {4, true, SampleCoding::S8, SampleCoding::S8};
+        case 25:
+            return {3, true, SampleCoding::S8, SampleCoding::S8};
+        case 26:
+            return {5, true, SampleCoding::S8, SampleCoding::S8};
+        case 27:
+            return {8, false, SampleCoding::Alaw, SampleCoding::Alaw};
+        default:
+            return {0, false, SampleCoding::S8, SampleCoding::S8};
+    }
+}
+
+}  // namespace
+
+AuReader::AuReader() : buffer_(std::make_unique_for_overwrite<uint8_t[]>(kBufferBytes)) {}
+
+AuReader::~AuReader() {
+    Close();
+}
+
+void AuReader::Close() {
+    file_.reset();
+    encoding_ = 0;
+    codeBits_ = 0;
+    bigEndian_ = true;
+    unpack_ = nullptr;
+    dataOffset_ = 0;
+    blockBytes_ = 0;
+    adpcm_.clear();
+    bitBuffer_ = 0;
+    bitCount_ = 0;
+    Reset();
+}
+
+int AuReader::Open(const std::string& path, int /*preferredRate*/) {
+    Close();
+    int64_t fileSize = 0;
+    file_ = OpenForReading(path, fileSize);
+    if (!file_)
+        return 0;
+
+    uint8_t header[kHeaderBytes] = {};
+    const size_t got = std::fread(header, 1, kHeaderBytes, file_.get());
+    if (got < 24) {
+        Close();
+        return 0;
+    }
+    if (std::memcmp(header, ".snd", 4) == 0 || std::memcmp(header, ".sd\0", 4) == 0) {
+        bigEndian_ = true;
+    } else if (std::memcmp(header, "dns.", 4) == 0 || std::memcmp(header, "\0ds.", 4) == 0) {
+        bigEndian_ = false;
+    } else {
+        Close();
+        return 0;
+    }
+    const uint32_t offset = Word(header + 4, bigEndian_);
+    const uint32_t dataSize = Word(header + 8, bigEndian_);
+    if (offset < 24) {
+        Close();
+        return 0;
+    }
+
+    // Some writers shift the encoding word; look for the first plausible one nearby.
+    size_t at = 12;
+    uint32_t encoding = Word(header + at, bigEndian_);
+    if (encoding > 27) {
+        bool found = false;
+        for (at = 13; at <= 32; ++at) {
+            encoding = Word(header + at, bigEndian_);
+            if (encoding <= 27) {
+                found = true;
+                break;
+            }
+        }
+        if (!found) {
+            Close();
+            return 0;
+        }
+    }
+    const EncodingInfo info = Lookup(static_cast<int>(encoding));
+    if (info.codeBits == 0) {
+        Close();
+        return 0;
+    }
+    uint32_t rate = Word(header + at + 4, bigEndian_);
+    uint32_t channelWord = Word(header + at + 8, bigEndian_);
+    if (rate < 1000 || rate > 100000)
+        rate = 8000;
+    if (channelWord == 0)
+        channelWord = 1;
+
+    // A frame must fit the work buffer many times over; anything larger is not audio.
+    const uint64_t frameBits = uint64_t{channelWord} * static_cast<uint64_t>(info.codeBits);
+    if (frameBits > uint64_t{kBufferBytes} * 8 / kBlockFrames) {
+        Close();
+        return 0;
+    }
+    const int channelCount = static_cast<int>(channelWord);
+
+    encoding_ = static_cast<int>(encoding);
+    codeBits_ = info.codeBits;
+    sampleRate = static_cast<int32_t>(rate);
+    sourceChannels = channelCount;
+    channels = channelCount == 1 ? 1 : 2;
+    bitsPerSample = 16;
+    bytesPerSample = 2;
+    dataOffset_ = offset;
+    blockBytes_ = static_cast<int64_t>(frameBits * kBlockFrames / 8);
+    if (info.adpcm) {
+        adpcm_.assign(static_cast<size_t>(std::min(channelCount, 8)), G72xDecoder(codeBits_));
+    } else {
+        unpack_ = SelectUnpacker(bigEndian_ ? info.be : info.le);
+    }
+    if (std::fseek(file_.get(), static_cast<long>(offset), SEEK_SET) != 0) {
+        Close();
+        return 0;
+    }
+
+    if (dataSize == 0xFFFFFFFFu)
+        length = std::max<int64_t>(0, fileSize - static_cast<int64_t>(offset));
+    else
+        length = dataSize;
+    position = 0;
+    const uint64_t seconds = static_cast<uint64_t>(length) * 8 / frameBits / rate;
+    duration = static_cast<int32_t>(std::min<uint64_t>(seconds, INT32_MAX));
+    if (duration > 0)
+        bitRate = static_cast<int32_t>(length / (125 * static_cast<int64_t>(duration)));
+    else
+        bitRate = static_cast<int32_t>(frameBits * rate / 1000);
+    return 1;
+}
+
+int AuReader::Read(int16_t* left, int16_t* right) {
+    if (!file_ || position >= length)
+        return 0;
+    if (!adpcm_.empty())
+        return ReadAdpcm(left, right);
+
+    int64_t request = blockBytes_;
+    if (position + request > length)
+        request = length - position;
+    position += request;
+    const size_t got = std::fread(buffer_.get(), 1, static_cast<size_t>(request), file_.get());
+    const size_t frameBytes = static_cast<size_t>(sourceChannels) * (codeBits_ / 8);
+    const size_t frames = got / frameBytes;
+    if (frames == 0)
+        return 0;
+    unpack_(buffer_.get(), frames, sourceChannels, left, right);
+    return static_cast<int>(frames);
+}
+
+int AuReader::ReadAdpcm(int16_t* left, int16_t* right) {
+    int64_t request = blockBytes_;
+    if (position + request > length)
+        request = length - position;
+    position += request;
+    const size_t got = std::fread(buffer_.get(), 1, static_cast<size_t>(request), file_.get());
+    const size_t frames = got * 8 / (static_cast<size_t>(sourceChannels) * codeBits_);
+    if (frames == 0)
+        return 0;
+
+    const uint32_t mask = (1u << codeBits_) - 1;
+    const uint8_t* in = buffer_.get();
+    const uint8_t* end = in + got;
+    auto nextCode = [&]() -> unsigned {
+        if (bitCount_ < codeBits_ && in < end) {
+            bitBuffer_ |= uint32_t{*in++} << bitCount_;
+            bitCount_ += 8;
+        }
+        const unsigned code = bitBuffer_ & mask;
+        bitBuffer_ >>= codeBits_;
+        bitCount_ -= codeBits_;
+        return code;
+    };
+
+    const int used = static_cast<int>(adpcm_.size());
+    int16_t frame[8] = {};
+    for (size_t i = 0; i < frames; ++i) {
+        for (int c = 0; c < sourceChannels; ++c) {
+            const unsigned code = nextCode();
+            if (c < used)
+                frame[c] = adpcm_[static_cast<size_t>(c)].Decode(code);
+        }
+        if (sourceChannels == 1) {
+            left[i] = frame[0];
+        } else if (sourceChannels == 2) {
+            left[i] = frame[0];
+            right[i] = frame[1];
+        } else {
+            DownmixFrame(sourceChannels, frame, left[i], right[i]);
+        }
+    }
+    return static_cast<int>(frames);
+}
+
+}  // namespace kestrune

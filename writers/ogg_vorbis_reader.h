@@ -1,0 +1,45 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/audio_reader.h"
+
+struct OggVorbis_File;
+
+namespace kestrune {
+
+// The mix of a six-channel Vorbis frame (front left, centre, front right, rear left, rear
+// right, LFE) into stereo: centre and LFE go to both sides at 0.707.
+void MixVorbisSixChannels(const int16_t* frame, int16_t& left, int16_t& right);
+
+// Ogg Vorbis sources through libvorbisfile, with the Vorbis comments as tags.
+class OggVorbisReader : public AudioReader {
+public:
+    OggVorbisReader();
+    ~OggVorbisReader() override;
+
+    void Close() override;
+    int Open(const std::string& path, int preferredRate) override;
+    int Read(int16_t* left, int16_t* right) override;
+    int64_t GetPosition() override;
+    int ReadTags(std::string& title, std::string& artist, std::string& album, std::string& year,
+                 std::string& genre, std::string& comment, std::string& track,
+                 std::string& composer, std::string& copyright) override;
+
+    const std::vector<std::string>& Comments() const { return comments_; }
+    const std::string& Vendor() const { return vendor_; }
+    int Version() const { return version_; }
+
+private:
+    std::unique_ptr<OggVorbis_File> file_;
+    bool open_ = false;
+    std::vector<std::string> comments_;
+    std::string vendor_;
+    int version_ = -1;
+    int16_t buffer_[2048];  // 4096 bytes of interleaved PCM
+};
+
+}  // namespace kestrune
