@@ -683,6 +683,8 @@ TEST(BassReader, ReadersInSeveralThreadsDecodeTheSameAsAlone) {
     ASSERT_TRUE(Ffmpeg(wav, "-c:a libmp3lame", files[1]));
     ASSERT_TRUE(Ffmpeg(wav, "-c:a flac", files[2]));
     ASSERT_TRUE(Ffmpeg(wav, "-c:a aac", files[3]));
+    files.push_back(dir.File("song.mid"));
+    WriteFile(files.back(), TestSong());
     std::vector<Pcm> alone;
     for (const std::string& f : files) {
         BassReader r;

@@ -187,6 +187,14 @@ bool LooksLikeMpegAudio(const std::string& path) {
 }  // namespace
 
 std::unique_ptr<Decoder> OpenWavDecoder(const std::string& path) {
+    {
+        // libsndfile probes every format it knows; only RIFF files are asked.
+        char magic[4] = {};
+        std::ifstream in(path, std::ios::binary);
+        in.read(magic, 4);
+        if (std::memcmp(magic, "RIFF", 4) != 0 && std::memcmp(magic, "RF64", 4) != 0)
+            return nullptr;
+    }
     SF_INFO info{};
     SndfilePtr file(sf_open(path.c_str(), SFM_READ, &info));
     if (!file)
@@ -225,10 +233,20 @@ std::unique_ptr<Decoder> OpenMpegDecoder(const std::string& path) {
     int channels = 0, encoding = 0;
     if (mpg123_getformat(h.get(), &rate, &channels, &encoding) != MPG123_OK)
         return nullptr;
-    // The exact decoded length needs one pass over the frame headers.
-    if (mpg123_scan(h.get()) != MPG123_OK)
-        return nullptr;
-    const off_t frames = mpg123_length(h.get());
+    // The exact decoded length needs one pass over the frame headers. It is made on a
+    // handle of its own: decoding after a scan and a seek back does not always give the
+    // same samples as decoding straight from the start.
+    off_t frames = 0;
+    {
+        MpgPtr scan(mpg123_new(nullptr, &err));
+        if (!scan)
+            return nullptr;
+        mpg123_param(scan.get(), MPG123_ADD_FLAGS, MPG123_QUIET, 0.0);
+        if (mpg123_open(scan.get(), path.c_str()) != MPG123_OK ||
+            mpg123_scan(scan.get()) != MPG123_OK)
+            return nullptr;
+        frames = mpg123_length(scan.get());
+    }
     if (frames <= 0 || rate <= 0 || channels < 1)
         return nullptr;
     auto decoder = std::make_unique<MpegDecoder>(std::move(h));

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <iterator>
 #include <mutex>
+#include <vector>
 
 #include "readers/bass/layer_decoders.h"
 
@@ -32,8 +33,17 @@ public:
         const int frames = static_cast<int>(std::min<size_t>(bytes / 4, 1 << 16));
         if (frames == 0)
             return 0;
-        if (fluid_synth_write_s16(synth.get(), frames, buffer, 0, 2, buffer, 1, 2) != FLUID_OK)
+        // Rendered as float and rounded here: the synthesiser's own 16-bit output is
+        // dithered, and silence must stay silent.
+        work_.resize(static_cast<size_t>(frames) * 2);
+        if (fluid_synth_write_float(synth.get(), frames, work_.data(), 0, 2, work_.data(), 1, 2) !=
+            FLUID_OK)
             return -1;
+        auto* out = static_cast<int16_t*>(buffer);
+        for (size_t i = 0; i < work_.size(); ++i) {
+            const long v = std::lrint(work_[i] * 32768.0f);
+            out[i] = static_cast<int16_t>(std::clamp<long>(v, -32768, 32767));
+        }
         return frames * 4L;
     }
 
@@ -42,6 +52,9 @@ public:
     std::unique_ptr<fluid_settings_t, SettingsDeleter> settings;
     std::unique_ptr<fluid_synth_t, SynthDeleter> synth;
     std::unique_ptr<fluid_player_t, PlayerDeleter> player;
+
+private:
+    std::vector<float> work_;
 };
 
 uint32_t Be(const std::string& d, size_t at, int n) {
@@ -198,6 +211,7 @@ void SilenceSynthLog() {
 }  // namespace
 
 bool IsSoundFont(const std::string& path) {
+    SilenceSynthLog();
     return fluid_is_soundfont(path.c_str()) != 0;
 }
 
@@ -223,6 +237,9 @@ std::unique_ptr<Decoder> OpenMidiDecoder(const std::string& path, uint32_t rate,
     // The player follows the rendered samples, not the wall clock.
     fluid_settings_setstr(s, "player.timing-source", "sample");
     fluid_settings_setint(s, "synth.lock-memory", 0);
+    // This synthesiser's reverb mixes in memory it never set (garbage, at times NaN): the
+    // songs are rendered dry, so they come out the same every time and silence stays silent.
+    fluid_settings_setint(s, "synth.reverb.active", 0);
     decoder->synth.reset(new_fluid_synth(s));
     if (!decoder->synth)
         return nullptr;
