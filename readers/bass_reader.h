@@ -57,6 +57,8 @@ public:
 
     enum : int { kStream = 0, kMusic = 2, kMidi = 3 };
     int GetKind() const { return kind; }
+    // Width of the samples the layer delivers for the open file: 8 or 16.
+    int GetSampleBits() const { return sampleBits; }
 
 private:
     using Unpack = int (BassReader::*)(uint32_t bytes, int16_t* left, int16_t* right);
