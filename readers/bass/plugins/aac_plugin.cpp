@@ -6,15 +6,31 @@
 
 namespace {
 
+using namespace kestrune::bass;
+
 bool Accept(const char* container, AVCodecID codec) {
     const std::string_view name(container);
     return codec == AV_CODEC_ID_AAC &&
            (name == "aac" || name.find("mp4") != std::string_view::npos);
 }
 
+// An ADTS header: 12 sync bits, layer 0, a valid sampling index.
+bool IsAdts(const char* path) {
+    const std::string h = FileBytes(path, Id3v2Size(path), 3);
+    if (h.size() < 3)
+        return false;
+    const auto b1 = static_cast<unsigned char>(h[1]), b2 = static_cast<unsigned char>(h[2]);
+    return static_cast<unsigned char>(h[0]) == 0xFF && (b1 & 0xF6) == 0xF0 &&
+           ((b2 >> 2) & 0xF) < 13;
+}
+
 }  // namespace
 
-extern "C" __attribute__((visibility("default"))) kestrune::bass::Decoder* KestruneBassPluginOpen(
+extern "C" __attribute__((visibility("default"))) Decoder* KestruneBassPluginOpen(
     const char* path) {
-    return kestrune::bass::OpenAvDecoder(path, Accept);
+    if (IsMp4(path))
+        return OpenAvDecoder(path, "mov", Accept);
+    if (IsAdts(path))
+        return OpenAvDecoder(path, "aac", Accept);
+    return nullptr;
 }

@@ -6,6 +6,8 @@
 
 namespace {
 
+using namespace kestrune::bass;
+
 bool Accept(const char* container, AVCodecID codec) {
     return codec == AV_CODEC_ID_ALAC &&
            std::string_view(container).find("mp4") != std::string_view::npos;
@@ -13,7 +15,7 @@ bool Accept(const char* container, AVCodecID codec) {
 
 }  // namespace
 
-extern "C" __attribute__((visibility("default"))) kestrune::bass::Decoder* KestruneBassPluginOpen(
+extern "C" __attribute__((visibility("default"))) Decoder* KestruneBassPluginOpen(
     const char* path) {
-    return kestrune::bass::OpenAvDecoder(path, Accept);
+    return IsMp4(path) ? OpenAvDecoder(path, "mov", Accept) : nullptr;
 }

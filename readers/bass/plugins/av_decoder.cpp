@@ -9,6 +9,7 @@ extern "C" {
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -31,9 +32,9 @@ struct FrameFree {
 };
 using InputPtr = std::unique_ptr<AVFormatContext, InputCloser>;
 
-InputPtr OpenInput(const char* path) {
+InputPtr OpenInput(const char* path, const AVInputFormat* demuxer) {
     AVFormatContext* raw = nullptr;
-    if (avformat_open_input(&raw, path, nullptr, nullptr) < 0)
+    if (avformat_open_input(&raw, path, demuxer, nullptr) < 0)
         return nullptr;
     InputPtr input(raw);
     if (avformat_find_stream_info(input.get(), nullptr) < 0)
@@ -85,8 +86,9 @@ int16_t ToS16(const uint8_t* data, AVSampleFormat fmt, size_t index) {
 
 class AvDecoder : public Decoder {
 public:
-    bool Open(const char* path, AvAcceptFn accept) {
-        input_ = OpenInput(path);
+    bool Open(const char* path, const AVInputFormat* demuxer, AvAcceptFn accept) {
+        demuxer_ = demuxer;
+        input_ = OpenInput(path, demuxer);
         if (!input_)
             return false;
         const int index = av_find_best_stream(input_.get(), AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
@@ -153,7 +155,7 @@ private:
         if (container.find("mp4") != std::string::npos && st->duration > 0)
             return static_cast<uint64_t>(
                 av_rescale_q(st->duration, st->time_base, AVRational{1, codec_->sample_rate}));
-        InputPtr scan = OpenInput(path);
+        InputPtr scan = OpenInput(path, demuxer_);
         if (!scan)
             return 0;
         std::unique_ptr<AVPacket, PacketFree> pkt(av_packet_alloc());
@@ -213,6 +215,7 @@ private:
                            : ToS16(f->extended_data[0], fmt, i * channels + c);
     }
 
+    const AVInputFormat* demuxer_ = nullptr;
     InputPtr input_;
     std::unique_ptr<AVCodecContext, CodecCloser> codec_;
     std::unique_ptr<AVPacket, PacketFree> packet_;
@@ -225,9 +228,34 @@ private:
 
 }  // namespace
 
-Decoder* OpenAvDecoder(const char* path, AvAcceptFn accept) {
+std::string FileBytes(const char* path, size_t offset, size_t n) {
+    std::ifstream in(path, std::ios::binary);
+    std::string bytes(n, '\0');
+    in.seekg(static_cast<std::streamoff>(offset));
+    in.read(bytes.data(), static_cast<std::streamsize>(n));
+    bytes.resize(in ? n : static_cast<size_t>(std::max<std::streamsize>(in.gcount(), 0)));
+    return bytes;
+}
+
+size_t Id3v2Size(const char* path) {
+    const std::string h = FileBytes(path, 0, 10);
+    if (h.size() < 10 || h.compare(0, 3, "ID3") != 0)
+        return 0;
+    auto b = [&](int i) { return static_cast<size_t>(static_cast<unsigned char>(h[i]) & 0x7f); };
+    return 10 + (b(6) << 21 | b(7) << 14 | b(8) << 7 | b(9)) + ((h[5] & 0x10) ? 10 : 0);
+}
+
+bool IsMp4(const char* path) {
+    const std::string h = FileBytes(path, 4, 4);
+    return h == "ftyp" || h == "moov" || h == "mdat" || h == "wide" || h == "free";
+}
+
+Decoder* OpenAvDecoder(const char* path, const char* demuxer, AvAcceptFn accept) {
+    const AVInputFormat* format = av_find_input_format(demuxer);
+    if (!format)
+        return nullptr;
     auto decoder = std::make_unique<AvDecoder>();
-    return decoder->Open(path, accept) ? decoder.release() : nullptr;
+    return decoder->Open(path, format, accept) ? decoder.release() : nullptr;
 }
 
 }  // namespace kestrune::bass
