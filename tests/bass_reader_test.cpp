@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <thread>
@@ -94,6 +95,34 @@ std::string WavData(const std::string& path) {
     return {};
 }
 
+// Writes a WAV file of the given format tag (1: PCM, 3: IEEE float) around raw sample bytes.
+void WriteWavBytes(const std::string& path, int formatTag, int rate, int channels, int bits,
+                   const std::string& data) {
+    std::ofstream o(path, std::ios::binary);
+    auto put = [&](uint32_t v, int n) {
+        for (int i = 0; i < n; ++i)
+            o.put(static_cast<char>((v >> (8 * i)) & 0xff));
+    };
+    const auto blockAlign = static_cast<uint32_t>(channels * bits / 8);
+    o.write("RIFF", 4);
+    put(static_cast<uint32_t>(36 + data.size()), 4);
+    o.write("WAVEfmt ", 8);
+    put(16, 4);
+    put(static_cast<uint32_t>(formatTag), 2);
+    put(static_cast<uint32_t>(channels), 2);
+    put(static_cast<uint32_t>(rate), 4);
+    put(static_cast<uint32_t>(rate) * blockAlign, 4);
+    put(blockAlign, 2);
+    put(static_cast<uint32_t>(bits), 2);
+    o.write("data", 4);
+    put(static_cast<uint32_t>(data.size()), 4);
+    o.write(data.data(), static_cast<std::streamsize>(data.size()));
+}
+
+void WriteWav8(const std::string& path, int rate, int channels, const std::string& data) {
+    WriteWavBytes(path, 1, rate, channels, 8, data);
+}
+
 struct WavCase {
     int channels;
     int bits;
@@ -118,8 +147,22 @@ TEST_P(WavTest, DeliversTheSamplesExactly) {
         for (size_t i = 0; i < data.size(); ++i)
             expected.samples[i] =
                 static_cast<int16_t>((static_cast<unsigned char>(data[i]) - 128) * 256);
+    } else if (c.bits == 32) {
+        // IEEE float at twice the level: the peaks go past full scale and clip.
+        std::vector<float> data(source.samples.size());
+        int clipped = 0;
+        for (size_t i = 0; i < data.size(); ++i) {
+            data[i] = static_cast<float>(source.samples[i] * 2.0 / 32768.0);
+            const long v = std::lrint(data[i] * 32768.0f);
+            clipped += v > 32767 || v < -32768;
+            expected.samples[i] = static_cast<int16_t>(std::clamp<long>(v, -32768, 32767));
+        }
+        EXPECT_GT(clipped, 0);
+        path = dir.File("f32.wav");
+        std::string bytes(data.size() * 4, '\0');
+        std::memcpy(bytes.data(), data.data(), bytes.size());
+        WriteWavBytes(path, 3, 22050, c.channels, 32, bytes);
     }
-
     BassReader reader;
     ASSERT_EQ(reader.Open(path, 44100), 1);
     EXPECT_EQ(reader.GetKind(), BassReader::kStream);
@@ -127,10 +170,12 @@ TEST_P(WavTest, DeliversTheSamplesExactly) {
     EXPECT_EQ(reader.GetSourceChannels(), c.channels);
     EXPECT_EQ(reader.GetChannels(), c.channels);
     EXPECT_EQ(reader.GetBitsPerSample(), 16);
-    EXPECT_EQ(reader.GetLength(), 30000 * c.channels * c.bits / 8);
+    const int deliveredBytes = c.bits == 8 ? 1 : 2;
+    EXPECT_EQ(reader.GetSampleBits(), deliveredBytes * 8);
+    EXPECT_EQ(reader.GetLength(), 30000 * c.channels * deliveredBytes);
     EXPECT_EQ(reader.GetDuration(), 1);  // 1.36 s, truncated
     EXPECT_EQ(reader.GetBitRate(),
-              ExpectedBitRate(path, reader.GetLength(), c.channels * c.bits / 8, 22050));
+              ExpectedBitRate(path, reader.GetLength(), c.channels * deliveredBytes, 22050));
     const Decoded d = DecodeAll(reader);
     EXPECT_EQ(d.pcm.samples, expected.samples);
     EXPECT_EQ(d.blocks.front(), kBlockFrames);
@@ -139,31 +184,9 @@ TEST_P(WavTest, DeliversTheSamplesExactly) {
     EXPECT_EQ(reader.Read(left.data(), c.channels == 2 ? right.data() : nullptr), 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(MonoStereo8And16, WavTest,
+INSTANTIATE_TEST_SUITE_P(MonoStereo8And16AndFloat, WavTest,
                          ::testing::Values(WavCase{1, 16}, WavCase{2, 16}, WavCase{1, 8},
-                                           WavCase{2, 8}));
-
-// Writes an 8-bit PCM WAV file from raw unsigned bytes.
-void WriteWav8(const std::string& path, int rate, int channels, const std::string& data) {
-    std::ofstream o(path, std::ios::binary);
-    auto put = [&](uint32_t v, int n) {
-        for (int i = 0; i < n; ++i)
-            o.put(static_cast<char>((v >> (8 * i)) & 0xff));
-    };
-    o.write("RIFF", 4);
-    put(static_cast<uint32_t>(36 + data.size()), 4);
-    o.write("WAVEfmt ", 8);
-    put(16, 4);
-    put(1, 2);
-    put(static_cast<uint32_t>(channels), 2);
-    put(static_cast<uint32_t>(rate), 4);
-    put(static_cast<uint32_t>(rate * channels), 4);
-    put(static_cast<uint32_t>(channels), 2);
-    put(8, 2);
-    o.write("data", 4);
-    put(static_cast<uint32_t>(data.size()), 4);
-    o.write(data.data(), static_cast<std::streamsize>(data.size()));
-}
+                                           WavCase{2, 8}, WavCase{2, 32}));
 
 TEST(BassReader, SixChannelsAreDownmixedIn384FrameBlocks) {
     TempDir dir;
@@ -438,7 +461,9 @@ TEST_P(DamagedModuleTest, FailsCleanlyOrDecodesToItsLength) {
 INSTANTIATE_TEST_SUITE_P(Corpus, DamagedModuleTest, ::testing::ValuesIn(CorpusModules(true)),
                          ModuleName);
 
-std::vector<fs::path> AllCorpusFiles() { return test::CorpusFiles(); }
+std::vector<fs::path> AllCorpusFiles() {
+    return test::CorpusFiles();
+}
 
 class CorpusSweepTest : public ::testing::TestWithParam<fs::path> {};
 

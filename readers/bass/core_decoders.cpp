@@ -2,6 +2,7 @@
 #include <sndfile.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -26,11 +27,13 @@ using SndfilePtr = std::unique_ptr<SNDFILE, SndfileCloser>;
 
 class WavDecoder : public Decoder {
 public:
-    WavDecoder(SndfilePtr file, const SF_INFO& info, bool raw8)
-        : file_(std::move(file)), raw8_(raw8) {
+    enum class Mode { Unsigned8, Int16, Float };
+
+    WavDecoder(SndfilePtr file, const SF_INFO& info, Mode mode)
+        : file_(std::move(file)), mode_(mode) {
         format.rate = static_cast<uint32_t>(info.samplerate);
         format.channels = static_cast<uint32_t>(info.channels);
-        format.bits = raw8 ? 8 : 16;
+        format.bits = mode == Mode::Unsigned8 ? 8 : 16;
         format.frames = static_cast<uint64_t>(std::max<sf_count_t>(info.frames, 0));
     }
 
@@ -39,12 +42,27 @@ public:
         const sf_count_t frames = static_cast<sf_count_t>(bytes / frameBytes);
         if (frames == 0)
             return 0;
-        if (raw8_) {
-            // 8-bit WAV data is unsigned already: pass the bytes through as they are.
-            const sf_count_t got = sf_read_raw(file_.get(), buffer, frames * format.channels);
-            return got < 0 ? -1 : static_cast<long>(got - got % format.channels);
+        sf_count_t got = 0;
+        switch (mode_) {
+            case Mode::Unsigned8:
+                // 8-bit WAV data is unsigned already: the bytes pass through as they are.
+                got = sf_read_raw(file_.get(), buffer, frames * format.channels);
+                return got < 0 ? -1 : static_cast<long>(got - got % format.channels);
+            case Mode::Int16:
+                got = sf_readf_short(file_.get(), static_cast<short*>(buffer), frames);
+                break;
+            case Mode::Float: {
+                // Full scale is 1.0; louder samples clip rather than wrap.
+                work_.resize(static_cast<size_t>(frames) * format.channels);
+                got = sf_readf_float(file_.get(), work_.data(), frames);
+                auto* out = static_cast<int16_t*>(buffer);
+                for (size_t i = 0;
+                     i < static_cast<size_t>(std::max<sf_count_t>(got, 0)) * format.channels; ++i)
+                    out[i] = static_cast<int16_t>(
+                        std::clamp<long>(std::lrint(work_[i] * 32768.0f), -32768, 32767));
+                break;
+            }
         }
-        const sf_count_t got = sf_readf_short(file_.get(), static_cast<short*>(buffer), frames);
         if (got < 0)
             return -1;
         return static_cast<long>(got * static_cast<sf_count_t>(frameBytes));
@@ -52,7 +70,8 @@ public:
 
 private:
     SndfilePtr file_;
-    bool raw8_;
+    Mode mode_;
+    std::vector<float> work_;
 };
 
 struct MpgDeleter {
@@ -204,10 +223,12 @@ std::unique_ptr<Decoder> OpenWavDecoder(const std::string& path) {
         return nullptr;
     if (info.channels < 1 || info.samplerate < 1)
         return nullptr;
-    const bool raw8 = (info.format & SF_FORMAT_SUBMASK) == SF_FORMAT_PCM_U8;
-    // Floating-point data is scaled to the 16-bit range, not truncated to -1..1.
-    sf_command(file.get(), SFC_SET_SCALE_FLOAT_INT_READ, nullptr, SF_TRUE);
-    auto decoder = std::make_unique<WavDecoder>(std::move(file), info, raw8);
+    const int subtype = info.format & SF_FORMAT_SUBMASK;
+    const auto mode = subtype == SF_FORMAT_PCM_U8 ? WavDecoder::Mode::Unsigned8
+                      : (subtype == SF_FORMAT_FLOAT || subtype == SF_FORMAT_DOUBLE)
+                          ? WavDecoder::Mode::Float
+                          : WavDecoder::Mode::Int16;
+    auto decoder = std::make_unique<WavDecoder>(std::move(file), info, mode);
     decoder->format.fileBytes = FileSize(path);
     return decoder;
 }
