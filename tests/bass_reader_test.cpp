@@ -148,11 +148,11 @@ TEST_P(WavTest, DeliversTheSamplesExactly) {
             expected.samples[i] =
                 static_cast<int16_t>((static_cast<unsigned char>(data[i]) - 128) * 256);
     } else if (c.bits == 32) {
-        // IEEE float at twice the level: the peaks go past full scale and clip.
+        // IEEE float at three times the level: the peaks go past full scale and clip.
         std::vector<float> data(source.samples.size());
         int clipped = 0;
         for (size_t i = 0; i < data.size(); ++i) {
-            data[i] = static_cast<float>(source.samples[i] * 2.0 / 32768.0);
+            data[i] = static_cast<float>(source.samples[i] * 3.0 / 32768.0);
             const long v = std::lrint(data[i] * 32768.0f);
             clipped += v > 32767 || v < -32768;
             expected.samples[i] = static_cast<int16_t>(std::clamp<long>(v, -32768, 32767));
