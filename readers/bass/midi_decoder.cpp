@@ -33,6 +33,8 @@ public:
         const int frames = static_cast<int>(std::min<size_t>(bytes / 4, 1 << 16));
         if (frames == 0)
             return 0;
+        if (!player && !Start())
+            return -1;
         // Rendered as float and rounded here: the synthesiser's own 16-bit output is
         // dithered, and silence must stay silent.
         work_.resize(static_cast<size_t>(frames) * 2);
@@ -47,6 +49,21 @@ public:
         return frames * 4L;
     }
 
+    // The synthesiser and its fonts are set up when the first samples are asked for:
+    // opening a file only to look at it stays cheap.
+    bool Start() {
+        synth.reset(new_fluid_synth(settings.get()));
+        if (!synth)
+            return false;
+        // Without a font the song still has its length; it renders as silence.
+        for (const std::string& font : fonts)
+            fluid_synth_sfload(synth.get(), font.c_str(), 1);
+        player.reset(new_fluid_player(synth.get()));
+        return player && fluid_player_add_mem(player.get(), song.data(), song.size()) == FLUID_OK &&
+               fluid_player_play(player.get()) == FLUID_OK;
+    }
+
+    std::vector<std::string> fonts;
     std::string song;  // the SMF bytes, which the player reads from memory
     // Destroyed in reverse: the player before the synth before the settings.
     std::unique_ptr<fluid_settings_t, SettingsDeleter> settings;
@@ -240,19 +257,7 @@ std::unique_ptr<Decoder> OpenMidiDecoder(const std::string& path, uint32_t rate,
     // This synthesiser's reverb mixes in memory it never set (garbage, at times NaN): the
     // songs are rendered dry, so they come out the same every time and silence stays silent.
     fluid_settings_setint(s, "synth.reverb.active", 0);
-    decoder->synth.reset(new_fluid_synth(s));
-    if (!decoder->synth)
-        return nullptr;
-    // Without a font the song still has its length; it renders as silence.
-    for (const std::string& font : fonts)
-        fluid_synth_sfload(decoder->synth.get(), font.c_str(), 1);
-    decoder->player.reset(new_fluid_player(decoder->synth.get()));
-    if (!decoder->player)
-        return nullptr;
-    if (fluid_player_add_mem(decoder->player.get(), decoder->song.data(), decoder->song.size()) !=
-            FLUID_OK ||
-        fluid_player_play(decoder->player.get()) != FLUID_OK)
-        return nullptr;
+    decoder->fonts = fonts;
     decoder->format.rate = rate;
     decoder->format.channels = 2;
     decoder->format.bits = 16;
