@@ -264,6 +264,29 @@ TEST(BassReader, Mp3ReportsItsLengthAndBitRate) {
     EXPECT_EQ(reader.GetPosition(), reader.GetLength());
 }
 
+TEST(BassReader, OpeningAgainClosesTheFirstFile) {
+    TempDir dir;
+    const Pcm a = test::MakeSignal(8000, 1, 3000, 1), b = test::MakeSignal(16000, 2, 5000, 2);
+    ASSERT_TRUE(test::WriteWav(dir.File("a.wav"), a));
+    ASSERT_TRUE(test::WriteWav(dir.File("b.wav"), b));
+    BassReader reader;
+    ASSERT_EQ(reader.Open(dir.File("a.wav"), 44100), 1);
+    std::vector<int16_t> left(kBlockFrames), right(kBlockFrames);
+    EXPECT_EQ(reader.Read(left.data(), nullptr), kBlockFrames);
+    ASSERT_EQ(reader.Open(dir.File("b.wav"), 44100), 1);
+    EXPECT_EQ(reader.GetPosition(), 0);
+    EXPECT_EQ(reader.GetSampleRate(), 16000);
+    EXPECT_EQ(DecodeAll(reader).pcm.samples, b.samples);
+    // A failed open leaves nothing open and the fields reset.
+    EXPECT_EQ(reader.Open(dir.File("missing.wav"), 44100), 0);
+    EXPECT_EQ(reader.GetLength(), 0);
+    EXPECT_EQ(reader.GetSampleRate(), 0);
+    EXPECT_EQ(reader.GetPosition(), 0);
+    EXPECT_EQ(reader.Read(left.data(), right.data()), 0);
+    reader.Close();
+    reader.Close();
+}
+
 // ---------------------------------------------------------------- plug-in formats
 
 struct CodecCase {
