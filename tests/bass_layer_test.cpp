@@ -1,6 +1,7 @@
 // The decoding layer's calls, used directly.
 
 #include <gtest/gtest.h>
+#include <libopenmpt/libopenmpt.h>
 #include <mpg123.h>
 
 #include <algorithm>
@@ -194,6 +195,32 @@ TEST(Layer, TrackerMusicHasNoFilePosition) {
     EXPECT_NEAR(BASS_ChannelBytes2Seconds(h, BASS_ChannelGetLength(h, BASS_POS_BYTE)),
                 test::FfProbe(mod).duration, 0.001);
     EXPECT_FALSE(BASS_StreamFree(h));
+    EXPECT_TRUE(BASS_MusicFree(h));
+}
+
+TEST(Layer, MusicEndsAfterOnePassWhereAPlayerWouldRepeat) {
+    const std::string mod = (test::CorpusDir() / "libxmp__test-dev_data_TDZ3.MOD").string();
+    std::ifstream in(mod, std::ios::binary);
+    const std::string data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    // Told to repeat, the module library keeps playing past the end of the song.
+    openmpt_module* looping = openmpt_module_create_from_memory2(
+        data.data(), data.size(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
+    ASSERT_NE(looping, nullptr);
+    openmpt_module_set_repeat_count(looping, -1);
+    const double seconds = openmpt_module_get_duration_seconds(looping);
+    std::vector<int16_t> pcm(2 * 8000);
+    size_t rendered = 0;
+    for (int i = 0; i < static_cast<int>(seconds) + 3; ++i)
+        rendered += openmpt_module_read_interleaved_stereo(looping, 8000, 8000, pcm.data());
+    openmpt_module_destroy(looping);
+    EXPECT_GT(rendered, static_cast<size_t>((seconds + 2) * 8000));
+
+    const HMUSIC h = BASS_MusicLoad(FALSE, mod.c_str(), 0, 0,
+                                    BASS_MUSIC_DECODE | BASS_MUSIC_PRESCAN | BASS_MUSIC_RAMP, 8000);
+    ASSERT_NE(h, 0u);
+    const QWORD length = BASS_ChannelGetLength(h, BASS_POS_BYTE);
+    EXPECT_EQ(length, static_cast<QWORD>(std::llround(seconds * 8000)) * 4);
+    EXPECT_EQ(ReadAll(h).size(), length);
     EXPECT_TRUE(BASS_MusicFree(h));
 }
 
