@@ -1,0 +1,147 @@
+// FLAC files through libFLAC.
+
+#include <FLAC/stream_decoder.h>
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <vector>
+
+#include "readers/bass/decoder.h"
+
+namespace {
+
+using kestrune::bass::Decoder;
+
+struct FlacDeleter {
+    void operator()(FLAC__StreamDecoder* d) const {
+        FLAC__stream_decoder_finish(d);
+        FLAC__stream_decoder_delete(d);
+    }
+};
+
+class FlacDecoder : public Decoder {
+public:
+    bool Open(const char* path) {
+        decoder_.reset(FLAC__stream_decoder_new());
+        if (!decoder_)
+            return false;
+        FLAC__stream_decoder_set_md5_checking(decoder_.get(), false);
+        if (FLAC__stream_decoder_init_file(decoder_.get(), path, &Write, &Metadata, &Error, this) !=
+            FLAC__STREAM_DECODER_INIT_STATUS_OK)
+            return false;
+        if (!FLAC__stream_decoder_process_until_end_of_metadata(decoder_.get()) || !haveInfo_)
+            return false;
+        if (format.frames == 0) {
+            // No length in the stream header: count the samples once.
+            while (FLAC__stream_decoder_process_single(decoder_.get())) {
+                format.frames += pending_.size() / format.channels;
+                pending_.clear();
+                if (FLAC__stream_decoder_get_state(decoder_.get()) ==
+                    FLAC__STREAM_DECODER_END_OF_STREAM)
+                    break;
+            }
+            if (!FLAC__stream_decoder_seek_absolute(decoder_.get(), 0))
+                return false;
+            pending_.clear();
+        }
+        std::error_code ec;
+        const auto size = std::filesystem::file_size(path, ec);
+        format.fileBytes = ec ? -1 : static_cast<int64_t>(size);
+        return format.frames > 0;
+    }
+
+    long Decode(void* buffer, size_t bytes) override {
+        auto* out = static_cast<int16_t*>(buffer);
+        const size_t want = bytes / 2 - (bytes / 2) % format.channels;
+        size_t done = 0;
+        while (done < want) {
+            if (read_ == pending_.size()) {
+                pending_.clear();
+                read_ = 0;
+                if (FLAC__stream_decoder_get_state(decoder_.get()) ==
+                    FLAC__STREAM_DECODER_END_OF_STREAM)
+                    break;
+                if (!FLAC__stream_decoder_process_single(decoder_.get()))
+                    return done ? static_cast<long>(done * 2) : -1;
+                continue;
+            }
+            const size_t n = std::min(want - done, pending_.size() - read_);
+            std::copy_n(pending_.begin() + static_cast<long>(read_), n, out + done);
+            read_ += n;
+            done += n;
+        }
+        return static_cast<long>(done * 2);
+    }
+
+private:
+    static FLAC__StreamDecoderWriteStatus Write(const FLAC__StreamDecoder*,
+                                                const FLAC__Frame* frame,
+                                                const FLAC__int32* const samples[], void* self) {
+        auto* d = static_cast<FlacDecoder*>(self);
+        const unsigned channels = frame->header.channels;
+        if (channels != d->format.channels)
+            return FLAC__STREAM_DECODER_WRITE_STATUS_ABORT;
+        const int shift = static_cast<int>(frame->header.bits_per_sample) - 16;
+        const size_t base = d->pending_.size();
+        d->pending_.resize(base + frame->header.blocksize * channels);
+        int16_t* out = d->pending_.data() + base;
+        for (unsigned i = 0; i < frame->header.blocksize; ++i)
+            for (unsigned c = 0; c < channels; ++c) {
+                const FLAC__int32 v = samples[c][i];
+                *out++ = static_cast<int16_t>(shift >= 0 ? v >> shift : v * (1 << -shift));
+            }
+        return FLAC__STREAM_DECODER_WRITE_STATUS_CONTINUE;
+    }
+
+    static void Metadata(const FLAC__StreamDecoder*, const FLAC__StreamMetadata* m, void* self) {
+        auto* d = static_cast<FlacDecoder*>(self);
+        if (m->type != FLAC__METADATA_TYPE_STREAMINFO)
+            return;
+        d->format.rate = m->data.stream_info.sample_rate;
+        d->format.channels = m->data.stream_info.channels;
+        d->format.bits = 16;
+        d->format.frames = m->data.stream_info.total_samples;
+        d->haveInfo_ = d->format.rate > 0 && d->format.channels > 0;
+    }
+
+    static void Error(const FLAC__StreamDecoder*, FLAC__StreamDecoderErrorStatus, void*) {
+        // A damaged frame is skipped; libFLAC resynchronises on the next one.
+    }
+
+    std::unique_ptr<FLAC__StreamDecoder, FlacDeleter> decoder_;
+    std::vector<int16_t> pending_;
+    size_t read_ = 0;
+    bool haveInfo_ = false;
+};
+
+// The stream marker, at the start or right after an ID3v2 tag.
+bool StartsWithMarker(const char* path) {
+    std::ifstream in(path, std::ios::binary);
+    char h[10] = {};
+    in.read(h, 10);
+    if (!in)
+        return false;
+    std::streamoff at = 0;
+    if (std::memcmp(h, "ID3", 3) == 0) {
+        auto b = [&](int i) { return static_cast<std::streamoff>(h[i] & 0x7f); };
+        at = 10 + (b(6) << 21 | b(7) << 14 | b(8) << 7 | b(9)) + ((h[5] & 0x10) ? 10 : 0);
+        in.seekg(at);
+        in.read(h, 4);
+        if (!in)
+            return false;
+    }
+    return std::memcmp(h, "fLaC", 4) == 0;
+}
+
+}  // namespace
+
+extern "C" __attribute__((visibility("default"))) Decoder* KestruneBassPluginOpen(
+    const char* path) {
+    if (!StartsWithMarker(path))
+        return nullptr;
+    auto decoder = std::make_unique<FlacDecoder>();
+    return decoder->Open(path) ? decoder.release() : nullptr;
+}

@@ -1,0 +1,252 @@
+#include "readers/bass_reader.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+
+#include "engine/downmix.h"
+#include "readers/bass/bass.h"
+
+namespace kestrune {
+
+std::string RunningProgramFolder() {
+    std::string exe(4096, '\0');
+    const ssize_t n = readlink("/proc/self/exe", exe.data(), exe.size());
+    if (n <= 0 || static_cast<size_t>(n) >= exe.size())
+        return {};
+    exe.resize(static_cast<size_t>(n));
+    const size_t slash = exe.rfind('/');
+    return slash == std::string::npos ? std::string() : exe.substr(0, slash + 1);
+}
+
+DecodingLayerStart InitDecodingLayer(const std::string& programFolder) {
+    if ((BASS_GetVersion() >> 16) != 0x0204)
+        return DecodingLayerStart::WrongVersion;
+    BASS_SetConfig(BASS_CONFIG_UPDATEPERIOD, 0);
+    if (!BASS_Init(0, 44100, 0, nullptr, nullptr))
+        return DecodingLayerStart::InitFailed;
+    const size_t slash = programFolder.rfind('/');
+    if (slash != std::string::npos) {
+        const std::string folder = programFolder.substr(0, slash + 1);
+        for (const char* plugin : kDecoderPlugins)
+            BASS_PluginLoad((folder + plugin).c_str(), 0);
+    }
+    return DecodingLayerStart::Ready;
+}
+
+void FreeDecodingLayer() {
+    BASS_Free();
+    BASS_PluginFree(0);
+}
+
+void InstallSoundFont(const std::string& programFolder, int& soundFontLoaded) {
+    if (soundFontLoaded)
+        return;
+    const size_t slash = programFolder.rfind('/');
+    if (slash == std::string::npos)
+        return;
+    const std::string path = programFolder.substr(0, slash + 1) + kSoundFontName;
+    const HSOUNDFONT font = BASS_MIDI_FontInit(path.c_str(), 0);
+    if (!font)
+        return;
+    const BASS_MIDI_FONT entry{font, -1, 0};
+    soundFontLoaded = BASS_MIDI_StreamSetFonts(0, &entry, 1);
+}
+
+BassReader::~BassReader() {
+    Close();
+}
+
+void BassReader::Close() {
+    if (handle) {
+        if (kind == kMusic)
+            BASS_MusicFree(handle);
+        else
+            BASS_StreamFree(handle);
+    }
+    handle = 0;
+    kind = 0;
+    buffer = {};
+    bufferBytes = 0;
+}
+
+namespace {
+
+bool IsMidiName(const std::string& path) {
+    const size_t dot = path.rfind('.');
+    if (dot == std::string::npos)
+        return false;
+    std::string ext = path.substr(dot);
+    std::transform(ext.begin(), ext.end(), ext.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return ext == ".midi" || ext == ".mid" || ext == ".rmi" || ext == ".kar";
+}
+
+}  // namespace
+
+int BassReader::Open(const std::string& file, int preferredRate) {
+    if (handle)
+        Close();
+    Reset();
+    const DWORD rate = preferredRate > 0 ? static_cast<DWORD>(preferredRate) : 0;
+    if (IsMidiName(file)) {
+        kind = kMidi;
+        handle = BASS_MIDI_StreamCreateFile(FALSE, file.c_str(), 0, 0, BASS_STREAM_DECODE, rate);
+        if (!handle) {
+            kind = 0;
+            return 0;
+        }
+    } else {
+        kind = kStream;
+        handle = BASS_StreamCreateFile(FALSE, file.c_str(), 0, 0, BASS_STREAM_DECODE);
+        if (!handle) {
+            handle = BASS_MusicLoad(FALSE, file.c_str(), 0, 0,
+                                    BASS_MUSIC_DECODE | BASS_MUSIC_PRESCAN | BASS_MUSIC_RAMP, rate);
+            if (!handle) {
+                kind = 0;
+                return 0;
+            }
+            kind = kMusic;
+        }
+    }
+
+    const QWORD bytes = BASS_ChannelGetLength(handle, BASS_POS_BYTE);
+    BASS_CHANNELINFO info{};
+    if (bytes == 0 || bytes == ~QWORD{0} || !BASS_ChannelGetInfo(handle, &info) ||
+        info.chans == 0 || info.freq == 0) {
+        Close();
+        return 0;
+    }
+    length = static_cast<int64_t>(bytes);
+    const double seconds = BASS_ChannelBytes2Seconds(handle, bytes);
+    duration = static_cast<int32_t>(seconds);
+    sampleRate = static_cast<int32_t>(info.freq);
+    sourceChannels = static_cast<int32_t>(info.chans);
+    channels = info.chans < 2 ? 1 : 2;
+    if (info.flags & BASS_SAMPLE_8BITS) {
+        sampleBits = 8;
+        sampleBytes = 1;
+        unpack = &BassReader::Unpack8;
+    } else {
+        sampleBits = 16;
+        sampleBytes = 2;
+        unpack = &BassReader::Unpack16;
+    }
+    bitsPerSample = 16;
+    bytesPerSample = 2;
+
+    const QWORD fileBytes = BASS_StreamGetFilePosition(handle, BASS_FILEPOS_END);
+    if (seconds > 0 && fileBytes != ~QWORD{0})
+        bitRate = static_cast<int32_t>(static_cast<double>(fileBytes) / (seconds * 125) + 0.5);
+    else
+        bitRate = sampleBits * sampleRate * sourceChannels / 1000;
+
+    bufferBytes = static_cast<uint32_t>(channels * sampleBytes * kBlockFrames);
+    buffer.assign(bufferBytes, 0);
+    path = file;
+    return 1;
+}
+
+int BassReader::Read(int16_t* left, int16_t* right) {
+    if (!handle)
+        return 0;
+    return (this->*unpack)(bufferBytes, left, right);
+}
+
+int BassReader::Unpack16(uint32_t bytes, int16_t* left, int16_t* right) {
+    if (sourceChannels == 1) {
+        const DWORD got = BASS_ChannelGetData(handle, left, bytes);
+        return got == 0xFFFFFFFFu ? 0 : static_cast<int>(got / 2);
+    }
+    const DWORD got = BASS_ChannelGetData(handle, buffer.data(), bytes);
+    if (got == 0xFFFFFFFFu)
+        return 0;
+    const size_t samples = got / 2;
+    const auto* s = reinterpret_cast<const int16_t*>(buffer.data());
+    if (sourceChannels == 2) {
+        const size_t frames = (samples + 1) / 2;
+        for (size_t i = 0; i < samples / 2; ++i) {
+            left[i] = s[2 * i];
+            right[i] = s[2 * i + 1];
+        }
+        if (samples % 2) {
+            left[frames - 1] = s[samples - 1];
+            right[frames - 1] = 0;
+        }
+        return static_cast<int>(frames);
+    }
+    const size_t ch = static_cast<size_t>(sourceChannels);
+    const size_t frames = samples / ch;
+    for (size_t i = 0; i < frames; ++i)
+        DownmixFrame(sourceChannels, s + i * ch, left[i], right[i]);
+    return static_cast<int>(frames);
+}
+
+int BassReader::Unpack8(uint32_t bytes, int16_t* left, int16_t* right) {
+    const DWORD got = BASS_ChannelGetData(handle, buffer.data(), bytes);
+    if (got == 0xFFFFFFFFu)
+        return 0;
+    const unsigned char* b = buffer.data();
+    auto widen = [](unsigned char v) { return static_cast<int16_t>((v - 128) * 256); };
+    if (sourceChannels == 1) {
+        for (DWORD i = 0; i < got; ++i)
+            left[i] = widen(b[i]);
+        return static_cast<int>(got);
+    }
+    if (sourceChannels == 2) {
+        const DWORD frames = got / 2;
+        for (DWORD i = 0; i < frames; ++i) {
+            left[i] = widen(b[2 * i]);
+            right[i] = widen(b[2 * i + 1]);
+        }
+        return static_cast<int>(frames);
+    }
+    const size_t ch = static_cast<size_t>(sourceChannels);
+    const size_t used = std::min<size_t>(ch, 8);
+    const size_t frames = got / ch;
+    int16_t frame[8];
+    for (size_t i = 0; i < frames; ++i) {
+        for (size_t c = 0; c < used; ++c)
+            frame[c] = widen(b[i * ch + c]);
+        DownmixFrame(sourceChannels, frame, left[i], right[i]);
+    }
+    return static_cast<int>(frames);
+}
+
+int64_t BassReader::GetPosition() {
+    if (!handle)
+        return 0;
+    const QWORD pos = BASS_ChannelGetPosition(handle, BASS_POS_BYTE);
+    return pos == ~QWORD{0} ? 0 : static_cast<int64_t>(pos);
+}
+
+int BassReader::ReadTags(std::string& title, std::string& artist, std::string& album,
+                         std::string& year, std::string& genre, std::string& comment,
+                         std::string& track, std::string& composer, std::string& copyright) {
+    if (!handle)
+        return 0;
+    const char* text =
+        TAGS_Read(handle, "%TRCK\n%TITL\n%ARTI\n%ALBM\n%GNRE\n%YEAR\n%CMNT\n%COMP\n%COPY");
+    if (!text || !*text)
+        return 0;
+    const std::string copy(text);
+    std::string* const pieces[] = {&track, &title,   &artist,   &album,    &genre,
+                                   &year,  &comment, &composer, &copyright};
+    // A piece counts only when the line break that closes it is there; the last piece
+    // needs the eighth break before it.
+    size_t start = 0;
+    for (size_t i = 0; i < 8; ++i) {
+        const size_t brk = copy.find('\n', start);
+        if (brk == std::string::npos)
+            return 1;
+        *pieces[i] = copy.substr(start, brk - start);
+        start = brk + 1;
+    }
+    const size_t brk = copy.find('\n', start);
+    copyright = copy.substr(start, brk == std::string::npos ? std::string::npos : brk - start);
+    return 1;
+}
+
+}  // namespace kestrune

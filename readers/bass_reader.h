@@ -1,0 +1,78 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "engine/audio_reader.h"
+
+namespace kestrune {
+
+// How setting up the decoding layer at start-up went.
+enum class DecodingLayerStart {
+    Ready,
+    WrongVersion,  // the program ends at once, without a message
+    InitFailed,    // the program shows kDecodingLayerInitFailedText and ends
+};
+
+inline constexpr const char* kDecodingLayerInitFailedText =
+    "Failed to initialize the software (0x0002020).";
+
+// The plug-in files, in the order they are loaded from the program's folder.
+inline constexpr const char* kDecoderPlugins[] = {"libbassflac.so", "libbasscd.so",
+                                                  "libbasswv.so",   "libbass_aac.so",
+                                                  "libbass_adx.so", "libbass_alac.so"};
+
+// The General MIDI sound font beside the program.
+inline constexpr const char* kSoundFontName = "ct4mgm.sf2";
+
+// The folder of the running executable, with a trailing "/"; empty when unknown.
+std::string RunningProgramFolder();
+
+// Once per process, before any reader opens a file: version check, library start and the
+// plug-ins found in programFolder (a path ending in "/"; without any "/" no plug-in loads).
+DecodingLayerStart InitDecodingLayer(const std::string& programFolder);
+// At exit: releases the library, then every plug-in.
+void FreeDecodingLayer();
+
+// Installs programFolder + "ct4mgm.sf2" as the default font of all MIDI streams while
+// soundFontLoaded is 0; soundFontLoaded takes the result of a successful installation.
+// A missing or unreadable font leaves it at 0 and is not reported.
+void InstallSoundFont(const std::string& programFolder, int& soundFontLoaded);
+
+// Reads every source the decoding layer opens: MP3, WAV, the plug-ins' formats, tracker
+// music and MIDI (rendered at the preferred rate).
+class BassReader : public AudioReader {
+public:
+    BassReader() = default;
+    ~BassReader() override;
+
+    int Open(const std::string& path, int preferredRate) override;
+    int Read(int16_t* left, int16_t* right) override;
+    void Close() override;
+    int64_t GetPosition() override;
+    int ReadTags(std::string& title, std::string& artist, std::string& album, std::string& year,
+                 std::string& genre, std::string& comment, std::string& track,
+                 std::string& composer, std::string& copyright) override;
+
+    enum : int { kStream = 0, kMusic = 2, kMidi = 3 };
+    int GetKind() const { return kind; }
+    // Width of the samples the layer delivers for the open file: 8 or 16.
+    int GetSampleBits() const { return sampleBits; }
+
+private:
+    using Unpack = int (BassReader::*)(uint32_t bytes, int16_t* left, int16_t* right);
+    int Unpack8(uint32_t bytes, int16_t* left, int16_t* right);
+    int Unpack16(uint32_t bytes, int16_t* left, int16_t* right);
+
+    uint32_t handle = 0;
+    int kind = 0;
+    int sampleBits = 16;
+    int sampleBytes = 2;
+    Unpack unpack = nullptr;
+    std::vector<unsigned char> buffer;
+    uint32_t bufferBytes = 0;
+    std::string path;
+};
+
+}  // namespace kestrune
