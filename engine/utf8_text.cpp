@@ -108,19 +108,48 @@ bool IsValidUtf8(const std::string& text) {
     return true;
 }
 
-std::string RepairUtf8(const std::string& text) {
+// One U+FFFD per maximal ill-formed part (the usual practice), so a broken tag never reaches
+// a writer and no valid character, four-byte ones included, is lost.
+std::string RepairUtf8(std::string_view in) {
+    static constexpr char kReplacement[] = "\xEF\xBF\xBD";
     std::string out;
-    out.reserve(text.size());
-    for (size_t i = 0; i < text.size();) {
-        char32_t cp = 0;
-        const size_t len = DecodeUtf8(text, i, cp);
-        if (len == 0) {
-            EncodeUtf8(0xFFFD, out);
+    out.reserve(in.size());
+    size_t i = 0;
+    while (i < in.size()) {
+        const auto b = static_cast<unsigned char>(in[i]);
+        if (b < 0x80) {
+            out += static_cast<char>(b);
             ++i;
             continue;
         }
-        out.append(text, i, len);
-        i += len;
+        size_t len = 0;
+        unsigned char lo = 0x80, hi = 0xBF;  // allowed range of the second byte
+        if (b >= 0xC2 && b <= 0xDF) {
+            len = 2;
+        } else if (b >= 0xE0 && b <= 0xEF) {
+            len = 3;
+            if (b == 0xE0) lo = 0xA0;  // overlong
+            if (b == 0xED) hi = 0x9F;  // surrogates
+        } else if (b >= 0xF0 && b <= 0xF4) {
+            len = 4;
+            if (b == 0xF0) lo = 0x90;  // overlong
+            if (b == 0xF4) hi = 0x8F;  // beyond U+10FFFF
+        }
+        if (len == 0) {
+            out += kReplacement;
+            ++i;
+            continue;
+        }
+        size_t k = 1;
+        for (; k < len && i + k < in.size(); ++k) {
+            const auto c = static_cast<unsigned char>(in[i + k]);
+            if (k == 1 ? (c < lo || c > hi) : (c < 0x80 || c > 0xBF)) break;
+        }
+        if (k == len)
+            out.append(in.substr(i, len));
+        else
+            out += kReplacement;
+        i += k;
     }
     return out;
 }

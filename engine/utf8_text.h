@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 namespace kestrune {
 
@@ -11,7 +12,7 @@ namespace kestrune {
 bool IsValidUtf8(const std::string& text);
 
 // Replaces every byte that does not start a well-formed sequence with U+FFFD.
-std::string RepairUtf8(const std::string& text);
+std::string RepairUtf8(std::string_view text);
 
 // Lower-cases ASCII plus the Latin, Greek and Cyrillic letters that have a one-to-one
 // lower-case form. Bytes that are not valid UTF-8 pass through unchanged.

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "support/test_support.h"
-#include "writers/utf8_text.h"
+#include "engine/utf8_text.h"
 #include "writers/wav_info_tags.h"
 
 namespace kestrune {

@@ -1,5 +1,7 @@
 #include "writers/ffmpeg_writer.h"
 
+#include "engine/utf8_text.h"
+
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -243,55 +245,6 @@ ConvertFn ConverterFor(AVSampleFormat format) {
     }
 }
 
-// Tag texts go out as UTF-8: valid sequences pass unchanged, each invalid one becomes U+FFFD.
-std::string RepairUtf8(std::string_view in) {
-    static constexpr char kReplacement[] = "\xEF\xBF\xBD";
-    std::string out;
-    out.reserve(in.size());
-    size_t i = 0;
-    while (i < in.size()) {
-        const auto c = static_cast<unsigned char>(in[i]);
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-            ++i;
-            continue;
-        }
-        size_t length = 0;
-        unsigned char low = 0x80, high = 0xBF;  // allowed range of the second byte
-        if (c >= 0xC2 && c <= 0xDF) {
-            length = 2;
-        } else if (c == 0xE0) {
-            length = 3, low = 0xA0;
-        } else if (c == 0xED) {
-            length = 3, high = 0x9F;  // no surrogates
-        } else if (c >= 0xE1 && c <= 0xEF) {
-            length = 3;
-        } else if (c == 0xF0) {
-            length = 4, low = 0x90;
-        } else if (c >= 0xF1 && c <= 0xF3) {
-            length = 4;
-        } else if (c == 0xF4) {
-            length = 4, high = 0x8F;  // nothing above U+10FFFF
-        }
-        size_t good = length ? 1 : 0;
-        while (good > 0 && good < length && i + good < in.size()) {
-            const auto b = static_cast<unsigned char>(in[i + good]);
-            const unsigned char lo = good == 1 ? low : 0x80;
-            const unsigned char hi = good == 1 ? high : 0xBF;
-            if (b < lo || b > hi)
-                break;
-            ++good;
-        }
-        if (length && good == length) {
-            out.append(in.substr(i, length));
-            i += length;
-        } else {
-            out += kReplacement;  // one replacement for the maximal invalid subpart
-            i += good ? good : 1;
-        }
-    }
-    return out;
-}
 
 constexpr int kAmrFrame = 160;
 constexpr int kAmrMaxPacket = 64;

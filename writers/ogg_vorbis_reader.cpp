@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "engine/downmix.h"
-#include "writers/utf8_text.h"
+#include "engine/utf8_text.h"
 
 namespace kestrune {
 

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "engine/id3_genres.h"
-#include "writers/utf8_text.h"
+#include "engine/utf8_text.h"
 
 namespace kestrune {
 
