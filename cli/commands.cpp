@@ -10,13 +10,23 @@
 
 #include "cli/cli_host.h"
 #include "engine/conversion_session.h"
+#include "readers/bass_reader.h"
 #include "readers/ffmpeg_reader.h"
 #include "settings/ini_settings_store.h"
 #include "settings/settings_persistence.h"
 
 namespace kestrune::cli {
 
-void InitEngineLibraries() { InitFFmpegLogging(); }
+bool InitEngineLibraries() {
+    InitFFmpegLogging();
+    if (InitDecodingLayer(RunningProgramFolder()) != DecodingLayerStart::Ready) {
+        std::fprintf(stderr, "kestrune-cli: %s\n", kDecodingLayerInitFailedText);
+        return false;
+    }
+    return true;
+}
+
+void FreeEngineLibraries() { FreeDecodingLayer(); }
 
 int RunFormats(const std::vector<std::string>& args) {
     if (!args.empty()) {

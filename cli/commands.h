@@ -6,7 +6,8 @@
 namespace kestrune::cli {
 
 // Quiets the libraries' own console output and starts the decoding layer.
-void InitEngineLibraries();
+bool InitEngineLibraries();
+void FreeEngineLibraries();
 int RunFormats(const std::vector<std::string>& args);
 int RunProbe(const std::vector<std::string>& args);
 int RunConvert(const std::vector<std::string>& args, const char* usage);

@@ -8,6 +8,7 @@
 #include "engine/conversion_session.h"
 #include "engine/output_path.h"
 #include "engine/web_addresses.h"
+#include "writers/wma_codec_list.h"
 
 namespace kestrune {
 
@@ -29,10 +30,6 @@ std::string VolumeText(float gain) {
 
 }  // namespace
 
-const char* const kWindowsMediaQuestion =
-    "Dear user, WMA file requires Windows Media Format 9 Series Runtime.\nUnfortunately, the "
-    "component isn't available on your computer.\n\nDo you want to download and install it "
-    "now?";
 const char* const kSoundFontFailure = "Failure. Requires file \"ct4mgm.sf2\".";
 
 bool ConversionSession::PreRunChecks(const std::vector<SourceFileEntry*>& items,
@@ -70,7 +67,9 @@ bool ConversionSession::EnsureSoundFont() {
 }
 
 bool ConversionSession::EnsureWindowsMediaRuntime() {
-    return loadWindowsMediaRuntime && loadWindowsMediaRuntime();
+    if (!loadWindowsMediaRuntime || !loadWindowsMediaRuntime()) return false;
+    if (wmaFormats.empty()) BuildWmaCodecList(wmaFormats);
+    return true;
 }
 
 void ConversionSession::BeginRun(int itemCount) {

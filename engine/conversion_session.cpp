@@ -1,12 +1,24 @@
 #include "engine/conversion_session.h"
 
 #include "engine/audio_reader.h"
+#include "readers/bass_reader.h"
+#include "writers/windows_media_runtime.h"
 
 namespace kestrune {
 
 ConversionSession::ConversionSession(ConversionHost& host) : host_(host) {
     readers.host = &host;
+    readers.ensureWindowsMediaRuntime = [this] { return EnsureWindowsMediaRuntime(); };
     BuildOutputCatalogue(catalogue);
+    programFolder = RunningProgramFolder();
+    loadSoundFont = [](const std::string& path) {
+        const auto slash = path.rfind('/');
+        int loaded = 0;
+        InstallSoundFont(slash == std::string::npos ? std::string() : path.substr(0, slash + 1),
+                         loaded);
+        return loaded;
+    };
+    loadWindowsMediaRuntime = [this] { return LoadWindowsMediaRuntime(programFolder) != 0; };
 }
 
 std::unique_ptr<AudioReader> ConversionSession::CreateReader(const std::string& path,

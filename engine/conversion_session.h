@@ -10,6 +10,7 @@
 #include "readers/create_reader.h"
 #include "readers/source_type.h"
 #include "writers/output_catalogue.h"
+#include "writers/wma_codec_list.h"
 
 namespace kestrune {
 
@@ -50,6 +51,8 @@ public:
     std::function<int(const std::string&)> loadSoundFont;
     // Makes the Windows Media runtime available (loaded at most once); unset: it is missing.
     std::function<bool()> loadWindowsMediaRuntime;
+    // The Windows Media formats the runtime offers, built once it is loaded.
+    WmaCodecList wmaFormats;
 
     std::unique_ptr<AudioReader> CreateReader(const std::string& path, int sourceType,
                                               int targetRate, int decode, int& hasAudio);
@@ -97,6 +100,7 @@ public:
 private:
     bool PreRunChecks(const std::vector<SourceFileEntry*>& items, const OutputFormatEntry& format);
     bool EnsureSoundFont();
+    // Loads the runtime and builds the format list; false when it is missing.
     bool EnsureWindowsMediaRuntime();
     void BeginRun(int itemCount);
     void EndRun(const std::vector<SourceFileEntry*>& items, bool cancelled, bool reachedAny);
@@ -134,8 +138,10 @@ inline bool IsWindowsMediaFormat(int formatId) {
     return formatId == format::kWma || formatId == format::kWmv || formatId == format::kAsf;
 }
 
-// The question asked when the Windows Media runtime is missing.
-extern const char* const kWindowsMediaQuestion;
+struct AmrOptions;
+// The AMR family's encoding choice and rate for the "amr" and "awb" rows.
+AmrOptions AmrFamilyOptions(int formatId, const ConvertSettings& settings);
+int AmrFamilyRate(int formatId, const ConvertSettings& settings);
 
 // True when both paths name the same existing file, whatever their spelling.
 bool SameFile(const std::string& a, const std::string& b);

@@ -9,7 +9,10 @@
 #include "engine/progress_meter.h"
 #include "engine/resample_stage.h"
 #include "engine/tag_set.h"
+#include "writers/amr_writer.h"
 #include "writers/ffmpeg_writer.h"
+#include "writers/wav_info_tags.h"
+#include "writers/windows_media_writer.h"
 
 namespace kestrune {
 
@@ -21,7 +24,6 @@ const char* const kSkipTooLong =
     "Length of the file is shorter than skipping length set at Options -> General";
 const char* const kWriteFailed = "Failed to write the output file (is the disk full?)";
 const char* const kSameAsSource = "The output file would replace the source file";
-const char* const kFormatUnavailable = "This output format is not available";
 
 // The writer of one conversion and how the loop feeds it.
 struct WriterPlan {
@@ -52,6 +54,51 @@ bool PlanFFmpegWriter(const OutputFormatEntry& format, const ConvertSettings& se
     plan.resample =
         enc.sampleRate != sourceRate || (fewer && settings.monoType == kMonoAverage);
     plan.pick = fewer && settings.monoType > kMonoAverage;
+    return true;
+}
+
+bool PlanAmrWriter(const OutputFormatEntry& format, const ConvertSettings& settings,
+                   int sourceRate, int sourceChannels, WriterPlan& plan) {
+    auto writer = std::make_unique<AmrWriter>();
+    writer->SetEncoderOptions(AmrFamilyOptions(format.formatId, settings));
+    plan.writer = std::move(writer);
+    plan.outRate = AmrFamilyRate(format.formatId, settings);
+    plan.outChannels = 1;
+    plan.resample = plan.outRate != sourceRate ||
+                    (sourceChannels > 1 && settings.monoType == kMonoAverage);
+    plan.pick = sourceChannels >= 2 && settings.monoType >= kMonoLeft;
+    return true;
+}
+
+bool PlanWindowsMediaWriter(const ConvertSettings& settings, const WmaCodecList& formats,
+                            int sourceRate, int sourceChannels, WriterPlan& plan) {
+    int wantedRate, wantedBitRate, wantedChannels;
+    if (settings.wmaAutoEncParam != 0) {
+        const WmaParameters p = WmaAutoParameters(sourceRate, sourceChannels);
+        wantedRate = p.sampleRate;
+        wantedBitRate = p.bitRate;
+        wantedChannels = sourceChannels;
+    } else {
+        wantedBitRate = settings.wmaBitRate;
+        wantedRate = settings.wmaSampleRate;
+        wantedChannels = settings.wmaChannels;
+    }
+    const WmaChoice choice = ChooseWmaFormat(formats, wantedRate, wantedBitRate, wantedChannels);
+    if (!choice.found) return false;
+    // One channel is picked only when the user asked for fewer channels and a side; otherwise
+    // the writer gets every source channel (a mono source twice) and folds them itself.
+    plan.pick = settings.wmaAutoEncParam == 0 && wantedChannels < sourceChannels &&
+                settings.monoType > kMonoAverage;
+    const int channels = plan.pick ? 1 : sourceChannels < wantedChannels ? 2 : sourceChannels;
+    auto writer = std::make_unique<WindowsMediaWriter>();
+    writer->SetSampleRate(sourceRate);
+    writer->SetChannels(channels);
+    writer->SetBitRate(choice.bitRate);
+    writer->SetEncoderOptions(WmaEncoderOptions(*choice.format));
+    plan.writer = std::move(writer);
+    plan.outRate = sourceRate;
+    plan.outChannels = channels;
+    plan.resample = false;
     return true;
 }
 
@@ -90,9 +137,19 @@ void RemoveOutput(const std::string& outputPath, const std::string& sourcePath) 
     if (fs::is_regular_file(fs::symlink_status(outputPath, ec))) fs::remove(outputPath, ec);
 }
 
+AmrOptions AmrFamilyOptions(int formatId, const ConvertSettings& s) {
+    if (formatId == format::kAwb) return AmrOptions(0, s.awbDtx, s.amrMode, s.awbMode);
+    return AmrOptions(s.amrType == 0 ? 1 : 0, s.amrDtx, s.amrMode, s.amrwbMode);
+}
+
+int AmrFamilyRate(int formatId, const ConvertSettings& s) {
+    if (formatId == format::kAwb) return 16000;
+    return s.amrType == 1 ? 16000 : 8000;
+}
+
 int ConversionSession::RequestedRate(const OutputFormatEntry& format) const {
-    if (format.formatId == format::kAmr) return settings.amrType == 1 ? 16000 : 8000;
-    if (format.formatId == format::kAwb) return 16000;
+    if (format.formatId == format::kAmr || format.formatId == format::kAwb)
+        return AmrFamilyRate(format.formatId, settings);
     return RequestedSampleRate(format);
 }
 
@@ -262,11 +319,14 @@ int ConversionSession::ConvertFile(const SourceFileEntry& source, const OutputFo
     switch (format.formatId) {
         case format::kAmr:
         case format::kAwb:
+            planned = PlanAmrWriter(format, settings, reader.GetSampleRate(), reader.GetChannels(),
+                                    plan);
+            break;
         case format::kWma:
         case format::kWmv:
         case format::kAsf:
-            // These families come with their own codec layers.
-            readers.failureDetail = kFormatUnavailable;
+            planned = PlanWindowsMediaWriter(settings, wmaFormats, reader.GetSampleRate(),
+                                             reader.GetChannels(), plan);
             break;
         default:
             planned = PlanFFmpegWriter(format, settings, reader.GetSampleRate(),
@@ -295,7 +355,12 @@ int ConversionSession::ConvertFile(const SourceFileEntry& source, const OutputFo
                            tagOptions.copyright, track);
         } else if (settings.id3TagType == kTagsFromSource) {
             TagSet tags;
-            if (ReadTagsInto(reader, tags)) SetTagsFrom(writer, tags);
+            bool found = ReadTagsInto(reader, tags) != 0;
+            if (!found && source.sourceType == source::kWav)
+                found = ReadWavInfoTags(source.path, tags.title, tags.artist, tags.album,
+                                        tags.year, tags.genre, tags.comment, tags.track,
+                                        tags.composer, tags.copyright) != 0;
+            if (found) SetTagsFrom(writer, tags);
         }
     }
 

@@ -6,7 +6,9 @@
 #include "engine/audio_writer.h"
 #include "engine/conversion_host.h"
 #include "engine/conversion_session.h"
+#include "writers/amr_writer.h"
 #include "writers/ffmpeg_writer.h"
+#include "writers/windows_media_writer.h"
 
 namespace kestrune {
 
@@ -44,12 +46,39 @@ std::unique_ptr<AudioWriter> ConversionSession::CreateMergeWriter(const OutputFo
     std::unique_ptr<AudioWriter> writer;
     switch (format.formatId) {
         case format::kAmr:
-        case format::kAwb:
+        case format::kAwb: {
+            auto amr = std::make_unique<AmrWriter>();
+            amr->SetEncoderOptions(AmrFamilyOptions(format.formatId, settings));
+            mergeRate = AmrFamilyRate(format.formatId, settings);
+            mergeChannels = 1;
+            writer = std::move(amr);
+            break;
+        }
         case format::kWma:
         case format::kWmv:
-        case format::kAsf:
-            // These families come with their own codec layers.
-            return nullptr;
+        case format::kAsf: {
+            int wantedBitRate;
+            if (settings.wmaAutoEncParam != 0) {
+                const WmaParameters p = WmaAutoParameters(largestRate, channels);
+                mergeRate = p.sampleRate;
+                wantedBitRate = p.bitRate;
+                mergeChannels = channels;
+            } else {
+                wantedBitRate = settings.wmaBitRate;
+                mergeRate = settings.wmaSampleRate;
+                mergeChannels = settings.wmaChannels;
+            }
+            const WmaChoice choice =
+                ChooseWmaFormat(wmaFormats, mergeRate, wantedBitRate, mergeChannels);
+            if (!choice.found) return nullptr;
+            auto wm = std::make_unique<WindowsMediaWriter>();
+            wm->SetSampleRate(mergeRate);
+            wm->SetChannels(mergeChannels);
+            wm->SetBitRate(choice.bitRate);
+            wm->SetEncoderOptions(WmaEncoderOptions(*choice.format));
+            writer = std::move(wm);
+            break;
+        }
         default: {
             ResolvedEncoding enc;
             if (!format.UsesFFmpegWriter() || !ResolveEncoding(format, largestRate, channels, enc))

@@ -1,7 +1,16 @@
 #include "readers/create_reader.h"
 
+#include "engine/conversion_host.h"
+#include "engine/tag_set.h"
+#include "engine/web_addresses.h"
+#include "readers/aiff_reader.h"
+#include "readers/au_reader.h"
+#include "readers/bass_reader.h"
 #include "readers/ffmpeg_reader.h"
 #include "readers/source_type.h"
+#include "writers/amr_reader.h"
+#include "writers/ogg_vorbis_reader.h"
+#include "writers/windows_media_reader.h"
 
 namespace kestrune {
 
@@ -13,11 +22,64 @@ namespace {
 
 enum class Second { kNone, kBass };
 
+
+}  // namespace
+
+const char* const kWindowsMediaQuestion =
+    "Dear user, WMA file requires Windows Media Format 9 Series Runtime.\nUnfortunately, the "
+    "component isn't available on your computer.\n\nDo you want to download and install it "
+    "now?";
+
+namespace {
+
+// The ID3 chunk of an AIFF file is read through the decoding layer, like any MP3's tags.
+int ReadCarrierTags(const std::string& mp3Path, TagSet& tags) {
+    BassReader reader;
+    if (!reader.Open(mp3Path, 0)) return 0;
+    const int found = ReadTagsInto(reader, tags);
+    reader.Close();
+    return found;
+}
+
+bool WindowsMediaAvailable(ReaderState& state) {
+    if (state.ensureWindowsMediaRuntime && state.ensureWindowsMediaRuntime()) return true;
+    if (state.host && state.host->AskYesNo(kWindowsMediaQuestion))
+        state.host->OpenInBrowser(kWindowsMediaDownloadUrl);
+    // The user may have installed it meanwhile.
+    return state.ensureWindowsMediaRuntime && state.ensureWindowsMediaRuntime();
+}
+
 // The type's dedicated reader and whether a second try through the decoding layer follows.
-// Types whose reader is not part of this build go straight to the generic reader.
-std::unique_ptr<AudioReader> MakeDedicated(int sourceType, Second& second, ReaderState&) {
+std::unique_ptr<AudioReader> MakeDedicated(int sourceType, Second& second, ReaderState& state) {
     second = Second::kNone;
     switch (sourceType) {
+        case source::kMp3:
+        case source::kWav:
+        case source::kTracker:
+        case source::kMidi:
+        case source::kCdAudio:
+        case source::kFlac:
+        case source::kWavPack:
+        case source::kAdx:
+        case source::kAac:
+        case source::kMp4:
+            return std::make_unique<BassReader>();
+        case source::kOgg:
+            second = Second::kBass;
+            return std::make_unique<OggVorbisReader>();
+        case source::kAiff: {
+            second = Second::kBass;
+            auto reader = std::make_unique<AiffReader>();
+            reader->SetTagSource(ReadCarrierTags);
+            return reader;
+        }
+        case source::kAu:
+            return std::make_unique<AuReader>();
+        case source::kAmr:
+            return std::make_unique<AmrReader>();
+        case source::kWindowsMedia:
+            if (!WindowsMediaAvailable(state)) return nullptr;
+            return std::make_unique<WindowsMediaReader>();
         default:
             return nullptr;
     }
@@ -35,8 +97,11 @@ std::unique_ptr<AudioReader> CreateReader(const std::string& path, int sourceTyp
             if (reader->Open(path, targetRate)) return reader;
             hasAudio = reader->HasAudioStream();
             reader.reset();
+            if (second == Second::kBass) {
+                auto bass = std::make_unique<BassReader>();
+                if (bass->Open(path, targetRate)) return bass;
+            }
         }
-        (void)second;
     }
 
     std::unique_ptr<AudioReader> generic;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -18,7 +19,12 @@ struct ReaderState {
     std::string failureDetail;
     // Asked when a Windows Media source needs the runtime; may be null (no questions).
     ConversionHost* host = nullptr;
+    // Makes the Windows Media runtime available; unset or false: it is missing.
+    std::function<bool()> ensureWindowsMediaRuntime;
 };
+
+// Asked when a Windows Media file or output needs the missing runtime.
+extern const char* const kWindowsMediaQuestion;
 
 // The sentence shown when no reader could decode a file.
 extern const char* const kUndecodableDetail;

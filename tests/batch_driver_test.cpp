@@ -5,6 +5,7 @@
 #include <fstream>
 
 #include "engine/conversion_session.h"
+#include "readers/bass_reader.h"
 #include "engine/raw_pcm_writer.h"
 #include "tests/support/recording_host.h"
 #include "tests/support/test_support.h"
@@ -17,6 +18,9 @@ namespace fs = std::filesystem;
 class BatchTest : public ::testing::Test {
 protected:
     BatchTest() : session(host) {
+        static const bool layerReady =
+            InitDecodingLayer(RunningProgramFolder()) == DecodingLayerStart::Ready;
+        EXPECT_TRUE(layerReady);
         session.settings.destOutputFolderOpt = kDestSpecificFolder;
         session.settings.destSpecifiedFolder = dir.File("out");
         session.settings.id3TagType = kTagsNone;

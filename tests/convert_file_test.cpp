@@ -4,6 +4,7 @@
 #include <fstream>
 
 #include "engine/conversion_session.h"
+#include "readers/bass_reader.h"
 #include "tests/support/recording_host.h"
 #include "tests/support/test_support.h"
 
@@ -17,6 +18,9 @@ using test::Pcm;
 class ConvertFileTest : public ::testing::Test {
 protected:
     ConvertFileTest() : session(host) {
+        static const bool layerReady =
+            InitDecodingLayer(RunningProgramFolder()) == DecodingLayerStart::Ready;
+        EXPECT_TRUE(layerReady);
         session.settings.id3TagType = kTagsNone;
         wav = *FindOutputFormat(session.catalogue, 2000);
     }
