@@ -1,0 +1,242 @@
+// The engine with every reader and writer family: what a user gets for each kind of source and
+// output, through the batch and merge drivers.
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <filesystem>
+#include <fstream>
+
+#include "engine/conversion_session.h"
+#include "readers/bass_reader.h"
+#include "tests/support/recording_host.h"
+#include "tests/support/test_support.h"
+
+namespace kestrune {
+namespace {
+
+namespace fs = std::filesystem;
+using test::Quote;
+
+// A one-track song at 120 beats a minute: eight quarter notes, 4 s of music.
+std::string Song() {
+    auto chunk = [](const char* id, const std::string& body) {
+        std::string c(id, 4);
+        const auto n = static_cast<uint32_t>(body.size());
+        for (int s = 24; s >= 0; s -= 8) c += static_cast<char>((n >> s) & 0xff);
+        return c + body;
+    };
+    std::string track;
+    track += std::string("\x00\xc0\x00", 3);
+    for (int i = 0; i < 8; ++i) {
+        track += std::string("\x00\x90", 2) + static_cast<char>(60 + i) + '\x60';
+        track += std::string("\x83\x60\x80", 3) + static_cast<char>(60 + i) + '\x40';  // 480 ticks
+    }
+    track += std::string("\x00\xff\x2f\x00", 4);
+    return chunk("MThd", std::string("\0\0\0\1\x01\xe0", 6)) + chunk("MTrk", track);
+}
+
+class FamiliesTest : public ::testing::Test {
+protected:
+    FamiliesTest() : session(host) {
+        static const bool layerReady =
+            InitDecodingLayer(RunningProgramFolder()) == DecodingLayerStart::Ready;
+        EXPECT_TRUE(layerReady);
+        session.settings.destOutputFolderOpt = kDestSpecificFolder;
+        session.settings.destSpecifiedFolder = dir.File("out");
+        session.settings.browseOutputFolder = 0;
+    }
+
+    SourceFileEntry& Add(const std::string& path) {
+        entries.push_back({});
+        SourceFileEntry& e = entries.back();
+        EXPECT_TRUE(session.ProbeSource(path, e)) << path;
+        e.path = path;
+        e.sourceType = SourceTypeOf(path);
+        return e;
+    }
+    SourceFileEntry& AddWav(const std::string& name, int rate, int channels, double seconds) {
+        const std::string path = dir.File(name);
+        EXPECT_TRUE(test::WriteWav(
+            path, test::MakeSignal(rate, channels, static_cast<size_t>(rate * seconds))));
+        return Add(path);
+    }
+    // Makes a file with the ffmpeg command line from a generated WAV.
+    SourceFileEntry& AddEncoded(const std::string& name, const std::string& codecArgs,
+                                double seconds = 1.0) {
+        const std::string wav = dir.File(name + ".src.wav");
+        EXPECT_TRUE(test::WriteWav(wav, test::MakeSignal(44100, 2, static_cast<size_t>(44100 * seconds))));
+        EXPECT_EQ(test::Run("ffmpeg -v error -nostdin -y -i " + Quote(wav) + " " + codecArgs +
+                            " " + Quote(dir.File(name))),
+                  0)
+            << name;
+        return Add(dir.File(name));
+    }
+
+    void Run(int formatId, const std::vector<int>& which = {}, bool toOne = false,
+             const std::string& mergePath = {}) {
+        std::vector<SourceFileEntry*> items;
+        std::vector<int> rows;
+        for (size_t i = 0; i < entries.size(); ++i) {
+            if (!which.empty() &&
+                std::find(which.begin(), which.end(), static_cast<int>(i)) == which.end())
+                continue;
+            items.push_back(&entries[i]);
+            rows.push_back(static_cast<int>(i));
+        }
+        const OutputFormatEntry& format = *FindOutputFormat(session.catalogue, formatId);
+        if (toOne)
+            session.ConvertListToOne(items, rows, format, mergePath);
+        else
+            session.ConvertList(items, rows, format);
+    }
+
+    test::TempDir dir;
+    test::RecordingHost host;
+    ConversionSession session;
+    std::deque<SourceFileEntry> entries;
+};
+
+// Every source family decodes to a WAV of the source's length.
+TEST_F(FamiliesTest, EverySourceFamilyConverts) {
+    struct Source {
+        const char* name;
+        const char* args;
+    };
+    const Source sources[] = {
+        {"mp3.mp3", "-c:a libmp3lame -b:a 128k"}, {"flac.flac", "-c:a flac"},
+        {"wv.wv", "-c:a wavpack"},                {"aac.m4a", "-c:a aac"},
+        {"alac.m4a", "-c:a alac"},                {"adx.adx", "-c:a adpcm_adx"},
+        {"vorbis.ogg", "-c:a libvorbis"},         {"aiff.aiff", "-c:a pcm_s16be"},
+        {"au.au", "-c:a pcm_mulaw"},              {"wma.wma", "-c:a wmav2"},
+        {"opus.ogg", "-c:a libopus"},  // not Vorbis: the generic reader takes it
+    };
+    for (const Source& s : sources) AddEncoded(s.name, s.args);
+    // AMR files come from our own writer: this FFmpeg has no AMR encoder.
+    AddWav("amrsource.wav", 8000, 1, 1.0);
+    Run(5500, {static_cast<int>(entries.size()) - 1});
+    fs::rename(dir.File("out/amrsource.amr"), dir.File("amr.amr"));
+    entries.pop_back();
+    Add(dir.File("amr.amr"));
+    host.output.clear();
+    Run(2000);
+    for (size_t i = 0; i < entries.size(); ++i) {
+        const std::string name = fs::path(entries[i].path).stem().string() + ".wav";
+        ASSERT_EQ(host.output[static_cast<int>(i)], name) << entries[i].path;
+        const test::ProbeInfo info = test::FfProbe(entries[i].outputPath);
+        EXPECT_NEAR(info.duration, 1.0, 0.1) << entries[i].path;
+    }
+}
+
+TEST_F(FamiliesTest, TrackerMusicAndMidi) {
+    const std::string song = dir.File("song.mid");
+    std::ofstream(song, std::ios::binary) << Song();
+    Add(song);
+    Add((test::CorpusDir() / "libxmp__test-dev_data_m_GAMEMUSIC.mod").string());
+    Run(2000);
+    ASSERT_EQ(host.output[0], "song.wav");
+    // Four seconds of music and the layer's one-second release tail.
+    EXPECT_NEAR(test::FfProbe(entries[0].outputPath).duration, 5.0, 0.05);
+    test::Pcm pcm;
+    ASSERT_TRUE(test::FfDecode(entries[0].outputPath, pcm));
+    EXPECT_GT(*std::max_element(pcm.samples.begin(), pcm.samples.end()), 400);
+    ASSERT_EQ(host.output[1], "libxmp__test-dev_data_m_GAMEMUSIC.wav");
+    EXPECT_NEAR(test::FfProbe(entries[1].outputPath).duration,
+                test::FfProbe(entries[1].path).duration, 0.05);
+}
+
+TEST_F(FamiliesTest, MidiWithoutTheSoundFontFailsAlone) {
+    session.loadSoundFont = [](const std::string&) { return 0; };
+    const std::string song = dir.File("song.mid");
+    std::ofstream(song, std::ios::binary) << Song();
+    AddWav("first.wav", 44100, 2, 0.5);
+    Add(song);
+    AddWav("last.wav", 22050, 1, 0.5);
+    host.answer = false;
+    Run(1000);
+    ASSERT_EQ(host.questions.size(), 1u);
+    EXPECT_NE(host.questions[0].find("file \"ct4mgm.sf2\" is required"), std::string::npos);
+    EXPECT_NE(host.questions[0].find(session.programFolder), std::string::npos);
+    EXPECT_EQ(host.output[0], "first.mp3");
+    EXPECT_EQ(host.output[1], "Failure. Requires file \"ct4mgm.sf2\".");
+    EXPECT_EQ(host.output[2], "last.mp3");
+
+    // Yes opens the program's folder and the download page, and ends the run.
+    host.answer = true;
+    host.output.clear();
+    Run(1000);
+    EXPECT_TRUE(host.output.empty());
+    ASSERT_EQ(host.opened.size(), 2u);
+    EXPECT_EQ(host.opened[0], session.programFolder);
+}
+
+TEST_F(FamiliesTest, AmrAndWindowsMediaOutputs) {
+    AddWav("voice.wav", 44100, 2, 1.0);
+    const struct {
+        int formatId;
+        const char* ext;
+        const char* codec;
+        int rate;
+    } outputs[] = {{5500, "amr", "amr_nb", 8000},
+                   {5600, "awb", "amr_wb", 16000},
+                   {7100, "wma", "wmav2", 44100},
+                   {7200, "wmv", "wmav2", 44100},
+                   {7300, "asf", "wmav2", 44100}};
+    session.settings.id3TagType = kTagsCustom;
+    session.tagOptions.artist = "Somebody";
+    for (const auto& o : outputs) {
+        Run(o.formatId);
+        const std::string out = dir.File(std::string("out/voice.") + o.ext);
+        ASSERT_EQ(host.output[0], std::string("voice.") + o.ext) << o.ext;
+        const test::ProbeInfo info = test::FfProbe(out);
+        EXPECT_EQ(info.codecName, o.codec) << o.ext;
+        EXPECT_EQ(info.sampleRate, o.rate) << o.ext;
+        EXPECT_NEAR(info.duration, 1.0, 0.1) << o.ext;
+        if (o.formatId >= 7100) {
+            EXPECT_EQ(info.Tag("artist").empty() ? info.Tag("author") : info.Tag("artist"),
+                      "Somebody")
+                << o.ext;
+        }
+        fs::remove(out);
+    }
+}
+
+TEST_F(FamiliesTest, MergesToAmrAndWmaResampleEverySource) {
+    AddWav("a.wav", 44100, 2, 1.0);
+    AddWav("b.wav", 22050, 1, 0.5);
+    AddWav("c.wav", 11025, 1, 0.5);
+    const std::string amr = dir.File("all.amr");
+    Run(5500, {}, true, amr);
+    test::ProbeInfo info = test::FfProbe(amr);
+    EXPECT_EQ(info.sampleRate, 8000);
+    EXPECT_NEAR(info.duration, 2.0, 0.1);
+    const std::string wma = dir.File("all.wma");
+    Run(7100, {}, true, wma);
+    info = test::FfProbe(wma);
+    EXPECT_EQ(info.codecName, "wmav2");
+    EXPECT_EQ(info.channels, 2);
+    EXPECT_NEAR(info.duration, 2.0, 0.1);
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(host.output[i], "all.wma");
+}
+
+TEST_F(FamiliesTest, MissingWindowsMediaRuntime) {
+    session.loadWindowsMediaRuntime = [] { return false; };
+    AddWav("a.wav", 44100, 2, 0.5);
+    host.answer = false;
+    AddEncoded("b.wma", "-c:a wmav2", 0.5);
+    // Probing the file asked already: its dedicated reader needs the runtime.
+    EXPECT_EQ(host.questions.size(), 1u);
+    host.questions.clear();
+    // A Windows Media output ends the run after the question.
+    Run(7100);
+    ASSERT_EQ(host.questions.size(), 1u);
+    EXPECT_NE(host.questions[0].find("Windows Media Format 9 Series Runtime"), std::string::npos);
+    EXPECT_TRUE(host.output.empty());
+    EXPECT_FALSE(fs::exists(dir.File("out")));
+    // A Windows Media source still converts through the generic reader.
+    Run(2000, {1});
+    EXPECT_EQ(host.output[1], "b.wav");
+    EXPECT_EQ(session.readers.usedDedicatedReader, 0);
+}
+
+}  // namespace
+}  // namespace kestrune
