@@ -7,8 +7,10 @@
 #include <cstdlib>
 #include <filesystem>
 #include <map>
+#include <thread>
 
 #include "cli/cli_host.h"
+#include "cli/parallel_run.h"
 #include "engine/conversion_session.h"
 #include "readers/bass_reader.h"
 #include "readers/ffmpeg_reader.h"
@@ -408,8 +410,26 @@ int RunConvert(const std::vector<std::string>& args, const char* usage) {
         items.push_back(&entries[i]);
         rows.push_back(static_cast<int>(i));
     }
+    const int jobs = o.jobs > 0 ? static_cast<int>(o.jobs)
+                                : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
     if (!items.empty()) {
-        if (o.toOne.empty()) {
+        if (o.toOne.empty() && jobs > 1 && items.size() > 1) {
+            host.SetQuiet(true);  // several files at once: one line per finished file only
+            ConvertListInParallel(session, items, *format, jobs, gInterrupted,
+                                  [&](int row, const std::string& output, const std::string& volume) {
+                                      host.SetItemVolume(row, volume);
+                                      host.SetItemOutput(row, output);
+                                  });
+            if (o.browse && !gInterrupted.load()) {
+                for (const SourceFileEntry* e : items) {
+                    std::error_code ec;
+                    if (!e->outputPath.empty() && std::filesystem::exists(e->outputPath, ec)) {
+                        host.SelectInExplorer(e->outputPath);
+                        break;
+                    }
+                }
+            }
+        } else if (o.toOne.empty()) {
             session.ConvertList(items, rows, *format);
         } else {
             std::error_code ec;

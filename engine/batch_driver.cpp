@@ -95,11 +95,18 @@ void ConversionSession::EndRun(const std::vector<SourceFileEntry*>& items, bool 
 
 bool ConversionSession::RunItem(SourceFileEntry& item, int row, int itemCount,
                                 const OutputFormatEntry& format, const std::string& overallName,
-                                AudioWriter* mergeWriter, std::string& status) {
+                                AudioWriter* mergeWriter, std::string& status,
+                                bool outputClaimed) {
     std::string tempFile;
     readers.failureDetail.clear();
     auto finishFailure = [&] {
         if (!tempFile.empty()) RemoveOutput(tempFile, item.path);
+        // A claimed name that got no audio is given back (only the empty claim itself).
+        std::error_code ec;
+        if (outputClaimed && !item.outputPath.empty() &&
+            fs::is_regular_file(fs::symlink_status(item.outputPath, ec)) &&
+            fs::file_size(item.outputPath, ec) == 0)
+            RemoveOutput(item.outputPath, item.path);
         item.outputPath.clear();
         if (host_.CancelRequested()) {
             host_.SetItemOutput(row, "Cancelled");
@@ -124,7 +131,7 @@ bool ConversionSession::RunItem(SourceFileEntry& item, int row, int itemCount,
 
     if (mergeWriter) {
         item.outputPath = mergeOutputPath;
-    } else {
+    } else if (!outputClaimed || item.outputPath.empty()) {
         std::string outputPath, message;
         if (!PrepareOutputPath(item.path, format, settings, host_, outputPath, message)) {
             status = message;
@@ -199,6 +206,17 @@ bool ConversionSession::RunItem(SourceFileEntry& item, int row, int itemCount,
     host_.SetItemOutput(row, FileNameOf(item.outputPath));
     host_.PumpMessages();
     return !host_.CancelRequested();
+}
+
+bool ConversionSession::ConvertItem(SourceFileEntry& item, int row, int position, int itemCount,
+                                    const OutputFormatEntry& format, bool outputClaimed) {
+    runPosition = position;
+    currentItem = &item;
+    std::string status;
+    const bool goOn =
+        RunItem(item, row, itemCount, format, format.DisplayLabel(), nullptr, status, outputClaimed);
+    currentItem = nullptr;
+    return goOn;
 }
 
 void ConversionSession::ConvertList(const std::vector<SourceFileEntry*>& items,

@@ -97,8 +97,15 @@ public:
     // The rate a synthesising reader renders at for this output format.
     int RequestedRate(const OutputFormatEntry& format) const;
 
-private:
+    // For drivers that spread one run over several sessions: the checks made once before a
+    // run (false: the run ends), and one item of the run at the given 1-based position. When
+    // outputClaimed is set, item.outputPath already names the output the caller claimed.
+    // False when the run was cancelled.
     bool PreRunChecks(const std::vector<SourceFileEntry*>& items, const OutputFormatEntry& format);
+    bool ConvertItem(SourceFileEntry& item, int row, int position, int itemCount,
+                     const OutputFormatEntry& format, bool outputClaimed);
+
+private:
     bool EnsureSoundFont();
     // Loads the runtime and builds the format list; false when it is missing.
     bool EnsureWindowsMediaRuntime();
@@ -107,7 +114,8 @@ private:
     // The passes and the conversion of one item with its statuses; false when the run was
     // cancelled. mergeWriter is null for one output per item.
     bool RunItem(SourceFileEntry& item, int row, int itemCount, const OutputFormatEntry& format,
-                 const std::string& overallName, AudioWriter* mergeWriter, std::string& status);
+                 const std::string& overallName, AudioWriter* mergeWriter, std::string& status,
+                 bool outputClaimed = false);
 
     // A source opened for a conversion, with its skip and limit in frames.
     struct OpenedSource {

@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <set>
 #include <sstream>
 #include <thread>
@@ -217,6 +218,76 @@ TEST_F(CliTest, InterruptRemovesThePartialOutput) {
     EXPECT_EQ(WEXITSTATUS(status), 130);
     EXPECT_FALSE(fs::exists(target));
     EXPECT_TRUE(fs::exists(wav));
+}
+
+// Several files at once give the very files, and lines, of a one-at-a-time run.
+TEST_F(CliTest, ParallelRunsWriteWhatASequentialRunWrites) {
+    std::string files;
+    for (int i = 0; i < 5; ++i) {
+        const std::string path = dir.File("s" + std::to_string(i) + ".wav");
+        ASSERT_TRUE(test::WriteWav(path, test::MakeSignal(44100, 2, 30000 + 5000 * i, i + 1)));
+        files += " " + Quote(path);
+    }
+    // Two sources with one output name, and a file no reader opens.
+    fs::copy_file(dir.File("s0.wav"), dir.File("s0.flac"));
+    std::ofstream(dir.File("junk.mp2")) << std::string(3000, 'j');
+    files += " " + Quote(dir.File("s0.flac")) + " " + Quote(dir.File("junk.mp2"));
+    for (const char* policy : {"rename", "overwrite"}) {
+        std::string out1, out2;
+        const std::string common = "convert " + Settings() +
+                                   " -f mp3 --tags custom --track auto --if-exists " + policy;
+        EXPECT_EQ(Run(common + " -j 1 -o " + Quote(dir.File(std::string("j1") + policy)) + files,
+                      &out1),
+                  1);
+        EXPECT_EQ(Run(common + " -j 2 -o " + Quote(dir.File(std::string("j2") + policy)) + files,
+                      &out2),
+                  1);
+        EXPECT_EQ(out1, out2) << policy;
+        EXPECT_EQ(Lines(out1).size(), 7u) << out1;
+        size_t compared = 0;
+        for (const auto& e : fs::directory_iterator(dir.File(std::string("j1") + policy))) {
+            const fs::path twin = dir.path() / (std::string("j2") + policy) / e.path().filename();
+            std::string a, b;
+            ASSERT_EQ(test::Run("cat " + Quote(e.path().string()), &a), 0);
+            ASSERT_EQ(test::Run("cat " + Quote(twin.string()), &b), 0) << twin;
+            EXPECT_TRUE(a == b) << e.path();
+            ++compared;
+        }
+        EXPECT_EQ(compared, std::string(policy) == "rename" ? 6u : 5u);
+    }
+}
+
+TEST_F(CliTest, InterruptingAParallelRunLeavesNoPartialFile) {
+    std::vector<std::string> args = {"convert", "--settings", dir.File("settings.ini"), "-f",
+                                     "flac", "-j", "2", "-o", dir.File("out")};
+    for (int i = 0; i < 4; ++i) {
+        const std::string path = dir.File("long" + std::to_string(i) + ".wav");
+        ASSERT_TRUE(test::WriteWav(path, test::MakeSignal(44100, 2, 44100 * 40, i + 1)));
+        args.push_back(path);
+    }
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        std::vector<char*> argv = {const_cast<char*>("kestrune-cli")};
+        for (std::string& a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        execv(Cli().c_str(), argv.data());
+        _exit(127);
+    }
+    const fs::path first = dir.path() / "out" / "long0.flac";
+    for (int i = 0; i < 400 && !(fs::exists(first) && fs::file_size(first) > 0); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    kill(pid, SIGINT);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 130);
+    // Nothing half written and no claimed name is left; the sources are untouched.
+    std::error_code ec;
+    for (const auto& e : fs::directory_iterator(dir.path() / "out", ec)) {
+        ADD_FAILURE() << "left behind: " << e.path();
+    }
+    for (int i = 0; i < 4; ++i) EXPECT_TRUE(fs::exists(dir.File("long" + std::to_string(i) + ".wav")));
 }
 
 TEST_F(CliTest, OptionsChangeNothingInTheStore) {

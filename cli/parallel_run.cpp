@@ -1,0 +1,128 @@
+#include "cli/parallel_run.h"
+
+#include <condition_variable>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <set>
+#include <thread>
+
+#include "engine/output_path.h"
+
+namespace kestrune::cli {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// What a worker's session shows: nothing but the final texts of each row, and Ctrl+C.
+class WorkerHost : public ConversionHost {
+public:
+    explicit WorkerHost(std::atomic<bool>& cancel) : cancel_(cancel) {}
+    bool CancelRequested() override { return cancel_.load(std::memory_order_relaxed); }
+    void SetItemVolume(int, const std::string& text) override { volume = text; }
+    void SetItemOutput(int, const std::string& text) override { output = text; }
+    std::string volume, output;
+
+private:
+    std::atomic<bool>& cancel_;
+};
+
+struct Result {
+    bool done = false;
+    std::string output, volume;
+};
+
+}  // namespace
+
+void ConvertListInParallel(ConversionSession& main, std::vector<SourceFileEntry*>& items,
+                           const OutputFormatEntry& format, int jobs, std::atomic<bool>& cancel,
+                           const std::function<void(int, const std::string&,
+                                                    const std::string&)>& report) {
+    if (!main.PreRunChecks(items, format)) return;
+    const int count = static_cast<int>(items.size());
+    std::vector<Result> results(items.size());
+
+    // Claim every name in list order, keeping an empty file in its place so that the next
+    // item sees it exactly as it would see a finished output.
+    std::vector<bool> claimed(items.size(), false), deferred(items.size(), false);
+    std::set<std::string> taken;
+    for (size_t i = 0; i < items.size(); ++i) {
+        SourceFileEntry& item = *items[i];
+        item.outputPath.clear();
+        if (item.sourceType == source::kMidi && !main.soundFontLoaded) continue;  // fails alone
+        std::string path, message;
+        if (!PrepareOutputPath(item.path, format, main.settings, main.host(), path, message)) {
+            results[i] = {true, message, {}};
+            continue;
+        }
+        // An overwritten name already claimed by an earlier item waits until that one is done.
+        deferred[i] = !taken.insert(path).second;
+        if (!deferred[i]) std::ofstream(path, std::ios::binary);
+        item.outputPath = path;
+        claimed[i] = true;
+    }
+
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::atomic<size_t> next{0};
+    auto convert = [&](size_t i) {
+        WorkerHost host(cancel);
+        ConversionSession session(host);
+        session.settings = main.settings;
+        session.tagOptions = main.tagOptions;
+        session.catalogue = main.catalogue;
+        session.soundFontLoaded = main.soundFontLoaded;
+        session.wmaFormats = main.wmaFormats;
+        session.programFolder = main.programFolder;
+        session.ConvertItem(*items[i], static_cast<int>(i), static_cast<int>(i) + 1, count,
+                            format, claimed[i]);
+        std::lock_guard<std::mutex> lock(mutex);
+        results[i] = {true, host.output, host.volume};
+        changed.notify_all();
+    };
+    const int workers = std::max(1, std::min(jobs, count));
+    int active = workers;
+    auto worker = [&] {
+        for (size_t i = next++; i < items.size(); i = next++) {
+            if (results[i].done || deferred[i]) continue;
+            if (cancel.load()) break;
+            convert(i);
+        }
+        std::lock_guard<std::mutex> lock(mutex);
+        --active;
+        changed.notify_all();
+    };
+    std::vector<std::thread> threads;
+    for (int t = 0; t < workers; ++t) threads.emplace_back(worker);
+
+    // Report in list order as results arrive; deferred items run here once the earlier ones
+    // are all done, so the last writer of a name is the one a sequential run leaves.
+    for (size_t i = 0; i < items.size(); ++i) {
+        if (deferred[i]) {
+            for (std::thread& t : threads) t.join();
+            threads.clear();
+            if (!cancel.load()) {
+                convert(i);
+            }
+        }
+        std::unique_lock<std::mutex> lock(mutex);
+        changed.wait(lock, [&] { return results[i].done || (cancel.load() && active == 0); });
+        if (!results[i].done) break;
+        const Result r = results[i];
+        lock.unlock();
+        report(static_cast<int>(i), r.output, r.volume);
+    }
+    for (std::thread& t : threads) t.join();
+
+    // Names claimed for items that never ran are given back.
+    for (size_t i = 0; i < items.size(); ++i) {
+        if (results[i].done || !claimed[i]) continue;
+        std::error_code ec;
+        if (fs::file_size(items[i]->outputPath, ec) == 0 && !ec)
+            RemoveOutput(items[i]->outputPath, items[i]->path);
+        items[i]->outputPath.clear();
+    }
+}
+
+}  // namespace kestrune::cli
