@@ -1,0 +1,174 @@
+#!/usr/bin/env python3
+"""Compares kestrune-cli with the ffmpeg command line and the codecs' own tools on the same work.
+
+Makes a deterministic corpus of music-like signals, runs every case several times in
+alternation, and prints wall and CPU seconds (medians), audio seconds per wall second and the
+ratios Kestrune/ffmpeg and Kestrune/tool. Exits non-zero only when a conversion fails.
+"""
+import argparse
+import os
+import resource
+import shutil
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+
+
+def run(cmd, **kw):
+    """Runs one command; returns (wall, cpu) seconds of it and its children."""
+    before = resource.getrusage(resource.RUSAGE_CHILDREN)
+    start = time.perf_counter()
+    done = subprocess.run(cmd, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, **kw)
+    wall = time.perf_counter() - start
+    after = resource.getrusage(resource.RUSAGE_CHILDREN)
+    if done.returncode != 0:
+        sys.stderr.write("failed: %s\n%s\n" % (" ".join(cmd), done.stderr.decode(errors="replace")))
+        raise SystemExit(1)
+    cpu = (after.ru_utime - before.ru_utime) + (after.ru_stime - before.ru_stime)
+    return wall, cpu
+
+
+def make_corpus(folder, count, seconds):
+    """Twenty stereo 44.1 kHz pieces, a few mono 48 and 22.05 kHz ones, MP3 and FLAC copies."""
+    os.makedirs(folder, exist_ok=True)
+    wavs = []
+    shapes = [(44100, 2)] * count + [(48000, 1), (48000, 1), (22050, 1), (22050, 1)]
+    for i, (rate, channels) in enumerate(shapes):
+        path = os.path.join(folder, "piece%02d.wav" % i)
+        wavs.append(path)
+        if os.path.exists(path):
+            continue
+        base = 110 * (1 + i % 5)
+        # chords with a slow tremolo, a plucked-like decay every half second, a little noise
+        expr = ("0.25*sin(2*PI*%d*t)*(0.6+0.4*sin(2*PI*0.5*t))"
+                "+0.15*sin(2*PI*%d*t)*exp(-4*mod(t\\,0.5))"
+                "+0.1*sin(2*PI*%d*t+sin(2*PI*3*t))" % (base, base * 3 // 2, base * 2))
+        subprocess.run(["ffmpeg", "-v", "error", "-nostdin", "-y",
+                        "-f", "lavfi", "-i", "aevalsrc=%s:s=%d:d=%d" % (expr, rate, seconds),
+                        "-f", "lavfi", "-i", "anoisesrc=c=pink:a=0.02:r=%d:d=%d:seed=%d" % (rate, seconds, i + 1),
+                        "-filter_complex", "amix=inputs=2:normalize=0,aformat=channel_layouts=%s"
+                        % ("stereo" if channels == 2 else "mono"),
+                        "-c:a", "pcm_s16le", path], check=True)
+    stereo = wavs[:count]
+    mp3s = []
+    for w in stereo:
+        m = w[:-4] + ".mp3"
+        if not os.path.exists(m):
+            subprocess.run(["ffmpeg", "-v", "error", "-nostdin", "-y", "-i", w, "-c:a", "libmp3lame",
+                            "-b:a", "192k", m], check=True)
+        mp3s.append(m)
+    return stereo, wavs, mp3s
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__)
+    parser.add_argument("--files", type=int, default=20, help="stereo pieces (default 20)")
+    parser.add_argument("--seconds", type=int, default=60, help="length of each piece")
+    parser.add_argument("--runs", type=int, default=3, help="runs of each command")
+    parser.add_argument("--work", default=os.path.join(ROOT, "bench", "out"))
+    parser.add_argument("--cli", default=os.path.join(ROOT, "build", "bin", "kestrune-cli"))
+    parser.add_argument("--only", default="", help="comma-separated case names")
+    args = parser.parse_args()
+
+    corpus = os.path.join(args.work, "corpus-%dx%ds" % (args.files, args.seconds))
+    stereo, allwavs, mp3s = make_corpus(corpus, args.files, args.seconds)
+    audio_seconds = args.seconds * len(stereo)
+    settings = os.path.join(args.work, "settings.ini")
+    cores = os.cpu_count() or 1
+    out = os.path.join(args.work, "outputs")
+
+    def fresh(name):
+        path = os.path.join(out, name)
+        shutil.rmtree(path, ignore_errors=True)
+        os.makedirs(path)
+        return path
+
+    def kestrune(fmt, extra, sources, jobs=1):
+        def go():
+            d = fresh("k")
+            return [args.cli, "convert", "--settings", settings, "-f", fmt, "-o", d,
+                    "--tags", "none", "--if-exists", "overwrite", "-j", str(jobs)] + extra + sources
+        return go
+
+    def ffmpeg(codec_args, ext, sources):
+        def go():
+            d = fresh("f")
+            return [["ffmpeg", "-v", "error", "-nostdin", "-y", "-i", s] + codec_args +
+                    [os.path.join(d, os.path.splitext(os.path.basename(s))[0] + "." + ext)]
+                    for s in sources]
+        return go
+
+    def tool(make, ext, sources):
+        def go():
+            d = fresh("t")
+            return [make(s, os.path.join(d, os.path.splitext(os.path.basename(s))[0] + "." + ext))
+                    for s in sources]
+        return go
+
+    cases = [
+        ("wav-mp3", kestrune("mp3", ["--bitrate", "128000"], stereo),
+         ffmpeg(["-c:a", "libmp3lame", "-b:a", "128k"], "mp3", stereo),
+         ("lame", tool(lambda s, o: ["lame", "--quiet", "-b", "128", s, o], "mp3", stereo))),
+        ("wav-aac", kestrune("6500", ["--bitrate", "128000"], stereo),
+         ffmpeg(["-c:a", "aac", "-b:a", "128k"], "m4a", stereo), None),
+        ("wav-vorbis", kestrune("ogg", ["--bitrate", "128000"], stereo),
+         ffmpeg(["-c:a", "libvorbis", "-b:a", "128k"], "ogg", stereo),
+         ("oggenc", tool(lambda s, o: ["oggenc", "-Q", "-b", "128", "-o", o, s], "ogg", stereo))),
+        ("wav-flac", kestrune("flac", [], stereo), ffmpeg(["-c:a", "flac"], "flac", stereo),
+         ("flac", tool(lambda s, o: ["flac", "-s", "-f", "-o", o, s], "flac", stereo))),
+        ("wav-wma", kestrune("wma", ["--rate", "44100", "--bitrate", "128000", "--channels", "2"], stereo),
+         ffmpeg(["-c:a", "wmav2", "-b:a", "128k"], "wma", stereo), None),
+        ("mp3-wav", kestrune("wav", [], mp3s), ffmpeg(["-c:a", "pcm_s16le"], "wav", mp3s), None),
+        ("resample-48k", kestrune("wav", ["--rate", "48000"], stereo),
+         ffmpeg(["-af", "aresample=resampler=soxr", "-ar", "48000", "-c:a", "pcm_s16le"], "wav", stereo),
+         None),
+        ("batch-mp3-j1", kestrune("mp3", [], allwavs, 1), None, None),
+        ("batch-mp3-j%d" % cores, kestrune("mp3", [], allwavs, cores), None, None),
+    ]
+    only = set(filter(None, args.only.split(",")))
+
+    def measure(make):
+        cmds = make()
+        if cmds and isinstance(cmds[0], str):
+            cmds = [cmds]
+        wall = cpu = 0.0
+        for c in cmds:
+            w, u = run(c)
+            wall += w
+            cpu += u
+        return wall, cpu
+
+    rows = []
+    for name, kes, ff, bare in cases:
+        if only and name not in only:
+            continue
+        samples = {"kestrune": [], "ffmpeg": [], "tool": []}
+        for _ in range(args.runs):  # alternate, so drift hits every contender alike
+            samples["kestrune"].append(measure(kes))
+            if ff:
+                samples["ffmpeg"].append(measure(ff))
+            if bare:
+                samples["tool"].append(measure(bare[1]))
+        med = {k: (statistics.median(w for w, _ in v), statistics.median(c for _, c in v))
+               for k, v in samples.items() if v}
+        rows.append((name, med, bare[0] if bare else ""))
+        k = med["kestrune"]
+        line = "%-14s kestrune %7.2fs wall %7.2fs cpu %7.1fx" % (name, k[0], k[1], audio_seconds / k[0])
+        if "ffmpeg" in med:
+            line += " | ffmpeg %7.2fs (%.2f)" % (med["ffmpeg"][0], k[0] / med["ffmpeg"][0])
+        if "tool" in med:
+            line += " | %s %7.2fs (%.2f)" % (bare[0], med["tool"][0], k[0] / med["tool"][0])
+        print(line, flush=True)
+
+    batch = [r for r in rows if r[0].startswith("batch-mp3-j")]
+    if len(batch) == 2:
+        print("batch speed-up with -j%d: %.2f" % (cores, batch[0][1]["kestrune"][0] / batch[1][1]["kestrune"][0]))
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
