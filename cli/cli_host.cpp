@@ -29,31 +29,39 @@ void CliHost::SetOverallLabel(const std::string& text) {
 }
 
 void CliHost::Draw() {
-    if (!tty_ || quiet_) return;
+    if (!tty_ || quiet_)
+        return;
     std::string line = overall_.empty() ? file_ : overall_ + "  " + file_;
-    if (line.size() > 200) line.resize(200);
+    if (line.size() > 200)
+        line.resize(200);
     std::string out = "\r" + line;
-    if (drawn_ > line.size()) out += std::string(drawn_ - line.size(), ' ');
+    if (drawn_ > line.size())
+        out += std::string(drawn_ - line.size(), ' ');
     drawn_ = line.size();
     std::fputs(out.c_str(), stderr);
     std::fflush(stderr);
 }
 
 void CliHost::ClearLine() {
-    if (!tty_ || drawn_ == 0) return;
+    if (!tty_ || drawn_ == 0)
+        return;
     std::fprintf(stderr, "\r%s\r", std::string(drawn_, ' ').c_str());
     std::fflush(stderr);
     drawn_ = 0;
 }
 
 bool CliHost::AskYesNo(const std::string& text) {
-    if (answer_ == Answer::kYes) return true;
-    if (answer_ == Answer::kNo) return false;
-    if (!isatty(STDIN_FILENO) || !tty_) return false;
+    if (answer_ == Answer::kYes)
+        return true;
+    if (answer_ == Answer::kNo)
+        return false;
+    if (!isatty(STDIN_FILENO) || !tty_)
+        return false;
     ClearLine();
     std::cerr << text << "\n[y/N] " << std::flush;
     std::string reply;
-    if (!std::getline(std::cin, reply)) return false;
+    if (!std::getline(std::cin, reply))
+        return false;
     return !reply.empty() && (reply[0] == 'y' || reply[0] == 'Y');
 }
 
@@ -74,9 +82,9 @@ void CliHost::OpenInBrowser(const std::string& url) {
 void CliHost::SelectInExplorer(const std::string& path) {
     // The desktop's file manager shows the file selected; without one, open its folder.
     const QString uri = QUrl::fromLocalFile(QString::fromStdString(path)).toString();
-    QDBusMessage call = QDBusMessage::createMethodCall(
-        "org.freedesktop.FileManager1", "/org/freedesktop/FileManager1",
-        "org.freedesktop.FileManager1", "ShowItems");
+    QDBusMessage call = QDBusMessage::createMethodCall("org.freedesktop.FileManager1",
+                                                       "/org/freedesktop/FileManager1",
+                                                       "org.freedesktop.FileManager1", "ShowItems");
     call << QStringList{uri} << QString();
     const QDBusMessage reply = QDBusConnection::sessionBus().call(call, QDBus::Block, 3000);
     if (reply.type() != QDBusMessage::ReplyMessage)
@@ -89,7 +97,8 @@ void CliHost::OpenFolder(const std::string& path) {
 
 std::string CliHost::DocumentsFolder() {
     const QString docs = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
-    if (docs.isEmpty() || !QDir().mkpath(docs)) return {};
+    if (docs.isEmpty() || !QDir().mkpath(docs))
+        return {};
     return docs.toStdString();
 }
 

@@ -28,7 +28,9 @@ bool InitEngineLibraries() {
     return true;
 }
 
-void FreeEngineLibraries() { FreeDecodingLayer(); }
+void FreeEngineLibraries() {
+    FreeDecodingLayer();
+}
 
 int RunFormats(const std::vector<std::string>& args) {
     if (!args.empty()) {
@@ -42,10 +44,12 @@ int RunFormats(const std::vector<std::string>& args) {
         for (const CodecEntry* c : row.allowedCodecs) {
             char id[16];
             std::snprintf(id, sizeof id, "0x%X", c->codecId);
-            if (!codecs.empty()) codecs += "; ";
+            if (!codecs.empty())
+                codecs += "; ";
             codecs += std::string(id) + " " + c->label;
         }
-        if (codecs.empty()) codecs = "-";
+        if (codecs.empty())
+            codecs = "-";
         std::printf("%d\t%s\t%s\t%s\n", row.formatId, row.extension, row.DisplayLabel().c_str(),
                     codecs.c_str());
     }
@@ -91,28 +95,35 @@ namespace {
 
 std::atomic<bool> gInterrupted{false};
 
-extern "C" void OnInterrupt(int) { gInterrupted.store(true); }
+extern "C" void OnInterrupt(int) {
+    gInterrupted.store(true);
+}
 
 std::string ProgramFolder() {
     std::error_code ec;
     const auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
-    if (ec) return "./";
+    if (ec)
+        return "./";
     std::string folder = exe.parent_path().string();
-    if (folder.empty() || folder.back() != '/') folder += '/';
+    if (folder.empty() || folder.back() != '/')
+        folder += '/';
     return folder;
 }
 
 std::string Lower(std::string s) {
-    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    for (char& c : s)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return s;
 }
 
 bool ParseInt(const std::string& text, long long& out) {
-    if (text.empty()) return false;
+    if (text.empty())
+        return false;
     char* end = nullptr;
     errno = 0;
     const long long v = std::strtoll(text.c_str(), &end, 0);
-    if (errno != 0 || *end != '\0') return false;
+    if (errno != 0 || *end != '\0')
+        return false;
     out = v;
     return true;
 }
@@ -120,12 +131,15 @@ bool ParseInt(const std::string& text, long long& out) {
 // An output format by id, extension or label (letter case ignored).
 const OutputFormatEntry* FindFormat(const OutputCatalogue& catalogue, const std::string& text) {
     long long id = 0;
-    if (ParseInt(text, id)) return FindOutputFormat(catalogue, static_cast<int>(id));
+    if (ParseInt(text, id))
+        return FindOutputFormat(catalogue, static_cast<int>(id));
     const std::string wanted = Lower(text[0] == '.' ? text.substr(1) : text);
     for (const OutputFormatEntry& row : catalogue)
-        if (Lower(row.extension) == wanted) return &row;
+        if (Lower(row.extension) == wanted)
+            return &row;
     for (const OutputFormatEntry& row : catalogue)
-        if (Lower(row.DisplayLabel()) == wanted) return &row;
+        if (Lower(row.DisplayLabel()) == wanted)
+            return &row;
     return nullptr;
 }
 
@@ -134,8 +148,7 @@ const CodecEntry* FindCodec(const OutputFormatEntry& row, const std::string& tex
     long long id = 0;
     const bool numeric = ParseInt(text, id);
     for (const CodecEntry* c : row.allowedCodecs) {
-        if (numeric ? c->codecId == id
-                    : Lower(c->label).find(Lower(text)) != std::string::npos)
+        if (numeric ? c->codecId == id : Lower(c->label).find(Lower(text)) != std::string::npos)
             return c;
     }
     return nullptr;
@@ -144,10 +157,8 @@ const CodecEntry* FindCodec(const OutputFormatEntry& row, const std::string& tex
 struct ConvertOptions {
     std::string format, outputDir, ifExists, mono, tags, track, codec, toOne, settingsFile;
     std::map<std::string, std::string> customTags;
-    bool sameFolder = false, keepTree = false, normalize = false, dtsCda = false,
-         browse = false;
-    long long skip = -1, length = -1, volume = -1, rate = -1, bitRate = -1, channels = -1,
-              jobs = 0;
+    bool sameFolder = false, keepTree = false, normalize = false, dtsCda = false, browse = false;
+    long long skip = -1, length = -1, volume = -1, rate = -1, bitRate = -1, channels = -1, jobs = 0;
     Answer answer = Answer::kAsk;
     std::vector<std::string> files;
 };
@@ -159,12 +170,13 @@ int Usage(const char* usage, const std::string& why) {
 
 // Parses convert's arguments; returns 0, or 2 after a message on a usage error.
 int ParseConvert(const std::vector<std::string>& args, ConvertOptions& o, const char* usage) {
-    static const char* const kTagNames[] = {"title",   "artist",   "album",    "year",
-                                            "genre",   "comment",  "composer", "copyright"};
+    static const char* const kTagNames[] = {"title", "artist",  "album",    "year",
+                                            "genre", "comment", "composer", "copyright"};
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
         auto value = [&](std::string& out) {
-            if (i + 1 >= args.size()) return false;
+            if (i + 1 >= args.size())
+                return false;
             out = args[++i];
             return true;
         };
@@ -173,46 +185,73 @@ int ParseConvert(const std::vector<std::string>& args, ConvertOptions& o, const 
             return value(text) && ParseInt(text, out) && out >= 0;
         };
         bool ok = true;
-        if (a == "-f" || a == "--format") ok = value(o.format);
-        else if (a == "-o" || a == "--output-dir") ok = value(o.outputDir);
-        else if (a == "--same-folder") o.sameFolder = true;
-        else if (a == "--keep-tree") o.keepTree = true;
-        else if (a == "--if-exists") ok = value(o.ifExists);
-        else if (a == "--skip") ok = number(o.skip);
-        else if (a == "--length") ok = number(o.length);
-        else if (a == "--mono") ok = value(o.mono);
-        else if (a == "--normalize") o.normalize = true;
-        else if (a == "--volume") ok = number(o.volume);
-        else if (a == "--tags") ok = value(o.tags);
-        else if (a == "--track") ok = value(o.track);
-        else if (a == "--codec") ok = value(o.codec);
-        else if (a == "--rate") ok = number(o.rate);
-        else if (a == "--bitrate") ok = number(o.bitRate);
-        else if (a == "--channels") ok = number(o.channels);
-        else if (a == "--dts-cda") o.dtsCda = true;
-        else if (a == "--browse") o.browse = true;
-        else if (a == "--yes") o.answer = Answer::kYes;
-        else if (a == "--no") o.answer = Answer::kNo;
-        else if (a == "-j" || a == "--jobs") ok = number(o.jobs) && o.jobs >= 1;
-        else if (a == "--settings") ok = value(o.settingsFile);
-        else if (a == "--to-one") ok = value(o.toOne);
+        if (a == "-f" || a == "--format")
+            ok = value(o.format);
+        else if (a == "-o" || a == "--output-dir")
+            ok = value(o.outputDir);
+        else if (a == "--same-folder")
+            o.sameFolder = true;
+        else if (a == "--keep-tree")
+            o.keepTree = true;
+        else if (a == "--if-exists")
+            ok = value(o.ifExists);
+        else if (a == "--skip")
+            ok = number(o.skip);
+        else if (a == "--length")
+            ok = number(o.length);
+        else if (a == "--mono")
+            ok = value(o.mono);
+        else if (a == "--normalize")
+            o.normalize = true;
+        else if (a == "--volume")
+            ok = number(o.volume);
+        else if (a == "--tags")
+            ok = value(o.tags);
+        else if (a == "--track")
+            ok = value(o.track);
+        else if (a == "--codec")
+            ok = value(o.codec);
+        else if (a == "--rate")
+            ok = number(o.rate);
+        else if (a == "--bitrate")
+            ok = number(o.bitRate);
+        else if (a == "--channels")
+            ok = number(o.channels);
+        else if (a == "--dts-cda")
+            o.dtsCda = true;
+        else if (a == "--browse")
+            o.browse = true;
+        else if (a == "--yes")
+            o.answer = Answer::kYes;
+        else if (a == "--no")
+            o.answer = Answer::kNo;
+        else if (a == "-j" || a == "--jobs")
+            ok = number(o.jobs) && o.jobs >= 1;
+        else if (a == "--settings")
+            ok = value(o.settingsFile);
+        else if (a == "--to-one")
+            ok = value(o.toOne);
         else if (a == "--") {
             o.files.insert(o.files.end(), args.begin() + static_cast<long>(i) + 1, args.end());
             break;
         } else if (a.size() > 2 && a.rfind("--", 0) == 0) {
             const std::string name = a.substr(2);
             bool known = false;
-            for (const char* tag : kTagNames) known = known || name == tag;
-            if (!known) return Usage(usage, "unknown option " + a);
+            for (const char* tag : kTagNames)
+                known = known || name == tag;
+            if (!known)
+                return Usage(usage, "unknown option " + a);
             ok = value(o.customTags[name]);
         } else if (a.size() > 1 && a[0] == '-') {
             return Usage(usage, "unknown option " + a);
         } else {
             o.files.push_back(a);
         }
-        if (!ok) return Usage(usage, "option " + a + " needs a valid value");
+        if (!ok)
+            return Usage(usage, "option " + a + " needs a valid value");
     }
-    if (o.files.empty()) return Usage(usage, "convert needs at least one file");
+    if (o.files.empty())
+        return Usage(usage, "convert needs at least one file");
     if (!o.ifExists.empty() && o.ifExists != "rename" && o.ifExists != "overwrite" &&
         o.ifExists != "skip")
         return Usage(usage, "--if-exists takes rename, overwrite or skip");
@@ -220,8 +259,10 @@ int ParseConvert(const std::vector<std::string>& args, ConvertOptions& o, const 
         return Usage(usage, "--mono takes avg, left or right");
     if (!o.tags.empty() && o.tags != "source" && o.tags != "custom" && o.tags != "none")
         return Usage(usage, "--tags takes source, custom or none");
-    if (o.channels > 2) return Usage(usage, "--channels takes 0, 1 or 2");
-    if (o.normalize && o.volume >= 0) return Usage(usage, "--normalize and --volume exclude each other");
+    if (o.channels > 2)
+        return Usage(usage, "--channels takes 0, 1 or 2");
+    if (o.normalize && o.volume >= 0)
+        return Usage(usage, "--normalize and --volume exclude each other");
     return 0;
 }
 
@@ -238,17 +279,23 @@ OutputFormatEntry* ApplyOptions(const ConvertOptions& o, ConversionSession& s, c
         st.outputFormat = row->formatId;
     }
     OutputFormatEntry* row = FindOutputFormat(s.catalogue, st.outputFormat);
-    if (!row) row = &s.catalogue.front();
+    if (!row)
+        row = &s.catalogue.front();
     if (!o.outputDir.empty()) {
         std::error_code ec;
         st.destOutputFolderOpt = kDestSpecificFolder;
         st.destSpecifiedFolder = std::filesystem::absolute(o.outputDir, ec).string();
     }
-    if (o.sameFolder) st.destOutputFolderOpt = kDestSameAsSource;
-    if (o.keepTree) st.createDirs = 1;
-    if (o.ifExists == "rename") st.targetExistsOpt = kTargetRename;
-    if (o.ifExists == "overwrite") st.targetExistsOpt = kTargetOverwrite;
-    if (o.ifExists == "skip") st.targetExistsOpt = kTargetSkip;
+    if (o.sameFolder)
+        st.destOutputFolderOpt = kDestSameAsSource;
+    if (o.keepTree)
+        st.createDirs = 1;
+    if (o.ifExists == "rename")
+        st.targetExistsOpt = kTargetRename;
+    if (o.ifExists == "overwrite")
+        st.targetExistsOpt = kTargetOverwrite;
+    if (o.ifExists == "skip")
+        st.targetExistsOpt = kTargetSkip;
     if (o.skip >= 0) {
         st.enableSkipLength = o.skip > 0;
         st.skipLength = static_cast<uint32_t>(o.skip);
@@ -257,27 +304,38 @@ OutputFormatEntry* ApplyOptions(const ConvertOptions& o, ConversionSession& s, c
         st.enableConvertLength = o.length > 0;
         st.convertLength = static_cast<uint32_t>(o.length);
     }
-    if (o.normalize) st.volumeType = kVolumeNormalize;
+    if (o.normalize)
+        st.volumeType = kVolumeNormalize;
     if (o.volume >= 0) {
         st.volumeType = kVolumeManual;
         st.volume = static_cast<int>(o.volume);
     }
-    if (o.tags == "source") st.id3TagType = kTagsFromSource;
-    if (o.tags == "custom") st.id3TagType = kTagsCustom;
-    if (o.tags == "none") st.id3TagType = kTagsNone;
+    if (o.tags == "source")
+        st.id3TagType = kTagsFromSource;
+    if (o.tags == "custom")
+        st.id3TagType = kTagsCustom;
+    if (o.tags == "none")
+        st.id3TagType = kTagsNone;
     TagOptions& t = s.tagOptions;
     for (const auto& [name, text] : o.customTags) {
         if (name == "title") {
             t.title = text;
             t.titleAsFileName = 0;
         }
-        if (name == "artist") t.artist = text;
-        if (name == "album") t.album = text;
-        if (name == "year") t.year = text;
-        if (name == "genre") t.genre = text;
-        if (name == "comment") t.comment = text;
-        if (name == "composer") t.composer = text;
-        if (name == "copyright") t.copyright = text;
+        if (name == "artist")
+            t.artist = text;
+        if (name == "album")
+            t.album = text;
+        if (name == "year")
+            t.year = text;
+        if (name == "genre")
+            t.genre = text;
+        if (name == "comment")
+            t.comment = text;
+        if (name == "composer")
+            t.composer = text;
+        if (name == "copyright")
+            t.copyright = text;
     }
     if (!o.track.empty()) {
         long long n = 0;
@@ -291,13 +349,14 @@ OutputFormatEntry* ApplyOptions(const ConvertOptions& o, ConversionSession& s, c
             return nullptr;
         }
     }
-    if (o.dtsCda) st.enableDTSForCDA = 1;
+    if (o.dtsCda)
+        st.enableDTSForCDA = 1;
     st.browseOutputFolder = o.browse ? 1 : 0;
 
     // Encoding parameters: any of them makes the row manual for this run; what is not given
     // keeps the row's manual value, or "as the source / automatic" when the row was automatic.
-    const bool manual = !o.codec.empty() || o.rate >= 0 || o.bitRate >= 0 || o.channels >= 0 ||
-                        !o.mono.empty();
+    const bool manual =
+        !o.codec.empty() || o.rate >= 0 || o.bitRate >= 0 || o.channels >= 0 || !o.mono.empty();
     if (!o.mono.empty())
         st.monoType = o.mono == "left" ? kMonoLeft : o.mono == "right" ? kMonoRight : kMonoAverage;
     if (manual && row->HasStoredParameters()) {
@@ -316,16 +375,24 @@ OutputFormatEntry* ApplyOptions(const ConvertOptions& o, ConversionSession& s, c
             }
             row->codecId = c->codecId;
         }
-        if (o.rate >= 0) row->sampleRate = static_cast<int>(o.rate);
-        if (o.bitRate >= 0) row->bitRate = static_cast<int>(o.bitRate);
-        if (o.channels >= 0) row->channels = static_cast<int>(o.channels);
-        if (!o.mono.empty() && o.channels < 0) row->channels = 1;
+        if (o.rate >= 0)
+            row->sampleRate = static_cast<int>(o.rate);
+        if (o.bitRate >= 0)
+            row->bitRate = static_cast<int>(o.bitRate);
+        if (o.channels >= 0)
+            row->channels = static_cast<int>(o.channels);
+        if (!o.mono.empty() && o.channels < 0)
+            row->channels = 1;
     } else if (manual) {
         // AMR and Windows Media keep their parameters in the general options.
-        if (o.rate >= 0) st.wmaSampleRate = static_cast<int>(o.rate);
-        if (o.bitRate >= 0) st.wmaBitRate = static_cast<int>(o.bitRate);
-        if (o.channels > 0) st.wmaChannels = static_cast<int>(o.channels);
-        if (!o.mono.empty() && o.channels < 0) st.wmaChannels = 1;
+        if (o.rate >= 0)
+            st.wmaSampleRate = static_cast<int>(o.rate);
+        if (o.bitRate >= 0)
+            st.wmaBitRate = static_cast<int>(o.bitRate);
+        if (o.channels > 0)
+            st.wmaChannels = static_cast<int>(o.channels);
+        if (!o.mono.empty() && o.channels < 0)
+            st.wmaChannels = 1;
         if (o.rate >= 0 || o.bitRate >= 0 || o.channels >= 0 || !o.mono.empty())
             st.wmaAutoEncParam = 0;
     }
@@ -359,7 +426,8 @@ private:
 
 int RunConvert(const std::vector<std::string>& args, const char* usage) {
     ConvertOptions o;
-    if (const int status = ParseConvert(args, o, usage)) return status;
+    if (const int status = ParseConvert(args, o, usage))
+        return status;
 
     ConvertHost host(o.answer, gInterrupted);
     ConversionSession session(host);
@@ -372,7 +440,8 @@ int RunConvert(const std::vector<std::string>& args, const char* usage) {
         LoadSettings(*store, session.settings, session.tagOptions, session.catalogue);
     }
     const OutputFormatEntry* format = ApplyOptions(o, session, usage);
-    if (!format) return 2;
+    if (!format)
+        return 2;
 
     struct sigaction action {};
     action.sa_handler = OnInterrupt;
@@ -410,16 +479,18 @@ int RunConvert(const std::vector<std::string>& args, const char* usage) {
         items.push_back(&entries[i]);
         rows.push_back(static_cast<int>(i));
     }
-    const int jobs = o.jobs > 0 ? static_cast<int>(o.jobs)
-                                : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+    const int jobs = o.jobs > 0
+                         ? static_cast<int>(o.jobs)
+                         : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
     if (!items.empty()) {
         if (o.toOne.empty() && jobs > 1 && items.size() > 1) {
             host.SetQuiet(true);  // several files at once: one line per finished file only
-            ConvertListInParallel(session, items, *format, jobs, gInterrupted,
-                                  [&](int row, const std::string& output, const std::string& volume) {
-                                      host.SetItemVolume(row, volume);
-                                      host.SetItemOutput(row, output);
-                                  });
+            ConvertListInParallel(
+                session, items, *format, jobs, gInterrupted,
+                [&](int row, const std::string& output, const std::string& volume) {
+                    host.SetItemVolume(row, volume);
+                    host.SetItemOutput(row, output);
+                });
             if (o.browse && !gInterrupted.load()) {
                 for (const SourceFileEntry* e : items) {
                     std::error_code ec;
@@ -438,9 +509,11 @@ int RunConvert(const std::vector<std::string>& args, const char* usage) {
         }
     }
     host.ClearLine();
-    if (gInterrupted.load()) return 130;
+    if (gInterrupted.load())
+        return 130;
     for (const SourceFileEntry& e : entries)
-        if (e.outputPath.empty()) status = 1;
+        if (e.outputPath.empty())
+            status = 1;
     return status;
 }
 

@@ -67,12 +67,14 @@ int main(int argc, char** argv) {
         std::fputs(kUsage, stdout);
         return 0;
     }
-    if (command == "formats") return kestrune::cli::RunFormats(args);
+    if (command == "formats")
+        return kestrune::cli::RunFormats(args);
     if (command != "probe" && command != "convert") {
         std::fprintf(stderr, "kestrune-cli: unknown command \"%s\"\n%s", command.c_str(), kUsage);
         return 2;
     }
-    if (!kestrune::cli::InitEngineLibraries()) return 1;
+    if (!kestrune::cli::InitEngineLibraries())
+        return 1;
     const int status = command == "probe" ? kestrune::cli::RunProbe(args)
                                           : kestrune::cli::RunConvert(args, kUsage);
     kestrune::cli::FreeEngineLibraries();

@@ -35,11 +35,12 @@ struct Result {
 
 }  // namespace
 
-void ConvertListInParallel(ConversionSession& main, std::vector<SourceFileEntry*>& items,
-                           const OutputFormatEntry& format, int jobs, std::atomic<bool>& cancel,
-                           const std::function<void(int, const std::string&,
-                                                    const std::string&)>& report) {
-    if (!main.PreRunChecks(items, format)) return;
+void ConvertListInParallel(
+    ConversionSession& main, std::vector<SourceFileEntry*>& items, const OutputFormatEntry& format,
+    int jobs, std::atomic<bool>& cancel,
+    const std::function<void(int, const std::string&, const std::string&)>& report) {
+    if (!main.PreRunChecks(items, format))
+        return;
     const int count = static_cast<int>(items.size());
     std::vector<Result> results(items.size());
 
@@ -50,7 +51,8 @@ void ConvertListInParallel(ConversionSession& main, std::vector<SourceFileEntry*
     for (size_t i = 0; i < items.size(); ++i) {
         SourceFileEntry& item = *items[i];
         item.outputPath.clear();
-        if (item.sourceType == source::kMidi && !main.soundFontLoaded) continue;  // fails alone
+        if (item.sourceType == source::kMidi && !main.soundFontLoaded)
+            continue;  // fails alone
         std::string path, message;
         if (!PrepareOutputPath(item.path, format, main.settings, main.host(), path, message)) {
             results[i] = {true, message, {}};
@@ -58,7 +60,8 @@ void ConvertListInParallel(ConversionSession& main, std::vector<SourceFileEntry*
         }
         // An overwritten name already claimed by an earlier item waits until that one is done.
         deferred[i] = !taken.insert(path).second;
-        if (!deferred[i]) std::ofstream(path, std::ios::binary);
+        if (!deferred[i])
+            std::ofstream(path, std::ios::binary);
         item.outputPath = path;
         claimed[i] = true;
     }
@@ -75,8 +78,8 @@ void ConvertListInParallel(ConversionSession& main, std::vector<SourceFileEntry*
         session.soundFontLoaded = main.soundFontLoaded;
         session.wmaFormats = main.wmaFormats;
         session.programFolder = main.programFolder;
-        session.ConvertItem(*items[i], static_cast<int>(i), static_cast<int>(i) + 1, count,
-                            format, claimed[i]);
+        session.ConvertItem(*items[i], static_cast<int>(i), static_cast<int>(i) + 1, count, format,
+                            claimed[i]);
         std::lock_guard<std::mutex> lock(mutex);
         results[i] = {true, host.output, host.volume};
         changed.notify_all();
@@ -85,8 +88,10 @@ void ConvertListInParallel(ConversionSession& main, std::vector<SourceFileEntry*
     int active = workers;
     auto worker = [&] {
         for (size_t i = next++; i < items.size(); i = next++) {
-            if (results[i].done || deferred[i]) continue;
-            if (cancel.load()) break;
+            if (results[i].done || deferred[i])
+                continue;
+            if (cancel.load())
+                break;
             convert(i);
         }
         std::lock_guard<std::mutex> lock(mutex);
@@ -94,13 +99,15 @@ void ConvertListInParallel(ConversionSession& main, std::vector<SourceFileEntry*
         changed.notify_all();
     };
     std::vector<std::thread> threads;
-    for (int t = 0; t < workers; ++t) threads.emplace_back(worker);
+    for (int t = 0; t < workers; ++t)
+        threads.emplace_back(worker);
 
     // Report in list order as results arrive; deferred items run here once the earlier ones
     // are all done, so the last writer of a name is the one a sequential run leaves.
     for (size_t i = 0; i < items.size(); ++i) {
         if (deferred[i]) {
-            for (std::thread& t : threads) t.join();
+            for (std::thread& t : threads)
+                t.join();
             threads.clear();
             if (!cancel.load()) {
                 convert(i);
@@ -108,16 +115,19 @@ void ConvertListInParallel(ConversionSession& main, std::vector<SourceFileEntry*
         }
         std::unique_lock<std::mutex> lock(mutex);
         changed.wait(lock, [&] { return results[i].done || (cancel.load() && active == 0); });
-        if (!results[i].done) break;
+        if (!results[i].done)
+            break;
         const Result r = results[i];
         lock.unlock();
         report(static_cast<int>(i), r.output, r.volume);
     }
-    for (std::thread& t : threads) t.join();
+    for (std::thread& t : threads)
+        t.join();
 
     // Names claimed for items that never ran are given back.
     for (size_t i = 0; i < items.size(); ++i) {
-        if (results[i].done || !claimed[i]) continue;
+        if (results[i].done || !claimed[i])
+            continue;
         std::error_code ec;
         if (fs::file_size(items[i]->outputPath, ec) == 0 && !ec)
             RemoveOutput(items[i]->outputPath, items[i]->path);

@@ -57,15 +57,15 @@ protected:
         bitRate = 0;
     }
 
-    int64_t length = 0;        // unit chosen by the reader; 0 when unknown
-    int64_t position = 0;      // same unit as length
-    int32_t duration = 0;      // whole seconds
-    int32_t sampleRate = 0;    // Hz of the delivered PCM
+    int64_t length = 0;      // unit chosen by the reader; 0 when unknown
+    int64_t position = 0;    // same unit as length
+    int32_t duration = 0;    // whole seconds
+    int32_t sampleRate = 0;  // Hz of the delivered PCM
     int32_t sourceChannels = 0;
-    int32_t channels = 0;      // 1 or 2
-    int32_t bitsPerSample = 0; // 16
+    int32_t channels = 0;       // 1 or 2
+    int32_t bitsPerSample = 0;  // 16
     int32_t bytesPerSample = 0;
-    int32_t bitRate = 0;       // kbit/s of the source
+    int32_t bitRate = 0;  // kbit/s of the source
 };
 
 }  // namespace kestrune

@@ -35,21 +35,27 @@ const char* const kSoundFontFailure = "Failure. Requires file \"ct4mgm.sf2\".";
 bool ConversionSession::PreRunChecks(const std::vector<SourceFileEntry*>& items,
                                      const OutputFormatEntry& format) {
     if (IsWindowsMediaFormat(format.formatId) && !EnsureWindowsMediaRuntime()) {
-        if (host_.AskYesNo(kWindowsMediaQuestion)) host_.OpenInBrowser(kWindowsMediaDownloadUrl);
+        if (host_.AskYesNo(kWindowsMediaQuestion))
+            host_.OpenInBrowser(kWindowsMediaDownloadUrl);
         return false;
     }
     for (const SourceFileEntry* item : items) {
-        if (item->sourceType != source::kMidi) continue;
-        if (!EnsureSoundFont()) return false;
+        if (item->sourceType != source::kMidi)
+            continue;
+        if (!EnsureSoundFont())
+            return false;
         break;
     }
     return true;
 }
 
 bool ConversionSession::EnsureSoundFont() {
-    if (soundFontLoaded) return true;
-    if (loadSoundFont) soundFontLoaded = loadSoundFont(programFolder + "ct4mgm.sf2");
-    if (soundFontLoaded) return true;
+    if (soundFontLoaded)
+        return true;
+    if (loadSoundFont)
+        soundFontLoaded = loadSoundFont(programFolder + "ct4mgm.sf2");
+    if (soundFontLoaded)
+        return true;
     char text[1024];
     std::snprintf(text, sizeof text,
                   "Dear user, to decode MIDI file, file \"ct4mgm.sf2\" is required.\n"
@@ -67,8 +73,10 @@ bool ConversionSession::EnsureSoundFont() {
 }
 
 bool ConversionSession::EnsureWindowsMediaRuntime() {
-    if (!loadWindowsMediaRuntime || !loadWindowsMediaRuntime()) return false;
-    if (wmaFormats.empty()) BuildWmaCodecList(wmaFormats);
+    if (!loadWindowsMediaRuntime || !loadWindowsMediaRuntime())
+        return false;
+    if (wmaFormats.empty())
+        BuildWmaCodecList(wmaFormats);
     return true;
 }
 
@@ -83,7 +91,8 @@ void ConversionSession::EndRun(const std::vector<SourceFileEntry*>& items, bool 
                                bool reachedAny) {
     host_.ShowProgress(false);
     host_.EnableMainWindow(true);
-    if (cancelled || settings.browseOutputFolder == 0 || !reachedAny) return;
+    if (cancelled || settings.browseOutputFolder == 0 || !reachedAny)
+        return;
     for (const SourceFileEntry* item : items) {
         std::error_code ec;
         if (!item->outputPath.empty() && fs::exists(item->outputPath, ec)) {
@@ -95,12 +104,12 @@ void ConversionSession::EndRun(const std::vector<SourceFileEntry*>& items, bool 
 
 bool ConversionSession::RunItem(SourceFileEntry& item, int row, int itemCount,
                                 const OutputFormatEntry& format, const std::string& overallName,
-                                AudioWriter* mergeWriter, std::string& status,
-                                bool outputClaimed) {
+                                AudioWriter* mergeWriter, std::string& status, bool outputClaimed) {
     std::string tempFile;
     readers.failureDetail.clear();
     auto finishFailure = [&] {
-        if (!tempFile.empty()) RemoveOutput(tempFile, item.path);
+        if (!tempFile.empty())
+            RemoveOutput(tempFile, item.path);
         // A claimed name that got no audio is given back (only the empty claim itself).
         std::error_code ec;
         if (outputClaimed && !item.outputPath.empty() &&
@@ -171,8 +180,10 @@ bool ConversionSession::RunItem(SourceFileEntry& item, int row, int itemCount,
             runResult = 1;
             scanned = ScanPeaks(source, lo, hi, format, runResult) != 0;
         }
-        if (host_.CancelRequested()) return finishFailure();
-        if (scanned) normalizationGain = GainFromPeaks(lo, hi);
+        if (host_.CancelRequested())
+            return finishFailure();
+        if (scanned)
+            normalizationGain = GainFromPeaks(lo, hi);
     }
 
     host_.SetItemOutput(row, "Converting...");
@@ -188,7 +199,8 @@ bool ConversionSession::RunItem(SourceFileEntry& item, int row, int itemCount,
         ok = convert();
     }
     if (!ok) {
-        if (host_.CancelRequested()) return finishFailure();
+        if (host_.CancelRequested())
+            return finishFailure();
         if (runResult != 0) {
             status = "Conversion Failure";
             if (!readers.failureDetail.empty()) {
@@ -201,7 +213,8 @@ bool ConversionSession::RunItem(SourceFileEntry& item, int row, int itemCount,
         return finishFailure();
     }
 
-    if (!tempFile.empty()) RemoveOutput(tempFile, item.path);
+    if (!tempFile.empty())
+        RemoveOutput(tempFile, item.path);
     host_.SetItemVolume(row, VolumeText(appliedGain));
     host_.SetItemOutput(row, FileNameOf(item.outputPath));
     host_.PumpMessages();
@@ -213,16 +226,16 @@ bool ConversionSession::ConvertItem(SourceFileEntry& item, int row, int position
     runPosition = position;
     currentItem = &item;
     std::string status;
-    const bool goOn =
-        RunItem(item, row, itemCount, format, format.DisplayLabel(), nullptr, status, outputClaimed);
+    const bool goOn = RunItem(item, row, itemCount, format, format.DisplayLabel(), nullptr, status,
+                              outputClaimed);
     currentItem = nullptr;
     return goOn;
 }
 
 void ConversionSession::ConvertList(const std::vector<SourceFileEntry*>& items,
-                                    const std::vector<int>& rows,
-                                    const OutputFormatEntry& format) {
-    if (!PreRunChecks(items, format)) return;
+                                    const std::vector<int>& rows, const OutputFormatEntry& format) {
+    if (!PreRunChecks(items, format))
+        return;
     const int count = static_cast<int>(items.size());
     BeginRun(count);
     const std::string label = format.DisplayLabel();

@@ -64,8 +64,7 @@ public:
     // Converts one source into source.outputPath with the given output format. 1 when an
     // output with at least one byte was written and the run was not cancelled. runResult
     // (preset to 1 by the caller) becomes 0 when the file holds no audio.
-    int ConvertFile(const SourceFileEntry& source, const OutputFormatEntry& format,
-                    int& runResult);
+    int ConvertFile(const SourceFileEntry& source, const OutputFormatEntry& format, int& runResult);
 
     // Copies the PCM of a DTS stream disguised as PCM, unchanged and without a header, into a
     // new temporary ".dts" file whose path lands in source.outputPath. 1 when the file holds
@@ -150,6 +149,10 @@ struct AmrOptions;
 // The AMR family's encoding choice and rate for the "amr" and "awb" rows.
 AmrOptions AmrFamilyOptions(int formatId, const ConvertSettings& settings);
 int AmrFamilyRate(int formatId, const ConvertSettings& settings);
+
+// False for the output formats whose files never get tags (MMF, WAV, FLV, AU, AIFF, AMR,
+// AWB, SWF, VOC).
+bool FormatGetsTags(int formatId);
 
 // True when both paths name the same existing file, whatever their spelling.
 bool SameFile(const std::string& a, const std::string& b);

@@ -51,21 +51,20 @@ bool PlanFFmpegWriter(const OutputFormatEntry& format, const ConvertSettings& se
     plan.outRate = enc.sampleRate;
     plan.outChannels = enc.channels;
     const bool fewer = enc.channels < sourceChannels;
-    plan.resample =
-        enc.sampleRate != sourceRate || (fewer && settings.monoType == kMonoAverage);
+    plan.resample = enc.sampleRate != sourceRate || (fewer && settings.monoType == kMonoAverage);
     plan.pick = fewer && settings.monoType > kMonoAverage;
     return true;
 }
 
-bool PlanAmrWriter(const OutputFormatEntry& format, const ConvertSettings& settings,
-                   int sourceRate, int sourceChannels, WriterPlan& plan) {
+bool PlanAmrWriter(const OutputFormatEntry& format, const ConvertSettings& settings, int sourceRate,
+                   int sourceChannels, WriterPlan& plan) {
     auto writer = std::make_unique<AmrWriter>();
     writer->SetEncoderOptions(AmrFamilyOptions(format.formatId, settings));
     plan.writer = std::move(writer);
     plan.outRate = AmrFamilyRate(format.formatId, settings);
     plan.outChannels = 1;
-    plan.resample = plan.outRate != sourceRate ||
-                    (sourceChannels > 1 && settings.monoType == kMonoAverage);
+    plan.resample =
+        plan.outRate != sourceRate || (sourceChannels > 1 && settings.monoType == kMonoAverage);
     plan.pick = sourceChannels >= 2 && settings.monoType >= kMonoLeft;
     return true;
 }
@@ -84,7 +83,8 @@ bool PlanWindowsMediaWriter(const ConvertSettings& settings, const WmaCodecList&
         wantedChannels = settings.wmaChannels;
     }
     const WmaChoice choice = ChooseWmaFormat(formats, wantedRate, wantedBitRate, wantedChannels);
-    if (!choice.found) return false;
+    if (!choice.found)
+        return false;
     // One channel is picked only when the user asked for fewer channels and a side; otherwise
     // the writer gets every source channel (a mono source twice) and folds them itself.
     plan.pick = settings.wmaAutoEncParam == 0 && wantedChannels < sourceChannels &&
@@ -102,7 +102,14 @@ bool PlanWindowsMediaWriter(const ConvertSettings& settings, const WmaCodecList&
     return true;
 }
 
-bool GetsTags(int formatId) {
+std::string WithoutExtension(const std::string& name) {
+    const auto dot = name.rfind('.');
+    return dot == std::string::npos ? name : name.substr(0, dot);
+}
+
+}  // namespace
+
+bool FormatGetsTags(int formatId) {
     switch (formatId) {
         case 1500:
         case 2000:
@@ -119,31 +126,28 @@ bool GetsTags(int formatId) {
     }
 }
 
-std::string WithoutExtension(const std::string& name) {
-    const auto dot = name.rfind('.');
-    return dot == std::string::npos ? name : name.substr(0, dot);
-}
-
-}  // namespace
-
 bool SameFile(const std::string& a, const std::string& b) {
     std::error_code ec;
     return fs::equivalent(a, b, ec) && !ec;
 }
 
 void RemoveOutput(const std::string& outputPath, const std::string& sourcePath) {
-    if (outputPath.empty() || SameFile(outputPath, sourcePath)) return;
+    if (outputPath.empty() || SameFile(outputPath, sourcePath))
+        return;
     std::error_code ec;
-    if (fs::is_regular_file(fs::symlink_status(outputPath, ec))) fs::remove(outputPath, ec);
+    if (fs::is_regular_file(fs::symlink_status(outputPath, ec)))
+        fs::remove(outputPath, ec);
 }
 
 AmrOptions AmrFamilyOptions(int formatId, const ConvertSettings& s) {
-    if (formatId == format::kAwb) return AmrOptions(0, s.awbDtx, s.amrMode, s.awbMode);
+    if (formatId == format::kAwb)
+        return AmrOptions(0, s.awbDtx, s.amrMode, s.awbMode);
     return AmrOptions(s.amrType == 0 ? 1 : 0, s.amrDtx, s.amrMode, s.amrwbMode);
 }
 
 int AmrFamilyRate(int formatId, const ConvertSettings& s) {
-    if (formatId == format::kAwb) return 16000;
+    if (formatId == format::kAwb)
+        return 16000;
     return s.amrType == 1 ? 16000 : 8000;
 }
 
@@ -153,10 +157,11 @@ int ConversionSession::RequestedRate(const OutputFormatEntry& format) const {
     return RequestedSampleRate(format);
 }
 
-bool ConversionSession::OpenSource(const SourceFileEntry& source, int requestedRate,
-                                   int& runResult, OpenedSource& out) {
+bool ConversionSession::OpenSource(const SourceFileEntry& source, int requestedRate, int& runResult,
+                                   OpenedSource& out) {
     out.reader = CreateReader(source.path, source.sourceType, requestedRate, 1, runResult);
-    if (!out.reader) return false;
+    if (!out.reader)
+        return false;
     AudioReader& reader = *out.reader;
     auto fail = [&] {
         reader.Close();
@@ -192,11 +197,14 @@ float ConversionSession::ChooseGain() {
     float gain = 0.0f;
     appliedGain = 1.0f;
     if (settings.volumeType == kVolumeNormalize) {
-        if (normalizationGain > 0) gain = normalizationGain;
+        if (normalizationGain > 0)
+            gain = normalizationGain;
     } else if (settings.volumeType == kVolumeManual) {
-        if (settings.volume != 100) gain = static_cast<float>(settings.volume) * 0.01f;
+        if (settings.volume != 100)
+            gain = static_cast<float>(settings.volume) * 0.01f;
     }
-    if (gain != 0.0f) appliedGain = gain;
+    if (gain != 0.0f)
+        appliedGain = gain;
     return gain;
 }
 
@@ -210,14 +218,16 @@ int ConversionSession::RunBlockLoop(OpenedSource& src, AudioWriter& writer, int 
     const float gain = ChooseGain();
 
     std::vector<int16_t> readLeft(kBlockFrames), readRight;
-    if (readChannels == 2) readRight.resize(kBlockFrames);
+    if (readChannels == 2)
+        readRight.resize(kBlockFrames);
     int16_t* const rightArg = readRight.empty() ? nullptr : readRight.data();
 
     // Route the channels: which buffers the resampler and the writer see.
     int16_t* inL = readLeft.data();
     int16_t* inR = rightArg;
     if (pick) {
-        if (settings.monoType == kMonoRight && inR) inL = inR;
+        if (settings.monoType == kMonoRight && inR)
+            inL = inR;
         inR = nullptr;
     }
     std::unique_ptr<ResampleStage> stage;
@@ -227,7 +237,8 @@ int ConversionSession::RunBlockLoop(OpenedSource& src, AudioWriter& writer, int 
     if (resample) {
         const size_t outFrames = (static_cast<size_t>(outRate / sourceRate) + 1) * kBlockFrames;
         outLeft.resize(outFrames);
-        if (outChannels == 2) outRight.resize(outFrames);
+        if (outChannels == 2)
+            outRight.resize(outFrames);
         stage = std::make_unique<ResampleStage>();
         stage->inputChannels = sourceChannels;
         stage->inputSampleRate = sourceRate;
@@ -235,7 +246,8 @@ int ConversionSession::RunBlockLoop(OpenedSource& src, AudioWriter& writer, int 
         stage->outputChannels = outChannels;
         stage->outputSampleRate = outRate;
         stage->outputBitsPerSample = 16;
-        if (!stage->Configure()) return 0;
+        if (!stage->Configure())
+            return 0;
         wL = outLeft.data();
         wR = outRight.empty() ? nullptr : outRight.data();
     } else if (outChannels == 2) {
@@ -244,24 +256,29 @@ int ConversionSession::RunBlockLoop(OpenedSource& src, AudioWriter& writer, int 
 
     // Gain once per sample, then the writer; a write that fails ends the file.
     auto emit = [&](int n) {
-        if (n <= 0 || writeFailed) return;
+        if (n <= 0 || writeFailed)
+            return;
         if (gain != 0.0f) {
             ApplyGain(wL, n, gain);
-            if (wR && wR != wL) ApplyGain(wR, n, gain);
+            if (wR && wR != wL)
+                ApplyGain(wR, n, gain);
         }
-        if (!writer.Write(wL, outChannels == 2 ? wR : nullptr, n)) writeFailed = true;
+        if (!writer.Write(wL, outChannels == 2 ? wR : nullptr, n))
+            writeFailed = true;
     };
 
     const bool synthesised = sourceType == source::kTracker || sourceType == source::kMidi;
     const int64_t length = reader.GetLength();
     ProgressMeter meter(host_, length, "Converting", displayName);
     int n = reader.Read(readLeft.data(), rightArg);
-    if (n <= 0) return 0;
+    if (n <= 0)
+        return 0;
     while (n > 0) {
         const int64_t pos = reader.GetPosition();
         meter.Update(pos);
         host_.PumpMessages();
-        if (host_.CancelRequested()) return 0;
+        if (host_.CancelRequested())
+            return 0;
         bool drop = false;
         if (src.skipFrames > 0) {
             src.skipFrames -= n;
@@ -280,7 +297,8 @@ int ConversionSession::RunBlockLoop(OpenedSource& src, AudioWriter& writer, int 
         }
         if (!drop) {
             if (src.limited) {
-                if (src.limitLeft <= 0) break;
+                if (src.limitLeft <= 0)
+                    break;
                 if (n >= src.limitLeft) {
                     n = static_cast<int>(src.limitLeft);
                     src.limitLeft = 0;
@@ -289,8 +307,10 @@ int ConversionSession::RunBlockLoop(OpenedSource& src, AudioWriter& writer, int 
                 }
             }
             emit(stage ? stage->Process(inL, inR, n, wL, wR) : n);
-            if (writeFailed) return 0;
-            if (synthesised && pos >= length) break;
+            if (writeFailed)
+                return 0;
+            if (synthesised && pos >= length)
+                break;
         }
         n = reader.Read(readLeft.data(), rightArg);
     }
@@ -307,7 +327,8 @@ int ConversionSession::ConvertFile(const SourceFileEntry& source, const OutputFo
                                    int& runResult) {
     const std::string displayName = FileNameOf(currentItem ? currentItem->path : source.path);
     OpenedSource src;
-    if (!OpenSource(source, RequestedRate(format), runResult, src)) return 0;
+    if (!OpenSource(source, RequestedRate(format), runResult, src))
+        return 0;
     auto closeReader = [&] {
         src.reader->Close();
         src.reader.reset();
@@ -319,8 +340,8 @@ int ConversionSession::ConvertFile(const SourceFileEntry& source, const OutputFo
     switch (format.formatId) {
         case format::kAmr:
         case format::kAwb:
-            planned = PlanAmrWriter(format, settings, reader.GetSampleRate(), reader.GetChannels(),
-                                    plan);
+            planned =
+                PlanAmrWriter(format, settings, reader.GetSampleRate(), reader.GetChannels(), plan);
             break;
         case format::kWma:
         case format::kWmv:
@@ -340,11 +361,10 @@ int ConversionSession::ConvertFile(const SourceFileEntry& source, const OutputFo
     }
     AudioWriter& writer = *plan.writer;
 
-    if (GetsTags(format.formatId)) {
+    if (FormatGetsTags(format.formatId)) {
         if (settings.id3TagType == kTagsCustom) {
-            const std::string title = tagOptions.titleAsFileName != 0
-                                          ? WithoutExtension(displayName)
-                                          : tagOptions.title;
+            const std::string title =
+                tagOptions.titleAsFileName != 0 ? WithoutExtension(displayName) : tagOptions.title;
             int track = 0;
             if (tagOptions.trackNumType == kTrackRunPosition)
                 track = runPosition;
@@ -357,10 +377,11 @@ int ConversionSession::ConvertFile(const SourceFileEntry& source, const OutputFo
             TagSet tags;
             bool found = ReadTagsInto(reader, tags) != 0;
             if (!found && source.sourceType == source::kWav)
-                found = ReadWavInfoTags(source.path, tags.title, tags.artist, tags.album,
-                                        tags.year, tags.genre, tags.comment, tags.track,
-                                        tags.composer, tags.copyright) != 0;
-            if (found) SetTagsFrom(writer, tags);
+                found = ReadWavInfoTags(source.path, tags.title, tags.artist, tags.album, tags.year,
+                                        tags.genre, tags.comment, tags.track, tags.composer,
+                                        tags.copyright) != 0;
+            if (found)
+                SetTagsFrom(writer, tags);
         }
     }
 
@@ -381,8 +402,8 @@ int ConversionSession::ConvertFile(const SourceFileEntry& source, const OutputFo
     }
 
     bool writeFailed = false;
-    int result = RunBlockLoop(src, writer, plan.outRate, plan.outChannels, plan.resample,
-                              plan.pick, source.sourceType, displayName, writeFailed);
+    int result = RunBlockLoop(src, writer, plan.outRate, plan.outChannels, plan.resample, plan.pick,
+                              source.sourceType, displayName, writeFailed);
     closeReader();
     writer.Close();
     plan.writer.reset();
@@ -394,9 +415,11 @@ int ConversionSession::ConvertFile(const SourceFileEntry& source, const OutputFo
     if (result == 1) {
         std::error_code ec;
         const auto size = fs::file_size(source.outputPath, ec);
-        if (ec || size == 0) result = 0;
+        if (ec || size == 0)
+            result = 0;
     }
-    if (result == 0) RemoveOutput(source.outputPath, source.path);
+    if (result == 0)
+        RemoveOutput(source.outputPath, source.path);
     return result;
 }
 

@@ -5,11 +5,15 @@ namespace kestrune {
 namespace {
 
 // The mix factor is single precision on purpose: results must match to the sample.
-inline int32_t C(int32_t x) { return static_cast<int32_t>(static_cast<float>(x) * 0.707f); }
+inline int32_t C(int32_t x) {
+    return static_cast<int32_t>(static_cast<float>(x) * 0.707f);
+}
 
 inline int16_t Clip(int32_t v) {
-    if (v > 32767) return 32767;
-    if (v < -32768) return -32768;
+    if (v > 32767)
+        return 32767;
+    if (v < -32768)
+        return -32768;
     return static_cast<int16_t>(v);
 }
 

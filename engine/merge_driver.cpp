@@ -14,25 +14,9 @@ namespace kestrune {
 
 namespace {
 
-bool GetsMergeTags(int formatId) {
-    switch (formatId) {
-        case 1500:
-        case 2000:
-        case 3650:
-        case 5000:
-        case 5100:
-        case 5500:
-        case 5600:
-        case 8200:
-        case 8400:
-            return false;
-        default:
-            return true;
-    }
-}
-
 std::string ToUpper(std::string s) {
-    for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    for (char& c : s)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     return s;
 }
 
@@ -70,7 +54,8 @@ std::unique_ptr<AudioWriter> ConversionSession::CreateMergeWriter(const OutputFo
             }
             const WmaChoice choice =
                 ChooseWmaFormat(wmaFormats, mergeRate, wantedBitRate, mergeChannels);
-            if (!choice.found) return nullptr;
+            if (!choice.found)
+                return nullptr;
             auto wm = std::make_unique<WindowsMediaWriter>();
             wm->SetSampleRate(mergeRate);
             wm->SetChannels(mergeChannels);
@@ -97,7 +82,7 @@ std::unique_ptr<AudioWriter> ConversionSession::CreateMergeWriter(const OutputFo
             break;
         }
     }
-    if (GetsMergeTags(format.formatId) && settings.id3TagType == kTagsCustom) {
+    if (FormatGetsTags(format.formatId) && settings.id3TagType == kTagsCustom) {
         writer->SetTags(tagOptions.titleAsFileName != 0 ? std::string() : tagOptions.title,
                         tagOptions.artist, tagOptions.album, tagOptions.genre, tagOptions.year,
                         tagOptions.comment, tagOptions.composer, tagOptions.copyright, 0);
@@ -116,12 +101,12 @@ int ConversionSession::ConvertFileInto(const SourceFileEntry& source, AudioWrite
                                        int& runResult) {
     const std::string displayName = FileNameOf(currentItem ? currentItem->path : source.path);
     OpenedSource src;
-    if (!OpenSource(source, mergeRequestedRate, runResult, src)) return 0;
+    if (!OpenSource(source, mergeRequestedRate, runResult, src))
+        return 0;
     const int sourceRate = src.reader->GetSampleRate();
     const int sourceChannels = src.reader->GetChannels();
     const bool fewer = mergeChannels < sourceChannels;
-    const bool resample =
-        sourceRate != mergeRate || (fewer && settings.monoType == kMonoAverage);
+    const bool resample = sourceRate != mergeRate || (fewer && settings.monoType == kMonoAverage);
     const bool pick = fewer && settings.monoType > kMonoAverage;
     bool writeFailed = false;
     int result = RunBlockLoop(src, writer, mergeRate, mergeChannels, resample, pick,
@@ -141,7 +126,8 @@ void ConversionSession::ConvertListToOne(const std::vector<SourceFileEntry*>& it
                                          const OutputFormatEntry& format,
                                          const std::string& mergePath) {
     std::vector<SourceFileEntry*> none;
-    if (!PreRunChecks(none, format)) return;  // the runtime; the font is asked below
+    if (!PreRunChecks(none, format))
+        return;  // the runtime; the font is asked below
     bool anyMidi = false;
     int largestRate = 0, largestChannels = 0;
     for (const SourceFileEntry* item : items) {
@@ -149,7 +135,8 @@ void ConversionSession::ConvertListToOne(const std::vector<SourceFileEntry*>& it
         largestRate = std::max(largestRate, item->sampleRate);
         largestChannels = std::max(largestChannels, std::min(item->sourceChannels, 2));
     }
-    if (anyMidi && !EnsureSoundFont()) return;
+    if (anyMidi && !EnsureSoundFont())
+        return;
 
     std::string path = mergePath;
     if (path.empty()) {

@@ -17,7 +17,8 @@ namespace fs = std::filesystem;
 int ConversionSession::ExtractDtsStream(SourceFileEntry& source, int& runResult) {
     const std::string displayName = FileNameOf(currentItem ? currentItem->path : source.path);
     auto reader = CreateReader(source.path, source.sourceType, 44100, 1, runResult);
-    if (!reader) return 0;
+    if (!reader)
+        return 0;
     if (reader->GetSampleRate() <= 0) {
         runResult = 0;
         reader->Close();
@@ -35,7 +36,8 @@ int ConversionSession::ExtractDtsStream(SourceFileEntry& source, int& runResult)
     }
 
     std::vector<int16_t> left(kBlockFrames), right;
-    if (reader->GetChannels() == 2) right.resize(kBlockFrames);
+    if (reader->GetChannels() == 2)
+        right.resize(kBlockFrames);
     int16_t* const rightArg = right.empty() ? nullptr : right.data();
     ProgressMeter meter(host_, reader->GetLength(), "Preprocessing", displayName);
     int result = 0;
@@ -57,7 +59,8 @@ int ConversionSession::ExtractDtsStream(SourceFileEntry& source, int& runResult)
                 break;
             }
             n = reader->Read(left.data(), rightArg);
-            if (n < 1) meter.Finish();
+            if (n < 1)
+                meter.Finish();
         }
     }
     reader->Close();
@@ -66,7 +69,8 @@ int ConversionSession::ExtractDtsStream(SourceFileEntry& source, int& runResult)
     std::error_code ec;
     if (result == 1) {
         const auto size = fs::file_size(temp, ec);
-        if (ec || size == 0) result = 0;
+        if (ec || size == 0)
+            result = 0;
     }
     if (result == 0) {
         RemoveOutput(temp, source.path);
@@ -81,14 +85,16 @@ int ConversionSession::ScanPeaks(const SourceFileEntry& source, int16_t& minOut,
     maxOut = 0;
     const std::string displayName = FileNameOf(currentItem ? currentItem->path : source.path);
     auto reader = CreateReader(source.path, source.sourceType, RequestedRate(format), 1, runResult);
-    if (!reader) return 0;
+    if (!reader)
+        return 0;
     if (reader->GetSampleRate() <= 0) {
         runResult = 0;
         reader->Close();
         return 0;
     }
     std::vector<int16_t> left(kBlockFrames), right;
-    if (reader->GetChannels() == 2) right.resize(kBlockFrames);
+    if (reader->GetChannels() == 2)
+        right.resize(kBlockFrames);
     int16_t* const rightArg = right.empty() ? nullptr : right.data();
     const int64_t length = reader->GetLength();
     const bool synthesised =
@@ -120,10 +126,12 @@ int ConversionSession::ScanPeaks(const SourceFileEntry& source, int16_t& minOut,
                     break;
                 }
             }
-            if (synthesised && pos >= std::max<int64_t>(length, 1)) break;
+            if (synthesised && pos >= std::max<int64_t>(length, 1))
+                break;
             n = reader->Read(left.data(), rightArg);
         }
-        if (!cancelled) meter.Finish();
+        if (!cancelled)
+            meter.Finish();
     }
     minOut = lo;
     maxOut = hi;

@@ -11,11 +11,14 @@ ProgressMeter::ProgressMeter(ConversionHost& host, int64_t length, std::string v
     : host_(host), verb_(std::move(verb)), name_(std::move(name)) {
     length_ = static_cast<uint64_t>(std::max<int64_t>(length, 0));
     step_ = length_ / 100;
-    if (step_ == 0) step_ = 1;
-    if (length_ == 0) length_ = 1;
+    if (step_ == 0)
+        step_ = 1;
+    if (length_ == 0)
+        length_ = 1;
     width_ = std::max(host_.FileBarWidth(), 1);
     pixelStep_ = length_ / static_cast<uint64_t>(width_);
-    if (pixelStep_ == 0) pixelStep_ = 1;
+    if (pixelStep_ == 0)
+        pixelStep_ = 1;
     host_.SetFileProgress(0, width_);
     ShowLabel(0);
 }

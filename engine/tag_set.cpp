@@ -26,7 +26,8 @@ int TrackTextToInt(const std::string& text) {
     long long value = 0;
     for (; i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])); ++i) {
         value = value * 10 + (text[i] - '0');
-        if (value > INT_MAX) value = INT_MAX;  // saturate instead of overflowing
+        if (value > INT_MAX)
+            value = INT_MAX;  // saturate instead of overflowing
     }
     return static_cast<int>(negative ? -value : value);
 }
@@ -37,8 +38,8 @@ int ReadTagsInto(AudioReader& reader, TagSet& t) {
 }
 
 void SetTagsFrom(AudioWriter& writer, const TagSet& t) {
-    writer.SetTags(t.title, t.artist, t.album, t.genre, t.year, t.comment, t.composer,
-                   t.copyright, TrackTextToInt(t.track));
+    writer.SetTags(t.title, t.artist, t.album, t.genre, t.year, t.comment, t.composer, t.copyright,
+                   TrackTextToInt(t.track));
 }
 
 }  // namespace kestrune

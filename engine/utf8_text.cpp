@@ -128,12 +128,16 @@ std::string RepairUtf8(std::string_view in) {
             len = 2;
         } else if (b >= 0xE0 && b <= 0xEF) {
             len = 3;
-            if (b == 0xE0) lo = 0xA0;  // overlong
-            if (b == 0xED) hi = 0x9F;  // surrogates
+            if (b == 0xE0)
+                lo = 0xA0;  // overlong
+            if (b == 0xED)
+                hi = 0x9F;  // surrogates
         } else if (b >= 0xF0 && b <= 0xF4) {
             len = 4;
-            if (b == 0xF0) lo = 0x90;  // overlong
-            if (b == 0xF4) hi = 0x8F;  // beyond U+10FFFF
+            if (b == 0xF0)
+                lo = 0x90;  // overlong
+            if (b == 0xF4)
+                hi = 0x8F;  // beyond U+10FFFF
         }
         if (len == 0) {
             out += kReplacement;
@@ -143,7 +147,8 @@ std::string RepairUtf8(std::string_view in) {
         size_t k = 1;
         for (; k < len && i + k < in.size(); ++k) {
             const auto c = static_cast<unsigned char>(in[i + k]);
-            if (k == 1 ? (c < lo || c > hi) : (c < 0x80 || c > 0xBF)) break;
+            if (k == 1 ? (c < lo || c > hi) : (c < 0x80 || c > 0xBF))
+                break;
         }
         if (k == len)
             out.append(in.substr(i, len));

@@ -22,7 +22,6 @@ namespace {
 
 enum class Second { kNone, kBass };
 
-
 }  // namespace
 
 const char* const kWindowsMediaQuestion =
@@ -35,14 +34,16 @@ namespace {
 // The ID3 chunk of an AIFF file is read through the decoding layer, like any MP3's tags.
 int ReadCarrierTags(const std::string& mp3Path, TagSet& tags) {
     BassReader reader;
-    if (!reader.Open(mp3Path, 0)) return 0;
+    if (!reader.Open(mp3Path, 0))
+        return 0;
     const int found = ReadTagsInto(reader, tags);
     reader.Close();
     return found;
 }
 
 bool WindowsMediaAvailable(ReaderState& state) {
-    if (state.ensureWindowsMediaRuntime && state.ensureWindowsMediaRuntime()) return true;
+    if (state.ensureWindowsMediaRuntime && state.ensureWindowsMediaRuntime())
+        return true;
     if (state.host && state.host->AskYesNo(kWindowsMediaQuestion))
         state.host->OpenInBrowser(kWindowsMediaDownloadUrl);
     // The user may have installed it meanwhile.
@@ -78,7 +79,8 @@ std::unique_ptr<AudioReader> MakeDedicated(int sourceType, Second& second, Reade
         case source::kAmr:
             return std::make_unique<AmrReader>();
         case source::kWindowsMedia:
-            if (!WindowsMediaAvailable(state)) return nullptr;
+            if (!WindowsMediaAvailable(state))
+                return nullptr;
             return std::make_unique<WindowsMediaReader>();
         default:
             return nullptr;
@@ -87,19 +89,20 @@ std::unique_ptr<AudioReader> MakeDedicated(int sourceType, Second& second, Reade
 
 }  // namespace
 
-std::unique_ptr<AudioReader> CreateReader(const std::string& path, int sourceType,
-                                          int targetRate, int decode, int& hasAudio,
-                                          ReaderState& state) {
+std::unique_ptr<AudioReader> CreateReader(const std::string& path, int sourceType, int targetRate,
+                                          int decode, int& hasAudio, ReaderState& state) {
     if (state.usedDedicatedReader != 1) {
         Second second = Second::kNone;
         if (auto reader = MakeDedicated(sourceType, second, state)) {
             state.usedDedicatedReader = 1;
-            if (reader->Open(path, targetRate)) return reader;
+            if (reader->Open(path, targetRate))
+                return reader;
             hasAudio = reader->HasAudioStream();
             reader.reset();
             if (second == Second::kBass) {
                 auto bass = std::make_unique<BassReader>();
-                if (bass->Open(path, targetRate)) return bass;
+                if (bass->Open(path, targetRate))
+                    return bass;
             }
         }
     }
@@ -110,10 +113,12 @@ std::unique_ptr<AudioReader> CreateReader(const std::string& path, int sourceTyp
     else
         generic = std::make_unique<FFmpegProbeReader>();
     state.usedDedicatedReader = 0;
-    if (generic->Open(path, targetRate)) return generic;
+    if (generic->Open(path, targetRate))
+        return generic;
     hasAudio = generic->HasAudioStream();
     generic.reset();
-    if (decode) state.failureDetail = kUndecodableDetail;
+    if (decode)
+        state.failureDetail = kUndecodableDetail;
     return nullptr;
 }
 

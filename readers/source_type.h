@@ -35,9 +35,9 @@ int SourceTypeOf(const std::string& path);
 struct SourceFileEntry {
     std::string path;
     int sourceChannels = 0;
-    int sampleRate = 0;   // Hz
-    int bitRate = 0;      // kbit/s
-    int duration = 0;     // whole seconds
+    int sampleRate = 0;  // Hz
+    int bitRate = 0;     // kbit/s
+    int duration = 0;    // whole seconds
     int sourceType = source::kOther;
     std::string outputPath;
 };

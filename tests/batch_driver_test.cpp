@@ -5,8 +5,8 @@
 #include <fstream>
 
 #include "engine/conversion_session.h"
-#include "readers/bass_reader.h"
 #include "engine/raw_pcm_writer.h"
+#include "readers/bass_reader.h"
 #include "tests/support/recording_host.h"
 #include "tests/support/test_support.h"
 
@@ -73,7 +73,8 @@ protected:
 };
 
 TEST_F(BatchTest, ConvertsExactlyTheChosenItemsInOrder) {
-    for (int i = 0; i < 5; ++i) AddWav("s" + std::to_string(i) + ".wav", 44100, 2, 0.5, i + 1);
+    for (int i = 0; i < 5; ++i)
+        AddWav("s" + std::to_string(i) + ".wav", 44100, 2, 0.5, i + 1);
     session.settings.id3TagType = kTagsCustom;
     session.tagOptions.trackNumType = kTrackRunPosition;
     Run({0, 2, 4}, 1000);
@@ -93,12 +94,12 @@ TEST_F(BatchTest, ConvertsExactlyTheChosenItemsInOrder) {
     EXPECT_EQ(host.selected[0], dir.File("out/s0.mp3"));
     EXPECT_EQ(host.events.front(), "disable");
     EXPECT_EQ(host.events.back(), "enable");
-    EXPECT_EQ(host.outputHistory[2],
-              (std::vector<std::string>{"Converting...", "s2.mp3"}));
+    EXPECT_EQ(host.outputHistory[2], (std::vector<std::string>{"Converting...", "s2.mp3"}));
 }
 
 TEST_F(BatchTest, CancelDuringTheSecondItem) {
-    for (int i = 0; i < 5; ++i) AddWav("c" + std::to_string(i) + ".wav", 44100, 2, 2.0, i + 1);
+    for (int i = 0; i < 5; ++i)
+        AddWav("c" + std::to_string(i) + ".wav", 44100, 2, 2.0, i + 1);
     // Blocks of the first item plus a few of the second.
     const int blocksPerItem = static_cast<int>(44100 * 2.0 / 1152) + 1;
     host.cancelAtPump = 1 + blocksPerItem + 1 + 5;
@@ -107,7 +108,8 @@ TEST_F(BatchTest, CancelDuringTheSecondItem) {
     EXPECT_EQ(host.output[1], "Cancelled");
     EXPECT_TRUE(entries[1].outputPath.empty());
     EXPECT_FALSE(fs::exists(dir.File("out/c1.wav")));
-    for (int i = 2; i < 5; ++i) EXPECT_EQ(host.output.count(i), 0u) << i;
+    for (int i = 2; i < 5; ++i)
+        EXPECT_EQ(host.output.count(i), 0u) << i;
     EXPECT_TRUE(host.selected.empty());
 }
 
@@ -118,7 +120,8 @@ TEST_F(BatchTest, FailureTexts) {
     Add(junk);
     const std::string video = dir.File("video.mkv");
     ASSERT_EQ(test::Run("ffmpeg -v error -nostdin -f lavfi -i testsrc=size=64x48:rate=5 -t 1 "
-                        "-c:v mpeg4 " + test::Quote(video)),
+                        "-c:v mpeg4 " +
+                        test::Quote(video)),
               0);
     Add(video);
     session.settings.enableSkipLength = 1;
@@ -130,7 +133,8 @@ TEST_F(BatchTest, FailureTexts) {
     EXPECT_EQ(host.output[1], std::string("Conversion Failure (") + kUndecodableDetail + ")");
     EXPECT_EQ(host.output[2], "No audio in the file");
     EXPECT_GE(host.outputWidth, 500);
-    for (const auto& e : entries) EXPECT_TRUE(e.outputPath.empty());
+    for (const auto& e : entries)
+        EXPECT_TRUE(e.outputPath.empty());
     EXPECT_TRUE(host.selected.empty());
     EXPECT_FALSE(fs::exists(dir.File("out/short.mp3")));
 }
@@ -148,7 +152,8 @@ TEST_F(BatchTest, NormalizationScalesToFullScale) {
     test::Pcm quiet;
     quiet.sampleRate = 44100;
     quiet.channels = 1;
-    for (int i = 0; i < 10000; ++i) quiet.samples.push_back(static_cast<int16_t>((i % 200) * 80 - 8000));
+    for (int i = 0; i < 10000; ++i)
+        quiet.samples.push_back(static_cast<int16_t>((i % 200) * 80 - 8000));
     quiet.samples[5] = -16384;
     quiet.samples[6] = 8192;
     ASSERT_TRUE(test::WriteWav(dir.File("quiet.wav"), quiet));
@@ -237,7 +242,8 @@ TEST_F(BatchTest, MergeTakesTheLargestRateAndChannels) {
                   test::Quote(merged),
               &bitRate);
     EXPECT_EQ(std::stoi(bitRate), 128000);
-    for (int i = 0; i < 3; ++i) EXPECT_EQ(host.output[i], "merged.mp3") << i;
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(host.output[i], "merged.mp3") << i;
 
     // Skip and limit apply to every item.
     session.settings.enableSkipLength = 1;
@@ -248,7 +254,8 @@ TEST_F(BatchTest, MergeTakesTheLargestRateAndChannels) {
 }
 
 TEST_F(BatchTest, CancelledMergeLeavesNoFile) {
-    for (int i = 0; i < 4; ++i) AddWav("m" + std::to_string(i) + ".wav", 44100, 2, 1.0, i + 1);
+    for (int i = 0; i < 4; ++i)
+        AddWav("m" + std::to_string(i) + ".wav", 44100, 2, 1.0, i + 1);
     const int blocksPerItem = 44100 / 1152 + 1;
     host.cancelAtPump = 1 + 2 * (blocksPerItem + 1) + 3;
     const std::string merged = dir.File("all.mp3");

@@ -8,7 +8,9 @@
 namespace kestrune {
 namespace {
 
-const CodecEntry& Row(int n) { return CodecTable()[static_cast<size_t>(n - 1)]; }
+const CodecEntry& Row(int n) {
+    return CodecTable()[static_cast<size_t>(n - 1)];
+}
 
 TEST(Catalogue, ThirtyRowsInOrderWithUniqueIds) {
     OutputCatalogue list;
@@ -44,7 +46,8 @@ TEST(Catalogue, LabelsAndSettingsNames) {
     std::set<std::string> names;
     int stored = 0;
     for (const auto& row : list) {
-        if (!row.HasStoredParameters()) continue;
+        if (!row.HasStoredParameters())
+            continue;
         ++stored;
         names.insert(row.SettingsName());
     }
@@ -66,9 +69,8 @@ TEST(Catalogue, LongCodecListsKeepTheirOrder) {
     };
     using namespace codec;
     EXPECT_EQ(ids(2000), (std::vector<int>{kPcmU8, kPcmS16le, kPcmS24le, kPcmS32le, kPcmF32le,
-                                           kPcmF64le, kPcmAlaw, kPcmMulaw, kAdpcmMs,
-                                           kAdpcmImaWav, kAdpcmG726, kAdpcmYamaha, kGsmMs,
-                                           kMp3}));
+                                           kPcmF64le, kPcmAlaw, kPcmMulaw, kAdpcmMs, kAdpcmImaWav,
+                                           kAdpcmG726, kAdpcmYamaha, kGsmMs, kMp3}));
     EXPECT_EQ(ids(5100), (std::vector<int>{kPcmS8, kPcmS16be, kPcmS24be, kPcmS32be, kPcmF32be,
                                            kPcmF64be, kPcmAlaw, kPcmMulaw, kAdpcmImaQt, kGsm}));
     EXPECT_EQ(ids(3650), (std::vector<int>{kMp3, kAac, kAdpcmSwf}));
@@ -113,9 +115,9 @@ TEST(ChannelMask, FollowsTheMaskBits) {
 TEST(AutoBitRate, TableEdges) {
     const struct {
         int rate, channels, expected;
-    } cases[] = {{8000, 1, 24000},    {12000, 2, 48000},  {12001, 1, 32000},  {16000, 2, 56000},
-                 {22050, 1, 48000},   {24000, 2, 64000},  {32000, 1, 64000},  {32000, 2, 96000},
-                 {44100, 1, 96000},   {44100, 2, 128000}, {48000, 1, 128000}, {96000, 2, 192000}};
+    } cases[] = {{8000, 1, 24000},  {12000, 2, 48000},  {12001, 1, 32000},  {16000, 2, 56000},
+                 {22050, 1, 48000}, {24000, 2, 64000},  {32000, 1, 64000},  {32000, 2, 96000},
+                 {44100, 1, 96000}, {44100, 2, 128000}, {48000, 1, 128000}, {96000, 2, 192000}};
     for (const auto& c : cases)
         EXPECT_EQ(AutoBitRate(c.rate, c.channels), c.expected) << c.rate << "/" << c.channels;
 }

@@ -22,12 +22,15 @@ namespace {
 namespace fs = std::filesystem;
 using test::Quote;
 
-std::string Cli() { return std::string(KESTRUNE_BIN_DIR) + "/kestrune-cli"; }
+std::string Cli() {
+    return std::string(KESTRUNE_BIN_DIR) + "/kestrune-cli";
+}
 
 std::vector<std::string> Lines(const std::string& text) {
     std::vector<std::string> lines;
     std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
     return lines;
 }
 
@@ -35,8 +38,10 @@ std::vector<std::string> Split(const std::string& line, char sep = '\t') {
     std::vector<std::string> parts;
     std::string part;
     std::istringstream in(line);
-    while (std::getline(in, part, sep)) parts.push_back(part);
-    if (!line.empty() && line.back() == sep) parts.push_back("");
+    while (std::getline(in, part, sep))
+        parts.push_back(part);
+    if (!line.empty() && line.back() == sep)
+        parts.push_back("");
     return parts;
 }
 
@@ -86,7 +91,8 @@ TEST_F(CliTest, ProbeSurvivesTheCorpus) {
     ASSERT_GT(files.size(), 100u) << "the corpus is missing";
     const auto manifest = test::ReadCorpusManifest();
     std::string args = "probe";
-    for (const fs::path& file : files) args += " " + Quote(file.string());
+    for (const fs::path& file : files)
+        args += " " + Quote(file.string());
     std::string out;
     const int status = Run(args, &out);
     ASSERT_TRUE(status == 0 || status == 1) << "exited " << status;
@@ -99,10 +105,10 @@ TEST_F(CliTest, ProbeSurvivesTheCorpus) {
         const auto it = manifest.find(cols[0]);
         // The decoding layer renders tracker music and MIDI at its own rate.
         const int type = SourceTypeOf(cols[0]);
-        if (it == manifest.end() || type == source::kTracker || type == source::kMidi) continue;
+        if (it == manifest.end() || type == source::kTracker || type == source::kMidi)
+            continue;
         const test::ManifestFormat& f = it->second;
-        EXPECT_EQ(cols[3], f.sampleRate > 0 ? std::to_string(f.sampleRate) + " Hz" : "")
-            << cols[0];
+        EXPECT_EQ(cols[3], f.sampleRate > 0 ? std::to_string(f.sampleRate) + " Hz" : "") << cols[0];
         EXPECT_EQ(cols[4], ChannelsText(f.channels)) << cols[0];
         // ffprobe takes an MP3's length from its VBR header, the decoding layer from the frames
         // really there; the corpus's truncated MP3s tell the two apart.
@@ -120,10 +126,12 @@ TEST_F(CliTest, ConvertsToEveryFFmpegRow) {
     BuildOutputCatalogue(catalogue);
     int rows = 0;
     for (const OutputFormatEntry& row : catalogue) {
-        if (!row.UsesFFmpegWriter()) continue;
+        if (!row.UsesFFmpegWriter())
+            continue;
         ++rows;
         for (bool manual : {false, true}) {
-            const fs::path outDir = dir.path() / (std::to_string(row.formatId) + (manual ? "m" : "a"));
+            const fs::path outDir =
+                dir.path() / (std::to_string(row.formatId) + (manual ? "m" : "a"));
             std::string args = "convert " + Settings() + " -f " + std::to_string(row.formatId) +
                                " -o " + Quote(outDir.string()) +
                                " --tags custom --title 'Tone' --artist 'Ünïcode' --track 4";
@@ -170,7 +178,8 @@ TEST_F(CliTest, ConvertsTheCorpusToMp3) {
     // Twenty seconds of each keep the run short; the readers decode whole files elsewhere.
     std::string args = "convert " + Settings() + " -f mp3 --tags source --length 20000 -o " +
                        Quote(dir.File("mp3"));
-    for (const fs::path& file : files) args += " " + Quote(file.string());
+    for (const fs::path& file : files)
+        args += " " + Quote(file.string());
     std::string out;
     const int status = Run(args, &out);
     ASSERT_TRUE(status == 0 || status == 1) << "exited " << status;
@@ -234,14 +243,14 @@ TEST_F(CliTest, ParallelRunsWriteWhatASequentialRunWrites) {
     files += " " + Quote(dir.File("s0.flac")) + " " + Quote(dir.File("junk.mp2"));
     for (const char* policy : {"rename", "overwrite"}) {
         std::string out1, out2;
-        const std::string common = "convert " + Settings() +
-                                   " -f mp3 --tags custom --track auto --if-exists " + policy;
-        EXPECT_EQ(Run(common + " -j 1 -o " + Quote(dir.File(std::string("j1") + policy)) + files,
-                      &out1),
-                  1);
-        EXPECT_EQ(Run(common + " -j 2 -o " + Quote(dir.File(std::string("j2") + policy)) + files,
-                      &out2),
-                  1);
+        const std::string common =
+            "convert " + Settings() + " -f mp3 --tags custom --track auto --if-exists " + policy;
+        EXPECT_EQ(
+            Run(common + " -j 1 -o " + Quote(dir.File(std::string("j1") + policy)) + files, &out1),
+            1);
+        EXPECT_EQ(
+            Run(common + " -j 2 -o " + Quote(dir.File(std::string("j2") + policy)) + files, &out2),
+            1);
         EXPECT_EQ(out1, out2) << policy;
         EXPECT_EQ(Lines(out1).size(), 7u) << out1;
         size_t compared = 0;
@@ -258,8 +267,9 @@ TEST_F(CliTest, ParallelRunsWriteWhatASequentialRunWrites) {
 }
 
 TEST_F(CliTest, InterruptingAParallelRunLeavesNoPartialFile) {
-    std::vector<std::string> args = {"convert", "--settings", dir.File("settings.ini"), "-f",
-                                     "flac", "-j", "2", "-o", dir.File("out")};
+    std::vector<std::string> args = {"convert", "--settings", dir.File("settings.ini"),
+                                     "-f",      "flac",       "-j",
+                                     "2",       "-o",         dir.File("out")};
     for (int i = 0; i < 4; ++i) {
         const std::string path = dir.File("long" + std::to_string(i) + ".wav");
         ASSERT_TRUE(test::WriteWav(path, test::MakeSignal(44100, 2, 44100 * 40, i + 1)));
@@ -269,7 +279,8 @@ TEST_F(CliTest, InterruptingAParallelRunLeavesNoPartialFile) {
     ASSERT_GE(pid, 0);
     if (pid == 0) {
         std::vector<char*> argv = {const_cast<char*>("kestrune-cli")};
-        for (std::string& a : args) argv.push_back(a.data());
+        for (std::string& a : args)
+            argv.push_back(a.data());
         argv.push_back(nullptr);
         execv(Cli().c_str(), argv.data());
         _exit(127);
@@ -287,14 +298,15 @@ TEST_F(CliTest, InterruptingAParallelRunLeavesNoPartialFile) {
     for (const auto& e : fs::directory_iterator(dir.path() / "out", ec)) {
         ADD_FAILURE() << "left behind: " << e.path();
     }
-    for (int i = 0; i < 4; ++i) EXPECT_TRUE(fs::exists(dir.File("long" + std::to_string(i) + ".wav")));
+    for (int i = 0; i < 4; ++i)
+        EXPECT_TRUE(fs::exists(dir.File("long" + std::to_string(i) + ".wav")));
 }
 
 TEST_F(CliTest, OptionsChangeNothingInTheStore) {
     const std::string wav = dir.File("a.wav");
     ASSERT_TRUE(test::WriteWav(wav, test::MakeSignal(44100, 1, 4410)));
-    ASSERT_EQ(Run("convert " + Settings() + " -f ogg --volume 50 -o " + Quote(dir.File("o")) +
-                  " " + Quote(wav)),
+    ASSERT_EQ(Run("convert " + Settings() + " -f ogg --volume 50 -o " + Quote(dir.File("o")) + " " +
+                  Quote(wav)),
               0);
     EXPECT_TRUE(fs::exists(dir.File("o/a.ogg")));
     EXPECT_FALSE(fs::exists(dir.File("settings.ini")));
@@ -305,8 +317,8 @@ TEST_F(CliTest, OptionsChangeNothingInTheStore) {
                   &out),
               0);
     EXPECT_EQ(out, "a_1.ogg\t100.00%\n");
-    ASSERT_EQ(Run("convert " + Settings() + " -f ogg --if-exists skip -o " +
-                      Quote(dir.File("o")) + " " + Quote(wav),
+    ASSERT_EQ(Run("convert " + Settings() + " -f ogg --if-exists skip -o " + Quote(dir.File("o")) +
+                      " " + Quote(wav),
                   &out),
               1);
     EXPECT_EQ(out, "Target exists and skipped\n");

@@ -32,8 +32,7 @@ INSTANTIATE_TEST_SUITE_P(
         DownmixCase{1, {5, 6}, 5, 6}, DownmixCase{2, {-7, 9}, -7, 9},
         DownmixCase{3, {100, 200, 1000}, 807, 907},
         DownmixCase{3, {30000, 30000, 10000}, 32767, 32767},  // 37070 clipped
-        DownmixCase{4, {1, 2, 10, 20}, 11, 22},
-        DownmixCase{5, {100, 200, 1000, 10, 20}, 817, 927},
+        DownmixCase{4, {1, 2, 10, 20}, 11, 22}, DownmixCase{5, {100, 200, 1000, 10, 20}, 817, 927},
         DownmixCase{6, {1000, 2000, 3000, 0, 100, 200}, 3221, 4321},
         DownmixCase{6, {-30000, -30000, -20000, -20000, -1000, 0}, -32768, -32768},
         DownmixCase{7, {1, 2, 1000, 1000, 10, 20, 1000}, 2132, 2143},  // c(3000) = 2121
@@ -72,8 +71,8 @@ TEST(TagSet, ReaderOrderBecomesWriterOrder) {
     TagSet t{"T", "Ar", "Al", "1999", "Rock", "C", "7/12", "Co", "(c)"};
     TagRecorder w;
     SetTagsFrom(w, t);
-    EXPECT_EQ(w.got, (std::array<std::string, 8>{"T", "Ar", "Al", "Rock", "1999", "C", "Co",
-                                                  "(c)"}));
+    EXPECT_EQ(w.got,
+              (std::array<std::string, 8>{"T", "Ar", "Al", "Rock", "1999", "C", "Co", "(c)"}));
     EXPECT_EQ(w.track, 7);
     EXPECT_FALSE(t.Empty());
     EXPECT_TRUE(TagSet{}.Empty());

@@ -214,9 +214,8 @@ TEST_F(ConvertFileTest, NeverWritesOverOrDeletesTheSource) {
     const auto before = fs::file_size(sourcePath);
     fs::create_directory(dir.path() / "sub");
     fs::create_symlink(sourcePath, dir.path() / "link.wav");
-    for (const std::string& spelling :
-         {sourcePath, dir.File("sub/../source.wav"), dir.File("./source.wav"),
-          dir.File("link.wav")}) {
+    for (const std::string& spelling : {sourcePath, dir.File("sub/../source.wav"),
+                                        dir.File("./source.wav"), dir.File("link.wav")}) {
         SourceFileEntry src;
         src.path = sourcePath;
         src.sourceType = source::kWav;

@@ -22,7 +22,8 @@ std::string Song() {
     auto chunk = [](const char* id, const std::string& body) {
         std::string c(id, 4);
         const auto n = static_cast<uint32_t>(body.size());
-        for (int s = 24; s >= 0; s -= 8) c += static_cast<char>((n >> s) & 0xff);
+        for (int s = 24; s >= 0; s -= 8)
+            c += static_cast<char>((n >> s) & 0xff);
         return c + body;
     };
     std::string track;
@@ -64,9 +65,10 @@ protected:
     SourceFileEntry& AddEncoded(const std::string& name, const std::string& codecArgs,
                                 double seconds = 1.0) {
         const std::string wav = dir.File(name + ".src.wav");
-        EXPECT_TRUE(test::WriteWav(wav, test::MakeSignal(44100, 2, static_cast<size_t>(44100 * seconds))));
-        EXPECT_EQ(test::Run("ffmpeg -v error -nostdin -y -i " + Quote(wav) + " " + codecArgs +
-                            " " + Quote(dir.File(name))),
+        EXPECT_TRUE(
+            test::WriteWav(wav, test::MakeSignal(44100, 2, static_cast<size_t>(44100 * seconds))));
+        EXPECT_EQ(test::Run("ffmpeg -v error -nostdin -y -i " + Quote(wav) + " " + codecArgs + " " +
+                            Quote(dir.File(name))),
                   0)
             << name;
         return Add(dir.File(name));
@@ -103,14 +105,20 @@ TEST_F(FamiliesTest, EverySourceFamilyConverts) {
         const char* args;
     };
     const Source sources[] = {
-        {"mp3.mp3", "-c:a libmp3lame -b:a 128k"}, {"flac.flac", "-c:a flac"},
-        {"wv.wv", "-c:a wavpack"},                {"aac.m4a", "-c:a aac"},
-        {"alac.m4a", "-c:a alac"},                {"adx.adx", "-c:a adpcm_adx"},
-        {"vorbis.ogg", "-c:a libvorbis"},         {"aiff.aiff", "-c:a pcm_s16be"},
-        {"au.au", "-c:a pcm_mulaw"},              {"wma.wma", "-c:a wmav2"},
+        {"mp3.mp3", "-c:a libmp3lame -b:a 128k"},
+        {"flac.flac", "-c:a flac"},
+        {"wv.wv", "-c:a wavpack"},
+        {"aac.m4a", "-c:a aac"},
+        {"alac.m4a", "-c:a alac"},
+        {"adx.adx", "-c:a adpcm_adx"},
+        {"vorbis.ogg", "-c:a libvorbis"},
+        {"aiff.aiff", "-c:a pcm_s16be"},
+        {"au.au", "-c:a pcm_mulaw"},
+        {"wma.wma", "-c:a wmav2"},
         {"opus.ogg", "-c:a libopus"},  // not Vorbis: the generic reader takes it
     };
-    for (const Source& s : sources) AddEncoded(s.name, s.args);
+    for (const Source& s : sources)
+        AddEncoded(s.name, s.args);
     // AMR files come from our own writer: this FFmpeg has no AMR encoder.
     AddWav("amrsource.wav", 8000, 1, 1.0);
     Run(5500, {static_cast<int>(entries.size()) - 1});
@@ -215,7 +223,8 @@ TEST_F(FamiliesTest, MergesToAmrAndWmaResampleEverySource) {
     EXPECT_EQ(info.codecName, "wmav2");
     EXPECT_EQ(info.channels, 2);
     EXPECT_NEAR(info.duration, 2.0, 0.1);
-    for (int i = 0; i < 3; ++i) EXPECT_EQ(host.output[i], "all.wma");
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(host.output[i], "all.wma");
 }
 
 TEST_F(FamiliesTest, MissingWindowsMediaRuntime) {

@@ -8,46 +8,21 @@
 
 #include "engine/downmix.h"
 #include "support/test_support.h"
+#include "tests/support/reader_checks.h"
 #include "writers/ogg_vorbis_reader.h"
 
 namespace kestrune {
 namespace {
 
+using test::Decoded;
+using test::Drain;
+using test::Fold;
 using test::Pcm;
+using test::SndReadShort;
+using test::SndWrite;
+using test::SoxReadShort;
 using test::TempDir;
-
-// Everything a reader delivers, interleaved in pairs (or single samples for mono).
-struct Decoded {
-    int channels = 0;
-    std::vector<int16_t> samples;
-    size_t calls = 0;
-};
-
-Decoded Drain(AudioReader& reader) {
-    Decoded d;
-    d.channels = reader.GetChannels();
-    std::vector<int16_t> left(kBlockFrames), right(kBlockFrames);
-    // Bounded: a reader that never ends fails the test instead of hanging it.
-    for (int guard = 0; guard < 1000000; ++guard) {
-        const int n = reader.Read(left.data(), d.channels == 2 ? right.data() : nullptr);
-        if (n <= 0)
-            break;
-        EXPECT_LE(n, kBlockFrames);
-        ++d.calls;
-        for (int i = 0; i < n; ++i) {
-            d.samples.push_back(left[static_cast<size_t>(i)]);
-            if (d.channels == 2)
-                d.samples.push_back(right[static_cast<size_t>(i)]);
-        }
-    }
-    return d;
-}
-
-void WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
-    std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()),
-               static_cast<std::streamsize>(bytes.size()));
-}
+using test::WriteBytes;
 
 // Encodes with libvorbisenc so that the comments are exactly the ones given, in that order.
 bool EncodeVorbis(const std::string& path, const Pcm& pcm,

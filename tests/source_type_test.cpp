@@ -10,17 +10,18 @@ TEST(SourceType, ByLowerCasedLastExtensionOfTheFileName) {
         const char* path;
         int type;
     } cases[] = {
-        {"/m/Song.MP3", source::kMp3},         {"/m/archive.tar.wav", source::kWav},
-        {"/m/README", source::kOther},         {"/m/clip.webm", source::kOther},
-        {"/m/dir.wav/noext", source::kOther},  {"/m/x.Flac", source::kFlac},
-        {"/m/track01.cda", source::kCdAudio},  {"/m/a.dts", source::kDts},
-        {"/m/voice.AWB", source::kAmr},        {"/m/m.xwmv", source::kWindowsMedia},
-        {"/m/t.kar", source::kMidi},           {"/m/tune.mo3", source::kTracker},
-        {"/m/s.AFC", source::kAiff},           {"/m/s.snd", source::kAu},
-        {"/m/v.ogv", source::kOgg},            {"/m/b.m4b", source::kMp4},
-        {"/m/trailing.", source::kOther},      {"relative.aac", source::kAac},
+        {"/m/Song.MP3", source::kMp3},        {"/m/archive.tar.wav", source::kWav},
+        {"/m/README", source::kOther},        {"/m/clip.webm", source::kOther},
+        {"/m/dir.wav/noext", source::kOther}, {"/m/x.Flac", source::kFlac},
+        {"/m/track01.cda", source::kCdAudio}, {"/m/a.dts", source::kDts},
+        {"/m/voice.AWB", source::kAmr},       {"/m/m.xwmv", source::kWindowsMedia},
+        {"/m/t.kar", source::kMidi},          {"/m/tune.mo3", source::kTracker},
+        {"/m/s.AFC", source::kAiff},          {"/m/s.snd", source::kAu},
+        {"/m/v.ogv", source::kOgg},           {"/m/b.m4b", source::kMp4},
+        {"/m/trailing.", source::kOther},     {"relative.aac", source::kAac},
     };
-    for (const auto& c : cases) EXPECT_EQ(SourceTypeOf(c.path), c.type) << c.path;
+    for (const auto& c : cases)
+        EXPECT_EQ(SourceTypeOf(c.path), c.type) << c.path;
     EXPECT_EQ(ExtensionOf("/a.b/c"), "");
     EXPECT_EQ(FileNameOf("/a/b/c.mp3"), "c.mp3");
     EXPECT_EQ(FileNameOf("c.mp3"), "c.mp3");
@@ -33,7 +34,8 @@ TEST(ColumnTexts, AsTheListShowsThem) {
     EXPECT_EQ(DurationText(3725), "1:02:05");
     EXPECT_EQ(DurationText(0), "");
     const char* expected[] = {"Mono", "Mono", "Stereo", "2.1", "4.0", "5.0", "5.1", "6.1", "7.1"};
-    for (int c = 0; c <= 8; ++c) EXPECT_EQ(ChannelsText(c), expected[c]) << c;
+    for (int c = 0; c <= 8; ++c)
+        EXPECT_EQ(ChannelsText(c), expected[c]) << c;
     EXPECT_EQ(ChannelsText(12), "12");
 
     SourceFileEntry e;

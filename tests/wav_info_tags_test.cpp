@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "support/test_support.h"
 #include "engine/utf8_text.h"
+#include "support/test_support.h"
 #include "writers/wav_info_tags.h"
 
 namespace kestrune {

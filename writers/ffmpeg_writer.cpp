@@ -245,7 +245,6 @@ ConvertFn ConverterFor(AVSampleFormat format) {
     }
 }
 
-
 constexpr int kAmrFrame = 160;
 constexpr int kAmrMaxPacket = 64;
 constexpr int kAmrRates[] = {4750, 5150, 5900, 6700, 7400, 7950, 10200, 12200};

@@ -26,9 +26,8 @@ constexpr int kBAc3[] = {32000,  40000,  48000,  56000,  64000,  80000,  96000,
                          384000, 448000, 512000, 576000, 640000};
 constexpr int kBAac[] = {16000,  24000,  32000,  40000,  48000,  56000,  64000,  80000, 96000,
                          112000, 128000, 144000, 160000, 192000, 224000, 256000, 320000};
-constexpr int kBMpeg[] = {8000,  16000,  24000,  32000,  40000,  48000,  56000,
-                          64000, 80000,  96000,  112000, 128000, 144000, 160000,
-                          192000, 224000, 256000, 320000};
+constexpr int kBMpeg[] = {8000,  16000,  24000,  32000,  40000,  48000,  56000,  64000,  80000,
+                          96000, 112000, 128000, 144000, 160000, 192000, 224000, 256000, 320000};
 constexpr int kBVorbis[] = {8000,   16000,  24000,  32000,  40000,  48000,  56000,
                             64000,  80000,  96000,  112000, 128000, 144000, 160000,
                             192000, 224000, 256000, 320000, 400000, 480000};
@@ -73,17 +72,22 @@ const std::array<CodecEntry, 33> kCodecs = {{
 }};
 
 // C(n) is row n of the codec table, counted from 1.
-const CodecEntry* C(int n) { return &kCodecs[static_cast<size_t>(n - 1)]; }
+const CodecEntry* C(int n) {
+    return &kCodecs[static_cast<size_t>(n - 1)];
+}
 
 std::string Upper(const char* s) {
     std::string out(s ? s : "");
-    for (char& ch : out) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+    for (char& ch : out)
+        ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
     return out;
 }
 
 }  // namespace
 
-std::span<const CodecEntry> CodecTable() { return kCodecs; }
+std::span<const CodecEntry> CodecTable() {
+    return kCodecs;
+}
 
 std::string OutputFormatEntry::DisplayLabel() const {
     return label ? std::string(label) : Upper(extension);
@@ -112,7 +116,8 @@ bool OutputFormatEntry::HasStoredParameters() const {
 
 const CodecEntry* OutputFormatEntry::GoverningCodec() const {
     for (const CodecEntry* entry : allowedCodecs)
-        if (entry->codecId == codecId) return entry;
+        if (entry->codecId == codecId)
+            return entry;
     return nullptr;
 }
 
@@ -129,38 +134,168 @@ void BuildOutputCatalogue(OutputCatalogue& list) {
     };
     const char* n = nullptr;
     const std::vector<Row> rows = {
-        {8300, "3g2", "3G2 (audio only)", n, n, "3g2", 0, codec::kAmrNb, 8000, 10200, 1,
+        {8300,
+         "3g2",
+         "3G2 (audio only)",
+         n,
+         n,
+         "3g2",
+         0,
+         codec::kAmrNb,
+         8000,
+         10200,
+         1,
          {C(1), C(4)}},
-        {8350, "3gp", "3GP (audio only)", n, n, "3gp", 0, codec::kAmrNb, 8000, 10200, 1,
+        {8350,
+         "3gp",
+         "3GP (audio only)",
+         n,
+         n,
+         "3gp",
+         0,
+         codec::kAmrNb,
+         8000,
+         10200,
+         1,
          {C(1), C(4)}},
         {6000, "aac", n, n, n, "adts", 1, codec::kAac, 44100, 128000, 2, {C(4)}},
-        {6100, "m4a", "AAC for iPod / iPhone / iPad / iTunes / DSi (*.m4a)", "AAC for iPod/DSi",
-         "AACDevice", "ipod", 1, codec::kAac, 44100, 128000, 2, {C(4)}},
+        {6100,
+         "m4a",
+         "AAC for iPod / iPhone / iPad / iTunes / DSi (*.m4a)",
+         "AAC for iPod/DSi",
+         "AACDevice",
+         "ipod",
+         1,
+         codec::kAac,
+         44100,
+         128000,
+         2,
+         {C(4)}},
         {3400, "ac3", n, n, n, "ac3", 1, codec::kAc3, 44100, 128000, 2, {C(3)}},
-        {5100, "aiff", n, n, n, "aiff", 1, codec::kPcmS16be, 44100, 128000, 2,
+        {5100,
+         "aiff",
+         n,
+         n,
+         n,
+         "aiff",
+         1,
+         codec::kPcmS16be,
+         44100,
+         128000,
+         2,
          {C(25), C(26), C(27), C(28), C(29), C(30), C(18), C(19), C(31), C(33)}},
-        {6200, "m4a", "ALAC (Apple Lossless) (*.m4a)", "ALAC", "ALAC", "ipod", 1, codec::kAlac,
-         44100, 0, 2, {C(2)}},
+        {6200,
+         "m4a",
+         "ALAC (Apple Lossless) (*.m4a)",
+         "ALAC",
+         "ALAC",
+         "ipod",
+         1,
+         codec::kAlac,
+         44100,
+         0,
+         2,
+         {C(2)}},
         {5500, "amr", n, n, n, n, 0, 0, 0, 0, 0, {}},
         {7300, "asf", "ASF (audio only)", n, n, n, 0, 0, 0, 0, 0, {}},
-        {5000, "au", n, n, n, "au", 1, codec::kPcmS16be, 44100, 128000, 2,
+        {5000,
+         "au",
+         n,
+         n,
+         n,
+         "au",
+         1,
+         codec::kPcmS16be,
+         44100,
+         128000,
+         2,
          {C(25), C(26), C(27), C(28), C(29), C(30), C(18), C(19)}},
-        {8000, "avi", "AVI (audio only)", n, n, "avi", 1, codec::kMp3, 44100, 128000, 2,
+        {8000,
+         "avi",
+         "AVI (audio only)",
+         n,
+         n,
+         "avi",
+         1,
+         codec::kMp3,
+         44100,
+         128000,
+         2,
          {C(3), C(7), C(8), C(13), C(20), C(21)}},
         {5600, "awb", n, n, n, n, 0, 0, 0, 0, 0, {}},
         {3200, "flac", n, n, n, "flac", 1, codec::kFlac, 44100, 128000, 2, {C(11)}},
-        {3650, "flv", "FLV (audio only)", n, n, "flv", 1, codec::kMp3, 44100, 128000, 2,
+        {3650,
+         "flv",
+         "FLV (audio only)",
+         n,
+         n,
+         "flv",
+         1,
+         codec::kMp3,
+         44100,
+         128000,
+         2,
          {C(9), C(5), C(6)}},
-        {6500, "m4a", "M4A (MPEG-4 audio)", n, n, "ipod", 1, codec::kAac, 44100, 128000, 2,
+        {6500,
+         "m4a",
+         "M4A (MPEG-4 audio)",
+         n,
+         n,
+         "ipod",
+         1,
+         codec::kAac,
+         44100,
+         128000,
+         2,
          {C(4), C(2)}},
-        {6700, "m4b", "M4B (MPEG-4 audiobook)", n, n, "ipod", 1, codec::kAac, 44100, 128000, 2,
+        {6700,
+         "m4b",
+         "M4B (MPEG-4 audiobook)",
+         n,
+         n,
+         "ipod",
+         1,
+         codec::kAac,
+         44100,
+         128000,
+         2,
          {C(4), C(2)}},
-        {6800, "m4r", "M4R (iPhone ringtone)", n, n, "ipod", 1, codec::kAac, 44100, 128000, 2,
+        {6800,
+         "m4r",
+         "M4R (iPhone ringtone)",
+         n,
+         n,
+         "ipod",
+         1,
+         codec::kAac,
+         44100,
+         128000,
+         2,
          {C(4), C(2)}},
-        {1400, "mka", n, n, n, "matroska", 1, codec::kMp2, 44100, 128000, 2,
+        {1400,
+         "mka",
+         n,
+         n,
+         n,
+         "matroska",
+         1,
+         codec::kMp2,
+         44100,
+         128000,
+         2,
          {C(4), C(3), C(7), C(8)}},
         {1500, "mmf", n, n, n, "mmf", 1, codec::kAdpcmYamaha, 44100, 0, 2, {C(24)}},
-        {8100, "mov", "MOV (audio only)", n, n, "mov", 1, codec::kAac, 44100, 128000, 2,
+        {8100,
+         "mov",
+         "MOV (audio only)",
+         n,
+         n,
+         "mov",
+         1,
+         codec::kAac,
+         44100,
+         128000,
+         2,
          {C(4), C(3), C(8)}},
         {1100, "mp2", n, n, n, "mp2", 1, codec::kMp2, 44100, 128000, 2, {C(7)}},
         {1000, "mp3", n, n, n, "mp3", 1, codec::kMp3, 44100, 128000, 2, {C(8)}},
@@ -168,11 +303,20 @@ void BuildOutputCatalogue(OutputCatalogue& list) {
         {1200, "mpa", n, n, n, "mpeg", 1, codec::kMp2, 44100, 128000, 2, {C(7), C(8)}},
         {4000, "ogg", n, n, n, "ogg", 1, codec::kVorbis, 44100, 128000, 2, {C(10), C(11)}},
         {8200, "swf", "SWF (audio only)", n, n, "swf", 1, codec::kMp3, 44100, 128000, 2, {C(9)}},
-        {8400, "voc", n, n, n, "voc", 0, codec::kPcmU8, 22050, 0, 1,
-         {C(12), C(13), C(18), C(19)}},
-        {2000, "wav", n, n, n, "wav", 1, codec::kPcmS16le, 44100, 128000, 2,
-         {C(12), C(13), C(14), C(15), C(16), C(17), C(18), C(19), C(20), C(21), C(22), C(23),
-          C(32), C(8)}},
+        {8400, "voc", n, n, n, "voc", 0, codec::kPcmU8, 22050, 0, 1, {C(12), C(13), C(18), C(19)}},
+        {2000,
+         "wav",
+         n,
+         n,
+         n,
+         "wav",
+         1,
+         codec::kPcmS16le,
+         44100,
+         128000,
+         2,
+         {C(12), C(13), C(14), C(15), C(16), C(17), C(18), C(19), C(20), C(21), C(22), C(23), C(32),
+          C(8)}},
         {7100, "wma", n, n, n, n, 0, 0, 0, 0, 0, {}},
         {7200, "wmv", "WMV (audio only)", n, n, n, 0, 0, 0, 0, 0, {}},
     };
@@ -197,73 +341,86 @@ void BuildOutputCatalogue(OutputCatalogue& list) {
 
 const OutputFormatEntry* FindOutputFormat(const OutputCatalogue& list, int formatId) {
     for (const OutputFormatEntry& e : list)
-        if (e.formatId == formatId) return &e;
+        if (e.formatId == formatId)
+            return &e;
     return nullptr;
 }
 
 OutputFormatEntry* FindOutputFormat(OutputCatalogue& list, int formatId) {
     for (OutputFormatEntry& e : list)
-        if (e.formatId == formatId) return &e;
+        if (e.formatId == formatId)
+            return &e;
     return nullptr;
 }
 
 int NearestAllowed(int value, std::span<const int> list) {
-    if (list.empty()) return value;
+    if (list.empty())
+        return value;
     for (size_t i = 0; i < list.size(); ++i) {
         const int m = list[i];
-        if (m == value) return value;
+        if (m == value)
+            return value;
         if (m > value) {
-            if (i == 0) return m;
+            if (i == 0)
+                return m;
             const int p = list[i - 1];
             // compare in 64 bits so extreme stored values cannot overflow
-            return (static_cast<long long>(m) - value < static_cast<long long>(value) - p) ? m
-                                                                                            : p;
+            return (static_cast<long long>(m) - value < static_cast<long long>(value) - p) ? m : p;
         }
     }
     return list.back();
 }
 
 int ApplyChannelMask(int channels, int mask) {
-    if (channels == 2 && !(mask & 2)) return 1;
-    if (channels == 1 && !(mask & 1)) return 2;
+    if (channels == 2 && !(mask & 2))
+        return 1;
+    if (channels == 1 && !(mask & 1))
+        return 2;
     return channels;
 }
 
 int AutoBitRate(int r, int c) {
     const bool mono = c == 1;
-    if (r <= 12000) return mono ? 24000 : 48000;
-    if (r <= 16000) return mono ? 32000 : 56000;
-    if (r <= 24000) return mono ? 48000 : 64000;
-    if (r <= 32000) return mono ? 64000 : 96000;
-    if (r <= 44100) return mono ? 96000 : 128000;
+    if (r <= 12000)
+        return mono ? 24000 : 48000;
+    if (r <= 16000)
+        return mono ? 32000 : 56000;
+    if (r <= 24000)
+        return mono ? 48000 : 64000;
+    if (r <= 32000)
+        return mono ? 64000 : 96000;
+    if (r <= 44100)
+        return mono ? 96000 : 128000;
     return mono ? 128000 : 192000;
 }
 
 int RequestedSampleRate(const OutputFormatEntry& row) {
-    if (row.autoParams == 1) return 44100;
+    if (row.autoParams == 1)
+        return 44100;
     return row.sampleRate < 1 ? 44100 : row.sampleRate;
 }
 
 bool ResolveEncoding(const OutputFormatEntry& row, int sourceRate, int sourceChannels,
                      ResolvedEncoding& out) {
     const CodecEntry* entry = row.GoverningCodec();
-    if (!entry) return false;
+    if (!entry)
+        return false;
     out.codec = entry;
     const bool hasBitRates = !entry->bitRates.empty();
     if (row.autoParams == 1) {
         out.channels = ApplyChannelMask(sourceChannels, entry->channelMask);
         out.sampleRate = NearestAllowed(sourceRate, entry->sampleRates);
-        out.bitRate = hasBitRates
-                          ? NearestAllowed(AutoBitRate(out.sampleRate, out.channels),
-                                           entry->bitRates)
-                          : 0;
+        out.bitRate =
+            hasBitRates ? NearestAllowed(AutoBitRate(out.sampleRate, out.channels), entry->bitRates)
+                        : 0;
     } else {
         out.sampleRate =
             NearestAllowed(row.sampleRate != 0 ? row.sampleRate : sourceRate, entry->sampleRates);
-        out.channels = ApplyChannelMask(row.channels != 0 ? row.channels : sourceChannels,
-                                        entry->channelMask);
+        out.channels =
+            ApplyChannelMask(row.channels != 0 ? row.channels : sourceChannels, entry->channelMask);
         int bitRate = row.bitRate;
-        if (bitRate == 0) bitRate = hasBitRates ? AutoBitRate(out.sampleRate, out.channels) : 0;
+        if (bitRate == 0)
+            bitRate = hasBitRates ? AutoBitRate(out.sampleRate, out.channels) : 0;
         out.bitRate = NearestAllowed(bitRate, entry->bitRates);
     }
     return true;

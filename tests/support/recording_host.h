@@ -26,7 +26,8 @@ public:
     }
     void PumpMessages() override {
         ++pumps;
-        if (cancelAtPump > 0 && pumps >= cancelAtPump) cancelled = true;
+        if (cancelAtPump > 0 && pumps >= cancelAtPump)
+            cancelled = true;
     }
     bool CancelRequested() override { return cancelled; }
     void SetItemVolume(int row, const std::string& text) override { volume[row] = text; }

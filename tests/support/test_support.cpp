@@ -1,12 +1,12 @@
 #include "tests/support/test_support.h"
 
+#include <sys/wait.h>
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
-#include <sys/wait.h>
 
 namespace kestrune::test {
 
@@ -14,7 +14,8 @@ namespace fs = std::filesystem;
 
 TempDir::TempDir() {
     std::string tmpl = (fs::temp_directory_path() / "kestrune-test-XXXXXX").string();
-    if (!mkdtemp(tmpl.data())) std::abort();
+    if (!mkdtemp(tmpl.data()))
+        std::abort();
     path_ = tmpl;
 }
 
@@ -61,7 +62,8 @@ void Put32(std::ofstream& o, uint32_t v) {
 
 bool WriteWav(const std::string& path, const Pcm& pcm) {
     std::ofstream o(path, std::ios::binary);
-    if (!o) return false;
+    if (!o)
+        return false;
     const uint32_t dataBytes = static_cast<uint32_t>(pcm.samples.size() * 2);
     o.write("RIFF", 4);
     Put32(o, 36 + dataBytes);
@@ -75,19 +77,23 @@ bool WriteWav(const std::string& path, const Pcm& pcm) {
     Put16(o, 16);
     o.write("data", 4);
     Put32(o, dataBytes);
-    for (int16_t s : pcm.samples) Put16(o, static_cast<uint16_t>(s));
+    for (int16_t s : pcm.samples)
+        Put16(o, static_cast<uint16_t>(s));
     return static_cast<bool>(o);
 }
 
 int Run(const std::string& command, std::string* out) {
     FILE* p = popen(command.c_str(), "r");
-    if (!p) return -1;
+    if (!p)
+        return -1;
     std::string text;
     char buf[65536];
     size_t n;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0) text.append(buf, n);
+    while ((n = fread(buf, 1, sizeof buf, p)) > 0)
+        text.append(buf, n);
     const int status = pclose(p);
-    if (out) *out = std::move(text);
+    if (out)
+        *out = std::move(text);
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
@@ -109,7 +115,8 @@ std::string ProbeInfo::Tag(const std::string& key) const {
     std::transform(lower.begin(), lower.end(), lower.begin(), ::tolower);
     while (std::getline(in, line)) {
         const auto eq = line.find('=');
-        if (eq != std::string::npos && line.substr(0, eq) == lower) return line.substr(eq + 1);
+        if (eq != std::string::npos && line.substr(0, eq) == lower)
+            return line.substr(eq + 1);
     }
     return {};
 }
@@ -122,7 +129,8 @@ ProbeInfo FfProbe(const std::string& path) {
         "stream=codec_name,sample_rate,channels,duration:stream_tags:format=format_name,"
         "duration:format_tags -of default=nw=0 " +
         Quote(path) + " 2>/dev/null";
-    if (Run(cmd, &out) != 0) return info;
+    if (Run(cmd, &out) != 0)
+        return info;
     std::istringstream in(out);
     std::string line, section;
     double streamDuration = -1, formatDuration = -1;
@@ -132,7 +140,8 @@ ProbeInfo FfProbe(const std::string& path) {
             continue;
         }
         const auto eq = line.find('=');
-        if (eq == std::string::npos) continue;
+        if (eq == std::string::npos)
+            continue;
         std::string key = line.substr(0, eq);
         const std::string value = line.substr(eq + 1);
         if (key.rfind("TAG:", 0) == 0) {
@@ -143,13 +152,19 @@ ProbeInfo FfProbe(const std::string& path) {
         }
         if (section == "[STREAM]") {
             info.ok = true;
-            if (key == "codec_name") info.codecName = value;
-            if (key == "sample_rate") info.sampleRate = std::atoi(value.c_str());
-            if (key == "channels") info.channels = std::atoi(value.c_str());
-            if (key == "duration" && value != "N/A") streamDuration = std::atof(value.c_str());
+            if (key == "codec_name")
+                info.codecName = value;
+            if (key == "sample_rate")
+                info.sampleRate = std::atoi(value.c_str());
+            if (key == "channels")
+                info.channels = std::atoi(value.c_str());
+            if (key == "duration" && value != "N/A")
+                streamDuration = std::atof(value.c_str());
         } else if (section == "[FORMAT]") {
-            if (key == "format_name") info.formatName = value;
-            if (key == "duration" && value != "N/A") formatDuration = std::atof(value.c_str());
+            if (key == "format_name")
+                info.formatName = value;
+            if (key == "duration" && value != "N/A")
+                formatDuration = std::atof(value.c_str());
         }
     }
     info.duration = streamDuration >= 0 ? streamDuration : std::max(formatDuration, 0.0);
@@ -158,11 +173,13 @@ ProbeInfo FfProbe(const std::string& path) {
 
 bool FfDecode(const std::string& path, Pcm& out) {
     const ProbeInfo info = FfProbe(path);
-    if (!info.ok || info.channels < 1) return false;
+    if (!info.ok || info.channels < 1)
+        return false;
     std::string raw;
     const std::string cmd = "ffmpeg -v error -nostdin -i " + Quote(path) +
                             " -map 0:a:0 -f s16le -acodec pcm_s16le - 2>/dev/null";
-    if (Run(cmd, &raw) != 0) return false;
+    if (Run(cmd, &raw) != 0)
+        return false;
     out.sampleRate = info.sampleRate;
     out.channels = info.channels;
     out.samples.resize(raw.size() / 2);
@@ -170,7 +187,9 @@ bool FfDecode(const std::string& path, Pcm& out) {
     return true;
 }
 
-fs::path CorpusDir() { return fs::path(KESTRUNE_CORPUS_DIR); }
+fs::path CorpusDir() {
+    return fs::path(KESTRUNE_CORPUS_DIR);
+}
 
 std::vector<fs::path> CorpusFiles() {
     std::vector<fs::path> files;
@@ -192,8 +211,10 @@ std::map<std::string, ManifestFormat> ReadCorpusManifest() {
     while (std::getline(in, line)) {
         std::vector<std::string> cols;
         std::istringstream row(line);
-        for (std::string col; std::getline(row, col, '\t');) cols.push_back(col);
-        if (cols.size() < 6) continue;
+        for (std::string col; std::getline(row, col, '\t');)
+            cols.push_back(col);
+        if (cols.size() < 6)
+            continue;
         ManifestFormat f;
         bool audio = false;
         std::istringstream entries(cols[5]);
@@ -210,7 +231,8 @@ std::map<std::string, ManifestFormat> ReadCorpusManifest() {
                 e.compare(dur + 9, 3, "N/A") != 0)
                 f.duration = std::atof(e.c_str() + dur + 9);
         }
-        if (audio) formats[cols[0]] = f;
+        if (audio)
+            formats[cols[0]] = f;
     }
     return formats;
 }

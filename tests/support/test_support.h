@@ -50,8 +50,8 @@ struct ProbeInfo {
     std::string codecName;
     int sampleRate = 0;
     int channels = 0;
-    double duration = 0;        // the stream's, or the container's when the stream has none
-    std::string tags;           // every tag line "key=value", lower-case keys, format and stream
+    double duration = 0;  // the stream's, or the container's when the stream has none
+    std::string tags;     // every tag line "key=value", lower-case keys, format and stream
     std::string Tag(const std::string& key) const;
 };
 ProbeInfo FfProbe(const std::string& path);

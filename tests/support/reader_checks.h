@@ -1,0 +1,36 @@
+#pragma once
+
+// Checks shared by the reader tests: draining a reader, and the independent decoders
+// (libsndfile, sox) its output is compared with.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "engine/audio_reader.h"
+#include "tests/support/test_support.h"
+
+namespace kestrune::test {
+
+// Everything a reader delivers, interleaved in pairs (or single samples for mono).
+struct Decoded {
+    int channels = 0;
+    std::vector<int16_t> samples;
+    size_t calls = 0;
+};
+Decoded Drain(AudioReader& reader);
+
+// What an independent decoder gives, folded to at most two channels the way every reader
+// folds them.
+std::vector<int16_t> Fold(const std::vector<int16_t>& interleaved, int channels);
+
+// Writes pcm with libsndfile in the given SF_FORMAT.
+bool SndWrite(const std::string& path, int format, const Pcm& pcm);
+// libsndfile's own 16-bit decode, or (for floating point) the exact values it stored turned
+// into 16 bits by the truncating rule.
+bool SndReadShort(const std::string& path, std::vector<int16_t>& out, int& channels,
+                  bool floating);
+// sox's decode as 16-bit little-endian samples.
+bool SoxReadShort(const std::string& path, std::vector<int16_t>& out);
+void WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes);
+
+}  // namespace kestrune::test
