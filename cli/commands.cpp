@@ -12,6 +12,7 @@
 #include "cli/cli_host.h"
 #include "cli/parallel_run.h"
 #include "engine/conversion_session.h"
+#include "engine/source_list.h"
 #include "readers/bass_reader.h"
 #include "readers/ffmpeg_reader.h"
 #include "settings/ini_settings_store.h"
@@ -448,35 +449,32 @@ int RunConvert(const std::vector<std::string>& args, const char* usage) {
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, nullptr);
 
-    // The list: files that cannot be read are reported and left out, as when adding them.
-    std::vector<SourceFileEntry> entries;
-    entries.reserve(o.files.size());
+    // The list: files that cannot be read are reported and left out, as when adding them;
+    // a file named twice (in any letter case) is listed once.
+    SourceList list;
     int status = 0;
     for (const std::string& file : o.files) {
         std::error_code ec;
         const std::string path = std::filesystem::absolute(file, ec).lexically_normal().string();
-        SourceFileEntry entry;
         session.readers.failureDetail.clear();
         if (!std::filesystem::is_regular_file(path, ec)) {
             std::printf("Conversion Failure (%s: no such file)\n", file.c_str());
             status = 1;
             continue;
         }
-        if (!session.ProbeSource(path, entry)) {
+        if (list.AddSourceFile(session, path) < 0) {
             const std::string detail = session.readers.failureDetail.empty()
                                            ? std::string(kUndecodableDetail)
                                            : session.readers.failureDetail;
             std::printf("Conversion Failure (%s)\n", detail.c_str());
             status = 1;
-            continue;
         }
-        entries.push_back(std::move(entry));
     }
     std::fflush(stdout);
     std::vector<SourceFileEntry*> items;
     std::vector<int> rows;
-    for (size_t i = 0; i < entries.size(); ++i) {
-        items.push_back(&entries[i]);
+    for (size_t i = 0; i < list.size(); ++i) {
+        items.push_back(&list[i]);
         rows.push_back(static_cast<int>(i));
     }
     const int jobs = o.jobs > 0
@@ -511,8 +509,8 @@ int RunConvert(const std::vector<std::string>& args, const char* usage) {
     host.ClearLine();
     if (gInterrupted.load())
         return 130;
-    for (const SourceFileEntry& e : entries)
-        if (e.outputPath.empty())
+    for (const SourceFileEntry* e : items)
+        if (e->outputPath.empty())
             status = 1;
     return status;
 }

@@ -204,6 +204,53 @@ TEST_F(CliTest, ConvertsTheCorpusToMp3) {
               static_cast<long>(converted));
 }
 
+// Normalising the corpus: every readable file converts with the gain it was given.
+TEST_F(CliTest, NormalizesTheCorpus) {
+    std::string args = "convert " + Settings() + " -f wav --normalize --length 10000 -o " +
+                       Quote(dir.File("norm"));
+    for (const fs::path& file : test::CorpusFiles())
+        args += " " + Quote(file.string());
+    std::string out;
+    const int status = Run(args, &out);
+    ASSERT_TRUE(status == 0 || status == 1) << "exited " << status;
+    size_t converted = 0, gained = 0;
+    for (const std::string& line : Lines(out)) {
+        const auto cols = Split(line);
+        if (cols.size() != 2)
+            continue;
+        ++converted;
+        ASSERT_EQ(cols[1].back(), '%') << line;
+        if (cols[1] != "100.00%")
+            ++gained;
+    }
+    EXPECT_GT(converted, 100u);
+    EXPECT_GT(gained, 10u);
+}
+
+TEST_F(CliTest, JoinsAHandfulIntoOne) {
+    std::string files;
+    for (int i = 0; i < 3; ++i) {
+        const std::string path = dir.File("p" + std::to_string(i) + ".wav");
+        ASSERT_TRUE(test::WriteWav(path, test::MakeSignal(i == 1 ? 22050 : 44100, 1 + i % 2,
+                                                          (i == 1 ? 22050 : 44100) / 2, i + 1)));
+        files += " " + Quote(path);
+    }
+    files += " " + Quote((test::CorpusDir() / "libxmp__test-dev_data_m_GAMEMUSIC.mod").string());
+    std::string out;
+    const std::string merged = dir.File("all.ogg");
+    ASSERT_EQ(Run("convert " + Settings() + " --to-one " + Quote(merged) +
+                      " -f ogg --length 2000 --tags custom --title Joined" + files,
+                  &out),
+              0);
+    EXPECT_EQ(out, "all.ogg\t100.00%\nall.ogg\t100.00%\nall.ogg\t100.00%\nall.ogg\t100.00%\n");
+    const test::ProbeInfo info = test::FfProbe(merged);
+    EXPECT_EQ(info.codecName, "vorbis");
+    EXPECT_EQ(info.channels, 2);
+    EXPECT_EQ(info.sampleRate, 44100);
+    EXPECT_NEAR(info.duration, 0.5 * 3 + 2.0, 0.1);
+    EXPECT_EQ(info.Tag("title"), "Joined");
+}
+
 TEST_F(CliTest, InterruptRemovesThePartialOutput) {
     const std::string wav = dir.File("long.wav");
     ASSERT_TRUE(test::WriteWav(wav, test::MakeSignal(44100, 2, 44100 * 60)));

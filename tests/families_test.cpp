@@ -7,6 +7,7 @@
 #include <fstream>
 
 #include "engine/conversion_session.h"
+#include "engine/source_list.h"
 #include "readers/bass_reader.h"
 #include "tests/support/recording_host.h"
 #include "tests/support/test_support.h"
@@ -245,6 +246,70 @@ TEST_F(FamiliesTest, MissingWindowsMediaRuntime) {
     Run(2000, {1});
     EXPECT_EQ(host.output[1], "b.wav");
     EXPECT_EQ(session.readers.usedDedicatedReader, 0);
+}
+
+TEST_F(FamiliesTest, TheListHoldsAFileOnce) {
+    AddWav("Song.wav", 44100, 2, 0.2);
+    AddWav("SONG.wav", 44100, 1, 0.2);  // another file on this system
+    fs::create_directory(dir.path() / "sub");
+    fs::create_symlink(dir.File("Song.wav"), dir.File("link.wav"));
+    SourceList list;
+    EXPECT_EQ(list.AddSourceFile(session, dir.File("Song.wav")), 0);
+    EXPECT_EQ(list.AddSourceFile(session, dir.File("SONG.wav")), 1);
+    EXPECT_EQ(list.AddSourceFile(session, dir.File("Song.wav")), 0);
+    EXPECT_EQ(list.AddSourceFile(session, dir.File("sub/../Song.wav")), 0);
+    EXPECT_EQ(list.AddSourceFile(session, dir.File("link.wav")), 0);
+    EXPECT_EQ(list.size(), 2u);
+    EXPECT_EQ(list[1].sourceChannels, 1);
+    std::ofstream(dir.File("noise.mp3")) << std::string(2000, 'n');
+    EXPECT_EQ(list.AddSourceFile(session, dir.File("noise.mp3")), -1);
+    std::ofstream(dir.File("track01.cda")) << std::string(44, 'c');
+    EXPECT_EQ(list.AddSourceFile(session, dir.File("track01.cda")), -1);
+    EXPECT_EQ(session.readers.failureDetail,
+              "IMPORTANT: please DO NOT add CDA file from hard drive, but add CDA file from CD "
+              "drive.");
+    list.Remove(0);
+    EXPECT_EQ(list.AddSourceFile(session, dir.File("link.wav")), 1);
+}
+
+TEST_F(FamiliesTest, TagsComeFromAiffId3AndWavInfo) {
+    session.settings.id3TagType = kTagsFromSource;
+    AddEncoded("tagged.aiff",
+               "-c:a pcm_s16be -write_id3v2 1 -metadata title='Aiff Title' "
+               "-metadata artist='Aiff Artist' -metadata track=5",
+               0.3);
+    AddEncoded("tagged.wav",
+               "-c:a pcm_s16le -metadata title='Wav Title' -metadata "
+               "artist='Wav Artist' -metadata genre='Jazz'",
+               0.3);
+    Run(1000);
+    test::ProbeInfo info = test::FfProbe(dir.File("out/tagged.mp3"));
+    ASSERT_EQ(host.output[0], "tagged.mp3");
+    EXPECT_EQ(info.Tag("title"), "Aiff Title");
+    EXPECT_EQ(info.Tag("artist"), "Aiff Artist");
+    EXPECT_EQ(info.Tag("track"), "5");
+    ASSERT_EQ(host.output[1], "tagged_1.mp3");
+    info = test::FfProbe(dir.File("out/tagged_1.mp3"));
+    EXPECT_EQ(info.Tag("title"), "Wav Title");
+    EXPECT_EQ(info.Tag("artist"), "Wav Artist");
+    EXPECT_EQ(info.Tag("genre"), "Jazz");
+}
+
+TEST_F(FamiliesTest, ASixChannelSourceCountsAsStereoInAMerge) {
+    const std::string six = dir.File("six.wav");
+    ASSERT_EQ(test::Run("ffmpeg -v error -nostdin -f lavfi -i sine=frequency=300:sample_rate=32000:"
+                        "duration=1 -af pan='5.1|c0=c0|c1=c0|c2=c0|c3=c0|c4=c0|c5=c0' " +
+                        Quote(six)),
+              0);
+    Add(six);
+    AddWav("mono.wav", 22050, 1, 1.0);
+    EXPECT_EQ(entries[0].sourceChannels, 6);
+    const std::string merged = dir.File("merged.mp3");
+    Run(1000, {}, true, merged);
+    const test::ProbeInfo info = test::FfProbe(merged);
+    EXPECT_EQ(info.channels, 2);
+    EXPECT_EQ(info.sampleRate, 32000);
+    EXPECT_NEAR(info.duration, 2.0, 0.1);
 }
 
 }  // namespace

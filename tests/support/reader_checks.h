@@ -27,8 +27,7 @@ std::vector<int16_t> Fold(const std::vector<int16_t>& interleaved, int channels)
 bool SndWrite(const std::string& path, int format, const Pcm& pcm);
 // libsndfile's own 16-bit decode, or (for floating point) the exact values it stored turned
 // into 16 bits by the truncating rule.
-bool SndReadShort(const std::string& path, std::vector<int16_t>& out, int& channels,
-                  bool floating);
+bool SndReadShort(const std::string& path, std::vector<int16_t>& out, int& channels, bool floating);
 // sox's decode as 16-bit little-endian samples.
 bool SoxReadShort(const std::string& path, std::vector<int16_t>& out);
 void WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes);

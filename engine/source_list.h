@@ -1,0 +1,35 @@
+#pragma once
+
+#include <deque>
+#include <map>
+#include <string>
+
+#include "readers/source_type.h"
+
+namespace kestrune {
+
+class ConversionSession;
+
+// The files of the list with their probed columns. A file is in the list once, whatever the
+// spelling of its path.
+class SourceList {
+public:
+    // Probes path and appends it: the new row's index; 0 when the path is already listed
+    // (nothing is added); -1 when no reader could open it (the session's failure detail says
+    // why, where there is more to say).
+    int AddSourceFile(ConversionSession& session, const std::string& path);
+    void Remove(size_t row);
+    void Clear();
+
+    size_t size() const { return entries_.size(); }
+    SourceFileEntry& operator[](size_t row) { return entries_[row]; }
+    const SourceFileEntry& operator[](size_t row) const { return entries_[row]; }
+
+private:
+    static std::string Key(const std::string& path);
+
+    std::deque<SourceFileEntry> entries_;  // stable addresses for the drivers
+    std::map<std::string, size_t> index_;  // canonical path -> row
+};
+
+}  // namespace kestrune
