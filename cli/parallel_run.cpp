@@ -1,5 +1,6 @@
 #include "cli/parallel_run.h"
 
+#include <algorithm>
 #include <condition_variable>
 #include <filesystem>
 #include <fstream>
@@ -65,6 +66,16 @@ void ConvertListInParallel(
         item.outputPath = path;
         claimed[i] = true;
     }
+
+    // Longest first, so that no long file is left running alone at the end.
+    std::vector<size_t> order(items.size());
+    for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+    auto work = [&](size_t i) {
+        return static_cast<double>(items[i]->duration) * items[i]->sampleRate *
+               std::max(1, std::min(items[i]->sourceChannels, 2));
+    };
+    std::stable_sort(order.begin(), order.end(),
+                     [&](size_t a, size_t b) { return work(a) > work(b); });
 
     std::mutex mutex;
     std::condition_variable changed;
