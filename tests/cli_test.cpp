@@ -259,12 +259,13 @@ TEST_F(CliTest, InterruptRemovesThePartialOutput) {
     if (pid == 0) {
         const std::string settings = dir.File("settings.ini");
         const std::string out = dir.File("out");
-        execl(Cli().c_str(), "kestrune-cli", "convert", "--settings", settings.c_str(), "-f",
-              "flac", "-o", out.c_str(), wav.c_str(), static_cast<char*>(nullptr));
+        // MP3 encoding is slow enough for the interrupt to land mid-file.
+        execl(Cli().c_str(), "kestrune-cli", "convert", "--settings", settings.c_str(), "-f", "mp3",
+              "-o", out.c_str(), wav.c_str(), static_cast<char*>(nullptr));
         _exit(127);
     }
     // Wait until the output exists, then press Ctrl+C.
-    const fs::path target = dir.path() / "out" / "long.flac";
+    const fs::path target = dir.path() / "out" / "long.mp3";
     for (int i = 0; i < 400 && !fs::exists(target); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     kill(pid, SIGINT);
@@ -315,7 +316,7 @@ TEST_F(CliTest, ParallelRunsWriteWhatASequentialRunWrites) {
 
 TEST_F(CliTest, InterruptingAParallelRunLeavesNoPartialFile) {
     std::vector<std::string> args = {"convert", "--settings", dir.File("settings.ini"),
-                                     "-f",      "flac",       "-j",
+                                     "-f",      "mp3",        "-j",
                                      "2",       "-o",         dir.File("out")};
     for (int i = 0; i < 4; ++i) {
         const std::string path = dir.File("long" + std::to_string(i) + ".wav");
@@ -332,7 +333,7 @@ TEST_F(CliTest, InterruptingAParallelRunLeavesNoPartialFile) {
         execv(Cli().c_str(), argv.data());
         _exit(127);
     }
-    const fs::path first = dir.path() / "out" / "long0.flac";
+    const fs::path first = dir.path() / "out" / "long0.mp3";
     for (int i = 0; i < 400 && !(fs::exists(first) && fs::file_size(first) > 0); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     kill(pid, SIGINT);
