@@ -417,7 +417,9 @@ public:
             std::printf("%s\t%s\n", text.c_str(), volume.c_str());
         std::fflush(stdout);
         volume_[row].clear();
+        ++printed;
     }
+    int printed = 0;
 
 private:
     std::map<int, std::string> volume_;
@@ -509,6 +511,11 @@ int RunConvert(const std::vector<std::string>& args, const char* usage) {
     host.ClearLine();
     if (gInterrupted.load())
         return 130;
+    if (!items.empty() && host.printed == 0)
+        std::fprintf(stderr,
+                     "kestrune-cli: nothing was converted: the run needs a component that is "
+                     "missing (the Windows Media runtime or the MIDI sound font), or the output "
+                     "file could not be created\n");
     for (const SourceFileEntry* e : items)
         if (e->outputPath.empty())
             status = 1;
