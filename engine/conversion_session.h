@@ -150,6 +150,13 @@ struct AmrOptions;
 AmrOptions AmrFamilyOptions(int formatId, const ConvertSettings& settings);
 int AmrFamilyRate(int formatId, const ConvertSettings& settings);
 
+// The Windows Media rate, bit rate and channels asked for: derived from the source (or the
+// merge's largest values) in automatic mode, else the stored ones.
+struct WmaWanted {
+    int sampleRate, bitRate, channels;
+};
+WmaWanted WantedWmaParameters(const ConvertSettings& settings, int rate, int channels);
+
 // False for the output formats whose files never get tags (MMF, WAV, FLV, AU, AIFF, AMR,
 // AWB, SWF, VOC).
 bool FormatGetsTags(int formatId);

@@ -71,18 +71,10 @@ bool PlanAmrWriter(const OutputFormatEntry& format, const ConvertSettings& setti
 
 bool PlanWindowsMediaWriter(const ConvertSettings& settings, const WmaCodecList& formats,
                             int sourceRate, int sourceChannels, WriterPlan& plan) {
-    int wantedRate, wantedBitRate, wantedChannels;
-    if (settings.wmaAutoEncParam != 0) {
-        const WmaParameters p = WmaAutoParameters(sourceRate, sourceChannels);
-        wantedRate = p.sampleRate;
-        wantedBitRate = p.bitRate;
-        wantedChannels = sourceChannels;
-    } else {
-        wantedBitRate = settings.wmaBitRate;
-        wantedRate = settings.wmaSampleRate;
-        wantedChannels = settings.wmaChannels;
-    }
-    const WmaChoice choice = ChooseWmaFormat(formats, wantedRate, wantedBitRate, wantedChannels);
+    const WmaWanted wanted = WantedWmaParameters(settings, sourceRate, sourceChannels);
+    const int wantedChannels = wanted.channels;
+    const WmaChoice choice =
+        ChooseWmaFormat(formats, wanted.sampleRate, wanted.bitRate, wantedChannels);
     if (!choice.found)
         return false;
     // One channel is picked only when the user asked for fewer channels and a side; otherwise
@@ -149,6 +141,14 @@ int AmrFamilyRate(int formatId, const ConvertSettings& s) {
     if (formatId == format::kAwb)
         return 16000;
     return s.amrType == 1 ? 16000 : 8000;
+}
+
+WmaWanted WantedWmaParameters(const ConvertSettings& s, int rate, int channels) {
+    if (s.wmaAutoEncParam != 0) {
+        const WmaParameters p = WmaAutoParameters(rate, channels);
+        return {p.sampleRate, p.bitRate, channels};
+    }
+    return {s.wmaSampleRate, s.wmaBitRate, s.wmaChannels};
 }
 
 int ConversionSession::RequestedRate(const OutputFormatEntry& format) const {

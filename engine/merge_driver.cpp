@@ -41,19 +41,11 @@ std::unique_ptr<AudioWriter> ConversionSession::CreateMergeWriter(const OutputFo
         case format::kWma:
         case format::kWmv:
         case format::kAsf: {
-            int wantedBitRate;
-            if (settings.wmaAutoEncParam != 0) {
-                const WmaParameters p = WmaAutoParameters(largestRate, channels);
-                mergeRate = p.sampleRate;
-                wantedBitRate = p.bitRate;
-                mergeChannels = channels;
-            } else {
-                wantedBitRate = settings.wmaBitRate;
-                mergeRate = settings.wmaSampleRate;
-                mergeChannels = settings.wmaChannels;
-            }
+            const WmaWanted wanted = WantedWmaParameters(settings, largestRate, channels);
+            mergeRate = wanted.sampleRate;
+            mergeChannels = wanted.channels;
             const WmaChoice choice =
-                ChooseWmaFormat(wmaFormats, mergeRate, wantedBitRate, mergeChannels);
+                ChooseWmaFormat(wmaFormats, mergeRate, wanted.bitRate, mergeChannels);
             if (!choice.found)
                 return nullptr;
             auto wm = std::make_unique<WindowsMediaWriter>();
