@@ -1,6 +1,6 @@
 #include "engine/conversion_session.h"
 
-#include "engine/audio_reader.h"
+#include "audio/audio_reader.h"
 #include "readers/bass_reader.h"
 #include "writers/windows_media_runtime.h"
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "engine/convert_settings.h"
-#include "readers/create_reader.h"
+#include "engine/create_reader.h"
 #include "readers/source_type.h"
 #include "writers/output_catalogue.h"
 #include "writers/wma_codec_list.h"

@@ -1,14 +1,14 @@
 #include <filesystem>
 #include <vector>
 
-#include "engine/audio_reader.h"
-#include "engine/audio_writer.h"
+#include "audio/audio_reader.h"
+#include "audio/audio_writer.h"
 #include "engine/conversion_host.h"
 #include "engine/conversion_session.h"
-#include "engine/gain.h"
+#include "audio/gain.h"
 #include "engine/progress_meter.h"
 #include "engine/resample_stage.h"
-#include "engine/tag_set.h"
+#include "audio/tag_set.h"
 #include "writers/amr_writer.h"
 #include "writers/ffmpeg_writer.h"
 #include "writers/wav_info_tags.h"

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "engine/utf8_text.h"
+#include "audio/utf8_text.h"
 
 namespace kestrune {
 

@@ -2,8 +2,8 @@
 #include <algorithm>
 #include <filesystem>
 
-#include "engine/audio_reader.h"
-#include "engine/audio_writer.h"
+#include "audio/audio_reader.h"
+#include "audio/audio_writer.h"
 #include "engine/conversion_host.h"
 #include "engine/conversion_session.h"
 #include "writers/amr_writer.h"

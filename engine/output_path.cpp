@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "engine/utf8_text.h"
+#include "audio/utf8_text.h"
 
 namespace kestrune {
 

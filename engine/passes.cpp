@@ -4,7 +4,7 @@
 #include <filesystem>
 #include <vector>
 
-#include "engine/audio_reader.h"
+#include "audio/audio_reader.h"
 #include "engine/conversion_host.h"
 #include "engine/conversion_session.h"
 #include "engine/progress_meter.h"

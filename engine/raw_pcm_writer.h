@@ -3,8 +3,8 @@
 #include <array>
 #include <string>
 
-#include "engine/audio_reader.h"
-#include "engine/audio_writer.h"
+#include "audio/audio_reader.h"
+#include "audio/audio_writer.h"
 
 namespace kestrune {
 

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "engine/audio_reader.h"
+#include "audio/audio_reader.h"
 
 namespace kestrune {
 

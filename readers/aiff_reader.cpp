@@ -15,7 +15,7 @@
 #include <taglib/mpegfile.h>
 #include <taglib/tpropertymap.h>
 
-#include "engine/downmix.h"
+#include "audio/downmix.h"
 
 namespace kestrune {
 

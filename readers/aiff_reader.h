@@ -5,8 +5,8 @@
 #include <memory>
 #include <string>
 
-#include "engine/audio_reader.h"
-#include "engine/tag_set.h"
+#include "audio/audio_reader.h"
+#include "audio/tag_set.h"
 #include "readers/pcm_unpack.h"
 
 struct gsm_state;

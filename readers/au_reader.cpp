@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "engine/downmix.h"
+#include "audio/downmix.h"
 
 namespace kestrune {
 

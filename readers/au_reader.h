@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/audio_reader.h"
+#include "audio/audio_reader.h"
 #include "readers/g72x.h"
 #include "readers/pcm_unpack.h"
 

@@ -6,7 +6,7 @@
 #include <cctype>
 #include <cstring>
 
-#include "engine/downmix.h"
+#include "audio/downmix.h"
 #include "readers/bass/bass.h"
 
 namespace kestrune {

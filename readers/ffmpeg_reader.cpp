@@ -1,13 +1,13 @@
 #include "readers/ffmpeg_reader.h"
 
-#include "engine/utf8_text.h"
+#include "audio/utf8_text.h"
 
 #include <algorithm>
 #include <climits>
 #include <string_view>
 
-#include "engine/downmix.h"
-#include "engine/tag_set.h"
+#include "audio/downmix.h"
+#include "audio/tag_set.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>

@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "engine/audio_reader.h"
+#include "audio/audio_reader.h"
 
 struct AVCodecContext;
 struct AVDictionary;

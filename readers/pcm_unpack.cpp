@@ -6,7 +6,7 @@
 #include <cstring>
 #include <string>
 
-#include "engine/downmix.h"
+#include "audio/downmix.h"
 #include "readers/g711.h"
 
 namespace kestrune {

@@ -9,7 +9,7 @@
 #include <fstream>
 #include <tuple>
 
-#include "engine/downmix.h"
+#include "audio/downmix.h"
 #include "readers/aiff_reader.h"
 #include "support/test_support.h"
 #include "tests/support/reader_checks.h"

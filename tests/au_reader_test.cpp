@@ -7,7 +7,7 @@
 #include <fstream>
 #include <tuple>
 
-#include "engine/downmix.h"
+#include "audio/downmix.h"
 #include "readers/au_reader.h"
 #include "readers/g711.h"
 #include "support/test_support.h"

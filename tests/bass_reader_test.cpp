@@ -9,7 +9,7 @@
 #include <fstream>
 #include <thread>
 
-#include "engine/downmix.h"
+#include "audio/downmix.h"
 #include "readers/bass_reader.h"
 #include "tests/support/test_support.h"
 

@@ -2,9 +2,9 @@
 
 #include <array>
 
-#include "engine/audio_writer.h"
-#include "engine/downmix.h"
-#include "engine/tag_set.h"
+#include "audio/audio_writer.h"
+#include "audio/downmix.h"
+#include "audio/tag_set.h"
 
 namespace kestrune {
 namespace {

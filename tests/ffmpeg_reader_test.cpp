@@ -11,8 +11,8 @@
 #include <sstream>
 #include <thread>
 
-#include "engine/downmix.h"
-#include "engine/tag_set.h"
+#include "audio/downmix.h"
+#include "audio/tag_set.h"
 #include "tests/support/test_support.h"
 
 extern "C" {

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <fstream>
 
-#include "engine/downmix.h"
+#include "audio/downmix.h"
 #include "support/test_support.h"
 #include "tests/support/reader_checks.h"
 #include "writers/ogg_vorbis_reader.h"

@@ -7,7 +7,7 @@
 #include <numeric>
 #include <vector>
 
-#include "engine/audio_reader.h"
+#include "audio/audio_reader.h"
 #include "engine/resample_stage.h"
 #include "tests/support/test_support.h"
 

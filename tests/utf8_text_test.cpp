@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "engine/utf8_text.h"
+#include "audio/utf8_text.h"
 
 namespace kestrune {
 namespace {

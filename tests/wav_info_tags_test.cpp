@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/utf8_text.h"
+#include "audio/utf8_text.h"
 #include "support/test_support.h"
 #include "writers/wav_info_tags.h"
 

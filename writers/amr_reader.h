@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "engine/audio_reader.h"
+#include "audio/audio_reader.h"
 
 namespace kestrune {
 

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "engine/audio_writer.h"
+#include "audio/audio_writer.h"
 
 namespace kestrune {
 

@@ -1,6 +1,6 @@
 #include "writers/ffmpeg_writer.h"
 
-#include "engine/utf8_text.h"
+#include "audio/utf8_text.h"
 
 #include <sys/stat.h>
 #include <unistd.h>

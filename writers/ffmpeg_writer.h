@@ -4,7 +4,7 @@
 #include <memory>
 #include <string>
 
-#include "engine/audio_writer.h"
+#include "audio/audio_writer.h"
 
 struct AVFormatContext;
 struct AVCodecContext;

@@ -5,8 +5,8 @@
 #include <bit>
 #include <cstring>
 
-#include "engine/downmix.h"
-#include "engine/utf8_text.h"
+#include "audio/downmix.h"
+#include "audio/utf8_text.h"
 
 namespace kestrune {
 

@@ -7,8 +7,8 @@
 #include <memory>
 #include <vector>
 
-#include "engine/id3_genres.h"
-#include "engine/utf8_text.h"
+#include "audio/id3_genres.h"
+#include "audio/utf8_text.h"
 
 namespace kestrune {
 

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <string>
 
-#include "engine/downmix.h"
-#include "engine/tag_set.h"
+#include "audio/downmix.h"
+#include "audio/tag_set.h"
 
 namespace kestrune {
 

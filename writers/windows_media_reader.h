@@ -4,7 +4,7 @@
 #include <memory>
 #include <string>
 
-#include "engine/audio_reader.h"
+#include "audio/audio_reader.h"
 #include "writers/windows_media_runtime.h"
 #include "writers/wm/wmvcore.h"
 

@@ -4,7 +4,7 @@
 #include <memory>
 #include <string>
 
-#include "engine/audio_writer.h"
+#include "audio/audio_writer.h"
 #include "writers/windows_media_runtime.h"
 #include "writers/wm/wmvcore.h"
 #include "writers/wma_codec_list.h"

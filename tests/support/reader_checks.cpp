@@ -6,7 +6,7 @@
 #include <cstring>
 #include <fstream>
 
-#include "engine/downmix.h"
+#include "audio/downmix.h"
 
 namespace kestrune::test {
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/audio_reader.h"
+#include "audio/audio_reader.h"
 #include "tests/support/test_support.h"
 
 namespace kestrune::test {

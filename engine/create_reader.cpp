@@ -1,7 +1,7 @@
-#include "readers/create_reader.h"
+#include "engine/create_reader.h"
 
 #include "engine/conversion_host.h"
-#include "engine/tag_set.h"
+#include "audio/tag_set.h"
 #include "engine/web_addresses.h"
 #include "readers/aiff_reader.h"
 #include "readers/au_reader.h"

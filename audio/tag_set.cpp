@@ -1,10 +1,10 @@
-#include "engine/tag_set.h"
+#include "audio/tag_set.h"
 
 #include <cctype>
 #include <climits>
 
-#include "engine/audio_reader.h"
-#include "engine/audio_writer.h"
+#include "audio/audio_reader.h"
+#include "audio/audio_writer.h"
 
 namespace kestrune {
 

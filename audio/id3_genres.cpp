@@ -1,4 +1,4 @@
-#include "engine/id3_genres.h"
+#include "audio/id3_genres.h"
 
 namespace kestrune {
 

@@ -1,4 +1,4 @@
-#include "engine/utf8_text.h"
+#include "audio/utf8_text.h"
 
 namespace kestrune {
 

@@ -1,4 +1,4 @@
-#include "engine/downmix.h"
+#include "audio/downmix.h"
 
 namespace kestrune {
 
