@@ -55,9 +55,8 @@ struct Violation {
 // Every quoted include in the layered folders of root that reaches outside what its layer
 // may see.
 std::vector<Violation> FindUpwardIncludes(const fs::path& root) {
-    static const std::regex include(R"(^\s*#\s*include\s*"([^"]+)") ");
-        std::vector<Violation>
-            found;
+    static const std::regex include(R"re(^\s*#\s*include\s*"([^"]+)")re");
+    std::vector<Violation> found;
     for (const auto& [layer, below] : AllowedBelow()) {
         const fs::path folder = root / layer;
         if (!fs::is_directory(folder))
