@@ -11,12 +11,13 @@
 #include <QRegularExpression>
 #include <filesystem>
 
-#include "engine/id3_genres.h"
 #include "engine/web_addresses.h"
 #include "settings/options/amr_opt_page.h"
+#include "settings/options/genre_names.h"
 #include "settings/options/opt_general_page.h"
 #include "settings/options/page_opt_audio.h"
 #include "tests/support/options_harness.h"
+#include "writers/windows_media_runtime.h"
 
 namespace kestrune {
 namespace {
@@ -268,9 +269,7 @@ TEST_F(OptionsPages, GenreListHoldsTheTableSortedAndTakesAnyText) {
         EXPECT_EQ(genre->currentText(), "Chillwave");
         const QStringList items = Items(genre);
         ASSERT_EQ(items.size(), 148);
-        QStringList table;
-        for (std::string_view name : Id3v1Genres())
-            table << QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size()));
+        const QStringList table = GenreTableNames();
         EXPECT_EQ(QSet<QString>(items.begin(), items.end()),
                   QSet<QString>(table.begin(), table.end()));
         for (qsizetype i = 1; i < items.size(); ++i)
@@ -499,30 +498,30 @@ TEST_F(OptionsPages, WindowsMediaListsTheRuntimesFormatsAndStoresTheChoice) {
 
 TEST_F(OptionsPages, WindowsMediaPageOverTheRealRuntime) {
     WmaCodecList list;
-    RuntimeWmaFormatSource source(list, KESTRUNE_BIN_DIR);
-    test::OptionsHarness& o = h;
     QStringList items;
-    {
-        // Same harness, with the program's own runtime in place of the stand-in.
-        o.settings.optStartPageIndex = 0;
-        bool ran = false;
-        QTimer::singleShot(0, [&] {
-            for (QWidget* w : QApplication::topLevelWidgets())
-                if (auto* sheet = qobject_cast<COptSheet*>(w); sheet && sheet->isVisible()) {
-                    ran = true;
-                    auto* l =
-                        Control<QListWidget>(Go(*sheet, "WMA/WMV/ASF"),
-                                             "Encoding Options: (sample rate, bit rate, channels)");
-                    for (int i = 0; l && i < l->count(); ++i)
-                        items << l->item(i)->text();
-                    sheet->reject();
-                }
+    auto showPage = [&] {
+        items.clear();
+        h.Show([&](COptSheet& sheet) {
+            auto* l = Control<QListWidget>(Go(sheet, "WMA/WMV/ASF"),
+                                           "Encoding Options: (sample rate, bit rate, channels)");
+            for (int i = 0; l && i < l->count(); ++i)
+                items << l->item(i)->text();
         });
-        ShowOptions(nullptr, o.settings, o.tags, o.catalogue, *o.store, source, o.prompter,
-                    o.dialogs, o.desktop);
-        ASSERT_TRUE(ran);
+    };
+    // First from a folder without the library (the loaded runtime stays for the process).
+    if (!LoadedWindowsMediaRuntime()) {
+        RuntimeWmaFormatSource missing(list, h.dir.File("no runtime here"));
+        h.windowsMedia = &missing;
+        showPage();
+        EXPECT_EQ(items, QStringList{"Auto (the program will choose the best options)"});
+        ASSERT_EQ(h.prompter.shown.size(), 1u);
+        EXPECT_EQ(h.prompter.shown[0].icon, Prompter::Icon::Question);
+        h.prompter.shown.clear();
     }
-    EXPECT_TRUE(o.prompter.shown.empty());
+    RuntimeWmaFormatSource runtime(list, KESTRUNE_BIN_DIR);
+    h.windowsMedia = &runtime;
+    showPage();
+    EXPECT_TRUE(h.prompter.shown.empty());
     ASSERT_FALSE(list.empty());
     ASSERT_GT(items.size(), 1);
     EXPECT_EQ(items[0], "Auto (the program will choose the best options)");

@@ -8,5 +8,7 @@ namespace kestrune {
 // The 148 names of the ID3v1 genre table with its extensions, spelt as the table spells them,
 // in alphabetical order (case ignored).
 QStringList SortedGenreNames();
+// The same names in the table's own order (index 0 to 147).
+QStringList GenreTableNames();
 
 }  // namespace kestrune

@@ -186,8 +186,9 @@ struct OptionsHarness {
             if (sheet->isVisible())
                 sheet->reject();
         });
-        const bool confirmed = ShowOptions(nullptr, settings, tags, catalogue, *store, wma,
-                                           prompter, dialogs, desktop);
+        const bool confirmed =
+            ShowOptions(nullptr, settings, tags, catalogue, *store,
+                        windowsMedia ? *windowsMedia : wma, prompter, dialogs, desktop);
         EXPECT_TRUE(ran);
         return confirmed;
     }
@@ -204,6 +205,7 @@ struct OptionsHarness {
     FakeDialogs dialogs;
     FakeDesktop desktop;
     FakeWmaSource wma;
+    WmaFormatSource* windowsMedia = nullptr;  // another runtime in place of wma
 };
 
 // The sheet's page list.
