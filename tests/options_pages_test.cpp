@@ -9,6 +9,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRegularExpression>
+#include <QTest>
 #include <filesystem>
 
 #include "engine/web_addresses.h"
@@ -697,6 +698,46 @@ TEST_F(OptionsPages, EveryControlIsNamedAndTakesTheKeyboard) {
             }
         }
     });
+}
+
+// A user without a mouse: mnemonics, the spin keys, the page keys and Enter.
+TEST_F(OptionsPages, KeyboardOnly) {
+    h.settings.optStartPageIndex = kGeneral;
+    const bool confirmed = h.Show([&](COptSheet& sheet) {
+        sheet.activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&sheet));
+        QWidget* general = sheet.ActivePage();
+        auto* skip = Control<SpinEdit>(general, "Skip the first");
+        QTest::keyClick(&sheet, Qt::Key_S, Qt::AltModifier);
+        QTRY_VERIFY(skip->isEnabled());
+        EXPECT_TRUE(Control<QCheckBox>(general, "Skip the first")->isChecked());
+        EXPECT_EQ(QApplication::focusWidget(), skip);
+        QTest::keyClicks(QApplication::focusWidget(), "2500");
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Up);
+        EXPECT_EQ(skip->Text(), "2600");
+
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_PageDown, Qt::ControlModifier);
+        EXPECT_EQ(sheet.ActivePage()->Title(), "Output");
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_PageDown, Qt::ControlModifier);
+        COptPage* id3 = sheet.ActivePage();
+        EXPECT_EQ(id3->Title(), "ID3");
+        QTest::keyClick(&sheet, Qt::Key_A, Qt::AltModifier);  // "&Add custom ID3 tag"
+        QTRY_VERIFY(Control<QRadioButton>(id3, "Add custom ID3 tag")->isChecked());
+        QTest::keyClick(&sheet, Qt::Key_R, Qt::AltModifier);  // the "A&rtist:" label
+        auto* artist = Control<QLineEdit>(id3, "Artist:");
+        EXPECT_EQ(QApplication::focusWidget(), artist);
+        QTest::keyClicks(artist, "Ann");
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_PageUp, Qt::ControlModifier);
+        EXPECT_EQ(sheet.ActivePage()->Title(), "Output");
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+        EXPECT_FALSE(sheet.isVisible());
+    });
+    ASSERT_TRUE(confirmed);
+    EXPECT_EQ(h.settings.enableSkipLength, 1);
+    EXPECT_EQ(h.settings.skipLength, 2600u);
+    EXPECT_EQ(h.settings.id3TagType, kTagsCustom);
+    EXPECT_EQ(h.tags.artist, "Ann");
+    EXPECT_EQ(h.settings.optStartPageIndex, kOutput);
 }
 
 }  // namespace
