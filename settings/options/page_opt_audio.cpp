@@ -1,0 +1,166 @@
+#include "settings/options/page_opt_audio.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGridLayout>
+#include <QLabel>
+#include <QSignalBlocker>
+#include <QVBoxLayout>
+
+namespace kestrune {
+
+namespace {
+
+void SelectValue(QComboBox* list, int value) {
+    const int index = list->findData(value);
+    list->setCurrentIndex(index >= 0 ? index : 0);
+}
+
+}  // namespace
+
+QString CPageOptAudio::BitRateLabel(int bitRate) {
+    if (bitRate < 1000)
+        return QString::asprintf("%d bit", bitRate);
+    if (bitRate % 1000 != 0)
+        return QString::asprintf("%.2f kbps", bitRate / 1000.0);
+    return QString::asprintf("%d kbps", bitRate / 1000);
+}
+
+CPageOptAudio::CPageOptAudio(const QString& title, std::vector<const CodecEntry*> codecs,
+                             Prompter& prompter, QWidget* parent)
+    : COptPage(title, prompter, parent), codecs_(std::move(codecs)) {
+    auto* layout = new QVBoxLayout(this);
+    auto* grid = new QGridLayout;
+    codecList_ = new QComboBox(this);
+    for (const CodecEntry* codec : codecs_)
+        codecList_->addItem(QString::fromUtf8(codec->label), codec->codecId);
+    grid->addWidget(BuddyLabel(QStringLiteral("&Codec:"), codecList_, this), 0, 0);
+    grid->addWidget(codecList_, 0, 1);
+
+    rateList_ = new QComboBox(this);
+    rateLabel_ = BuddyLabel(QStringLiteral("Sample &Rate:"), rateList_, this);
+    bitRateList_ = new QComboBox(this);
+    bitRateLabel_ = BuddyLabel(QStringLiteral("&Bit Rate:"), bitRateList_, this);
+    channelList_ = new QComboBox(this);
+    channelLabel_ = BuddyLabel(QStringLiteral("Channels:"), channelList_, this);
+    grid->addWidget(rateLabel_, 1, 0);
+    grid->addWidget(rateList_, 1, 1);
+    grid->addWidget(bitRateLabel_, 2, 0);
+    grid->addWidget(bitRateList_, 2, 1);
+    grid->addWidget(channelLabel_, 3, 0);
+    grid->addWidget(channelList_, 3, 1);
+    grid->setColumnStretch(2, 1);
+    layout->addLayout(grid);
+    layout->addSpacing(8);
+    autoCheck_ =
+        new QCheckBox(QStringLiteral("A&uto (the program will choose the best options)"), this);
+    NameFor(autoCheck_, autoCheck_->text());
+    layout->addWidget(autoCheck_);
+    layout->addStretch();
+
+    connect(codecList_, &QComboBox::currentIndexChanged, this, &CPageOptAudio::CodecChosen);
+    connect(autoCheck_, &QCheckBox::clicked, this, &CPageOptAudio::UpdateEnabling);
+}
+
+void CPageOptAudio::Load(const OutputFormatEntry& e) {
+    autoEncParam_ = e.autoParams;
+    codecId_ = e.codecId;
+    sampleRate_ = e.sampleRate;
+    bitRate_ = e.bitRate;
+    channels_ = e.channels;
+}
+
+void CPageOptAudio::Store(OutputFormatEntry& e) const {
+    e.autoParams = autoEncParam_;
+    e.codecId = codecId_;
+    e.sampleRate = sampleRate_;
+    e.bitRate = bitRate_;
+    e.channels = channels_;
+}
+
+void CPageOptAudio::InitControls() {
+    {
+        const QSignalBlocker quiet(codecList_);
+        SelectValue(codecList_, codecId_);
+    }
+    // A stored codec the row does not offer shows the first one, with that codec's lists.
+    if (codecList_->count() > 0 && codecList_->findData(codecId_) < 0)
+        codecId_ = codecList_->currentData().toInt();
+    autoCheck_->setChecked(autoEncParam_ == 1);
+    FillLists();
+}
+
+void CPageOptAudio::FillLists() {
+    rateList_->clear();
+    bitRateList_->clear();
+    channelList_->clear();
+    const CodecEntry* codec = nullptr;
+    for (const CodecEntry* c : codecs_)
+        if (c->codecId == codecId_)
+            codec = c;  // the last one with the id
+    hasRates_ = codec && !codec->sampleRates.empty();
+    hasBitRates_ = codec && !codec->bitRates.empty();
+    if (codec) {
+        for (int rate : codec->sampleRates)
+            rateList_->addItem(QString::asprintf("%d Hz", rate), rate);
+        if (codec->sampleRates.size() > 1)
+            rateList_->addItem(
+                QStringLiteral("Auto (the program will choose the best sample rate)"), 0);
+        for (int bitRate : codec->bitRates)
+            bitRateList_->addItem(BitRateLabel(bitRate), bitRate);
+        if (codec->bitRates.size() > 1)
+            bitRateList_->addItem(
+                QStringLiteral("Auto (the program will choose the best bit rate)"), 0);
+        if (codec->channelMask & 2)
+            channelList_->addItem(QStringLiteral("Stereo"), 2);
+        if (codec->channelMask & 1)
+            channelList_->addItem(QStringLiteral("Mono"), 1);
+        if ((codec->channelMask & 3) == 3)
+            channelList_->addItem(
+                QStringLiteral("Auto (the program will choose the best channels)"), 0);
+    }
+    if (rateList_->count() > 0)
+        SelectValue(rateList_, sampleRate_);
+    if (bitRateList_->count() > 0)
+        SelectValue(bitRateList_, bitRate_);
+    if (channelList_->count() > 0)
+        SelectValue(channelList_, channels_);
+    UpdateEnabling();
+}
+
+void CPageOptAudio::CodecChosen() {
+    // What the lists show now is what the next codec's lists should show where they can.
+    CaptureLists();
+    codecId_ = codecList_->currentData().toInt();
+    FillLists();
+}
+
+void CPageOptAudio::CaptureLists() {
+    if (rateList_->count() > 0)
+        sampleRate_ = rateList_->currentData().toInt();
+    if (bitRateList_->count() > 0)
+        bitRate_ = bitRateList_->currentData().toInt();
+    if (channelList_->count() > 0)
+        channels_ = channelList_->currentData().toInt();
+}
+
+void CPageOptAudio::UpdateEnabling() {
+    const bool manual = !autoCheck_->isChecked();
+    rateLabel_->setEnabled(manual && hasRates_);
+    rateList_->setEnabled(manual && hasRates_);
+    bitRateLabel_->setEnabled(manual && hasBitRates_);
+    bitRateList_->setEnabled(manual && hasBitRates_);
+    channelLabel_->setEnabled(manual);
+    channelList_->setEnabled(manual);
+}
+
+void CPageOptAudio::ApplyControls() {
+    autoEncParam_ = autoCheck_->isChecked() ? 1 : 0;
+    if (codecList_->count() > 0)
+        codecId_ = codecList_->currentData().toInt();
+    sampleRate_ = rateList_->count() > 0 ? rateList_->currentData().toInt() : 0;
+    bitRate_ = bitRateList_->count() > 0 ? bitRateList_->currentData().toInt() : 0;
+    channels_ = channelList_->count() > 0 ? channelList_->currentData().toInt() : 1;
+}
+
+}  // namespace kestrune

@@ -1,0 +1,49 @@
+#pragma once
+
+#include "engine/convert_settings.h"
+#include "settings/options/opt_page.h"
+
+class QButtonGroup;
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+
+namespace kestrune {
+
+// "ID3": which tags outputs get, and the custom tag with its track number.
+class CPageOptID3 : public COptPage {
+    Q_OBJECT
+public:
+    explicit CPageOptID3(Prompter& prompter, QWidget* parent = nullptr);
+
+    void Load(const ConvertSettings& settings, const TagOptions& tags);
+    void Store(ConvertSettings& settings, TagOptions& tags) const;
+
+protected:
+    void InitControls() override;
+    bool ReadControls() override;
+
+private:
+    void UpdateEnabling();
+
+    int id3TagType_ = kTagsFromSource;
+    TagOptions tags_;
+
+    QButtonGroup* typeGroup_;
+    QButtonGroup* trackGroup_;
+    QLabel* trackLabel_;
+    SpinEdit* trackEdit_;
+    QCheckBox* fileNameCheck_;
+    QLineEdit* titleEdit_;
+    QLineEdit* artistEdit_;
+    QLineEdit* albumEdit_;
+    QLineEdit* yearEdit_;
+    QLineEdit* commentEdit_;
+    QLineEdit* composerEdit_;
+    QLineEdit* copyrightEdit_;
+    QComboBox* genreList_;
+    QList<QWidget*> tagControls_;  // everything the custom tag governs
+};
+
+}  // namespace kestrune

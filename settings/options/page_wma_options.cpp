@@ -1,0 +1,109 @@
+#include "settings/options/page_wma_options.h"
+
+#include <QLabel>
+#include <QListWidget>
+#include <QUrl>
+#include <QVBoxLayout>
+
+#include "engine/web_addresses.h"
+#include "settings/options/prompter.h"
+#include "settings/options/wma_format_source.h"
+
+namespace kestrune {
+
+namespace {
+
+// The selected row, or -1. (The current row alone says nothing: a list given the focus makes
+// its first row current without choosing it.)
+int SelectedRow(const QListWidget* list) {
+    const QList<QListWidgetItem*> items = list->selectedItems();
+    return items.isEmpty() ? -1 : list->row(items.first());
+}
+
+}  // namespace
+
+const char* const CPageWMAOptions::kRuntimeMissing =
+    "Dear user, WMA file requires Windows Media Format 9 Series Runtime.\nUnfortunately, the "
+    "component isn't available on your computer.\n\nDo you want to download and install it now?";
+
+CPageWMAOptions::CPageWMAOptions(Prompter& prompter, Desktop& desktop, WmaFormatSource& formats,
+                                 QWidget* parent)
+    : COptPage(QStringLiteral("WMA/WMV/ASF"), prompter, parent),
+      desktop_(desktop),
+      source_(formats) {
+    auto* layout = new QVBoxLayout(this);
+    list_ = new QListWidget(this);
+    list_->setSelectionMode(QAbstractItemView::SingleSelection);
+    layout->addWidget(BuddyLabel(
+        QStringLiteral("&Encoding Options: (sample rate, bit rate, channels)"), list_, this));
+    layout->addWidget(list_, 1);
+}
+
+void CPageWMAOptions::Load(const ConvertSettings& s) {
+    wmaAutoEncParam_ = s.wmaAutoEncParam;
+    wmaSampleRate_ = s.wmaSampleRate;
+    wmaBitRate_ = s.wmaBitRate;
+    wmaChannels_ = s.wmaChannels;
+}
+
+void CPageWMAOptions::Store(ConvertSettings& s) const {
+    s.wmaAutoEncParam = wmaAutoEncParam_;
+    s.wmaSampleRate = wmaSampleRate_;
+    s.wmaBitRate = wmaBitRate_;
+    s.wmaChannels = wmaChannels_;
+}
+
+void CPageWMAOptions::InitControls() {
+    list_->addItem(QStringLiteral("Auto (the program will choose the best options)"));
+    if (wmaAutoEncParam_ == 1)
+        list_->setCurrentRow(0);
+
+    if (!source_.RuntimeLoaded()) {
+        if (source_.LoadRuntime()) {
+            source_.BuildFormatList();
+        } else {
+            runtimeMissing_ = true;
+            if (prompter().AskYesNo(this, QString::fromUtf8(kRuntimeMissing))) {
+                WaitCursor wait;
+                desktop_.OpenUrl(QUrl(QString::fromLatin1(kWindowsMediaDownloadUrl)));
+            }
+            return;
+        }
+    } else if (source_.FormatList().empty()) {
+        // Loaded by a step that had no use for the list yet.
+        source_.BuildFormatList();
+    }
+
+    for (const WmaCodecFormat& f : source_.FormatList()) {
+        if (f.bitRate < 1000)
+            continue;
+        const Format format{f.SampleRate(), f.bitRate, f.Channels()};
+        list_->addItem(QString::asprintf("%d Hz, %d kbps, %s", format.sampleRate,
+                                         format.bitRate / 1000,
+                                         format.channels == 1 ? "Mono" : "Stereo"));
+        formats_.push_back(format);
+        if (wmaAutoEncParam_ != 1 && SelectedRow(list_) < 0 &&
+            format.sampleRate == wmaSampleRate_ && format.bitRate / 1000 == wmaBitRate_ / 1000 &&
+            format.channels == wmaChannels_)
+            list_->setCurrentRow(list_->count() - 1);
+    }
+}
+
+void CPageWMAOptions::ApplyControls() {
+    const int row = SelectedRow(list_);
+    // Without the runtime there is nothing to choose from: a manual choice made before is kept
+    // unless "Auto" itself is picked.
+    if (runtimeMissing_ && row < 0)
+        return;
+    if (row <= 0) {
+        wmaAutoEncParam_ = 1;
+        return;
+    }
+    const Format& f = formats_[static_cast<size_t>(row - 1)];
+    wmaAutoEncParam_ = 0;
+    wmaSampleRate_ = f.sampleRate;
+    wmaBitRate_ = f.bitRate;
+    wmaChannels_ = f.channels;
+}
+
+}  // namespace kestrune
