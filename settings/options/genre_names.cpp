@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "engine/id3_genres.h"
+#include "audio/id3_genres.h"
 
 namespace kestrune {
 
