@@ -414,6 +414,7 @@ TEST(AmrReader, DeliversWholeBlocksAcrossFrameBoundaries) {
 }
 
 TEST(AmrReader, DecodesCorpusFiles) {
+    KESTRUNE_REQUIRE_CORPUS();
     int seen = 0;
     for (const fs::path& file : test::CorpusFiles()) {
         const std::string ext = file.extension().string();

@@ -182,6 +182,7 @@ TEST(Layer, DataIsDeliveredInWholeFramesUpToTheLength) {
 }
 
 TEST(Layer, TrackerMusicHasNoFilePosition) {
+    KESTRUNE_REQUIRE_CORPUS();
     const std::string mod = (test::CorpusDir() / "libxmp__test-dev_data_TEMPO2.MTM").string();
     EXPECT_EQ(BASS_StreamCreateFile(FALSE, mod.c_str(), 0, 0, BASS_STREAM_DECODE), 0u);
     const HMUSIC h = BASS_MusicLoad(
@@ -199,6 +200,7 @@ TEST(Layer, TrackerMusicHasNoFilePosition) {
 }
 
 TEST(Layer, MusicEndsAfterOnePassWhereAPlayerWouldRepeat) {
+    KESTRUNE_REQUIRE_CORPUS();
     const std::string mod = (test::CorpusDir() / "libxmp__test-dev_data_TDZ3.MOD").string();
     std::ifstream in(mod, std::ios::binary);
     const std::string data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
@@ -298,9 +300,13 @@ TEST_P(MidiLayerTest, WithoutAFontTheSongHasItsLengthInSilence) {
     EXPECT_TRUE(BASS_StreamFree(h));
 }
 
-INSTANTIATE_TEST_SUITE_P(Divisions, MidiLayerTest, ::testing::Bool());
+INSTANTIATE_TEST_SUITE_P(Divisions, MidiLayerTest, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                             return info.param ? "TimeCode" : "TicksPerBeat";
+                         });
 
 TEST(Layer, OnlySoundFontsBecomeFonts) {
+    KESTRUNE_REQUIRE_CORPUS();
     const std::string notFont = (test::CorpusDir() / "libxmp__test-dev_data_TDZ3.MOD").string();
     EXPECT_EQ(BASS_MIDI_FontInit(notFont.c_str(), 0), 0u);
     const BASS_MIDI_FONT unknown{12345, -1, 0};

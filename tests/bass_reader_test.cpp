@@ -186,7 +186,13 @@ TEST_P(WavTest, DeliversTheSamplesExactly) {
 
 INSTANTIATE_TEST_SUITE_P(MonoStereo8And16AndFloat, WavTest,
                          ::testing::Values(WavCase{1, 16}, WavCase{2, 16}, WavCase{1, 8},
-                                           WavCase{2, 8}, WavCase{2, 32}));
+                                           WavCase{2, 8}, WavCase{2, 32}),
+                         [](const ::testing::TestParamInfo<WavCase>& info) {
+                             return std::to_string(info.param.channels) + "ch_" +
+                                    (info.param.bits == 32
+                                         ? std::string("float")
+                                         : std::to_string(info.param.bits) + "bit");
+                         });
 
 TEST(BassReader, SixChannelsAreDownmixedIn384FrameBlocks) {
     TempDir dir;
@@ -407,6 +413,8 @@ std::vector<fs::path> CorpusModules(bool damaged) {
 }
 
 std::string ModuleName(const ::testing::TestParamInfo<fs::path>& info) {
+    if (info.param.empty())
+        return "CorpusMissing";
     std::string name = info.param.filename().string();
     for (char& ch : name)
         if (!std::isalnum(static_cast<unsigned char>(ch)))
@@ -417,6 +425,7 @@ std::string ModuleName(const ::testing::TestParamInfo<fs::path>& info) {
 class ModuleTest : public ::testing::TestWithParam<fs::path> {};
 
 TEST_P(ModuleTest, OpensAsTrackerMusicWithTheSongLength) {
+    KESTRUNE_REQUIRE_CORPUS();
     const std::string path = GetParam().string();
     const test::ProbeInfo probe = test::FfProbe(path);
     BassReader reader;
@@ -436,7 +445,9 @@ TEST_P(ModuleTest, OpensAsTrackerMusicWithTheSongLength) {
     EXPECT_EQ(reader.GetDuration(), static_cast<int>(seconds));
 }
 
-INSTANTIATE_TEST_SUITE_P(Corpus, ModuleTest, ::testing::ValuesIn(CorpusModules(false)), ModuleName);
+INSTANTIATE_TEST_SUITE_P(Corpus, ModuleTest,
+                         ::testing::ValuesIn(test::CorpusFilesOrPlaceholder(CorpusModules(false))),
+                         ModuleName);
 
 struct ShortModule {
     const char* file;
@@ -446,6 +457,7 @@ struct ShortModule {
 class ShortModuleTest : public ::testing::TestWithParam<ShortModule> {};
 
 TEST_P(ShortModuleTest, DecodingEndsAtTheReportedLength) {
+    KESTRUNE_REQUIRE_CORPUS();
     const std::string path = (test::CorpusDir() / GetParam().file).string();
     BassReader reader;
     ASSERT_EQ(reader.Open(path, GetParam().rate), 1);
@@ -465,11 +477,16 @@ INSTANTIATE_TEST_SUITE_P(
                       ShortModule{"libxmp__test-dev_data_format_xm_pattrunc.xm", 44100},
                       ShortModule{"libxmp__test-dev_data_m_Gidion_Graveland.mod", 11025},
                       ShortModule{"libxmp__test-dev_data_f_play_s3m_low_period_vibrato.s3m", 48000},
-                      ShortModule{"libxmp__test-dev_data_format_it_schism.it", 44100}));
+                      ShortModule{"libxmp__test-dev_data_format_it_schism.it", 44100}),
+    [](const ::testing::TestParamInfo<ShortModule>& info) {
+        return ModuleName({fs::path(info.param.file), info.index}) + "_" +
+               std::to_string(info.param.rate) + "Hz";
+    });
 
 class DamagedModuleTest : public ::testing::TestWithParam<fs::path> {};
 
 TEST_P(DamagedModuleTest, FailsCleanlyOrDecodesToItsLength) {
+    KESTRUNE_REQUIRE_CORPUS();
     BassReader reader;
     if (!reader.Open(GetParam().string(), 8000)) {
         EXPECT_EQ(reader.GetLength(), 0);
@@ -481,11 +498,12 @@ TEST_P(DamagedModuleTest, FailsCleanlyOrDecodesToItsLength) {
     EXPECT_EQ(static_cast<int64_t>(d.pcm.samples.size() * 2), reader.GetLength());
 }
 
-INSTANTIATE_TEST_SUITE_P(Corpus, DamagedModuleTest, ::testing::ValuesIn(CorpusModules(true)),
+INSTANTIATE_TEST_SUITE_P(Corpus, DamagedModuleTest,
+                         ::testing::ValuesIn(test::CorpusFilesOrPlaceholder(CorpusModules(true))),
                          ModuleName);
 
 std::vector<fs::path> AllCorpusFiles() {
-    return test::CorpusFiles();
+    return test::CorpusFilesOrPlaceholder(test::CorpusFiles());
 }
 
 class CorpusSweepTest : public ::testing::TestWithParam<fs::path> {};
@@ -493,6 +511,7 @@ class CorpusSweepTest : public ::testing::TestWithParam<fs::path> {};
 // Real files by other authors, damaged ones among them: each either is refused or decodes
 // without running past its length, with the position counting every byte delivered.
 TEST_P(CorpusSweepTest, OpensCleanlyOrDecodesWithinItsLength) {
+    KESTRUNE_REQUIRE_CORPUS();
     BassReader reader;
     if (!reader.Open(GetParam().string(), 8000)) {
         EXPECT_EQ(reader.GetLength(), 0);
@@ -584,7 +603,10 @@ TEST_P(MidiTest, RendersTheSongToItsTempoMapLength) {
     EXPECT_GT(Rms(music), 200);
 }
 
-INSTANTIATE_TEST_SUITE_P(Rates, MidiTest, ::testing::Values(44100, 8000));
+INSTANTIATE_TEST_SUITE_P(Rates, MidiTest, ::testing::Values(44100, 8000),
+                         [](const ::testing::TestParamInfo<int>& info) {
+                             return std::to_string(info.param) + "Hz";
+                         });
 
 TEST(BassReader, RiffMidiIsUnwrapped) {
     TempDir dir;
@@ -607,6 +629,7 @@ TEST(BassReader, RiffMidiIsUnwrapped) {
 }
 
 TEST(BassReader, AMidiNameThatIsNoMidiFileIsNotTriedAsMusic) {
+    KESTRUNE_REQUIRE_CORPUS();
     TempDir dir;
     const std::string path = dir.File("module.mid");
     fs::copy_file(test::CorpusDir() / "libxmp__test-dev_data_TDZ3.MOD", path);
@@ -615,6 +638,7 @@ TEST(BassReader, AMidiNameThatIsNoMidiFileIsNotTriedAsMusic) {
 }
 
 TEST(SoundFont, AMissingFontLeavesTheFlagAtZero) {
+    KESTRUNE_REQUIRE_CORPUS();
     TempDir dir;
     int loaded = 0;
     InstallSoundFont(dir.path().string() + "/", loaded);
@@ -746,6 +770,7 @@ TEST(BassReader, ReadsATrackOfTheDiscImage) {
 // ---------------------------------------------------------------- threads
 
 TEST(BassReader, ReadersInSeveralThreadsDecodeTheSameAsAlone) {
+    KESTRUNE_REQUIRE_CORPUS();
     TempDir dir;
     const std::string wav = dir.File("in.wav");
     ASSERT_TRUE(test::WriteWav(wav, test::MakeSignal(44100, 2, 3 * 44100, 31)));

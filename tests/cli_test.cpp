@@ -87,6 +87,7 @@ TEST_F(CliTest, UsageErrorsExitWithTwo) {
 // Every corpus file is probed without a crash or a hang; where ffprobe reads a file, the
 // rate, channel and duration texts agree with it.
 TEST_F(CliTest, ProbeSurvivesTheCorpus) {
+    KESTRUNE_REQUIRE_CORPUS();
     const auto files = test::CorpusFiles();
     ASSERT_GT(files.size(), 100u) << "the corpus is missing";
     const auto manifest = test::ReadCorpusManifest();
@@ -173,6 +174,7 @@ TEST_F(CliTest, ConvertsToEveryFFmpegRow) {
 }
 
 TEST_F(CliTest, ConvertsTheCorpusToMp3) {
+    KESTRUNE_REQUIRE_CORPUS();
     const auto files = test::CorpusFiles();
     ASSERT_GT(files.size(), 100u) << "the corpus is missing";
     // Twenty seconds of each keep the run short; the readers decode whole files elsewhere.
@@ -228,6 +230,7 @@ TEST_F(CliTest, NormalizesTheCorpus) {
 }
 
 TEST_F(CliTest, JoinsAHandfulIntoOne) {
+    KESTRUNE_REQUIRE_CORPUS();
     std::string files;
     for (int i = 0; i < 3; ++i) {
         const std::string path = dir.File("p" + std::to_string(i) + ".wav");

@@ -38,7 +38,10 @@ INSTANTIATE_TEST_SUITE_P(
         DownmixCase{7, {1, 2, 1000, 1000, 10, 20, 1000}, 2132, 2143},  // c(3000) = 2121
         DownmixCase{8, {1, 2, -1000, 0, 10, 20, 100, 200}, -596, -485},
         DownmixCase{9, {11, 12, 13, 14, 15, 16, 17, 18}, 11, 12},  // beyond eight: s0, s1
-        DownmixCase{12, {-3, 4, 1, 1, 1, 1, 1, 1}, -3, 4}));
+        DownmixCase{12, {-3, 4, 1, 1, 1, 1, 1, 1}, -3, 4}),
+    [](const ::testing::TestParamInfo<DownmixCase>& info) {
+        return std::to_string(info.param.channels) + "ch_case" + std::to_string(info.index);
+    });
 
 TEST(TrackText, DecimalRule) {
     EXPECT_EQ(TrackTextToInt("7/12"), 7);

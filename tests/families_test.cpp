@@ -137,6 +137,7 @@ TEST_F(FamiliesTest, EverySourceFamilyConverts) {
 }
 
 TEST_F(FamiliesTest, TrackerMusicAndMidi) {
+    KESTRUNE_REQUIRE_CORPUS();
     const std::string song = dir.File("song.mid");
     std::ofstream(song, std::ios::binary) << Song();
     Add(song);

@@ -207,7 +207,12 @@ TEST_P(PcmWavTest, DeliversTheSamplesExactly) {
 INSTANTIATE_TEST_SUITE_P(MonoAndStereo, PcmWavTest,
                          ::testing::Values(PcmCase{2, 44100, 44100 * 2 + 517},
                                            PcmCase{1, 22050, 22050 * 3 + 1}, PcmCase{2, 8000, 100},
-                                           PcmCase{1, 48000, 1152 * 4}));
+                                           PcmCase{1, 48000, 1152 * 4}),
+                         [](const ::testing::TestParamInfo<PcmCase>& info) {
+                             return std::to_string(info.param.channels) + "ch_" +
+                                    std::to_string(info.param.rate) + "Hz_" +
+                                    std::to_string(info.param.frames) + "frames";
+                         });
 
 // ---------------------------------------------------------------------------------------------
 // Sample codings of WAV files: each decoder format through its conversion rule.
@@ -550,7 +555,10 @@ TEST_P(ManyChannelsTest, PcmFoldsToStereo) {
     EXPECT_EQ(d.samples, ExpectedStereo(src));
 }
 
-INSTANTIATE_TEST_SUITE_P(Counts, ManyChannelsTest, ::testing::Values(3, 4, 6, 8));
+INSTANTIATE_TEST_SUITE_P(Counts, ManyChannelsTest, ::testing::Values(3, 4, 6, 8),
+                         [](const ::testing::TestParamInfo<int>& info) {
+                             return std::to_string(info.param) + "ch";
+                         });
 
 TEST_F(FFmpegReaderTest, AacFivePointOneMixesBySpeaker) {
     const Pcm src = test::MakeSignal(48000, 6, 24000, 5);
@@ -979,41 +987,11 @@ bool IsUtf8(const std::string& s) {
     return true;
 }
 
-struct ManifestFormat {
-    int sampleRate = 0;
-    int channels = 0;
-};
-
-// First audio stream of each file per the manifest's ffprobe column:
-// "stream|codec_name=..|sample_rate=..|channels=.. ; stream|.. ; format|..".
-std::map<std::string, ManifestFormat> ReadManifest() {
-    std::map<std::string, ManifestFormat> formats;
-    std::ifstream in(test::CorpusDir() / "MANIFEST.tsv");
-    std::string line;
-    while (std::getline(in, line)) {
-        std::vector<std::string> cols;
-        std::istringstream row(line);
-        for (std::string col; std::getline(row, col, '\t');)
-            cols.push_back(col);
-        if (cols.size() < 6)
-            continue;
-        std::istringstream entries(cols[5]);
-        for (std::string e; std::getline(entries, e, ';');) {
-            const auto rate = e.find("sample_rate="), ch = e.find("channels=");
-            if (e.find("stream|") == std::string::npos || rate == std::string::npos ||
-                ch == std::string::npos)
-                continue;
-            formats[cols[0]] = {std::atoi(e.c_str() + rate + 12), std::atoi(e.c_str() + ch + 9)};
-            break;
-        }
-    }
-    return formats;
-}
-
 TEST_F(FFmpegReaderTest, CorpusFilesOpenOrFailCleanly) {
+    KESTRUNE_REQUIRE_CORPUS();
     const auto files = test::CorpusFiles();
     ASSERT_FALSE(files.empty());
-    const auto manifest = ReadManifest();
+    const auto manifest = test::ReadCorpusManifest();
     ASSERT_FALSE(manifest.empty());
     int opened = 0;
     for (const auto& file : files) {

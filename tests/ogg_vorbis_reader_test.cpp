@@ -181,7 +181,10 @@ TEST_P(OggChannels, DecodesLikeVorbisfileThroughSox) {
     EXPECT_EQ(mismatches, 0u);
 }
 
-INSTANTIATE_TEST_SUITE_P(Counts, OggChannels, ::testing::Values(1, 2, 3, 6, 8));
+INSTANTIATE_TEST_SUITE_P(Counts, OggChannels, ::testing::Values(1, 2, 3, 6, 8),
+                         [](const ::testing::TestParamInfo<int>& info) {
+                             return std::to_string(info.param) + "ch";
+                         });
 
 TEST(OggVorbisReader, SixChannelMixExample) {
     const int16_t frame[6] = {1000, 2000, 3000, 100, 200, 0};

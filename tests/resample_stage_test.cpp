@@ -116,11 +116,14 @@ TEST_P(SameRateMixTest, StereoToMonoHalvesTheSumDownward) {
     EXPECT_EQ(out[7], 111);  // nothing beyond the block
 }
 
-INSTANTIATE_TEST_SUITE_P(Values, SameRateMixTest,
-                         testing::Values(MixCase{-3, 0, -2}, MixCase{3, 0, 1},
-                                         MixCase{32767, 32767, 32767},
-                                         MixCase{-32768, -32768, -32768}, MixCase{-1, 0, -1},
-                                         MixCase{100, -101, -1}));
+INSTANTIATE_TEST_SUITE_P(
+    Values, SameRateMixTest,
+    testing::Values(MixCase{-3, 0, -2}, MixCase{3, 0, 1}, MixCase{32767, 32767, 32767},
+                    MixCase{-32768, -32768, -32768}, MixCase{-1, 0, -1}, MixCase{100, -101, -1}),
+    [](const testing::TestParamInfo<MixCase>& info) {
+        auto n = [](int v) { return v < 0 ? "minus" + std::to_string(-v) : std::to_string(v); };
+        return "L" + n(info.param.left) + "_R" + n(info.param.right);
+    });
 
 TEST(SameRate, MonoToStereoDuplicates) {
     ResampleStage stage;
@@ -194,7 +197,12 @@ INSTANTIATE_TEST_SUITE_P(
     Pairs, RateChangeTest,
     testing::Values(RateCase{22050, 1, 44100, 1, 2304}, RateCase{44100, 2, 8000, 1, 209},
                     RateCase{11025, 1, 44100, 2, 4608}, RateCase{44100, 2, 48000, 2, 1254},
-                    RateCase{48000, 2, 44100, 2, 1058}, RateCase{8000, 1, 44100, 1, 6350}));
+                    RateCase{48000, 2, 44100, 2, 1058}, RateCase{8000, 1, 44100, 1, 6350}),
+    [](const testing::TestParamInfo<RateCase>& info) {
+        const RateCase& c = info.param;
+        return std::to_string(c.inRate) + "Hz_" + std::to_string(c.inChannels) + "ch_to_" +
+               std::to_string(c.outRate) + "Hz_" + std::to_string(c.outChannels) + "ch";
+    });
 
 TEST(RateChange, StereoToMonoAveragesBeforeResampling) {
     // Opposite channels cancel in the average: the result is silence, not either channel.

@@ -259,7 +259,12 @@ TEST_P(WmaChannelsTest, OnlyOneOrTwoSurvive) {
 
 INSTANTIATE_TEST_SUITE_P(Stored, WmaChannelsTest,
                          testing::Values(std::pair{6, 2}, std::pair{1, 1}, std::pair{2, 2},
-                                         std::pair{0, 2}, std::pair{-1, 2}));
+                                         std::pair{0, 2}, std::pair{-1, 2}),
+                         [](const testing::TestParamInfo<std::pair<int, int>>& info) {
+                             const int v = info.param.first;
+                             return "Stored" +
+                                    (v < 0 ? "Minus" + std::to_string(-v) : std::to_string(v));
+                         });
 
 struct FilterCase {
     int enable;
@@ -288,7 +293,11 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(FilterCase{1, "MP3; wav,, OGG ", {"mp3", "wav", "ogg"}},
                     FilterCase{0, "MP3; wav,, OGG ", {}}, FilterCase{1, " , ;", {}},
                     FilterCase{1, ".Mp3,a\tb", {".mp3", "a\tb"}},
-                    FilterCase{1, "FLÄC;ÆÖ,ΣΩ,ДЖ", {"fläc", "æö", "σω", "дж"}}));
+                    FilterCase{1, "FLÄC;ÆÖ,ΣΩ,ДЖ", {"fläc", "æö", "σω", "дж"}}),
+    [](const testing::TestParamInfo<FilterCase>& info) {
+        return std::string(info.param.enable ? "FilterOn" : "FilterOff") + "_case" +
+               std::to_string(info.index);
+    });
 
 TEST(FilterExts, InvalidUtf8PassesThroughUnchanged) {
     ConvertSettings s;
@@ -331,7 +340,10 @@ INSTANTIATE_TEST_SUITE_P(
                              OptionKeys({"Folder", "OutputFormat", "OptStartPageIndex"})},
                     MaskCase{4 | 8 | 16, true,
                              Union(OptionsMaskKeys(),
-                                   OptionKeys({"Folder", "OutputFormat", "OptStartPageIndex"}))}));
+                                   OptionKeys({"Folder", "OutputFormat", "OptStartPageIndex"}))}),
+    [](const testing::TestParamInfo<MaskCase>& info) {
+        return "Mask" + std::to_string(info.param.mask);
+    });
 
 TEST(SaveMask, ValuesWrittenAreTheRecordsOwn) {
     TempDir dir;

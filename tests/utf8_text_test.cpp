@@ -30,7 +30,11 @@ INSTANTIATE_TEST_SUITE_P(
                     Utf8Case{"\xC3", false, "\uFFFD"},                      // cut short
                     Utf8Case{"\xC0\xAF", false, "\uFFFD\uFFFD"},            // overlong "/"
                     Utf8Case{"\xED\xA0\x80", false, "\uFFFD\uFFFD\uFFFD"},  // a surrogate
-                    Utf8Case{"\xF4\x90\x80\x80", false, "\uFFFD\uFFFD\uFFFD\uFFFD"}));
+                    Utf8Case{"\xF4\x90\x80\x80", false, "\uFFFD\uFFFD\uFFFD\uFFFD"}),
+    [](const testing::TestParamInfo<Utf8Case>& info) {
+        return std::string(info.param.valid ? "Valid" : "Invalid") + "_case" +
+               std::to_string(info.index);
+    });
 
 TEST(LowerUtf8, LettersWithALowerCaseForm) {
     EXPECT_EQ(LowerUtf8("MP3 Wav"), "mp3 wav");

@@ -280,7 +280,10 @@ INSTANTIATE_TEST_SUITE_P(
                     AutoCase{24000, 2, 44100, 64000}, AutoCase{24001, 2, 44100, 96000},
                     AutoCase{32000, 2, 44100, 96000}, AutoCase{32001, 2, 44100, 128000},
                     AutoCase{44100, 2, 44100, 128000}, AutoCase{44101, 2, 48000, 192000},
-                    AutoCase{48000, 2, 48000, 192000}, AutoCase{22050, 6, 44100, 64000}));
+                    AutoCase{48000, 2, 48000, 192000}, AutoCase{22050, 6, 44100, 64000}),
+    [](const testing::TestParamInfo<AutoCase>& info) {
+        return std::to_string(info.param.rate) + "Hz_" + std::to_string(info.param.channels) + "ch";
+    });
 
 struct ChooseCase {
     const char* name;
@@ -422,9 +425,9 @@ INSTANTIATE_TEST_SUITE_P(
                     WriteCase{"wma", 44100, 2, 32000, 48000, 1}),
     [](const testing::TestParamInfo<WriteCase>& info) {
         const WriteCase& c = info.param;
-        return std::string(c.ext) + std::to_string(c.sourceRate) + "x" +
-               std::to_string(c.sourceChannels) + "To" + std::to_string(c.formatRate) + "x" +
-               std::to_string(c.formatChannels);
+        return std::string(c.ext) + "_" + std::to_string(c.sourceRate) + "Hz_" +
+               std::to_string(c.sourceChannels) + "ch_to_" + std::to_string(c.formatRate) + "Hz_" +
+               std::to_string(c.formatChannels) + "ch";
     });
 
 TEST_F(WindowsMedia, SampleTimeAdvancesByTruncatedHundredNanoseconds) {
@@ -675,6 +678,7 @@ TEST_F(WindowsMedia, FilesWithoutAudioOrNotAsf) {
 }
 
 TEST_F(WindowsMedia, CorpusFilesDecodeLikeFfmpeg) {
+    KESTRUNE_REQUIRE_CORPUS();
     int decoded = 0;
     for (const fs::path& file : test::CorpusFiles()) {
         std::string ext = file.extension().string();

@@ -191,6 +191,17 @@ fs::path CorpusDir() {
     return fs::path(KESTRUNE_CORPUS_DIR);
 }
 
+bool HaveCorpus() {
+    std::error_code ec;
+    return fs::is_regular_file(CorpusDir() / "MANIFEST.tsv", ec);
+}
+
+std::vector<fs::path> CorpusFilesOrPlaceholder(const std::vector<fs::path>& files) {
+    if (files.empty() && !HaveCorpus())
+        return {fs::path()};
+    return files;
+}
+
 std::vector<fs::path> CorpusFiles() {
     std::vector<fs::path> files;
     std::error_code ec;

@@ -60,9 +60,16 @@ ProbeInfo FfProbe(const std::string& path);
 // channel count. Returns false when ffmpeg cannot.
 bool FfDecode(const std::string& path, Pcm& out);
 
-// The corpus of real files by other authors, read in place.
+// The corpus of real files by other authors, read in place (the KESTRUNE_CORPUS_DIR folder of
+// the build). HaveCorpus: the folder is there with its manifest.
 std::filesystem::path CorpusDir();
+bool HaveCorpus();
+// Every file of the corpus, sorted; empty without a corpus.
 std::vector<std::filesystem::path> CorpusFiles();
+// For suites made from the corpus: the files, or one empty path (a case that skips) when the
+// corpus is absent, so that the suite still has a case to report.
+std::vector<std::filesystem::path> CorpusFilesOrPlaceholder(
+    const std::vector<std::filesystem::path>& files);
 
 // What ffprobe read in a corpus file's first audio stream, from the corpus manifest.
 struct ManifestFormat {
@@ -74,3 +81,11 @@ struct ManifestFormat {
 std::map<std::string, ManifestFormat> ReadCorpusManifest();
 
 }  // namespace kestrune::test
+
+// Skips the current test, saying why, when the corpus is absent.
+#define KESTRUNE_REQUIRE_CORPUS()                                                           \
+    do {                                                                                    \
+        if (!::kestrune::test::HaveCorpus())                                                \
+            GTEST_SKIP() << "the shared corpus is not at " << ::kestrune::test::CorpusDir() \
+                         << " (configure with -DKESTRUNE_CORPUS_DIR=...)";                  \
+    } while (0)
