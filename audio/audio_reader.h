@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <string>
 
+#include "audio/tag_set.h"
+
 namespace kestrune {
 
 // Audio moves between reader, engine and writer as planar signed 16-bit samples, one buffer
@@ -34,13 +36,10 @@ public:
     virtual int GetSampleRate() { return sampleRate; }
     virtual int GetBitsPerSample() { return bitsPerSample; }
     virtual int GetBitRate() { return bitRate; }
-    // Fills the texts found (in reader order) and returns non-zero when the file has tags;
-    // otherwise returns 0 and leaves every text untouched.
-    virtual int ReadTags(std::string& title, std::string& artist, std::string& album,
-                         std::string& year, std::string& genre, std::string& comment,
-                         std::string& track, std::string& composer, std::string& copyright) {
-        (void)title, (void)artist, (void)album, (void)year, (void)genre, (void)comment;
-        (void)track, (void)composer, (void)copyright;
+    // Fills the texts found and returns non-zero when the file has tags; otherwise returns 0
+    // and leaves tags untouched.
+    virtual int ReadTags(TagSet& tags) {
+        (void)tags;
         return 0;
     }
 

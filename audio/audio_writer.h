@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <string>
 
+#include "audio/tag_set.h"
+
 namespace kestrune {
 
 // Base of the writer-specific records handed to SetEncoderOptions.
@@ -18,14 +20,9 @@ public:
     AudioWriter& operator=(const AudioWriter&) = delete;
     virtual ~AudioWriter() = default;
 
-    // Tags in writer order; track 0 means no track number.
-    virtual void SetTags(const std::string& title, const std::string& artist,
-                         const std::string& album, const std::string& genre,
-                         const std::string& year, const std::string& comment,
-                         const std::string& composer, const std::string& copyright, int track) {
-        (void)title, (void)artist, (void)album, (void)genre, (void)year, (void)comment;
-        (void)composer, (void)copyright, (void)track;
-    }
+    // The tags of the output; the track is written as its number (TagSet::TrackNumber), and
+    // not at all when that is 0.
+    virtual void SetTags(const TagSet& tags) { (void)tags; }
     virtual void SetPath(const std::string& path) = 0;
     virtual void SetSampleRate(int rate) { (void)rate; }
     virtual void SetChannels(int count) { (void)count; }

@@ -3,9 +3,6 @@
 #include <cctype>
 #include <climits>
 
-#include "audio/audio_reader.h"
-#include "audio/audio_writer.h"
-
 namespace kestrune {
 
 bool TagSet::Empty() const {
@@ -32,14 +29,8 @@ int TrackTextToInt(const std::string& text) {
     return static_cast<int>(negative ? -value : value);
 }
 
-int ReadTagsInto(AudioReader& reader, TagSet& t) {
-    return reader.ReadTags(t.title, t.artist, t.album, t.year, t.genre, t.comment, t.track,
-                           t.composer, t.copyright);
-}
-
-void SetTagsFrom(AudioWriter& writer, const TagSet& t) {
-    writer.SetTags(t.title, t.artist, t.album, t.genre, t.year, t.comment, t.composer, t.copyright,
-                   TrackTextToInt(t.track));
+int TagSet::TrackNumber() const {
+    return TrackTextToInt(track);
 }
 
 }  // namespace kestrune

@@ -3,12 +3,12 @@
 
 #include "audio/audio_reader.h"
 #include "audio/audio_writer.h"
+#include "audio/gain.h"
+#include "audio/tag_set.h"
 #include "engine/conversion_host.h"
 #include "engine/conversion_session.h"
-#include "audio/gain.h"
 #include "engine/progress_meter.h"
 #include "engine/resample_stage.h"
-#include "audio/tag_set.h"
 #include "writers/amr_writer.h"
 #include "writers/ffmpeg_writer.h"
 #include "writers/wav_info_tags.h"
@@ -370,18 +370,14 @@ int ConversionSession::ConvertFile(const SourceFileEntry& source, const OutputFo
                 track = runPosition;
             else if (tagOptions.trackNumType == kTrackCustom)
                 track = tagOptions.customTrackNum;
-            writer.SetTags(title, tagOptions.artist, tagOptions.album, tagOptions.genre,
-                           tagOptions.year, tagOptions.comment, tagOptions.composer,
-                           tagOptions.copyright, track);
+            writer.SetTags(CustomTagSet(tagOptions, title, track));
         } else if (settings.id3TagType == kTagsFromSource) {
             TagSet tags;
-            bool found = ReadTagsInto(reader, tags) != 0;
+            bool found = reader.ReadTags(tags) != 0;
             if (!found && source.sourceType == source::kWav)
-                found = ReadWavInfoTags(source.path, tags.title, tags.artist, tags.album, tags.year,
-                                        tags.genre, tags.comment, tags.track, tags.composer,
-                                        tags.copyright) != 0;
+                found = ReadWavInfoTags(source.path, tags) != 0;
             if (found)
-                SetTagsFrom(writer, tags);
+                writer.SetTags(tags);
         }
     }
 

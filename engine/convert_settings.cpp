@@ -6,6 +6,20 @@
 
 namespace kestrune {
 
+TagSet CustomTagSet(const TagOptions& o, const std::string& title, int track) {
+    TagSet tags;
+    tags.title = title;
+    tags.artist = o.artist;
+    tags.album = o.album;
+    tags.year = o.year;
+    tags.genre = o.genre;
+    tags.comment = o.comment;
+    tags.track = track != 0 ? std::to_string(track) : std::string();
+    tags.composer = o.composer;
+    tags.copyright = o.copyright;
+    return tags;
+}
+
 void ParseFilterExts(ConvertSettings& settings) {
     settings.filterExtList.clear();
     if (settings.enableExtFilter == 0)

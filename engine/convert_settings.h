@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "audio/tag_set.h"
+
 namespace kestrune {
 
 // Where output files go ("DestOutputFolderOpt").
@@ -91,6 +93,10 @@ struct TagOptions {
 
     bool operator==(const TagOptions&) const = default;
 };
+
+// The custom tag as a writer takes it, with the title and track number of one output (track 0:
+// none).
+TagSet CustomTagSet(const TagOptions& tags, const std::string& title, int track);
 
 // Rebuilds filterExtList from enableExtFilter and filterExts: spaces removed, ";" taken as ",",
 // lower-cased, split at "," with empty pieces dropped. Empty while the filter is off.

@@ -1,7 +1,7 @@
 #include "engine/create_reader.h"
 
-#include "engine/conversion_host.h"
 #include "audio/tag_set.h"
+#include "engine/conversion_host.h"
 #include "engine/web_addresses.h"
 #include "readers/aiff_reader.h"
 #include "readers/au_reader.h"
@@ -36,7 +36,7 @@ int ReadCarrierTags(const std::string& mp3Path, TagSet& tags) {
     BassReader reader;
     if (!reader.Open(mp3Path, 0))
         return 0;
-    const int found = ReadTagsInto(reader, tags);
+    const int found = reader.ReadTags(tags);
     reader.Close();
     return found;
 }

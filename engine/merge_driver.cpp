@@ -75,9 +75,8 @@ std::unique_ptr<AudioWriter> ConversionSession::CreateMergeWriter(const OutputFo
         }
     }
     if (FormatGetsTags(format.formatId) && settings.id3TagType == kTagsCustom) {
-        writer->SetTags(tagOptions.titleAsFileName != 0 ? std::string() : tagOptions.title,
-                        tagOptions.artist, tagOptions.album, tagOptions.genre, tagOptions.year,
-                        tagOptions.comment, tagOptions.composer, tagOptions.copyright, 0);
+        writer->SetTags(CustomTagSet(
+            tagOptions, tagOptions.titleAsFileName != 0 ? std::string() : tagOptions.title, 0));
     }
     writer->SetPath(path);
     if (!writer->Open()) {

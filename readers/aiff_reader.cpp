@@ -445,20 +445,10 @@ void AiffReader::ReadId3Chunk(uint32_t size) {
         tags_ = found;
 }
 
-int AiffReader::ReadTags(std::string& title, std::string& artist, std::string& album,
-                         std::string& year, std::string& genre, std::string& comment,
-                         std::string& track, std::string& composer, std::string& copyright) {
+int AiffReader::ReadTags(TagSet& tags) {
     if (tags_.Empty())
         return 0;
-    title = tags_.title;
-    artist = tags_.artist;
-    album = tags_.album;
-    year = tags_.year;
-    genre = tags_.genre;
-    comment = tags_.comment;
-    track = tags_.track;
-    composer = tags_.composer;
-    copyright = tags_.copyright;
+    tags = tags_;
     return 1;
 }
 

@@ -30,9 +30,7 @@ public:
     void Close() override;
     int Open(const std::string& path, int preferredRate) override;
     int Read(int16_t* left, int16_t* right) override;
-    int ReadTags(std::string& title, std::string& artist, std::string& album, std::string& year,
-                 std::string& genre, std::string& comment, std::string& track,
-                 std::string& composer, std::string& copyright) override;
+    int ReadTags(TagSet& tags) override;
 
     // Replaces how the ID3 chunk's carrier file is read (the default uses TagLib).
     void SetTagSource(Mp3TagSource source) { tagSource_ = std::move(source); }

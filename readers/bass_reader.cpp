@@ -222,9 +222,7 @@ int64_t BassReader::GetPosition() {
     return pos == ~QWORD{0} ? 0 : static_cast<int64_t>(pos);
 }
 
-int BassReader::ReadTags(std::string& title, std::string& artist, std::string& album,
-                         std::string& year, std::string& genre, std::string& comment,
-                         std::string& track, std::string& composer, std::string& copyright) {
+int BassReader::ReadTags(TagSet& tags) {
     if (!handle)
         return 0;
     const char* text =
@@ -232,8 +230,9 @@ int BassReader::ReadTags(std::string& title, std::string& artist, std::string& a
     if (!text || !*text)
         return 0;
     const std::string copy(text);
-    std::string* const pieces[] = {&track, &title,   &artist,   &album,    &genre,
-                                   &year,  &comment, &composer, &copyright};
+    std::string* const pieces[] = {&tags.track,   &tags.title,    &tags.artist,
+                                   &tags.album,   &tags.genre,    &tags.year,
+                                   &tags.comment, &tags.composer, &tags.copyright};
     // A piece counts only when the line break that closes it is there; the last piece
     // needs the eighth break before it.
     size_t start = 0;
@@ -245,7 +244,7 @@ int BassReader::ReadTags(std::string& title, std::string& artist, std::string& a
         start = brk + 1;
     }
     const size_t brk = copy.find('\n', start);
-    copyright = copy.substr(start, brk == std::string::npos ? std::string::npos : brk - start);
+    tags.copyright = copy.substr(start, brk == std::string::npos ? std::string::npos : brk - start);
     return 1;
 }
 

@@ -51,9 +51,7 @@ public:
     int Read(int16_t* left, int16_t* right) override;
     void Close() override;
     int64_t GetPosition() override;
-    int ReadTags(std::string& title, std::string& artist, std::string& album, std::string& year,
-                 std::string& genre, std::string& comment, std::string& track,
-                 std::string& composer, std::string& copyright) override;
+    int ReadTags(TagSet& tags) override;
 
     enum : int { kStream = 0, kMusic = 2, kMidi = 3 };
     int GetKind() const { return kind; }

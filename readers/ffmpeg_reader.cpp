@@ -397,9 +397,7 @@ int FFmpegReader::Read(int16_t* left, int16_t* right) {
     return filled;
 }
 
-int FFmpegReader::ReadTags(std::string& title, std::string& artist, std::string& album,
-                           std::string& year, std::string& genre, std::string& comment,
-                           std::string& track, std::string& composer, std::string& copyright) {
+int FFmpegReader::ReadTags(TagSet& out) {
     if (!formatContext)
         return 0;
     static constexpr const char* kKeys[] = {"title",   "artist",    "author", "album", "genre",
@@ -433,15 +431,15 @@ int FFmpegReader::ReadTags(std::string& title, std::string& artist, std::string&
     if (t.empty() && a.empty() && al.empty() && g.empty() && c.empty() && cr.empty() && y < 1 &&
         tr < 1)
         return 0;
-    title = std::move(t);
-    artist = std::move(a);
-    album = std::move(al);
-    genre = std::move(g);
-    comment = std::move(c);
-    copyright = std::move(cr);
-    year = y >= 1 ? std::to_string(y) : std::string();
-    track = tr >= 1 ? std::to_string(tr) : std::string();
-    composer.clear();
+    out.title = std::move(t);
+    out.artist = std::move(a);
+    out.album = std::move(al);
+    out.genre = std::move(g);
+    out.comment = std::move(c);
+    out.copyright = std::move(cr);
+    out.year = y >= 1 ? std::to_string(y) : std::string();
+    out.track = tr >= 1 ? std::to_string(tr) : std::string();
+    out.composer.clear();
     return 1;
 }
 

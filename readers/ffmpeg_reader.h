@@ -65,9 +65,7 @@ public:
     int Open(const std::string& path, int preferredRate) override;
     int Read(int16_t* left, int16_t* right) override;
     int HasAudioStream() override;
-    int ReadTags(std::string& title, std::string& artist, std::string& album, std::string& year,
-                 std::string& genre, std::string& comment, std::string& track,
-                 std::string& composer, std::string& copyright) override;
+    int ReadTags(TagSet& tags) override;
 
 private:
     void Release();

@@ -344,18 +344,18 @@ TEST(AiffReader, Id3ChunkGivesTagsAndLeavesNoTemporaryFile) {
     AiffReader reader;
     ASSERT_EQ(reader.Open(aiff, 0), 1);
     EXPECT_TRUE(std::filesystem::is_empty(tmp.path()));
-    std::string t[9];
-    ASSERT_NE(reader.ReadTags(t[0], t[1], t[2], t[3], t[4], t[5], t[6], t[7], t[8]), 0);
-    EXPECT_EQ(t[0], "Grey Heron");
-    EXPECT_EQ(t[1], "Ardea");
-    EXPECT_EQ(t[2], "Shore");
-    EXPECT_EQ(t[6], "4");
+    TagSet t;
+    ASSERT_NE(reader.ReadTags(t), 0);
+    EXPECT_EQ(t.title, "Grey Heron");
+    EXPECT_EQ(t.artist, "Ardea");
+    EXPECT_EQ(t.album, "Shore");
+    EXPECT_EQ(t.track, "4");
     EXPECT_EQ(reader.GetDuration(), 2);
     EXPECT_EQ(Drain(reader).samples.size(), 44100u * 2 * 2);
     reader.Close();
     // After Close the tags are gone.
-    std::string u[9];
-    EXPECT_EQ(reader.ReadTags(u[0], u[1], u[2], u[3], u[4], u[5], u[6], u[7], u[8]), 0);
+    TagSet u;
+    EXPECT_EQ(reader.ReadTags(u), 0);
 }
 
 TEST(AiffReader, TagSourceCanBeReplaced) {
@@ -378,9 +378,9 @@ TEST(AiffReader, TagSourceCanBeReplaced) {
     ASSERT_EQ(reader.Open(aiff, 0), 1);
     EXPECT_NE(seenPath.find(".mp3"), std::string::npos);
     EXPECT_FALSE(std::filesystem::exists(seenPath));
-    std::string t[9];
-    ASSERT_EQ(reader.ReadTags(t[0], t[1], t[2], t[3], t[4], t[5], t[6], t[7], t[8]), 1);
-    EXPECT_EQ(t[5], "from the seam");
+    TagSet t;
+    ASSERT_EQ(reader.ReadTags(t), 1);
+    EXPECT_EQ(t.comment, "from the seam");
 }
 
 TEST(AiffReader, OversizedId3ChunkIsSkippedWhole) {

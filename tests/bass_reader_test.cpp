@@ -654,12 +654,9 @@ TEST(SoundFont, AMissingFontLeavesTheFlagAtZero) {
 
 // ---------------------------------------------------------------- tags
 
-struct Tags {
-    std::string title = "keep", artist = "keep", album = "keep", year = "keep", genre = "keep",
-                comment = "keep", track = "keep", composer = "keep", copyright = "keep";
-    int Read(BassReader& r) {
-        return r.ReadTags(title, artist, album, year, genre, comment, track, composer, copyright);
-    }
+struct Tags : TagSet {
+    Tags() : TagSet{"keep", "keep", "keep", "keep", "keep", "keep", "keep", "keep", "keep"} {}
+    int Read(BassReader& r) { return r.ReadTags(*this); }
 };
 
 const char* const kTagArgs =

@@ -896,7 +896,7 @@ TEST_P(TagTest, TextsArriveIntact) {
     ASSERT_EQ(reader.Open(path, 0), 1);
     TagSet got;
     got.composer = "preset";
-    ASSERT_NE(ReadTagsInto(reader, got), 0);
+    ASSERT_NE(reader.ReadTags(got), 0);
     EXPECT_EQ(got.title, c.expected.title);
     EXPECT_EQ(got.artist, c.expected.artist);
     EXPECT_EQ(got.album, c.expected.album);
@@ -923,16 +923,16 @@ TEST_F(FFmpegReaderTest, NoTagsLeavesTheTextsAlone) {
         FFmpegReader reader;
         ASSERT_EQ(reader.Open(path, 0), 1);
         TagSet tags{"t", "a", "al", "y", "g", "c", "tr", "co", "cr"};
-        EXPECT_EQ(ReadTagsInto(reader, tags), 0);
+        EXPECT_EQ(reader.ReadTags(tags), 0);
         EXPECT_EQ(tags.title, "t");
         EXPECT_EQ(tags.track, "tr");
         EXPECT_EQ(tags.composer, "co");
         EXPECT_EQ(tags.copyright, "cr");
     }
     FFmpegReader closed;
-    std::string s = "x";
-    EXPECT_EQ(closed.ReadTags(s, s, s, s, s, s, s, s, s), 0);
-    EXPECT_EQ(s, "x");
+    TagSet kept{"x", "x", "x", "x", "x", "x", "x", "x", "x"};
+    EXPECT_EQ(closed.ReadTags(kept), 0);
+    EXPECT_EQ(kept.title, "x");
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -1020,7 +1020,7 @@ TEST_F(FFmpegReaderTest, CorpusFilesOpenOrFailCleanly) {
         EXPECT_TRUE(d.blockSizesOk);
         EXPECT_TRUE(d.positionsOk);
         TagSet tags;
-        ReadTagsInto(reader, tags);
+        reader.ReadTags(tags);
         for (const std::string* t : {&tags.title, &tags.artist, &tags.album, &tags.comment})
             EXPECT_TRUE(IsUtf8(*t)) << *t;
     }

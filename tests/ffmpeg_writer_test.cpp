@@ -462,8 +462,8 @@ const char kComment[] = "\xE2\x9C\x93 checked";
 const char kCopyright[] = "\xC2\xA9 1893";
 
 void SetTestTags(FFmpegWriter& writer, const std::string& title, int track) {
-    writer.SetTags(title, kArtist, kAlbum, "Klassik", "1893", kComment, kComposer, kCopyright,
-                   track);
+    writer.SetTags(TagSet{title, kArtist, kAlbum, "1893", "Klassik", kComment,
+                          track != 0 ? std::to_string(track) : "", kComposer, kCopyright});
 }
 
 // 3GPP asset boxes (moov/udta/titl, perf, ...): ffprobe does not read them, so the test does.
@@ -732,7 +732,7 @@ TEST_P(OpenFailure, LeavesNothingBehind) {
     const std::string path = dir.File("never.out");
     FFmpegWriter writer;
     Configure(writer, c.settings, path);
-    writer.SetTags("t", "a", "b", "g", "2000", "c", "m", "r", 1);
+    writer.SetTags(TagSet{"t", "a", "b", "2000", "g", "c", "1", "m", "r"});
     EXPECT_EQ(writer.Open(), 0) << c.why;
     EXPECT_FALSE(fs::exists(path)) << c.why;
     writer.Close();

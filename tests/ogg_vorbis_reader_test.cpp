@@ -244,9 +244,11 @@ TEST_P(OggTags, ReadByPrefix) {
     ASSERT_TRUE(EncodeVorbis(path, test::MakeSignal(22050, 1, 4000), tc.comments));
     OggVorbisReader reader;
     ASSERT_EQ(reader.Open(path, 0), 1);
-    std::vector<std::string> t(9, "stale");
-    EXPECT_EQ(reader.ReadTags(t[0], t[1], t[2], t[3], t[4], t[5], t[6], t[7], t[8]), 1);
-    EXPECT_EQ(t, tc.tags);
+    TagSet t{"stale", "stale", "stale", "stale", "stale", "stale", "stale", "stale", "stale"};
+    EXPECT_EQ(reader.ReadTags(t), 1);
+    EXPECT_EQ((std::vector<std::string>{t.title, t.artist, t.album, t.year, t.genre, t.comment,
+                                        t.track, t.composer, t.copyright}),
+              tc.tags);
 }
 
 INSTANTIATE_TEST_SUITE_P(Comments, OggTags, ::testing::ValuesIn(TagCases()),

@@ -80,11 +80,14 @@ struct Tags {
 };
 
 Tags Read(const std::string& path) {
+    TagSet read{"stale", "stale", "stale", "stale", "stale", "stale", "stale", "stale", "stale"};
     Tags tags;
-    for (auto& s : tags.t)
-        s = "stale";
-    tags.result = ReadWavInfoTags(path, tags.t[0], tags.t[1], tags.t[2], tags.t[3], tags.t[4],
-                                  tags.t[5], tags.t[6], tags.t[7], tags.t[8]);
+    tags.result = ReadWavInfoTags(path, read);
+    const std::string* fields[] = {&read.title, &read.artist,   &read.album,
+                                   &read.year,  &read.genre,    &read.comment,
+                                   &read.track, &read.composer, &read.copyright};
+    for (int i = 0; i < 9; ++i)
+        tags.t[i] = *fields[i];
     return tags;
 }
 

@@ -60,8 +60,9 @@ bool WriteWma(const std::string& path, const test::Pcm& pcm, const WmaCodecForma
     writer.SetBitRate(format.bitRate);
     writer.SetEncoderOptions(WmaEncoderOptions(format));
     if (tags)
-        writer.SetTags(tags->title, tags->artist, tags->album, tags->genre, tags->year,
-                       tags->comment, tags->composer, tags->copyright, tags->track);
+        writer.SetTags(TagSet{tags->title, tags->artist, tags->album, tags->year, tags->genre,
+                              tags->comment, std::to_string(tags->track), tags->composer,
+                              tags->copyright});
     writer.SetPath(path);
     if (!writer.Open())
         return false;
@@ -534,17 +535,17 @@ TEST_F(WindowsMedia, ReadsBackWhatTheWriterWrote) {
     EXPECT_EQ(reader.GetBitsPerSample(), 16);
     EXPECT_EQ(reader.GetDuration(), 2);
     EXPECT_EQ(reader.GetBitRate(), 128);
-    std::string t, a, al, y, g, c, tr, comp, copy;
-    EXPECT_EQ(reader.ReadTags(t, a, al, y, g, c, tr, comp, copy), 1);
-    EXPECT_EQ(t, tags.title);
-    EXPECT_EQ(a, tags.artist);
-    EXPECT_EQ(al, tags.album);
-    EXPECT_EQ(y, tags.year);
-    EXPECT_EQ(g, tags.genre);
-    EXPECT_EQ(c, tags.comment);
-    EXPECT_EQ(tr, "7");
-    EXPECT_EQ(comp, tags.composer);
-    EXPECT_EQ(copy, tags.copyright);
+    TagSet got;
+    EXPECT_EQ(reader.ReadTags(got), 1);
+    EXPECT_EQ(got.title, tags.title);
+    EXPECT_EQ(got.artist, tags.artist);
+    EXPECT_EQ(got.album, tags.album);
+    EXPECT_EQ(got.year, tags.year);
+    EXPECT_EQ(got.genre, tags.genre);
+    EXPECT_EQ(got.comment, tags.comment);
+    EXPECT_EQ(got.track, "7");
+    EXPECT_EQ(got.composer, tags.composer);
+    EXPECT_EQ(got.copyright, tags.copyright);
 
     const Decoded d = ReadAll(reader);
     ASSERT_FALSE(d.blocks.empty());
@@ -592,12 +593,12 @@ TEST_P(WindowsMediaSource, DecodesFilesMadeByFfmpeg) {
     EXPECT_EQ(reader.GetSampleRate(), c.rate);
     EXPECT_EQ(reader.GetSourceChannels(), c.channels);
     EXPECT_NEAR(static_cast<double>(reader.GetLength()) / 1e7, FormatDuration(path), 0.002);
-    std::string t, a, al, y, g, cm, tr, comp, copy;
-    reader.ReadTags(t, a, al, y, g, cm, tr, comp, copy);
-    EXPECT_EQ(t, "Tune");
-    EXPECT_EQ(a, "Someone");
-    EXPECT_EQ(tr, "7");
-    EXPECT_EQ(y, "1999");
+    TagSet got;
+    reader.ReadTags(got);
+    EXPECT_EQ(got.title, "Tune");
+    EXPECT_EQ(got.artist, "Someone");
+    EXPECT_EQ(got.track, "7");
+    EXPECT_EQ(got.year, "1999");
     const Decoded d = ReadAll(reader);
     test::Pcm ffmpeg;
     ASSERT_TRUE(test::FfDecode(path, ffmpeg));

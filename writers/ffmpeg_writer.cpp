@@ -280,19 +280,9 @@ FFmpegWriter::~FFmpegWriter() {
     Close();
 }
 
-void FFmpegWriter::SetTags(const std::string& title, const std::string& artist,
-                           const std::string& album, const std::string& genre,
-                           const std::string& year, const std::string& comment,
-                           const std::string& composer, const std::string& copyright, int track) {
-    title_ = title;
-    artist_ = artist;
-    album_ = album;
-    genre_ = genre;
-    date_ = year;
-    comment_ = comment;
-    composer_ = composer;
-    copyright_ = copyright;
-    track_ = track;
+void FFmpegWriter::SetTags(const TagSet& tags) {
+    tags_ = tags;
+    track_ = tags.TrackNumber();
 }
 
 void FFmpegWriter::SetPath(const std::string& path) {
@@ -485,10 +475,10 @@ bool FFmpegWriter::OpenAmrEncoder() {
 bool FFmpegWriter::AddMetadata() {
     const std::string track = track_ > 0 ? std::to_string(track_) : std::string();
     const std::pair<const char*, const std::string*> keys[] = {
-        {"title", &title_},        {"artist", &artist_}, {"author", &artist_},
-        {"album", &album_},        {"genre", &genre_},   {"date", &date_},
-        {"comment", &comment_},    {"track", &track},    {"composer", &composer_},
-        {"copyright", &copyright_}};
+        {"title", &tags_.title},        {"artist", &tags_.artist}, {"author", &tags_.artist},
+        {"album", &tags_.album},        {"genre", &tags_.genre},   {"date", &tags_.year},
+        {"comment", &tags_.comment},    {"track", &track},         {"composer", &tags_.composer},
+        {"copyright", &tags_.copyright}};
     // Ogg keeps its comments with the stream, the other muxers with the file.
     AVDictionary** target = container_ == "ogg" ? &stream_->metadata : &format_->metadata;
     for (const auto& [key, value] : keys) {

@@ -29,9 +29,7 @@ public:
     FFmpegWriter();
     ~FFmpegWriter() override;
 
-    void SetTags(const std::string& title, const std::string& artist, const std::string& album,
-                 const std::string& genre, const std::string& year, const std::string& comment,
-                 const std::string& composer, const std::string& copyright, int track) override;
+    void SetTags(const TagSet& tags) override;
     void SetPath(const std::string& path) override;
     void SetSampleRate(int rate) override;
     void SetChannels(int count) override;
@@ -91,7 +89,7 @@ private:
     int sampleRate_ = 0;
     int channels_ = 0;
     int bitRate_ = 0;
-    std::string title_, artist_, album_, genre_, date_, comment_, composer_, copyright_;
+    TagSet tags_;
     int track_ = 0;
 
     // open state

@@ -144,13 +144,13 @@ int OggVorbisReader::Read(int16_t* left, int16_t* right) {
     return frames;
 }
 
-int OggVorbisReader::ReadTags(std::string& title, std::string& artist, std::string& album,
-                              std::string& year, std::string& genre, std::string& comment,
-                              std::string& track, std::string& composer, std::string& copyright) {
+int OggVorbisReader::ReadTags(TagSet& tags) {
     const std::pair<const char*, std::string*> fields[] = {
-        {"TITLE=", &title},       {"ARTIST=", &artist},     {"ALBUM=", &album},
-        {"DATE=", &year},         {"GENRE=", &genre},       {"COMMENT=", &comment},
-        {"TRACKNUMBER=", &track}, {"COMPOSER=", &composer}, {"COPYRIGHT=", &copyright}};
+        {"TITLE=", &tags.title},        {"ARTIST=", &tags.artist},
+        {"ALBUM=", &tags.album},        {"DATE=", &tags.year},
+        {"GENRE=", &tags.genre},        {"COMMENT=", &tags.comment},
+        {"TRACKNUMBER=", &tags.track},  {"COMPOSER=", &tags.composer},
+        {"COPYRIGHT=", &tags.copyright}};
     for (const auto& [prefix, out] : fields) {
         out->clear();
         for (const std::string& c : comments_)

@@ -56,11 +56,16 @@ void ResolveGenre(std::string& genre, int genreIndex) {
 
 }  // namespace
 
-int ReadWavInfoTags(const std::string& path, std::string& title, std::string& artist,
-                    std::string& album, std::string& date, std::string& genre, std::string& comment,
-                    std::string& track, std::string& composer, std::string& copyright) {
-    title.clear(), artist.clear(), album.clear(), date.clear(), genre.clear();
-    comment.clear(), track.clear(), composer.clear(), copyright.clear();
+int ReadWavInfoTags(const std::string& path, TagSet& tags) {
+    tags = TagSet{};
+    std::string& title = tags.title;
+    std::string& artist = tags.artist;
+    std::string& album = tags.album;
+    std::string& date = tags.year;
+    std::string& genre = tags.genre;
+    std::string& comment = tags.comment;
+    std::string& track = tags.track;
+    std::string& copyright = tags.copyright;
 
     std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
     if (!file)

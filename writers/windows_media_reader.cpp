@@ -180,18 +180,16 @@ int WindowsMediaReader::Read(int16_t* left, int16_t* right) {
     return delivered;
 }
 
-int WindowsMediaReader::ReadTags(std::string& t, std::string& artist, std::string& al,
-                                 std::string& date, std::string& g, std::string& comment,
-                                 std::string& track, std::string& comp, std::string& copy) {
-    t = title;
-    artist = author;
-    al = album;
-    date = year;
-    g = genre;
-    comment = description;
-    track = std::to_string(trackNumber);
-    comp = composer;
-    copy = copyright;
+int WindowsMediaReader::ReadTags(TagSet& tags) {
+    tags.title = title;
+    tags.artist = author;
+    tags.album = album;
+    tags.year = year;
+    tags.genre = genre;
+    tags.comment = description;
+    tags.track = std::to_string(trackNumber);
+    tags.composer = composer;
+    tags.copyright = copyright;
     return 1;
 }
 

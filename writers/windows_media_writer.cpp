@@ -16,18 +16,9 @@ WindowsMediaWriter::~WindowsMediaWriter() {
     Close();
 }
 
-void WindowsMediaWriter::SetTags(const std::string& t, const std::string& ar, const std::string& al,
-                                 const std::string& g, const std::string& y, const std::string& c,
-                                 const std::string& comp, const std::string& copy, int tr) {
-    title = t;
-    artist = ar;
-    album = al;
-    genre = g;
-    date = y;
-    comment = c;
-    composer = comp;
-    copyright = copy;
-    track = tr;
+void WindowsMediaWriter::SetTags(const TagSet& t) {
+    tags = t;
+    track = t.TrackNumber();
 }
 
 void WindowsMediaWriter::SetPath(const std::string& p) {
@@ -135,18 +126,18 @@ void WindowsMediaWriter::AddTags() {
         if (!value.empty())
             writer->AddAttribute(0, name, wm::WmAttribute::String(value));
     };
-    text("Title", title);
-    text("Author", artist);
-    text("WM/AlbumArtist", artist);
-    text("Description", comment);
-    text("WM/AlbumTitle", album);
-    text("WM/Genre", genre);
+    text("Title", tags.title);
+    text("Author", tags.artist);
+    text("WM/AlbumArtist", tags.artist);
+    text("Description", tags.comment);
+    text("WM/AlbumTitle", tags.album);
+    text("WM/Genre", tags.genre);
     if (track != 0)
         writer->AddAttribute(0, "WM/TrackNumber",
                              wm::WmAttribute::DWord(static_cast<uint32_t>(track)));
-    text("WM/Year", date);
-    text("WM/Composer", composer);
-    text("Copyright", copyright);
+    text("WM/Year", tags.year);
+    text("WM/Composer", tags.composer);
+    text("Copyright", tags.copyright);
 }
 
 int WindowsMediaWriter::Write(const int16_t* left, const int16_t* right, int frames) {
@@ -184,8 +175,7 @@ void WindowsMediaWriter::Close() {
     bitRate = 0;
     haveMediaType = false;
     mediaType = wm::WmMediaType{};
-    title.clear(), album.clear(), artist.clear(), genre.clear(), date.clear();
-    comment.clear(), composer.clear(), copyright.clear();
+    tags = TagSet{};
     track = 0;
 }
 

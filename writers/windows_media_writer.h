@@ -26,9 +26,7 @@ public:
     explicit WindowsMediaWriter(const WindowsMediaRuntime* runtime = LoadedWindowsMediaRuntime());
     ~WindowsMediaWriter() override;
 
-    void SetTags(const std::string& title, const std::string& artist, const std::string& album,
-                 const std::string& genre, const std::string& year, const std::string& comment,
-                 const std::string& composer, const std::string& copyright, int track) override;
+    void SetTags(const TagSet& tags) override;
     void SetPath(const std::string& path) override;
     void SetSampleRate(int rate) override;
     void SetChannels(int count) override;
@@ -54,7 +52,7 @@ private:
     bool haveMediaType = false;
     wm::WmMediaType mediaType;
 
-    std::string title, album, artist, genre, date, comment, composer, copyright;
+    TagSet tags;
     int32_t track = 0;
 
     std::unique_ptr<wm::WmWriter> writer;
