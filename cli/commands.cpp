@@ -51,8 +51,8 @@ int RunFormats(const std::vector<std::string>& args) {
         }
         if (codecs.empty())
             codecs = "-";
-        std::printf("%d\t%s\t%s\t%s\n", row.formatId, row.extension, row.DisplayLabel().c_str(),
-                    codecs.c_str());
+        std::printf("%d\t%s\t%s\t%s\n", StoredValue(row.formatId), row.extension,
+                    row.DisplayLabel().c_str(), codecs.c_str());
     }
     return 0;
 }
@@ -133,7 +133,7 @@ bool ParseInt(const std::string& text, long long& out) {
 const OutputFormatEntry* FindFormat(const OutputCatalogue& catalogue, const std::string& text) {
     long long id = 0;
     if (ParseInt(text, id))
-        return FindOutputFormat(catalogue, static_cast<int>(id));
+        return FindOutputFormat(catalogue, static_cast<FormatId>(id));
     const std::string wanted = Lower(text[0] == '.' ? text.substr(1) : text);
     for (const OutputFormatEntry& row : catalogue)
         if (Lower(row.extension) == wanted)

@@ -52,7 +52,7 @@ void ConvertListInParallel(
     for (size_t i = 0; i < items.size(); ++i) {
         SourceFileEntry& item = *items[i];
         item.outputPath.clear();
-        if (item.sourceType == source::kMidi && !main.soundFontLoaded)
+        if (item.sourceType == SourceType::kMidi && !main.soundFontLoaded)
             continue;  // fails alone
         std::string path, message;
         if (!PrepareOutputPath(item.path, format, main.settings, main.host(), path, message)) {
@@ -69,7 +69,8 @@ void ConvertListInParallel(
 
     // Longest first, so that no long file is left running alone at the end.
     std::vector<size_t> order(items.size());
-    for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+    for (size_t i = 0; i < order.size(); ++i)
+        order[i] = i;
     auto work = [&](size_t i) {
         return static_cast<double>(items[i]->duration) * items[i]->sampleRate *
                std::max(1, std::min(items[i]->sourceChannels, 2));

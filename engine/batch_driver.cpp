@@ -40,7 +40,7 @@ bool ConversionSession::PreRunChecks(const std::vector<SourceFileEntry*>& items,
         return false;
     }
     for (const SourceFileEntry* item : items) {
-        if (item->sourceType != source::kMidi)
+        if (item->sourceType != SourceType::kMidi)
             continue;
         if (!EnsureSoundFont())
             return false;
@@ -125,7 +125,7 @@ bool ConversionSession::RunItem(SourceFileEntry& item, int row, int itemCount,
         return true;
     };
 
-    if (item.sourceType == source::kMidi && !soundFontLoaded) {
+    if (item.sourceType == SourceType::kMidi && !soundFontLoaded) {
         status = kSoundFontFailure;
         return finishFailure();
     }
@@ -151,8 +151,8 @@ bool ConversionSession::RunItem(SourceFileEntry& item, int row, int itemCount,
 
     SourceFileEntry source = item;  // what the passes read; a temporary copy may replace it
     int runResult = 1;
-    if ((item.sourceType == source::kDts && BeginsWithRiff(item.path)) ||
-        (item.sourceType == source::kCdAudio && settings.enableDTSForCDA != 0)) {
+    if ((item.sourceType == SourceType::kDts && BeginsWithRiff(item.path)) ||
+        (item.sourceType == SourceType::kCdAudio && settings.enableDTSForCDA != 0)) {
         host_.SetItemOutput(row, "Preprocessing...");
         runResult = 1;
         readers.usedDedicatedReader = 0;
@@ -162,7 +162,7 @@ bool ConversionSession::RunItem(SourceFileEntry& item, int row, int itemCount,
         if (ExtractDtsStream(substitute, runResult)) {
             tempFile = substitute.outputPath;
             source.path = tempFile;
-            source.sourceType = source::kDts;
+            source.sourceType = SourceType::kDts;
         } else if (host_.CancelRequested()) {
             return finishFailure();
         }

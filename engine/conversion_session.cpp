@@ -22,19 +22,19 @@ ConversionSession::ConversionSession(ConversionHost& host) : host_(host) {
 }
 
 std::unique_ptr<AudioReader> ConversionSession::CreateReader(const std::string& path,
-                                                             int sourceType, int targetRate,
+                                                             SourceType sourceType, int targetRate,
                                                              int decode, int& hasAudio) {
     return kestrune::CreateReader(path, sourceType, targetRate, decode, hasAudio, readers);
 }
 
 bool ConversionSession::ProbeSource(const std::string& path, SourceFileEntry& entry) {
-    const int type = SourceTypeOf(path);
+    const SourceType type = SourceTypeOf(path);
     int hasAudio = 1;
     readers.usedDedicatedReader = 0;
     auto reader = CreateReader(path, type, 0, 0, hasAudio);
     if (!reader) {
         const std::string ext = ExtensionOf(path);
-        if (type == source::kCdAudio)
+        if (type == SourceType::kCdAudio)
             readers.failureDetail =
                 "IMPORTANT: please DO NOT add CDA file from hard drive, but add CDA file from CD "
                 "drive.";

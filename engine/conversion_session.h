@@ -54,7 +54,7 @@ public:
     // The Windows Media formats the runtime offers, built once it is loaded.
     WmaCodecList wmaFormats;
 
-    std::unique_ptr<AudioReader> CreateReader(const std::string& path, int sourceType,
+    std::unique_ptr<AudioReader> CreateReader(const std::string& path, SourceType sourceType,
                                               int targetRate, int decode, int& hasAudio);
 
     // Probes a file for the list: fills entry (outputPath empty) and returns true, or false
@@ -130,8 +130,8 @@ private:
     // Reads, skips, limits, routes, resamples, scales and writes every block. 1 when at least
     // one block was read and nothing was cancelled or failed.
     int RunBlockLoop(OpenedSource& src, AudioWriter& writer, int outRate, int outChannels,
-                     bool resample, bool pick, int sourceType, const std::string& displayName,
-                     bool& writeFailed);
+                     bool resample, bool pick, SourceType sourceType,
+                     const std::string& displayName, bool& writeFailed);
 
     ConversionHost& host_;
 };
@@ -141,14 +141,14 @@ private:
 // sample) are left alone.
 float GainFromPeaks(int16_t minPeak, int16_t maxPeak);
 
-inline bool IsWindowsMediaFormat(int formatId) {
-    return formatId == format::kWma || formatId == format::kWmv || formatId == format::kAsf;
+inline bool IsWindowsMediaFormat(FormatId formatId) {
+    return formatId == FormatId::kWma || formatId == FormatId::kWmv || formatId == FormatId::kAsf;
 }
 
 struct AmrOptions;
 // The AMR family's encoding choice and rate for the "amr" and "awb" rows.
-AmrOptions AmrFamilyOptions(int formatId, const ConvertSettings& settings);
-int AmrFamilyRate(int formatId, const ConvertSettings& settings);
+AmrOptions AmrFamilyOptions(FormatId formatId, const ConvertSettings& settings);
+int AmrFamilyRate(FormatId formatId, const ConvertSettings& settings);
 
 // The Windows Media rate, bit rate and channels asked for: derived from the source (or the
 // merge's largest values) in automatic mode, else the stored ones.
@@ -156,10 +156,6 @@ struct WmaWanted {
     int sampleRate, bitRate, channels;
 };
 WmaWanted WantedWmaParameters(const ConvertSettings& settings, int rate, int channels);
-
-// False for the output formats whose files never get tags (MMF, WAV, FLV, AU, AIFF, AMR,
-// AWB, SWF, VOC).
-bool FormatGetsTags(int formatId);
 
 // True when both paths name the same existing file, whatever their spelling.
 bool SameFile(const std::string& a, const std::string& b);

@@ -101,23 +101,6 @@ std::string WithoutExtension(const std::string& name) {
 
 }  // namespace
 
-bool FormatGetsTags(int formatId) {
-    switch (formatId) {
-        case 1500:
-        case 2000:
-        case 3650:
-        case 5000:
-        case 5100:
-        case 5500:
-        case 5600:
-        case 8200:
-        case 8400:
-            return false;
-        default:
-            return true;
-    }
-}
-
 bool SameFile(const std::string& a, const std::string& b) {
     std::error_code ec;
     return fs::equivalent(a, b, ec) && !ec;
@@ -131,14 +114,14 @@ void RemoveOutput(const std::string& outputPath, const std::string& sourcePath) 
         fs::remove(outputPath, ec);
 }
 
-AmrOptions AmrFamilyOptions(int formatId, const ConvertSettings& s) {
-    if (formatId == format::kAwb)
+AmrOptions AmrFamilyOptions(FormatId formatId, const ConvertSettings& s) {
+    if (formatId == FormatId::kAwb)
         return AmrOptions(0, s.awbDtx, s.amrMode, s.awbMode);
     return AmrOptions(s.amrType == 0 ? 1 : 0, s.amrDtx, s.amrMode, s.amrwbMode);
 }
 
-int AmrFamilyRate(int formatId, const ConvertSettings& s) {
-    if (formatId == format::kAwb)
+int AmrFamilyRate(FormatId formatId, const ConvertSettings& s) {
+    if (formatId == FormatId::kAwb)
         return 16000;
     return s.amrType == 1 ? 16000 : 8000;
 }
@@ -152,7 +135,7 @@ WmaWanted WantedWmaParameters(const ConvertSettings& s, int rate, int channels) 
 }
 
 int ConversionSession::RequestedRate(const OutputFormatEntry& format) const {
-    if (format.formatId == format::kAmr || format.formatId == format::kAwb)
+    if (format.formatId == FormatId::kAmr || format.formatId == FormatId::kAwb)
         return AmrFamilyRate(format.formatId, settings);
     return RequestedSampleRate(format);
 }
@@ -209,8 +192,9 @@ float ConversionSession::ChooseGain() {
 }
 
 int ConversionSession::RunBlockLoop(OpenedSource& src, AudioWriter& writer, int outRate,
-                                    int outChannels, bool resample, bool pick, int sourceType,
-                                    const std::string& displayName, bool& writeFailed) {
+                                    int outChannels, bool resample, bool pick,
+                                    SourceType sourceType, const std::string& displayName,
+                                    bool& writeFailed) {
     AudioReader& reader = *src.reader;
     const int sourceRate = reader.GetSampleRate();
     const int readChannels = reader.GetChannels();
@@ -267,7 +251,7 @@ int ConversionSession::RunBlockLoop(OpenedSource& src, AudioWriter& writer, int 
             writeFailed = true;
     };
 
-    const bool synthesised = sourceType == source::kTracker || sourceType == source::kMidi;
+    const bool synthesised = sourceType == SourceType::kTracker || sourceType == SourceType::kMidi;
     const int64_t length = reader.GetLength();
     ProgressMeter meter(host_, length, "Converting", displayName);
     int n = reader.Read(readLeft.data(), rightArg);
@@ -338,14 +322,14 @@ int ConversionSession::ConvertFile(const SourceFileEntry& source, const OutputFo
     WriterPlan plan;
     bool planned = false;
     switch (format.formatId) {
-        case format::kAmr:
-        case format::kAwb:
+        case FormatId::kAmr:
+        case FormatId::kAwb:
             planned =
                 PlanAmrWriter(format, settings, reader.GetSampleRate(), reader.GetChannels(), plan);
             break;
-        case format::kWma:
-        case format::kWmv:
-        case format::kAsf:
+        case FormatId::kWma:
+        case FormatId::kWmv:
+        case FormatId::kAsf:
             planned = PlanWindowsMediaWriter(settings, wmaFormats, reader.GetSampleRate(),
                                              reader.GetChannels(), plan);
             break;
@@ -361,7 +345,7 @@ int ConversionSession::ConvertFile(const SourceFileEntry& source, const OutputFo
     }
     AudioWriter& writer = *plan.writer;
 
-    if (FormatGetsTags(format.formatId)) {
+    if (format.getsTags) {
         if (settings.id3TagType == kTagsCustom) {
             const std::string title =
                 tagOptions.titleAsFileName != 0 ? WithoutExtension(displayName) : tagOptions.title;
@@ -374,7 +358,7 @@ int ConversionSession::ConvertFile(const SourceFileEntry& source, const OutputFo
         } else if (settings.id3TagType == kTagsFromSource) {
             TagSet tags;
             bool found = reader.ReadTags(tags) != 0;
-            if (!found && source.sourceType == source::kWav)
+            if (!found && source.sourceType == SourceType::kWav)
                 found = ReadWavInfoTags(source.path, tags) != 0;
             if (found)
                 writer.SetTags(tags);

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "audio/tag_set.h"
+#include "writers/output_catalogue.h"
 
 namespace kestrune {
 
@@ -55,7 +56,7 @@ struct ConvertSettings {
     int volume = 100;                             // "Volume", percent
     int volumeType = kVolumeOriginal;             // "VolumeType"
     int id3TagType = kTagsFromSource;             // "ID3TagType"
-    int outputFormat = 1000;                      // "OutputFormat"
+    FormatId outputFormat = FormatId::kMp3;       // "OutputFormat"
     int wmaAutoEncParam = 1;                      // "WMAAutoEncParam"
     int wmaBitRate = 128000;                      // "WMABitRate"
     int wmaSampleRate = 44100;                    // "WMASampleRate"

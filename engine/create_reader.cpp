@@ -51,34 +51,35 @@ bool WindowsMediaAvailable(ReaderState& state) {
 }
 
 // The type's dedicated reader and whether a second try through the decoding layer follows.
-std::unique_ptr<AudioReader> MakeDedicated(int sourceType, Second& second, ReaderState& state) {
+std::unique_ptr<AudioReader> MakeDedicated(SourceType sourceType, Second& second,
+                                           ReaderState& state) {
     second = Second::kNone;
     switch (sourceType) {
-        case source::kMp3:
-        case source::kWav:
-        case source::kTracker:
-        case source::kMidi:
-        case source::kCdAudio:
-        case source::kFlac:
-        case source::kWavPack:
-        case source::kAdx:
-        case source::kAac:
-        case source::kMp4:
+        case SourceType::kMp3:
+        case SourceType::kWav:
+        case SourceType::kTracker:
+        case SourceType::kMidi:
+        case SourceType::kCdAudio:
+        case SourceType::kFlac:
+        case SourceType::kWavPack:
+        case SourceType::kAdx:
+        case SourceType::kAac:
+        case SourceType::kMp4:
             return std::make_unique<BassReader>();
-        case source::kOgg:
+        case SourceType::kOgg:
             second = Second::kBass;
             return std::make_unique<OggVorbisReader>();
-        case source::kAiff: {
+        case SourceType::kAiff: {
             second = Second::kBass;
             auto reader = std::make_unique<AiffReader>();
             reader->SetTagSource(ReadCarrierTags);
             return reader;
         }
-        case source::kAu:
+        case SourceType::kAu:
             return std::make_unique<AuReader>();
-        case source::kAmr:
+        case SourceType::kAmr:
             return std::make_unique<AmrReader>();
-        case source::kWindowsMedia:
+        case SourceType::kWindowsMedia:
             if (!WindowsMediaAvailable(state))
                 return nullptr;
             return std::make_unique<WindowsMediaReader>();
@@ -89,8 +90,9 @@ std::unique_ptr<AudioReader> MakeDedicated(int sourceType, Second& second, Reade
 
 }  // namespace
 
-std::unique_ptr<AudioReader> CreateReader(const std::string& path, int sourceType, int targetRate,
-                                          int decode, int& hasAudio, ReaderState& state) {
+std::unique_ptr<AudioReader> CreateReader(const std::string& path, SourceType sourceType,
+                                          int targetRate, int decode, int& hasAudio,
+                                          ReaderState& state) {
     if (state.usedDedicatedReader != 1) {
         Second second = Second::kNone;
         if (auto reader = MakeDedicated(sourceType, second, state)) {

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "audio/audio_reader.h"
+#include "readers/source_type.h"
 
 namespace kestrune {
 
@@ -32,7 +33,8 @@ extern const char* const kUndecodableDetail;
 // Opens a reader for path: the dedicated reader of sourceType first, then the further tries
 // of the type, then the generic reader (decode 1: FFmpegReader, 0: FFmpegProbeReader).
 // hasAudio receives HasAudioStream of a reader whose Open failed (callers preset it to 1).
-std::unique_ptr<AudioReader> CreateReader(const std::string& path, int sourceType, int targetRate,
-                                          int decode, int& hasAudio, ReaderState& state);
+std::unique_ptr<AudioReader> CreateReader(const std::string& path, SourceType sourceType,
+                                          int targetRate, int decode, int& hasAudio,
+                                          ReaderState& state);
 
 }  // namespace kestrune

@@ -29,8 +29,8 @@ std::unique_ptr<AudioWriter> ConversionSession::CreateMergeWriter(const OutputFo
     mergeChannels = 0;
     std::unique_ptr<AudioWriter> writer;
     switch (format.formatId) {
-        case format::kAmr:
-        case format::kAwb: {
+        case FormatId::kAmr:
+        case FormatId::kAwb: {
             auto amr = std::make_unique<AmrWriter>();
             amr->SetEncoderOptions(AmrFamilyOptions(format.formatId, settings));
             mergeRate = AmrFamilyRate(format.formatId, settings);
@@ -38,9 +38,9 @@ std::unique_ptr<AudioWriter> ConversionSession::CreateMergeWriter(const OutputFo
             writer = std::move(amr);
             break;
         }
-        case format::kWma:
-        case format::kWmv:
-        case format::kAsf: {
+        case FormatId::kWma:
+        case FormatId::kWmv:
+        case FormatId::kAsf: {
             const WmaWanted wanted = WantedWmaParameters(settings, largestRate, channels);
             mergeRate = wanted.sampleRate;
             mergeChannels = wanted.channels;
@@ -74,7 +74,7 @@ std::unique_ptr<AudioWriter> ConversionSession::CreateMergeWriter(const OutputFo
             break;
         }
     }
-    if (FormatGetsTags(format.formatId) && settings.id3TagType == kTagsCustom) {
+    if (format.getsTags && settings.id3TagType == kTagsCustom) {
         writer->SetTags(CustomTagSet(
             tagOptions, tagOptions.titleAsFileName != 0 ? std::string() : tagOptions.title, 0));
     }
@@ -122,7 +122,7 @@ void ConversionSession::ConvertListToOne(const std::vector<SourceFileEntry*>& it
     bool anyMidi = false;
     int largestRate = 0, largestChannels = 0;
     for (const SourceFileEntry* item : items) {
-        anyMidi = anyMidi || item->sourceType == source::kMidi;
+        anyMidi = anyMidi || item->sourceType == SourceType::kMidi;
         largestRate = std::max(largestRate, item->sampleRate);
         largestChannels = std::max(largestChannels, std::min(item->sourceChannels, 2));
     }

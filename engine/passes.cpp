@@ -98,7 +98,7 @@ int ConversionSession::ScanPeaks(const SourceFileEntry& source, int16_t& minOut,
     int16_t* const rightArg = right.empty() ? nullptr : right.data();
     const int64_t length = reader->GetLength();
     const bool synthesised =
-        source.sourceType == source::kTracker || source.sourceType == source::kMidi;
+        source.sourceType == SourceType::kTracker || source.sourceType == SourceType::kMidi;
     ProgressMeter meter(host_, length, "Normalizing", displayName);
     int16_t lo = 0, hi = 0;
     int result = 0;

@@ -117,7 +117,7 @@ bool SaveSettings(SettingsStore& store, int mask, const ConvertSettings& s, cons
     const std::string g = kOptionsGroup;
 
     if (mask & kSaveFormatAndPage) {
-        store.WriteInt(g, "OutputFormat", s.outputFormat);
+        store.WriteInt(g, "OutputFormat", StoredValue(s.outputFormat));
         store.WriteInt(g, "OptStartPageIndex", s.optStartPageIndex);
     }
     if (mask & kSaveFolder)

@@ -48,7 +48,7 @@ protected:
         return e;
     }
 
-    void Run(const std::vector<int>& which, int formatId, bool toOne = false,
+    void Run(const std::vector<int>& which, FormatId formatId, bool toOne = false,
              const std::string& mergePath = {}) {
         items.clear();
         rows.clear();
@@ -77,7 +77,7 @@ TEST_F(BatchTest, ConvertsExactlyTheChosenItemsInOrder) {
         AddWav("s" + std::to_string(i) + ".wav", 44100, 2, 0.5, i + 1);
     session.settings.id3TagType = kTagsCustom;
     session.tagOptions.trackNumType = kTrackRunPosition;
-    Run({0, 2, 4}, 1000);
+    Run({0, 2, 4}, FormatId::kMp3);
     for (int i : {0, 2, 4}) {
         const std::string out = dir.File("out/s" + std::to_string(i) + ".mp3");
         EXPECT_EQ(host.output[i], "s" + std::to_string(i) + ".mp3");
@@ -103,7 +103,7 @@ TEST_F(BatchTest, CancelDuringTheSecondItem) {
     // Blocks of the first item plus a few of the second.
     const int blocksPerItem = static_cast<int>(44100 * 2.0 / 1152) + 1;
     host.cancelAtPump = 1 + blocksPerItem + 1 + 5;
-    Run({0, 1, 2, 3, 4}, 2000);
+    Run({0, 1, 2, 3, 4}, FormatId::kWav);
     EXPECT_EQ(host.output[0], "c0.wav");
     EXPECT_EQ(host.output[1], "Cancelled");
     EXPECT_TRUE(entries[1].outputPath.empty());
@@ -126,7 +126,7 @@ TEST_F(BatchTest, FailureTexts) {
     Add(video);
     session.settings.enableSkipLength = 1;
     session.settings.skipLength = 5000;
-    Run({0, 1, 2}, 1000);
+    Run({0, 1, 2}, FormatId::kMp3);
     EXPECT_EQ(host.output[0],
               "Conversion Failure (Length of the file is shorter than skipping length set at "
               "Options -> General)");
@@ -159,7 +159,7 @@ TEST_F(BatchTest, NormalizationScalesToFullScale) {
     ASSERT_TRUE(test::WriteWav(dir.File("quiet.wav"), quiet));
     Add(dir.File("quiet.wav"));
     session.settings.volumeType = kVolumeNormalize;
-    Run({0}, 2000);
+    Run({0}, FormatId::kWav);
     EXPECT_EQ(host.volume[0], "200.00%");
     EXPECT_EQ(host.outputHistory[0],
               (std::vector<std::string>{"Normalizing...", "Converting...", "quiet.wav"}));
@@ -178,7 +178,7 @@ TEST_F(BatchTest, DtsInRiffIsCopiedRaw) {
     ASSERT_TRUE(test::WriteWav(dts, pcm));
     SourceFileEntry substitute;
     substitute.path = dts;
-    substitute.sourceType = source::kDts;
+    substitute.sourceType = SourceType::kDts;
     int runResult = 1;
     ASSERT_EQ(session.ExtractDtsStream(substitute, runResult), 1);
     ASSERT_FALSE(substitute.outputPath.empty());
@@ -200,7 +200,7 @@ TEST_F(BatchTest, DtsInRiffIsCopiedRaw) {
     const char* oldTmp = getenv("TMPDIR");
     const std::string saved = oldTmp ? oldTmp : "";
     setenv("TMPDIR", tmp.c_str(), 1);
-    Run({0}, 2000);
+    Run({0}, FormatId::kWav);
     if (oldTmp)
         setenv("TMPDIR", saved.c_str(), 1);
     else
@@ -213,7 +213,7 @@ TEST_F(BatchTest, DtsInRiffIsCopiedRaw) {
     const std::string plain = dir.File("plain.dts");
     std::ofstream(plain) << std::string(4000, '\x7f');
     Add(plain);
-    Run({1}, 2000);
+    Run({1}, FormatId::kWav);
     EXPECT_NE(host.outputHistory[1].front(), "Preprocessing...");
 }
 
@@ -231,7 +231,7 @@ TEST_F(BatchTest, MergeTakesTheLargestRateAndChannels) {
     AddWav("b.wav", 44100, 2, 1.5, 2);
     AddWav("c.wav", 32000, 1, 1.0, 3);
     const std::string merged = dir.File("merged.mp3");
-    Run({0, 1, 2}, 1000, true, merged);
+    Run({0, 1, 2}, FormatId::kMp3, true, merged);
     const test::ProbeInfo info = test::FfProbe(merged);
     EXPECT_EQ(info.codecName, "mp3");
     EXPECT_EQ(info.sampleRate, 44100);
@@ -249,7 +249,7 @@ TEST_F(BatchTest, MergeTakesTheLargestRateAndChannels) {
     session.settings.enableSkipLength = 1;
     session.settings.skipLength = 200;
     const std::string merged2 = dir.File("merged2.wav");
-    Run({0, 1, 2}, 2000, true, merged2);
+    Run({0, 1, 2}, FormatId::kWav, true, merged2);
     EXPECT_NEAR(test::FfProbe(merged2).duration, 3.5 - 0.6, 0.01);
 }
 
@@ -259,7 +259,7 @@ TEST_F(BatchTest, CancelledMergeLeavesNoFile) {
     const int blocksPerItem = 44100 / 1152 + 1;
     host.cancelAtPump = 1 + 2 * (blocksPerItem + 1) + 3;
     const std::string merged = dir.File("all.mp3");
-    Run({0, 1, 2, 3}, 1000, true, merged);
+    Run({0, 1, 2, 3}, FormatId::kMp3, true, merged);
     EXPECT_FALSE(fs::exists(merged));
     EXPECT_EQ(host.output[0], "all.mp3");
     EXPECT_EQ(host.output[1], "all.mp3");

@@ -21,8 +21,8 @@ TEST(Catalogue, ThirtyRowsInOrderWithUniqueIds) {
     ASSERT_EQ(list.size(), std::size(expected));
     std::set<int> ids;
     for (size_t i = 0; i < list.size(); ++i) {
-        EXPECT_EQ(list[i].formatId, expected[i]) << i;
-        ids.insert(list[i].formatId);
+        EXPECT_EQ(StoredValue(list[i].formatId), expected[i]) << i;
+        ids.insert(StoredValue(list[i].formatId));
         // A row written by FFmpeg must be able to resolve its default codec.
         if (list[i].UsesFFmpegWriter()) {
             EXPECT_NE(list[i].GoverningCodec(), nullptr) << i;
@@ -35,14 +35,14 @@ TEST(Catalogue, ThirtyRowsInOrderWithUniqueIds) {
 TEST(Catalogue, LabelsAndSettingsNames) {
     OutputCatalogue list;
     BuildOutputCatalogue(list);
-    EXPECT_EQ(FindOutputFormat(list, 1000)->DisplayLabel(), "MP3");
-    EXPECT_EQ(FindOutputFormat(list, 8300)->DisplayLabel(), "3G2 (audio only)");
-    EXPECT_EQ(FindOutputFormat(list, 6100)->PageTitle(), "AAC for iPod/DSi");
-    EXPECT_EQ(FindOutputFormat(list, 2000)->PageTitle(), "WAV");
+    EXPECT_EQ(FindOutputFormat(list, FormatId::kMp3)->DisplayLabel(), "MP3");
+    EXPECT_EQ(FindOutputFormat(list, FormatId::k3g2)->DisplayLabel(), "3G2 (audio only)");
+    EXPECT_EQ(FindOutputFormat(list, FormatId::kAacDevice)->PageTitle(), "AAC for iPod/DSi");
+    EXPECT_EQ(FindOutputFormat(list, FormatId::kWav)->PageTitle(), "WAV");
     // The three m4a rows keep separate settings.
-    EXPECT_EQ(FindOutputFormat(list, 6100)->SettingsName(), "AACDEVICE");
-    EXPECT_EQ(FindOutputFormat(list, 6200)->SettingsName(), "ALAC");
-    EXPECT_EQ(FindOutputFormat(list, 6500)->SettingsName(), "M4A");
+    EXPECT_EQ(FindOutputFormat(list, FormatId::kAacDevice)->SettingsName(), "AACDEVICE");
+    EXPECT_EQ(FindOutputFormat(list, FormatId::kAlac)->SettingsName(), "ALAC");
+    EXPECT_EQ(FindOutputFormat(list, FormatId::kM4a)->SettingsName(), "M4A");
     std::set<std::string> names;
     int stored = 0;
     for (const auto& row : list) {
@@ -53,29 +53,32 @@ TEST(Catalogue, LabelsAndSettingsNames) {
     }
     EXPECT_EQ(stored, 25);
     EXPECT_EQ(names.size(), 25u);
-    for (int id : {5500, 5600, 7100, 7200, 7300})
-        EXPECT_FALSE(FindOutputFormat(list, id)->HasStoredParameters()) << id;
-    EXPECT_EQ(FindOutputFormat(list, 4242), nullptr);
+    for (FormatId id :
+         {FormatId::kAmr, FormatId::kAwb, FormatId::kWma, FormatId::kWmv, FormatId::kAsf})
+        EXPECT_FALSE(FindOutputFormat(list, id)->HasStoredParameters()) << StoredValue(id);
+    EXPECT_EQ(FindOutputFormat(list, FormatId{4242}), nullptr);
 }
 
 TEST(Catalogue, LongCodecListsKeepTheirOrder) {
     OutputCatalogue list;
     BuildOutputCatalogue(list);
-    auto ids = [&](int formatId) {
+    auto ids = [&](FormatId formatId) {
         std::vector<int> out;
         for (const CodecEntry* c : FindOutputFormat(list, formatId)->allowedCodecs)
             out.push_back(c->codecId);
         return out;
     };
     using namespace codec;
-    EXPECT_EQ(ids(2000), (std::vector<int>{kPcmU8, kPcmS16le, kPcmS24le, kPcmS32le, kPcmF32le,
-                                           kPcmF64le, kPcmAlaw, kPcmMulaw, kAdpcmMs, kAdpcmImaWav,
-                                           kAdpcmG726, kAdpcmYamaha, kGsmMs, kMp3}));
-    EXPECT_EQ(ids(5100), (std::vector<int>{kPcmS8, kPcmS16be, kPcmS24be, kPcmS32be, kPcmF32be,
-                                           kPcmF64be, kPcmAlaw, kPcmMulaw, kAdpcmImaQt, kGsm}));
-    EXPECT_EQ(ids(3650), (std::vector<int>{kMp3, kAac, kAdpcmSwf}));
+    EXPECT_EQ(ids(FormatId::kWav),
+              (std::vector<int>{kPcmU8, kPcmS16le, kPcmS24le, kPcmS32le, kPcmF32le, kPcmF64le,
+                                kPcmAlaw, kPcmMulaw, kAdpcmMs, kAdpcmImaWav, kAdpcmG726,
+                                kAdpcmYamaha, kGsmMs, kMp3}));
+    EXPECT_EQ(ids(FormatId::kAiff),
+              (std::vector<int>{kPcmS8, kPcmS16be, kPcmS24be, kPcmS32be, kPcmF32be, kPcmF64be,
+                                kPcmAlaw, kPcmMulaw, kAdpcmImaQt, kGsm}));
+    EXPECT_EQ(ids(FormatId::kFlv), (std::vector<int>{kMp3, kAac, kAdpcmSwf}));
     // FLV's AAC is the 44100-only, stereo-only row.
-    EXPECT_EQ(FindOutputFormat(list, 3650)->allowedCodecs[1]->channelMask, 2);
+    EXPECT_EQ(FindOutputFormat(list, FormatId::kFlv)->allowedCodecs[1]->channelMask, 2);
 }
 
 using NearestCase = std::tuple<int, int, int>;  // value, codec row whose rates to use, result
@@ -134,29 +137,29 @@ TEST(Resolve, ExamplesOfAutomaticAndManualModes) {
     ResolvedEncoding r;
 
     // Automatic MP3 from 22050 Hz mono.
-    ASSERT_TRUE(ResolveEncoding(*FindOutputFormat(list, 1000), 22050, 1, r));
+    ASSERT_TRUE(ResolveEncoding(*FindOutputFormat(list, FormatId::kMp3), 22050, 1, r));
     EXPECT_EQ(std::tie(r.sampleRate, r.channels, r.bitRate), std::make_tuple(22050, 1, 48000));
 
     // Manual MP3 with everything 0 from 48000 Hz stereo.
-    OutputFormatEntry mp3 = *FindOutputFormat(list, 1000);
+    OutputFormatEntry mp3 = *FindOutputFormat(list, FormatId::kMp3);
     mp3.autoParams = 0;
     mp3.sampleRate = mp3.bitRate = mp3.channels = 0;
     ASSERT_TRUE(ResolveEncoding(mp3, 48000, 2, r));
     EXPECT_EQ(std::tie(r.sampleRate, r.channels, r.bitRate), std::make_tuple(48000, 2, 192000));
 
     // Mono to the stereo-only ALAC row.
-    ASSERT_TRUE(ResolveEncoding(*FindOutputFormat(list, 6200), 44100, 1, r));
+    ASSERT_TRUE(ResolveEncoding(*FindOutputFormat(list, FormatId::kAlac), 44100, 1, r));
     EXPECT_EQ(r.channels, 2);
     EXPECT_EQ(r.bitRate, 0);
 
     // Stereo to 3G2 AMR is mono even when the row asks for two channels.
-    OutputFormatEntry g2 = *FindOutputFormat(list, 8300);
+    OutputFormatEntry g2 = *FindOutputFormat(list, FormatId::k3g2);
     g2.channels = 2;
     ASSERT_TRUE(ResolveEncoding(g2, 44100, 2, r));
     EXPECT_EQ(std::tie(r.sampleRate, r.channels, r.bitRate), std::make_tuple(8000, 1, 10200));
 
     // G.726 takes its bit-rate field as bits per sample.
-    OutputFormatEntry wav = *FindOutputFormat(list, 2000);
+    OutputFormatEntry wav = *FindOutputFormat(list, FormatId::kWav);
     wav.autoParams = 0;
     wav.codecId = codec::kAdpcmG726;
     wav.bitRate = 4;
@@ -168,7 +171,7 @@ TEST(Resolve, ExamplesOfAutomaticAndManualModes) {
     EXPECT_EQ(r.bitRate, 5);
 
     // A codec id outside the row's list cannot be converted to.
-    OutputFormatEntry bad = *FindOutputFormat(list, 1000);
+    OutputFormatEntry bad = *FindOutputFormat(list, FormatId::kMp3);
     bad.codecId = codec::kFlac;
     EXPECT_FALSE(ResolveEncoding(bad, 44100, 2, r));
 }

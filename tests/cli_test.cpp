@@ -66,7 +66,7 @@ TEST_F(CliTest, FormatsListsTheCatalogueInOrder) {
     for (size_t i = 0; i < lines.size(); ++i) {
         const auto cols = Split(lines[i]);
         ASSERT_EQ(cols.size(), 4u) << lines[i];
-        EXPECT_EQ(cols[0], std::to_string(catalogue[i].formatId));
+        EXPECT_EQ(cols[0], std::to_string(StoredValue(catalogue[i].formatId)));
         EXPECT_EQ(cols[1], catalogue[i].extension);
         EXPECT_EQ(cols[2], catalogue[i].DisplayLabel());
     }
@@ -105,15 +105,15 @@ TEST_F(CliTest, ProbeSurvivesTheCorpus) {
         ASSERT_EQ(cols.size(), 5u) << lines[i];
         const auto it = manifest.find(cols[0]);
         // The decoding layer renders tracker music and MIDI at its own rate.
-        const int type = SourceTypeOf(cols[0]);
-        if (it == manifest.end() || type == source::kTracker || type == source::kMidi)
+        const SourceType type = SourceTypeOf(cols[0]);
+        if (it == manifest.end() || type == SourceType::kTracker || type == SourceType::kMidi)
             continue;
         const test::ManifestFormat& f = it->second;
         EXPECT_EQ(cols[3], f.sampleRate > 0 ? std::to_string(f.sampleRate) + " Hz" : "") << cols[0];
         EXPECT_EQ(cols[4], ChannelsText(f.channels)) << cols[0];
         // ffprobe takes an MP3's length from its VBR header, the decoding layer from the frames
         // really there; the corpus's truncated MP3s tell the two apart.
-        if (f.duration >= 1.0 && type != source::kMp3) {
+        if (f.duration >= 1.0 && type != SourceType::kMp3) {
             EXPECT_EQ(cols[1], DurationText(static_cast<int>(f.duration))) << cols[0];
         }
     }
@@ -132,9 +132,10 @@ TEST_F(CliTest, ConvertsToEveryFFmpegRow) {
         ++rows;
         for (bool manual : {false, true}) {
             const fs::path outDir =
-                dir.path() / (std::to_string(row.formatId) + (manual ? "m" : "a"));
-            std::string args = "convert " + Settings() + " -f " + std::to_string(row.formatId) +
-                               " -o " + Quote(outDir.string()) +
+                dir.path() / (std::to_string(StoredValue(row.formatId)) + (manual ? "m" : "a"));
+            std::string args = "convert " + Settings() + " -f " +
+                               std::to_string(StoredValue(row.formatId)) + " -o " +
+                               Quote(outDir.string()) +
                                " --tags custom --title 'Tone' --artist 'Ünïcode' --track 4";
             OutputFormatEntry expect = row;
             if (manual) {
@@ -157,14 +158,16 @@ TEST_F(CliTest, ConvertsToEveryFFmpegRow) {
             const test::ProbeInfo info = test::FfProbe(file);
             ASSERT_TRUE(info.ok) << file;
             // VOC stores its rate as a one-byte time constant.
-            if (row.formatId == 8400)
+            if (row.formatId == FormatId::kVoc)
                 EXPECT_NEAR(info.sampleRate, enc.sampleRate, enc.sampleRate / 50) << file;
             else
                 EXPECT_EQ(info.sampleRate, enc.sampleRate) << file;
             EXPECT_EQ(info.channels, enc.channels) << file;
             // The containers that get tags and keep them where ffprobe reads them.
-            static const std::set<int> kTagged = {1000, 1400, 3200, 4000, 6100, 6200,
-                                                  6500, 6600, 6700, 6800, 8000, 8100};
+            static const std::set<FormatId> kTagged = {
+                FormatId::kMp3,       FormatId::kMka,  FormatId::kFlac, FormatId::kOgg,
+                FormatId::kAacDevice, FormatId::kAlac, FormatId::kM4a,  FormatId::kMp4,
+                FormatId::kM4b,       FormatId::kM4r,  FormatId::kAvi,  FormatId::kMov};
             if (kTagged.count(row.formatId)) {
                 EXPECT_EQ(info.Tag("artist"), "Ünïcode") << file;
             }

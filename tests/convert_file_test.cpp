@@ -22,7 +22,7 @@ protected:
             InitDecodingLayer(RunningProgramFolder()) == DecodingLayerStart::Ready;
         EXPECT_TRUE(layerReady);
         session.settings.id3TagType = kTagsNone;
-        wav = *FindOutputFormat(session.catalogue, 2000);
+        wav = *FindOutputFormat(session.catalogue, FormatId::kWav);
     }
 
     // Writes pcm as a WAV source and converts it; returns what ConvertFile returned.
@@ -218,7 +218,7 @@ TEST_F(ConvertFileTest, NeverWritesOverOrDeletesTheSource) {
                                         dir.File("./source.wav"), dir.File("link.wav")}) {
         SourceFileEntry src;
         src.path = sourcePath;
-        src.sourceType = source::kWav;
+        src.sourceType = SourceType::kWav;
         src.outputPath = spelling;
         runResult = 1;
         EXPECT_EQ(session.ConvertFile(src, wav, runResult), 0) << spelling;
@@ -235,7 +235,7 @@ TEST_F(ConvertFileTest, AFailingWriteFailsTheFile) {
     SourceFileEntry src;
     src.path = dir.File("source.wav");
     ASSERT_TRUE(test::WriteWav(src.path, in));
-    src.sourceType = source::kWav;
+    src.sourceType = SourceType::kWav;
     src.outputPath = "/dev/full";
     runResult = 1;
     EXPECT_EQ(session.ConvertFile(src, wav, runResult), 0);
@@ -248,7 +248,7 @@ TEST_F(ConvertFileTest, NoAudioAndNoReader) {
     std::ofstream(text) << "this is not audio at all";
     SourceFileEntry src;
     src.path = text;
-    src.sourceType = source::kWav;
+    src.sourceType = SourceType::kWav;
     src.outputPath = dir.File("out.wav");
     runResult = 1;
     EXPECT_EQ(session.ConvertFile(src, wav, runResult), 0);
@@ -258,7 +258,7 @@ TEST_F(ConvertFileTest, NoAudioAndNoReader) {
 
 TEST_F(ConvertFileTest, CustomAndCopiedTags) {
     const Pcm in = test::MakeSignal(44100, 2, 20000);
-    const OutputFormatEntry mp3 = *FindOutputFormat(session.catalogue, 1000);
+    const OutputFormatEntry mp3 = *FindOutputFormat(session.catalogue, FormatId::kMp3);
     session.settings.id3TagType = kTagsCustom;
     session.tagOptions.titleAsFileName = 1;
     session.tagOptions.artist = "Ärtist ☃";
@@ -283,7 +283,7 @@ TEST_F(ConvertFileTest, CustomAndCopiedTags) {
     src.sourceType = SourceTypeOf(tagged);
     src.outputPath = dir.File("copied.m4a");
     runResult = 1;
-    const OutputFormatEntry m4a = *FindOutputFormat(session.catalogue, 6500);
+    const OutputFormatEntry m4a = *FindOutputFormat(session.catalogue, FormatId::kM4a);
     ASSERT_EQ(session.ConvertFile(src, m4a, runResult), 1);
     info = test::FfProbe(src.outputPath);
     EXPECT_EQ(info.Tag("title"), "Copied");

@@ -75,7 +75,7 @@ protected:
         return Add(dir.File(name));
     }
 
-    void Run(int formatId, const std::vector<int>& which = {}, bool toOne = false,
+    void Run(FormatId formatId, const std::vector<int>& which = {}, bool toOne = false,
              const std::string& mergePath = {}) {
         std::vector<SourceFileEntry*> items;
         std::vector<int> rows;
@@ -122,12 +122,12 @@ TEST_F(FamiliesTest, EverySourceFamilyConverts) {
         AddEncoded(s.name, s.args);
     // AMR files come from our own writer: this FFmpeg has no AMR encoder.
     AddWav("amrsource.wav", 8000, 1, 1.0);
-    Run(5500, {static_cast<int>(entries.size()) - 1});
+    Run(FormatId::kAmr, {static_cast<int>(entries.size()) - 1});
     fs::rename(dir.File("out/amrsource.amr"), dir.File("amr.amr"));
     entries.pop_back();
     Add(dir.File("amr.amr"));
     host.output.clear();
-    Run(2000);
+    Run(FormatId::kWav);
     for (size_t i = 0; i < entries.size(); ++i) {
         const std::string name = fs::path(entries[i].path).stem().string() + ".wav";
         ASSERT_EQ(host.output[static_cast<int>(i)], name) << entries[i].path;
@@ -142,7 +142,7 @@ TEST_F(FamiliesTest, TrackerMusicAndMidi) {
     std::ofstream(song, std::ios::binary) << Song();
     Add(song);
     Add((test::CorpusDir() / "libxmp__test-dev_data_m_GAMEMUSIC.mod").string());
-    Run(2000);
+    Run(FormatId::kWav);
     ASSERT_EQ(host.output[0], "song.wav");
     // Four seconds of music and the layer's one-second release tail.
     EXPECT_NEAR(test::FfProbe(entries[0].outputPath).duration, 5.0, 0.05);
@@ -162,7 +162,7 @@ TEST_F(FamiliesTest, MidiWithoutTheSoundFontFailsAlone) {
     Add(song);
     AddWav("last.wav", 22050, 1, 0.5);
     host.answer = false;
-    Run(1000);
+    Run(FormatId::kMp3);
     ASSERT_EQ(host.questions.size(), 1u);
     EXPECT_NE(host.questions[0].find("file \"ct4mgm.sf2\" is required"), std::string::npos);
     EXPECT_NE(host.questions[0].find(session.programFolder), std::string::npos);
@@ -173,7 +173,7 @@ TEST_F(FamiliesTest, MidiWithoutTheSoundFontFailsAlone) {
     // Yes opens the program's folder and the download page, and ends the run.
     host.answer = true;
     host.output.clear();
-    Run(1000);
+    Run(FormatId::kMp3);
     EXPECT_TRUE(host.output.empty());
     ASSERT_EQ(host.opened.size(), 2u);
     EXPECT_EQ(host.opened[0], session.programFolder);
@@ -182,15 +182,15 @@ TEST_F(FamiliesTest, MidiWithoutTheSoundFontFailsAlone) {
 TEST_F(FamiliesTest, AmrAndWindowsMediaOutputs) {
     AddWav("voice.wav", 44100, 2, 1.0);
     const struct {
-        int formatId;
+        FormatId formatId;
         const char* ext;
         const char* codec;
         int rate;
-    } outputs[] = {{5500, "amr", "amr_nb", 8000},
-                   {5600, "awb", "amr_wb", 16000},
-                   {7100, "wma", "wmav2", 44100},
-                   {7200, "wmv", "wmav2", 44100},
-                   {7300, "asf", "wmav2", 44100}};
+    } outputs[] = {{FormatId::kAmr, "amr", "amr_nb", 8000},
+                   {FormatId::kAwb, "awb", "amr_wb", 16000},
+                   {FormatId::kWma, "wma", "wmav2", 44100},
+                   {FormatId::kWmv, "wmv", "wmav2", 44100},
+                   {FormatId::kAsf, "asf", "wmav2", 44100}};
     session.settings.id3TagType = kTagsCustom;
     session.tagOptions.artist = "Somebody";
     for (const auto& o : outputs) {
@@ -201,7 +201,7 @@ TEST_F(FamiliesTest, AmrAndWindowsMediaOutputs) {
         EXPECT_EQ(info.codecName, o.codec) << o.ext;
         EXPECT_EQ(info.sampleRate, o.rate) << o.ext;
         EXPECT_NEAR(info.duration, 1.0, 0.1) << o.ext;
-        if (o.formatId >= 7100) {
+        if (IsWindowsMediaFormat(o.formatId)) {
             EXPECT_EQ(info.Tag("artist").empty() ? info.Tag("author") : info.Tag("artist"),
                       "Somebody")
                 << o.ext;
@@ -215,12 +215,12 @@ TEST_F(FamiliesTest, MergesToAmrAndWmaResampleEverySource) {
     AddWav("b.wav", 22050, 1, 0.5);
     AddWav("c.wav", 11025, 1, 0.5);
     const std::string amr = dir.File("all.amr");
-    Run(5500, {}, true, amr);
+    Run(FormatId::kAmr, {}, true, amr);
     test::ProbeInfo info = test::FfProbe(amr);
     EXPECT_EQ(info.sampleRate, 8000);
     EXPECT_NEAR(info.duration, 2.0, 0.1);
     const std::string wma = dir.File("all.wma");
-    Run(7100, {}, true, wma);
+    Run(FormatId::kWma, {}, true, wma);
     info = test::FfProbe(wma);
     EXPECT_EQ(info.codecName, "wmav2");
     EXPECT_EQ(info.channels, 2);
@@ -238,13 +238,13 @@ TEST_F(FamiliesTest, MissingWindowsMediaRuntime) {
     EXPECT_EQ(host.questions.size(), 1u);
     host.questions.clear();
     // A Windows Media output ends the run after the question.
-    Run(7100);
+    Run(FormatId::kWma);
     ASSERT_EQ(host.questions.size(), 1u);
     EXPECT_NE(host.questions[0].find("Windows Media Format 9 Series Runtime"), std::string::npos);
     EXPECT_TRUE(host.output.empty());
     EXPECT_FALSE(fs::exists(dir.File("out")));
     // A Windows Media source still converts through the generic reader.
-    Run(2000, {1});
+    Run(FormatId::kWav, {1});
     EXPECT_EQ(host.output[1], "b.wav");
     EXPECT_EQ(session.readers.usedDedicatedReader, 0);
 }
@@ -283,7 +283,7 @@ TEST_F(FamiliesTest, TagsComeFromAiffId3AndWavInfo) {
                "-c:a pcm_s16le -metadata title='Wav Title' -metadata "
                "artist='Wav Artist' -metadata genre='Jazz'",
                0.3);
-    Run(1000);
+    Run(FormatId::kMp3);
     test::ProbeInfo info = test::FfProbe(dir.File("out/tagged.mp3"));
     ASSERT_EQ(host.output[0], "tagged.mp3");
     EXPECT_EQ(info.Tag("title"), "Aiff Title");
@@ -306,7 +306,7 @@ TEST_F(FamiliesTest, ASixChannelSourceCountsAsStereoInAMerge) {
     AddWav("mono.wav", 22050, 1, 1.0);
     EXPECT_EQ(entries[0].sourceChannels, 6);
     const std::string merged = dir.File("merged.mp3");
-    Run(1000, {}, true, merged);
+    Run(FormatId::kMp3, {}, true, merged);
     const test::ProbeInfo info = test::FfProbe(merged);
     EXPECT_EQ(info.channels, 2);
     EXPECT_EQ(info.sampleRate, 32000);

@@ -111,7 +111,7 @@ OutputCatalogue& Catalogue() {
 
 // Every (row, allowed codec) pair that the FFmpeg writer serves.
 struct Pair {
-    int formatId;
+    FormatId formatId;
     int codecId;
     std::string name;
 };
@@ -127,7 +127,8 @@ std::vector<Pair> AllPairs() {
                 continue;
             seen.push_back(entry->codecId);
             pairs.push_back({row.formatId, entry->codecId,
-                             std::string(row.extension) + std::to_string(row.formatId) + "_" +
+                             std::string(row.extension) +
+                                 std::to_string(StoredValue(row.formatId)) + "_" +
                                  Facts().at(entry->codecId).probeName});
         }
     }
@@ -352,7 +353,7 @@ INSTANTIATE_TEST_SUITE_P(Catalogue, EveryPair, ::testing::ValuesIn(AllPairs()),
 // Manual parameters, resolved from a 44100 Hz stereo source; bitRate is what the encoder
 // must end up with (0: not checked, -1: lower than asked, -2: higher than asked).
 struct ManualCase {
-    int formatId;
+    FormatId formatId;
     int codecId;
     int sampleRate, bitRate, channels;
     int64_t encoderBitRate;
@@ -387,28 +388,32 @@ INSTANTIATE_TEST_SUITE_P(
     Catalogue, ManualSettings,
     ::testing::Values(
         // G.726 takes bits per sample: out of range means 4
-        ManualCase{2000, codec::kAdpcmG726, 22050, 7, 1, 5 * 22050, "G726StoredSevenIsFive"},
-        ManualCase{2000, codec::kAdpcmG726, 8000, 2, 1, 2 * 8000, "G726TwoBits"},
-        ManualCase{2000, codec::kAdpcmG726, 11025, 3, 1, 3 * 11025, "G726ThreeBitsOddByteRate"},
-        ManualCase{2000, codec::kAdpcmG726, 11025, 5, 1, 5 * 11025, "G726FiveBitsOddByteRate"},
+        ManualCase{FormatId::kWav, codec::kAdpcmG726, 22050, 7, 1, 5 * 22050,
+                   "G726StoredSevenIsFive"},
+        ManualCase{FormatId::kWav, codec::kAdpcmG726, 8000, 2, 1, 2 * 8000, "G726TwoBits"},
+        ManualCase{FormatId::kWav, codec::kAdpcmG726, 11025, 3, 1, 3 * 11025,
+                   "G726ThreeBitsOddByteRate"},
+        ManualCase{FormatId::kWav, codec::kAdpcmG726, 11025, 5, 1, 5 * 11025,
+                   "G726FiveBitsOddByteRate"},
         // PCM and ADPCM: bits x channels x rate
-        ManualCase{2000, codec::kPcmS24le, 6000, 0, 1, 24 * 6000, "Wav24BitAt6000"},
-        ManualCase{2000, codec::kAdpcmImaWav, 96000, 0, 2, 4 * 2 * 96000, "ImaAt96000"},
-        ManualCase{5100, codec::kPcmF64be, 88200, 0, 2, 64 * 2 * 88200, "Aiff64BitFloat"},
-        ManualCase{2000, codec::kGsmMs, 8000, 0, 1, 13000, "GsmMsAt13000"},
+        ManualCase{FormatId::kWav, codec::kPcmS24le, 6000, 0, 1, 24 * 6000, "Wav24BitAt6000"},
+        ManualCase{FormatId::kWav, codec::kAdpcmImaWav, 96000, 0, 2, 4 * 2 * 96000, "ImaAt96000"},
+        ManualCase{FormatId::kAiff, codec::kPcmF64be, 88200, 0, 2, 64 * 2 * 88200,
+                   "Aiff64BitFloat"},
+        ManualCase{FormatId::kWav, codec::kGsmMs, 8000, 0, 1, 13000, "GsmMsAt13000"},
         // MPEG layer 2 has no 320 kbit/s below 32000 Hz and nothing under 32 kbit/s above
-        ManualCase{1100, codec::kMp2, 22050, 320000, 2, 160000, "Mp2HalfRateTopsAt160k"},
-        ManualCase{1100, codec::kMp2, 48000, 8000, 1, 32000, "Mp2FullRateStartsAt32k"},
-        ManualCase{1000, codec::kMp3, 8000, 320000, 1, 0, "Mp3At8000"},
-        ManualCase{4000, codec::kVorbis, 8000, 480000, 2, -1, "VorbisAboveItsRange"},
-        ManualCase{4000, codec::kVorbis, 48000, 8000, 2, -2, "VorbisBelowItsRange"},
-        ManualCase{3400, codec::kAc3, 32000, 640000, 1, 0, "Ac3MonoAtTheTop"},
-        ManualCase{6600, codec::kAac, 8000, 320000, 1, 0, "AacAt8000"},
-        ManualCase{8350, codec::kAmrNb, 8000, 4750, 1, 4750, "Amr475"},
-        ManualCase{8300, codec::kAmrNb, 8000, 12200, 2, 12200, "Amr122FromStereo"},
-        ManualCase{3200, codec::kFlac, 96000, 0, 2, 0, "FlacAt96000"},
-        ManualCase{1500, codec::kAdpcmYamaha, 4000, 0, 1, 4 * 4000, "MmfAt4000"},
-        ManualCase{8400, codec::kPcmU8, 22050, 0, 1, 8 * 22050, "VocDefaults"}),
+        ManualCase{FormatId::kMp2, codec::kMp2, 22050, 320000, 2, 160000, "Mp2HalfRateTopsAt160k"},
+        ManualCase{FormatId::kMp2, codec::kMp2, 48000, 8000, 1, 32000, "Mp2FullRateStartsAt32k"},
+        ManualCase{FormatId::kMp3, codec::kMp3, 8000, 320000, 1, 0, "Mp3At8000"},
+        ManualCase{FormatId::kOgg, codec::kVorbis, 8000, 480000, 2, -1, "VorbisAboveItsRange"},
+        ManualCase{FormatId::kOgg, codec::kVorbis, 48000, 8000, 2, -2, "VorbisBelowItsRange"},
+        ManualCase{FormatId::kAc3, codec::kAc3, 32000, 640000, 1, 0, "Ac3MonoAtTheTop"},
+        ManualCase{FormatId::kMp4, codec::kAac, 8000, 320000, 1, 0, "AacAt8000"},
+        ManualCase{FormatId::k3gp, codec::kAmrNb, 8000, 4750, 1, 4750, "Amr475"},
+        ManualCase{FormatId::k3g2, codec::kAmrNb, 8000, 12200, 2, 12200, "Amr122FromStereo"},
+        ManualCase{FormatId::kFlac, codec::kFlac, 96000, 0, 2, 0, "FlacAt96000"},
+        ManualCase{FormatId::kMmf, codec::kAdpcmYamaha, 4000, 0, 1, 4 * 4000, "MmfAt4000"},
+        ManualCase{FormatId::kVoc, codec::kPcmU8, 22050, 0, 1, 8 * 22050, "VocDefaults"}),
     [](const ::testing::TestParamInfo<ManualCase>& info) { return info.param.name; });
 
 // Every sample rate, channel count and bit rate the codec table offers for a codec with a
@@ -513,7 +518,8 @@ std::map<std::string, std::string> Read3gppAssets(const std::string& path) {
 }
 
 // Writes a short tagged file of a row and returns the tags found in it.
-std::map<std::string, std::string> WriteTagged(int formatId, const std::string& title, int track) {
+std::map<std::string, std::string> WriteTagged(FormatId formatId, const std::string& title,
+                                               int track) {
     const OutputFormatEntry& row = *FindOutputFormat(Catalogue(), formatId);
     ResolvedEncoding enc;
     EXPECT_TRUE(ResolveEncoding(row, 44100, 2, enc));
@@ -542,7 +548,7 @@ std::map<std::string, std::string> WriteTagged(int formatId, const std::string& 
 }
 
 struct TagCase {
-    int formatId;
+    FormatId formatId;
     // the key each value is found under when read back, or null where the container has
     // no place for it
     const char *title, *artist, *author, *album, *genre, *date, *comment, *track, *composer,
@@ -578,33 +584,34 @@ INSTANTIATE_TEST_SUITE_P(
     Containers, Tags,
     ::testing::Values(
         // ID3v2: "author" goes into a user text frame
-        TagCase{1000, "title", "artist", "author", "album", "genre", "date", "comment", "track",
-                "composer", "copyright"},
+        TagCase{FormatId::kMp3, "title", "artist", "author", "album", "genre", "date", "comment",
+                "track", "composer", "copyright"},
         // iTunes-style atoms have no author
-        TagCase{6500, "title", "artist", n, "album", "genre", "date", "comment", "track",
+        TagCase{FormatId::kM4a, "title", "artist", n, "album", "genre", "date", "comment", "track",
                 "composer", "copyright"},
-        TagCase{6700, "title", "artist", n, "album", "genre", "date", "comment", "track",
+        TagCase{FormatId::kM4b, "title", "artist", n, "album", "genre", "date", "comment", "track",
                 "composer", "copyright"},
-        TagCase{6600, "title", "artist", n, "album", "genre", "date", "comment", "track",
+        TagCase{FormatId::kMp4, "title", "artist", n, "album", "genre", "date", "comment", "track",
                 "composer", "copyright"},
         // QuickTime user data keeps neither track nor composer (and the author is not read)
-        TagCase{8100, "title", "artist", n, "album", "genre", "date", "comment", n, n, "copyright"},
-        // 3GPP assets: the track rides on the album box; no composer
-        TagCase{8350, "title", "artist", "author", "album", "genre", "date", "comment", "track", n,
+        TagCase{FormatId::kMov, "title", "artist", n, "album", "genre", "date", "comment", n, n,
                 "copyright"},
+        // 3GPP assets: the track rides on the album box; no composer
+        TagCase{FormatId::k3gp, "title", "artist", "author", "album", "genre", "date", "comment",
+                "track", n, "copyright"},
         // Vorbis comments and Matroska tags keep every key
-        TagCase{4000, "title", "artist", "author", "album", "genre", "date", "comment", "track",
-                "composer", "copyright"},
-        TagCase{3200, "title", "artist", "author", "album", "genre", "date", "comment", "track",
-                "composer", "copyright"},
-        TagCase{1400, "title", "artist", "author", "album", "genre", "date", "comment", "track",
-                "composer", "copyright"},
+        TagCase{FormatId::kOgg, "title", "artist", "author", "album", "genre", "date", "comment",
+                "track", "composer", "copyright"},
+        TagCase{FormatId::kFlac, "title", "artist", "author", "album", "genre", "date", "comment",
+                "track", "composer", "copyright"},
+        TagCase{FormatId::kMka, "title", "artist", "author", "album", "genre", "date", "comment",
+                "track", "composer", "copyright"},
         // RIFF INFO: the album (IPRD) reads back as "product"; no author or composer
-        TagCase{8000, "title", "artist", n, "product", "genre", "date", "comment", "track", n,
-                "copyright"}),
+        TagCase{FormatId::kAvi, "title", "artist", n, "product", "genre", "date", "comment",
+                "track", n, "copyright"}),
     [](const ::testing::TestParamInfo<TagCase>& info) {
         return std::string(FindOutputFormat(Catalogue(), info.param.formatId)->extension) +
-               std::to_string(info.param.formatId);
+               std::to_string(StoredValue(info.param.formatId));
     });
 
 // MP3 tags are an ID3v2.3 tag at the start of the file.
@@ -627,8 +634,8 @@ TEST(TagsInMp3, AreAnId3v23TagInFront) {
 
 // A track of 0 and an empty title leave their keys out; the others are still written.
 TEST(TagsLeftOut, ZeroTrackAndEmptyTitle) {
-    for (int formatId : {1000, 4000, 6500, 1400}) {
-        SCOPED_TRACE(formatId);
+    for (FormatId formatId : {FormatId::kMp3, FormatId::kOgg, FormatId::kM4a, FormatId::kMka}) {
+        SCOPED_TRACE(StoredValue(formatId));
         const auto tags = WriteTagged(formatId, "", 0);
         EXPECT_EQ(tags.count("title"), 0u);
         EXPECT_EQ(tags.count("track"), 0u);
@@ -646,9 +653,9 @@ TEST(TagsRepaired, InvalidUtf8BecomesReplacementCharacters) {
         {"\xED\xA0\x80z", "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBDz"},  // surrogate
         {"\xF0\x9F\x8E\xB5 ok", "\xF0\x9F\x8E\xB5 ok"},              // valid 4-byte stays
     };
-    for (int formatId : {1000, 4000}) {
+    for (FormatId formatId : {FormatId::kMp3, FormatId::kOgg}) {
         for (const auto& [written, repaired] : cases) {
-            SCOPED_TRACE(std::to_string(formatId) + " " + repaired);
+            SCOPED_TRACE(std::to_string(StoredValue(formatId)) + " " + repaired);
             const auto tags = WriteTagged(formatId, written, 1);
             ASSERT_EQ(tags.count("title"), 1u);
             EXPECT_EQ(tags.at("title"), repaired);
@@ -787,7 +794,7 @@ TEST(WriteFailure, FullDiskIsReported) {
 }
 
 TEST(EveryPairList, CoversTheRowsWrittenByFFmpeg) {
-    std::vector<int> rows;
+    std::vector<FormatId> rows;
     for (const Pair& p : AllPairs())
         if (std::find(rows.begin(), rows.end(), p.formatId) == rows.end())
             rows.push_back(p.formatId);

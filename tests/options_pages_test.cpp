@@ -543,10 +543,10 @@ TEST_F(OptionsPages, BitRateLabels) {
 }
 
 TEST_F(OptionsPages, Mp3PageListsAndTheAutoCheck) {
-    h.Format(format::kMp3).autoParams = 1;
-    h.Format(format::kMp3).sampleRate = 44100;
-    h.Format(format::kMp3).bitRate = 128000;
-    h.Format(format::kMp3).channels = 2;
+    h.Format(FormatId::kMp3).autoParams = 1;
+    h.Format(FormatId::kMp3).sampleRate = 44100;
+    h.Format(FormatId::kMp3).bitRate = 128000;
+    h.Format(FormatId::kMp3).channels = 2;
     const bool confirmed = h.Show([&](COptSheet& sheet) {
         QWidget* page = Go(sheet, "MP3");
         auto* codec = Control<QComboBox>(page, "Codec:");
@@ -584,7 +584,7 @@ TEST_F(OptionsPages, Mp3PageListsAndTheAutoCheck) {
         sheet.accept();
     });
     ASSERT_TRUE(confirmed);
-    const OutputFormatEntry& mp3 = h.Format(format::kMp3);
+    const OutputFormatEntry& mp3 = h.Format(FormatId::kMp3);
     EXPECT_EQ(mp3.autoParams, 0);
     EXPECT_EQ(mp3.codecId, codec::kMp3);
     EXPECT_EQ(mp3.sampleRate, 0);
@@ -593,13 +593,13 @@ TEST_F(OptionsPages, Mp3PageListsAndTheAutoCheck) {
 }
 
 TEST_F(OptionsPages, AnotherCodecRefillsTheListsKeepingWhatCanBeKept) {
-    OutputFormatEntry& wav = h.Format(2000);
+    OutputFormatEntry& wav = h.Format(FormatId::kWav);
     wav.autoParams = 0;
     wav.codecId = codec::kPcmS16le;
     wav.sampleRate = 22050;
     wav.bitRate = 128000;
     wav.channels = 2;
-    OutputFormatEntry& flv = h.Format(3650);
+    OutputFormatEntry& flv = h.Format(FormatId::kFlv);
     flv.autoParams = 0;
     flv.sampleRate = 22050;
     const bool confirmed = h.Show([&](COptSheet& sheet) {
@@ -654,10 +654,10 @@ TEST_F(OptionsPages, AnotherCodecRefillsTheListsKeepingWhatCanBeKept) {
 }
 
 TEST_F(OptionsPages, AudioPageEmptyListsAndAStoredCodecTheRowDoesNotOffer) {
-    OutputFormatEntry& aiff = h.Format(5100);
+    OutputFormatEntry& aiff = h.Format(FormatId::kAiff);
     aiff.autoParams = 0;
     aiff.bitRate = 128000;  // PCM: no bit-rate list, so confirming gives 0
-    OutputFormatEntry& mp2 = h.Format(1100);
+    OutputFormatEntry& mp2 = h.Format(FormatId::kMp2);
     mp2.codecId = 0x99999;
     mp2.bitRate = 64000;
     const bool confirmed = h.Show([&](COptSheet& sheet) {

@@ -186,15 +186,16 @@ TEST_F(OptionsSheet, ConfirmedChangesOnEveryKindOfPageAreSaved) {
     EXPECT_EQ(h.settings.wmaSampleRate, 32000);
     EXPECT_EQ(h.settings.wmaBitRate, 48000);
     EXPECT_EQ(h.settings.wmaChannels, 1);
-    const OutputFormatEntry& ogg = h.Format(4000);
+    const OutputFormatEntry& ogg = h.Format(FormatId::kOgg);
     EXPECT_EQ(ogg.codecId, codec::kFlac);
     EXPECT_EQ(ogg.autoParams, 0);
     EXPECT_EQ(ogg.sampleRate, 96000);
     // Pages never shown hand back what they were given.
     OutputCatalogue defaults;
     BuildOutputCatalogue(defaults);
-    EXPECT_EQ(h.Format(8300).codecId, FindOutputFormat(defaults, 8300)->codecId);
-    EXPECT_EQ(h.Format(8300).bitRate, 10200);
+    EXPECT_EQ(h.Format(FormatId::k3g2).codecId,
+              FindOutputFormat(defaults, FormatId::k3g2)->codecId);
+    EXPECT_EQ(h.Format(FormatId::k3g2).bitRate, 10200);
     EXPECT_EQ(h.settings.amrMode, 6);
     // The start page is not part of these options: it is saved with the format at shutdown.
     EXPECT_EQ(test::ReadFile(h.iniPath).find("OptStartPageIndex"), std::string::npos);
@@ -230,7 +231,7 @@ TEST_F(OptionsSheet, ConversionUsesWhatTheSheetStored) {
     SourceFileEntry entry;
     ASSERT_TRUE(session.ProbeSource(source, entry));
     std::vector<SourceFileEntry*> items{&entry};
-    session.ConvertList(items, {0}, *FindOutputFormat(session.catalogue, format::kMp3));
+    session.ConvertList(items, {0}, *FindOutputFormat(session.catalogue, FormatId::kMp3));
 
     const std::string out = (fs::path(outFolder.toStdString()) / "tone.mp3").string();
     ASSERT_TRUE(fs::exists(out)) << host.output[0];

@@ -127,7 +127,7 @@ TEST(SettingsDefaults, FreshStoreKeepsEveryDefault) {
     EXPECT_EQ(loaded.settings.volume, 100);
     EXPECT_EQ(loaded.settings.volumeType, 2);
     EXPECT_EQ(loaded.settings.id3TagType, 2);
-    EXPECT_EQ(loaded.settings.outputFormat, 1000);
+    EXPECT_EQ(loaded.settings.outputFormat, FormatId::kMp3);
     EXPECT_EQ(loaded.settings.wmaAutoEncParam, 1);
     EXPECT_EQ(loaded.settings.wmaBitRate, 128000);
     EXPECT_EQ(loaded.settings.wmaSampleRate, 44100);
@@ -195,7 +195,7 @@ TEST(SettingsRoundTrip, EveryValueComesBack) {
     s.volume = 250;
     s.volumeType = kVolumeManual;
     s.id3TagType = kTagsCustom;
-    s.outputFormat = 3200;
+    s.outputFormat = FormatId::kFlac;
     s.wmaAutoEncParam = 0;
     s.wmaBitRate = 64000;
     s.wmaSampleRate = 32000;
@@ -349,9 +349,9 @@ TEST(SaveMask, ValuesWrittenAreTheRecordsOwn) {
     TempDir dir;
     Records records;
     records.settings.folder = "/music/in";
-    records.settings.outputFormat = 2100;
+    records.settings.outputFormat = FormatId{2100};  // no row: kept as it is
     records.settings.optStartPageIndex = 3;
-    FindOutputFormat(records.catalogue, format::kMp3)->bitRate = 192000;
+    FindOutputFormat(records.catalogue, FormatId::kMp3)->bitRate = 192000;
     {
         IniSettingsStore store(dir.File("k.ini"));
         records.Save(store, kSaveFolder | kSaveOptions | kSaveFormatAndPage);
@@ -367,7 +367,8 @@ TEST(PerFormatValues, RowsWithTheirOwnPagesAreNeverStoredNorLoaded) {
     Records records;
     records.settings.wmaBitRate = 48000;
     records.settings.wmaChannels = 1;
-    for (int id : {format::kAmr, format::kAwb, format::kWma, format::kWmv, format::kAsf}) {
+    for (FormatId id :
+         {FormatId::kAmr, FormatId::kAwb, FormatId::kWma, FormatId::kWmv, FormatId::kAsf}) {
         OutputFormatEntry* row = FindOutputFormat(records.catalogue, id);
         ASSERT_NE(row, nullptr);
         EXPECT_FALSE(row->HasStoredParameters());
@@ -393,10 +394,10 @@ TEST(PerFormatValues, RowsWithTheirOwnPagesAreNeverStoredNorLoaded) {
     store.WriteInt(kOptionsGroup, "ASFChannels", 1);
     Records loaded;
     loaded.Load(store);
-    EXPECT_EQ(FindOutputFormat(loaded.catalogue, format::kAmr)->bitRate,
-              FindOutputFormat(Records().catalogue, format::kAmr)->bitRate);
-    EXPECT_EQ(FindOutputFormat(loaded.catalogue, format::kAsf)->channels,
-              FindOutputFormat(Records().catalogue, format::kAsf)->channels);
+    EXPECT_EQ(FindOutputFormat(loaded.catalogue, FormatId::kAmr)->bitRate,
+              FindOutputFormat(Records().catalogue, FormatId::kAmr)->bitRate);
+    EXPECT_EQ(FindOutputFormat(loaded.catalogue, FormatId::kAsf)->channels,
+              FindOutputFormat(Records().catalogue, FormatId::kAsf)->channels);
 }
 
 TEST(FirstRun, ReportedOnceThenStoredAsZero) {

@@ -8,17 +8,17 @@ namespace {
 TEST(SourceType, ByLowerCasedLastExtensionOfTheFileName) {
     const struct {
         const char* path;
-        int type;
+        SourceType type;
     } cases[] = {
-        {"/m/Song.MP3", source::kMp3},        {"/m/archive.tar.wav", source::kWav},
-        {"/m/README", source::kOther},        {"/m/clip.webm", source::kOther},
-        {"/m/dir.wav/noext", source::kOther}, {"/m/x.Flac", source::kFlac},
-        {"/m/track01.cda", source::kCdAudio}, {"/m/a.dts", source::kDts},
-        {"/m/voice.AWB", source::kAmr},       {"/m/m.xwmv", source::kWindowsMedia},
-        {"/m/t.kar", source::kMidi},          {"/m/tune.mo3", source::kTracker},
-        {"/m/s.AFC", source::kAiff},          {"/m/s.snd", source::kAu},
-        {"/m/v.ogv", source::kOgg},           {"/m/b.m4b", source::kMp4},
-        {"/m/trailing.", source::kOther},     {"relative.aac", source::kAac},
+        {"/m/Song.MP3", SourceType::kMp3},        {"/m/archive.tar.wav", SourceType::kWav},
+        {"/m/README", SourceType::kOther},        {"/m/clip.webm", SourceType::kOther},
+        {"/m/dir.wav/noext", SourceType::kOther}, {"/m/x.Flac", SourceType::kFlac},
+        {"/m/track01.cda", SourceType::kCdAudio}, {"/m/a.dts", SourceType::kDts},
+        {"/m/voice.AWB", SourceType::kAmr},       {"/m/m.xwmv", SourceType::kWindowsMedia},
+        {"/m/t.kar", SourceType::kMidi},          {"/m/tune.mo3", SourceType::kTracker},
+        {"/m/s.AFC", SourceType::kAiff},          {"/m/s.snd", SourceType::kAu},
+        {"/m/v.ogv", SourceType::kOgg},           {"/m/b.m4b", SourceType::kMp4},
+        {"/m/trailing.", SourceType::kOther},     {"relative.aac", SourceType::kAac},
     };
     for (const auto& c : cases)
         EXPECT_EQ(SourceTypeOf(c.path), c.type) << c.path;

@@ -103,11 +103,11 @@ std::string OutputFormatEntry::SettingsName() const {
 
 bool OutputFormatEntry::HasStoredParameters() const {
     switch (formatId) {
-        case format::kAmr:
-        case format::kAwb:
-        case format::kWma:
-        case format::kWmv:
-        case format::kAsf:
+        case FormatId::kAmr:
+        case FormatId::kAwb:
+        case FormatId::kWma:
+        case FormatId::kWmv:
+        case FormatId::kAsf:
             return false;
         default:
             return true;
@@ -123,18 +123,19 @@ const CodecEntry* OutputFormatEntry::GoverningCodec() const {
 
 void BuildOutputCatalogue(OutputCatalogue& list) {
     struct Row {
-        int id;
+        FormatId id;
         const char* ext;
         const char* label;
         const char* shortLabel;
         const char* prefix;
         const char* container;
         int autoParams, codecId, rate, bitRate, channels;
+        bool getsTags;
         std::vector<const CodecEntry*> codecs;
     };
     const char* n = nullptr;
     const std::vector<Row> rows = {
-        {8300,
+        {FormatId::k3g2,
          "3g2",
          "3G2 (audio only)",
          n,
@@ -145,8 +146,9 @@ void BuildOutputCatalogue(OutputCatalogue& list) {
          8000,
          10200,
          1,
+         true,
          {C(1), C(4)}},
-        {8350,
+        {FormatId::k3gp,
          "3gp",
          "3GP (audio only)",
          n,
@@ -157,9 +159,10 @@ void BuildOutputCatalogue(OutputCatalogue& list) {
          8000,
          10200,
          1,
+         true,
          {C(1), C(4)}},
-        {6000, "aac", n, n, n, "adts", 1, codec::kAac, 44100, 128000, 2, {C(4)}},
-        {6100,
+        {FormatId::kAac, "aac", n, n, n, "adts", 1, codec::kAac, 44100, 128000, 2, true, {C(4)}},
+        {FormatId::kAacDevice,
          "m4a",
          "AAC for iPod / iPhone / iPad / iTunes / DSi (*.m4a)",
          "AAC for iPod/DSi",
@@ -170,9 +173,10 @@ void BuildOutputCatalogue(OutputCatalogue& list) {
          44100,
          128000,
          2,
+         true,
          {C(4)}},
-        {3400, "ac3", n, n, n, "ac3", 1, codec::kAc3, 44100, 128000, 2, {C(3)}},
-        {5100,
+        {FormatId::kAc3, "ac3", n, n, n, "ac3", 1, codec::kAc3, 44100, 128000, 2, true, {C(3)}},
+        {FormatId::kAiff,
          "aiff",
          n,
          n,
@@ -183,8 +187,9 @@ void BuildOutputCatalogue(OutputCatalogue& list) {
          44100,
          128000,
          2,
+         false,
          {C(25), C(26), C(27), C(28), C(29), C(30), C(18), C(19), C(31), C(33)}},
-        {6200,
+        {FormatId::kAlac,
          "m4a",
          "ALAC (Apple Lossless) (*.m4a)",
          "ALAC",
@@ -195,10 +200,11 @@ void BuildOutputCatalogue(OutputCatalogue& list) {
          44100,
          0,
          2,
+         true,
          {C(2)}},
-        {5500, "amr", n, n, n, n, 0, 0, 0, 0, 0, {}},
-        {7300, "asf", "ASF (audio only)", n, n, n, 0, 0, 0, 0, 0, {}},
-        {5000,
+        {FormatId::kAmr, "amr", n, n, n, n, 0, 0, 0, 0, 0, false, {}},
+        {FormatId::kAsf, "asf", "ASF (audio only)", n, n, n, 0, 0, 0, 0, 0, true, {}},
+        {FormatId::kAu,
          "au",
          n,
          n,
@@ -209,8 +215,9 @@ void BuildOutputCatalogue(OutputCatalogue& list) {
          44100,
          128000,
          2,
+         false,
          {C(25), C(26), C(27), C(28), C(29), C(30), C(18), C(19)}},
-        {8000,
+        {FormatId::kAvi,
          "avi",
          "AVI (audio only)",
          n,
@@ -221,10 +228,23 @@ void BuildOutputCatalogue(OutputCatalogue& list) {
          44100,
          128000,
          2,
+         true,
          {C(3), C(7), C(8), C(13), C(20), C(21)}},
-        {5600, "awb", n, n, n, n, 0, 0, 0, 0, 0, {}},
-        {3200, "flac", n, n, n, "flac", 1, codec::kFlac, 44100, 128000, 2, {C(11)}},
-        {3650,
+        {FormatId::kAwb, "awb", n, n, n, n, 0, 0, 0, 0, 0, false, {}},
+        {FormatId::kFlac,
+         "flac",
+         n,
+         n,
+         n,
+         "flac",
+         1,
+         codec::kFlac,
+         44100,
+         128000,
+         2,
+         true,
+         {C(11)}},
+        {FormatId::kFlv,
          "flv",
          "FLV (audio only)",
          n,
@@ -235,8 +255,9 @@ void BuildOutputCatalogue(OutputCatalogue& list) {
          44100,
          128000,
          2,
+         false,
          {C(9), C(5), C(6)}},
-        {6500,
+        {FormatId::kM4a,
          "m4a",
          "M4A (MPEG-4 audio)",
          n,
@@ -247,8 +268,9 @@ void BuildOutputCatalogue(OutputCatalogue& list) {
          44100,
          128000,
          2,
+         true,
          {C(4), C(2)}},
-        {6700,
+        {FormatId::kM4b,
          "m4b",
          "M4B (MPEG-4 audiobook)",
          n,
@@ -259,8 +281,9 @@ void BuildOutputCatalogue(OutputCatalogue& list) {
          44100,
          128000,
          2,
+         true,
          {C(4), C(2)}},
-        {6800,
+        {FormatId::kM4r,
          "m4r",
          "M4R (iPhone ringtone)",
          n,
@@ -271,8 +294,9 @@ void BuildOutputCatalogue(OutputCatalogue& list) {
          44100,
          128000,
          2,
+         true,
          {C(4), C(2)}},
-        {1400,
+        {FormatId::kMka,
          "mka",
          n,
          n,
@@ -283,9 +307,22 @@ void BuildOutputCatalogue(OutputCatalogue& list) {
          44100,
          128000,
          2,
+         true,
          {C(4), C(3), C(7), C(8)}},
-        {1500, "mmf", n, n, n, "mmf", 1, codec::kAdpcmYamaha, 44100, 0, 2, {C(24)}},
-        {8100,
+        {FormatId::kMmf,
+         "mmf",
+         n,
+         n,
+         n,
+         "mmf",
+         1,
+         codec::kAdpcmYamaha,
+         44100,
+         0,
+         2,
+         false,
+         {C(24)}},
+        {FormatId::kMov,
          "mov",
          "MOV (audio only)",
          n,
@@ -296,15 +333,76 @@ void BuildOutputCatalogue(OutputCatalogue& list) {
          44100,
          128000,
          2,
+         true,
          {C(4), C(3), C(8)}},
-        {1100, "mp2", n, n, n, "mp2", 1, codec::kMp2, 44100, 128000, 2, {C(7)}},
-        {1000, "mp3", n, n, n, "mp3", 1, codec::kMp3, 44100, 128000, 2, {C(8)}},
-        {6600, "mp4", "MP4 (audio only)", n, n, "mp4", 1, codec::kAac, 44100, 128000, 2, {C(4)}},
-        {1200, "mpa", n, n, n, "mpeg", 1, codec::kMp2, 44100, 128000, 2, {C(7), C(8)}},
-        {4000, "ogg", n, n, n, "ogg", 1, codec::kVorbis, 44100, 128000, 2, {C(10), C(11)}},
-        {8200, "swf", "SWF (audio only)", n, n, "swf", 1, codec::kMp3, 44100, 128000, 2, {C(9)}},
-        {8400, "voc", n, n, n, "voc", 0, codec::kPcmU8, 22050, 0, 1, {C(12), C(13), C(18), C(19)}},
-        {2000,
+        {FormatId::kMp2, "mp2", n, n, n, "mp2", 1, codec::kMp2, 44100, 128000, 2, true, {C(7)}},
+        {FormatId::kMp3, "mp3", n, n, n, "mp3", 1, codec::kMp3, 44100, 128000, 2, true, {C(8)}},
+        {FormatId::kMp4,
+         "mp4",
+         "MP4 (audio only)",
+         n,
+         n,
+         "mp4",
+         1,
+         codec::kAac,
+         44100,
+         128000,
+         2,
+         true,
+         {C(4)}},
+        {FormatId::kMpa,
+         "mpa",
+         n,
+         n,
+         n,
+         "mpeg",
+         1,
+         codec::kMp2,
+         44100,
+         128000,
+         2,
+         true,
+         {C(7), C(8)}},
+        {FormatId::kOgg,
+         "ogg",
+         n,
+         n,
+         n,
+         "ogg",
+         1,
+         codec::kVorbis,
+         44100,
+         128000,
+         2,
+         true,
+         {C(10), C(11)}},
+        {FormatId::kSwf,
+         "swf",
+         "SWF (audio only)",
+         n,
+         n,
+         "swf",
+         1,
+         codec::kMp3,
+         44100,
+         128000,
+         2,
+         false,
+         {C(9)}},
+        {FormatId::kVoc,
+         "voc",
+         n,
+         n,
+         n,
+         "voc",
+         0,
+         codec::kPcmU8,
+         22050,
+         0,
+         1,
+         false,
+         {C(12), C(13), C(18), C(19)}},
+        {FormatId::kWav,
          "wav",
          n,
          n,
@@ -315,10 +413,11 @@ void BuildOutputCatalogue(OutputCatalogue& list) {
          44100,
          128000,
          2,
+         false,
          {C(12), C(13), C(14), C(15), C(16), C(17), C(18), C(19), C(20), C(21), C(22), C(23), C(32),
           C(8)}},
-        {7100, "wma", n, n, n, n, 0, 0, 0, 0, 0, {}},
-        {7200, "wmv", "WMV (audio only)", n, n, n, 0, 0, 0, 0, 0, {}},
+        {FormatId::kWma, "wma", n, n, n, n, 0, 0, 0, 0, 0, true, {}},
+        {FormatId::kWmv, "wmv", "WMV (audio only)", n, n, n, 0, 0, 0, 0, 0, true, {}},
     };
     list.reserve(list.size() + rows.size());
     for (const Row& r : rows) {
@@ -334,19 +433,20 @@ void BuildOutputCatalogue(OutputCatalogue& list) {
         e.extension = r.ext;
         e.settingsPrefix = r.prefix;
         e.containerShortName = r.container;
+        e.getsTags = r.getsTags;
         e.allowedCodecs = r.codecs;
         list.push_back(std::move(e));
     }
 }
 
-const OutputFormatEntry* FindOutputFormat(const OutputCatalogue& list, int formatId) {
+const OutputFormatEntry* FindOutputFormat(const OutputCatalogue& list, FormatId formatId) {
     for (const OutputFormatEntry& e : list)
         if (e.formatId == formatId)
             return &e;
     return nullptr;
 }
 
-OutputFormatEntry* FindOutputFormat(OutputCatalogue& list, int formatId) {
+OutputFormatEntry* FindOutputFormat(OutputCatalogue& list, FormatId formatId) {
     for (OutputFormatEntry& e : list)
         if (e.formatId == formatId)
             return &e;

@@ -54,20 +54,50 @@ struct CodecEntry {
 // The codec table, in its order (33 rows).
 std::span<const CodecEntry> CodecTable();
 
-// Format ids of the rows that are not written by FFmpeg.
-namespace format {
-constexpr int kMp3 = 1000;
-constexpr int kAmr = 5500;
-constexpr int kAwb = 5600;
-constexpr int kWma = 7100;
-constexpr int kWmv = 7200;
-constexpr int kAsf = 7300;
-constexpr int kVideo = 10000;  // the output-format box's extra item, not a row
-}  // namespace format
+// The id of each output format row, as the settings store keeps it ("OutputFormat"). A type of
+// its own, so that a source type cannot be passed where a format id is wanted.
+enum class FormatId : int {
+    k3g2 = 8300,
+    k3gp = 8350,
+    kAac = 6000,
+    kAacDevice = 6100,  // "m4a" for portable players
+    kAc3 = 3400,
+    kAiff = 5100,
+    kAlac = 6200,
+    kAmr = 5500,
+    kAsf = 7300,
+    kAu = 5000,
+    kAvi = 8000,
+    kAwb = 5600,
+    kFlac = 3200,
+    kFlv = 3650,
+    kM4a = 6500,
+    kM4b = 6700,
+    kM4r = 6800,
+    kMka = 1400,
+    kMmf = 1500,
+    kMov = 8100,
+    kMp2 = 1100,
+    kMp3 = 1000,
+    kMp4 = 6600,
+    kMpa = 1200,
+    kOgg = 4000,
+    kSwf = 8200,
+    kVoc = 8400,
+    kWav = 2000,
+    kWma = 7100,
+    kWmv = 7200,
+    kVideo = 10000,  // the output-format box's extra item, not a row
+};
+
+// The number the settings store keeps for an id.
+constexpr int StoredValue(FormatId id) {
+    return static_cast<int>(id);
+}
 
 // One output format row. Fields autoParams..channels are the editable, stored part.
 struct OutputFormatEntry {
-    int formatId = 0;
+    FormatId formatId{};
     int autoParams = 0;  // 1: derive rate, channels and bit rate from the source
     int codecId = 0;
     int sampleRate = 0;  // manual: 0 means the source's rate
@@ -78,6 +108,7 @@ struct OutputFormatEntry {
     const char* extension = "";
     const char* settingsPrefix = nullptr;
     const char* containerShortName = nullptr;  // null for rows not written by FFmpeg
+    bool getsTags = true;                      // false for the formats whose files never carry tags
     std::vector<const CodecEntry*> allowedCodecs;
 
     // Label shown in the output-format box: the label, or the upper-cased extension.
@@ -97,8 +128,8 @@ using OutputCatalogue = std::vector<OutputFormatEntry>;
 
 // Appends the 30 rows, in order, with their defaults.
 void BuildOutputCatalogue(OutputCatalogue& list);
-const OutputFormatEntry* FindOutputFormat(const OutputCatalogue& list, int formatId);
-OutputFormatEntry* FindOutputFormat(OutputCatalogue& list, int formatId);
+const OutputFormatEntry* FindOutputFormat(const OutputCatalogue& list, FormatId formatId);
+OutputFormatEntry* FindOutputFormat(OutputCatalogue& list, FormatId formatId);
 
 // The allowed value nearest to value (a tie goes to the lower one); an empty list returns
 // value unchanged.

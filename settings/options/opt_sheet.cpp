@@ -127,23 +127,23 @@ bool ShowOptions(QWidget* parent, ConvertSettings& settings, TagOptions& tags,
     std::vector<std::pair<CPageOptAudio*, OutputFormatEntry*>> audioPages;
     for (OutputFormatEntry& entry : catalogue) {
         switch (entry.formatId) {
-            case format::kAmr:
+            case FormatId::kAmr:
                 amr = new CAMROptPage(prompter);
                 amr->Load(settings);
                 sheet.AddPage(amr);
                 break;
-            case format::kAwb:
+            case FormatId::kAwb:
                 awb = new CAWBOptPage(prompter);
                 awb->Load(settings);
                 sheet.AddPage(awb);
                 break;
-            case format::kWma:
+            case FormatId::kWma:
                 wma = new CPageWMAOptions(prompter, desktop, windowsMedia);
                 wma->Load(settings);
                 sheet.AddPage(wma);
                 break;
-            case format::kWmv:
-            case format::kAsf:
+            case FormatId::kWmv:
+            case FormatId::kAsf:
                 break;  // they share the Windows Media page
             default: {
                 auto* page = new CPageOptAudio(QString::fromStdString(entry.PageTitle()),

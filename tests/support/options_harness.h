@@ -193,7 +193,7 @@ struct OptionsHarness {
         return confirmed;
     }
 
-    OutputFormatEntry& Format(int id) { return *FindOutputFormat(catalogue, id); }
+    OutputFormatEntry& Format(FormatId id) { return *FindOutputFormat(catalogue, id); }
 
     TempDir dir;
     std::string iniPath;
