@@ -64,7 +64,8 @@ int RunProbe(const std::vector<std::string>& args) {
     }
     std::atomic<bool> cancel{false};
     CliHost host(Answer::kNo, cancel);
-    ConversionSession session(host);
+    SessionConfig config;
+    ConversionSession session(config, host);
     int status = 0;
     std::printf("File\tDuration\tBit Rate\tSample Rate\tChannels\n");
     for (const std::string& path : args) {
@@ -75,11 +76,10 @@ int RunProbe(const std::vector<std::string>& args) {
             continue;
         }
         SourceFileEntry entry;
-        session.readers.failureDetail.clear();
+        session.ClearFailureDetail();
         if (!session.ProbeSource(path, entry)) {
-            const std::string why = session.readers.failureDetail.empty()
-                                        ? "no reader can open this file"
-                                        : session.readers.failureDetail;
+            const std::string why = session.FailureDetail().empty() ? "no reader can open this file"
+                                                                    : session.FailureDetail();
             std::fprintf(stderr, "kestrune-cli: %s: %s\n", path.c_str(), why.c_str());
             status = 1;
             continue;
@@ -98,17 +98,6 @@ std::atomic<bool> gInterrupted{false};
 
 extern "C" void OnInterrupt(int) {
     gInterrupted.store(true);
-}
-
-std::string ProgramFolder() {
-    std::error_code ec;
-    const auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
-    if (ec)
-        return "./";
-    std::string folder = exe.parent_path().string();
-    if (folder.empty() || folder.back() != '/')
-        folder += '/';
-    return folder;
 }
 
 std::string Lower(std::string s) {
@@ -267,9 +256,9 @@ int ParseConvert(const std::vector<std::string>& args, ConvertOptions& o, const 
     return 0;
 }
 
-// Applies the options to the session's settings and returns the chosen row, or null after a
-// usage message.
-OutputFormatEntry* ApplyOptions(const ConvertOptions& o, ConversionSession& s, const char* usage) {
+// Applies the options to the configuration's settings and returns the chosen row, or null
+// after a usage message.
+OutputFormatEntry* ApplyOptions(const ConvertOptions& o, SessionConfig& s, const char* usage) {
     ConvertSettings& st = s.settings;
     if (!o.format.empty()) {
         const OutputFormatEntry* row = FindFormat(s.catalogue, o.format);
@@ -433,16 +422,16 @@ int RunConvert(const std::vector<std::string>& args, const char* usage) {
         return status;
 
     ConvertHost host(o.answer, gInterrupted);
-    ConversionSession session(host);
-    session.programFolder = ProgramFolder();
+    SessionConfig config;
+    ConversionSession session(config, host);
     {
         std::unique_ptr<IniSettingsStore> store =
             o.settingsFile.empty() ? std::make_unique<IniSettingsStore>()
                                    : std::make_unique<IniSettingsStore>(o.settingsFile);
-        ApplyDocumentsFolderDefaults(session.settings, FindDocumentsFolder());
-        LoadSettings(*store, session.settings, session.tagOptions, session.catalogue);
+        ApplyDocumentsFolderDefaults(config.settings, FindDocumentsFolder());
+        LoadSettings(*store, config.settings, config.tagOptions, config.catalogue);
     }
-    const OutputFormatEntry* format = ApplyOptions(o, session, usage);
+    const OutputFormatEntry* format = ApplyOptions(o, config, usage);
     if (!format)
         return 2;
 
@@ -458,16 +447,16 @@ int RunConvert(const std::vector<std::string>& args, const char* usage) {
     for (const std::string& file : o.files) {
         std::error_code ec;
         const std::string path = std::filesystem::absolute(file, ec).lexically_normal().string();
-        session.readers.failureDetail.clear();
+        session.ClearFailureDetail();
         if (!std::filesystem::is_regular_file(path, ec)) {
             std::printf("Conversion Failure (%s: no such file)\n", file.c_str());
             status = 1;
             continue;
         }
         if (list.AddSourceFile(session, path) < 0) {
-            const std::string detail = session.readers.failureDetail.empty()
+            const std::string detail = session.FailureDetail().empty()
                                            ? std::string(kUndecodableDetail)
-                                           : session.readers.failureDetail;
+                                           : session.FailureDetail();
             std::printf("Conversion Failure (%s)\n", detail.c_str());
             status = 1;
         }

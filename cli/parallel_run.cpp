@@ -52,10 +52,11 @@ void ConvertListInParallel(
     for (size_t i = 0; i < items.size(); ++i) {
         SourceFileEntry& item = *items[i];
         item.outputPath.clear();
-        if (item.sourceType == SourceType::kMidi && !main.soundFontLoaded)
+        if (item.sourceType == SourceType::kMidi && !main.SoundFontLoaded())
             continue;  // fails alone
         std::string path, message;
-        if (!PrepareOutputPath(item.path, format, main.settings, main.host(), path, message)) {
+        if (!PrepareOutputPath(item.path, format, main.config().settings, main.host(), path,
+                               message)) {
             results[i] = {true, message, {}};
             continue;
         }
@@ -83,13 +84,7 @@ void ConvertListInParallel(
     std::atomic<size_t> next{0};
     auto convert = [&](size_t i) {
         WorkerHost host(cancel);
-        ConversionSession session(host);
-        session.settings = main.settings;
-        session.tagOptions = main.tagOptions;
-        session.catalogue = main.catalogue;
-        session.soundFontLoaded = main.soundFontLoaded;
-        session.wmaFormats = main.wmaFormats;
-        session.programFolder = main.programFolder;
+        ConversionSession session = main.WorkerSession(host);
         session.ConvertItem(*items[i], static_cast<int>(i), static_cast<int>(i) + 1, count, format,
                             claimed[i]);
         std::lock_guard<std::mutex> lock(mutex);

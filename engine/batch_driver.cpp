@@ -50,11 +50,7 @@ bool ConversionSession::PreRunChecks(const std::vector<SourceFileEntry*>& items,
 }
 
 bool ConversionSession::EnsureSoundFont() {
-    if (soundFontLoaded)
-        return true;
-    if (loadSoundFont)
-        soundFontLoaded = loadSoundFont(programFolder + "ct4mgm.sf2");
-    if (soundFontLoaded)
+    if (soundFontLoaded_ || LoadDefaultSoundFont())
         return true;
     char text[1024];
     std::snprintf(text, sizeof text,
@@ -63,9 +59,9 @@ bool ConversionSession::EnsureSoundFont() {
                   "Do you want to download the file from our website for free now?\n\n"
                   "Once download completes, please copy the file to folder:\n\"%s\"\n"
                   "And then convert your MIDI file again. Thank you.",
-                  programFolder.c_str());
+                  config_.programFolder.c_str());
     if (host_.AskYesNo(text)) {
-        host_.OpenFolder(programFolder);
+        host_.OpenFolder(config_.programFolder);
         host_.OpenInBrowser(kSoundFontDownloadUrl);
         return false;  // the run ends; the user converts again once the font is there
     }
@@ -73,11 +69,7 @@ bool ConversionSession::EnsureSoundFont() {
 }
 
 bool ConversionSession::EnsureWindowsMediaRuntime() {
-    if (!loadWindowsMediaRuntime || !loadWindowsMediaRuntime())
-        return false;
-    if (wmaFormats.empty())
-        BuildWmaCodecList(wmaFormats);
-    return true;
+    return config_.windowsMedia.Load();
 }
 
 void ConversionSession::BeginRun(int itemCount) {
@@ -91,7 +83,7 @@ void ConversionSession::EndRun(const std::vector<SourceFileEntry*>& items, bool 
                                bool reachedAny) {
     host_.ShowProgress(false);
     host_.EnableMainWindow(true);
-    if (cancelled || settings.browseOutputFolder == 0 || !reachedAny)
+    if (cancelled || settings_.browseOutputFolder == 0 || !reachedAny)
         return;
     for (const SourceFileEntry* item : items) {
         std::error_code ec;
@@ -106,7 +98,7 @@ bool ConversionSession::RunItem(SourceFileEntry& item, int row, int itemCount,
                                 const OutputFormatEntry& format, const std::string& overallName,
                                 AudioWriter* mergeWriter, std::string& status, bool outputClaimed) {
     std::string tempFile;
-    readers.failureDetail.clear();
+    readers_.failureDetail.clear();
     auto finishFailure = [&] {
         if (!tempFile.empty())
             RemoveOutput(tempFile, item.path);
@@ -125,24 +117,24 @@ bool ConversionSession::RunItem(SourceFileEntry& item, int row, int itemCount,
         return true;
     };
 
-    if (item.sourceType == SourceType::kMidi && !soundFontLoaded) {
+    if (item.sourceType == SourceType::kMidi && !soundFontLoaded_) {
         status = kSoundFontFailure;
         return finishFailure();
     }
     host_.SetItemVolume(row, "");
     char label[1024];
-    std::snprintf(label, sizeof label, "Converting %d of %d file(s) to %s...", runPosition,
+    std::snprintf(label, sizeof label, "Converting %d of %d file(s) to %s...", runPosition_,
                   itemCount, overallName.c_str());
     host_.SetOverallLabel(label);
-    host_.SetOverallProgress(runPosition, itemCount);
+    host_.SetOverallProgress(runPosition_, itemCount);
     host_.SetFileLabel("Starting to convert " + FileNameOf(item.path) + "...");
     host_.SetFileProgress(0, host_.FileBarWidth());
 
     if (mergeWriter) {
-        item.outputPath = mergeOutputPath;
+        item.outputPath = mergeOutputPath_;
     } else if (!outputClaimed || item.outputPath.empty()) {
         std::string outputPath, message;
-        if (!PrepareOutputPath(item.path, format, settings, host_, outputPath, message)) {
+        if (!PrepareOutputPath(item.path, format, settings_, host_, outputPath, message)) {
             status = message;
             return finishFailure();
         }
@@ -152,10 +144,10 @@ bool ConversionSession::RunItem(SourceFileEntry& item, int row, int itemCount,
     SourceFileEntry source = item;  // what the passes read; a temporary copy may replace it
     int runResult = 1;
     if ((item.sourceType == SourceType::kDts && BeginsWithRiff(item.path)) ||
-        (item.sourceType == SourceType::kCdAudio && settings.enableDTSForCDA != 0)) {
+        (item.sourceType == SourceType::kCdAudio && settings_.enableDTSForCDA != 0)) {
         host_.SetItemOutput(row, "Preprocessing...");
         runResult = 1;
-        readers.usedDedicatedReader = 0;
+        readers_.usedDedicatedReader = 0;
         SourceFileEntry substitute;
         substitute.path = item.path;
         substitute.sourceType = item.sourceType;
@@ -168,33 +160,33 @@ bool ConversionSession::RunItem(SourceFileEntry& item, int row, int itemCount,
         }
     }
 
-    appliedGain = 1.0f;
-    normalizationGain = -1.0f;
-    if (settings.volumeType == kVolumeNormalize) {
+    appliedGain_ = 1.0f;
+    normalizationGain_ = -1.0f;
+    if (settings_.volumeType == kVolumeNormalize) {
         host_.SetItemOutput(row, "Normalizing...");
         int16_t lo = 0, hi = 0;
         runResult = 1;
-        readers.usedDedicatedReader = 0;
+        readers_.usedDedicatedReader = 0;
         bool scanned = ScanPeaks(source, lo, hi, format, runResult) != 0;
-        if (!scanned && !host_.CancelRequested() && readers.usedDedicatedReader) {
+        if (!scanned && !host_.CancelRequested() && readers_.usedDedicatedReader) {
             runResult = 1;
             scanned = ScanPeaks(source, lo, hi, format, runResult) != 0;
         }
         if (host_.CancelRequested())
             return finishFailure();
         if (scanned)
-            normalizationGain = GainFromPeaks(lo, hi);
+            normalizationGain_ = GainFromPeaks(lo, hi);
     }
 
     host_.SetItemOutput(row, "Converting...");
     runResult = 1;
-    readers.usedDedicatedReader = 0;
+    readers_.usedDedicatedReader = 0;
     auto convert = [&] {
         return mergeWriter ? ConvertFileInto(source, *mergeWriter, runResult)
                            : ConvertFile(source, format, runResult);
     };
     int ok = convert();
-    if (!ok && !host_.CancelRequested() && readers.usedDedicatedReader) {
+    if (!ok && !host_.CancelRequested() && readers_.usedDedicatedReader) {
         runResult = 1;
         ok = convert();
     }
@@ -203,8 +195,8 @@ bool ConversionSession::RunItem(SourceFileEntry& item, int row, int itemCount,
             return finishFailure();
         if (runResult != 0) {
             status = "Conversion Failure";
-            if (!readers.failureDetail.empty()) {
-                status += " (" + readers.failureDetail + ")";
+            if (!readers_.failureDetail.empty()) {
+                status += " (" + readers_.failureDetail + ")";
                 host_.SetOutputColumnWidth(500);
             }
         } else {
@@ -215,7 +207,7 @@ bool ConversionSession::RunItem(SourceFileEntry& item, int row, int itemCount,
 
     if (!tempFile.empty())
         RemoveOutput(tempFile, item.path);
-    host_.SetItemVolume(row, VolumeText(appliedGain));
+    host_.SetItemVolume(row, VolumeText(appliedGain_));
     host_.SetItemOutput(row, FileNameOf(item.outputPath));
     host_.PumpMessages();
     return !host_.CancelRequested();
@@ -223,12 +215,12 @@ bool ConversionSession::RunItem(SourceFileEntry& item, int row, int itemCount,
 
 bool ConversionSession::ConvertItem(SourceFileEntry& item, int row, int position, int itemCount,
                                     const OutputFormatEntry& format, bool outputClaimed) {
-    runPosition = position;
-    currentItem = &item;
+    runPosition_ = position;
+    currentItem_ = &item;
     std::string status;
     const bool goOn = RunItem(item, row, itemCount, format, format.DisplayLabel(), nullptr, status,
                               outputClaimed);
-    currentItem = nullptr;
+    currentItem_ = nullptr;
     return goOn;
 }
 
@@ -242,8 +234,8 @@ void ConversionSession::ConvertList(const std::vector<SourceFileEntry*>& items,
     bool cancelled = false;
     bool reached = false;
     for (int i = 0; i < count; ++i) {
-        runPosition = i + 1;
-        currentItem = items[static_cast<size_t>(i)];
+        runPosition_ = i + 1;
+        currentItem_ = items[static_cast<size_t>(i)];
         reached = true;
         std::string status;
         if (!RunItem(*items[static_cast<size_t>(i)], rows[static_cast<size_t>(i)], count, format,
@@ -252,7 +244,7 @@ void ConversionSession::ConvertList(const std::vector<SourceFileEntry*>& items,
             break;
         }
     }
-    currentItem = nullptr;
+    currentItem_ = nullptr;
     EndRun(items, cancelled, reached);
 }
 

@@ -6,40 +6,49 @@
 
 namespace kestrune {
 
-ConversionSession::ConversionSession(ConversionHost& host) : host_(host) {
-    readers.host = &host;
-    readers.ensureWindowsMediaRuntime = [this] { return EnsureWindowsMediaRuntime(); };
-    BuildOutputCatalogue(catalogue);
-    programFolder = RunningProgramFolder();
-    loadSoundFont = [](const std::string& path) {
-        const auto slash = path.rfind('/');
-        int loaded = 0;
-        InstallSoundFont(slash == std::string::npos ? std::string() : path.substr(0, slash + 1),
-                         loaded);
-        return loaded;
-    };
-    loadWindowsMediaRuntime = [this] { return LoadWindowsMediaRuntime(programFolder) != 0; };
+ConversionSession::ConversionSession(SessionConfig& config, ConversionHost& host)
+    : ConversionSession(config, host, 0) {}
+
+ConversionSession::ConversionSession(SessionConfig& config, ConversionHost& host,
+                                     int soundFontLoaded)
+    : config_(config),
+      host_(host),
+      settings_(config.settings),
+      tagOptions_(config.tagOptions),
+      soundFontLoaded_(soundFontLoaded) {
+    readers_.host = &host;
+    readers_.windowsMedia = &config.windowsMedia;
+}
+
+ConversionSession ConversionSession::WorkerSession(ConversionHost& host) const {
+    return ConversionSession(config_, host, soundFontLoaded_);
+}
+
+int ConversionSession::LoadDefaultSoundFont() {
+    soundFontLoaded_ =
+        config_.loadSoundFont ? config_.loadSoundFont(config_.programFolder + kSoundFontName) : 0;
+    return soundFontLoaded_;
 }
 
 std::unique_ptr<AudioReader> ConversionSession::CreateReader(const std::string& path,
                                                              SourceType sourceType, int targetRate,
                                                              int decode, int& hasAudio) {
-    return kestrune::CreateReader(path, sourceType, targetRate, decode, hasAudio, readers);
+    return kestrune::CreateReader(path, sourceType, targetRate, decode, hasAudio, readers_);
 }
 
 bool ConversionSession::ProbeSource(const std::string& path, SourceFileEntry& entry) {
     const SourceType type = SourceTypeOf(path);
     int hasAudio = 1;
-    readers.usedDedicatedReader = 0;
+    readers_.usedDedicatedReader = 0;
     auto reader = CreateReader(path, type, 0, 0, hasAudio);
     if (!reader) {
         const std::string ext = ExtensionOf(path);
         if (type == SourceType::kCdAudio)
-            readers.failureDetail =
+            readers_.failureDetail =
                 "IMPORTANT: please DO NOT add CDA file from hard drive, but add CDA file from CD "
                 "drive.";
         else if (ext == ".swf" || ext == ".flv")
-            readers.failureDetail =
+            readers_.failureDetail =
                 "Flash files often hold their sound in a form only a dedicated SWF/FLV "
                 "converter can extract; please try one for this file.";
         return false;

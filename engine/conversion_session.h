@@ -8,9 +8,9 @@
 
 #include "engine/convert_settings.h"
 #include "engine/create_reader.h"
+#include "engine/session_config.h"
 #include "readers/source_type.h"
 #include "writers/output_catalogue.h"
-#include "writers/wma_codec_list.h"
 
 namespace kestrune {
 
@@ -18,54 +18,79 @@ class AudioReader;
 class AudioWriter;
 class ConversionHost;
 
-// What the engine keeps for the life of the program: the options, the custom tag, the
-// catalogue and the state of the current run. Each session is independent of every other,
-// so several may convert side by side in different threads.
+// The engine's object for converting: one item at a time, a list of items into one output
+// each, or a list into one file. It is configured once (SessionConfig, owned by the caller and
+// read at every step) and keeps the state of the current run, which callers read through the
+// getters below but never write. Each session is independent of every other, so several may
+// convert side by side in different threads; it is neither copied nor moved (its host and
+// configuration are references, and the drivers hand out pointers to its state).
 class ConversionSession {
 public:
-    explicit ConversionSession(ConversionHost& host);
+    ConversionSession(SessionConfig& config, ConversionHost& host);
+    ConversionSession(const ConversionSession&) = delete;
+    ConversionSession& operator=(const ConversionSession&) = delete;
+    ConversionSession(ConversionSession&&) = delete;
+    ConversionSession& operator=(ConversionSession&&) = delete;
 
+    SessionConfig& config() { return config_; }
+    const SessionConfig& config() const { return config_; }
     ConversionHost& host() { return host_; }
 
-    ConvertSettings settings;
-    TagOptions tagOptions;
-    OutputCatalogue catalogue;
-
-    // Reader choice and the last failure's detail.
-    ReaderState readers;
-    // Peak-derived gain of the normalising pass, -1 when there is none.
-    float normalizationGain = -1.0f;
-    // The gain used for the current item, 1.0 when none.
-    float appliedGain = 1.0f;
+    // --- The state of the current run, read only ---------------------------------------------
+    // 1 when the reader of the last step was the source type's dedicated reader.
+    int UsedDedicatedReader() const { return readers_.usedDedicatedReader; }
+    // Why the last step failed, one line; empty when there is nothing to add.
+    const std::string& FailureDetail() const { return readers_.failureDetail; }
+    // The peak-derived gain of the normalising pass for the current item, -1 when there is none.
+    float NormalizationGain() const { return normalizationGain_; }
+    // The gain used for the current (or last) item, 1.0 when none.
+    float AppliedGain() const { return appliedGain_; }
     // 1 once the MIDI sound font was installed in the decoding layer.
-    int soundFontLoaded = 0;
-    // The list item being converted (its name is shown even for a substitute source) and its
-    // 1-based position among the items of the run.
-    const SourceFileEntry* currentItem = nullptr;
-    int runPosition = 0;
+    int SoundFontLoaded() const { return soundFontLoaded_; }
+    // The list item being converted (its name is shown even for a substitute source), or null
+    // between items, and its 1-based position among the items of the run.
+    const SourceFileEntry* CurrentItem() const { return currentItem_; }
+    int RunPosition() const { return runPosition_; }
+    // The rate and channel count every item of the current merge is converted to.
+    int MergeRate() const { return mergeRate_; }
+    int MergeChannels() const { return mergeChannels_; }
 
-    // The folder of the program, ending in "/": the sound font is looked up there.
-    std::string programFolder;
-    // Makes the sound font at the given path the decoding layer's default; non-zero on
-    // success. Unset: MIDI sources cannot be rendered.
-    std::function<int(const std::string&)> loadSoundFont;
-    // Makes the Windows Media runtime available (loaded at most once); unset: it is missing.
-    std::function<bool()> loadWindowsMediaRuntime;
-    // The Windows Media formats the runtime offers, built once it is loaded.
-    WmaCodecList wmaFormats;
+    // Empties FailureDetail: the window does so before it adds a list of files, so that the
+    // reason shown afterwards belongs to one of them.
+    void ClearFailureDetail() { readers_.failureDetail.clear(); }
 
-    std::unique_ptr<AudioReader> CreateReader(const std::string& path, SourceType sourceType,
-                                              int targetRate, int decode, int& hasAudio);
+    // Installs the sound font beside the program (config().programFolder + "ct4mgm.sf2") as the
+    // decoding layer's default, as the window does at start-up; SoundFontLoaded records the
+    // result, which is also returned.
+    int LoadDefaultSoundFont();
 
-    // Probes a file for the list: fills entry (outputPath empty) and returns true, or false
-    // with the reason in readers.failureDetail when no reader could open it.
+    // Probes a file for the list: fills entry (outputPath empty) and returns true, or false with
+    // the reason in FailureDetail when no reader could open it.
     bool ProbeSource(const std::string& path, SourceFileEntry& entry);
 
+    // One output per item, in order. rows are the items' rows in the file list.
+    void ConvertList(const std::vector<SourceFileEntry*>& items, const std::vector<int>& rows,
+                     const OutputFormatEntry& format);
+    // Every item, in order, into the one file that host.AskSavePath names (or mergePath when it
+    // is not empty).
+    void ConvertListToOne(const std::vector<SourceFileEntry*>& items, const std::vector<int>& rows,
+                          const OutputFormatEntry& format, const std::string& mergePath = {});
+
+    // For drivers that spread one run over several sessions: the checks made once before a run
+    // (false: the run ends), a session for another thread of that run, and one item of the run
+    // at the given 1-based position. When outputClaimed is set, item.outputPath already names
+    // the output the caller claimed. ConvertItem returns false when the run was cancelled.
+    bool PreRunChecks(const std::vector<SourceFileEntry*>& items, const OutputFormatEntry& format);
+    // The same configuration, and the sound font as this session found it in PreRunChecks.
+    ConversionSession WorkerSession(ConversionHost& host) const;
+    bool ConvertItem(SourceFileEntry& item, int row, int position, int itemCount,
+                     const OutputFormatEntry& format, bool outputClaimed);
+
+    // --- The steps of one item, as the drivers run them ---------------------------------------
     // Converts one source into source.outputPath with the given output format. 1 when an
     // output with at least one byte was written and the run was not cancelled. runResult
     // (preset to 1 by the caller) becomes 0 when the file holds no audio.
     int ConvertFile(const SourceFileEntry& source, const OutputFormatEntry& format, int& runResult);
-
     // Copies the PCM of a DTS stream disguised as PCM, unchanged and without a header, into a
     // new temporary ".dts" file whose path lands in source.outputPath. 1 when the file holds
     // at least one block; on 0 no temporary file is left.
@@ -75,38 +100,13 @@ public:
     int ScanPeaks(const SourceFileEntry& source, int16_t& minPeak, int16_t& maxPeak,
                   const OutputFormatEntry& format, int& runResult);
 
-    // One output per item, in order. rows are the items' rows in the file list.
-    void ConvertList(const std::vector<SourceFileEntry*>& items, const std::vector<int>& rows,
-                     const OutputFormatEntry& format);
-    // Every item, in order, into the one file that host.AskSavePath names (or mergePath when
-    // it is not empty).
-    void ConvertListToOne(const std::vector<SourceFileEntry*>& items, const std::vector<int>& rows,
-                          const OutputFormatEntry& format, const std::string& mergePath = {});
-    // The writer of a merge, open at path; merge rate and channels are set for the run.
-    std::unique_ptr<AudioWriter> CreateMergeWriter(const OutputFormatEntry& format,
-                                                   const std::string& path, int largestRate,
-                                                   int channels);
-    // The block loop of ConvertFile into a writer that stays open across items.
-    int ConvertFileInto(const SourceFileEntry& source, AudioWriter& writer, int& runResult);
-    int mergeRequestedRate = 44100;
-    int mergeRate = 0;
-    int mergeChannels = 0;
-    std::string mergeOutputPath;
-
-    // The rate a synthesising reader renders at for this output format.
-    int RequestedRate(const OutputFormatEntry& format) const;
-
-    // For drivers that spread one run over several sessions: the checks made once before a
-    // run (false: the run ends), and one item of the run at the given 1-based position. When
-    // outputClaimed is set, item.outputPath already names the output the caller claimed.
-    // False when the run was cancelled.
-    bool PreRunChecks(const std::vector<SourceFileEntry*>& items, const OutputFormatEntry& format);
-    bool ConvertItem(SourceFileEntry& item, int row, int position, int itemCount,
-                     const OutputFormatEntry& format, bool outputClaimed);
-
 private:
+    ConversionSession(SessionConfig& config, ConversionHost& host, int soundFontLoaded);
+
+    std::unique_ptr<AudioReader> CreateReader(const std::string& path, SourceType sourceType,
+                                              int targetRate, int decode, int& hasAudio);
     bool EnsureSoundFont();
-    // Loads the runtime and builds the format list; false when it is missing.
+    // Loads the runtime (and with it the format list); false when it is missing.
     bool EnsureWindowsMediaRuntime();
     void BeginRun(int itemCount);
     void EndRun(const std::vector<SourceFileEntry*>& items, bool cancelled, bool reachedAny);
@@ -115,6 +115,14 @@ private:
     bool RunItem(SourceFileEntry& item, int row, int itemCount, const OutputFormatEntry& format,
                  const std::string& overallName, AudioWriter* mergeWriter, std::string& status,
                  bool outputClaimed = false);
+    // The writer of a merge, open at path; merge rate and channels are set for the run.
+    std::unique_ptr<AudioWriter> CreateMergeWriter(const OutputFormatEntry& format,
+                                                   const std::string& path, int largestRate,
+                                                   int channels);
+    // The block loop of ConvertFile into a writer that stays open across items.
+    int ConvertFileInto(const SourceFileEntry& source, AudioWriter& writer, int& runResult);
+    // The rate a synthesising reader renders at for this output format.
+    int RequestedRate(const OutputFormatEntry& format) const;
 
     // A source opened for a conversion, with its skip and limit in frames.
     struct OpenedSource {
@@ -125,7 +133,7 @@ private:
     };
     bool OpenSource(const SourceFileEntry& source, int requestedRate, int& runResult,
                     OpenedSource& out);
-    // Sets appliedGain and returns the gain to apply, 0 for none.
+    // Sets the applied gain and returns the gain to apply, 0 for none.
     float ChooseGain();
     // Reads, skips, limits, routes, resamples, scales and writes every block. 1 when at least
     // one block was read and nothing was cancelled or failed.
@@ -133,7 +141,22 @@ private:
                      bool resample, bool pick, SourceType sourceType,
                      const std::string& displayName, bool& writeFailed);
 
+    SessionConfig& config_;
     ConversionHost& host_;
+    // Shorthands for the parts of the configuration every step reads.
+    const ConvertSettings& settings_;
+    const TagOptions& tagOptions_;
+
+    ReaderState readers_;
+    float normalizationGain_ = -1.0f;
+    float appliedGain_ = 1.0f;
+    int soundFontLoaded_ = 0;
+    const SourceFileEntry* currentItem_ = nullptr;
+    int runPosition_ = 0;
+    int mergeRequestedRate_ = 44100;
+    int mergeRate_ = 0;
+    int mergeChannels_ = 0;
+    std::string mergeOutputPath_;
 };
 
 // The normalising gain for the peaks of a source, or -1 when none applies: the larger peak

@@ -69,12 +69,12 @@ bool PlanAmrWriter(const OutputFormatEntry& format, const ConvertSettings& setti
     return true;
 }
 
-bool PlanWindowsMediaWriter(const ConvertSettings& settings, const WmaCodecList& formats,
+bool PlanWindowsMediaWriter(const ConvertSettings& settings, const WindowsMediaSupport& wm,
                             int sourceRate, int sourceChannels, WriterPlan& plan) {
     const WmaWanted wanted = WantedWmaParameters(settings, sourceRate, sourceChannels);
     const int wantedChannels = wanted.channels;
     const WmaChoice choice =
-        ChooseWmaFormat(formats, wanted.sampleRate, wanted.bitRate, wantedChannels);
+        ChooseWmaFormat(wm.Formats(), wanted.sampleRate, wanted.bitRate, wantedChannels);
     if (!choice.found)
         return false;
     // One channel is picked only when the user asked for fewer channels and a side; otherwise
@@ -82,7 +82,7 @@ bool PlanWindowsMediaWriter(const ConvertSettings& settings, const WmaCodecList&
     plan.pick = settings.wmaAutoEncParam == 0 && wantedChannels < sourceChannels &&
                 settings.monoType > kMonoAverage;
     const int channels = plan.pick ? 1 : sourceChannels < wantedChannels ? 2 : sourceChannels;
-    auto writer = std::make_unique<WindowsMediaWriter>();
+    auto writer = std::make_unique<WindowsMediaWriter>(wm.Runtime());
     writer->SetSampleRate(sourceRate);
     writer->SetChannels(channels);
     writer->SetBitRate(choice.bitRate);
@@ -136,7 +136,7 @@ WmaWanted WantedWmaParameters(const ConvertSettings& s, int rate, int channels) 
 
 int ConversionSession::RequestedRate(const OutputFormatEntry& format) const {
     if (format.formatId == FormatId::kAmr || format.formatId == FormatId::kAwb)
-        return AmrFamilyRate(format.formatId, settings);
+        return AmrFamilyRate(format.formatId, settings_);
     return RequestedSampleRate(format);
 }
 
@@ -156,38 +156,38 @@ bool ConversionSession::OpenSource(const SourceFileEntry& source, int requestedR
         return fail();
     }
     out.skipFrames = 0;
-    if (settings.enableSkipLength != 0 && settings.skipLength != 0) {
-        if (static_cast<int64_t>(settings.skipLength) >=
+    if (settings_.enableSkipLength != 0 && settings_.skipLength != 0) {
+        if (static_cast<int64_t>(settings_.skipLength) >=
             static_cast<int64_t>(reader.GetDuration()) * 1000) {
-            readers.usedDedicatedReader = 0;
-            readers.failureDetail = kSkipTooLong;
+            readers_.usedDedicatedReader = 0;
+            readers_.failureDetail = kSkipTooLong;
             return fail();
         }
         out.skipFrames =
-            static_cast<int64_t>(reader.GetSampleRate() * (settings.skipLength * 0.001));
+            static_cast<int64_t>(reader.GetSampleRate() * (settings_.skipLength * 0.001));
     }
     out.limited = false;
     out.limitLeft = 0;
-    if (settings.enableConvertLength != 0 && settings.convertLength != 0) {
+    if (settings_.enableConvertLength != 0 && settings_.convertLength != 0) {
         out.limited = true;
         out.limitLeft =
-            static_cast<int64_t>(reader.GetSampleRate() * (settings.convertLength * 0.001));
+            static_cast<int64_t>(reader.GetSampleRate() * (settings_.convertLength * 0.001));
     }
     return true;
 }
 
 float ConversionSession::ChooseGain() {
     float gain = 0.0f;
-    appliedGain = 1.0f;
-    if (settings.volumeType == kVolumeNormalize) {
-        if (normalizationGain > 0)
-            gain = normalizationGain;
-    } else if (settings.volumeType == kVolumeManual) {
-        if (settings.volume != 100)
-            gain = static_cast<float>(settings.volume) * 0.01f;
+    appliedGain_ = 1.0f;
+    if (settings_.volumeType == kVolumeNormalize) {
+        if (normalizationGain_ > 0)
+            gain = normalizationGain_;
+    } else if (settings_.volumeType == kVolumeManual) {
+        if (settings_.volume != 100)
+            gain = static_cast<float>(settings_.volume) * 0.01f;
     }
     if (gain != 0.0f)
-        appliedGain = gain;
+        appliedGain_ = gain;
     return gain;
 }
 
@@ -210,7 +210,7 @@ int ConversionSession::RunBlockLoop(OpenedSource& src, AudioWriter& writer, int 
     int16_t* inL = readLeft.data();
     int16_t* inR = rightArg;
     if (pick) {
-        if (settings.monoType == kMonoRight && inR)
+        if (settings_.monoType == kMonoRight && inR)
             inL = inR;
         inR = nullptr;
     }
@@ -309,7 +309,7 @@ int ConversionSession::RunBlockLoop(OpenedSource& src, AudioWriter& writer, int 
 
 int ConversionSession::ConvertFile(const SourceFileEntry& source, const OutputFormatEntry& format,
                                    int& runResult) {
-    const std::string displayName = FileNameOf(currentItem ? currentItem->path : source.path);
+    const std::string displayName = FileNameOf(currentItem_ ? currentItem_->path : source.path);
     OpenedSource src;
     if (!OpenSource(source, RequestedRate(format), runResult, src))
         return 0;
@@ -324,38 +324,39 @@ int ConversionSession::ConvertFile(const SourceFileEntry& source, const OutputFo
     switch (format.formatId) {
         case FormatId::kAmr:
         case FormatId::kAwb:
-            planned =
-                PlanAmrWriter(format, settings, reader.GetSampleRate(), reader.GetChannels(), plan);
+            planned = PlanAmrWriter(format, settings_, reader.GetSampleRate(), reader.GetChannels(),
+                                    plan);
             break;
         case FormatId::kWma:
         case FormatId::kWmv:
         case FormatId::kAsf:
-            planned = PlanWindowsMediaWriter(settings, wmaFormats, reader.GetSampleRate(),
-                                             reader.GetChannels(), plan);
+            planned = PlanWindowsMediaWriter(settings_, config_.windowsMedia,
+                                             reader.GetSampleRate(), reader.GetChannels(), plan);
             break;
         default:
-            planned = PlanFFmpegWriter(format, settings, reader.GetSampleRate(),
+            planned = PlanFFmpegWriter(format, settings_, reader.GetSampleRate(),
                                        reader.GetChannels(), plan);
             break;
     }
     if (!planned) {
         closeReader();
-        readers.usedDedicatedReader = 0;
+        readers_.usedDedicatedReader = 0;
         return 0;
     }
     AudioWriter& writer = *plan.writer;
 
     if (format.getsTags) {
-        if (settings.id3TagType == kTagsCustom) {
-            const std::string title =
-                tagOptions.titleAsFileName != 0 ? WithoutExtension(displayName) : tagOptions.title;
+        if (settings_.id3TagType == kTagsCustom) {
+            const std::string title = tagOptions_.titleAsFileName != 0
+                                          ? WithoutExtension(displayName)
+                                          : tagOptions_.title;
             int track = 0;
-            if (tagOptions.trackNumType == kTrackRunPosition)
-                track = runPosition;
-            else if (tagOptions.trackNumType == kTrackCustom)
-                track = tagOptions.customTrackNum;
-            writer.SetTags(CustomTagSet(tagOptions, title, track));
-        } else if (settings.id3TagType == kTagsFromSource) {
+            if (tagOptions_.trackNumType == kTrackRunPosition)
+                track = runPosition_;
+            else if (tagOptions_.trackNumType == kTrackCustom)
+                track = tagOptions_.customTrackNum;
+            writer.SetTags(CustomTagSet(tagOptions_, title, track));
+        } else if (settings_.id3TagType == kTagsFromSource) {
             TagSet tags;
             bool found = reader.ReadTags(tags) != 0;
             if (!found && source.sourceType == SourceType::kWav)
@@ -368,8 +369,8 @@ int ConversionSession::ConvertFile(const SourceFileEntry& source, const OutputFo
     // Never let a writer open (and truncate) the source itself, whatever the spelling.
     if (source.outputPath.empty() || SameFile(source.outputPath, source.path)) {
         closeReader();
-        readers.usedDedicatedReader = 0;
-        readers.failureDetail = kSameAsSource;
+        readers_.usedDedicatedReader = 0;
+        readers_.failureDetail = kSameAsSource;
         return 0;
     }
     writer.SetPath(source.outputPath);
@@ -377,7 +378,7 @@ int ConversionSession::ConvertFile(const SourceFileEntry& source, const OutputFo
         closeReader();
         plan.writer.reset();
         RemoveOutput(source.outputPath, source.path);
-        readers.usedDedicatedReader = 0;
+        readers_.usedDedicatedReader = 0;
         return 0;
     }
 
@@ -389,8 +390,8 @@ int ConversionSession::ConvertFile(const SourceFileEntry& source, const OutputFo
     plan.writer.reset();
     if (writeFailed) {
         result = 0;
-        readers.usedDedicatedReader = 0;
-        readers.failureDetail = kWriteFailed;
+        readers_.usedDedicatedReader = 0;
+        readers_.failureDetail = kWriteFailed;
     }
     if (result == 1) {
         std::error_code ec;

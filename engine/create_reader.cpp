@@ -42,12 +42,12 @@ int ReadCarrierTags(const std::string& mp3Path, TagSet& tags) {
 }
 
 bool WindowsMediaAvailable(ReaderState& state) {
-    if (state.ensureWindowsMediaRuntime && state.ensureWindowsMediaRuntime())
+    if (state.windowsMedia && state.windowsMedia->Load())
         return true;
     if (state.host && state.host->AskYesNo(kWindowsMediaQuestion))
         state.host->OpenInBrowser(kWindowsMediaDownloadUrl);
     // The user may have installed it meanwhile.
-    return state.ensureWindowsMediaRuntime && state.ensureWindowsMediaRuntime();
+    return state.windowsMedia && state.windowsMedia->Load();
 }
 
 // The type's dedicated reader and whether a second try through the decoding layer follows.
@@ -82,7 +82,7 @@ std::unique_ptr<AudioReader> MakeDedicated(SourceType sourceType, Second& second
         case SourceType::kWindowsMedia:
             if (!WindowsMediaAvailable(state))
                 return nullptr;
-            return std::make_unique<WindowsMediaReader>();
+            return std::make_unique<WindowsMediaReader>(state.windowsMedia->Runtime());
         default:
             return nullptr;
     }

@@ -10,6 +10,7 @@
 namespace kestrune {
 
 class ConversionHost;
+class WindowsMediaSupport;
 
 // Reader choice state shared by the probing and the conversion steps of one session.
 struct ReaderState {
@@ -20,8 +21,8 @@ struct ReaderState {
     std::string failureDetail;
     // Asked when a Windows Media source needs the runtime; may be null (no questions).
     ConversionHost* host = nullptr;
-    // Makes the Windows Media runtime available; unset or false: it is missing.
-    std::function<bool()> ensureWindowsMediaRuntime;
+    // The Windows Media runtime, loaded when a source needs it; null: it is missing.
+    WindowsMediaSupport* windowsMedia = nullptr;
 };
 
 // Asked when a Windows Media file or output needs the missing runtime.

@@ -25,32 +25,32 @@ std::string ToUpper(std::string s) {
 std::unique_ptr<AudioWriter> ConversionSession::CreateMergeWriter(const OutputFormatEntry& format,
                                                                   const std::string& path,
                                                                   int largestRate, int channels) {
-    mergeRate = 0;
-    mergeChannels = 0;
+    mergeRate_ = 0;
+    mergeChannels_ = 0;
     std::unique_ptr<AudioWriter> writer;
     switch (format.formatId) {
         case FormatId::kAmr:
         case FormatId::kAwb: {
             auto amr = std::make_unique<AmrWriter>();
-            amr->SetEncoderOptions(AmrFamilyOptions(format.formatId, settings));
-            mergeRate = AmrFamilyRate(format.formatId, settings);
-            mergeChannels = 1;
+            amr->SetEncoderOptions(AmrFamilyOptions(format.formatId, settings_));
+            mergeRate_ = AmrFamilyRate(format.formatId, settings_);
+            mergeChannels_ = 1;
             writer = std::move(amr);
             break;
         }
         case FormatId::kWma:
         case FormatId::kWmv:
         case FormatId::kAsf: {
-            const WmaWanted wanted = WantedWmaParameters(settings, largestRate, channels);
-            mergeRate = wanted.sampleRate;
-            mergeChannels = wanted.channels;
-            const WmaChoice choice =
-                ChooseWmaFormat(wmaFormats, mergeRate, wanted.bitRate, mergeChannels);
+            const WmaWanted wanted = WantedWmaParameters(settings_, largestRate, channels);
+            mergeRate_ = wanted.sampleRate;
+            mergeChannels_ = wanted.channels;
+            const WmaChoice choice = ChooseWmaFormat(config_.windowsMedia.Formats(), mergeRate_,
+                                                     wanted.bitRate, mergeChannels_);
             if (!choice.found)
                 return nullptr;
-            auto wm = std::make_unique<WindowsMediaWriter>();
-            wm->SetSampleRate(mergeRate);
-            wm->SetChannels(mergeChannels);
+            auto wm = std::make_unique<WindowsMediaWriter>(config_.windowsMedia.Runtime());
+            wm->SetSampleRate(mergeRate_);
+            wm->SetChannels(mergeChannels_);
             wm->SetBitRate(choice.bitRate);
             wm->SetEncoderOptions(WmaEncoderOptions(*choice.format));
             writer = std::move(wm);
@@ -65,18 +65,18 @@ std::unique_ptr<AudioWriter> ConversionSession::CreateMergeWriter(const OutputFo
             options.containerShortName = format.containerShortName;
             options.codecId = format.codecId;
             ff->SetEncoderOptions(options);
-            mergeRate = enc.sampleRate;
-            mergeChannels = enc.channels;
-            ff->SetSampleRate(mergeRate);
-            ff->SetChannels(mergeChannels);
+            mergeRate_ = enc.sampleRate;
+            mergeChannels_ = enc.channels;
+            ff->SetSampleRate(mergeRate_);
+            ff->SetChannels(mergeChannels_);
             ff->SetBitRate(enc.bitRate);
             writer = std::move(ff);
             break;
         }
     }
-    if (format.getsTags && settings.id3TagType == kTagsCustom) {
+    if (format.getsTags && settings_.id3TagType == kTagsCustom) {
         writer->SetTags(CustomTagSet(
-            tagOptions, tagOptions.titleAsFileName != 0 ? std::string() : tagOptions.title, 0));
+            tagOptions_, tagOptions_.titleAsFileName != 0 ? std::string() : tagOptions_.title, 0));
     }
     writer->SetPath(path);
     if (!writer->Open()) {
@@ -90,23 +90,23 @@ std::unique_ptr<AudioWriter> ConversionSession::CreateMergeWriter(const OutputFo
 
 int ConversionSession::ConvertFileInto(const SourceFileEntry& source, AudioWriter& writer,
                                        int& runResult) {
-    const std::string displayName = FileNameOf(currentItem ? currentItem->path : source.path);
+    const std::string displayName = FileNameOf(currentItem_ ? currentItem_->path : source.path);
     OpenedSource src;
-    if (!OpenSource(source, mergeRequestedRate, runResult, src))
+    if (!OpenSource(source, mergeRequestedRate_, runResult, src))
         return 0;
     const int sourceRate = src.reader->GetSampleRate();
     const int sourceChannels = src.reader->GetChannels();
-    const bool fewer = mergeChannels < sourceChannels;
-    const bool resample = sourceRate != mergeRate || (fewer && settings.monoType == kMonoAverage);
-    const bool pick = fewer && settings.monoType > kMonoAverage;
+    const bool fewer = mergeChannels_ < sourceChannels;
+    const bool resample = sourceRate != mergeRate_ || (fewer && settings_.monoType == kMonoAverage);
+    const bool pick = fewer && settings_.monoType > kMonoAverage;
     bool writeFailed = false;
-    int result = RunBlockLoop(src, writer, mergeRate, mergeChannels, resample, pick,
+    int result = RunBlockLoop(src, writer, mergeRate_, mergeChannels_, resample, pick,
                               source.sourceType, displayName, writeFailed);
     src.reader->Close();
     src.reader.reset();
     if (writeFailed) {
-        readers.usedDedicatedReader = 0;
-        readers.failureDetail = "Failed to write the output file (is the disk full?)";
+        readers_.usedDedicatedReader = 0;
+        readers_.failureDetail = "Failed to write the output file (is the disk full?)";
         result = 0;
     }
     return result;
@@ -135,21 +135,21 @@ void ConversionSession::ConvertListToOne(const std::vector<SourceFileEntry*>& it
         if (!host_.AskSavePath(ToUpper(ext) + " File (*." + ext + ")", path) || path.empty())
             return;
     }
-    mergeRequestedRate = RequestedRate(format);
+    mergeRequestedRate_ = RequestedRate(format);
     auto writer = CreateMergeWriter(format, path, largestRate, largestChannels);
     if (!writer) {
         host_.ShowWarning("Failed to create file \"" + path + "\".");
         return;
     }
-    mergeOutputPath = path;
+    mergeOutputPath_ = path;
     const int count = static_cast<int>(items.size());
     BeginRun(count);
     const std::string name = FileNameOf(path);
     bool cancelled = false;
     bool reached = false;
     for (int i = 0; i < count; ++i) {
-        runPosition = i + 1;
-        currentItem = items[static_cast<size_t>(i)];
+        runPosition_ = i + 1;
+        currentItem_ = items[static_cast<size_t>(i)];
         reached = true;
         std::string status;
         if (!RunItem(*items[static_cast<size_t>(i)], rows[static_cast<size_t>(i)], count, format,
@@ -158,7 +158,7 @@ void ConversionSession::ConvertListToOne(const std::vector<SourceFileEntry*>& it
             break;
         }
     }
-    currentItem = nullptr;
+    currentItem_ = nullptr;
     writer->Close();
     writer.reset();
     if (cancelled) {

@@ -15,7 +15,7 @@ namespace kestrune {
 namespace fs = std::filesystem;
 
 int ConversionSession::ExtractDtsStream(SourceFileEntry& source, int& runResult) {
-    const std::string displayName = FileNameOf(currentItem ? currentItem->path : source.path);
+    const std::string displayName = FileNameOf(currentItem_ ? currentItem_->path : source.path);
     auto reader = CreateReader(source.path, source.sourceType, 44100, 1, runResult);
     if (!reader)
         return 0;
@@ -83,7 +83,7 @@ int ConversionSession::ScanPeaks(const SourceFileEntry& source, int16_t& minOut,
                                  const OutputFormatEntry& format, int& runResult) {
     minOut = 0;
     maxOut = 0;
-    const std::string displayName = FileNameOf(currentItem ? currentItem->path : source.path);
+    const std::string displayName = FileNameOf(currentItem_ ? currentItem_->path : source.path);
     auto reader = CreateReader(source.path, source.sourceType, RequestedRate(format), 1, runResult);
     if (!reader)
         return 0;

@@ -1,7 +1,5 @@
 #include "readers/bass_reader.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cctype>
 #include <cstring>
@@ -10,16 +8,6 @@
 #include "readers/bass/bass.h"
 
 namespace kestrune {
-
-std::string RunningProgramFolder() {
-    std::string exe(4096, '\0');
-    const ssize_t n = readlink("/proc/self/exe", exe.data(), exe.size());
-    if (n <= 0 || static_cast<size_t>(n) >= exe.size())
-        return {};
-    exe.resize(static_cast<size_t>(n));
-    const size_t slash = exe.rfind('/');
-    return slash == std::string::npos ? std::string() : exe.substr(0, slash + 1);
-}
 
 DecodingLayerStart InitDecodingLayer(const std::string& programFolder) {
     if ((BASS_GetVersion() >> 16) != 0x0204)

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "audio/audio_reader.h"
+#include "audio/program_folder.h"
 
 namespace kestrune {
 
@@ -25,9 +26,6 @@ inline constexpr const char* kDecoderPlugins[] = {"libbassflac.so", "libbasscd.s
 
 // The General MIDI sound font beside the program.
 inline constexpr const char* kSoundFontName = "ct4mgm.sf2";
-
-// The folder of the running executable, with a trailing "/"; empty when unknown.
-std::string RunningProgramFolder();
 
 // Once per process, before any reader opens a file: version check, library start and the
 // plug-ins found in programFolder (a path ending in "/"; without any "/" no plug-in loads).

@@ -17,14 +17,14 @@ namespace fs = std::filesystem;
 
 class BatchTest : public ::testing::Test {
 protected:
-    BatchTest() : session(host) {
+    BatchTest() : session(config, host) {
         static const bool layerReady =
             InitDecodingLayer(RunningProgramFolder()) == DecodingLayerStart::Ready;
         EXPECT_TRUE(layerReady);
-        session.settings.destOutputFolderOpt = kDestSpecificFolder;
-        session.settings.destSpecifiedFolder = dir.File("out");
-        session.settings.id3TagType = kTagsNone;
-        session.settings.browseOutputFolder = 1;
+        config.settings.destOutputFolderOpt = kDestSpecificFolder;
+        config.settings.destSpecifiedFolder = dir.File("out");
+        config.settings.id3TagType = kTagsNone;
+        config.settings.browseOutputFolder = 1;
         host.documents = dir.File("docs");
     }
 
@@ -57,7 +57,7 @@ protected:
             items.push_back(&entries[static_cast<size_t>(i)]);
             rows.push_back(i);
         }
-        const OutputFormatEntry& format = *FindOutputFormat(session.catalogue, formatId);
+        const OutputFormatEntry& format = *FindOutputFormat(config.catalogue, formatId);
         if (toOne)
             session.ConvertListToOne(items, rows, format, mergePath);
         else
@@ -66,6 +66,7 @@ protected:
 
     test::TempDir dir;
     test::RecordingHost host;
+    SessionConfig config;
     ConversionSession session;
     std::deque<SourceFileEntry> entries;
     std::vector<SourceFileEntry*> items;
@@ -75,8 +76,8 @@ protected:
 TEST_F(BatchTest, ConvertsExactlyTheChosenItemsInOrder) {
     for (int i = 0; i < 5; ++i)
         AddWav("s" + std::to_string(i) + ".wav", 44100, 2, 0.5, i + 1);
-    session.settings.id3TagType = kTagsCustom;
-    session.tagOptions.trackNumType = kTrackRunPosition;
+    config.settings.id3TagType = kTagsCustom;
+    config.tagOptions.trackNumType = kTrackRunPosition;
     Run({0, 2, 4}, FormatId::kMp3);
     for (int i : {0, 2, 4}) {
         const std::string out = dir.File("out/s" + std::to_string(i) + ".mp3");
@@ -124,8 +125,8 @@ TEST_F(BatchTest, FailureTexts) {
                         test::Quote(video)),
               0);
     Add(video);
-    session.settings.enableSkipLength = 1;
-    session.settings.skipLength = 5000;
+    config.settings.enableSkipLength = 1;
+    config.settings.skipLength = 5000;
     Run({0, 1, 2}, FormatId::kMp3);
     EXPECT_EQ(host.output[0],
               "Conversion Failure (Length of the file is shorter than skipping length set at "
@@ -158,7 +159,7 @@ TEST_F(BatchTest, NormalizationScalesToFullScale) {
     quiet.samples[6] = 8192;
     ASSERT_TRUE(test::WriteWav(dir.File("quiet.wav"), quiet));
     Add(dir.File("quiet.wav"));
-    session.settings.volumeType = kVolumeNormalize;
+    config.settings.volumeType = kVolumeNormalize;
     Run({0}, FormatId::kWav);
     EXPECT_EQ(host.volume[0], "200.00%");
     EXPECT_EQ(host.outputHistory[0],
@@ -246,8 +247,8 @@ TEST_F(BatchTest, MergeTakesTheLargestRateAndChannels) {
         EXPECT_EQ(host.output[i], "merged.mp3") << i;
 
     // Skip and limit apply to every item.
-    session.settings.enableSkipLength = 1;
-    session.settings.skipLength = 200;
+    config.settings.enableSkipLength = 1;
+    config.settings.skipLength = 200;
     const std::string merged2 = dir.File("merged2.wav");
     Run({0, 1, 2}, FormatId::kWav, true, merged2);
     EXPECT_NEAR(test::FfProbe(merged2).duration, 3.5 - 0.6, 0.01);

@@ -17,12 +17,12 @@ using test::Pcm;
 // A session converting to WAV 16-bit, with automatic parameters and no tags.
 class ConvertFileTest : public ::testing::Test {
 protected:
-    ConvertFileTest() : session(host) {
+    ConvertFileTest() : session(config, host) {
         static const bool layerReady =
             InitDecodingLayer(RunningProgramFolder()) == DecodingLayerStart::Ready;
         EXPECT_TRUE(layerReady);
-        session.settings.id3TagType = kTagsNone;
-        wav = *FindOutputFormat(session.catalogue, FormatId::kWav);
+        config.settings.id3TagType = kTagsNone;
+        wav = *FindOutputFormat(config.catalogue, FormatId::kWav);
     }
 
     // Writes pcm as a WAV source and converts it; returns what ConvertFile returned.
@@ -53,6 +53,7 @@ protected:
 
     test::TempDir dir;
     test::RecordingHost host;
+    SessionConfig config;
     ConversionSession session;
     OutputFormatEntry wav;
     int runResult = 1;
@@ -64,7 +65,7 @@ TEST_F(ConvertFileTest, PlainCopyIsExact) {
     Pcm out;
     ASSERT_EQ(Convert(in, wav, &out), 1);
     EXPECT_EQ(out.samples, in.samples);
-    EXPECT_FLOAT_EQ(session.appliedGain, 1.0f);
+    EXPECT_FLOAT_EQ(session.AppliedGain(), 1.0f);
     // The per-file label ends at 100 %.
     ASSERT_FALSE(host.fileLabels.empty());
     EXPECT_EQ(host.fileLabels.front(), "[0%] Converting source.wav...");
@@ -74,16 +75,16 @@ TEST_F(ConvertFileTest, PlainCopyIsExact) {
 
 TEST_F(ConvertFileTest, SkipAndLimitCountFrames) {
     const Pcm in = Ramp(44100, 2, 3 * 44100);
-    session.settings.enableSkipLength = 1;
-    session.settings.skipLength = 1000;
+    config.settings.enableSkipLength = 1;
+    config.settings.skipLength = 1000;
     Pcm out;
     ASSERT_EQ(Convert(in, wav, &out), 1);
     ASSERT_EQ(out.Frames(), in.Frames() - 44100);
     EXPECT_TRUE(std::equal(out.samples.begin(), out.samples.end(), in.samples.begin() + 88200));
 
     // Skip and limit together: the limit counts after the skipped part.
-    session.settings.enableConvertLength = 1;
-    session.settings.convertLength = 500;
+    config.settings.enableConvertLength = 1;
+    config.settings.convertLength = 500;
     ASSERT_EQ(Convert(in, wav, &out), 1);
     ASSERT_EQ(out.Frames(), 22050u);
     EXPECT_TRUE(std::equal(out.samples.begin(), out.samples.end(), in.samples.begin() + 88200));
@@ -91,8 +92,8 @@ TEST_F(ConvertFileTest, SkipAndLimitCountFrames) {
 
 TEST_F(ConvertFileTest, LimitAtEightKilohertzPassesExactly4000Frames) {
     const Pcm in = Ramp(8000, 1, 20000);
-    session.settings.enableConvertLength = 1;
-    session.settings.convertLength = 500;
+    config.settings.enableConvertLength = 1;
+    config.settings.convertLength = 500;
     OutputFormatEntry manual = wav;
     manual.autoParams = 0;
     manual.sampleRate = 0;
@@ -106,13 +107,12 @@ TEST_F(ConvertFileTest, LimitAtEightKilohertzPassesExactly4000Frames) {
 
 TEST_F(ConvertFileTest, SkipNotShorterThanTheFileFails) {
     const Pcm in = Ramp(44100, 1, 44100 * 2 + 100);  // duration 2 s
-    session.settings.enableSkipLength = 1;
-    session.settings.skipLength = 2000;
-    session.readers.usedDedicatedReader = 0;
+    config.settings.enableSkipLength = 1;
+    config.settings.skipLength = 2000;
     EXPECT_EQ(Convert(in, wav), 0);
     EXPECT_EQ(runResult, 1);
-    EXPECT_EQ(session.readers.usedDedicatedReader, 0);  // no retry
-    EXPECT_EQ(session.readers.failureDetail,
+    EXPECT_EQ(session.UsedDedicatedReader(), 0);  // no retry
+    EXPECT_EQ(session.FailureDetail(),
               "Length of the file is shorter than skipping length set at Options -> General");
     EXPECT_FALSE(fs::exists(outputPath));
 }
@@ -122,20 +122,20 @@ TEST_F(ConvertFileTest, GainTruncatesAndClips) {
     in.sampleRate = 44100;
     in.channels = 2;
     in.samples = {-3, 3, 30000, -30000, 1001, -1001, 32767, -32768};
-    session.settings.volumeType = kVolumeManual;
-    session.settings.volume = 50;
+    config.settings.volumeType = kVolumeManual;
+    config.settings.volume = 50;
     Pcm out;
     ASSERT_EQ(Convert(in, wav, &out), 1);
     EXPECT_EQ(out.samples, (std::vector<int16_t>{-1, 1, 15000, -15000, 500, -500, 16383, -16384}));
-    EXPECT_FLOAT_EQ(session.appliedGain, 0.5f);
-    session.settings.volume = 150;
+    EXPECT_FLOAT_EQ(session.AppliedGain(), 0.5f);
+    config.settings.volume = 150;
     ASSERT_EQ(Convert(in, wav, &out), 1);
     EXPECT_EQ(out.samples,
               (std::vector<int16_t>{-4, 4, 32767, -32768, 1501, -1501, 32767, -32768}));
-    session.settings.volume = 100;
+    config.settings.volume = 100;
     ASSERT_EQ(Convert(in, wav, &out), 1);
     EXPECT_EQ(out.samples, in.samples);
-    EXPECT_FLOAT_EQ(session.appliedGain, 1.0f);
+    EXPECT_FLOAT_EQ(session.AppliedGain(), 1.0f);
 }
 
 TEST_F(ConvertFileTest, ChannelRouting) {
@@ -160,7 +160,7 @@ TEST_F(ConvertFileTest, ChannelRouting) {
         {kMonoRight, [](int, int r) { return r; }},
     };
     for (const auto& c : cases) {
-        session.settings.monoType = c.monoType;
+        config.settings.monoType = c.monoType;
         ASSERT_EQ(Convert(stereo, mono, &out), 1) << c.monoType;
         ASSERT_EQ(out.channels, 1);
         ASSERT_EQ(out.Frames(), 3000u);
@@ -175,8 +175,8 @@ TEST_F(ConvertFileTest, ChannelRouting) {
     two.autoParams = 0;
     two.sampleRate = 0;
     two.channels = 2;
-    session.settings.volumeType = kVolumeManual;
-    session.settings.volume = 50;
+    config.settings.volumeType = kVolumeManual;
+    config.settings.volume = 50;
     ASSERT_EQ(Convert(in, two, &out), 1);
     ASSERT_EQ(out.channels, 2);
     ASSERT_EQ(out.Frames(), 5000u);
@@ -252,20 +252,26 @@ TEST_F(ConvertFileTest, NoAudioAndNoReader) {
     src.outputPath = dir.File("out.wav");
     runResult = 1;
     EXPECT_EQ(session.ConvertFile(src, wav, runResult), 0);
-    EXPECT_FALSE(session.readers.failureDetail.empty());
+    EXPECT_FALSE(session.FailureDetail().empty());
     EXPECT_FALSE(fs::exists(src.outputPath));
 }
 
 TEST_F(ConvertFileTest, CustomAndCopiedTags) {
     const Pcm in = test::MakeSignal(44100, 2, 20000);
-    const OutputFormatEntry mp3 = *FindOutputFormat(session.catalogue, FormatId::kMp3);
-    session.settings.id3TagType = kTagsCustom;
-    session.tagOptions.titleAsFileName = 1;
-    session.tagOptions.artist = "Ärtist ☃";
-    session.tagOptions.trackNumType = kTrackRunPosition;
-    session.runPosition = 3;
-    ASSERT_EQ(Convert(in, mp3), 1);
-    test::ProbeInfo info = test::FfProbe(outputPath);
+    const OutputFormatEntry mp3 = *FindOutputFormat(config.catalogue, FormatId::kMp3);
+    config.settings.id3TagType = kTagsCustom;
+    config.tagOptions.titleAsFileName = 1;
+    config.tagOptions.artist = "Ärtist ☃";
+    config.tagOptions.trackNumType = kTrackRunPosition;
+    // As the third item of a run: the position is the track number.
+    SourceFileEntry item;
+    item.path = dir.File("source.wav");
+    ASSERT_TRUE(test::WriteWav(item.path, in));
+    item.sourceType = SourceType::kWav;
+    item.outputPath = dir.File("out.mp3");
+    ASSERT_TRUE(session.ConvertItem(item, 0, 3, 3, mp3, true));
+    EXPECT_EQ(host.output[0], "out.mp3");
+    test::ProbeInfo info = test::FfProbe(item.outputPath);
     EXPECT_EQ(info.Tag("title"), "source");
     EXPECT_EQ(info.Tag("artist"), "Ärtist ☃");
     EXPECT_EQ(info.Tag("track"), "3");
@@ -277,13 +283,13 @@ TEST_F(ConvertFileTest, CustomAndCopiedTags) {
                         "track=7/12 -metadata date=1999 " +
                         test::Quote(tagged)),
               0);
-    session.settings.id3TagType = kTagsFromSource;
+    config.settings.id3TagType = kTagsFromSource;
     SourceFileEntry src;
     src.path = tagged;
     src.sourceType = SourceTypeOf(tagged);
     src.outputPath = dir.File("copied.m4a");
     runResult = 1;
-    const OutputFormatEntry m4a = *FindOutputFormat(session.catalogue, FormatId::kM4a);
+    const OutputFormatEntry m4a = *FindOutputFormat(config.catalogue, FormatId::kM4a);
     ASSERT_EQ(session.ConvertFile(src, m4a, runResult), 1);
     info = test::FfProbe(src.outputPath);
     EXPECT_EQ(info.Tag("title"), "Copied");

@@ -39,13 +39,14 @@ std::string Song() {
 
 class FamiliesTest : public ::testing::Test {
 protected:
-    FamiliesTest() : session(host) {
+    explicit FamiliesTest(const std::string& programFolder = RunningProgramFolder())
+        : config(programFolder), session(config, host) {
         static const bool layerReady =
             InitDecodingLayer(RunningProgramFolder()) == DecodingLayerStart::Ready;
         EXPECT_TRUE(layerReady);
-        session.settings.destOutputFolderOpt = kDestSpecificFolder;
-        session.settings.destSpecifiedFolder = dir.File("out");
-        session.settings.browseOutputFolder = 0;
+        config.settings.destOutputFolderOpt = kDestSpecificFolder;
+        config.settings.destSpecifiedFolder = dir.File("out");
+        config.settings.browseOutputFolder = 0;
     }
 
     SourceFileEntry& Add(const std::string& path) {
@@ -86,7 +87,7 @@ protected:
             items.push_back(&entries[i]);
             rows.push_back(static_cast<int>(i));
         }
-        const OutputFormatEntry& format = *FindOutputFormat(session.catalogue, formatId);
+        const OutputFormatEntry& format = *FindOutputFormat(config.catalogue, formatId);
         if (toOne)
             session.ConvertListToOne(items, rows, format, mergePath);
         else
@@ -95,6 +96,7 @@ protected:
 
     test::TempDir dir;
     test::RecordingHost host;
+    SessionConfig config;
     ConversionSession session;
     std::deque<SourceFileEntry> entries;
 };
@@ -155,7 +157,7 @@ TEST_F(FamiliesTest, TrackerMusicAndMidi) {
 }
 
 TEST_F(FamiliesTest, MidiWithoutTheSoundFontFailsAlone) {
-    session.loadSoundFont = [](const std::string&) { return 0; };
+    config.loadSoundFont = [](const std::string&) { return 0; };
     const std::string song = dir.File("song.mid");
     std::ofstream(song, std::ios::binary) << Song();
     AddWav("first.wav", 44100, 2, 0.5);
@@ -165,7 +167,7 @@ TEST_F(FamiliesTest, MidiWithoutTheSoundFontFailsAlone) {
     Run(FormatId::kMp3);
     ASSERT_EQ(host.questions.size(), 1u);
     EXPECT_NE(host.questions[0].find("file \"ct4mgm.sf2\" is required"), std::string::npos);
-    EXPECT_NE(host.questions[0].find(session.programFolder), std::string::npos);
+    EXPECT_NE(host.questions[0].find(config.programFolder), std::string::npos);
     EXPECT_EQ(host.output[0], "first.mp3");
     EXPECT_EQ(host.output[1], "Failure. Requires file \"ct4mgm.sf2\".");
     EXPECT_EQ(host.output[2], "last.mp3");
@@ -176,7 +178,7 @@ TEST_F(FamiliesTest, MidiWithoutTheSoundFontFailsAlone) {
     Run(FormatId::kMp3);
     EXPECT_TRUE(host.output.empty());
     ASSERT_EQ(host.opened.size(), 2u);
-    EXPECT_EQ(host.opened[0], session.programFolder);
+    EXPECT_EQ(host.opened[0], config.programFolder);
 }
 
 TEST_F(FamiliesTest, AmrAndWindowsMediaOutputs) {
@@ -191,8 +193,8 @@ TEST_F(FamiliesTest, AmrAndWindowsMediaOutputs) {
                    {FormatId::kWma, "wma", "wmav2", 44100},
                    {FormatId::kWmv, "wmv", "wmav2", 44100},
                    {FormatId::kAsf, "asf", "wmav2", 44100}};
-    session.settings.id3TagType = kTagsCustom;
-    session.tagOptions.artist = "Somebody";
+    config.settings.id3TagType = kTagsCustom;
+    config.tagOptions.artist = "Somebody";
     for (const auto& o : outputs) {
         Run(o.formatId);
         const std::string out = dir.File(std::string("out/voice.") + o.ext);
@@ -229,8 +231,13 @@ TEST_F(FamiliesTest, MergesToAmrAndWmaResampleEverySource) {
         EXPECT_EQ(host.output[i], "all.wma");
 }
 
-TEST_F(FamiliesTest, MissingWindowsMediaRuntime) {
-    session.loadWindowsMediaRuntime = [] { return false; };
+// A program folder without the Windows Media layer.
+class FamiliesWithoutWindowsMedia : public FamiliesTest {
+protected:
+    FamiliesWithoutWindowsMedia() : FamiliesTest("/nonexistent/kestrune/") {}
+};
+
+TEST_F(FamiliesWithoutWindowsMedia, MissingWindowsMediaRuntime) {
     AddWav("a.wav", 44100, 2, 0.5);
     host.answer = false;
     AddEncoded("b.wma", "-c:a wmav2", 0.5);
@@ -246,7 +253,7 @@ TEST_F(FamiliesTest, MissingWindowsMediaRuntime) {
     // A Windows Media source still converts through the generic reader.
     Run(FormatId::kWav, {1});
     EXPECT_EQ(host.output[1], "b.wav");
-    EXPECT_EQ(session.readers.usedDedicatedReader, 0);
+    EXPECT_EQ(session.UsedDedicatedReader(), 0);
 }
 
 TEST_F(FamiliesTest, TheListHoldsAFileOnce) {
@@ -266,7 +273,7 @@ TEST_F(FamiliesTest, TheListHoldsAFileOnce) {
     EXPECT_EQ(list.AddSourceFile(session, dir.File("noise.mp3")), -1);
     std::ofstream(dir.File("track01.cda")) << std::string(44, 'c');
     EXPECT_EQ(list.AddSourceFile(session, dir.File("track01.cda")), -1);
-    EXPECT_EQ(session.readers.failureDetail,
+    EXPECT_EQ(session.FailureDetail(),
               "IMPORTANT: please DO NOT add CDA file from hard drive, but add CDA file from CD "
               "drive.");
     list.Remove(0);
@@ -274,7 +281,7 @@ TEST_F(FamiliesTest, TheListHoldsAFileOnce) {
 }
 
 TEST_F(FamiliesTest, TagsComeFromAiffId3AndWavInfo) {
-    session.settings.id3TagType = kTagsFromSource;
+    config.settings.id3TagType = kTagsFromSource;
     AddEncoded("tagged.aiff",
                "-c:a pcm_s16be -write_id3v2 1 -metadata title='Aiff Title' "
                "-metadata artist='Aiff Artist' -metadata track=5",

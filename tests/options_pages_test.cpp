@@ -498,7 +498,6 @@ TEST_F(OptionsPages, WindowsMediaListsTheRuntimesFormatsAndStoresTheChoice) {
 }
 
 TEST_F(OptionsPages, WindowsMediaPageOverTheRealRuntime) {
-    WmaCodecList list;
     QStringList items;
     auto showPage = [&] {
         items.clear();
@@ -509,21 +508,21 @@ TEST_F(OptionsPages, WindowsMediaPageOverTheRealRuntime) {
                 items << l->item(i)->text();
         });
     };
-    // First from a folder without the library (the loaded runtime stays for the process).
-    if (!LoadedWindowsMediaRuntime()) {
-        RuntimeWmaFormatSource missing(list, h.dir.File("no runtime here"));
-        h.windowsMedia = &missing;
-        showPage();
-        EXPECT_EQ(items, QStringList{"Auto (the program will choose the best options)"});
-        ASSERT_EQ(h.prompter.shown.size(), 1u);
-        EXPECT_EQ(h.prompter.shown[0].icon, Prompter::Icon::Question);
-        h.prompter.shown.clear();
-    }
-    RuntimeWmaFormatSource runtime(list, KESTRUNE_BIN_DIR);
+    // First from a folder without the library.
+    WindowsMediaSupport none(h.dir.File("no runtime here"));
+    RuntimeWmaFormatSource missing(none);
+    h.windowsMedia = &missing;
+    showPage();
+    EXPECT_EQ(items, QStringList{"Auto (the program will choose the best options)"});
+    ASSERT_EQ(h.prompter.shown.size(), 1u);
+    EXPECT_EQ(h.prompter.shown[0].icon, Prompter::Icon::Question);
+    h.prompter.shown.clear();
+    WindowsMediaSupport layer(KESTRUNE_BIN_DIR);
+    RuntimeWmaFormatSource runtime(layer);
     h.windowsMedia = &runtime;
     showPage();
     EXPECT_TRUE(h.prompter.shown.empty());
-    ASSERT_FALSE(list.empty());
+    ASSERT_FALSE(layer.Formats().empty());
     ASSERT_GT(items.size(), 1);
     EXPECT_EQ(items[0], "Auto (the program will choose the best options)");
     const QRegularExpression shape("^\\d+ Hz, \\d+ kbps, (Mono|Stereo)$");

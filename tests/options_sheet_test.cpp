@@ -223,15 +223,16 @@ TEST_F(OptionsSheet, ConversionUsesWhatTheSheetStored) {
     h.Reload();
 
     test::RecordingHost host;
-    ConversionSession session(host);
-    session.settings = h.settings;
-    session.settings.id3TagType = kTagsNone;
-    session.tagOptions = h.tags;
-    session.catalogue = h.catalogue;
+    SessionConfig config;
+    config.settings = h.settings;
+    config.settings.id3TagType = kTagsNone;
+    config.tagOptions = h.tags;
+    config.catalogue = h.catalogue;
+    ConversionSession session(config, host);
     SourceFileEntry entry;
     ASSERT_TRUE(session.ProbeSource(source, entry));
     std::vector<SourceFileEntry*> items{&entry};
-    session.ConvertList(items, {0}, *FindOutputFormat(session.catalogue, FormatId::kMp3));
+    session.ConvertList(items, {0}, *FindOutputFormat(config.catalogue, FormatId::kMp3));
 
     const std::string out = (fs::path(outFolder.toStdString()) / "tone.mp3").string();
     ASSERT_TRUE(fs::exists(out)) << host.output[0];

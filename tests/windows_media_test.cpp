@@ -8,9 +8,11 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <vector>
 
+#include "audio/program_folder.h"
 #include "tests/support/test_support.h"
 #include "writers/windows_media_reader.h"
 #include "writers/windows_media_runtime.h"
@@ -26,15 +28,25 @@ namespace fs = std::filesystem;
 class WindowsMedia : public testing::Test {
 protected:
     static void SetUpTestSuite() {
-        ASSERT_EQ(LoadWindowsMediaRuntime(), 1);
-        formats = std::make_unique<WmaCodecList>();
-        ASSERT_EQ(BuildWmaCodecList(*formats), 1);
+        layer = std::make_unique<WindowsMediaSupport>(RunningProgramFolder());
+        ASSERT_TRUE(layer->Load());
+        formats = &layer->Formats();
     }
-    static void TearDownTestSuite() { formats.reset(); }
-    // Built once per suite: probing the encoder for every format takes a moment.
-    static std::unique_ptr<WmaCodecList> formats;
+    static void TearDownTestSuite() {
+        formats = nullptr;
+        layer.reset();
+    }
+    // Loaded once per suite: probing the encoder for every format takes a moment.
+    static std::unique_ptr<WindowsMediaSupport> layer;
+    static const WmaCodecList* formats;
 };
-std::unique_ptr<WmaCodecList> WindowsMedia::formats;
+std::unique_ptr<WindowsMediaSupport> WindowsMedia::layer;
+const WmaCodecList* WindowsMedia::formats = nullptr;
+
+class Runtime : public WindowsMedia {
+public:
+    static const WindowsMediaRuntime* Get() { return layer->Runtime(); }
+};
 
 const WmaCodecFormat* Find(const WmaCodecList& list, int rate, int bitRate, int channels) {
     for (const WmaCodecFormat& f : list)
@@ -54,7 +66,7 @@ struct Tags {
 // last block goes to *endTime.
 bool WriteWma(const std::string& path, const test::Pcm& pcm, const WmaCodecFormat& format,
               const Tags* tags = nullptr, int64_t* endTime = nullptr) {
-    WindowsMediaWriter writer;
+    WindowsMediaWriter writer(Runtime::Get());
     writer.SetSampleRate(pcm.sampleRate);
     writer.SetChannels(pcm.channels);
     writer.SetBitRate(format.bitRate);
@@ -131,41 +143,51 @@ TEST(WindowsMediaRuntime, MissingOrForeignLibraryIsNoRuntime) {
     EXPECT_NE(runtime->createSyncReader, nullptr);
 }
 
-// In a fresh process (the runtime is loaded once per process), pointed at an empty folder.
-TEST(WindowsMediaRuntimeDeathTest, LoadFromEmptyFolderFailsCleanly) {
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
-    EXPECT_EXIT(
-        {
-            test::TempDir empty;
-            int failures = 0;
-            failures += LoadWindowsMediaRuntime(empty.path().string()) != 0;
-            failures += LoadedWindowsMediaRuntime() != nullptr;
-            WmaCodecList list(1);
-            failures += BuildWmaCodecList(list) != 0 || !list.empty();
-            WindowsMediaReader reader;
-            failures += reader.Open(test::CorpusDir() / "mutagen__tests_data_issue_29.wma", 0);
-            WindowsMediaWriter writer;
-            writer.SetSampleRate(44100);
-            writer.SetChannels(2);
-            writer.SetPath(empty.File("out.wma"));
-            failures += writer.Open() != 0 || fs::exists(empty.File("out.wma"));
-            // A later attempt from the right folder still succeeds.
-            failures += LoadWindowsMediaRuntime(KESTRUNE_BIN_DIR) != 1;
-            failures += LoadedWindowsMediaRuntime() == nullptr;
-            std::exit(failures);
-        },
-        testing::ExitedWithCode(0), "");
+// A folder without the layer: no runtime, no formats, and readers and writers made without a
+// runtime refuse to open (leaving nothing behind); the same program's folder still loads.
+TEST(WindowsMediaSupport, AFolderWithoutTheLayerHasNoRuntime) {
+    KESTRUNE_REQUIRE_CORPUS();
+    test::TempDir empty;
+    WindowsMediaSupport missing(empty.path().string());
+    EXPECT_FALSE(missing.Load());
+    EXPECT_FALSE(missing.Load());  // tried again, still missing
+    EXPECT_EQ(missing.Runtime(), nullptr);
+    EXPECT_TRUE(missing.Formats().empty());
+    EXPECT_EQ(missing.RebuildFormats(), 0);
+    WmaCodecList list(1);
+    EXPECT_EQ(BuildWmaCodecList(nullptr, list), 0);
+    EXPECT_TRUE(list.empty());
+    WindowsMediaReader reader(missing.Runtime());
+    EXPECT_EQ(reader.Open(test::CorpusDir() / "mutagen__tests_data_issue_29.wma", 0), 0);
+    WindowsMediaWriter writer(missing.Runtime());
+    writer.SetSampleRate(44100);
+    writer.SetChannels(2);
+    writer.SetPath(empty.File("out.wma"));
+    EXPECT_EQ(writer.Open(), 0);
+    EXPECT_FALSE(fs::exists(empty.File("out.wma")));
+    WindowsMediaSupport present(RunningProgramFolder());
+    EXPECT_TRUE(present.Load());
 }
 
-TEST(WindowsMediaRuntime, LoadsFromTheProgramsFolderOnce) {
+// Sessions on several threads share one: the runtime is loaded once, with its list.
+TEST(WindowsMediaSupport, LoadsOnceForEveryThread) {
     // The test program lives in build/bin, beside the layer.
-    ASSERT_EQ(LoadWindowsMediaRuntime(), 1);
-    const WindowsMediaRuntime* runtime = LoadedWindowsMediaRuntime();
-    ASSERT_NE(runtime, nullptr);
-    // Loaded once: a later call, whatever the folder, keeps the same runtime.
-    test::TempDir empty;
-    EXPECT_EQ(LoadWindowsMediaRuntime(empty.path().string()), 1);
-    EXPECT_EQ(LoadedWindowsMediaRuntime(), runtime);
+    WindowsMediaSupport shared(RunningProgramFolder());
+    std::vector<const WindowsMediaRuntime*> seen(4, nullptr);
+    std::vector<std::thread> threads;
+    for (size_t i = 0; i < seen.size(); ++i)
+        threads.emplace_back([&, i] {
+            if (shared.Load())
+                seen[i] = shared.Runtime();
+        });
+    for (std::thread& t : threads)
+        t.join();
+    ASSERT_NE(seen[0], nullptr);
+    for (const WindowsMediaRuntime* r : seen)
+        EXPECT_EQ(r, seen[0]);
+    EXPECT_FALSE(shared.Formats().empty());
+    EXPECT_TRUE(shared.Load());
+    EXPECT_EQ(shared.Runtime(), seen[0]);
 }
 
 // --- the format list ------------------------------------------------------------------------
@@ -193,7 +215,7 @@ TEST_F(WindowsMedia, FormatListIsOrderedAndFreeOfDuplicates) {
     EXPECT_NE(Find(*formats, 44100, 48000, 1), nullptr);
     // A second build gives the same list.
     WmaCodecList again;
-    ASSERT_EQ(BuildWmaCodecList(again), 1);
+    ASSERT_EQ(BuildWmaCodecList(Runtime::Get(), again), 1);
     ASSERT_EQ(again.size(), formats->size());
     for (size_t i = 0; i < again.size(); ++i) {
         EXPECT_EQ(again[i].SampleRate(), (*formats)[i].SampleRate());
@@ -435,7 +457,7 @@ TEST_F(WindowsMedia, SampleTimeAdvancesByTruncatedHundredNanoseconds) {
     const WmaCodecFormat* format = Find(*formats, 44100, 128000, 2);
     ASSERT_NE(format, nullptr);
     test::TempDir dir;
-    WindowsMediaWriter writer;
+    WindowsMediaWriter writer(Runtime::Get());
     writer.SetSampleRate(44100);
     writer.SetChannels(2);
     writer.SetBitRate(format->bitRate);
@@ -471,7 +493,7 @@ TEST_F(WindowsMedia, WriterRefusesIncompleteSetUp) {
           Step{"no bit rate", true, false, true, 44100, 2},
           Step{"no path", true, true, false, 44100, 2}, Step{"no rate", true, true, true, 0, 2},
           Step{"six channels", true, true, true, 44100, 6}}) {
-        WindowsMediaWriter writer;
+        WindowsMediaWriter writer(Runtime::Get());
         writer.SetSampleRate(s.rate);
         writer.SetChannels(s.channels);
         if (s.bitRate)
@@ -486,7 +508,7 @@ TEST_F(WindowsMedia, WriterRefusesIncompleteSetUp) {
         writer.Close();
         EXPECT_FALSE(fs::exists(dir.File("never.wma"))) << s.name;
     }
-    WindowsMediaWriter badFolder;
+    WindowsMediaWriter badFolder(Runtime::Get());
     badFolder.SetSampleRate(44100);
     badFolder.SetChannels(2);
     badFolder.SetBitRate(format->bitRate);
@@ -500,7 +522,7 @@ TEST_F(WindowsMedia, WriterReportsAFullDisk) {
         GTEST_SKIP() << "no /dev/full";
     const WmaCodecFormat* format = Find(*formats, 44100, 128000, 2);
     ASSERT_NE(format, nullptr);
-    WindowsMediaWriter writer;
+    WindowsMediaWriter writer(Runtime::Get());
     writer.SetSampleRate(44100);
     writer.SetChannels(2);
     writer.SetBitRate(format->bitRate);
@@ -527,7 +549,7 @@ TEST_F(WindowsMedia, ReadsBackWhatTheWriterWrote) {
     const Tags tags;
     ASSERT_TRUE(WriteWma(path, pcm, *format, &tags));
 
-    WindowsMediaReader reader;
+    WindowsMediaReader reader(Runtime::Get());
     ASSERT_EQ(reader.Open(path, 8000), 1);
     EXPECT_EQ(reader.GetSampleRate(), 44100);
     EXPECT_EQ(reader.GetChannels(), 2);
@@ -588,7 +610,7 @@ TEST_P(WindowsMediaSource, DecodesFilesMadeByFfmpeg) {
     const test::ProbeInfo probe = test::FfProbe(path);
     ASSERT_TRUE(probe.ok);
 
-    WindowsMediaReader reader;
+    WindowsMediaReader reader(Runtime::Get());
     ASSERT_EQ(reader.Open(path, 44100), 1);
     EXPECT_EQ(reader.GetSampleRate(), c.rate);
     EXPECT_EQ(reader.GetSourceChannels(), c.channels);
@@ -641,7 +663,7 @@ TEST_P(WindowsMediaDownmix, FoldsMoreThanTwoChannelsIntoStereo) {
     ASSERT_EQ(test::Run("ffmpeg -v error -y -i " + test::Quote(dir.File("multi.wav")) +
                         " -c:a pcm_s16le " + test::Quote(path)),
               0);
-    WindowsMediaReader reader;
+    WindowsMediaReader reader(Runtime::Get());
     ASSERT_EQ(reader.Open(path, 44100), 1);
     EXPECT_EQ(reader.GetSourceChannels(), pcm.channels);
     EXPECT_EQ(reader.GetChannels(), 2);
@@ -664,7 +686,7 @@ TEST_F(WindowsMedia, FilesWithoutAudioOrNotAsf) {
                         "-c:v wmv2 " +
                         test::Quote(video)),
               0);
-    WindowsMediaReader reader;
+    WindowsMediaReader reader(Runtime::Get());
     EXPECT_EQ(reader.Open(video, 44100), 0);
     EXPECT_EQ(reader.HasAudioStream(), 0);
 
@@ -688,7 +710,7 @@ TEST_F(WindowsMedia, CorpusFilesDecodeLikeFfmpeg) {
             continue;
         SCOPED_TRACE(file.filename().string());
         const test::ProbeInfo probe = test::FfProbe(file.string());
-        WindowsMediaReader reader;
+        WindowsMediaReader reader(Runtime::Get());
         const int opened = reader.Open(file.string(), 44100);
         if (!probe.ok) {
             EXPECT_EQ(opened, 0);

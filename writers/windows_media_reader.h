@@ -15,7 +15,7 @@ namespace kestrune {
 class WindowsMediaReader : public AudioReader {
 public:
     // runtime must stay loaded while the reader lives; null makes every Open fail.
-    explicit WindowsMediaReader(const WindowsMediaRuntime* runtime = LoadedWindowsMediaRuntime());
+    explicit WindowsMediaReader(const WindowsMediaRuntime* runtime);
     ~WindowsMediaReader() override;
 
     void Close() override;

@@ -2,31 +2,9 @@
 
 #include <dlfcn.h>
 
-#include <atomic>
-#include <filesystem>
-#include <mutex>
-#include <system_error>
-
 namespace kestrune {
 
 namespace {
-
-// The one piece of process state: the loaded runtime, set once under the mutex.
-std::mutex loadMutex;
-std::unique_ptr<WindowsMediaRuntime> loadedRuntime;
-std::atomic<const WindowsMediaRuntime*> loadedView{nullptr};
-
-// The folder of the running executable, with a trailing "/".
-std::string ProgramFolder() {
-    std::error_code ec;
-    const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
-    if (ec)
-        return "./";
-    std::string folder = exe.parent_path().string();
-    if (folder.empty() || folder.back() != '/')
-        folder += '/';
-    return folder;
-}
 
 template <typename Fn>
 Fn Resolve(void* library, const char* name) {
@@ -59,23 +37,27 @@ std::unique_ptr<WindowsMediaRuntime> OpenWindowsMediaRuntime(const std::string& 
     return runtime;
 }
 
-int LoadWindowsMediaRuntime() {
-    if (loadedView.load())
-        return 1;
-    return LoadWindowsMediaRuntime(ProgramFolder());
+WindowsMediaSupport::WindowsMediaSupport(std::string folder) : folder_(std::move(folder)) {}
+
+bool WindowsMediaSupport::Load() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (runtime_)
+        return true;
+    runtime_ = OpenWindowsMediaRuntime(folder_);
+    if (!runtime_)
+        return false;
+    BuildWmaCodecList(runtime_.get(), formats_);
+    return true;
 }
 
-int LoadWindowsMediaRuntime(const std::string& folder) {
-    std::lock_guard<std::mutex> lock(loadMutex);
-    if (loadedRuntime)
-        return 1;
-    loadedRuntime = OpenWindowsMediaRuntime(folder);
-    loadedView.store(loadedRuntime.get());
-    return loadedRuntime ? 1 : 0;
+const WindowsMediaRuntime* WindowsMediaSupport::Runtime() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return runtime_.get();
 }
 
-const WindowsMediaRuntime* LoadedWindowsMediaRuntime() {
-    return loadedView.load();
+int WindowsMediaSupport::RebuildFormats() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return BuildWmaCodecList(runtime_.get(), formats_);
 }
 
 }  // namespace kestrune

@@ -23,7 +23,7 @@ struct WmaEncoderOptions : EncoderOptions {
 class WindowsMediaWriter : public AudioWriter {
 public:
     // runtime must stay loaded while the writer lives; null makes every Open fail.
-    explicit WindowsMediaWriter(const WindowsMediaRuntime* runtime = LoadedWindowsMediaRuntime());
+    explicit WindowsMediaWriter(const WindowsMediaRuntime* runtime);
     ~WindowsMediaWriter() override;
 
     void SetTags(const TagSet& tags) override;

@@ -26,9 +26,8 @@ bool InsertWmaFormat(WmaCodecList& list, const WmaCodecFormat& format) {
     return true;
 }
 
-int BuildWmaCodecList(WmaCodecList& list) {
+int BuildWmaCodecList(const WindowsMediaRuntime* runtime, WmaCodecList& list) {
     list.clear();
-    const WindowsMediaRuntime* runtime = LoadedWindowsMediaRuntime();
     if (!runtime)
         return 0;
     wm::WmProfileManager* raw = nullptr;

@@ -6,6 +6,8 @@
 
 namespace kestrune {
 
+struct WindowsMediaRuntime;
+
 // One Windows Media audio format the runtime offers.
 struct WmaCodecFormat {
     wm::WmMediaType mediaType;
@@ -18,9 +20,9 @@ struct WmaCodecFormat {
 // Ordered by sample rate, then bit rate; no two entries share rate, bit rate and channels.
 using WmaCodecList = std::vector<WmaCodecFormat>;
 
-// Empties and refills list from the loaded runtime; 1 when every runtime call succeeded,
-// 0 without a runtime.
-int BuildWmaCodecList(WmaCodecList& list);
+// Empties and refills list from runtime; 1 when every runtime call succeeded, 0 without a
+// runtime (null).
+int BuildWmaCodecList(const WindowsMediaRuntime* runtime, WmaCodecList& list);
 
 // Puts format where the list's order wants it; false (and nothing inserted) for a duplicate.
 bool InsertWmaFormat(WmaCodecList& list, const WmaCodecFormat& format);

@@ -12,7 +12,8 @@
 // the format at shutdown). When confirmed, every value is copied back, the extension filter is
 // rebuilt and the options are saved to store with kSaveOptions (8); the result is then true.
 // When cancelled nothing else changes and the result is false. windowsMedia is the main
-// window's runtime and format list (RuntimeWmaFormatSource over its list); message boxes,
+// window's runtime and format list (a RuntimeWmaFormatSource over the WindowsMediaSupport of
+// its session configuration); message boxes,
 // the folder browser and the desktop go through prompter, dialogs and desktop.
 
 #include <QDialog>

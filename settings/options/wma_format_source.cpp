@@ -5,15 +5,19 @@
 namespace kestrune {
 
 bool RuntimeWmaFormatSource::RuntimeLoaded() const {
-    return LoadedWindowsMediaRuntime() != nullptr;
+    return windowsMedia_.Runtime() != nullptr;
 }
 
 bool RuntimeWmaFormatSource::LoadRuntime() {
-    return (folder_.empty() ? LoadWindowsMediaRuntime() : LoadWindowsMediaRuntime(folder_)) == 1;
+    return windowsMedia_.Load();
 }
 
 void RuntimeWmaFormatSource::BuildFormatList() {
-    BuildWmaCodecList(list_);
+    windowsMedia_.RebuildFormats();
+}
+
+const WmaCodecList& RuntimeWmaFormatSource::FormatList() const {
+    return windowsMedia_.Formats();
 }
 
 }  // namespace kestrune

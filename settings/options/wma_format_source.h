@@ -1,8 +1,6 @@
 #pragma once
 // What the Windows Media page needs of the main window: the runtime and the format list the
-// main window owns.
-
-#include <string>
+// main window owns (the WindowsMediaSupport of its session configuration).
 
 #include "writers/wma_codec_list.h"
 
@@ -12,28 +10,29 @@ class WmaFormatSource {
 public:
     virtual ~WmaFormatSource() = default;
     virtual bool RuntimeLoaded() const = 0;
-    // LoadWindowsMediaRuntime: true when the runtime is (already or now) loaded.
+    // True when the runtime is (already or now) loaded.
     virtual bool LoadRuntime() = 0;
-    // BuildWmaCodecList into the main window's list.
+    // Builds the format list from the loaded runtime.
     virtual void BuildFormatList() = 0;
     virtual const WmaCodecList& FormatList() const = 0;
 };
 
-// The real runtime from the program's folder (or another folder, for tests), over a format
-// list that the caller owns.
+class WindowsMediaSupport;
+
+// The real runtime and its list, as the caller owns them (the session configuration's, or one
+// over another folder in tests).
 class RuntimeWmaFormatSource : public WmaFormatSource {
 public:
-    explicit RuntimeWmaFormatSource(WmaCodecList& list, std::string folder = {})
-        : list_(list), folder_(std::move(folder)) {}
+    explicit RuntimeWmaFormatSource(WindowsMediaSupport& windowsMedia)
+        : windowsMedia_(windowsMedia) {}
 
     bool RuntimeLoaded() const override;
     bool LoadRuntime() override;
     void BuildFormatList() override;
-    const WmaCodecList& FormatList() const override { return list_; }
+    const WmaCodecList& FormatList() const override;
 
 private:
-    WmaCodecList& list_;
-    std::string folder_;
+    WindowsMediaSupport& windowsMedia_;
 };
 
 }  // namespace kestrune
