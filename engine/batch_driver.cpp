@@ -98,7 +98,7 @@ bool ConversionSession::RunItem(SourceFileEntry& item, int row, int itemCount,
                                 const OutputFormatEntry& format, const std::string& overallName,
                                 AudioWriter* mergeWriter, std::string& status, bool outputClaimed) {
     std::string tempFile;
-    readers_.failureDetail.clear();
+    failureDetail_.clear();
     auto finishFailure = [&] {
         if (!tempFile.empty())
             RemoveOutput(tempFile, item.path);
@@ -142,20 +142,18 @@ bool ConversionSession::RunItem(SourceFileEntry& item, int row, int itemCount,
     }
 
     SourceFileEntry source = item;  // what the passes read; a temporary copy may replace it
-    int runResult = 1;
     if ((item.sourceType == SourceType::kDts && BeginsWithRiff(item.path)) ||
         (item.sourceType == SourceType::kCdAudio && settings_.enableDTSForCDA != 0)) {
         host_.SetItemOutput(row, "Preprocessing...");
-        runResult = 1;
-        readers_.usedDedicatedReader = 0;
         SourceFileEntry substitute;
         substitute.path = item.path;
         substitute.sourceType = item.sourceType;
-        if (ExtractDtsStream(substitute, runResult)) {
+        const StepOutcome outcome = ExtractDtsStream(substitute);
+        if (outcome == StepOutcome::kDone) {
             tempFile = substitute.outputPath;
             source.path = tempFile;
             source.sourceType = SourceType::kDts;
-        } else if (host_.CancelRequested()) {
+        } else if (outcome == StepOutcome::kCancelled) {
             return finishFailure();
         }
     }
@@ -165,44 +163,34 @@ bool ConversionSession::RunItem(SourceFileEntry& item, int row, int itemCount,
     if (settings_.volumeType == kVolumeNormalize) {
         host_.SetItemOutput(row, "Normalizing...");
         int16_t lo = 0, hi = 0;
-        runResult = 1;
-        readers_.usedDedicatedReader = 0;
-        bool scanned = ScanPeaks(source, lo, hi, format, runResult) != 0;
-        if (!scanned && !host_.CancelRequested() && readers_.usedDedicatedReader) {
-            runResult = 1;
-            scanned = ScanPeaks(source, lo, hi, format, runResult) != 0;
-        }
-        if (host_.CancelRequested())
+        const StepOutcome scan = WithGenericRetry(
+            [&](ReaderTry tries) { return ScanPeaks(source, format, lo, hi, tries); });
+        if (scan == StepOutcome::kCancelled)
             return finishFailure();
-        if (scanned)
+        if (scan == StepOutcome::kDone)
             normalizationGain_ = GainFromPeaks(lo, hi);
     }
 
     host_.SetItemOutput(row, "Converting...");
-    runResult = 1;
-    readers_.usedDedicatedReader = 0;
-    auto convert = [&] {
-        return mergeWriter ? ConvertFileInto(source, *mergeWriter, runResult)
-                           : ConvertFile(source, format, runResult);
-    };
-    int ok = convert();
-    if (!ok && !host_.CancelRequested() && readers_.usedDedicatedReader) {
-        runResult = 1;
-        ok = convert();
-    }
-    if (!ok) {
-        if (host_.CancelRequested())
+    const StepOutcome converted = WithGenericRetry([&](ReaderTry tries) {
+        return mergeWriter ? ConvertFileInto(source, *mergeWriter, tries)
+                           : ConvertFile(source, format, tries);
+    });
+    switch (converted) {
+        case StepOutcome::kDone:
+            break;
+        case StepOutcome::kCancelled:
             return finishFailure();
-        if (runResult != 0) {
+        case StepOutcome::kFailed:
             status = "Conversion Failure";
-            if (!readers_.failureDetail.empty()) {
-                status += " (" + readers_.failureDetail + ")";
+            if (!failureDetail_.empty()) {
+                status += " (" + failureDetail_ + ")";
                 host_.SetOutputColumnWidth(500);
             }
-        } else {
+            return finishFailure();
+        case StepOutcome::kNoAudio:
             status = "No audio in the file";
-        }
-        return finishFailure();
+            return finishFailure();
     }
 
     if (!tempFile.empty())

@@ -1,6 +1,7 @@
 #include "engine/conversion_session.h"
 
 #include "audio/audio_reader.h"
+#include "engine/conversion_host.h"
 #include "readers/bass_reader.h"
 #include "writers/windows_media_runtime.h"
 
@@ -15,10 +16,7 @@ ConversionSession::ConversionSession(SessionConfig& config, ConversionHost& host
       host_(host),
       settings_(config.settings),
       tagOptions_(config.tagOptions),
-      soundFontLoaded_(soundFontLoaded) {
-    readers_.host = &host;
-    readers_.windowsMedia = &config.windowsMedia;
-}
+      soundFontLoaded_(soundFontLoaded) {}
 
 ConversionSession ConversionSession::WorkerSession(ConversionHost& host) const {
     return ConversionSession(config_, host, soundFontLoaded_);
@@ -30,32 +28,51 @@ int ConversionSession::LoadDefaultSoundFont() {
     return soundFontLoaded_;
 }
 
-std::unique_ptr<AudioReader> ConversionSession::CreateReader(const std::string& path,
-                                                             SourceType sourceType, int targetRate,
-                                                             int decode, int& hasAudio) {
-    return kestrune::CreateReader(path, sourceType, targetRate, decode, hasAudio, readers_);
+ReaderChoice ConversionSession::OpenReader(const SourceFileEntry& source, int targetRate,
+                                           ReaderUse use, ReaderTry tries) {
+    ReaderChoice choice = CreateReader(source.path, source.sourceType, targetRate, use, tries,
+                                       ReaderContext{&config_.windowsMedia, &host_});
+    usedDedicatedReader_ = choice.dedicated ? 1 : 0;
+    if (!choice.failureDetail.empty())
+        failureDetail_ = choice.failureDetail;
+    return choice;
+}
+
+StepOutcome ConversionSession::WithGenericRetry(const std::function<StepOutcome(ReaderTry)>& step) {
+    const StepOutcome outcome = step(ReaderTry::kDedicatedFirst);
+    if ((outcome == StepOutcome::kFailed || outcome == StepOutcome::kNoAudio) &&
+        usedDedicatedReader_)
+        return step(ReaderTry::kGenericOnly);
+    return outcome;
+}
+
+StepOutcome ConversionSession::Ended(bool ok, bool hasAudio) {
+    if (ok)
+        return StepOutcome::kDone;
+    if (host_.CancelRequested())
+        return StepOutcome::kCancelled;
+    return hasAudio ? StepOutcome::kFailed : StepOutcome::kNoAudio;
 }
 
 bool ConversionSession::ProbeSource(const std::string& path, SourceFileEntry& entry) {
-    const SourceType type = SourceTypeOf(path);
-    int hasAudio = 1;
-    readers_.usedDedicatedReader = 0;
-    auto reader = CreateReader(path, type, 0, 0, hasAudio);
-    if (!reader) {
+    SourceFileEntry probed;
+    probed.path = path;
+    probed.sourceType = SourceTypeOf(path);
+    ReaderChoice choice = OpenReader(probed, 0, ReaderUse::kProbe, ReaderTry::kDedicatedFirst);
+    if (!choice.reader) {
         const std::string ext = ExtensionOf(path);
-        if (type == SourceType::kCdAudio)
-            readers_.failureDetail =
+        if (probed.sourceType == SourceType::kCdAudio)
+            failureDetail_ =
                 "IMPORTANT: please DO NOT add CDA file from hard drive, but add CDA file from CD "
                 "drive.";
         else if (ext == ".swf" || ext == ".flv")
-            readers_.failureDetail =
+            failureDetail_ =
                 "Flash files often hold their sound in a form only a dedicated SWF/FLV "
                 "converter can extract; please try one for this file.";
         return false;
     }
-    entry = SourceFileEntry{};
-    entry.path = path;
-    entry.sourceType = type;
+    AudioReader* reader = choice.reader.get();
+    entry = std::move(probed);
     entry.duration = reader->GetDuration();
     entry.sampleRate = reader->GetSampleRate();
     entry.bitRate = reader->GetBitRate();

@@ -18,6 +18,14 @@ class AudioReader;
 class AudioWriter;
 class ConversionHost;
 
+// How one step of an item ended: the conversion, or a pass before it.
+enum class StepOutcome {
+    kDone,       // converted, or the pass ran through
+    kNoAudio,    // the file holds no audio
+    kFailed,     // FailureDetail may say why
+    kCancelled,  // Cancel was pressed
+};
+
 // The engine's object for converting: one item at a time, a list of items into one output
 // each, or a list into one file. It is configured once (SessionConfig, owned by the caller and
 // read at every step) and keeps the state of the current run, which callers read through the
@@ -38,9 +46,9 @@ public:
 
     // --- The state of the current run, read only ---------------------------------------------
     // 1 when the reader of the last step was the source type's dedicated reader.
-    int UsedDedicatedReader() const { return readers_.usedDedicatedReader; }
+    int UsedDedicatedReader() const { return usedDedicatedReader_; }
     // Why the last step failed, one line; empty when there is nothing to add.
-    const std::string& FailureDetail() const { return readers_.failureDetail; }
+    const std::string& FailureDetail() const { return failureDetail_; }
     // The peak-derived gain of the normalising pass for the current item, -1 when there is none.
     float NormalizationGain() const { return normalizationGain_; }
     // The gain used for the current (or last) item, 1.0 when none.
@@ -57,7 +65,7 @@ public:
 
     // Empties FailureDetail: the window does so before it adds a list of files, so that the
     // reason shown afterwards belongs to one of them.
-    void ClearFailureDetail() { readers_.failureDetail.clear(); }
+    void ClearFailureDetail() { failureDetail_.clear(); }
 
     // Installs the sound font beside the program (config().programFolder + "ct4mgm.sf2") as the
     // decoding layer's default, as the window does at start-up; SoundFontLoaded records the
@@ -87,24 +95,37 @@ public:
                      const OutputFormatEntry& format, bool outputClaimed);
 
     // --- The steps of one item, as the drivers run them ---------------------------------------
-    // Converts one source into source.outputPath with the given output format. 1 when an
-    // output with at least one byte was written and the run was not cancelled. runResult
-    // (preset to 1 by the caller) becomes 0 when the file holds no audio.
-    int ConvertFile(const SourceFileEntry& source, const OutputFormatEntry& format, int& runResult);
+    // A step that fails with the source type's dedicated reader (UsedDedicatedReader) is run
+    // once more with ReaderTry::kGenericOnly by the drivers; a failure no other reader can
+    // mend (the skip, the output) leaves UsedDedicatedReader at 0.
+    //
+    // Converts one source into source.outputPath with the given output format: kDone when an
+    // output with at least one byte was written; a failed or cancelled output is removed.
+    StepOutcome ConvertFile(const SourceFileEntry& source, const OutputFormatEntry& format,
+                            ReaderTry tries = ReaderTry::kDedicatedFirst);
     // Copies the PCM of a DTS stream disguised as PCM, unchanged and without a header, into a
-    // new temporary ".dts" file whose path lands in source.outputPath. 1 when the file holds
-    // at least one block; on 0 no temporary file is left.
-    int ExtractDtsStream(SourceFileEntry& source, int& runResult);
-    // The lowest and highest sample of the whole source (0 and 0 when nothing was read).
-    // 1 when at least one block was read and the scan was not cancelled.
-    int ScanPeaks(const SourceFileEntry& source, int16_t& minPeak, int16_t& maxPeak,
-                  const OutputFormatEntry& format, int& runResult);
+    // new temporary ".dts" file whose path lands in source.outputPath: kDone when it holds at
+    // least one block; otherwise no temporary file is left.
+    StepOutcome ExtractDtsStream(SourceFileEntry& source);
+    // The lowest and highest sample of the whole source (0 and 0 when nothing was read): kDone
+    // when at least one block was read and the scan ran to its end.
+    StepOutcome ScanPeaks(const SourceFileEntry& source, const OutputFormatEntry& format,
+                          int16_t& minPeak, int16_t& maxPeak,
+                          ReaderTry tries = ReaderTry::kDedicatedFirst);
 
 private:
     ConversionSession(SessionConfig& config, ConversionHost& host, int soundFontLoaded);
 
-    std::unique_ptr<AudioReader> CreateReader(const std::string& path, SourceType sourceType,
-                                              int targetRate, int decode, int& hasAudio);
+    // CreateReader with this session's surroundings; records UsedDedicatedReader and the
+    // failure detail.
+    ReaderChoice OpenReader(const SourceFileEntry& source, int targetRate, ReaderUse use,
+                            ReaderTry tries);
+    // A step, and when it failed with the dedicated reader, the same step once more with the
+    // generic reader: the one place that retry is decided.
+    StepOutcome WithGenericRetry(const std::function<StepOutcome(ReaderTry)>& step);
+    // How a step that is over ended: done when ok, else cancelled when Cancel was pressed,
+    // else failed or without audio.
+    StepOutcome Ended(bool ok, bool hasAudio);
     bool EnsureSoundFont();
     // Loads the runtime (and with it the format list); false when it is missing.
     bool EnsureWindowsMediaRuntime();
@@ -119,19 +140,21 @@ private:
     std::unique_ptr<AudioWriter> CreateMergeWriter(const OutputFormatEntry& format,
                                                    const std::string& path, int largestRate,
                                                    int channels);
-    // The block loop of ConvertFile into a writer that stays open across items.
-    int ConvertFileInto(const SourceFileEntry& source, AudioWriter& writer, int& runResult);
+    // ConvertFile into the merge's writer, which stays open across items.
+    StepOutcome ConvertFileInto(const SourceFileEntry& source, AudioWriter& writer,
+                                ReaderTry tries);
     // The rate a synthesising reader renders at for this output format.
     int RequestedRate(const OutputFormatEntry& format) const;
 
     // A source opened for a conversion, with its skip and limit in frames.
     struct OpenedSource {
         std::unique_ptr<AudioReader> reader;
+        bool hasAudio = true;
         int64_t skipFrames = 0;
         bool limited = false;
         int64_t limitLeft = 0;
     };
-    bool OpenSource(const SourceFileEntry& source, int requestedRate, int& runResult,
+    bool OpenSource(const SourceFileEntry& source, int requestedRate, ReaderTry tries,
                     OpenedSource& out);
     // Sets the applied gain and returns the gain to apply, 0 for none.
     float ChooseGain();
@@ -147,7 +170,8 @@ private:
     const ConvertSettings& settings_;
     const TagOptions& tagOptions_;
 
-    ReaderState readers_;
+    int usedDedicatedReader_ = 0;
+    std::string failureDetail_;
     float normalizationGain_ = -1.0f;
     float appliedGain_ = 1.0f;
     int soundFontLoaded_ = 0;

@@ -140,9 +140,11 @@ int ConversionSession::RequestedRate(const OutputFormatEntry& format) const {
     return RequestedSampleRate(format);
 }
 
-bool ConversionSession::OpenSource(const SourceFileEntry& source, int requestedRate, int& runResult,
-                                   OpenedSource& out) {
-    out.reader = CreateReader(source.path, source.sourceType, requestedRate, 1, runResult);
+bool ConversionSession::OpenSource(const SourceFileEntry& source, int requestedRate,
+                                   ReaderTry tries, OpenedSource& out) {
+    ReaderChoice choice = OpenReader(source, requestedRate, ReaderUse::kDecode, tries);
+    out.reader = std::move(choice.reader);
+    out.hasAudio = choice.hasAudio;
     if (!out.reader)
         return false;
     AudioReader& reader = *out.reader;
@@ -152,15 +154,15 @@ bool ConversionSession::OpenSource(const SourceFileEntry& source, int requestedR
         return false;
     };
     if (reader.GetSampleRate() <= 0) {
-        runResult = 0;
+        out.hasAudio = false;
         return fail();
     }
     out.skipFrames = 0;
     if (settings_.enableSkipLength != 0 && settings_.skipLength != 0) {
         if (static_cast<int64_t>(settings_.skipLength) >=
             static_cast<int64_t>(reader.GetDuration()) * 1000) {
-            readers_.usedDedicatedReader = 0;
-            readers_.failureDetail = kSkipTooLong;
+            usedDedicatedReader_ = 0;
+            failureDetail_ = kSkipTooLong;
             return fail();
         }
         out.skipFrames =
@@ -307,12 +309,12 @@ int ConversionSession::RunBlockLoop(OpenedSource& src, AudioWriter& writer, int 
     return writeFailed ? 0 : 1;
 }
 
-int ConversionSession::ConvertFile(const SourceFileEntry& source, const OutputFormatEntry& format,
-                                   int& runResult) {
+StepOutcome ConversionSession::ConvertFile(const SourceFileEntry& source,
+                                           const OutputFormatEntry& format, ReaderTry tries) {
     const std::string displayName = FileNameOf(currentItem_ ? currentItem_->path : source.path);
     OpenedSource src;
-    if (!OpenSource(source, RequestedRate(format), runResult, src))
-        return 0;
+    if (!OpenSource(source, RequestedRate(format), tries, src))
+        return Ended(false, src.hasAudio);
     auto closeReader = [&] {
         src.reader->Close();
         src.reader.reset();
@@ -340,8 +342,8 @@ int ConversionSession::ConvertFile(const SourceFileEntry& source, const OutputFo
     }
     if (!planned) {
         closeReader();
-        readers_.usedDedicatedReader = 0;
-        return 0;
+        usedDedicatedReader_ = 0;
+        return Ended(false, src.hasAudio);
     }
     AudioWriter& writer = *plan.writer;
 
@@ -369,17 +371,17 @@ int ConversionSession::ConvertFile(const SourceFileEntry& source, const OutputFo
     // Never let a writer open (and truncate) the source itself, whatever the spelling.
     if (source.outputPath.empty() || SameFile(source.outputPath, source.path)) {
         closeReader();
-        readers_.usedDedicatedReader = 0;
-        readers_.failureDetail = kSameAsSource;
-        return 0;
+        usedDedicatedReader_ = 0;
+        failureDetail_ = kSameAsSource;
+        return Ended(false, src.hasAudio);
     }
     writer.SetPath(source.outputPath);
     if (!writer.Open()) {
         closeReader();
         plan.writer.reset();
         RemoveOutput(source.outputPath, source.path);
-        readers_.usedDedicatedReader = 0;
-        return 0;
+        usedDedicatedReader_ = 0;
+        return Ended(false, src.hasAudio);
     }
 
     bool writeFailed = false;
@@ -390,8 +392,8 @@ int ConversionSession::ConvertFile(const SourceFileEntry& source, const OutputFo
     plan.writer.reset();
     if (writeFailed) {
         result = 0;
-        readers_.usedDedicatedReader = 0;
-        readers_.failureDetail = kWriteFailed;
+        usedDedicatedReader_ = 0;
+        failureDetail_ = kWriteFailed;
     }
     if (result == 1) {
         std::error_code ec;
@@ -401,7 +403,7 @@ int ConversionSession::ConvertFile(const SourceFileEntry& source, const OutputFo
     }
     if (result == 0)
         RemoveOutput(source.outputPath, source.path);
-    return result;
+    return Ended(result == 1, src.hasAudio);
 }
 
 }  // namespace kestrune

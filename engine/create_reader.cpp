@@ -11,6 +11,7 @@
 #include "writers/amr_reader.h"
 #include "writers/ogg_vorbis_reader.h"
 #include "writers/windows_media_reader.h"
+#include "writers/windows_media_runtime.h"
 
 namespace kestrune {
 
@@ -18,18 +19,14 @@ const char* const kUndecodableDetail =
     "Kestrune cannot decode this file. Please send it to support@kestrune.org so that we can "
     "add support for it.";
 
-namespace {
-
-enum class Second { kNone, kBass };
-
-}  // namespace
-
 const char* const kWindowsMediaQuestion =
     "Dear user, WMA file requires Windows Media Format 9 Series Runtime.\nUnfortunately, the "
     "component isn't available on your computer.\n\nDo you want to download and install it "
     "now?";
 
 namespace {
+
+enum class Second { kNone, kBass };
 
 // The ID3 chunk of an AIFF file is read through the decoding layer, like any MP3's tags.
 int ReadCarrierTags(const std::string& mp3Path, TagSet& tags) {
@@ -41,18 +38,18 @@ int ReadCarrierTags(const std::string& mp3Path, TagSet& tags) {
     return found;
 }
 
-bool WindowsMediaAvailable(ReaderState& state) {
-    if (state.windowsMedia && state.windowsMedia->Load())
+bool WindowsMediaAvailable(const ReaderContext& context) {
+    if (context.windowsMedia && context.windowsMedia->Load())
         return true;
-    if (state.host && state.host->AskYesNo(kWindowsMediaQuestion))
-        state.host->OpenInBrowser(kWindowsMediaDownloadUrl);
+    if (context.host && context.host->AskYesNo(kWindowsMediaQuestion))
+        context.host->OpenInBrowser(kWindowsMediaDownloadUrl);
     // The user may have installed it meanwhile.
-    return state.windowsMedia && state.windowsMedia->Load();
+    return context.windowsMedia && context.windowsMedia->Load();
 }
 
 // The type's dedicated reader and whether a second try through the decoding layer follows.
 std::unique_ptr<AudioReader> MakeDedicated(SourceType sourceType, Second& second,
-                                           ReaderState& state) {
+                                           const ReaderContext& context) {
     second = Second::kNone;
     switch (sourceType) {
         case SourceType::kMp3:
@@ -80,9 +77,9 @@ std::unique_ptr<AudioReader> MakeDedicated(SourceType sourceType, Second& second
         case SourceType::kAmr:
             return std::make_unique<AmrReader>();
         case SourceType::kWindowsMedia:
-            if (!WindowsMediaAvailable(state))
+            if (!WindowsMediaAvailable(context))
                 return nullptr;
-            return std::make_unique<WindowsMediaReader>(state.windowsMedia->Runtime());
+            return std::make_unique<WindowsMediaReader>(context.windowsMedia->Runtime());
         default:
             return nullptr;
     }
@@ -90,38 +87,43 @@ std::unique_ptr<AudioReader> MakeDedicated(SourceType sourceType, Second& second
 
 }  // namespace
 
-std::unique_ptr<AudioReader> CreateReader(const std::string& path, SourceType sourceType,
-                                          int targetRate, int decode, int& hasAudio,
-                                          ReaderState& state) {
-    if (state.usedDedicatedReader != 1) {
+ReaderChoice CreateReader(const std::string& path, SourceType sourceType, int targetRate,
+                          ReaderUse use, ReaderTry tries, const ReaderContext& context) {
+    ReaderChoice choice;
+    if (tries == ReaderTry::kDedicatedFirst) {
         Second second = Second::kNone;
-        if (auto reader = MakeDedicated(sourceType, second, state)) {
-            state.usedDedicatedReader = 1;
-            if (reader->Open(path, targetRate))
-                return reader;
-            hasAudio = reader->HasAudioStream();
+        if (auto reader = MakeDedicated(sourceType, second, context)) {
+            choice.dedicated = true;
+            if (reader->Open(path, targetRate)) {
+                choice.reader = std::move(reader);
+                return choice;
+            }
+            choice.hasAudio = reader->HasAudioStream() != 0;
             reader.reset();
             if (second == Second::kBass) {
                 auto bass = std::make_unique<BassReader>();
-                if (bass->Open(path, targetRate))
-                    return bass;
+                if (bass->Open(path, targetRate)) {
+                    choice.reader = std::move(bass);
+                    return choice;
+                }
             }
         }
     }
 
     std::unique_ptr<AudioReader> generic;
-    if (decode)
+    if (use == ReaderUse::kDecode)
         generic = std::make_unique<FFmpegReader>();
     else
         generic = std::make_unique<FFmpegProbeReader>();
-    state.usedDedicatedReader = 0;
-    if (generic->Open(path, targetRate))
-        return generic;
-    hasAudio = generic->HasAudioStream();
-    generic.reset();
-    if (decode)
-        state.failureDetail = kUndecodableDetail;
-    return nullptr;
+    choice.dedicated = false;
+    if (generic->Open(path, targetRate)) {
+        choice.reader = std::move(generic);
+        return choice;
+    }
+    choice.hasAudio = generic->HasAudioStream() != 0;
+    if (use == ReaderUse::kDecode)
+        choice.failureDetail = kUndecodableDetail;
+    return choice;
 }
 
 }  // namespace kestrune

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <functional>
 #include <memory>
 #include <string>
 
@@ -12,17 +11,35 @@ namespace kestrune {
 class ConversionHost;
 class WindowsMediaSupport;
 
-// Reader choice state shared by the probing and the conversion steps of one session.
-struct ReaderState {
-    // 1 when the reader handed out (or the last one tried) was the type's dedicated reader.
-    // A value of 1 on entry makes CreateReader go straight to the generic reader.
-    int usedDedicatedReader = 0;
-    // Why the last step failed, one line.
-    std::string failureDetail;
-    // Asked when a Windows Media source needs the runtime; may be null (no questions).
-    ConversionHost* host = nullptr;
-    // The Windows Media runtime, loaded when a source needs it; null: it is missing.
+// What the generic reader is: FFmpegReader, which decodes, or FFmpegProbeReader, which only
+// reads what the file list shows.
+enum class ReaderUse { kDecode, kProbe };
+
+// Which readers are tried: the source type's dedicated reader first (then the type's further
+// try, then the generic reader), or the generic reader alone, for the one retry of a step that
+// failed with the dedicated reader.
+enum class ReaderTry { kDedicatedFirst, kGenericOnly };
+
+// What CreateReader needs of its surroundings; either may be null.
+struct ReaderContext {
+    // Loaded when a Windows Media source needs it; null: the runtime is missing.
     WindowsMediaSupport* windowsMedia = nullptr;
+    // Asked whether to fetch the runtime when it is missing; null: no question.
+    ConversionHost* host = nullptr;
+};
+
+// What CreateReader found.
+struct ReaderChoice {
+    // Open, or null when no reader could open the file.
+    std::unique_ptr<AudioReader> reader;
+    // The reader is the source type's dedicated one (or the type's further try): a step that
+    // fails with it may be tried once more through the generic reader.
+    bool dedicated = false;
+    // False once a reader that failed to open found the file readable but without an audio
+    // stream.
+    bool hasAudio = true;
+    // Why nothing could decode the file (ReaderUse::kDecode only), else empty.
+    std::string failureDetail;
 };
 
 // Asked when a Windows Media file or output needs the missing runtime.
@@ -31,11 +48,9 @@ extern const char* const kWindowsMediaQuestion;
 // The sentence shown when no reader could decode a file.
 extern const char* const kUndecodableDetail;
 
-// Opens a reader for path: the dedicated reader of sourceType first, then the further tries
-// of the type, then the generic reader (decode 1: FFmpegReader, 0: FFmpegProbeReader).
-// hasAudio receives HasAudioStream of a reader whose Open failed (callers preset it to 1).
-std::unique_ptr<AudioReader> CreateReader(const std::string& path, SourceType sourceType,
-                                          int targetRate, int decode, int& hasAudio,
-                                          ReaderState& state);
+// Opens a reader for path, trying the readers that tries names in turn. targetRate is the rate
+// a synthesising reader renders at.
+ReaderChoice CreateReader(const std::string& path, SourceType sourceType, int targetRate,
+                          ReaderUse use, ReaderTry tries, const ReaderContext& context);
 
 }  // namespace kestrune

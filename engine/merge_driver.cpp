@@ -88,12 +88,12 @@ std::unique_ptr<AudioWriter> ConversionSession::CreateMergeWriter(const OutputFo
     return writer;
 }
 
-int ConversionSession::ConvertFileInto(const SourceFileEntry& source, AudioWriter& writer,
-                                       int& runResult) {
+StepOutcome ConversionSession::ConvertFileInto(const SourceFileEntry& source, AudioWriter& writer,
+                                               ReaderTry tries) {
     const std::string displayName = FileNameOf(currentItem_ ? currentItem_->path : source.path);
     OpenedSource src;
-    if (!OpenSource(source, mergeRequestedRate_, runResult, src))
-        return 0;
+    if (!OpenSource(source, mergeRequestedRate_, tries, src))
+        return Ended(false, src.hasAudio);
     const int sourceRate = src.reader->GetSampleRate();
     const int sourceChannels = src.reader->GetChannels();
     const bool fewer = mergeChannels_ < sourceChannels;
@@ -105,11 +105,11 @@ int ConversionSession::ConvertFileInto(const SourceFileEntry& source, AudioWrite
     src.reader->Close();
     src.reader.reset();
     if (writeFailed) {
-        readers_.usedDedicatedReader = 0;
-        readers_.failureDetail = "Failed to write the output file (is the disk full?)";
+        usedDedicatedReader_ = 0;
+        failureDetail_ = "Failed to write the output file (is the disk full?)";
         result = 0;
     }
-    return result;
+    return Ended(result == 1, src.hasAudio);
 }
 
 void ConversionSession::ConvertListToOne(const std::vector<SourceFileEntry*>& items,

@@ -14,15 +14,15 @@ namespace kestrune {
 
 namespace fs = std::filesystem;
 
-int ConversionSession::ExtractDtsStream(SourceFileEntry& source, int& runResult) {
+StepOutcome ConversionSession::ExtractDtsStream(SourceFileEntry& source) {
     const std::string displayName = FileNameOf(currentItem_ ? currentItem_->path : source.path);
-    auto reader = CreateReader(source.path, source.sourceType, 44100, 1, runResult);
-    if (!reader)
-        return 0;
+    ReaderChoice choice = OpenReader(source, 44100, ReaderUse::kDecode, ReaderTry::kDedicatedFirst);
+    if (!choice.reader)
+        return Ended(false, choice.hasAudio);
+    AudioReader* const reader = choice.reader.get();
     if (reader->GetSampleRate() <= 0) {
-        runResult = 0;
         reader->Close();
-        return 0;
+        return Ended(false, false);
     }
     RawPcmWriter writer;
     writer.SetChannels(reader->GetChannels());
@@ -32,7 +32,7 @@ int ConversionSession::ExtractDtsStream(SourceFileEntry& source, int& runResult)
     if (!writer.Open()) {
         reader->Close();
         source.outputPath.clear();
-        return 0;
+        return Ended(false, choice.hasAudio);
     }
 
     std::vector<int16_t> left(kBlockFrames), right;
@@ -76,21 +76,22 @@ int ConversionSession::ExtractDtsStream(SourceFileEntry& source, int& runResult)
         RemoveOutput(temp, source.path);
         source.outputPath.clear();
     }
-    return result;
+    return Ended(result == 1, choice.hasAudio);
 }
 
-int ConversionSession::ScanPeaks(const SourceFileEntry& source, int16_t& minOut, int16_t& maxOut,
-                                 const OutputFormatEntry& format, int& runResult) {
+StepOutcome ConversionSession::ScanPeaks(const SourceFileEntry& source,
+                                         const OutputFormatEntry& format, int16_t& minOut,
+                                         int16_t& maxOut, ReaderTry tries) {
     minOut = 0;
     maxOut = 0;
     const std::string displayName = FileNameOf(currentItem_ ? currentItem_->path : source.path);
-    auto reader = CreateReader(source.path, source.sourceType, RequestedRate(format), 1, runResult);
-    if (!reader)
-        return 0;
+    ReaderChoice choice = OpenReader(source, RequestedRate(format), ReaderUse::kDecode, tries);
+    if (!choice.reader)
+        return Ended(false, choice.hasAudio);
+    AudioReader* const reader = choice.reader.get();
     if (reader->GetSampleRate() <= 0) {
-        runResult = 0;
         reader->Close();
-        return 0;
+        return Ended(false, false);
     }
     std::vector<int16_t> left(kBlockFrames), right;
     if (reader->GetChannels() == 2)
@@ -136,7 +137,7 @@ int ConversionSession::ScanPeaks(const SourceFileEntry& source, int16_t& minOut,
     minOut = lo;
     maxOut = hi;
     reader->Close();
-    return result;
+    return Ended(result == 1, choice.hasAudio);
 }
 
 float GainFromPeaks(int16_t minPeak, int16_t maxPeak) {

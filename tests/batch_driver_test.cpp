@@ -180,8 +180,7 @@ TEST_F(BatchTest, DtsInRiffIsCopiedRaw) {
     SourceFileEntry substitute;
     substitute.path = dts;
     substitute.sourceType = SourceType::kDts;
-    int runResult = 1;
-    ASSERT_EQ(session.ExtractDtsStream(substitute, runResult), 1);
+    ASSERT_EQ(session.ExtractDtsStream(substitute), StepOutcome::kDone);
     ASSERT_FALSE(substitute.outputPath.empty());
     EXPECT_EQ(fs::file_size(substitute.outputPath), 4u * 3000);
     EXPECT_EQ(fs::status(substitute.outputPath).permissions() & fs::perms::all,

@@ -26,19 +26,18 @@ protected:
     }
 
     // Writes pcm as a WAV source and converts it; returns what ConvertFile returned.
-    int Convert(const Pcm& pcm, const OutputFormatEntry& format, Pcm* out = nullptr) {
+    StepOutcome Convert(const Pcm& pcm, const OutputFormatEntry& format, Pcm* out = nullptr) {
         SourceFileEntry src;
         src.path = dir.File("source.wav");
         EXPECT_TRUE(test::WriteWav(src.path, pcm));
         src.sourceType = SourceTypeOf(src.path);
         src.outputPath = dir.File(std::string("out.") + format.extension);
-        runResult = 1;
-        const int ok = session.ConvertFile(src, format, runResult);
+        const StepOutcome outcome = session.ConvertFile(src, format);
         outputPath = src.outputPath;
-        if (ok && out) {
+        if (outcome == StepOutcome::kDone && out) {
             EXPECT_TRUE(test::FfDecode(outputPath, *out));
         }
-        return ok;
+        return outcome;
     }
 
     static Pcm Ramp(int rate, int channels, size_t frames) {
@@ -56,14 +55,13 @@ protected:
     SessionConfig config;
     ConversionSession session;
     OutputFormatEntry wav;
-    int runResult = 1;
     std::string outputPath;
 };
 
 TEST_F(ConvertFileTest, PlainCopyIsExact) {
     const Pcm in = test::MakeSignal(44100, 2, 50000);
     Pcm out;
-    ASSERT_EQ(Convert(in, wav, &out), 1);
+    ASSERT_EQ(Convert(in, wav, &out), StepOutcome::kDone);
     EXPECT_EQ(out.samples, in.samples);
     EXPECT_FLOAT_EQ(session.AppliedGain(), 1.0f);
     // The per-file label ends at 100 %.
@@ -78,14 +76,14 @@ TEST_F(ConvertFileTest, SkipAndLimitCountFrames) {
     config.settings.enableSkipLength = 1;
     config.settings.skipLength = 1000;
     Pcm out;
-    ASSERT_EQ(Convert(in, wav, &out), 1);
+    ASSERT_EQ(Convert(in, wav, &out), StepOutcome::kDone);
     ASSERT_EQ(out.Frames(), in.Frames() - 44100);
     EXPECT_TRUE(std::equal(out.samples.begin(), out.samples.end(), in.samples.begin() + 88200));
 
     // Skip and limit together: the limit counts after the skipped part.
     config.settings.enableConvertLength = 1;
     config.settings.convertLength = 500;
-    ASSERT_EQ(Convert(in, wav, &out), 1);
+    ASSERT_EQ(Convert(in, wav, &out), StepOutcome::kDone);
     ASSERT_EQ(out.Frames(), 22050u);
     EXPECT_TRUE(std::equal(out.samples.begin(), out.samples.end(), in.samples.begin() + 88200));
 }
@@ -99,7 +97,7 @@ TEST_F(ConvertFileTest, LimitAtEightKilohertzPassesExactly4000Frames) {
     manual.sampleRate = 0;
     manual.channels = 0;
     Pcm out;
-    ASSERT_EQ(Convert(in, manual, &out), 1);
+    ASSERT_EQ(Convert(in, manual, &out), StepOutcome::kDone);
     EXPECT_EQ(out.sampleRate, 8000);
     ASSERT_EQ(out.Frames(), 4000u);
     EXPECT_TRUE(std::equal(out.samples.begin(), out.samples.end(), in.samples.begin()));
@@ -109,8 +107,7 @@ TEST_F(ConvertFileTest, SkipNotShorterThanTheFileFails) {
     const Pcm in = Ramp(44100, 1, 44100 * 2 + 100);  // duration 2 s
     config.settings.enableSkipLength = 1;
     config.settings.skipLength = 2000;
-    EXPECT_EQ(Convert(in, wav), 0);
-    EXPECT_EQ(runResult, 1);
+    EXPECT_EQ(Convert(in, wav), StepOutcome::kFailed);
     EXPECT_EQ(session.UsedDedicatedReader(), 0);  // no retry
     EXPECT_EQ(session.FailureDetail(),
               "Length of the file is shorter than skipping length set at Options -> General");
@@ -125,15 +122,15 @@ TEST_F(ConvertFileTest, GainTruncatesAndClips) {
     config.settings.volumeType = kVolumeManual;
     config.settings.volume = 50;
     Pcm out;
-    ASSERT_EQ(Convert(in, wav, &out), 1);
+    ASSERT_EQ(Convert(in, wav, &out), StepOutcome::kDone);
     EXPECT_EQ(out.samples, (std::vector<int16_t>{-1, 1, 15000, -15000, 500, -500, 16383, -16384}));
     EXPECT_FLOAT_EQ(session.AppliedGain(), 0.5f);
     config.settings.volume = 150;
-    ASSERT_EQ(Convert(in, wav, &out), 1);
+    ASSERT_EQ(Convert(in, wav, &out), StepOutcome::kDone);
     EXPECT_EQ(out.samples,
               (std::vector<int16_t>{-4, 4, 32767, -32768, 1501, -1501, 32767, -32768}));
     config.settings.volume = 100;
-    ASSERT_EQ(Convert(in, wav, &out), 1);
+    ASSERT_EQ(Convert(in, wav, &out), StepOutcome::kDone);
     EXPECT_EQ(out.samples, in.samples);
     EXPECT_FLOAT_EQ(session.AppliedGain(), 1.0f);
 }
@@ -161,7 +158,7 @@ TEST_F(ConvertFileTest, ChannelRouting) {
     };
     for (const auto& c : cases) {
         config.settings.monoType = c.monoType;
-        ASSERT_EQ(Convert(stereo, mono, &out), 1) << c.monoType;
+        ASSERT_EQ(Convert(stereo, mono, &out), StepOutcome::kDone) << c.monoType;
         ASSERT_EQ(out.channels, 1);
         ASSERT_EQ(out.Frames(), 3000u);
         for (size_t f = 0; f < 3000; ++f)
@@ -177,7 +174,7 @@ TEST_F(ConvertFileTest, ChannelRouting) {
     two.channels = 2;
     config.settings.volumeType = kVolumeManual;
     config.settings.volume = 50;
-    ASSERT_EQ(Convert(in, two, &out), 1);
+    ASSERT_EQ(Convert(in, two, &out), StepOutcome::kDone);
     ASSERT_EQ(out.channels, 2);
     ASSERT_EQ(out.Frames(), 5000u);
     for (size_t f = 0; f < 5000; ++f) {
@@ -193,7 +190,7 @@ TEST_F(ConvertFileTest, ResampledOutputKeepsItsLength) {
     manual.sampleRate = 44100;
     manual.channels = 0;
     Pcm out;
-    ASSERT_EQ(Convert(in, manual, &out), 1);
+    ASSERT_EQ(Convert(in, manual, &out), StepOutcome::kDone);
     EXPECT_EQ(out.sampleRate, 44100);
     EXPECT_NEAR(static_cast<double>(out.Frames()), 2.0 * in.Frames(), 1152);
 }
@@ -201,7 +198,7 @@ TEST_F(ConvertFileTest, ResampledOutputKeepsItsLength) {
 TEST_F(ConvertFileTest, CancelLeavesNoOutput) {
     const Pcm in = test::MakeSignal(44100, 2, 44100 * 3);
     host.cancelAtPump = 5;
-    EXPECT_EQ(Convert(in, wav), 0);
+    EXPECT_EQ(Convert(in, wav), StepOutcome::kCancelled);
     EXPECT_TRUE(host.cancelled);
     EXPECT_FALSE(fs::exists(outputPath));
     EXPECT_NE(host.fileLabels.back(), "[100%] Converting source.wav...");
@@ -220,8 +217,7 @@ TEST_F(ConvertFileTest, NeverWritesOverOrDeletesTheSource) {
         src.path = sourcePath;
         src.sourceType = SourceType::kWav;
         src.outputPath = spelling;
-        runResult = 1;
-        EXPECT_EQ(session.ConvertFile(src, wav, runResult), 0) << spelling;
+        EXPECT_EQ(session.ConvertFile(src, wav), StepOutcome::kFailed) << spelling;
         ASSERT_TRUE(fs::exists(sourcePath));
         EXPECT_EQ(fs::file_size(sourcePath), before) << spelling;
     }
@@ -237,9 +233,7 @@ TEST_F(ConvertFileTest, AFailingWriteFailsTheFile) {
     ASSERT_TRUE(test::WriteWav(src.path, in));
     src.sourceType = SourceType::kWav;
     src.outputPath = "/dev/full";
-    runResult = 1;
-    EXPECT_EQ(session.ConvertFile(src, wav, runResult), 0);
-    EXPECT_EQ(runResult, 1);
+    EXPECT_EQ(session.ConvertFile(src, wav), StepOutcome::kFailed);
     EXPECT_TRUE(fs::exists("/dev/full"));  // only regular files are ever removed
 }
 
@@ -250,9 +244,8 @@ TEST_F(ConvertFileTest, NoAudioAndNoReader) {
     src.path = text;
     src.sourceType = SourceType::kWav;
     src.outputPath = dir.File("out.wav");
-    runResult = 1;
-    EXPECT_EQ(session.ConvertFile(src, wav, runResult), 0);
-    EXPECT_FALSE(session.FailureDetail().empty());
+    EXPECT_EQ(session.ConvertFile(src, wav), StepOutcome::kFailed);
+    EXPECT_EQ(session.FailureDetail(), kUndecodableDetail);
     EXPECT_FALSE(fs::exists(src.outputPath));
 }
 
@@ -288,9 +281,8 @@ TEST_F(ConvertFileTest, CustomAndCopiedTags) {
     src.path = tagged;
     src.sourceType = SourceTypeOf(tagged);
     src.outputPath = dir.File("copied.m4a");
-    runResult = 1;
     const OutputFormatEntry m4a = *FindOutputFormat(config.catalogue, FormatId::kM4a);
-    ASSERT_EQ(session.ConvertFile(src, m4a, runResult), 1);
+    ASSERT_EQ(session.ConvertFile(src, m4a), StepOutcome::kDone);
     info = test::FfProbe(src.outputPath);
     EXPECT_EQ(info.Tag("title"), "Copied");
     EXPECT_EQ(info.Tag("artist"), "Someone");
