@@ -38,6 +38,20 @@ ReaderChoice ConversionSession::OpenReader(const SourceFileEntry& source, int ta
     return choice;
 }
 
+bool ConversionSession::OpenDecoder(const SourceFileEntry& source, int targetRate, ReaderTry tries,
+                                    ReaderChoice& choice) {
+    choice = OpenReader(source, targetRate, ReaderUse::kDecode, tries);
+    if (!choice.reader)
+        return false;
+    if (choice.reader->GetSampleRate() <= 0) {
+        choice.reader->Close();
+        choice.reader.reset();
+        choice.hasAudio = false;
+        return false;
+    }
+    return true;
+}
+
 StepOutcome ConversionSession::WithGenericRetry(const std::function<StepOutcome(ReaderTry)>& step) {
     const StepOutcome outcome = step(ReaderTry::kDedicatedFirst);
     if ((outcome == StepOutcome::kFailed || outcome == StepOutcome::kNoAudio) &&

@@ -120,6 +120,10 @@ private:
     // failure detail.
     ReaderChoice OpenReader(const SourceFileEntry& source, int targetRate, ReaderUse use,
                             ReaderTry tries);
+    // A decoding reader that delivers audio at a known rate; false when there is none
+    // (choice.hasAudio then says whether the file holds audio at all).
+    bool OpenDecoder(const SourceFileEntry& source, int targetRate, ReaderTry tries,
+                     ReaderChoice& choice);
     // A step, and when it failed with the dedicated reader, the same step once more with the
     // generic reader: the one place that retry is decided.
     StepOutcome WithGenericRetry(const std::function<StepOutcome(ReaderTry)>& step);
@@ -158,11 +162,15 @@ private:
                     OpenedSource& out);
     // Sets the applied gain and returns the gain to apply, 0 for none.
     float ChooseGain();
-    // Reads, skips, limits, routes, resamples, scales and writes every block. 1 when at least
-    // one block was read and nothing was cancelled or failed.
+    // Converts the open source into writer, which takes outRate and outChannels, and closes
+    // the reader: true when at least one block was read and nothing was cancelled or failed.
+    // A write that failed is told in FailureDetail and is not retried.
+    bool FeedWriter(OpenedSource& src, AudioWriter& writer, int outRate, int outChannels,
+                    SourceType sourceType, const std::string& displayName);
+    // FeedWriter's block loop: reads, skips, limits, routes, resamples, scales and writes every
+    // block. 1 when at least one block was read and nothing was cancelled or failed.
     int RunBlockLoop(OpenedSource& src, AudioWriter& writer, int outRate, int outChannels,
-                     bool resample, bool pick, SourceType sourceType,
-                     const std::string& displayName, bool& writeFailed);
+                     SourceType sourceType, const std::string& displayName, bool& writeFailed);
 
     SessionConfig& config_;
     ConversionHost& host_;
@@ -187,22 +195,6 @@ private:
 // reaches full scale, and sources that already touch it (or have no negative or no positive
 // sample) are left alone.
 float GainFromPeaks(int16_t minPeak, int16_t maxPeak);
-
-inline bool IsWindowsMediaFormat(FormatId formatId) {
-    return formatId == FormatId::kWma || formatId == FormatId::kWmv || formatId == FormatId::kAsf;
-}
-
-struct AmrOptions;
-// The AMR family's encoding choice and rate for the "amr" and "awb" rows.
-AmrOptions AmrFamilyOptions(FormatId formatId, const ConvertSettings& settings);
-int AmrFamilyRate(FormatId formatId, const ConvertSettings& settings);
-
-// The Windows Media rate, bit rate and channels asked for: derived from the source (or the
-// merge's largest values) in automatic mode, else the stored ones.
-struct WmaWanted {
-    int sampleRate, bitRate, channels;
-};
-WmaWanted WantedWmaParameters(const ConvertSettings& settings, int rate, int channels);
 
 // True when both paths name the same existing file, whatever their spelling.
 bool SameFile(const std::string& a, const std::string& b);

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <filesystem>
 #include <vector>
 
@@ -5,14 +6,13 @@
 #include "audio/audio_writer.h"
 #include "audio/gain.h"
 #include "audio/tag_set.h"
+#include "engine/block_loop.h"
 #include "engine/conversion_host.h"
 #include "engine/conversion_session.h"
 #include "engine/progress_meter.h"
 #include "engine/resample_stage.h"
-#include "writers/amr_writer.h"
-#include "writers/ffmpeg_writer.h"
+#include "engine/writer_plan.h"
 #include "writers/wav_info_tags.h"
-#include "writers/windows_media_writer.h"
 
 namespace kestrune {
 
@@ -24,75 +24,6 @@ const char* const kSkipTooLong =
     "Length of the file is shorter than skipping length set at Options -> General";
 const char* const kWriteFailed = "Failed to write the output file (is the disk full?)";
 const char* const kSameAsSource = "The output file would replace the source file";
-
-// The writer of one conversion and how the loop feeds it.
-struct WriterPlan {
-    std::unique_ptr<AudioWriter> writer;
-    int outRate = 0;
-    int outChannels = 0;
-    bool resample = false;
-    bool pick = false;  // take one channel of a stereo source
-};
-
-bool PlanFFmpegWriter(const OutputFormatEntry& format, const ConvertSettings& settings,
-                      int sourceRate, int sourceChannels, WriterPlan& plan) {
-    ResolvedEncoding enc;
-    if (!format.UsesFFmpegWriter() || !ResolveEncoding(format, sourceRate, sourceChannels, enc))
-        return false;
-    auto writer = std::make_unique<FFmpegWriter>();
-    FFmpegEncoderOptions options;
-    options.containerShortName = format.containerShortName;
-    options.codecId = format.codecId;
-    writer->SetEncoderOptions(options);
-    writer->SetSampleRate(enc.sampleRate);
-    writer->SetChannels(enc.channels);
-    writer->SetBitRate(enc.bitRate);
-    plan.writer = std::move(writer);
-    plan.outRate = enc.sampleRate;
-    plan.outChannels = enc.channels;
-    const bool fewer = enc.channels < sourceChannels;
-    plan.resample = enc.sampleRate != sourceRate || (fewer && settings.monoType == kMonoAverage);
-    plan.pick = fewer && settings.monoType > kMonoAverage;
-    return true;
-}
-
-bool PlanAmrWriter(const OutputFormatEntry& format, const ConvertSettings& settings, int sourceRate,
-                   int sourceChannels, WriterPlan& plan) {
-    auto writer = std::make_unique<AmrWriter>();
-    writer->SetEncoderOptions(AmrFamilyOptions(format.formatId, settings));
-    plan.writer = std::move(writer);
-    plan.outRate = AmrFamilyRate(format.formatId, settings);
-    plan.outChannels = 1;
-    plan.resample =
-        plan.outRate != sourceRate || (sourceChannels > 1 && settings.monoType == kMonoAverage);
-    plan.pick = sourceChannels >= 2 && settings.monoType >= kMonoLeft;
-    return true;
-}
-
-bool PlanWindowsMediaWriter(const ConvertSettings& settings, const WindowsMediaSupport& wm,
-                            int sourceRate, int sourceChannels, WriterPlan& plan) {
-    const WmaWanted wanted = WantedWmaParameters(settings, sourceRate, sourceChannels);
-    const int wantedChannels = wanted.channels;
-    const WmaChoice choice =
-        ChooseWmaFormat(wm.Formats(), wanted.sampleRate, wanted.bitRate, wantedChannels);
-    if (!choice.found)
-        return false;
-    // One channel is picked only when the user asked for fewer channels and a side; otherwise
-    // the writer gets every source channel (a mono source twice) and folds them itself.
-    plan.pick = settings.wmaAutoEncParam == 0 && wantedChannels < sourceChannels &&
-                settings.monoType > kMonoAverage;
-    const int channels = plan.pick ? 1 : sourceChannels < wantedChannels ? 2 : sourceChannels;
-    auto writer = std::make_unique<WindowsMediaWriter>(wm.Runtime());
-    writer->SetSampleRate(sourceRate);
-    writer->SetChannels(channels);
-    writer->SetBitRate(choice.bitRate);
-    writer->SetEncoderOptions(WmaEncoderOptions(*choice.format));
-    plan.writer = std::move(writer);
-    plan.outRate = sourceRate;
-    plan.outChannels = channels;
-    plan.resample = false;
-    return true;
-}
 
 std::string WithoutExtension(const std::string& name) {
     const auto dot = name.rfind('.');
@@ -114,26 +45,6 @@ void RemoveOutput(const std::string& outputPath, const std::string& sourcePath) 
         fs::remove(outputPath, ec);
 }
 
-AmrOptions AmrFamilyOptions(FormatId formatId, const ConvertSettings& s) {
-    if (formatId == FormatId::kAwb)
-        return AmrOptions(0, s.awbDtx, s.amrMode, s.awbMode);
-    return AmrOptions(s.amrType == 0 ? 1 : 0, s.amrDtx, s.amrMode, s.amrwbMode);
-}
-
-int AmrFamilyRate(FormatId formatId, const ConvertSettings& s) {
-    if (formatId == FormatId::kAwb)
-        return 16000;
-    return s.amrType == 1 ? 16000 : 8000;
-}
-
-WmaWanted WantedWmaParameters(const ConvertSettings& s, int rate, int channels) {
-    if (s.wmaAutoEncParam != 0) {
-        const WmaParameters p = WmaAutoParameters(rate, channels);
-        return {p.sampleRate, p.bitRate, channels};
-    }
-    return {s.wmaSampleRate, s.wmaBitRate, s.wmaChannels};
-}
-
 int ConversionSession::RequestedRate(const OutputFormatEntry& format) const {
     if (format.formatId == FormatId::kAmr || format.formatId == FormatId::kAwb)
         return AmrFamilyRate(format.formatId, settings_);
@@ -142,10 +53,11 @@ int ConversionSession::RequestedRate(const OutputFormatEntry& format) const {
 
 bool ConversionSession::OpenSource(const SourceFileEntry& source, int requestedRate,
                                    ReaderTry tries, OpenedSource& out) {
-    ReaderChoice choice = OpenReader(source, requestedRate, ReaderUse::kDecode, tries);
+    ReaderChoice choice;
+    const bool opened = OpenDecoder(source, requestedRate, tries, choice);
     out.reader = std::move(choice.reader);
     out.hasAudio = choice.hasAudio;
-    if (!out.reader)
+    if (!opened)
         return false;
     AudioReader& reader = *out.reader;
     auto fail = [&] {
@@ -153,10 +65,6 @@ bool ConversionSession::OpenSource(const SourceFileEntry& source, int requestedR
         out.reader.reset();
         return false;
     };
-    if (reader.GetSampleRate() <= 0) {
-        out.hasAudio = false;
-        return fail();
-    }
     out.skipFrames = 0;
     if (settings_.enableSkipLength != 0 && settings_.skipLength != 0) {
         if (static_cast<int64_t>(settings_.skipLength) >=
@@ -193,25 +101,37 @@ float ConversionSession::ChooseGain() {
     return gain;
 }
 
+bool ConversionSession::FeedWriter(OpenedSource& src, AudioWriter& writer, int outRate,
+                                   int outChannels, SourceType sourceType,
+                                   const std::string& displayName) {
+    bool writeFailed = false;
+    const bool ok =
+        RunBlockLoop(src, writer, outRate, outChannels, sourceType, displayName, writeFailed) == 1;
+    src.reader->Close();
+    src.reader.reset();
+    if (writeFailed) {
+        usedDedicatedReader_ = 0;
+        failureDetail_ = kWriteFailed;
+        return false;
+    }
+    return ok;
+}
+
 int ConversionSession::RunBlockLoop(OpenedSource& src, AudioWriter& writer, int outRate,
-                                    int outChannels, bool resample, bool pick,
-                                    SourceType sourceType, const std::string& displayName,
-                                    bool& writeFailed) {
+                                    int outChannels, SourceType sourceType,
+                                    const std::string& displayName, bool& writeFailed) {
     AudioReader& reader = *src.reader;
     const int sourceRate = reader.GetSampleRate();
-    const int readChannels = reader.GetChannels();
-    const int sourceChannels = pick ? 1 : readChannels;
+    const SourceRouting routing =
+        RouteSource(settings_, sourceRate, reader.GetChannels(), outRate, outChannels);
+    const int sourceChannels = routing.pick ? 1 : reader.GetChannels();
     const float gain = ChooseGain();
-
-    std::vector<int16_t> readLeft(kBlockFrames), readRight;
-    if (readChannels == 2)
-        readRight.resize(kBlockFrames);
-    int16_t* const rightArg = readRight.empty() ? nullptr : readRight.data();
+    BlockLoop loop(reader);
 
     // Route the channels: which buffers the resampler and the writer see.
-    int16_t* inL = readLeft.data();
-    int16_t* inR = rightArg;
-    if (pick) {
+    int16_t* inL = loop.Left();
+    int16_t* inR = loop.Right();
+    if (routing.pick) {
         if (settings_.monoType == kMonoRight && inR)
             inL = inR;
         inR = nullptr;
@@ -220,7 +140,7 @@ int ConversionSession::RunBlockLoop(OpenedSource& src, AudioWriter& writer, int 
     std::vector<int16_t> outLeft, outRight;
     int16_t* wL = inL;
     int16_t* wR = nullptr;
-    if (resample) {
+    if (routing.resample) {
         const size_t outFrames = (static_cast<size_t>(outRate / sourceRate) + 1) * kBlockFrames;
         outLeft.resize(outFrames);
         if (outChannels == 2)
@@ -256,50 +176,38 @@ int ConversionSession::RunBlockLoop(OpenedSource& src, AudioWriter& writer, int 
     const bool synthesised = sourceType == SourceType::kTracker || sourceType == SourceType::kMidi;
     const int64_t length = reader.GetLength();
     ProgressMeter meter(host_, length, "Converting", displayName);
-    int n = reader.Read(readLeft.data(), rightArg);
-    if (n <= 0)
-        return 0;
-    while (n > 0) {
-        const int64_t pos = reader.GetPosition();
-        meter.Update(pos);
-        host_.PumpMessages();
-        if (host_.CancelRequested())
-            return 0;
-        bool drop = false;
+    const BlockLoop::End end = loop.Run(host_, meter, 1, [&](int n, int64_t pos) {
         if (src.skipFrames > 0) {
             src.skipFrames -= n;
-            if (src.skipFrames >= 0) {
-                drop = true;
+            if (src.skipFrames >= 0)
+                return BlockLoop::Next::kContinue;  // all of it skipped
+            // The block's tail is the first audio that counts.
+            const int keep = static_cast<int>(-src.skipFrames);
+            std::copy(loop.Left() + (n - keep), loop.Left() + n, loop.Left());
+            if (loop.Right())
+                std::copy(loop.Right() + (n - keep), loop.Right() + n, loop.Right());
+            n = keep;
+            src.skipFrames = 0;
+        }
+        if (src.limited) {
+            if (src.limitLeft <= 0)
+                return BlockLoop::Next::kStop;
+            if (n >= src.limitLeft) {
+                n = static_cast<int>(src.limitLeft);
+                src.limitLeft = 0;
             } else {
-                // The block's tail is the first audio that counts.
-                const int keep = static_cast<int>(-src.skipFrames);
-                std::copy(readLeft.begin() + (n - keep), readLeft.begin() + n, readLeft.begin());
-                if (rightArg)
-                    std::copy(readRight.begin() + (n - keep), readRight.begin() + n,
-                              readRight.begin());
-                n = keep;
-                src.skipFrames = 0;
+                src.limitLeft -= n;
             }
         }
-        if (!drop) {
-            if (src.limited) {
-                if (src.limitLeft <= 0)
-                    break;
-                if (n >= src.limitLeft) {
-                    n = static_cast<int>(src.limitLeft);
-                    src.limitLeft = 0;
-                } else {
-                    src.limitLeft -= n;
-                }
-            }
-            emit(stage ? stage->Process(inL, inR, n, wL, wR) : n);
-            if (writeFailed)
-                return 0;
-            if (synthesised && pos >= length)
-                break;
-        }
-        n = reader.Read(readLeft.data(), rightArg);
-    }
+        emit(stage ? stage->Process(inL, inR, n, wL, wR) : n);
+        if (writeFailed)
+            return BlockLoop::Next::kFail;
+        if (synthesised && pos >= length)
+            return BlockLoop::Next::kStop;
+        return BlockLoop::Next::kContinue;
+    });
+    if (end != BlockLoop::End::kEnded && end != BlockLoop::End::kStopped)
+        return 0;
     // What the resampler still holds belongs to the end of the file.
     if (stage) {
         for (int m = stage->Flush(wL, wR); m > 0 && !writeFailed; m = stage->Flush(wL, wR))
@@ -322,25 +230,8 @@ StepOutcome ConversionSession::ConvertFile(const SourceFileEntry& source,
     AudioReader& reader = *src.reader;
 
     WriterPlan plan;
-    bool planned = false;
-    switch (format.formatId) {
-        case FormatId::kAmr:
-        case FormatId::kAwb:
-            planned = PlanAmrWriter(format, settings_, reader.GetSampleRate(), reader.GetChannels(),
-                                    plan);
-            break;
-        case FormatId::kWma:
-        case FormatId::kWmv:
-        case FormatId::kAsf:
-            planned = PlanWindowsMediaWriter(settings_, config_.windowsMedia,
-                                             reader.GetSampleRate(), reader.GetChannels(), plan);
-            break;
-        default:
-            planned = PlanFFmpegWriter(format, settings_, reader.GetSampleRate(),
-                                       reader.GetChannels(), plan);
-            break;
-    }
-    if (!planned) {
+    if (!PlanWriter(format, settings_, config_.windowsMedia, reader.GetSampleRate(),
+                    reader.GetChannels(), WriterFor::kOneSource, plan)) {
         closeReader();
         usedDedicatedReader_ = 0;
         return Ended(false, src.hasAudio);
@@ -384,26 +275,17 @@ StepOutcome ConversionSession::ConvertFile(const SourceFileEntry& source,
         return Ended(false, src.hasAudio);
     }
 
-    bool writeFailed = false;
-    int result = RunBlockLoop(src, writer, plan.outRate, plan.outChannels, plan.resample, plan.pick,
-                              source.sourceType, displayName, writeFailed);
-    closeReader();
+    bool ok = FeedWriter(src, writer, plan.rate, plan.channels, source.sourceType, displayName);
     writer.Close();
     plan.writer.reset();
-    if (writeFailed) {
-        result = 0;
-        usedDedicatedReader_ = 0;
-        failureDetail_ = kWriteFailed;
-    }
-    if (result == 1) {
+    if (ok) {
         std::error_code ec;
         const auto size = fs::file_size(source.outputPath, ec);
-        if (ec || size == 0)
-            result = 0;
+        ok = !ec && size != 0;
     }
-    if (result == 0)
+    if (!ok)
         RemoveOutput(source.outputPath, source.path);
-    return Ended(result == 1, src.hasAudio);
+    return Ended(ok, src.hasAudio);
 }
 
 }  // namespace kestrune

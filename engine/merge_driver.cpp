@@ -6,9 +6,7 @@
 #include "audio/audio_writer.h"
 #include "engine/conversion_host.h"
 #include "engine/conversion_session.h"
-#include "writers/amr_writer.h"
-#include "writers/ffmpeg_writer.h"
-#include "writers/windows_media_writer.h"
+#include "engine/writer_plan.h"
 
 namespace kestrune {
 
@@ -25,55 +23,14 @@ std::string ToUpper(std::string s) {
 std::unique_ptr<AudioWriter> ConversionSession::CreateMergeWriter(const OutputFormatEntry& format,
                                                                   const std::string& path,
                                                                   int largestRate, int channels) {
-    mergeRate_ = 0;
-    mergeChannels_ = 0;
-    std::unique_ptr<AudioWriter> writer;
-    switch (format.formatId) {
-        case FormatId::kAmr:
-        case FormatId::kAwb: {
-            auto amr = std::make_unique<AmrWriter>();
-            amr->SetEncoderOptions(AmrFamilyOptions(format.formatId, settings_));
-            mergeRate_ = AmrFamilyRate(format.formatId, settings_);
-            mergeChannels_ = 1;
-            writer = std::move(amr);
-            break;
-        }
-        case FormatId::kWma:
-        case FormatId::kWmv:
-        case FormatId::kAsf: {
-            const WmaWanted wanted = WantedWmaParameters(settings_, largestRate, channels);
-            mergeRate_ = wanted.sampleRate;
-            mergeChannels_ = wanted.channels;
-            const WmaChoice choice = ChooseWmaFormat(config_.windowsMedia.Formats(), mergeRate_,
-                                                     wanted.bitRate, mergeChannels_);
-            if (!choice.found)
-                return nullptr;
-            auto wm = std::make_unique<WindowsMediaWriter>(config_.windowsMedia.Runtime());
-            wm->SetSampleRate(mergeRate_);
-            wm->SetChannels(mergeChannels_);
-            wm->SetBitRate(choice.bitRate);
-            wm->SetEncoderOptions(WmaEncoderOptions(*choice.format));
-            writer = std::move(wm);
-            break;
-        }
-        default: {
-            ResolvedEncoding enc;
-            if (!format.UsesFFmpegWriter() || !ResolveEncoding(format, largestRate, channels, enc))
-                return nullptr;
-            auto ff = std::make_unique<FFmpegWriter>();
-            FFmpegEncoderOptions options;
-            options.containerShortName = format.containerShortName;
-            options.codecId = format.codecId;
-            ff->SetEncoderOptions(options);
-            mergeRate_ = enc.sampleRate;
-            mergeChannels_ = enc.channels;
-            ff->SetSampleRate(mergeRate_);
-            ff->SetChannels(mergeChannels_);
-            ff->SetBitRate(enc.bitRate);
-            writer = std::move(ff);
-            break;
-        }
-    }
+    WriterPlan plan;
+    const bool planned = PlanWriter(format, settings_, config_.windowsMedia, largestRate, channels,
+                                    WriterFor::kMerge, plan);
+    mergeRate_ = planned ? plan.rate : 0;
+    mergeChannels_ = planned ? plan.channels : 0;
+    if (!planned)
+        return nullptr;
+    std::unique_ptr<AudioWriter> writer = std::move(plan.writer);
     if (format.getsTags && settings_.id3TagType == kTagsCustom) {
         writer->SetTags(CustomTagSet(
             tagOptions_, tagOptions_.titleAsFileName != 0 ? std::string() : tagOptions_.title, 0));
@@ -94,22 +51,9 @@ StepOutcome ConversionSession::ConvertFileInto(const SourceFileEntry& source, Au
     OpenedSource src;
     if (!OpenSource(source, mergeRequestedRate_, tries, src))
         return Ended(false, src.hasAudio);
-    const int sourceRate = src.reader->GetSampleRate();
-    const int sourceChannels = src.reader->GetChannels();
-    const bool fewer = mergeChannels_ < sourceChannels;
-    const bool resample = sourceRate != mergeRate_ || (fewer && settings_.monoType == kMonoAverage);
-    const bool pick = fewer && settings_.monoType > kMonoAverage;
-    bool writeFailed = false;
-    int result = RunBlockLoop(src, writer, mergeRate_, mergeChannels_, resample, pick,
-                              source.sourceType, displayName, writeFailed);
-    src.reader->Close();
-    src.reader.reset();
-    if (writeFailed) {
-        usedDedicatedReader_ = 0;
-        failureDetail_ = "Failed to write the output file (is the disk full?)";
-        result = 0;
-    }
-    return Ended(result == 1, src.hasAudio);
+    const bool ok =
+        FeedWriter(src, writer, mergeRate_, mergeChannels_, source.sourceType, displayName);
+    return Ended(ok, src.hasAudio);
 }
 
 void ConversionSession::ConvertListToOne(const std::vector<SourceFileEntry*>& items,

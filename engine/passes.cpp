@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "audio/audio_reader.h"
+#include "engine/block_loop.h"
 #include "engine/conversion_host.h"
 #include "engine/conversion_session.h"
 #include "engine/progress_meter.h"
@@ -16,14 +17,10 @@ namespace fs = std::filesystem;
 
 StepOutcome ConversionSession::ExtractDtsStream(SourceFileEntry& source) {
     const std::string displayName = FileNameOf(currentItem_ ? currentItem_->path : source.path);
-    ReaderChoice choice = OpenReader(source, 44100, ReaderUse::kDecode, ReaderTry::kDedicatedFirst);
-    if (!choice.reader)
+    ReaderChoice choice;
+    if (!OpenDecoder(source, 44100, ReaderTry::kDedicatedFirst, choice))
         return Ended(false, choice.hasAudio);
     AudioReader* const reader = choice.reader.get();
-    if (reader->GetSampleRate() <= 0) {
-        reader->Close();
-        return Ended(false, false);
-    }
     RawPcmWriter writer;
     writer.SetChannels(reader->GetChannels());
     const std::string temp = MakeTempFileName({}, {}, ".dts");
@@ -35,37 +32,18 @@ StepOutcome ConversionSession::ExtractDtsStream(SourceFileEntry& source) {
         return Ended(false, choice.hasAudio);
     }
 
-    std::vector<int16_t> left(kBlockFrames), right;
-    if (reader->GetChannels() == 2)
-        right.resize(kBlockFrames);
-    int16_t* const rightArg = right.empty() ? nullptr : right.data();
+    BlockLoop loop(*reader);
     ProgressMeter meter(host_, reader->GetLength(), "Preprocessing", displayName);
-    int result = 0;
-    bool writeFailed = false;
-    int n = reader->Read(left.data(), rightArg);
-    if (n > 0) {
-        result = 1;
-        while (n > 0) {
-            meter.Update(reader->GetPosition());
-            host_.PumpMessages();
-            if (host_.CancelRequested()) {
-                result = 0;
-                break;
-            }
-            // A copy that cannot be completed must not pass for the whole stream.
-            if (!writer.Write(left.data(), rightArg, n)) {
-                writeFailed = true;
-                result = 0;
-                break;
-            }
-            n = reader->Read(left.data(), rightArg);
-            if (n < 1)
-                meter.Finish();
-        }
-    }
+    // A copy that cannot be completed must not pass for the whole stream.
+    const BlockLoop::End end = loop.Run(host_, meter, 1, [&](int n, int64_t) {
+        return writer.Write(loop.Left(), loop.Right(), n) ? BlockLoop::Next::kContinue
+                                                          : BlockLoop::Next::kFail;
+    });
+    if (end == BlockLoop::End::kEnded)
+        meter.Finish();
+    int result = end == BlockLoop::End::kEnded ? 1 : 0;
     reader->Close();
     writer.Close();
-    (void)writeFailed;
     std::error_code ec;
     if (result == 1) {
         const auto size = fs::file_size(temp, ec);
@@ -85,55 +63,33 @@ StepOutcome ConversionSession::ScanPeaks(const SourceFileEntry& source,
     minOut = 0;
     maxOut = 0;
     const std::string displayName = FileNameOf(currentItem_ ? currentItem_->path : source.path);
-    ReaderChoice choice = OpenReader(source, RequestedRate(format), ReaderUse::kDecode, tries);
-    if (!choice.reader)
+    ReaderChoice choice;
+    if (!OpenDecoder(source, RequestedRate(format), tries, choice))
         return Ended(false, choice.hasAudio);
     AudioReader* const reader = choice.reader.get();
-    if (reader->GetSampleRate() <= 0) {
-        reader->Close();
-        return Ended(false, false);
-    }
-    std::vector<int16_t> left(kBlockFrames), right;
-    if (reader->GetChannels() == 2)
-        right.resize(kBlockFrames);
-    int16_t* const rightArg = right.empty() ? nullptr : right.data();
     const int64_t length = reader->GetLength();
     const bool synthesised =
         source.sourceType == SourceType::kTracker || source.sourceType == SourceType::kMidi;
+    BlockLoop loop(*reader);
     ProgressMeter meter(host_, length, "Normalizing", displayName);
     int16_t lo = 0, hi = 0;
-    int result = 0;
-    bool cancelled = false;
-    int n = reader->Read(left.data(), rightArg);
-    if (n > 0) {
-        result = 1;
-        for (unsigned block = 0; n > 0; ++block) {
-            const int64_t pos = reader->GetPosition();
-            const auto [l, h] = std::minmax_element(left.begin(), left.begin() + n);
-            lo = std::min(lo, *l);
-            hi = std::max(hi, *h);
-            if (rightArg) {
-                const auto [rl, rh] = std::minmax_element(right.begin(), right.begin() + n);
-                lo = std::min(lo, *rl);
-                hi = std::max(hi, *rh);
-            }
-            // The scan is cheap: the surroundings are served every third block only.
-            if (block % 3 == 0) {
-                meter.Update(pos);
-                host_.PumpMessages();
-                if (host_.CancelRequested()) {
-                    result = 0;
-                    cancelled = true;
-                    break;
-                }
-            }
-            if (synthesised && pos >= std::max<int64_t>(length, 1))
-                break;
-            n = reader->Read(left.data(), rightArg);
+    // The scan is cheap: the surroundings are served every third block only.
+    const BlockLoop::End end = loop.Run(host_, meter, 3, [&](int n, int64_t pos) {
+        const auto [l, h] = std::minmax_element(loop.Left(), loop.Left() + n);
+        lo = std::min(lo, *l);
+        hi = std::max(hi, *h);
+        if (loop.Right()) {
+            const auto [rl, rh] = std::minmax_element(loop.Right(), loop.Right() + n);
+            lo = std::min(lo, *rl);
+            hi = std::max(hi, *rh);
         }
-        if (!cancelled)
-            meter.Finish();
-    }
+        if (synthesised && pos >= std::max<int64_t>(length, 1))
+            return BlockLoop::Next::kStop;
+        return BlockLoop::Next::kContinue;
+    });
+    const int result = end == BlockLoop::End::kEnded || end == BlockLoop::End::kStopped ? 1 : 0;
+    if (result == 1)
+        meter.Finish();
     minOut = lo;
     maxOut = hi;
     reader->Close();

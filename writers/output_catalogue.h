@@ -126,6 +126,11 @@ struct OutputFormatEntry {
 
 using OutputCatalogue = std::vector<OutputFormatEntry>;
 
+// The rows the Windows Media layer writes.
+inline bool IsWindowsMediaFormat(FormatId formatId) {
+    return formatId == FormatId::kWma || formatId == FormatId::kWmv || formatId == FormatId::kAsf;
+}
+
 // Appends the 30 rows, in order, with their defaults.
 void BuildOutputCatalogue(OutputCatalogue& list);
 const OutputFormatEntry* FindOutputFormat(const OutputCatalogue& list, FormatId formatId);
