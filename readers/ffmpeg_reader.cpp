@@ -24,19 +24,6 @@ void InitFFmpegLogging() {
     av_log_set_level(AV_LOG_QUIET);
 }
 
-void AVFormatContextCloser::operator()(AVFormatContext* c) const {
-    avformat_close_input(&c);
-}
-void AVCodecContextFreer::operator()(AVCodecContext* c) const {
-    avcodec_free_context(&c);
-}
-void AVPacketFreer::operator()(AVPacket* p) const {
-    av_packet_free(&p);
-}
-void AVFrameFreer::operator()(AVFrame* f) const {
-    av_frame_free(&f);
-}
-
 namespace {
 
 // A decoder that produces nothing but errors (or nothing at all) for this many packets in a

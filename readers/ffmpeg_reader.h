@@ -6,12 +6,9 @@
 #include <string>
 
 #include "audio/audio_reader.h"
+#include "common/ffmpeg_handles.h"
 
-struct AVCodecContext;
 struct AVDictionary;
-struct AVFormatContext;
-struct AVFrame;
-struct AVPacket;
 
 namespace kestrune {
 
@@ -20,22 +17,10 @@ namespace kestrune {
 void InitFFmpegLogging();
 
 // RAII owners of the FFmpeg handles.
-struct AVFormatContextCloser {
-    void operator()(AVFormatContext* c) const;
-};
-struct AVCodecContextFreer {
-    void operator()(AVCodecContext* c) const;
-};
-struct AVPacketFreer {
-    void operator()(AVPacket* p) const;
-};
-struct AVFrameFreer {
-    void operator()(AVFrame* f) const;
-};
-using FormatContextPtr = std::unique_ptr<AVFormatContext, AVFormatContextCloser>;
-using CodecContextPtr = std::unique_ptr<AVCodecContext, AVCodecContextFreer>;
-using PacketPtr = std::unique_ptr<AVPacket, AVPacketFreer>;
-using FramePtr = std::unique_ptr<AVFrame, AVFrameFreer>;
+using FormatContextPtr = ffmpeg::InputFormatPtr;
+using ffmpeg::CodecContextPtr;
+using ffmpeg::FramePtr;
+using ffmpeg::PacketPtr;
 
 // Where the six speakers of a six-channel frame sit, as indexes into the frame:
 // front left, front right, centre, LFE, surround left, surround right.

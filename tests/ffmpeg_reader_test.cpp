@@ -369,11 +369,9 @@ size_t ValueCount(const FormatValues& v) {
     return v.asInt.empty() ? v.asDouble.size() : v.asInt.size();
 }
 
-using FramePtrT = std::unique_ptr<AVFrame, AVFrameFreer>;
-
 // A frame whose sample (i, c) is value number (i + 3c) of the format's list.
-FramePtrT MakeFrame(AVSampleFormat format, int channels, int samples, const FormatValues& v) {
-    FramePtrT f(av_frame_alloc());
+FramePtr MakeFrame(AVSampleFormat format, int channels, int samples, const FormatValues& v) {
+    FramePtr f(av_frame_alloc());
     f->format = format;
     f->nb_samples = samples;
     av_channel_layout_default(&f->ch_layout, channels);
@@ -428,7 +426,7 @@ TEST_P(ConvertFramesTest, EveryChannelCountFollowsItsRoute) {
     constexpr int kSamples = 40;
     for (int channels : {1, 2, 3, 6, 8, 10}) {
         SCOPED_TRACE(channels);
-        FramePtrT frame = MakeFrame(format, channels, kSamples, v);
+        FramePtr frame = MakeFrame(format, channels, kSamples, v);
         ASSERT_TRUE(frame);
         // A window in the middle of the frame, as Read hands out leftovers.
         const int first = 5, count = 30;
@@ -462,7 +460,7 @@ TEST_P(ConvertFramesTest, EveryChannelCountFollowsItsRoute) {
 
 TEST_P(ConvertFramesTest, RefusesAWindowOutsideTheFrame) {
     const FormatValues v = ValuesFor(av_get_packed_sample_fmt(GetParam()));
-    FramePtrT frame = MakeFrame(GetParam(), 2, 10, v);
+    FramePtr frame = MakeFrame(GetParam(), 2, 10, v);
     ASSERT_TRUE(frame);
     int16_t left[32], right[32];
     EXPECT_EQ(ConvertFrames(*frame, 5, 6, kStandardSixOrder, left, right), 0);
@@ -481,7 +479,7 @@ INSTANTIATE_TEST_SUITE_P(
 // Six channels: where the speakers are.
 
 TEST(SixChannelMapTest, FollowsTheLayoutWhenItNamesTheSpeakers) {
-    FramePtrT frame(av_frame_alloc());
+    FramePtr frame(av_frame_alloc());
     av_channel_layout_from_mask(&frame->ch_layout, AV_CH_LAYOUT_5POINT1);
     EXPECT_EQ(ChooseSixChannelMap(*frame, AV_CODEC_ID_AAC), kStandardSixOrder);
     av_channel_layout_uninit(&frame->ch_layout);
@@ -508,7 +506,7 @@ TEST(SixChannelMapTest, FollowsTheLayoutWhenItNamesTheSpeakers) {
 }
 
 TEST(SixChannelMapTest, FallsBackOnTheCodecWhenTheOrderIsUnknown) {
-    FramePtrT frame(av_frame_alloc());
+    FramePtr frame(av_frame_alloc());
     frame->ch_layout.order = AV_CHANNEL_ORDER_UNSPEC;
     frame->ch_layout.nb_channels = 6;
     EXPECT_EQ(ChooseSixChannelMap(*frame, AV_CODEC_ID_AAC), kAacSixOrder);
@@ -520,7 +518,7 @@ TEST(SixChannelMapTest, EveryOrderMixesCentreAndLfeIntoBothSides) {
     // FL=1000 FR=2000 C=3000 LFE=0 SL=100 SR=200, stored in each order.
     const int16_t speakers[6] = {1000, 2000, 3000, 0, 100, 200};
     for (const SixChannelMap& map : {kStandardSixOrder, kAacSixOrder, kMp3On4SixOrder}) {
-        FramePtrT frame(av_frame_alloc());
+        FramePtr frame(av_frame_alloc());
         frame->format = AV_SAMPLE_FMT_S16;
         frame->nb_samples = 1;
         frame->ch_layout.order = AV_CHANNEL_ORDER_UNSPEC;

@@ -256,20 +256,6 @@ bool IsRegularFile(const std::string& path) {
 
 }  // namespace
 
-void FFmpegWriter::FormatCloser::operator()(AVFormatContext* ctx) const {
-    if (ctx->pb && !(ctx->oformat->flags & AVFMT_NOFILE))
-        avio_closep(&ctx->pb);
-    avformat_free_context(ctx);
-}
-void FFmpegWriter::CodecCloser::operator()(AVCodecContext* ctx) const {
-    avcodec_free_context(&ctx);
-}
-void FFmpegWriter::FrameCloser::operator()(AVFrame* frame) const {
-    av_frame_free(&frame);
-}
-void FFmpegWriter::PacketCloser::operator()(AVPacket* packet) const {
-    av_packet_free(&packet);
-}
 void FFmpegWriter::AmrCloser::operator()(void* state) const {
     Encoder_Interface_exit(state);
 }
@@ -384,7 +370,7 @@ bool FFmpegWriter::OpenEncoder() {
                                                 ? BitRateCandidates(wanted, TableBitRates(codecId_))
                                                 : std::vector<int64_t>{wanted};
     for (int64_t bitRate : candidates) {
-        std::unique_ptr<AVCodecContext, CodecCloser> ctx(avcodec_alloc_context3(encoder));
+        ffmpeg::CodecContextPtr ctx(avcodec_alloc_context3(encoder));
         if (!ctx)
             return false;
         ctx->codec_type = AVMEDIA_TYPE_AUDIO;

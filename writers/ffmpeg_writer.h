@@ -5,13 +5,7 @@
 #include <string>
 
 #include "audio/audio_writer.h"
-
-struct AVFormatContext;
-struct AVCodecContext;
-struct AVFrame;
-struct AVPacket;
-struct AVStream;
-struct AVRational;
+#include "common/ffmpeg_handles.h"
 
 namespace kestrune {
 
@@ -51,18 +45,6 @@ public:
     int64_t EncoderBitRate() const;
 
 private:
-    struct FormatCloser {
-        void operator()(AVFormatContext* ctx) const;
-    };
-    struct CodecCloser {
-        void operator()(AVCodecContext* ctx) const;
-    };
-    struct FrameCloser {
-        void operator()(AVFrame* frame) const;
-    };
-    struct PacketCloser {
-        void operator()(AVPacket* packet) const;
-    };
     struct AmrCloser {
         void operator()(void* state) const;
     };
@@ -93,10 +75,10 @@ private:
     int track_ = 0;
 
     // open state
-    std::unique_ptr<AVFormatContext, FormatCloser> format_;
-    std::unique_ptr<AVCodecContext, CodecCloser> codec_;
-    std::unique_ptr<AVFrame, FrameCloser> frame_;
-    std::unique_ptr<AVPacket, PacketCloser> packet_;
+    ffmpeg::OutputFormatPtr format_;
+    ffmpeg::CodecContextPtr codec_;
+    ffmpeg::FramePtr frame_;
+    ffmpeg::PacketPtr packet_;
     std::unique_ptr<void, AmrCloser> amr_;
     AVStream* stream_ = nullptr;
     ConvertFn convert_ = nullptr;

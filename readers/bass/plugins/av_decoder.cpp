@@ -1,8 +1,6 @@
 #include "readers/bass/plugins/av_decoder.h"
 
 extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavformat/avformat.h>
 #include <libavutil/avutil.h>
 }
 
@@ -14,23 +12,14 @@ extern "C" {
 #include <string>
 #include <vector>
 
+#include "common/ffmpeg_handles.h"
+#include "readers/bass/plugins/plugin_support.h"
+
 namespace kestrune::bass {
 
 namespace {
 
-struct InputCloser {
-    void operator()(AVFormatContext* c) const { avformat_close_input(&c); }
-};
-struct CodecCloser {
-    void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
-};
-struct PacketFree {
-    void operator()(AVPacket* p) const { av_packet_free(&p); }
-};
-struct FrameFree {
-    void operator()(AVFrame* f) const { av_frame_free(&f); }
-};
-using InputPtr = std::unique_ptr<AVFormatContext, InputCloser>;
+using InputPtr = ffmpeg::InputFormatPtr;
 
 InputPtr OpenInput(const char* path, const AVInputFormat* demuxer) {
     AVFormatContext* raw = nullptr;
@@ -124,26 +113,7 @@ public:
     }
 
     long Decode(void* buffer, size_t bytes) override {
-        auto* out = static_cast<int16_t*>(buffer);
-        const size_t want = bytes / 2 - (bytes / 2) % format.channels;
-        size_t done = 0;
-        while (done < want) {
-            if (read_ < pending_.size()) {
-                const size_t n = std::min(want - done, pending_.size() - read_);
-                std::copy_n(pending_.begin() + static_cast<long>(read_), n, out + done);
-                read_ += n;
-                done += n;
-                continue;
-            }
-            pending_.clear();
-            read_ = 0;
-            const int rc = NextFrame();
-            if (rc == 0)
-                break;
-            if (rc < 0)
-                return done ? static_cast<long>(done * 2) : -1;
-        }
-        return static_cast<long>(done * 2);
+        return pending_.Decode(buffer, bytes, format.channels, [this] { return NextFrame(); });
     }
 
 private:
@@ -158,7 +128,7 @@ private:
         InputPtr scan = OpenInput(path, demuxer_);
         if (!scan)
             return 0;
-        std::unique_ptr<AVPacket, PacketFree> pkt(av_packet_alloc());
+        ffmpeg::PacketPtr pkt(av_packet_alloc());
         int64_t total = 0;
         while (pkt && av_read_frame(scan.get(), pkt.get()) >= 0) {
             if (pkt->stream_index == index)
@@ -206,24 +176,24 @@ private:
         if (static_cast<size_t>(f->ch_layout.nb_channels) != channels)
             return;
         const size_t frames = static_cast<size_t>(f->nb_samples);
-        pending_.resize(frames * channels);
+        std::vector<int16_t>& pending = pending_.Samples();
+        pending.resize(frames * channels);
         const bool planar = av_sample_fmt_is_planar(fmt);
         for (size_t i = 0; i < frames; ++i)
             for (size_t c = 0; c < channels; ++c)
-                pending_[i * channels + c] =
-                    planar ? ToS16(f->extended_data[c], fmt, i)
-                           : ToS16(f->extended_data[0], fmt, i * channels + c);
+                pending[i * channels + c] = planar
+                                                ? ToS16(f->extended_data[c], fmt, i)
+                                                : ToS16(f->extended_data[0], fmt, i * channels + c);
     }
 
     const AVInputFormat* demuxer_ = nullptr;
     InputPtr input_;
-    std::unique_ptr<AVCodecContext, CodecCloser> codec_;
-    std::unique_ptr<AVPacket, PacketFree> packet_;
-    std::unique_ptr<AVFrame, FrameFree> frame_;
+    ffmpeg::CodecContextPtr codec_;
+    ffmpeg::PacketPtr packet_;
+    ffmpeg::FramePtr frame_;
     int stream_ = -1;
     bool flushed_ = false;
-    std::vector<int16_t> pending_;
-    size_t read_ = 0;
+    PendingPcm pending_;
 };
 
 }  // namespace
