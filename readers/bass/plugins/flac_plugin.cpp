@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "readers/bass/decoder.h"
+#include "readers/bass/plugins/plugin_support.h"
 
 namespace {
 
@@ -37,15 +38,15 @@ public:
         if (format.frames == 0) {
             // No length in the stream header: count the samples once.
             while (FLAC__stream_decoder_process_single(decoder_.get())) {
-                format.frames += pending_.size() / format.channels;
-                pending_.clear();
+                format.frames += pending_.Samples().size() / format.channels;
+                pending_.Clear();
                 if (FLAC__stream_decoder_get_state(decoder_.get()) ==
                     FLAC__STREAM_DECODER_END_OF_STREAM)
                     break;
             }
             if (!FLAC__stream_decoder_seek_absolute(decoder_.get(), 0))
                 return false;
-            pending_.clear();
+            pending_.Clear();
         }
         std::error_code ec;
         const auto size = std::filesystem::file_size(path, ec);
@@ -54,26 +55,12 @@ public:
     }
 
     long Decode(void* buffer, size_t bytes) override {
-        auto* out = static_cast<int16_t*>(buffer);
-        const size_t want = bytes / 2 - (bytes / 2) % format.channels;
-        size_t done = 0;
-        while (done < want) {
-            if (read_ == pending_.size()) {
-                pending_.clear();
-                read_ = 0;
-                if (FLAC__stream_decoder_get_state(decoder_.get()) ==
-                    FLAC__STREAM_DECODER_END_OF_STREAM)
-                    break;
-                if (!FLAC__stream_decoder_process_single(decoder_.get()))
-                    return done ? static_cast<long>(done * 2) : -1;
-                continue;
-            }
-            const size_t n = std::min(want - done, pending_.size() - read_);
-            std::copy_n(pending_.begin() + static_cast<long>(read_), n, out + done);
-            read_ += n;
-            done += n;
-        }
-        return static_cast<long>(done * 2);
+        return pending_.Decode(buffer, bytes, format.channels, [this] {
+            if (FLAC__stream_decoder_get_state(decoder_.get()) ==
+                FLAC__STREAM_DECODER_END_OF_STREAM)
+                return 0;
+            return FLAC__stream_decoder_process_single(decoder_.get()) ? 1 : -1;
+        });
     }
 
 private:
@@ -85,9 +72,10 @@ private:
         if (channels != d->format.channels)
             return FLAC__STREAM_DECODER_WRITE_STATUS_ABORT;
         const int shift = static_cast<int>(frame->header.bits_per_sample) - 16;
-        const size_t base = d->pending_.size();
-        d->pending_.resize(base + frame->header.blocksize * channels);
-        int16_t* out = d->pending_.data() + base;
+        std::vector<int16_t>& pending = d->pending_.Samples();
+        const size_t base = pending.size();
+        pending.resize(base + frame->header.blocksize * channels);
+        int16_t* out = pending.data() + base;
         for (unsigned i = 0; i < frame->header.blocksize; ++i)
             for (unsigned c = 0; c < channels; ++c) {
                 const FLAC__int32 v = samples[c][i];
@@ -112,35 +100,15 @@ private:
     }
 
     std::unique_ptr<FLAC__StreamDecoder, FlacDeleter> decoder_;
-    std::vector<int16_t> pending_;
-    size_t read_ = 0;
+    kestrune::bass::PendingPcm pending_;
     bool haveInfo_ = false;
 };
-
-// The stream marker, at the start or right after an ID3v2 tag.
-bool StartsWithMarker(const char* path) {
-    std::ifstream in(path, std::ios::binary);
-    char h[10] = {};
-    in.read(h, 10);
-    if (!in)
-        return false;
-    std::streamoff at = 0;
-    if (std::memcmp(h, "ID3", 3) == 0) {
-        auto b = [&](int i) { return static_cast<std::streamoff>(h[i] & 0x7f); };
-        at = 10 + (b(6) << 21 | b(7) << 14 | b(8) << 7 | b(9)) + ((h[5] & 0x10) ? 10 : 0);
-        in.seekg(at);
-        in.read(h, 4);
-        if (!in)
-            return false;
-    }
-    return std::memcmp(h, "fLaC", 4) == 0;
-}
 
 }  // namespace
 
 extern "C" __attribute__((visibility("default"))) Decoder* KestruneBassPluginOpen(
     const char* path) {
-    if (!StartsWithMarker(path))
+    if (!kestrune::bass::StartsWithStreamMarker(path, "fLaC"))
         return nullptr;
     auto decoder = std::make_unique<FlacDecoder>();
     return decoder->Open(path) ? decoder.release() : nullptr;

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "readers/bass/decoder.h"
+#include "readers/bass/plugins/plugin_support.h"
 
 namespace {
 
@@ -75,30 +76,11 @@ private:
     int shift_ = 0;
 };
 
-// The stream marker, at the start or right after an ID3v2 tag.
-bool StartsWithMarker(const char* path) {
-    std::ifstream in(path, std::ios::binary);
-    char h[10] = {};
-    in.read(h, 10);
-    if (!in)
-        return false;
-    std::streamoff at = 0;
-    if (std::memcmp(h, "ID3", 3) == 0) {
-        auto b = [&](int i) { return static_cast<std::streamoff>(h[i] & 0x7f); };
-        at = 10 + (b(6) << 21 | b(7) << 14 | b(8) << 7 | b(9)) + ((h[5] & 0x10) ? 10 : 0);
-        in.seekg(at);
-        in.read(h, 4);
-        if (!in)
-            return false;
-    }
-    return std::memcmp(h, "wvpk", 4) == 0;
-}
-
 }  // namespace
 
 extern "C" __attribute__((visibility("default"))) Decoder* KestruneBassPluginOpen(
     const char* path) {
-    if (!StartsWithMarker(path))
+    if (!kestrune::bass::StartsWithStreamMarker(path, "wvpk"))
         return nullptr;
     auto decoder = std::make_unique<WavpackDecoder>();
     return decoder->Open(path) ? decoder.release() : nullptr;
