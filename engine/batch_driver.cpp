@@ -96,7 +96,8 @@ void ConversionSession::EndRun(const std::vector<SourceFileEntry*>& items, bool 
 
 bool ConversionSession::RunItem(SourceFileEntry& item, int row, int itemCount,
                                 const OutputFormatEntry& format, const std::string& overallName,
-                                AudioWriter* mergeWriter, std::string& status, bool outputClaimed) {
+                                AudioWriter* mergeWriter, bool outputClaimed) {
+    std::string status;
     std::string tempFile;
     failureDetail_.clear();
     auto finishFailure = [&] {
@@ -205,9 +206,8 @@ bool ConversionSession::ConvertItem(SourceFileEntry& item, int row, int position
                                     const OutputFormatEntry& format, bool outputClaimed) {
     runPosition_ = position;
     currentItem_ = &item;
-    std::string status;
-    const bool goOn = RunItem(item, row, itemCount, format, format.DisplayLabel(), nullptr, status,
-                              outputClaimed);
+    const bool goOn =
+        RunItem(item, row, itemCount, format, format.DisplayLabel(), nullptr, outputClaimed);
     currentItem_ = nullptr;
     return goOn;
 }
@@ -218,22 +218,23 @@ void ConversionSession::ConvertList(const std::vector<SourceFileEntry*>& items,
         return;
     const int count = static_cast<int>(items.size());
     BeginRun(count);
-    const std::string label = format.DisplayLabel();
-    bool cancelled = false;
-    bool reached = false;
-    for (int i = 0; i < count; ++i) {
+    const bool cancelled = !RunItems(items, rows, format, format.DisplayLabel(), nullptr);
+    EndRun(items, cancelled, count > 0);
+}
+
+bool ConversionSession::RunItems(const std::vector<SourceFileEntry*>& items,
+                                 const std::vector<int>& rows, const OutputFormatEntry& format,
+                                 const std::string& overallName, AudioWriter* mergeWriter) {
+    const int count = static_cast<int>(items.size());
+    bool goOn = true;
+    for (int i = 0; i < count && goOn; ++i) {
         runPosition_ = i + 1;
         currentItem_ = items[static_cast<size_t>(i)];
-        reached = true;
-        std::string status;
-        if (!RunItem(*items[static_cast<size_t>(i)], rows[static_cast<size_t>(i)], count, format,
-                     label, nullptr, status)) {
-            cancelled = true;
-            break;
-        }
+        goOn = RunItem(*items[static_cast<size_t>(i)], rows[static_cast<size_t>(i)], count, format,
+                       overallName, mergeWriter);
     }
     currentItem_ = nullptr;
-    EndRun(items, cancelled, reached);
+    return goOn;
 }
 
 }  // namespace kestrune

@@ -138,8 +138,12 @@ private:
     // The passes and the conversion of one item with its statuses; false when the run was
     // cancelled. mergeWriter is null for one output per item.
     bool RunItem(SourceFileEntry& item, int row, int itemCount, const OutputFormatEntry& format,
-                 const std::string& overallName, AudioWriter* mergeWriter, std::string& status,
+                 const std::string& overallName, AudioWriter* mergeWriter,
                  bool outputClaimed = false);
+    // Every item of a run in order, as its position; false when the run was cancelled.
+    bool RunItems(const std::vector<SourceFileEntry*>& items, const std::vector<int>& rows,
+                  const OutputFormatEntry& format, const std::string& overallName,
+                  AudioWriter* mergeWriter);
     // The writer of a merge, open at path; merge rate and channels are set for the run.
     std::unique_ptr<AudioWriter> CreateMergeWriter(const OutputFormatEntry& format,
                                                    const std::string& path, int largestRate,

@@ -86,30 +86,15 @@ void ConversionSession::ConvertListToOne(const std::vector<SourceFileEntry*>& it
         return;
     }
     mergeOutputPath_ = path;
-    const int count = static_cast<int>(items.size());
-    BeginRun(count);
-    const std::string name = FileNameOf(path);
-    bool cancelled = false;
-    bool reached = false;
-    for (int i = 0; i < count; ++i) {
-        runPosition_ = i + 1;
-        currentItem_ = items[static_cast<size_t>(i)];
-        reached = true;
-        std::string status;
-        if (!RunItem(*items[static_cast<size_t>(i)], rows[static_cast<size_t>(i)], count, format,
-                     name, writer.get(), status)) {
-            cancelled = true;
-            break;
-        }
-    }
-    currentItem_ = nullptr;
+    BeginRun(static_cast<int>(items.size()));
+    const bool cancelled = !RunItems(items, rows, format, FileNameOf(path), writer.get());
     writer->Close();
     writer.reset();
     if (cancelled) {
         std::error_code ec;
         std::filesystem::remove(path, ec);
     }
-    EndRun(items, cancelled, reached);
+    EndRun(items, cancelled, !items.empty());
 }
 
 }  // namespace kestrune
