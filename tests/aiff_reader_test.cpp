@@ -17,15 +17,7 @@
 namespace kestrune {
 namespace {
 
-using test::Decoded;
-using test::Drain;
-using test::Fold;
-using test::Pcm;
-using test::SndReadShort;
-using test::SndWrite;
-using test::SoxReadShort;
-using test::TempDir;
-using test::WriteBytes;
+using namespace test;  // the reader checks
 
 // ---- Hand-made files for the rules libsndfile has no way to write ----
 

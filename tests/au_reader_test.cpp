@@ -16,15 +16,7 @@
 namespace kestrune {
 namespace {
 
-using test::Decoded;
-using test::Drain;
-using test::Fold;
-using test::Pcm;
-using test::SndReadShort;
-using test::SndWrite;
-using test::SoxReadShort;
-using test::TempDir;
-using test::WriteBytes;
+using namespace test;  // the reader checks
 
 void PutWord(std::vector<uint8_t>& b, size_t at, uint32_t v, bool bigEndian) {
     for (int i = 0; i < 4; ++i)

@@ -18,9 +18,7 @@ namespace kestrune {
 namespace {
 
 namespace fs = std::filesystem;
-using test::Pcm;
-using test::Quote;
-using test::TempDir;
+using namespace test;
 
 class LayerEnvironment : public ::testing::Environment {
 public:

@@ -7,7 +7,7 @@
 #include "engine/conversion_session.h"
 #include "engine/raw_pcm_writer.h"
 #include "readers/bass_reader.h"
-#include "tests/support/recording_host.h"
+#include "tests/support/session_fixture.h"
 #include "tests/support/test_support.h"
 
 namespace kestrune {
@@ -15,12 +15,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class BatchTest : public ::testing::Test {
+class BatchTest : public test::SessionTest {
 protected:
-    BatchTest() : session(config, host) {
-        static const bool layerReady =
-            InitDecodingLayer(RunningProgramFolder()) == DecodingLayerStart::Ready;
-        EXPECT_TRUE(layerReady);
+    BatchTest() {
         config.settings.destOutputFolderOpt = kDestSpecificFolder;
         config.settings.destSpecifiedFolder = dir.File("out");
         config.settings.id3TagType = kTagsNone;
@@ -57,17 +54,9 @@ protected:
             items.push_back(&entries[static_cast<size_t>(i)]);
             rows.push_back(i);
         }
-        const OutputFormatEntry& format = *FindOutputFormat(config.catalogue, formatId);
-        if (toOne)
-            session.ConvertListToOne(items, rows, format, mergePath);
-        else
-            session.ConvertList(items, rows, format);
+        RunDriver(items, rows, formatId, toOne, mergePath);
     }
 
-    test::TempDir dir;
-    test::RecordingHost host;
-    SessionConfig config;
-    ConversionSession session;
     std::deque<SourceFileEntry> entries;
     std::vector<SourceFileEntry*> items;
     std::vector<int> rows;

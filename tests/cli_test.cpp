@@ -45,6 +45,14 @@ std::vector<std::string> Split(const std::string& line, char sep = '\t') {
     return parts;
 }
 
+// Presses Ctrl+C in the child and waits for it: its exit status, -1 when it did not exit.
+int InterruptAndWait(pid_t pid) {
+    kill(pid, SIGINT);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
 class CliTest : public ::testing::Test {
 protected:
     // Runs kestrune-cli with a private settings file; returns its exit status.
@@ -52,6 +60,17 @@ protected:
         return test::Run("timeout 300 " + Quote(Cli()) + " " + args + " 2>/dev/null", out);
     }
     std::string Settings() const { return "--settings " + Quote(dir.File("settings.ini")); }
+    // Runs kestrune-cli with args and every corpus file after them; the lines it printed. A
+    // run in which some files fail exits with 1, which is fine here.
+    std::vector<std::string> RunOverTheCorpus(const std::string& args) {
+        std::string all = args;
+        for (const fs::path& file : test::CorpusFiles())
+            all += " " + Quote(file.string());
+        std::string out;
+        const int status = Run(all, &out);
+        EXPECT_TRUE(status == 0 || status == 1) << "exited " << status;
+        return Lines(out);
+    }
 
     test::TempDir dir;
 };
@@ -88,16 +107,8 @@ TEST_F(CliTest, UsageErrorsExitWithTwo) {
 // rate, channel and duration texts agree with it.
 TEST_F(CliTest, ProbeSurvivesTheCorpus) {
     KESTRUNE_REQUIRE_CORPUS();
-    const auto files = test::CorpusFiles();
-    ASSERT_GT(files.size(), 100u) << "the corpus is missing";
     const auto manifest = test::ReadCorpusManifest();
-    std::string args = "probe";
-    for (const fs::path& file : files)
-        args += " " + Quote(file.string());
-    std::string out;
-    const int status = Run(args, &out);
-    ASSERT_TRUE(status == 0 || status == 1) << "exited " << status;
-    const auto lines = Lines(out);
+    const auto lines = RunOverTheCorpus("probe");
     ASSERT_GT(lines.size(), 100u);
     EXPECT_EQ(lines[0], "File\tDuration\tBit Rate\tSample Rate\tChannels");
     for (size_t i = 1; i < lines.size(); ++i) {
@@ -178,18 +189,11 @@ TEST_F(CliTest, ConvertsToEveryFFmpegRow) {
 
 TEST_F(CliTest, ConvertsTheCorpusToMp3) {
     KESTRUNE_REQUIRE_CORPUS();
-    const auto files = test::CorpusFiles();
-    ASSERT_GT(files.size(), 100u) << "the corpus is missing";
     // Twenty seconds of each keep the run short; the readers decode whole files elsewhere.
-    std::string args = "convert " + Settings() + " -f mp3 --tags source --length 20000 -o " +
-                       Quote(dir.File("mp3"));
-    for (const fs::path& file : files)
-        args += " " + Quote(file.string());
-    std::string out;
-    const int status = Run(args, &out);
-    ASSERT_TRUE(status == 0 || status == 1) << "exited " << status;
-    const auto lines = Lines(out);
-    ASSERT_EQ(lines.size(), files.size());
+    const auto lines =
+        RunOverTheCorpus("convert " + Settings() + " -f mp3 --tags source --length 20000 -o " +
+                         Quote(dir.File("mp3")));
+    ASSERT_EQ(lines.size(), test::CorpusFiles().size());
     size_t converted = 0;
     for (const std::string& line : lines) {
         if (line.size() > 12 && line.substr(line.size() - 8) == "\t100.00%") {
@@ -211,15 +215,11 @@ TEST_F(CliTest, ConvertsTheCorpusToMp3) {
 
 // Normalising the corpus: every readable file converts with the gain it was given.
 TEST_F(CliTest, NormalizesTheCorpus) {
-    std::string args = "convert " + Settings() + " -f wav --normalize --length 10000 -o " +
-                       Quote(dir.File("norm"));
-    for (const fs::path& file : test::CorpusFiles())
-        args += " " + Quote(file.string());
-    std::string out;
-    const int status = Run(args, &out);
-    ASSERT_TRUE(status == 0 || status == 1) << "exited " << status;
+    KESTRUNE_REQUIRE_CORPUS();
     size_t converted = 0, gained = 0;
-    for (const std::string& line : Lines(out)) {
+    for (const std::string& line :
+         RunOverTheCorpus("convert " + Settings() + " -f wav --normalize --length 10000 -o " +
+                          Quote(dir.File("norm")))) {
         const auto cols = Split(line);
         if (cols.size() != 2)
             continue;
@@ -274,11 +274,7 @@ TEST_F(CliTest, InterruptRemovesThePartialOutput) {
     const fs::path target = dir.path() / "out" / "long.mp3";
     for (int i = 0; i < 400 && !fs::exists(target); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    kill(pid, SIGINT);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 130);
+    EXPECT_EQ(InterruptAndWait(pid), 130);
     EXPECT_FALSE(fs::exists(target));
     EXPECT_TRUE(fs::exists(wav));
 }
@@ -342,11 +338,7 @@ TEST_F(CliTest, InterruptingAParallelRunLeavesNoPartialFile) {
     const fs::path first = dir.path() / "out" / "long0.mp3";
     for (int i = 0; i < 400 && !(fs::exists(first) && fs::file_size(first) > 0); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    kill(pid, SIGINT);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 130);
+    EXPECT_EQ(InterruptAndWait(pid), 130);
     // Nothing half written and no claimed name is left; the sources are untouched.
     std::error_code ec;
     for (const auto& e : fs::directory_iterator(dir.path() / "out", ec)) {

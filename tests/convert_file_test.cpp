@@ -5,7 +5,7 @@
 
 #include "engine/conversion_session.h"
 #include "readers/bass_reader.h"
-#include "tests/support/recording_host.h"
+#include "tests/support/session_fixture.h"
 #include "tests/support/test_support.h"
 
 namespace kestrune {
@@ -15,12 +15,9 @@ namespace fs = std::filesystem;
 using test::Pcm;
 
 // A session converting to WAV 16-bit, with automatic parameters and no tags.
-class ConvertFileTest : public ::testing::Test {
+class ConvertFileTest : public test::SessionTest {
 protected:
-    ConvertFileTest() : session(config, host) {
-        static const bool layerReady =
-            InitDecodingLayer(RunningProgramFolder()) == DecodingLayerStart::Ready;
-        EXPECT_TRUE(layerReady);
+    ConvertFileTest() {
         config.settings.id3TagType = kTagsNone;
         wav = *FindOutputFormat(config.catalogue, FormatId::kWav);
     }
@@ -50,10 +47,6 @@ protected:
         return p;
     }
 
-    test::TempDir dir;
-    test::RecordingHost host;
-    SessionConfig config;
-    ConversionSession session;
     OutputFormatEntry wav;
     std::string outputPath;
 };

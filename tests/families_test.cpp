@@ -9,7 +9,7 @@
 #include "engine/conversion_session.h"
 #include "engine/source_list.h"
 #include "readers/bass_reader.h"
-#include "tests/support/recording_host.h"
+#include "tests/support/session_fixture.h"
 #include "tests/support/test_support.h"
 
 namespace kestrune {
@@ -37,13 +37,10 @@ std::string Song() {
     return chunk("MThd", std::string("\0\0\0\1\x01\xe0", 6)) + chunk("MTrk", track);
 }
 
-class FamiliesTest : public ::testing::Test {
+class FamiliesTest : public test::SessionTest {
 protected:
     explicit FamiliesTest(const std::string& programFolder = RunningProgramFolder())
-        : config(programFolder), session(config, host) {
-        static const bool layerReady =
-            InitDecodingLayer(RunningProgramFolder()) == DecodingLayerStart::Ready;
-        EXPECT_TRUE(layerReady);
+        : SessionTest(programFolder) {
         config.settings.destOutputFolderOpt = kDestSpecificFolder;
         config.settings.destSpecifiedFolder = dir.File("out");
         config.settings.browseOutputFolder = 0;
@@ -87,17 +84,9 @@ protected:
             items.push_back(&entries[i]);
             rows.push_back(static_cast<int>(i));
         }
-        const OutputFormatEntry& format = *FindOutputFormat(config.catalogue, formatId);
-        if (toOne)
-            session.ConvertListToOne(items, rows, format, mergePath);
-        else
-            session.ConvertList(items, rows, format);
+        RunDriver(items, rows, formatId, toOne, mergePath);
     }
 
-    test::TempDir dir;
-    test::RecordingHost host;
-    SessionConfig config;
-    ConversionSession session;
     std::deque<SourceFileEntry> entries;
 };
 
