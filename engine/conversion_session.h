@@ -27,11 +27,13 @@ enum class StepOutcome {
 };
 
 // The engine's object for converting: one item at a time, a list of items into one output
-// each, or a list into one file. It is configured once (SessionConfig, owned by the caller and
-// read at every step) and keeps the state of the current run, which callers read through the
-// getters below but never write. Each session is independent of every other, so several may
-// convert side by side in different threads; it is neither copied nor moved (its host and
-// configuration are references, and the drivers hand out pointers to its state).
+// each, or a list into one file. It is configured once with a SessionConfig that the caller
+// owns and the session reads at every step: the window makes its session at start-up, after
+// LoadSettings filled the configuration, and what the Options sheet changes in place holds
+// from the next run on. The session keeps the state of the current run, which callers read
+// through the getters below but never write. Each session is independent of every other, so
+// several may convert side by side in different threads; it is neither copied nor moved (its
+// host and configuration are references, and the drivers hand out pointers to its state).
 class ConversionSession {
 public:
     ConversionSession(SessionConfig& config, ConversionHost& host);
