@@ -77,8 +77,8 @@ void WindowHost::SetFileProgress(int value, int maximum) {
 void WindowHost::SetOverallLabel(const std::string& text) {
     pending_.overallLabel = text;
     pending_.dirty = true;
-    // A new item: show it at once, whatever the time since the last change.
-    Flush();
+    // A new item: shown at the next pump, whatever the time since the last change.
+    pending_.urgent = true;
 }
 
 void WindowHost::SetOverallProgress(int value, int maximum) {
@@ -91,6 +91,7 @@ void WindowHost::Flush() {
     if (!dialog_ || !pending_.dirty)
         return;
     pending_.dirty = false;
+    pending_.urgent = false;
     lastPaint_ = Clock::now();
     if (dialog_->FileLabel() != Text(pending_.fileLabel))
         dialog_->SetFileLabel(Text(pending_.fileLabel));
@@ -101,10 +102,13 @@ void WindowHost::Flush() {
 }
 
 void WindowHost::PumpMessages() {
+    if (pumpObserver_)
+        pumpObserver_();
     const auto now = Clock::now();
-    if (now - lastPaint_ >= kPaintInterval)
+    const bool urgent = pending_.urgent;
+    if (urgent || now - lastPaint_ >= kPaintInterval)
         Flush();
-    if (now - lastPump_ < kPumpInterval)
+    if (!urgent && now - lastPump_ < kPumpInterval)
         return;
     lastPump_ = now;
     QCoreApplication::processEvents();

@@ -2,6 +2,7 @@
 
 #include <QPointer>
 #include <chrono>
+#include <functional>
 #include <string>
 
 #include "app/progress_dialog.h"
@@ -50,6 +51,9 @@ public:
     ProgressDialog* Dialog() const { return dialog_; }
     // Asks the running conversion to stop, as its Cancel button does.
     void RequestCancel() { cancelFromOutside_ = true; }
+    // Called whenever the drivers let the window breathe (once per block), before the events
+    // are taken: what a person does between two blocks, a test can do here.
+    void SetPumpObserver(std::function<void()> observer) { pumpObserver_ = std::move(observer); }
 
 private:
     // Shows what the labels and bars should say now.
@@ -60,6 +64,7 @@ private:
     AppServices& services_;
     QPointer<ProgressDialog> dialog_;
     bool cancelFromOutside_ = false;
+    std::function<void()> pumpObserver_;
 
     // The dialog shows the latest values at most every few dozen milliseconds; the values are
     // kept here in between.
@@ -67,6 +72,7 @@ private:
         std::string fileLabel, overallLabel;
         int fileValue = 0, fileMaximum = 1, overallValue = 0, overallMaximum = 1;
         bool dirty = false;
+        bool urgent = false;  // a new item began: show it at the next chance
     } pending_;
     std::chrono::steady_clock::time_point lastPump_{};
     std::chrono::steady_clock::time_point lastPaint_{};
