@@ -114,10 +114,11 @@ FileListView::FileListView(QWidget* parent) : QTreeWidget(parent) {
     setAccessibleName(QStringLiteral("Files"));
 }
 
-FileRow* FileListView::InsertFileRow(const SourceFileEntry& entry) {
+FileRow* FileListView::InsertFileRow(const SourceFileEntry& entry, bool scroll) {
     auto* row = new FileRow(entry);
     addTopLevelItem(row);
-    scrollToItem(row);
+    if (scroll)
+        scrollToItem(row);
     return row;
 }
 

@@ -41,8 +41,9 @@ public:
 
     explicit FileListView(QWidget* parent = nullptr);
 
-    // Appends a row for entry at the end of the list and scrolls it into view.
-    FileRow* InsertFileRow(const SourceFileEntry& entry);
+    // Appends a row for entry at the end of the list and scrolls it into view. Scrolling lays
+    // the whole list out again, so a run that adds many rows scrolls once in a while instead.
+    FileRow* InsertFileRow(const SourceFileEntry& entry, bool scroll = true);
     int RowCount() const { return topLevelItemCount(); }
     FileRow* Row(int index) const;
     int IndexOf(const FileRow* row) const;

@@ -49,6 +49,12 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+// How often a long run of adding lets the window breathe: often enough for the progress to move
+// smoothly and Cancel to answer at once, seldom enough that repainting the list costs little
+// beside probing the files.
+constexpr auto kAddingPumpInterval = std::chrono::milliseconds(40);
+constexpr auto kListRepaintInterval = std::chrono::milliseconds(250);
+
 // Tooltips come up after 300 ms.
 class ToolTipStyle : public QProxyStyle {
 public:
@@ -499,7 +505,7 @@ MainWindow::AddResult MainWindow::AddSourceFile(const std::string& path) {
     SourceFileEntry entry;
     if (!session_.ProbeSource(path, entry))
         return AddResult::Failed;
-    FileRow* row = list_->InsertFileRow(entry);
+    FileRow* row = list_->InsertFileRow(entry, /*scroll=*/false);
     row->SetListKey(key);
     listed_.emplace(std::move(key), row);
     return AddResult::Added;
@@ -523,6 +529,7 @@ void MainWindow::AddFileList(const std::vector<std::string>& paths, ProgressWind
     int failed = 0;
     bool unrepresentable = false;
     auto lastPump = Clock::now();
+    auto lastRows = lastPump;
     for (int i = 0; i < total; ++i) {
         const std::string& path = paths[static_cast<size_t>(i)];
         window->SetText(
@@ -542,15 +549,24 @@ void MainWindow::AddFileList(const std::vector<std::string>& paths, ProgressWind
                 failures += QStringLiteral("<more files>...\n");
         }
         emit fileAdded(i + 1);
-        // The window is repainted and Cancel taken often enough for a person, without paying
-        // for a full pass over the event queue after every short file.
-        if (Clock::now() - lastPump >= std::chrono::milliseconds(15)) {
+        const auto now = Clock::now();
+        if (now - lastPump >= kAddingPumpInterval) {
+            // Drawing the list costs more than the progress window: it shows its new rows
+            // a few times a second.
+            const bool showRows = now - lastRows >= kListRepaintInterval;
+            list_->viewport()->setUpdatesEnabled(showRows);
+            if (showRows) {
+                ScrollToLastRow();
+                lastRows = now;
+            }
             QCoreApplication::processEvents();
             lastPump = Clock::now();
         }
         if (window->CancelRequested())
             break;
     }
+    list_->viewport()->setUpdatesEnabled(true);
+    ScrollToLastRow();
     adding_ = nullptr;
     window.reset();
     setEnabled(true);
@@ -569,6 +585,11 @@ void MainWindow::AddFileList(const std::vector<std::string>& paths, ProgressWind
         text += QStringLiteral("\nTo get help, please forward the failure files to ") +
                 QString::fromLatin1(kSupportAddress) + QStringLiteral(".");
     services_.prompter.Warn(this, text);
+}
+
+void MainWindow::ScrollToLastRow() {
+    if (list_->RowCount() > 0)
+        list_->scrollToItem(list_->Row(list_->RowCount() - 1));
 }
 
 void MainWindow::AddFiles() {
@@ -632,7 +653,7 @@ void MainWindow::AddDropped(const std::vector<std::string>& dropped) {
     const CandidateFilter filter = CurrentFilter();
     auto lastPump = Clock::now();
     const auto keepGoing = [&] {
-        if (Clock::now() - lastPump >= std::chrono::milliseconds(15)) {
+        if (Clock::now() - lastPump >= kAddingPumpInterval) {
             QCoreApplication::processEvents();
             lastPump = Clock::now();
         }

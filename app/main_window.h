@@ -130,6 +130,8 @@ private:
     void ShowHelp(bool maximised);
     void RunConversion(bool selectedOnly, bool toOne);
     FileRow* FirstSelectedRow() const;
+    // Brings the newest row into view.
+    void ScrollToLastRow();
     // The options that decide which found files are taken.
     CandidateFilter CurrentFilter() const;
     // Marks the window busy (adding or converting) for as long as it lives.

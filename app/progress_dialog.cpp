@@ -68,7 +68,6 @@ ProgressDialog::ProgressDialog(QWidget* owner)
 
 void ProgressDialog::SetFileLabel(const QString& text) {
     fileLabel_->setText(text);
-    fileLabel_->setAccessibleName(text);
 }
 
 void ProgressDialog::SetFileProgress(int value, int maximum) {
@@ -79,7 +78,6 @@ void ProgressDialog::SetFileProgress(int value, int maximum) {
 
 void ProgressDialog::SetOverallLabel(const QString& text) {
     overallLabel_->setText(text);
-    overallLabel_->setAccessibleName(text);
 }
 
 void ProgressDialog::SetOverallProgress(int value, int maximum) {

@@ -35,7 +35,6 @@ ProgressWindow::ProgressWindow(QWidget* owner)
 
 void ProgressWindow::SetText(const QString& text) {
     text_->setText(text);
-    text_->setAccessibleName(text);
 }
 
 void ProgressWindow::SetRange(int maximum) {
