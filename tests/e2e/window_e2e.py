@@ -119,6 +119,15 @@ def find(role, name=None, root=None):
     return None
 
 
+def showing(role, name, root):
+    """The control of that role and name that is on screen now (pages hide the others)."""
+    for node in walk(root):
+        if node.getRole() == role and node.name == name and \
+                node.getState().contains(pyatspi.STATE_SHOWING):
+            return node
+    return None
+
+
 def top_window(name):
     app = application()
     if app is None:
@@ -163,6 +172,29 @@ def press(name):
             action.doAction(i)
             return
     action.doAction(0)
+
+
+def choose_format(index, text):
+    """Opens the output-format box with a click and walks down to the item at index."""
+    def combo():
+        return find(pyatspi.ROLE_COMBO_BOX, None, top_window("Kestrune"))
+    focus_window("Kestrune")
+    cx, cy, cw, ch = wait_for("the output-format box", combo).queryComponent().getExtents(
+        pyatspi.DESKTOP_COORDS)
+    xdotool("mousemove", "--sync", str(cx + cw // 2), str(cy + ch // 2), "click", "1")
+    time.sleep(0.5)
+    screenshot("e2e-format-list")
+    xdotool("key", "Home")
+    for _ in range(index):
+        xdotool("key", "Down")
+    xdotool("key", "Return")
+    wait_for(text + " in the output-format box", lambda: combo().name == text, 10)
+
+
+def click(node):
+    x, y, w, h = node.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
+    xdotool("mousemove", "--sync", str(x + w // 2), str(y + h // 2), "click", "1")
+    time.sleep(0.2)
 
 
 def main():
@@ -231,20 +263,8 @@ def run(program, home, music, ini):
     print("folder added:", listed, flush=True)
     screenshot("e2e-window-with-files")
 
-    # FLAC from the output-format box: a click opens its list, the keys walk down to FLAC.
-    def combo():
-        return find(pyatspi.ROLE_COMBO_BOX, None, top_window("Kestrune"))
-    focus_window("Kestrune")
-    cx, cy, cw, ch = wait_for("the output-format box", combo).queryComponent().getExtents(
-        pyatspi.DESKTOP_COORDS)
-    xdotool("mousemove", "--sync", str(cx + cw // 2), str(cy + ch // 2), "click", "1")
-    time.sleep(0.5)
-    screenshot("e2e-format-list")
-    xdotool("key", "Home")
-    for _ in range(12):  # FLAC is the thirteenth format
-        xdotool("key", "Down")
-    xdotool("key", "Return")
-    wait_for("FLAC in the output-format box", lambda: combo().name == " to FLAC", 10)
+    # FLAC from the output-format box: a click opens its list, the keys walk down to it.
+    choose_format(12, " to FLAC")
 
     # Convert everything (Alt+C) and wait for every row to name its output.
     focus_window("Kestrune")
@@ -271,6 +291,53 @@ def run(program, home, music, ini):
     print("converted:", done, flush=True)
     screenshot("e2e-window-after-run")
 
+    # Options (Alt+O): another output folder on the Output page, 192 kbps on the MP3 page.
+    chosen = os.path.join(os.path.dirname(music), "mp3 out")
+    os.makedirs(chosen)
+    focus_window("Kestrune")
+    xdotool("key", "alt+o")
+    sheet = wait_for("the Options sheet", lambda: top_window("Options"))
+    focus_window("Options")
+    pages = wait_for("the page list", lambda: find(pyatspi.ROLE_LIST, "Options", sheet))
+    click(wait_for("the Output page's title", lambda: find(pyatspi.ROLE_LIST_ITEM, "Output", pages)))
+    xdotool("key", "alt+s")
+    xdotool("key", "ctrl+a")
+    xdotool("type", "--delay", "10", chosen)
+    click(find(pyatspi.ROLE_LIST_ITEM, "Output", pages))
+    xdotool("type", "--delay", "30", "MP3")  # the list finds the page as its title is typed
+    # Every encoding page has its own "Auto"; the MP3 page's is the one showing.
+    auto = wait_for("the MP3 page", lambda: showing(
+        pyatspi.ROLE_CHECK_BOX, "Auto (the program will choose the best options)",
+        top_window("Options")))
+    if auto.getState().contains(pyatspi.STATE_CHECKED):
+        xdotool("key", "alt+u")
+        wait_for("Auto to be off", lambda: not auto.getState().contains(pyatspi.STATE_CHECKED), 5)
+    xdotool("key", "alt+b")
+    xdotool("type", "--delay", "30", "192")
+    wait_for("192 kbps in the bit rate list",
+             lambda: showing(pyatspi.ROLE_COMBO_BOX, "192 kbps", top_window("Options")), 10)
+    screenshot("e2e-options-mp3")
+    xdotool("key", "Return")
+    wait_for("the sheet to close", lambda: top_window("Options") is None, 10)
+
+    # MP3 from the format box, then convert again: the outputs land in the chosen folder.
+    choose_format(21, " to MP3")
+    focus_window("Kestrune")
+    xdotool("key", "alt+c")
+    wait_for("the MP3 run to finish", lambda: (
+        lambda r: r if all(row[6].endswith(".mp3") for row in r) else None)(rows()), 120)
+    wait_for("the main window to take input again",
+             lambda: top_window("Kestrune").getState().contains(pyatspi.STATE_ENABLED))
+    made = sorted(os.listdir(chosen))
+    if made != ["encore.mp3", "intro.mp3", "theme.mp3"]:
+        fail("outputs in the chosen folder: %s" % made)
+    probe = json.loads(subprocess.run(
+        ["ffprobe", "-v", "error", "-show_streams", "-of", "json", os.path.join(chosen, "theme.mp3")],
+        check=True, capture_output=True, text=True).stdout)["streams"][0]
+    if probe["codec_name"] != "mp3" or probe.get("bit_rate") != "192000":
+        fail("theme.mp3: %s at %s bit/s" % (probe["codec_name"], probe.get("bit_rate")))
+    print("options applied: MP3 at 192 kbps in", chosen, flush=True)
+
     # Close with the small Close button; the settings are saved on the way out.
     press("Close")
     try:
@@ -284,7 +351,7 @@ def run(program, home, music, ini):
     options = stored["Options"]
     if options.get("FirstRun") != "0":
         fail("FirstRun is %r" % options.get("FirstRun"))
-    if options.get("OutputFormat") != "3200":
+    if options.get("OutputFormat") != "1000":
         fail("OutputFormat is %r" % options.get("OutputFormat"))
     if options.get("Folder") != music + "/":
         fail("Folder is %r" % options.get("Folder"))
