@@ -159,6 +159,15 @@ struct WindowHarness {
     std::unique_ptr<MainWindow> window;
 };
 
+// A WAV of the given length in seconds (its folder made first); returns its path.
+inline std::string MakeWav(const std::filesystem::path& path, double seconds, int rate = 44100,
+                           int channels = 2) {
+    std::filesystem::create_directories(path.parent_path());
+    EXPECT_TRUE(
+        WriteWav(path.string(), MakeSignal(rate, channels, static_cast<size_t>(seconds * rate))));
+    return path.string();
+}
+
 // Lets the event loop run until done() holds or the time is up; true when it held.
 inline bool WaitUntil(const std::function<bool()>& done, int milliseconds = 20000) {
     QElapsedTimer timer;
