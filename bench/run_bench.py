@@ -79,14 +79,18 @@ def make_short_files(folder, count):
     return folder
 
 
-def run_timed(cmd):
-    """Runs the window's benchmark program; returns (seconds of its timed step, wall seconds)."""
+def run_timed(cmd, pauses=None):
+    """Runs the window's benchmark program; returns (seconds of its timed step, wall seconds).
+    The longest pause between two chances to take Cancel goes into pauses when given."""
     start = time.perf_counter()
     done = subprocess.run(cmd, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
     wall = time.perf_counter() - start
     if done.returncode != 0:
         sys.stderr.write("failed: %s\n%s\n" % (" ".join(cmd[:4]), done.stderr))
         raise SystemExit(1)
+    for line in done.stderr.splitlines():
+        if line.startswith("longest pause") and pauses is not None:
+            pauses.append(float(line.split(":")[1].split()[0]))
     return float(done.stdout.split()[0]), wall
 
 
@@ -234,6 +238,24 @@ def main():
             # against the whole kestrune-cli process, which also starts up and probes.
             print("%-14s window %7.2fs (process %.2fs) | kestrune-cli %7.2fs (window/cli %.2f)"
                   % (name, step, process, c, step / c), flush=True)
+
+        # How soon Cancel can be seen while each kind of output is written: the longest stretch
+        # between two pumps of the window, one 44.1 kHz stereo piece per format.
+        if not only or "window-cancel" in only:
+            one = os.path.join(args.work, "one-piece")
+            shutil.rmtree(one, ignore_errors=True)
+            os.makedirs(one)
+            os.symlink(stereo[0], os.path.join(one, os.path.basename(stereo[0])))
+            formats = [("MP3", 1000), ("AAC", 6500), ("OGG", 4000), ("FLAC", 3200), ("AC3", 3400),
+                       ("WMA", 7100), ("AMR", 5500), ("AWB", 5600), ("WAV", 2000), ("MP2", 1100)]
+            line = "window-cancel  longest pause (ms):"
+            for label, fid in formats:
+                pauses = []
+                run_timed([args.window, "convert", one,
+                           window_settings(os.path.join(args.work, "window.ini"), fresh("w")),
+                           str(fid)], pauses)
+                line += " %s %.1f" % (label, max(pauses) if pauses else float("nan"))
+            print(line, flush=True)
 
     batch = [r for r in rows if r[0].startswith("batch-mp3-j")]
     if len(batch) == 2:

@@ -2,6 +2,7 @@
 #include <QAccessible>
 #include <QAccessibleTableInterface>
 #include <QDropEvent>
+#include <QHeaderView>
 #include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
@@ -551,9 +552,18 @@ TEST(FileList, HeaderClicksSortByEachColumnsKindAndASecondClickReverses) {
             texts << list.Row(i)->text(c);
         return texts;
     };
-    list.SortByColumn(FileListView::kDuration);
+    list.resize(760, 300);
+    list.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&list));
+    const auto clickHeader = [&](int c) {
+        QHeaderView* header = list.header();
+        const QPoint at(header->sectionViewportPosition(c) + header->sectionSize(c) / 2,
+                        header->height() / 2);
+        QTest::mouseClick(header->viewport(), Qt::LeftButton, Qt::NoModifier, at);
+    };
+    clickHeader(FileListView::kDuration);
     EXPECT_EQ(column(FileListView::kDuration), QStringList({"00:05", "01:05", "59:00", "1:01:40"}));
-    list.SortByColumn(FileListView::kDuration);
+    clickHeader(FileListView::kDuration);
     EXPECT_EQ(column(FileListView::kDuration), QStringList({"1:01:40", "59:00", "01:05", "00:05"}));
     list.SortByColumn(FileListView::kBitRate);
     EXPECT_EQ(column(FileListView::kBitRate),
