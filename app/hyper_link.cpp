@@ -4,6 +4,8 @@
 #include <QCursor>
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QStyleOptionFocusRect>
+#include <QStylePainter>
 
 #include "app/desktop_links.h"
 #include "settings/options/prompter.h"
@@ -90,6 +92,18 @@ void HyperLink::keyPressEvent(QKeyEvent* event) {
         return;
     }
     QLabel::keyPressEvent(event);
+}
+
+void HyperLink::paintEvent(QPaintEvent* event) {
+    QLabel::paintEvent(event);
+    // Keyboard users see where they are.
+    if (!hasFocus())
+        return;
+    QStylePainter painter(this);
+    QStyleOptionFocusRect option;
+    option.initFrom(this);
+    option.backgroundColor = palette().color(QPalette::Window);
+    painter.drawPrimitive(QStyle::PE_FrameFocusRect, option);
 }
 
 void HyperLink::SetHovering(bool hovering) {
