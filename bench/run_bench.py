@@ -64,6 +64,47 @@ def make_corpus(folder, count, seconds):
     return stereo, wavs, mp3s
 
 
+def make_short_files(folder, count):
+    """count half-second files, WAV and MP3 in turn, cut from one signal by ffmpeg's segmenter."""
+    if os.path.isdir(folder) and len(os.listdir(folder)) >= count:
+        return folder
+    shutil.rmtree(folder, ignore_errors=True)
+    os.makedirs(folder)
+    half = count // 2
+    for ext, codec in (("wav", ["-c:a", "pcm_s16le"]), ("mp3", ["-c:a", "libmp3lame", "-b:a", "128k"])):
+        subprocess.run(["ffmpeg", "-v", "error", "-nostdin", "-y", "-f", "lavfi", "-i",
+                        "sine=frequency=440:sample_rate=44100:duration=%g" % (half * 0.5 - 0.05),
+                        "-ac", "2"] + codec + ["-f", "segment", "-segment_time", "0.5",
+                        os.path.join(folder, "short-%s-%%04d.%s" % (ext, ext))], check=True)
+    return folder
+
+
+def run_timed(cmd, pauses=None):
+    """Runs the window's benchmark program; returns (seconds of its timed step, wall seconds).
+    The longest pause between two chances to take Cancel goes into pauses when given."""
+    start = time.perf_counter()
+    done = subprocess.run(cmd, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    wall = time.perf_counter() - start
+    if done.returncode != 0:
+        sys.stderr.write("failed: %s\n%s\n" % (" ".join(cmd[:4]), done.stderr))
+        raise SystemExit(1)
+    for line in done.stderr.splitlines():
+        if line.startswith("longest pause") and pauses is not None:
+            pauses.append(float(line.split(":")[1].split()[0]))
+    return float(done.stdout.split()[0]), wall
+
+
+def window_settings(path, output, extensions=""):
+    """A store for the window that converts as the command line does in kestrune() below; with
+    extensions, a folder gives only its files of those extensions."""
+    with open(path, "w") as f:
+        f.write("[Options]\nFirstRun=0\nDestOutputFolderOpt=399\nDestSpecifiedFolder=%s\n"
+                "TargetExistsOpt=22\nID3TagType=0\nBrowseOutputFolder=0\nVolumeType=2\n" % output)
+        if extensions:
+            f.write("EnableExtFilter=1\nFilterExts=%s\n" % extensions)
+    return path
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument("--files", type=int, default=20, help="stereo pieces (default 20)")
@@ -72,6 +113,9 @@ def main():
     parser.add_argument("--work", default=os.path.join(ROOT, "bench", "out"))
     parser.add_argument("--cli", default=os.path.join(ROOT, "build", "bin", "kestrune-cli"))
     parser.add_argument("--only", default="", help="comma-separated case names")
+    parser.add_argument("--window", default=os.path.join(ROOT, "build", "bin", "kestrune-window-bench"))
+    parser.add_argument("--short-files", type=int, default=1000,
+                        help="files added to the window's list in window-add (default 1000)")
     args = parser.parse_args()
 
     corpus = os.path.join(args.work, "corpus-%dx%ds" % (args.files, args.seconds))
@@ -163,6 +207,55 @@ def main():
         if "tool" in med:
             line += " | %s %7.2fs (%.2f)" % (bare[0], med["tool"][0], k[0] / med["tool"][0])
         print(line, flush=True)
+
+    # The window against the command line: adding a folder of short files (kestrune-cli probe
+    # reads the same files), and converting the corpus to MP3 one file at a time.
+    if os.path.exists(args.window):
+        short = make_short_files(os.path.join(args.work, "short-%d" % args.short_files),
+                                 args.short_files)
+        short_files = sorted(os.path.join(short, n) for n in os.listdir(short))
+        window_cases = [
+            ("window-add", lambda: [args.window, "add", short,
+                                    window_settings(os.path.join(args.work, "window.ini"), fresh("w"))],
+             lambda: [args.cli, "probe"] + short_files),
+            ("window-mp3-j1", lambda: [args.window, "convert", corpus,
+                                       window_settings(os.path.join(args.work, "window.ini"),
+                                                       fresh("w"), "wav"),
+                                       "1000"],
+             kestrune("mp3", [], sorted(allwavs), 1)),
+        ]
+        for name, win, cli in window_cases:
+            if only and name not in only:
+                continue
+            samples = {"window": [], "cli": []}
+            for _ in range(args.runs):
+                samples["window"].append(run_timed(win()))
+                samples["cli"].append(measure(cli))
+            step = statistics.median(x for x, _ in samples["window"])
+            process = statistics.median(x for _, x in samples["window"])
+            c = statistics.median(x for x, _ in samples["cli"])
+            # The window's step alone (its own start-up is not part of adding or converting)
+            # against the whole kestrune-cli process, which also starts up and probes.
+            print("%-14s window %7.2fs (process %.2fs) | kestrune-cli %7.2fs (window/cli %.2f)"
+                  % (name, step, process, c, step / c), flush=True)
+
+        # How soon Cancel can be seen while each kind of output is written: the longest stretch
+        # between two pumps of the window, one 44.1 kHz stereo piece per format.
+        if not only or "window-cancel" in only:
+            one = os.path.join(args.work, "one-piece")
+            shutil.rmtree(one, ignore_errors=True)
+            os.makedirs(one)
+            os.symlink(stereo[0], os.path.join(one, os.path.basename(stereo[0])))
+            formats = [("MP3", 1000), ("AAC", 6500), ("OGG", 4000), ("FLAC", 3200), ("AC3", 3400),
+                       ("WMA", 7100), ("AMR", 5500), ("AWB", 5600), ("WAV", 2000), ("MP2", 1100)]
+            line = "window-cancel  longest pause (ms):"
+            for label, fid in formats:
+                pauses = []
+                run_timed([args.window, "convert", one,
+                           window_settings(os.path.join(args.work, "window.ini"), fresh("w")),
+                           str(fid)], pauses)
+                line += " %s %.1f" % (label, max(pauses) if pauses else float("nan"))
+            print(line, flush=True)
 
     batch = [r for r in rows if r[0].startswith("batch-mp3-j")]
     if len(batch) == 2:

@@ -19,6 +19,8 @@ const char* const kUsage = R"(Usage:
       Converts each file into one output file.
   kestrune-cli convert --to-one OUT [options] FILE...
       Joins every file, in order, into the one output file OUT.
+  kestrune-cli -h | --help
+      Shows this text.
 
 Options of convert (each overrides the saved settings for this run only):
   -f, --format F          output format: id (1000), extension (mp3) or label

@@ -22,12 +22,13 @@ public:
     void Clear();
 
     size_t size() const { return entries_.size(); }
+
+    // What identifies a file in a list: its canonical path (the path itself when it has none).
+    static std::string Key(const std::string& path);
     SourceFileEntry& operator[](size_t row) { return entries_[row]; }
     const SourceFileEntry& operator[](size_t row) const { return entries_[row]; }
 
 private:
-    static std::string Key(const std::string& path);
-
     std::deque<SourceFileEntry> entries_;  // stable addresses for the drivers
     std::map<std::string, size_t> index_;  // canonical path -> row
 };

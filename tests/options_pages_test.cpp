@@ -1,6 +1,8 @@
 // The pages of the Options sheet as a user meets them: what they show, what they refuse and
 // what confirming them stores.
 
+#include <QAccessible>
+#include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
@@ -53,13 +55,19 @@ TEST_F(OptionsPages, GeneralRefusesEachBadEntryInTurnAndKeepsThePage) {
         auto* skip = Control<SpinEdit>(page, "Skip the first");
         Click(filter);
         Click(convert);
+        Click(Control<QCheckBox>(page, "Skip the first"));
         length->SetText("0");
         volume->SetText("ten");
+        skip->SetText("soon");
 
-        // Leaving the page and pressing OK meet the same checks, one message at a time.
+        // Leaving the page and pressing OK meet the same checks, one message at a time: the
+        // volume, the lengths, the extensions, the conversion length.
         Go(sheet, "Output");
         ExpectRefused(sheet, h.prompter, "Please enter an integer.", kGeneral, volume);
         volume->SetText("150");
+        sheet.accept();
+        ExpectRefused(sheet, h.prompter, "Please enter a positive integer.", kGeneral, skip);
+        skip->SetText("0");
         // Spaces only, or separators only, name no extension.
         for (const char* none : {"   ", " \t ; ,"}) {
             exts->setText(none);
@@ -74,7 +82,6 @@ TEST_F(OptionsPages, GeneralRefusesEachBadEntryInTurnAndKeepsThePage) {
         length->SetText("1");
 
         // Lengths are unsigned: a sign or a letter is refused, on whichever length edit.
-        Click(Control<QCheckBox>(page, "Skip the first"));
         for (const char* bad : {"-5", "1e3", "", "4294967296"}) {
             skip->SetText(bad);
             sheet.accept();
@@ -264,7 +271,7 @@ TEST_F(OptionsPages, GenreListHoldsTheTableSortedAndTakesAnyText) {
     h.tags.genre = "Chillwave";
     h.settings.optStartPageIndex = kId3;
     h.settings.id3TagType = kTagsCustom;
-    const bool confirmed = h.Show([&](COptSheet& sheet) {
+    bool confirmed = h.Show([&](COptSheet& sheet) {
         auto* genre = Control<QComboBox>(sheet.ActivePage(), "Genre:");
         ASSERT_TRUE(genre->isEditable());
         EXPECT_EQ(genre->currentText(), "Chillwave");
@@ -279,6 +286,33 @@ TEST_F(OptionsPages, GenreListHoldsTheTableSortedAndTakesAnyText) {
         for (const char* name : {"Alt. Rock", "Psychadelic", "Bebob", "R&B", "A Cappella"})
             EXPECT_TRUE(items.contains(name)) << name;
         EXPECT_EQ(items.first(), "A Cappella");
+        Choose(genre, "Bebob");
+
+        // Typed text stays as typed, even where it begins a name of the list ("Synthpop") or
+        // differs from one only in case ("rock").
+        sheet.activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&sheet));
+        for (const char* typed : {"Synth", "Bebo"}) {
+            genre->setFocus();
+            genre->lineEdit()->selectAll();
+            QTest::keyClicks(genre->lineEdit(), typed);
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            EXPECT_EQ(genre->currentText(), typed);
+        }
+        // Enter confirms the sheet with the text as it stands.
+        genre->setFocus();
+        genre->lineEdit()->selectAll();
+        QTest::keyClicks(genre->lineEdit(), "rock");
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+        EXPECT_FALSE(sheet.isVisible());
+    });
+    ASSERT_TRUE(confirmed);
+    EXPECT_EQ(h.tags.genre, "rock");
+
+    // A name chosen from the list is stored as the list spells it.
+    confirmed = h.Show([&](COptSheet& sheet) {
+        auto* genre = Control<QComboBox>(sheet.ActivePage(), "Genre:");
+        EXPECT_EQ(genre->currentText(), "rock");
         Choose(genre, "Bebob");
         sheet.accept();
     });
@@ -675,25 +709,96 @@ TEST_F(OptionsPages, AudioPageEmptyListsAndAStoredCodecTheRowDoesNotOffer) {
     EXPECT_EQ(mp2.bitRate, 64000);
 }
 
-// Every control can be reached by name and by keyboard.
-TEST_F(OptionsPages, EveryControlIsNamedAndTakesTheKeyboard) {
+// What assistive technology calls each control: a button by its own text, a control with a
+// label by the label's text, an edit governed by a check or radio by that one's text. And Tab
+// alone reaches every control that is switched on (a radio group through one of its radios).
+TEST_F(OptionsPages, EveryControlIsNamedAfterItsTextAndReachedByTab) {
+    // Everything a check or radio governs switched on, so that Tab has it all to visit.
+    h.settings.enableExtFilter = 1;
+    h.settings.filterExts = "mp3";
+    h.settings.enableSkipLength = 1;
+    h.settings.enableConvertLength = 1;
+    h.settings.convertLength = 1000;
+    h.settings.volumeType = kVolumeManual;
+    h.settings.destOutputFolderOpt = kDestSpecificFolder;
+    h.settings.id3TagType = kTagsCustom;
+    h.tags.titleAsFileName = 0;
+    h.tags.trackNumType = kTrackCustom;
+    for (OutputFormatEntry& entry : h.catalogue)
+        entry.autoParams = 0;
+    h.wma.formats = {{44100, 128000, 2}};
     h.Show([&](COptSheet& sheet) {
+        sheet.activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&sheet));
+        QListWidget* titles = test::Titles(sheet);
         for (int i = 0; i < sheet.PageCount(); ++i) {
             COptPage* page = sheet.Page(i);
+            const std::string where = page->Title().toStdString();
             Go(sheet, page->Title());
-            ASSERT_EQ(sheet.ActivePageIndex(), i);
-            for (QWidget* w : page->findChildren<QWidget*>()) {
-                if (qobject_cast<QLabel*>(w) || !w->focusPolicy() || w->focusProxy() ||
-                    w->parentWidget() != page)
-                    continue;
-                EXPECT_FALSE(w->accessibleName().isEmpty())
-                    << page->Title().toStdString() << ": " << w->metaObject()->className();
-                EXPECT_TRUE(w->focusPolicy() & Qt::TabFocus) << w->accessibleName().toStdString();
+            ASSERT_EQ(sheet.ActivePageIndex(), i) << where;
+
+            QList<QWidget*> controls;
+            for (QWidget* w : page->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+                if (!qobject_cast<QLabel*>(w) && w->focusPolicy() != Qt::NoFocus)
+                    controls << w;
+            QStringList buttonNames;
+            for (QAbstractButton* b : page->findChildren<QAbstractButton*>())
+                buttonNames << StripMnemonic(b->text());
+            for (QWidget* w : controls) {
+                QAccessibleInterface* a = QAccessible::queryAccessibleInterface(w);
+                ASSERT_NE(a, nullptr) << where;
+                const QString name = a->text(QAccessible::Name);
+                QLabel* label = nullptr;
+                for (QLabel* l : page->findChildren<QLabel*>())
+                    if (l->buddy() == w)
+                        label = l;
+                if (auto* button = qobject_cast<QAbstractButton*>(w)) {
+                    EXPECT_EQ(name, StripMnemonic(button->text())) << where;
+                } else if (label && qobject_cast<QComboBox*>(w)) {
+                    // On this platform a drop-down list's own name is the item it shows; its
+                    // label reaches assistive technology as the "labelled by" relation.
+                    QStringList labelledBy;
+                    for (const auto& [other, relation] : a->relations(QAccessible::Label))
+                        labelledBy << other->text(QAccessible::Name);
+                    EXPECT_EQ(labelledBy, QStringList{StripMnemonic(label->text())}) << where;
+                } else if (label) {
+                    EXPECT_EQ(name, StripMnemonic(label->text())) << where;
+                } else {
+                    EXPECT_TRUE(buttonNames.contains(name))
+                        << where << ": " << w->metaObject()->className() << " named \""
+                        << name.toStdString() << "\" after no check or radio";
+                }
+                EXPECT_TRUE(w->focusPolicy() & Qt::TabFocus) << where << ": " << name.toStdString();
             }
             for (QLabel* label : page->findChildren<QLabel*>()) {
                 if (label->text().contains('&')) {
-                    EXPECT_NE(label->buddy(), nullptr) << label->text().toStdString();
+                    EXPECT_NE(label->buddy(), nullptr)
+                        << where << ": " << label->text().toStdString();
                 }
+            }
+
+            // Round the Tab chain once, from the page list back to it.
+            QSet<QWidget*> reached;
+            titles->setFocus();
+            for (int step = 0; step < 100; ++step) {
+                QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+                QWidget* f = QApplication::focusWidget();
+                if (f == titles)
+                    break;
+                while (f && f->parentWidget() != page)
+                    f = f->parentWidget();
+                if (f)
+                    reached << f;
+            }
+            for (QWidget* w : controls) {
+                if (!w->isEnabled())
+                    continue;
+                bool ok = reached.contains(w);
+                if (auto* radio = qobject_cast<QRadioButton*>(w); radio && radio->group())
+                    for (QAbstractButton* other : radio->group()->buttons())
+                        ok |= reached.contains(other);
+                EXPECT_TRUE(ok) << where << ": Tab never reaches \""
+                                << w->accessibleName().toStdString() << "\"";
             }
         }
     });

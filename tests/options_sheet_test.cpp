@@ -4,10 +4,13 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QStyle>
+#include <QStyleOptionComboBox>
 #include <filesystem>
 
 #include "engine/conversion_session.h"
@@ -155,6 +158,10 @@ TEST_F(OptionsSheet, ConfirmedChangesOnEveryKindOfPageAreSaved) {
         Control<QLineEdit>(id3, "Composer:")->setText("B. Composer");
         Control<QComboBox>(id3, "Genre:")->setEditText("Bebob");
 
+        QWidget* amr = Go(sheet, "AMR");
+        Click(Control<QRadioButton>(amr, "WB (Wide Band, 16000 Hz)"));
+        Choose(Control<QComboBox>(amr, "Bit Rate:", 1), "12.65 kbps");
+        Click(Control<QCheckBox>(amr, "Enable DTX (Discontinuous Transmission)"));
         Choose(Control<QComboBox>(Go(sheet, "AWB"), "Bit Rate:"), "6.60 kbps");
         Control<QListWidget>(Go(sheet, "WMA/WMV/ASF"),
                              "Encoding Options: (sample rate, bit rate, channels)")
@@ -181,6 +188,9 @@ TEST_F(OptionsSheet, ConfirmedChangesOnEveryKindOfPageAreSaved) {
     EXPECT_EQ(h.settings.id3TagType, kTagsCustom);
     EXPECT_EQ(h.tags.composer, "B. Composer");
     EXPECT_EQ(h.tags.genre, "Bebob");
+    EXPECT_EQ(h.settings.amrType, 1);
+    EXPECT_EQ(h.settings.amrwbMode, 2);
+    EXPECT_EQ(h.settings.amrDtx, 1);
     EXPECT_EQ(h.settings.awbMode, 0);
     EXPECT_EQ(h.settings.wmaAutoEncParam, 0);
     EXPECT_EQ(h.settings.wmaSampleRate, 32000);
@@ -196,7 +206,7 @@ TEST_F(OptionsSheet, ConfirmedChangesOnEveryKindOfPageAreSaved) {
     EXPECT_EQ(h.Format(FormatId::k3g2).codecId,
               FindOutputFormat(defaults, FormatId::k3g2)->codecId);
     EXPECT_EQ(h.Format(FormatId::k3g2).bitRate, 10200);
-    EXPECT_EQ(h.settings.amrMode, 6);
+    EXPECT_EQ(h.settings.amrMode, 6);  // the other variant's rate, untouched
     // The start page is not part of these options: it is saved with the format at shutdown.
     EXPECT_EQ(test::ReadFile(h.iniPath).find("OptStartPageIndex"), std::string::npos);
 }
@@ -245,24 +255,117 @@ TEST_F(OptionsSheet, ConversionUsesWhatTheSheetStored) {
     EXPECT_EQ(std::stoi(bitRate), 96000);
 }
 
-// Pictures of a few pages for people to look at, when asked for.
-TEST_F(OptionsSheet, Screenshots) {
-    const QString folder = qEnvironmentVariable("KESTRUNE_SCREENSHOT_DIR");
-    if (folder.isEmpty())
-        GTEST_SKIP() << "KESTRUNE_SCREENSHOT_DIR is not set";
-    ASSERT_TRUE(QDir().mkpath(folder));
+// Where the page's controls do not fit: outside the page, on top of each other, or too small
+// for their text. Empty when the page is sound.
+QStringList LayoutFaults(QWidget* page) {
+    QStringList faults;
+    QList<QWidget*> shown;
+    for (QWidget* w : page->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+        if (w->isVisible())
+            shown << w;
+    auto nameOf = [](QWidget* w) {
+        QString name = w->accessibleName();
+        if (auto* label = qobject_cast<QLabel*>(w))
+            name = label->text();
+        return QString::fromLatin1(w->metaObject()->className()) + " \"" + name.left(40) + "\"";
+    };
+    for (QWidget* w : shown) {
+        if (!page->rect().contains(w->geometry()))
+            faults << nameOf(w) + " reaches outside the page";
+        // A control given a width of its own (the narrow "?") is measured by its text alone.
+        const bool ownSize = w->minimumWidth() == w->maximumWidth();
+        const QSize need = w->minimumSizeHint();
+        if ((!ownSize && w->width() < need.width()) || w->height() < need.height())
+            faults << nameOf(w) + " is smaller than its minimum";
+        auto* label = qobject_cast<QLabel*>(w);
+        auto* button = qobject_cast<QAbstractButton*>(w);
+        if (label && label->wordWrap()) {
+            if (w->height() < w->heightForWidth(w->width()))
+                faults << nameOf(w) + " cuts off its lines";
+        } else if (button && ownSize) {
+            if (w->width() < w->fontMetrics().horizontalAdvance(StripMnemonic(button->text())) + 8)
+                faults << nameOf(w) + " cuts off its text";
+        } else if (auto* list = qobject_cast<QComboBox*>(w)) {
+            // Any of its items, once chosen, shows whole in the field.
+            QStyleOptionComboBox option;
+            option.initFrom(list);
+            const int field = list->style()
+                                  ->subControlRect(QStyle::CC_ComboBox, &option,
+                                                   QStyle::SC_ComboBoxEditField, list)
+                                  .width();
+            for (int i = 0; i < list->count(); ++i)
+                if (list->fontMetrics().horizontalAdvance(list->itemText(i)) > field)
+                    faults << nameOf(w) + " cuts off \"" + list->itemText(i) + "\"";
+        } else if (label || button) {
+            if (w->width() < w->sizeHint().width())
+                faults << nameOf(w) + " cuts off its text";
+        }
+    }
+    for (qsizetype i = 0; i < shown.size(); ++i)
+        for (qsizetype j = i + 1; j < shown.size(); ++j)
+            if (shown[i]->geometry().intersects(shown[j]->geometry()))
+                faults << nameOf(shown[i]) + " overlaps " + nameOf(shown[j]);
+    return faults;
+}
+
+// Every page, as the sheet opens and at its smallest, shows each control whole. With
+// KESTRUNE_SCREENSHOTS naming a folder, each page is also saved there as it opens
+// (options-General.png, options-MP3.png, ...) for people to look at.
+TEST_F(OptionsSheet, EveryPageShowsItsControlsWhole) {
+    const QString pictures = qEnvironmentVariable("KESTRUNE_SCREENSHOTS");
+    if (!pictures.isEmpty()) {
+        ASSERT_TRUE(QDir().mkpath(pictures));
+    }
+    // Values that fill the pages as much as they can be: every check and list switched on,
+    // the longest items chosen.
     h.wma.formats = {{22050, 32000, 1}, {44100, 64000, 2}, {44100, 128000, 2}};
-    h.settings.filterExts = "wav,mp3,m4a,aac";
     h.settings.enableExtFilter = 1;
+    h.settings.filterExts = "wav,mp3,m4a,aac";
+    h.settings.enableSkipLength = 1;
+    h.settings.skipLength = 2000;
+    h.settings.volumeType = kVolumeManual;
+    h.settings.id3TagType = kTagsCustom;
+    h.tags.trackNumType = kTrackCustom;
+    h.tags.customTrackNum = 7;
+    h.tags.genre = "Alt. Rock";
+    for (OutputFormatEntry& entry : h.catalogue) {
+        entry.autoParams = 0;
+        entry.sampleRate = 0;  // "Auto (the program will choose the best sample rate)"
+        entry.bitRate = 0;
+        entry.channels = 0;
+    }
     h.Show([&](COptSheet& sheet) {
-        sheet.resize(sheet.sizeHint());
-        for (const QString& title : {QString("General"), QString("Output"), QString("ID3"),
-                                     QString("MP3"), QString("AMR"), QString("WMA/WMV/ASF")}) {
-            Go(sheet, title);
+        QApplication::processEvents();
+        const QSize opening = sheet.size();
+        for (int i = 0; i < sheet.PageCount(); ++i) {
+            COptPage* page = Go(sheet, sheet.Page(i)->Title());
+            ASSERT_EQ(sheet.ActivePageIndex(), i);
+            for (const QSize size : {opening, QSize(1, 1)}) {
+                sheet.resize(size);
+                QApplication::processEvents();
+                EXPECT_EQ(LayoutFaults(page), QStringList())
+                    << page->Title().toStdString() << " at " << sheet.width() << "x"
+                    << sheet.height();
+            }
+            sheet.resize(opening);
             QApplication::processEvents();
-            QString name = title;
-            name.replace('/', '-');
-            EXPECT_TRUE(sheet.grab().save(folder + "/options-" + name + ".png"));
+            // The lists of an encoding page change with the codec.
+            if (auto* codecs = qobject_cast<CPageOptAudio*>(page)
+                                   ? Control<QComboBox>(page, "Codec:")
+                                   : nullptr) {
+                for (int c = codecs->count() - 1; c >= 0; --c) {
+                    Choose(codecs, codecs->itemText(c));
+                    QApplication::processEvents();
+                    EXPECT_EQ(LayoutFaults(page), QStringList())
+                        << page->Title().toStdString() << " with "
+                        << codecs->itemText(c).toStdString();
+                }
+            }
+            if (!pictures.isEmpty()) {
+                QString name = page->Title();
+                name.replace('/', '-');
+                EXPECT_TRUE(sheet.grab().save(pictures + "/options-" + name + ".png"));
+            }
         }
     });
 }

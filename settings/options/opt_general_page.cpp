@@ -103,17 +103,19 @@ COptGeneralPage::COptGeneralPage(Prompter& prompter, QWidget* parent)
     NameFor(skipEdit_, skipCheck_->text());
     lengths->addWidget(skipCheck_, 0, 0);
     lengths->addWidget(skipEdit_, 0, 1);
-    lengths->addWidget(
-        new QLabel(QStringLiteral("milliseconds (ms) of each file (1 sec = 1000 ms)"), this), 0, 2);
+    auto* skipUnit =
+        new QLabel(QStringLiteral("milliseconds (ms) of each file (1 sec = 1000 ms)"), this);
+    skipEdit_->setAccessibleDescription(skipUnit->text());
+    lengths->addWidget(skipUnit, 0, 2);
     convertCheck_ = Check(QStringLiteral("Only &convert"), this);
     convertEdit_ = new SpinEdit(0, kLengthMax, 100, this);
     NameFor(convertEdit_, convertCheck_->text());
     lengths->addWidget(convertCheck_, 1, 0);
     lengths->addWidget(convertEdit_, 1, 1);
-    lengths->addWidget(
-        new QLabel(QStringLiteral("milliseconds (ms) length for each file (1 sec = 1000 ms)"),
-                   this),
-        1, 2);
+    auto* convertUnit = new QLabel(
+        QStringLiteral("milliseconds (ms) length for each file (1 sec = 1000 ms)"), this);
+    convertEdit_->setAccessibleDescription(convertUnit->text());
+    lengths->addWidget(convertUnit, 1, 2);
     lengths->setColumnStretch(2, 1);
     layout->addLayout(lengths);
     layout->addSpacing(6);
@@ -130,12 +132,18 @@ COptGeneralPage::COptGeneralPage(Prompter& prompter, QWidget* parent)
     volumeRow->setContentsMargins(20, 0, 0, 0);
     volumeEdit_ = new SpinEdit(10, 32767, 10, this);
     NameFor(volumeEdit_, manual->text());
-    volumeRow->addWidget(volumeEdit_, 0, Qt::AlignTop);
-    volumeRow->addWidget(new QLabel(QStringLiteral("%"), this), 0, Qt::AlignTop);
+    // The edit and its unit side by side, level with the first line of the explanation.
+    auto* volumeBox = new QHBoxLayout;
+    volumeBox->addWidget(volumeEdit_);
+    volumeBox->addWidget(new QLabel(QStringLiteral("%"), this));
+    volumeRow->addLayout(volumeBox);
+    volumeRow->setAlignment(volumeBox, Qt::AlignTop);
     volumeRow->addSpacing(12);
-    volumeRow->addWidget(new QLabel(
+    auto* volumeNote = new QLabel(
         QStringLiteral("< 100% - Decrease volume\n= 100% - No changes\n> 100% - Increase volume"),
-        this));
+        this);
+    volumeEdit_->setAccessibleDescription(QStringLiteral("% ") + volumeNote->text());
+    volumeRow->addWidget(volumeNote);
     volumeRow->addStretch();
     layout->addLayout(volumeRow);
     layout->addWidget(Radio(QStringLiteral("&Keep original volume (do not adjust volume)"),
@@ -218,8 +226,14 @@ void COptGeneralPage::UpdateEnabling() {
 }
 
 bool COptGeneralPage::ReadControls() {
-    // Numbers first, in the order of the page. An edit that is switched off never holds the
-    // page: what it says is taken when it is a number, else its value stays as it was.
+    // Numbers first: the volume, then the two lengths. An edit that is switched off never
+    // holds the page (the focus could not go there): what it says is taken when it is a number,
+    // else its value stays as it was.
+    const std::optional<int> volume = ParseInteger(volumeEdit_->Text());
+    if (!volume && volumeEdit_->isEnabled()) {
+        Refuse(QStringLiteral("Please enter an integer."), volumeEdit_);
+        return false;
+    }
     const std::optional<uint32_t> skip = ParseUnsigned(skipEdit_->Text());
     if (!skip && skipEdit_->isEnabled()) {
         Refuse(QStringLiteral("Please enter a positive integer."), skipEdit_);
@@ -228,11 +242,6 @@ bool COptGeneralPage::ReadControls() {
     const std::optional<uint32_t> convert = ParseUnsigned(convertEdit_->Text());
     if (!convert && convertEdit_->isEnabled()) {
         Refuse(QStringLiteral("Please enter a positive integer."), convertEdit_);
-        return false;
-    }
-    const std::optional<int> volume = ParseInteger(volumeEdit_->Text());
-    if (!volume && volumeEdit_->isEnabled()) {
-        Refuse(QStringLiteral("Please enter an integer."), volumeEdit_);
         return false;
     }
     const bool filterOn = filterCheck_->isChecked();

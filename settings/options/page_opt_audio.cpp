@@ -11,9 +11,21 @@ namespace kestrune {
 
 namespace {
 
+const QString kAutoRate = QStringLiteral("Auto (the program will choose the best sample rate)");
+const QString kAutoBitRate = QStringLiteral("Auto (the program will choose the best bit rate)");
+const QString kAutoChannels = QStringLiteral("Auto (the program will choose the best channels)");
+
 void SelectValue(QComboBox* list, int value) {
     const int index = list->findData(value);
     list->setCurrentIndex(index >= 0 ? index : 0);
+}
+
+// Makes list as wide as its widest item can ever be, so that the page keeps its shape and shows
+// every item whole whichever codec fills it.
+void WideEnoughFor(QComboBox* list, const QString& widest) {
+    list->addItem(widest);
+    list->setMinimumWidth(list->sizeHint().width());
+    list->clear();
 }
 
 }  // namespace
@@ -51,6 +63,9 @@ CPageOptAudio::CPageOptAudio(const QString& title, std::vector<const CodecEntry*
     grid->addWidget(channelList_, 3, 1);
     grid->setColumnStretch(2, 1);
     layout->addLayout(grid);
+    WideEnoughFor(rateList_, kAutoRate);
+    WideEnoughFor(bitRateList_, kAutoBitRate);
+    WideEnoughFor(channelList_, kAutoChannels);
     layout->addSpacing(8);
     autoCheck_ =
         new QCheckBox(QStringLiteral("A&uto (the program will choose the best options)"), this);
@@ -104,20 +119,17 @@ void CPageOptAudio::FillLists() {
         for (int rate : codec->sampleRates)
             rateList_->addItem(QString::asprintf("%d Hz", rate), rate);
         if (codec->sampleRates.size() > 1)
-            rateList_->addItem(
-                QStringLiteral("Auto (the program will choose the best sample rate)"), 0);
+            rateList_->addItem(kAutoRate, 0);
         for (int bitRate : codec->bitRates)
             bitRateList_->addItem(BitRateLabel(bitRate), bitRate);
         if (codec->bitRates.size() > 1)
-            bitRateList_->addItem(
-                QStringLiteral("Auto (the program will choose the best bit rate)"), 0);
+            bitRateList_->addItem(kAutoBitRate, 0);
         if (codec->channelMask & 2)
             channelList_->addItem(QStringLiteral("Stereo"), 2);
         if (codec->channelMask & 1)
             channelList_->addItem(QStringLiteral("Mono"), 1);
         if ((codec->channelMask & 3) == 3)
-            channelList_->addItem(
-                QStringLiteral("Auto (the program will choose the best channels)"), 0);
+            channelList_->addItem(kAutoChannels, 0);
     }
     if (rateList_->count() > 0)
         SelectValue(rateList_, sampleRate_);

@@ -3,6 +3,7 @@
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QCompleter>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -62,6 +63,13 @@ CPageOptID3::CPageOptID3(Prompter& prompter, QWidget* parent)
     genreList_->setInsertPolicy(QComboBox::NoInsert);
     genreList_->addItems(SortedGenreNames());
     genreList_->setMaxVisibleItems(20);
+    // The default completer writes names into the text as it is typed and matches without
+    // case, so "Synth" would be stored as "Synthpop" and "rock" as "Rock": offer the names in
+    // a popup instead, and leave the typed text alone.
+    auto* completer = new QCompleter(genreList_->model(), genreList_);
+    completer->setCompletionMode(QCompleter::PopupCompletion);
+    completer->setCaseSensitivity(Qt::CaseSensitive);
+    genreList_->setCompleter(completer);
     QLabel* genreLabel = BuddyLabel(QStringLiteral("&Genre:"), genreList_, this);
     genreList_->lineEdit()->setAccessibleName(genreList_->accessibleName());
     grid->addWidget(genreLabel, row, 0);

@@ -38,6 +38,8 @@ public:
   virtual QString SaveFile(QWidget* parent, const QString& caption, const QString& suggestedPath,
                            const QStringList& filters) = 0;
   virtual QString ChooseFolder(QWidget* parent, const QString& caption, const QString& folder) = 0;
+  // Why the last OpenFiles gave nothing: 0 when the user cancelled, else a code of the dialog.
+  virtual int LastOpenError() const { return 0; }
 };
 
 // The desktop's handlers.
@@ -46,7 +48,18 @@ public:
   virtual ~Desktop() = default;
   virtual bool OpenUrl(const QUrl& url) = 0;                 // files, folders, web and mailto addresses
   virtual bool ShowInFileManager(const QString& path) = 0;   // selects the file in the file manager
+  // Starts the desktop's handler for HTML pages with address; false when there is none.
+  virtual bool OpenWithHtmlHandler(const QString& address) {
+    (void)address;
+    return false;
+  }
 };
+
+// The command that the desktop's handler for HTML pages runs for address, program first: its
+// Exec line cut before the first field code that stands for the address (a quoted field with
+// its opening quote), then the address as one argument. Empty for an empty Exec line.
+QStringList HtmlHandlerCommand(const QString& execLine, const QString& address);
+
 
 // The real thing: QMessageBox, QFileDialog, QDesktopServices and the freedesktop file manager.
 class QtPrompter : public Prompter {
@@ -62,12 +75,17 @@ public:
   QString SaveFile(QWidget* parent, const QString& caption, const QString& suggestedPath,
                    const QStringList& filters) override;
   QString ChooseFolder(QWidget* parent, const QString& caption, const QString& folder) override;
+  int LastOpenError() const override { return lastOpenError_; }
+
+private:
+  int lastOpenError_ = 0;
 };
 
 class QtDesktop : public Desktop {
 public:
   bool OpenUrl(const QUrl& url) override;
   bool ShowInFileManager(const QString& path) override;
+  bool OpenWithHtmlHandler(const QString& address) override;
 };
 
 }  // namespace kestrune

@@ -1,0 +1,71 @@
+#pragma once
+
+#include <QTreeWidget>
+#include <vector>
+
+#include "readers/source_type.h"
+
+namespace kestrune {
+
+// One row of the file list; it owns its file's entry.
+class FileRow : public QTreeWidgetItem {
+public:
+    explicit FileRow(const SourceFileEntry& entry);
+
+    SourceFileEntry& Entry() { return entry_; }
+    const SourceFileEntry& Entry() const { return entry_; }
+
+    // Compares by the sort column's text, the way that column sorts.
+    bool operator<(const QTreeWidgetItem& other) const override;
+
+    // What the list's duplicate index knows the row by.
+    const std::string& ListKey() const { return listKey_; }
+    void SetListKey(std::string key) { listKey_ = std::move(key); }
+
+private:
+    SourceFileEntry entry_;
+    std::string listKey_;
+};
+
+// The list of source files: seven columns, full rows, several rows selectable, sorted by a
+// click on a column header (a second click on the same column reverses the order).
+class FileListView : public QTreeWidget {
+    Q_OBJECT
+public:
+    enum Column { kFile, kDuration, kBitRate, kSampleRate, kChannels, kVolume, kOutput };
+    enum class SortType { Text, Number, MinutesSeconds };
+    static constexpr int kColumnCount = 7;
+    static SortType SortTypeOf(int column);
+    // Compares two cell texts of a column: negative, 0 or positive.
+    static int CompareTexts(SortType type, const QString& a, const QString& b);
+
+    explicit FileListView(QWidget* parent = nullptr);
+
+    // Appends a row for entry at the end of the list and scrolls it into view. Scrolling lays
+    // the whole list out again, so a run that adds many rows scrolls once in a while instead.
+    FileRow* InsertFileRow(const SourceFileEntry& entry, bool scroll = true);
+    int RowCount() const { return topLevelItemCount(); }
+    FileRow* Row(int index) const;
+    int IndexOf(const FileRow* row) const;
+    // The selected rows, in list order.
+    std::vector<FileRow*> SelectedRows() const;
+    // Selects every row and takes the keyboard focus.
+    void SelectAllRows();
+    // What a click on the header of column does.
+    void SortByColumn(int column);
+    int SortColumn() const { return sortColumn_ < 0 ? 0 : sortColumn_; }
+
+signals:
+    // The list menu is asked for at a global position: the mouse's, or the list's centre when
+    // it was asked for from the keyboard.
+    void menuRequested(const QPoint& globalPos);
+
+protected:
+    void contextMenuEvent(QContextMenuEvent* event) override;
+
+private:
+    int sortColumn_ = -1;
+    Qt::SortOrder sortOrder_ = Qt::AscendingOrder;
+};
+
+}  // namespace kestrune

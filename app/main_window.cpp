@@ -1,0 +1,906 @@
+#include "app/main_window.h"
+
+#include <QAbstractItemView>
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFile>
+#include <QLabel>
+#include <QMenu>
+#include <QMimeData>
+#include <QProxyStyle>
+#include <QPushButton>
+#include <QScreen>
+#include <QSignalBlocker>
+#include <QStyle>
+#include <QTimer>
+#include <QToolButton>
+#include <QWindow>
+#include <chrono>
+#include <filesystem>
+
+#include "app/about_box.h"
+#include "app/app_services.h"
+#include "app/desktop_links.h"
+#include "app/file_list_view.h"
+#include "app/help_viewer.h"
+#include "app/hyper_link.h"
+#include "app/progress_window.h"
+#include "app/wait_cursor.h"
+#include "audio/utf8_text.h"
+#include "engine/source_list.h"
+#include "engine/web_addresses.h"
+#include "settings/options/opt_sheet.h"
+#include "settings/options/prompter.h"
+#include "settings/settings_persistence.h"
+
+// The window's pictures live in the library; a static library must ask for them explicitly.
+static void InitAppResources() {
+    Q_INIT_RESOURCE(icons);
+}
+
+namespace kestrune {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// How often a long run of adding lets the window breathe: often enough for the progress to move
+// smoothly and Cancel to answer at once, seldom enough that repainting the list costs little
+// beside probing the files.
+constexpr auto kAddingPumpInterval = std::chrono::milliseconds(40);
+constexpr auto kListRepaintInterval = std::chrono::milliseconds(250);
+
+// Tooltips come up after 300 ms.
+class ToolTipStyle : public QProxyStyle {
+public:
+    int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
+                  QStyleHintReturn* returnData) const override {
+        if (hint == SH_ToolTip_WakeUpDelay)
+            return 300;
+        return QProxyStyle::styleHint(hint, option, widget, returnData);
+    }
+};
+
+void InstallToolTipDelay() {
+    if (!dynamic_cast<ToolTipStyle*>(QApplication::style()))
+        QApplication::setStyle(new ToolTipStyle);
+}
+
+struct ButtonSpec {
+    const char* text;
+    const char* tip;
+    QRect at;
+};
+
+// The command buttons, in the order the keyboard reaches them.
+const ButtonSpec kAddFiles{"&Add Files", "Add files", {11, 72, 107, 27}};
+const ButtonSpec kAddFolder{"Add &Folder", "Add files from a folder", {11, 119, 107, 27}};
+const ButtonSpec kRemoveAll{"&Remove All", "Remove all files in list", {11, 166, 107, 27}};
+const ButtonSpec kConvert{"&Convert", "Convert all files", {11, 213, 107, 27}};
+const ButtonSpec kConvertToOne{
+    "Co&nvert to One", "Convert all files into a sinle one file", {11, 297, 107, 27}};
+const ButtonSpec kOptions{"&Options", "Options", {11, 345, 107, 27}};
+
+// The open-file dialog's filters: each label names its own patterns.
+const char* const kOpenFilters[] = {
+    "All Files (*.*)",
+    "3GPP Files (*.3gp;*.3gpp)",
+    "3GPP2 Files (*.3g2;*.3gp2)",
+    "Adobe Flash Files (*.swf)",
+    "Advanced Audio Coding (*.aac)",
+    "AIFF Files (*.aiff;*.aif;*.aifc;*.afc)",
+    "AMR Files (*.amr;*.awb)",
+    "AU Files (*.au;*.snd)",
+    "AVI Files (*.avi)",
+    "CD Audio (*.cda)",
+    "Creative Voice Files (*.voc)",
+    "CRI ADX Files (*.adx)",
+    "Dolby Digital AC-3 (*.ac3)",
+    "DTS Files (*.dts)",
+    "DV Video Files (*.dv;*.dif)",
+    "DVD Video Files (*.vob;*.dvd)",
+    "Electronic Arts CDATA Files (*.cdata)",
+    "Flash Video Files (*.flv)",
+    "Free Lossless Audio Codec (*.flac;*.fla)",
+    "H.264/MPEG4 AVC Video (*.m2ts;*.mts)",
+    "Matroska Files (*.mkv;*.mka)",
+    "Microsoft Digital Video Recording (*.dvr-ms)",
+    "MIDI Files (*.midi;*.mid;*.rmi;*.kar)",
+    "MJPEG Video Files (*.mjpg;*.mjpeg)",
+    "MMF Files (*.mmf)",
+    "MOD Musics (*.mod;*.xm;*.it;*.s3m;*.mtm;*.umx;*.mo3)",
+    "Monkey's Audio (*.ape;*.mac)",
+    "MP3 Files (*.mp3)",
+    "MPEG Audio Files (*.mpa;*.mpga;*.m2a)",
+    "MPEG Video Files (*.mpg;*.mpe;*.mpeg;*.m1v;*.mp2;*.m2v;*.mp1;*.mlv)",
+    "MPEG-4 Audio Files (*.m4a;*.m4b;*.mp4)",
+    "MPEG4 TS HD Video (*.ts)",
+    "MPEG-4 Video Files (*.mp4;*.m4v;*.mpv;*.psp)",
+    "Musepack (*.mpc;*.mp+;*.mpp)",
+    "Nullsoft Audio/Video Files (*.nsv;*.nsa)",
+    "NUT Files (*.nut)",
+    "OGG Files (*.ogg;*.oga;*.ogm;*.ogv;*.ogx)",
+    "QuickTime Files (*.mov;*.qt)",
+    "Raw h261 Files (*.h261)",
+    "Raw h263 Files (*.h263)",
+    "Raw h264 Video Files (*.h264;*.264)",
+    "Real Audio Files (*.ra;*.ram)",
+    "Real Media Files (*.rm;*.rmvb)",
+    "Speex (*.spx)",
+    "The True Audio (*.tta)",
+    "VCD Video Files (*.dat)",
+    "WAV Files (*.wav;*.wave)",
+    "WavPack (*.wv)",
+    "Windows Media Files (*.wma;*.asf;*.wmv;*.wm;*.wmd;*.xwmv)",
+    "YUV Video Files (*.yuv)",
+};
+
+// A path as the file system spells it. A name the dialog could not decode arrives with
+// replacement characters; it stays marked by them and is refused when added.
+std::string PathBytes(const QString& path) {
+    return QFile::encodeName(path).toStdString();
+}
+
+// A path to show: undecodable bytes become replacement characters.
+QString Shown(const std::string& path) {
+    return QString::fromLocal8Bit(QByteArray::fromStdString(path));
+}
+
+// Paths whose names cannot be shown and stored as text are not listed.
+bool IsRepresentable(const std::string& path) {
+    return IsValidUtf8(path) && path.find("\xEF\xBF\xBD") == std::string::npos;
+}
+
+// The local path of a dropped address, byte for byte.
+std::string LocalPathOf(const QUrl& url) {
+    return QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toUtf8()).toStdString();
+}
+
+}  // namespace
+
+// Counts the window as busy while a run of adding or converting lasts; a close asked for
+// meanwhile happens when the last run ends.
+class MainWindow::BusyGuard {
+public:
+    explicit BusyGuard(MainWindow& window) : window_(window) {
+        if (window_.busy_++ == 0)
+            emit window_.busyChanged(true);
+    }
+    ~BusyGuard() {
+        if (--window_.busy_ != 0)
+            return;
+        emit window_.busyChanged(false);
+        if (window_.closeWhenIdle_)
+            QTimer::singleShot(0, &window_, &QWidget::close);
+    }
+    BusyGuard(const BusyGuard&) = delete;
+    BusyGuard& operator=(const BusyGuard&) = delete;
+
+private:
+    MainWindow& window_;
+};
+
+MainWindow::MainWindow(AppServices& services, QWidget* parent)
+    : QWidget(parent),
+      services_(services),
+      list_(new FileListView(this)),
+      host_(*this, *list_, services),
+      config_(services.programFolder),
+      session_(config_, host_),
+      windowsMedia_(config_.windowsMedia) {
+    InitAppResources();
+    ApplyDocumentsFolderDefaults(config_.settings, services.documentsFolder);
+    listed_.reserve(3000);
+    BuildControls();
+    BuildMenus();
+}
+
+MainWindow::~MainWindow() {
+    Shutdown();
+}
+
+QStringList MainWindow::OpenFileFilters() {
+    QStringList filters;
+    for (const char* filter : kOpenFilters)
+        filters << QString::fromLatin1(filter);
+    return filters;
+}
+
+void MainWindow::BuildControls() {
+    const auto addButton = [this](const ButtonSpec& spec) {
+        auto* button = new QPushButton(QString::fromLatin1(spec.text), this);
+        button->setGeometry(spec.at);
+        button->setToolTip(QString::fromLatin1(spec.tip));
+        QFont bold = button->font();
+        bold.setBold(true);
+        button->setFont(bold);
+        button->setAutoDefault(false);
+        buttons_.push_back(button);
+        return button;
+    };
+    // Created in the order the Tab key walks them.
+    connect(addButton(kAddFiles), &QPushButton::clicked, this, &MainWindow::AddFiles);
+    connect(addButton(kAddFolder), &QPushButton::clicked, this, &MainWindow::AddFolder);
+    connect(addButton(kRemoveAll), &QPushButton::clicked, this, &MainWindow::RemoveAll);
+    connect(addButton(kConvert), &QPushButton::clicked, this, &MainWindow::ConvertAll);
+
+    formatBox_ = new QComboBox(this);
+    formatBox_->setGeometry(11, 258, 102, formatBox_->sizeHint().height());
+    formatBox_->setToolTip(QStringLiteral("Output format"));
+    formatBox_->setAccessibleName(QStringLiteral("Output format"));
+    formatBox_->setAccessibleDescription(QStringLiteral("Output format"));
+    formatBox_->setMaxVisibleItems(20);
+    formatBox_->view()->setMinimumWidth(300);
+    connect(formatBox_, &QComboBox::currentIndexChanged, this, &MainWindow::OnFormatChosen);
+
+    connect(addButton(kConvertToOne), &QPushButton::clicked, this, &MainWindow::ConvertAllToOne);
+    connect(addButton(kOptions), &QPushButton::clicked, this, &MainWindow::Options);
+
+    list_->setParent(this);
+    list_->setGeometry(137, 63, 803, 575);
+    list_->setContextMenuPolicy(Qt::DefaultContextMenu);
+    connect(list_, &FileListView::menuRequested, this, [this](const QPoint& at) {
+        emit listMenuShown();
+        listMenu_->popup(at);
+    });
+    connect(list_, &QTreeWidget::itemDoubleClicked, this, [this] { PlaySource(); });
+
+    homepageLink_ = new HyperLink(
+        QStringLiteral("visit homepage"),
+        [this](const QString& address) { return OpenInBrowser(services_.desktop, address); },
+        services_.prompter, this);
+    homepageLink_->setGeometry(9, 618, 113, 20);
+    homepageLink_->SetAdjustToText(false);
+    homepageLink_->SetAddress(QString::fromLatin1(kHomePageUrl));
+    homepageLink_->setToolTip(QStringLiteral("Visit %1 Homepage").arg(QStringLiteral("Kestrune")));
+    QFont linkFont = homepageLink_->font();
+    linkFont.setBold(true);
+    homepageLink_->setFont(linkFont);
+    homepageLink_->SetUnderline(HyperLink::kUnderlineAlways);
+
+    const auto addCaptionButton = [this](const QString& name, QStyle::StandardPixmap icon, int x) {
+        auto* button = new QToolButton(this);
+        button->setGeometry(x, 11, 21, 21);
+        button->setIcon(style()->standardIcon(icon));
+        button->setIconSize(QSize(13, 13));
+        button->setAutoRaise(true);
+        button->setToolTip(name);
+        button->setAccessibleName(name);
+        button->setFocusPolicy(Qt::TabFocus);
+        captionButtons_.push_back(button);
+        return button;
+    };
+    helpButton_ =
+        addCaptionButton(QStringLiteral("Help"), QStyle::SP_TitleBarContextHelpButton, 867);
+    connect(helpButton_, &QToolButton::clicked, this, &MainWindow::PopHelpMenu);
+    connect(addCaptionButton(QStringLiteral("Minimize"), QStyle::SP_TitleBarMinButton, 893),
+            &QToolButton::clicked, this, &QWidget::showMinimized);
+    connect(addCaptionButton(QStringLiteral("Close"), QStyle::SP_TitleBarCloseButton, 918),
+            &QToolButton::clicked, this, &QWidget::close);
+
+    // The Tab key walks the commands top to bottom, then the list, the link and the small
+    // buttons.
+    QList<QWidget*> chain(buttons_.begin(), buttons_.begin() + 4);
+    chain << formatBox_ << buttons_[4] << buttons_[5] << list_ << homepageLink_;
+    for (QToolButton* b : captionButtons_)
+        chain << b;
+    for (qsizetype i = 0; i + 1 < chain.size(); ++i)
+        setTabOrder(chain[i], chain[i + 1]);
+
+    // The name of the program where a title of its own would be.
+    auto* logo = new QLabel(this);
+    logo->setPixmap(QIcon(QStringLiteral(":/icons/kestrune-32.png")).pixmap(32, 32));
+    logo->setGeometry(11, 16, 32, 32);
+    logo->setAccessibleName(QStringLiteral("Kestrune"));
+    auto* name = new QLabel(QStringLiteral("Kestrune"), this);
+    QFont nameFont = name->font();
+    nameFont.setBold(true);
+    nameFont.setPointSizeF(nameFont.pointSizeF() * 1.6);
+    name->setFont(nameFont);
+    name->setGeometry(50, 16, 200, 32);
+}
+
+void MainWindow::BuildMenus() {
+    struct Item {
+        const char* text;
+        void (MainWindow::*command)();
+    };
+    const auto fill = [this](QMenu* menu, std::initializer_list<Item> items) {
+        for (const Item& item : items) {
+            if (!item.text) {
+                menu->addSeparator();
+                continue;
+            }
+            QAction* action = menu->addAction(QString::fromLatin1(item.text));
+            connect(action, &QAction::triggered, this, item.command);
+        }
+    };
+    listMenu_ = new QMenu(this);
+    fill(listMenu_, {{"&Play Source", &MainWindow::PlaySource},
+                     {"Play &Destination", &MainWindow::PlayDestination},
+                     {nullptr, nullptr},
+                     {"&Convert Selected", &MainWindow::ConvertSelected},
+                     {"Convert All", &MainWindow::ConvertAll},
+                     {"&Convert Selected to One", &MainWindow::ConvertSelectedToOne},
+                     {"Convert All to One", &MainWindow::ConvertAllToOne},
+                     {nullptr, nullptr},
+                     {"Browse &Source Folder", &MainWindow::BrowseSourceFolder},
+                     {"Browse Destination &Folder", &MainWindow::BrowseDestinationFolder},
+                     {nullptr, nullptr},
+                     {"&Add Files...\tCtrl+O", &MainWindow::AddFiles},
+                     {"Add F&older", &MainWindow::AddFolder},
+                     {"&Remove\tDel", &MainWindow::Remove},
+                     {"Remove Al&l", &MainWindow::RemoveAll}});
+    helpMenu_ = new QMenu(this);
+    fill(helpMenu_, {{"&Help Topics\tF1", &MainWindow::HelpTopics},
+                     {nullptr, nullptr},
+                     {"&Tell A Friend", &MainWindow::TellAFriend},
+                     {"&Feedback and Support", &MainWindow::FeedbackAndSupport},
+                     {"Home&page", &MainWindow::Homepage},
+                     {"&Check Latest Version", &MainWindow::CheckLatestVersion},
+                     {nullptr, nullptr},
+                     {"&About...", &MainWindow::About}});
+    connect(listMenu_, &QMenu::aboutToShow, this, &MainWindow::UpdateMenuState);
+    connect(helpMenu_, &QMenu::aboutToShow, this, &MainWindow::UpdateMenuState);
+
+    // The accelerators work whatever the menus show; their commands check for themselves.
+    const auto accelerator = [this](const QKeySequence& keys, void (MainWindow::*command)()) {
+        auto* action = new QAction(this);
+        action->setShortcut(keys);
+        action->setShortcutContext(Qt::WindowShortcut);
+        connect(action, &QAction::triggered, this, command);
+        addAction(action);
+    };
+    accelerator(QKeySequence(Qt::CTRL | Qt::Key_A), &MainWindow::SelectAll);
+    accelerator(QKeySequence(Qt::CTRL | Qt::Key_O), &MainWindow::AddFiles);
+    accelerator(QKeySequence(Qt::Key_Delete), &MainWindow::Remove);
+    accelerator(QKeySequence(Qt::Key_F1), &MainWindow::HelpTopics);
+}
+
+void MainWindow::Initialise() {
+    if (!session_.SoundFontLoaded() && !services_.programFolder.empty())
+        session_.LoadDefaultSoundFont();
+    LoadSettings(services_.store, config_.settings, config_.tagOptions, config_.catalogue);
+
+    setWindowTitle(QStringLiteral("Kestrune"));
+    QIcon icon;
+    for (int size : {16, 22, 24, 32, 48, 64, 128, 256})
+        icon.addFile(QStringLiteral(":/icons/kestrune-%1.png").arg(size), QSize(size, size));
+    setWindowIcon(icon);
+    QApplication::setWindowIcon(icon);
+
+    const QSize wanted(kWidth, kHeight);
+    if (size() != wanted) {
+        setFixedSize(wanted);
+        if (QScreen* s = screen() ? screen() : QGuiApplication::primaryScreen())
+            move(s->availableGeometry().center() - rect().center());
+    } else {
+        setFixedSize(wanted);
+    }
+
+    InstallToolTipDelay();
+    FillFormatBox();
+    setAcceptDrops(true);
+
+    // On the very first start the manual opens, once the window itself is up.
+    if (CheckFirstRun(services_.store))
+        QTimer::singleShot(0, this, [this] { ShowHelp(true); });
+}
+
+void MainWindow::FillFormatBox() {
+    const QSignalBlocker quiet(formatBox_);
+    formatBox_->clear();
+    for (const OutputFormatEntry& entry : config_.catalogue)
+        formatBox_->addItem(QStringLiteral(" to ") + QString::fromStdString(entry.DisplayLabel()),
+                            StoredValue(entry.formatId));
+    formatBox_->addItem(QString::fromLatin1(kVideoItemText), kVideoItem);
+    const int stored = formatBox_->findData(StoredValue(config_.settings.outputFormat));
+    if (stored >= 0 && stored != formatBox_->count() - 1) {
+        formatBox_->setCurrentIndex(stored);
+        return;
+    }
+    // The stored format names no entry: the first one stands in, and is what gets saved.
+    formatBox_->setCurrentIndex(0);
+    OnFormatChosen(0);
+}
+
+void MainWindow::OnFormatChosen(int index) {
+    if (index < 0) {
+        config_.settings.outputFormat = FormatId::kMp3;
+        return;
+    }
+    const int id = formatBox_->itemData(index).toInt();
+    if (id != kVideoItem) {
+        config_.settings.outputFormat = static_cast<FormatId>(id);
+        return;
+    }
+    services_.prompter.Show(this, QString::fromLatin1(kVideoRefusal), Prompter::Icon::Information,
+                            QMessageBox::Ok | QMessageBox::Cancel);
+    const int previous = formatBox_->findData(StoredValue(config_.settings.outputFormat));
+    const QSignalBlocker quiet(formatBox_);
+    formatBox_->setCurrentIndex(previous >= 0 ? previous : 0);
+}
+
+void MainWindow::Shutdown() {
+    if (shutDown_)
+        return;
+    shutDown_ = true;
+    if (HelpViewer* viewer = HelpViewer::Find())
+        viewer->close();
+    listed_.clear();
+    list_->clear();
+    SaveSettings(services_.store, kSaveFormatAndPage, config_.settings, config_.tagOptions,
+                 config_.catalogue);
+    services_.store.Sync();
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+    if (busy_ > 0) {
+        // Stop what runs first; the window closes as soon as it has.
+        closeWhenIdle_ = true;
+        host_.RequestCancel();
+        if (adding_)
+            adding_->RequestCancel();
+        event->ignore();
+        return;
+    }
+    Shutdown();
+    event->accept();
+}
+
+void MainWindow::mousePressEvent(QMouseEvent* event) {
+    // The window can be dragged by any empty spot, as by its title bar.
+    if (event->button() == Qt::LeftButton && windowHandle()) {
+        windowHandle()->startSystemMove();
+        event->accept();
+        return;
+    }
+    QWidget::mousePressEvent(event);
+}
+
+void MainWindow::dragEnterEvent(QDragEnterEvent* event) {
+    if (event->mimeData()->hasUrls())
+        for (const QUrl& url : event->mimeData()->urls())
+            if (url.isLocalFile()) {
+                event->acceptProposedAction();
+                return;
+            }
+    event->ignore();
+}
+
+void MainWindow::dropEvent(QDropEvent* event) {
+    std::vector<std::string> paths;
+    for (const QUrl& url : event->mimeData()->urls())
+        if (url.isLocalFile())
+            paths.push_back(LocalPathOf(url));
+    if (paths.empty()) {
+        event->ignore();
+        return;
+    }
+    event->acceptProposedAction();
+    // The work starts once the drop is over, so the program the files came from is not kept
+    // waiting while they are searched and probed.
+    QTimer::singleShot(0, this, [this, paths] { AddDropped(paths); });
+}
+
+CandidateFilter MainWindow::CurrentFilter() const {
+    CandidateFilter filter;
+    filter.skipHidden = config_.settings.doNotLoadHiddenFiles == 1;
+    filter.filterExtensions = config_.settings.enableExtFilter == 1;
+    filter.extensions = config_.settings.filterExtList;
+    return filter;
+}
+
+// --- Adding and removing files -------------------------------------------------------------
+
+MainWindow::AddResult MainWindow::AddSourceFile(const std::string& path) {
+    std::string key = SourceList::Key(path);
+    if (listed_.count(key))
+        return AddResult::AlreadyListed;
+    SourceFileEntry entry;
+    if (!session_.ProbeSource(path, entry))
+        return AddResult::Failed;
+    FileRow* row = list_->InsertFileRow(entry, /*scroll=*/false);
+    row->SetListKey(key);
+    listed_.emplace(std::move(key), row);
+    return AddResult::Added;
+}
+
+void MainWindow::AddFileList(const std::vector<std::string>& paths, ProgressWindow* progress) {
+    BusyGuard busy(*this);
+    setEnabled(false);
+    std::unique_ptr<ProgressWindow> window(progress ? progress : new ProgressWindow(this));
+    adding_ = window.get();
+    if (!window->isVisible())
+        window->show();
+    // The main window is disabled; its progress window must still take the Cancel.
+    window->setEnabled(true);
+    const int total = static_cast<int>(paths.size());
+    window->SetRange(total);
+    QCoreApplication::processEvents();
+    session_.ClearFailureDetail();
+
+    QString failures;
+    int failed = 0;
+    bool unrepresentable = false;
+    auto lastPump = Clock::now();
+    auto lastRows = lastPump;
+    for (int i = 0; i < total; ++i) {
+        const std::string& path = paths[static_cast<size_t>(i)];
+        window->SetText(
+            QStringLiteral("[%1/%2] Adding file %3...")
+                .arg(QString::number(i + 1), QString::number(total), Shown(FileNameOf(path))));
+        window->Step();
+        bool ok = false;
+        if (!IsRepresentable(path))
+            unrepresentable = true;
+        else
+            ok = AddSourceFile(path) != AddResult::Failed;
+        if (!ok) {
+            ++failed;
+            if (failed <= 30)
+                failures += Shown(path) + QStringLiteral("\n");
+            else if (failed == 31)
+                failures += QStringLiteral("<more files>...\n");
+        }
+        emit fileAdded(i + 1);
+        const auto now = Clock::now();
+        if (now - lastPump >= kAddingPumpInterval) {
+            // Drawing the list costs more than the progress window: it shows its new rows
+            // a few times a second.
+            const bool showRows = now - lastRows >= kListRepaintInterval;
+            list_->viewport()->setUpdatesEnabled(showRows);
+            if (showRows) {
+                ScrollToLastRow();
+                lastRows = now;
+            }
+            QCoreApplication::processEvents();
+            lastPump = Clock::now();
+        }
+        if (window->CancelRequested())
+            break;
+    }
+    list_->viewport()->setUpdatesEnabled(true);
+    ScrollToLastRow();
+    adding_ = nullptr;
+    window.reset();
+    setEnabled(true);
+    // The keys go back to the list, not to wherever the progress window left them.
+    activateWindow();
+    if (failures.isEmpty())
+        return;
+    QString text = QStringLiteral("Failed to load the following files.\n\n") + failures;
+    if (unrepresentable)
+        text += QStringLiteral(
+            "\nThere are non-English characters in filename of some files. Please remove the "
+            "characters from filename and then try again.");
+    else if (!session_.FailureDetail().empty())
+        text += QStringLiteral("\n") + QString::fromStdString(session_.FailureDetail());
+    else
+        text += QStringLiteral("\nTo get help, please forward the failure files to ") +
+                QString::fromLatin1(kSupportAddress) + QStringLiteral(".");
+    services_.prompter.Warn(this, text);
+}
+
+void MainWindow::ScrollToLastRow() {
+    if (list_->RowCount() > 0)
+        list_->scrollToItem(list_->Row(list_->RowCount() - 1));
+}
+
+void MainWindow::AddFiles() {
+    if (busy_ > 0)
+        return;
+    const QStringList files =
+        services_.dialogs.OpenFiles(this, QString(), QString(), OpenFileFilters());
+    if (files.isEmpty()) {
+        const int code = services_.dialogs.LastOpenError();
+        if (code != 0)
+            services_.prompter.Warn(this,
+                                    QStringLiteral("Failed to choose files. Error code: 0x%1.")
+                                            .arg(QString::number(code, 16).toUpper()) +
+                                        QStringLiteral("\n\nTo get help, please contact us at ") +
+                                        QString::fromLatin1(kSupportAddress) +
+                                        QStringLiteral(", and attach the error code above."));
+        return;
+    }
+    QCoreApplication::processEvents();
+    WaitCursor wait;
+    std::vector<std::string> paths;
+    paths.reserve(static_cast<size_t>(files.size()));
+    for (const QString& file : files)
+        paths.push_back(PathBytes(file));
+    AddFileList(paths);
+}
+
+void MainWindow::AddFolder() {
+    if (busy_ > 0)
+        return;
+    QString start = QString::fromStdString(config_.settings.folder);
+    while (start.size() > 1 && start.endsWith(u'/'))
+        start.chop(1);
+    const QString chosen =
+        services_.dialogs.ChooseFolder(this, QStringLiteral("Please choose a folder:"), start);
+    if (chosen.isEmpty())
+        return;
+    std::string folder = PathBytes(chosen);
+    if (folder.back() != '/')
+        folder += '/';
+    config_.settings.folder = folder;
+    SaveSettings(services_.store, kSaveFolder, config_.settings, config_.tagOptions,
+                 config_.catalogue);
+    QCoreApplication::processEvents();
+    AddDropped({folder});
+}
+
+void MainWindow::AddDropped(const std::vector<std::string>& dropped) {
+    if (busy_ > 0)
+        return;
+    BusyGuard busy(*this);
+    setEnabled(false);
+    auto* progress = new ProgressWindow(this);
+    adding_ = progress;
+    progress->SetText(QStringLiteral("Searching files..."));
+    progress->show();
+    progress->setEnabled(true);
+    QCoreApplication::processEvents();
+
+    std::vector<std::string> paths;
+    const CandidateFilter filter = CurrentFilter();
+    auto lastPump = Clock::now();
+    const auto keepGoing = [&] {
+        if (Clock::now() - lastPump >= kAddingPumpInterval) {
+            QCoreApplication::processEvents();
+            lastPump = Clock::now();
+        }
+        return !progress->CancelRequested();
+    };
+    for (const std::string& path : dropped) {
+        std::error_code ec;
+        if (std::filesystem::is_directory(path, ec))
+            CollectFolderFiles(path, filter, paths, keepGoing);
+        else if (auto taken = FilterCandidate(path, filter))
+            paths.push_back(std::move(*taken));
+        if (!keepGoing())
+            break;
+    }
+    adding_ = nullptr;
+    if (progress->CancelRequested() || paths.empty()) {
+        delete progress;
+        setEnabled(true);
+        return;
+    }
+    AddFileList(paths, progress);
+}
+
+void MainWindow::Remove() {
+    if (busy_ > 0)
+        return;
+    const std::vector<FileRow*> rows = list_->SelectedRows();
+    if (rows.empty()) {
+        services_.prompter.Inform(this, QStringLiteral("You should select a file at least."));
+        return;
+    }
+    for (FileRow* row : rows) {
+        listed_.erase(row->ListKey());
+        delete row;
+    }
+}
+
+void MainWindow::RemoveAll() {
+    if (busy_ > 0 || list_->RowCount() == 0)
+        return;
+    listed_.clear();
+    list_->clear();
+}
+
+void MainWindow::SelectAll() {
+    list_->SelectAllRows();
+}
+
+// --- Converting ----------------------------------------------------------------------------
+
+void MainWindow::RunConversion(bool selectedOnly, bool toOne) {
+    if (busy_ > 0)
+        return;
+    std::vector<FileRow*> rows;
+    if (selectedOnly) {
+        rows = list_->SelectedRows();
+        if (rows.empty()) {
+            services_.prompter.Inform(this, QStringLiteral("You should select a file at least."));
+            return;
+        }
+    } else {
+        if (list_->RowCount() == 0) {
+            services_.prompter.Inform(this, QStringLiteral("There aren't files in list."));
+            return;
+        }
+        for (int i = 0; i < list_->RowCount(); ++i)
+            rows.push_back(list_->Row(i));
+    }
+    const int index = formatBox_->currentIndex();
+    if (index < 0)
+        return;
+    const OutputFormatEntry* format = FindOutputFormat(
+        config_.catalogue, static_cast<FormatId>(formatBox_->itemData(index).toInt()));
+    if (!format)
+        return;
+    std::vector<SourceFileEntry*> items;
+    std::vector<int> indices;
+    for (FileRow* row : rows) {
+        items.push_back(&row->Entry());
+        indices.push_back(list_->IndexOf(row));
+    }
+    BusyGuard busy(*this);
+    if (toOne)
+        session_.ConvertListToOne(items, indices, *format);
+    else
+        session_.ConvertList(items, indices, *format);
+    activateWindow();
+}
+
+void MainWindow::ConvertAll() {
+    RunConversion(false, false);
+}
+
+void MainWindow::ConvertSelected() {
+    RunConversion(true, false);
+}
+
+void MainWindow::ConvertAllToOne() {
+    RunConversion(false, true);
+}
+
+void MainWindow::ConvertSelectedToOne() {
+    RunConversion(true, true);
+}
+
+// --- Row commands, help and links ----------------------------------------------------------
+
+FileRow* MainWindow::FirstSelectedRow() const {
+    const std::vector<FileRow*> rows = list_->SelectedRows();
+    return rows.empty() ? nullptr : rows.front();
+}
+
+void MainWindow::PlaySource() {
+    if (FileRow* row = FirstSelectedRow()) {
+        WaitCursor wait;
+        OpenPath(services_.desktop, Shown(row->Entry().path));
+    }
+}
+
+void MainWindow::PlayDestination() {
+    FileRow* row = FirstSelectedRow();
+    if (!row || row->Entry().outputPath.empty())
+        return;
+    WaitCursor wait;
+    OpenPath(services_.desktop, Shown(row->Entry().outputPath));
+}
+
+void MainWindow::BrowseSourceFolder() {
+    if (FileRow* row = FirstSelectedRow())
+        host_.SelectInExplorer(row->Entry().path);
+}
+
+void MainWindow::BrowseDestinationFolder() {
+    FileRow* row = FirstSelectedRow();
+    if (row && !row->Entry().outputPath.empty())
+        host_.SelectInExplorer(row->Entry().outputPath);
+}
+
+void MainWindow::UpdateMenuState() {
+    const std::vector<FileRow*> selected = list_->SelectedRows();
+    const bool one = selected.size() == 1;
+    const bool oneConverted = one && !selected.front()->Entry().outputPath.empty();
+    const bool any = !selected.empty();
+    const bool rows = list_->RowCount() > 0;
+    const std::pair<const char*, bool> states[] = {
+        {"&Play Source", one},
+        {"Browse &Source Folder", one},
+        {"Play &Destination", oneConverted},
+        {"Browse Destination &Folder", oneConverted},
+        {"&Convert Selected", any},
+        {"&Convert Selected to One", any},
+        {"&Remove\tDel", any},
+        {"Convert All", rows},
+        {"Convert All to One", rows},
+        {"Remove Al&l", rows},
+    };
+    for (const auto& [text, enabled] : states)
+        if (QAction* action = MenuAction(QString::fromLatin1(text)))
+            action->setEnabled(enabled);
+}
+
+QAction* MainWindow::MenuAction(const QString& text) const {
+    for (QMenu* menu : {listMenu_, helpMenu_})
+        for (QAction* action : menu->actions())
+            if (action->text() == text)
+                return action;
+    return nullptr;
+}
+
+QPushButton* MainWindow::Button(const QString& text) const {
+    for (QPushButton* button : buttons_)
+        if (button->text() == text)
+            return button;
+    return nullptr;
+}
+
+QToolButton* MainWindow::CaptionButton(const QString& name) const {
+    for (QToolButton* button : captionButtons_)
+        if (button->accessibleName() == name)
+            return button;
+    return nullptr;
+}
+
+void MainWindow::ShowHelp(bool maximised) {
+    WaitCursor wait;
+    if (HelpViewer* viewer = HelpViewer::Find()) {
+        if (viewer->isMinimized())
+            viewer->showNormal();
+        viewer->raise();
+        viewer->activateWindow();
+        return;
+    }
+    const QString index = HelpViewer::ManualIndex(QString::fromStdString(services_.programFolder));
+    if (index.isEmpty())
+        return;
+    auto* viewer = new HelpViewer(index, services_.desktop);
+    if (maximised)
+        viewer->showMaximized();
+    else
+        viewer->show();
+}
+
+void MainWindow::HelpTopics() {
+    ShowHelp(false);
+}
+
+void MainWindow::TellAFriend() {
+    WaitCursor wait;
+    OpenInBrowser(
+        services_.desktop,
+        QStringLiteral("mailto:?subject=Kestrune - very COOL application!!!&body=Download "
+                       "from ") +
+            QString::fromLatin1(kHomePageUrl));
+}
+
+void MainWindow::FeedbackAndSupport() {
+    WaitCursor wait;
+    OpenInBrowser(services_.desktop,
+                  QStringLiteral("mailto:") + QString::fromLatin1(kSupportAddress));
+}
+
+void MainWindow::Homepage() {
+    WaitCursor wait;
+    OpenInBrowser(services_.desktop, QString::fromLatin1(kHomePageUrl));
+}
+
+void MainWindow::CheckLatestVersion() {
+    WaitCursor wait;
+    OpenInBrowser(services_.desktop, QString::fromLatin1(kUpdateCheckUrl));
+}
+
+void MainWindow::About() {
+    AboutBox box(
+        this, [this](const QString& address) { return OpenInBrowser(services_.desktop, address); },
+        services_.prompter, [this] { CheckLatestVersion(); }, [this] { TellAFriend(); });
+    box.exec();
+}
+
+void MainWindow::Options() {
+    if (busy_ > 0)
+        return;
+    ShowOptions(this, config_.settings, config_.tagOptions, config_.catalogue, services_.store,
+                windowsMedia_, services_.prompter, services_.dialogs, services_.desktop);
+}
+
+void MainWindow::PopHelpMenu() {
+    helpMenu_->popup(helpButton_->mapToGlobal(QPoint(0, helpButton_->height())));
+}
+
+}  // namespace kestrune

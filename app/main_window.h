@@ -1,0 +1,164 @@
+#pragma once
+
+#include <QWidget>
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "app/folder_walk.h"
+#include "app/window_host.h"
+#include "engine/conversion_session.h"
+#include "settings/options/wma_format_source.h"
+
+class QAction;
+class QComboBox;
+class QMenu;
+class QPushButton;
+class QToolButton;
+
+namespace kestrune {
+
+struct AppServices;
+class FileListView;
+class FileRow;
+class HyperLink;
+class ProgressWindow;
+
+// The program's window: the file list, the command buttons, the output-format box, the small
+// Help / Minimize / Close buttons and the home-page link. It owns the session's configuration
+// (the settings, the custom tag, the catalogue, the Windows Media runtime) and the conversion
+// session for as long as the program runs.
+class MainWindow : public QWidget {
+    Q_OBJECT
+public:
+    static constexpr int kWidth = 950;
+    static constexpr int kHeight = 650;
+    // The last item of the output-format box: video targets, which are refused.
+    static constexpr int kVideoItem = StoredValue(FormatId::kVideo);
+    static constexpr const char* kVideoItemText =
+        " to VIDEO (3GP, AVI, FLV, MOV, MP4, MPEG, WMV, etc.)";
+    static constexpr const char* kVideoRefusal =
+        "Kestrune converts to audio formats only. To convert to a video format, please use a "
+        "video converter.";
+
+    // Every option at its default, the documents folder as the default output folder, the
+    // catalogue built. Nothing is read from the store yet.
+    explicit MainWindow(AppServices& services, QWidget* parent = nullptr);
+    ~MainWindow() override;
+
+    // The window's set-up, in order: the sound font, the stored settings, title and icon, the
+    // size, the list's columns, the tooltips, the output-format box, drops, and the manual on
+    // the very first start.
+    void Initialise();
+    // What closing does: the help window closed, the list emptied, the format and the Options
+    // start page saved. Runs once.
+    void Shutdown();
+
+    // The commands.
+    void AddFiles();
+    void AddFolder();
+    void Remove();
+    void RemoveAll();
+    void SelectAll();
+    void ConvertAll();
+    void ConvertSelected();
+    void ConvertAllToOne();
+    void ConvertSelectedToOne();
+    void PlaySource();
+    void PlayDestination();
+    void BrowseSourceFolder();
+    void BrowseDestinationFolder();
+    void HelpTopics();
+    void TellAFriend();
+    void FeedbackAndSupport();
+    void Homepage();
+    void CheckLatestVersion();
+    void About();
+    void Options();
+    void PopHelpMenu();
+
+    // Probes paths in order and adds a row for each file that opens; reports the files that
+    // did not. progress is the window that searched for them, or null (one is made).
+    void AddFileList(const std::vector<std::string>& paths, ProgressWindow* progress = nullptr);
+    // Adds what a drop brought: folders are searched, files filtered.
+    void AddDropped(const std::vector<std::string>& paths);
+    enum class AddResult { Added, AlreadyListed, Failed };
+    AddResult AddSourceFile(const std::string& path);
+
+    // Enables the menu commands for the list's state, as when a menu opens.
+    void UpdateMenuState();
+
+    // For the tests and the end-to-end driver.
+    FileListView* List() const { return list_; }
+    QComboBox* FormatBox() const { return formatBox_; }
+    QMenu* ListMenu() const { return listMenu_; }
+    QMenu* HelpMenu() const { return helpMenu_; }
+    QAction* MenuAction(const QString& text) const;
+    QPushButton* Button(const QString& text) const;
+    QToolButton* CaptionButton(const QString& name) const;
+    HyperLink* HomepageLink() const { return homepageLink_; }
+    ConvertSettings& Settings() { return config_.settings; }
+    const OutputCatalogue& Catalogue() const { return config_.catalogue; }
+    ConversionSession& Session() { return session_; }
+    WindowHost& Host() { return host_; }
+    int SoundFontLoaded() const { return session_.SoundFontLoaded(); }
+    bool Busy() const { return busy_ > 0; }
+    // The open-file dialog's filters, in order.
+    static QStringList OpenFileFilters();
+
+signals:
+    // After each path of AddFileList, numbered from 1.
+    void fileAdded(int number);
+    // A run of adding or converting starts (true) or ends (false).
+    void busyChanged(bool busy);
+    // The list menu is about to pop up.
+    void listMenuShown();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+
+private:
+    void BuildControls();
+    void BuildMenus();
+    void FillFormatBox();
+    void SelectStoredFormat();
+    void OnFormatChosen(int index);
+    // Opens the help, maximised on the very first start.
+    void ShowHelp(bool maximised);
+    void RunConversion(bool selectedOnly, bool toOne);
+    FileRow* FirstSelectedRow() const;
+    // Brings the newest row into view.
+    void ScrollToLastRow();
+    // The options that decide which found files are taken.
+    CandidateFilter CurrentFilter() const;
+    // Marks the window busy (adding or converting) for as long as it lives.
+    class BusyGuard;
+    friend class BusyGuard;
+
+    AppServices& services_;
+    FileListView* list_ = nullptr;
+    WindowHost host_;
+    SessionConfig config_;
+    ConversionSession session_;
+    RuntimeWmaFormatSource windowsMedia_;
+    std::unordered_map<std::string, FileRow*> listed_;  // the duplicate index
+
+    QComboBox* formatBox_ = nullptr;
+    HyperLink* homepageLink_ = nullptr;
+    QMenu* listMenu_ = nullptr;
+    QMenu* helpMenu_ = nullptr;
+    QToolButton* helpButton_ = nullptr;
+    std::vector<QPushButton*> buttons_;
+    std::vector<QToolButton*> captionButtons_;
+
+    int busy_ = 0;
+    bool closeWhenIdle_ = false;
+    bool shutDown_ = false;
+    ProgressWindow* adding_ = nullptr;  // the progress window of the adding under way
+};
+
+}  // namespace kestrune

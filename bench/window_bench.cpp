@@ -1,0 +1,115 @@
+// Times the window's own work on the offscreen platform, for bench/run_bench.py:
+//   kestrune-window-bench add FOLDER SETTINGS          adds every file of FOLDER to the list
+//   kestrune-window-bench convert FOLDER SETTINGS ID   adds them, then converts all to format ID
+// Prints the seconds the timed step took and the rows it left.
+#include <QApplication>
+#include <QComboBox>
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "app/app_services.h"
+#include "app/file_list_view.h"
+#include "app/main_window.h"
+#include "readers/bass_reader.h"
+#include "readers/ffmpeg_reader.h"
+#include "settings/ini_settings_store.h"
+#include "settings/options/prompter.h"
+
+namespace {
+
+// Message boxes go to stderr: a benchmark has nobody to answer them.
+class QuietPrompter : public kestrune::Prompter {
+public:
+    QMessageBox::StandardButton Show(QWidget*, const QString& text, Icon,
+                                     QMessageBox::StandardButtons) override {
+        std::fprintf(stderr, "message: %s\n", text.toUtf8().constData());
+        return QMessageBox::No;
+    }
+};
+
+class NoDialogs : public kestrune::FileDialogs {
+public:
+    QStringList OpenFiles(QWidget*, const QString&, const QString&, const QStringList&) override {
+        return {};
+    }
+    QString SaveFile(QWidget*, const QString&, const QString&, const QStringList&) override {
+        return {};
+    }
+    QString ChooseFolder(QWidget*, const QString&, const QString&) override { return {}; }
+};
+
+class NoDesktop : public kestrune::Desktop {
+public:
+    bool OpenUrl(const QUrl&) override { return true; }
+    bool ShowInFileManager(const QString&) override { return true; }
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    const QStringList args = QApplication::arguments();
+    if (args.size() < 4 || (args[1] != "add" && args[1] != "convert") ||
+        (args[1] == "convert" && args.size() < 5)) {
+        std::fprintf(stderr, "usage: %s add|convert FOLDER SETTINGS [FORMAT-ID]\n", argv[0]);
+        return 2;
+    }
+    using namespace kestrune;
+    InitFFmpegLogging();
+    if (InitDecodingLayer(RunningProgramFolder()) != DecodingLayerStart::Ready)
+        return 1;
+    QuietPrompter prompter;
+    NoDialogs dialogs;
+    NoDesktop desktop;
+    IniSettingsStore store(args[3].toStdString());
+    store.WriteInt(kOptionsGroup, "FirstRun", 0);
+    AppServices services{prompter, dialogs, desktop, store, RunningProgramFolder(), {}};
+    int status = 0;
+    {
+        MainWindow window(services);
+        window.Initialise();
+        window.show();
+        QApplication::processEvents();
+        const std::string folder = args[2].toStdString();
+        using Clock = std::chrono::steady_clock;
+        auto start = Clock::now();
+        window.AddDropped({folder});
+        double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+        if (args[1] == "convert") {
+            const int index = window.FormatBox()->findData(args[4].toInt());
+            if (index < 0) {
+                std::fprintf(stderr, "no format %s\n", args[4].toUtf8().constData());
+                status = 2;
+            } else {
+                window.FormatBox()->setCurrentIndex(index);
+                // The longest stretch without a chance for Cancel to be seen.
+                auto lastPump = Clock::now();
+                double longestPause = 0;
+                window.Host().SetPumpObserver([&] {
+                    const auto now = Clock::now();
+                    longestPause = std::max(
+                        longestPause, std::chrono::duration<double>(now - lastPump).count());
+                    lastPump = now;
+                });
+                start = Clock::now();
+                window.ConvertAll();
+                seconds = std::chrono::duration<double>(Clock::now() - start).count();
+                window.Host().SetPumpObserver({});
+                std::fprintf(stderr, "longest pause between two pumps: %.1f ms\n",
+                             longestPause * 1000);
+                for (int i = 0; i < window.List()->RowCount(); ++i)
+                    if (window.List()->Row(i)->Entry().outputPath.empty())
+                        status = 1;
+            }
+        }
+        std::printf("%.4f seconds, %d rows\n", seconds, window.List()->RowCount());
+        window.Shutdown();
+    }
+    FreeDecodingLayer();
+    return status;
+}

@@ -1,0 +1,524 @@
+// Converting from the window, its menus and commands, the About box and the links.
+#include <QAction>
+#include <QContextMenuEvent>
+#include <QMenu>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QToolButton>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+#include <QDir>
+
+#include "app/about_box.h"
+#include "app/desktop_links.h"
+#include "app/help_viewer.h"
+#include "app/hyper_link.h"
+#include "app/progress_dialog.h"
+#include "tests/support/window_harness.h"
+
+namespace kestrune::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string MakeWav(const fs::path& path, double seconds, int rate = 44100, int channels = 2) {
+    fs::create_directories(path.parent_path());
+    EXPECT_TRUE(
+        WriteWav(path.string(), MakeSignal(rate, channels, static_cast<size_t>(seconds * rate))));
+    return path.string();
+}
+
+// A one-note General MIDI song of about a second.
+std::string MakeMidi(const fs::path& path) {
+    fs::create_directories(path.parent_path());
+    const unsigned char song[] = {'M',  'T',  'h',  'd',  0,    0,    0,    6,
+                                  0,    0,    0,    1,    0,    96,  // format 0, 96 ticks
+                                  'M',  'T',  'r',  'k',  0,    0,    0,    13,  // one track
+                                  0x00, 0x90, 0x3C, 0x64, 0x81, 0x40, 0x80, 0x3C,
+                                  0x40, 0x00, 0xFF, 0x2F, 0x00};
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(song), sizeof song);
+    return path.string();
+}
+
+// Every output goes to out/, nothing is asked at the end, the manual is not opened.
+void PrepareStore(WindowHarness& h, const fs::path& out, int browse = 0) {
+    h.store->WriteInt(kOptionsGroup, "FirstRun", 0);
+    h.store->WriteInt(kOptionsGroup, "DestOutputFolderOpt", 399);
+    h.store->WriteText(kOptionsGroup, "DestSpecifiedFolder", out.string());
+    h.store->WriteInt(kOptionsGroup, "BrowseOutputFolder", browse);
+    h.store->Sync();
+    fs::create_directories(out);
+}
+
+std::vector<std::string> FilesIn(const fs::path& folder) {
+    std::vector<std::string> names;
+    std::error_code ec;
+    for (const auto& e : fs::directory_iterator(folder, ec))
+        names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// Saves a picture of the widget when KESTRUNE_SCREENSHOTS names a folder.
+void Screenshot(QWidget& widget, const char* name) {
+    const char* folder = std::getenv("KESTRUNE_SCREENSHOTS");
+    if (!folder || !*folder)
+        return;
+    fs::create_directories(folder);
+    widget.grab().save(QString::fromLocal8Bit(folder) + "/" + name + ".png");
+}
+
+void ChooseFormat(MainWindow& w, const QString& text) {
+    const int index = w.FormatBox()->findText(text);
+    ASSERT_GE(index, 0) << text.toStdString();
+    w.FormatBox()->setCurrentIndex(index);
+}
+
+std::string ReadAll(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// --- Converting ----------------------------------------------------------------------------
+
+TEST(Convert, ThreeWavsBecomeMp3sWithTheirRowsFilledAndTheFirstOutputShown) {
+    WindowHarness h;
+    const fs::path out = h.dir.path() / "out";
+    PrepareStore(h, out, 1);
+    MainWindow& w = h.Open(true);
+    std::vector<std::string> sources;
+    for (int i = 1; i <= 3; ++i)
+        sources.push_back(MakeWav(h.dir.path() / "in" / ("take" + std::to_string(i) + ".wav"), i));
+    w.AddFileList(sources);
+    ChooseFormat(w, " to MP3");
+
+    // What the progress dialog says while the run goes on, and that the window waits.
+    QStringList overall, fileLabels;
+    bool windowDisabled = true;
+    w.Host().SetPumpObserver([&] {
+        ProgressDialog* d = w.Host().Dialog();
+        if (!d || d->OverallLabel().isEmpty())
+            return;
+        if (overall.isEmpty() || overall.back() != d->OverallLabel())
+            overall << d->OverallLabel();
+        if (fileLabels.isEmpty() || fileLabels.back() != d->FileLabel())
+            fileLabels << d->FileLabel();
+        windowDisabled = windowDisabled && !w.isEnabled() && d->isEnabled() && d->isVisible();
+        if (overall.size() == 2 && d->FileBar()->value() > d->FileBar()->maximum() / 2) {
+            Screenshot(*d, "progress-dialog");
+            Screenshot(w, "window-during-run");
+        }
+    });
+    w.Button("&Convert")->click();
+    w.Host().SetPumpObserver({});
+
+    EXPECT_TRUE(windowDisabled);
+    EXPECT_TRUE(w.isEnabled());
+    EXPECT_EQ(w.Host().Dialog(), nullptr);
+    EXPECT_EQ(overall, QStringList({"Converting 1 of 3 file(s) to MP3...",
+                                    "Converting 2 of 3 file(s) to MP3...",
+                                    "Converting 3 of 3 file(s) to MP3..."}));
+    EXPECT_TRUE(fileLabels.contains("Starting to convert take2.wav...") ||
+                fileLabels.filter("take2.wav").size() > 0);
+    EXPECT_EQ(FilesIn(out), std::vector<std::string>({"take1.mp3", "take2.mp3", "take3.mp3"}));
+    EXPECT_EQ(h.Column(FileListView::kOutput),
+              QStringList({"take1.mp3", "take2.mp3", "take3.mp3"}));
+    EXPECT_EQ(h.Column(FileListView::kVolume), QStringList({"100.00%", "100.00%", "100.00%"}));
+    for (int i = 1; i <= 3; ++i) {
+        const ProbeInfo info = FfProbe((out / ("take" + std::to_string(i) + ".mp3")).string());
+        ASSERT_TRUE(info.ok);
+        EXPECT_EQ(info.codecName, "mp3");
+        EXPECT_NEAR(info.duration, i, 0.1);
+    }
+    ASSERT_EQ(h.desktop.shownInFileManager.size(), 1);
+    EXPECT_EQ(h.desktop.shownInFileManager[0],
+              QString::fromStdString((out / "take1.mp3").string()));
+    Screenshot(w, "window-after-run");
+
+    // Each converted row can now be played and browsed.
+    w.List()->clearSelection();
+    w.List()->Row(1)->setSelected(true);
+    w.PlayDestination();
+    w.BrowseDestinationFolder();
+    ASSERT_FALSE(h.desktop.opened.isEmpty());
+    EXPECT_EQ(h.desktop.opened.back().toLocalFile(),
+              QString::fromStdString((out / "take2.mp3").string()));
+    EXPECT_EQ(h.desktop.shownInFileManager.back(),
+              QString::fromStdString((out / "take2.mp3").string()));
+}
+
+TEST(Convert, ConvertSelectedTakesOnlyTheSelectedRowsInListOrder) {
+    WindowHarness h;
+    const fs::path out = h.dir.path() / "out";
+    PrepareStore(h, out);
+    h.store->WriteInt(kOptionsGroup, "ID3TagType", 1);       // the custom tag...
+    h.store->WriteInt(kTagOptionsGroup, "TrackNumType", 1);  // ...with the run position as track
+    h.store->Sync();
+    MainWindow& w = h.Open(true);
+    std::vector<std::string> sources;
+    for (const char* name : {"a.wav", "b.wav", "c.wav"})
+        sources.push_back(MakeWav(h.dir.path() / "in" / name, 0.5));
+    w.AddFileList(sources);
+    ChooseFormat(w, " to MP3");
+    w.List()->Row(2)->setSelected(true);
+    w.List()->Row(0)->setSelected(true);
+
+    w.MenuAction("&Convert Selected")->trigger();
+    EXPECT_EQ(FilesIn(out), std::vector<std::string>({"a.mp3", "c.mp3"}));
+    EXPECT_EQ(h.Column(FileListView::kOutput), QStringList({"a.mp3", "", "c.mp3"}));
+    EXPECT_EQ(FfProbe((out / "c.mp3").string()).Tag("track"), "2");
+
+    // Without a selection the command says so and converts nothing.
+    w.List()->clearSelection();
+    w.ConvertSelected();
+    ASSERT_FALSE(h.prompter.shown.empty());
+    EXPECT_EQ(h.prompter.TakeLast(), "You should select a file at least.");
+    w.RemoveAll();
+    w.ConvertAll();
+    EXPECT_EQ(h.prompter.TakeLast(), "There aren't files in list.");
+    w.ConvertAllToOne();
+    EXPECT_EQ(h.prompter.TakeLast(), "There aren't files in list.");
+}
+
+TEST(Convert, ConvertToOneJoinsTheFilesIntoTheFileNamedInTheSaveDialog) {
+    WindowHarness h;
+    const fs::path out = h.dir.path() / "out";
+    PrepareStore(h, out);
+    MainWindow& w = h.Open(true);
+    w.AddFileList({MakeWav(h.dir.path() / "in" / "one.wav", 1.0),
+                   MakeWav(h.dir.path() / "in" / "two.wav", 2.0, 22050, 1)});
+    ChooseFormat(w, " to WAV");
+    const std::string ext = FindOutputFormat(w.Catalogue(), w.Settings().outputFormat)->extension;
+    h.dialogs.pathToSave = QString::fromStdString((out / "joined").string());
+    w.Button("Co&nvert to One")->click();
+    ASSERT_EQ(h.dialogs.saveCalls, 1);
+    const QString upper = QString::fromStdString(ext).toUpper();
+    EXPECT_EQ(h.dialogs.saveFilters,
+              QStringList({upper + " File (*." + QString::fromStdString(ext) + ")"}));
+    const fs::path joined = out / ("joined." + ext);
+    ASSERT_TRUE(fs::exists(joined));
+    const ProbeInfo info = FfProbe(joined.string());
+    EXPECT_EQ(info.sampleRate, 44100);
+    EXPECT_EQ(info.channels, 2);
+    EXPECT_NEAR(info.duration, 3.0, 0.05);
+    EXPECT_EQ(h.Column(FileListView::kOutput),
+              QStringList({QString::fromStdString(joined.filename().string()),
+                           QString::fromStdString(joined.filename().string())}));
+
+    // A cancelled save dialog ends the run before anything starts.
+    h.dialogs.pathToSave.clear();
+    fs::remove(joined);
+    w.ConvertAllToOne();
+    EXPECT_FALSE(fs::exists(joined));
+}
+
+TEST(Convert, CancelDuringTheSecondItemLeavesNoOutputAndMarksOnlyThatRow) {
+    WindowHarness h;
+    const fs::path out = h.dir.path() / "out";
+    PrepareStore(h, out, 1);
+    MainWindow& w = h.Open(true);
+    std::vector<std::string> sources;
+    for (int i = 1; i <= 4; ++i)
+        sources.push_back(
+            MakeWav(h.dir.path() / "in" / ("part" + std::to_string(i) + ".wav"), 4.0));
+    w.AddFileList(sources);
+    w.List()->Row(3)->setText(FileListView::kOutput, "earlier text");
+    ChooseFormat(w, " to MP3");
+    int blocks = 0;
+    w.Host().SetPumpObserver([&] {
+        ProgressDialog* d = w.Host().Dialog();
+        if (d && d->OverallLabel().startsWith("Converting 2 of") && ++blocks == 20)
+            QTest::mouseClick(d->CancelButton(), Qt::LeftButton);
+    });
+    const std::string before = ReadAll(sources[1]);
+    w.ConvertAll();
+    w.Host().SetPumpObserver({});
+    EXPECT_EQ(blocks, 20);
+    EXPECT_EQ(FilesIn(out), std::vector<std::string>({"part1.mp3"}));
+    EXPECT_EQ(h.Column(FileListView::kOutput),
+              QStringList({"part1.mp3", "Cancelled", "", "earlier text"}));
+    EXPECT_TRUE(w.List()->Row(1)->Entry().outputPath.empty());
+    EXPECT_TRUE(h.desktop.shownInFileManager.isEmpty()) << "a cancelled run shows nothing";
+    EXPECT_EQ(ReadAll(sources[1]), before);
+    EXPECT_TRUE(w.isEnabled());
+}
+
+TEST(Convert, MidiWithoutTheSoundFontAsksAndFailsOnlyTheMidiRow) {
+    WindowHarness h(WindowHarness::Program::WithoutSoundFont);
+    const fs::path out = h.dir.path() / "out";
+    PrepareStore(h, out);
+    MainWindow& w = h.Open(true);
+    ASSERT_EQ(w.SoundFontLoaded(), 0);
+    w.AddFileList({MakeMidi(h.dir.path() / "in" / "tune.mid"),
+                   MakeWav(h.dir.path() / "in" / "song.wav", 0.5)});
+    ASSERT_EQ(w.List()->RowCount(), 2);
+    ChooseFormat(w, " to MP3");
+
+    h.prompter.answer = QMessageBox::No;
+    w.ConvertAll();
+    ASSERT_EQ(h.prompter.shown.size(), 1u);
+    EXPECT_EQ(h.prompter.shown[0].icon, Prompter::Icon::Question);
+    EXPECT_TRUE(h.prompter.shown[0].text.startsWith(
+        "Dear user, to decode MIDI file, file \"ct4mgm.sf2\" is required."));
+    EXPECT_TRUE(
+        h.prompter.shown[0].text.contains("\"" + QString::fromStdString(h.programFolder) + "\""));
+    EXPECT_EQ(h.Column(FileListView::kOutput),
+              QStringList({"Failure. Requires file \"ct4mgm.sf2\".", "song.mp3"}));
+
+    // Yes: the program folder and the download page open, and the run ends at once.
+    h.prompter.shown.clear();
+    h.prompter.answer = QMessageBox::Yes;
+    fs::remove(out / "song.mp3");
+    w.ConvertAll();
+    EXPECT_EQ(h.prompter.shown.size(), 1u);
+    EXPECT_FALSE(fs::exists(out / "song.mp3"));
+    ASSERT_GE(h.desktop.opened.size(), 2);
+    EXPECT_EQ(QDir(h.desktop.opened[h.desktop.opened.size() - 2].toLocalFile()),
+              QDir(QString::fromStdString(h.programFolder)));
+    EXPECT_EQ(h.desktop.opened.back().toString(), "https://kestrune.org/download/ct4mgm.sf2");
+}
+
+// --- The format box, menus and commands ----------------------------------------------------
+
+TEST(Commands, VideoItemIsRefusedAndThePreviousFormatStaysUnsaved) {
+    WindowHarness h;
+    PrepareStore(h, h.dir.path() / "out");
+    MainWindow& w = h.Open(true);
+    ChooseFormat(w, " to FLAC");
+    const FormatId flac = w.Settings().outputFormat;
+    const std::string stored = ReadAll(h.iniPath);
+    w.FormatBox()->setCurrentIndex(w.FormatBox()->count() - 1);
+    ASSERT_EQ(h.prompter.shown.size(), 1u);
+    EXPECT_EQ(h.prompter.shown[0].icon, Prompter::Icon::Information);
+    EXPECT_EQ(h.prompter.shown[0].buttons, QMessageBox::Ok | QMessageBox::Cancel);
+    EXPECT_EQ(w.FormatBox()->currentText(), " to FLAC");
+    EXPECT_EQ(w.Settings().outputFormat, flac);
+    EXPECT_EQ(ReadAll(h.iniPath), stored);
+}
+
+TEST(Commands, MenuCommandsAreEnabledByTheSelectionAndWhatWasConverted) {
+    WindowHarness h;
+    PrepareStore(h, h.dir.path() / "out");
+    MainWindow& w = h.Open(true);
+    const auto enabled = [&] {
+        w.UpdateMenuState();
+        QStringList on;
+        for (QAction* a : w.ListMenu()->actions())
+            if (!a->isSeparator() && a->isEnabled())
+                on << a->text();
+        return on;
+    };
+    EXPECT_EQ(enabled(), QStringList({"&Add Files...\tCtrl+O", "Add F&older"}));
+    w.AddFileList({MakeWav(h.dir.path() / "a.wav", 0.3), MakeWav(h.dir.path() / "b.wav", 0.3)});
+    EXPECT_EQ(enabled(), QStringList({"Convert All", "Convert All to One", "&Add Files...\tCtrl+O",
+                                      "Add F&older", "Remove Al&l"}));
+    w.List()->Row(0)->setSelected(true);
+    EXPECT_EQ(enabled(), QStringList({"&Play Source", "&Convert Selected", "Convert All",
+                                      "&Convert Selected to One", "Convert All to One",
+                                      "Browse &Source Folder", "&Add Files...\tCtrl+O",
+                                      "Add F&older", "&Remove\tDel", "Remove Al&l"}));
+    w.List()->Row(0)->Entry().outputPath = (h.dir.path() / "a.mp3").string();
+    EXPECT_TRUE(enabled().contains("Play &Destination"));
+    EXPECT_TRUE(enabled().contains("Browse Destination &Folder"));
+    w.List()->Row(1)->setSelected(true);
+    EXPECT_EQ(enabled(),
+              QStringList({"&Convert Selected", "Convert All", "&Convert Selected to One",
+                           "Convert All to One", "&Add Files...\tCtrl+O", "Add F&older",
+                           "&Remove\tDel", "Remove Al&l"}));
+    for (QAction* a : w.HelpMenu()->actions())
+        EXPECT_TRUE(a->isEnabled());
+
+    // The keyboard's menu key opens the list menu in the middle of the list; the mouse, where
+    // it points. Either way the table above is applied as it opens.
+    QContextMenuEvent fromKeys(QContextMenuEvent::Keyboard, QPoint(0, 0),
+                               w.List()->mapToGlobal(QPoint(0, 0)));
+    QApplication::sendEvent(w.List(), &fromKeys);
+    ASSERT_TRUE(WaitUntil([&] { return w.ListMenu()->isVisible(); }, 3000));
+    const QPoint centre = w.List()->mapToGlobal(w.List()->rect().center());
+    EXPECT_LE((w.ListMenu()->pos() - centre).manhattanLength(), 2);
+    EXPECT_FALSE(w.MenuAction("&Play Source")->isEnabled());
+    w.ListMenu()->close();
+    w.List()->clearSelection();
+    w.List()->Row(1)->setSelected(true);
+    const QPoint spot = w.List()->viewport()->mapToGlobal(QPoint(40, 10));
+    QContextMenuEvent fromMouse(QContextMenuEvent::Mouse, QPoint(40, 10), spot);
+    QApplication::sendEvent(w.List()->viewport(), &fromMouse);
+    ASSERT_TRUE(WaitUntil([&] { return w.ListMenu()->isVisible(); }, 3000));
+    EXPECT_LE((w.ListMenu()->pos() - spot).manhattanLength(), 2);
+    EXPECT_TRUE(w.MenuAction("&Play Source")->isEnabled());
+    w.ListMenu()->close();
+
+    // A double-click plays the first selected row.
+    h.desktop.opened.clear();
+    w.List()->Row(0)->setSelected(true);
+    emit w.List()->itemDoubleClicked(w.List()->Row(1), 0);
+    ASSERT_EQ(h.desktop.opened.size(), 1);
+    EXPECT_EQ(h.desktop.opened[0].toLocalFile(),
+              QString::fromStdString((h.dir.path() / "a.wav").string()));
+}
+
+TEST(Commands, HelpAndWebCommandsOpenTheirAddressesAndF1ReusesTheHelpWindow) {
+    WindowHarness h;
+    PrepareStore(h, h.dir.path() / "out");
+    MainWindow& w = h.Open(true);
+    for (const char* text :
+         {"&Tell A Friend", "&Feedback and Support", "Home&page", "&Check Latest Version"})
+        w.MenuAction(text)->trigger();
+    QTest::mouseClick(w.HomepageLink(), Qt::LeftButton);
+    QStringList opened;
+    for (const QUrl& url : h.desktop.opened)
+        opened << QUrl::fromPercentEncoding(url.toEncoded());
+    EXPECT_EQ(opened,
+              QStringList({"mailto:?subject=Kestrune - very COOL application!!!&body=Download "
+                           "from https://kestrune.org/",
+                           "mailto:support@kestrune.org", "https://kestrune.org/",
+                           "https://kestrune.org/checkforupdates/?ver=4.0&build=2157",
+                           "https://kestrune.org/"}));
+    EXPECT_TRUE(w.HomepageLink()->IsVisited());
+
+    // F1 opens the manual; F1 and "Help Topics" then bring back the same window.
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+    QTest::keyClick(&w, Qt::Key_F1);
+    HelpViewer* viewer = HelpViewer::Find();
+    ASSERT_NE(viewer, nullptr);
+    viewer->showMinimized();
+    QApplication::processEvents();
+    w.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+    QTest::keyClick(&w, Qt::Key_F1);
+    EXPECT_EQ(HelpViewer::Find(), viewer);
+    EXPECT_FALSE(viewer->isMinimized());
+    w.MenuAction("&Help Topics\tF1")->trigger();
+    int viewers = 0;
+    for (QWidget* top : QApplication::topLevelWidgets())
+        viewers += qobject_cast<HelpViewer*>(top) && top->isVisible();
+    EXPECT_EQ(viewers, 1);
+}
+
+TEST(Commands, CaptionButtonsPopTheHelpMenuMinimiseAndClose) {
+    WindowHarness h;
+    PrepareStore(h, h.dir.path() / "out");
+    MainWindow& w = h.Open(true);
+    w.move(-700, 0);  // the small buttons well inside the test screen, so the menu fits there
+    QToolButton* help = w.CaptionButton("Help");
+    help->click();
+    ASSERT_TRUE(WaitUntil([&] { return w.HelpMenu()->isVisible(); }, 3000));
+    EXPECT_EQ(w.HelpMenu()->pos(), help->mapToGlobal(QPoint(0, help->height())));
+    w.HelpMenu()->close();
+    w.CaptionButton("Minimize")->click();
+    EXPECT_TRUE(WaitUntil([&] { return w.isMinimized(); }, 3000));
+    w.showNormal();
+    ChooseFormat(w, " to OGG");
+    const int chosen = StoredValue(w.Settings().outputFormat);
+    w.CaptionButton("Close")->click();
+    QApplication::processEvents();
+    EXPECT_FALSE(w.isVisible());
+    EXPECT_EQ(h.StoredInt("OutputFormat"), chosen);
+}
+
+// --- About box and links -------------------------------------------------------------------
+
+TEST(Links, AboutBoxNamesTheVersionAndItsButtonsAndLinksOpenTheirAddresses) {
+    FakePrompter prompter;
+    QStringList opened;
+    int updates = 0, friends = 0;
+    AboutBox box(
+        nullptr,
+        [&](const QString& address) {
+            opened << address;
+            return 33;
+        },
+        prompter, [&] { ++updates; }, [&] { ++friends; });
+    EXPECT_EQ(box.windowTitle(), "About");
+    EXPECT_EQ(AboutBox::TitleLine(), "Kestrune v4.0 build 2157");
+    EXPECT_EQ(box.HomepageLink()->text(), "Visit Kestrune Homepage");
+    EXPECT_TRUE(box.HomepageLink()->font().underline());
+    EXPECT_TRUE(box.SupportLink()->font().underline());
+    box.HomepageLink()->Activate();
+    box.SupportLink()->Activate();
+    EXPECT_EQ(opened, QStringList({"https://kestrune.org/", "mailto:support@kestrune.org"}));
+    EXPECT_EQ(box.HomepageLink()->CurrentColour(), HyperLink::kVisitedColour);
+    box.CheckUpdatesButton()->click();
+    box.TellAFriendButton()->click();
+    EXPECT_EQ(updates, 1);
+    EXPECT_EQ(friends, 1);
+}
+
+TEST(Links, LinkThatCannotBeOpenedSaysWhyAndStaysUnvisited) {
+    FakePrompter prompter;
+    RecordingDesktop desktop;
+    desktop.openable = false;
+    QWidget page;
+    HyperLink link(
+        "Homepage", [&](const QString& a) { return OpenInBrowser(desktop, a); }, prompter, &page);
+    link.SetAddress("https://kestrune.org/");
+    EXPECT_EQ(link.toolTip(), "https://kestrune.org/");
+    link.Activate();
+    EXPECT_EQ(desktop.handedToBrowser, QStringList({"https://kestrune.org/"}));
+    ASSERT_EQ(prompter.shown.size(), 1u);
+    EXPECT_EQ(prompter.shown[0].text,
+              "Unable to open hyperlink:\n\nThere is no application associated\nwith the given "
+              "filename extension.");
+    EXPECT_EQ(prompter.shown[0].icon, Prompter::Icon::Warning);
+    EXPECT_FALSE(link.IsVisited());
+    EXPECT_EQ(link.CurrentColour(), HyperLink::kLinkColour);
+
+    // The browser for web pages stands in when the desktop has no handler of its own.
+    desktop.browserWorks = true;
+    link.Activate();
+    EXPECT_TRUE(link.IsVisited());
+
+    // A local file that is not there, and one in a folder that is not there either.
+    HyperLink file(
+        "file", [&](const QString& a) { return OpenInBrowser(desktop, a); }, prompter, &page);
+    file.SetAddress("/nonexistent-folder/x.html");
+    prompter.shown.clear();
+    file.Activate();
+    EXPECT_EQ(prompter.TakeLast(),
+              "Unable to open hyperlink:\n\nThe specified path was not found.");
+    file.SetAddress(QDir::tempPath() + "/kestrune-missing-page.html");
+    file.Activate();
+    EXPECT_EQ(prompter.TakeLast(),
+              "Unable to open hyperlink:\n\nThe specified file was not found.");
+    EXPECT_EQ(HyperlinkFailureText(1234),
+              "Unable to open hyperlink:\n\nUnknown Error (1234) occurred.");
+}
+
+TEST(Links, LinkTurnsRedUnderTheMouseAndBlueAgainSoonAfterItLeaves) {
+    FakePrompter prompter;
+    QWidget page;
+    page.resize(300, 100);
+    HyperLink link(
+        "visit homepage", [](const QString&) { return 33; }, prompter, &page);
+    link.move(10, 10);
+    page.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&page));
+    EXPECT_EQ(link.CurrentColour(), HyperLink::kLinkColour);
+    EXPECT_FALSE(link.font().underline());
+    QTest::mouseMove(&link, link.rect().center());
+    ASSERT_TRUE(WaitUntil([&] { return link.IsHovering(); }, 1000));
+    EXPECT_EQ(link.CurrentColour(), HyperLink::kHoverColour);
+    EXPECT_EQ(link.palette().color(QPalette::WindowText), HyperLink::kHoverColour);
+    EXPECT_TRUE(link.font().underline()) << "underlined while the mouse is over it";
+    QTest::mouseMove(&page, QPoint(280, 90));
+    QElapsedTimer timer;
+    timer.start();
+    ASSERT_TRUE(WaitUntil([&] { return !link.IsHovering(); }, 1000));
+    EXPECT_LE(timer.elapsed(), 150);
+    EXPECT_EQ(link.CurrentColour(), HyperLink::kLinkColour);
+    EXPECT_FALSE(link.font().underline());
+}
+
+TEST(Links, HtmlHandlerCommandCutsAtTheAddressField) {
+    EXPECT_EQ(HtmlHandlerCommand("firefox-esr %u", "https://kestrune.org/"),
+              QStringList({"firefox-esr", "https://kestrune.org/"}));
+    EXPECT_EQ(HtmlHandlerCommand("/usr/bin/browser --new-window \"%U\" --flag", "mailto:a@b.c"),
+              QStringList({"/usr/bin/browser", "--new-window", "mailto:a@b.c"}));
+    EXPECT_EQ(HtmlHandlerCommand("viewer", "x"), QStringList({"viewer", "x"}));
+    EXPECT_TRUE(HtmlHandlerCommand("", "x").isEmpty());
+}
+
+}  // namespace
+}  // namespace kestrune::test
