@@ -7,7 +7,9 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QTextBlock>
 #include <QTextBrowser>
+#include <QTextCursor>
 #include <QToolButton>
 #include <cstdlib>
 #include <filesystem>
@@ -115,6 +117,13 @@ TEST(StartUp, FreshProfileOpensTheManualOnceAndTheChosenFormatComesBack) {
         HelpViewer* viewer = HelpViewer::Find();
         EXPECT_TRUE(viewer->windowState() & Qt::WindowMaximized);
         EXPECT_TRUE(viewer->Browser()->toPlainText().contains("Your first conversion"));
+        // The pages' shared stylesheet reached the window: headings in the manual's blue.
+        QTextCursor heading(viewer->Browser()->document()->findBlockByNumber(1));
+        for (QTextBlock b = viewer->Browser()->document()->begin(); b.isValid(); b = b.next())
+            if (b.text() == "Kestrune Help")
+                heading = QTextCursor(b);
+        heading.movePosition(QTextCursor::NextCharacter);
+        EXPECT_EQ(heading.charFormat().foreground().color(), QColor(0x1d, 0x4f, 0x91));
         EXPECT_EQ(h.StoredInt("FirstRun"), 0);
 
         // FLAC chosen, then the window closed: the manual goes with it, the format is kept.

@@ -20,6 +20,7 @@ class Page(html.parser.HTMLParser):
         super().__init__(convert_charrefs=True)
         self.anchors = set()
         self.links = []  # (line, href)
+        self.stylesheets = []  # (line, href)
         self.problems = []  # (line, text)
         self.title = ""
         self._in_title = False
@@ -33,7 +34,13 @@ class Page(html.parser.HTMLParser):
             self.anchors.add(a["name"])
         if tag == "a" and "href" in a:
             self.links.append((line, a["href"] or ""))
-        if tag in ("script", "link", "iframe", "object", "embed", "form"):
+        if tag == "link":
+            # The one stylesheet of the manual, a file of its folder.
+            if a.get("rel") != "stylesheet" or _leaves_folder(a.get("href") or ""):
+                self.problems.append((line, "<link> other than the manual's stylesheet"))
+            else:
+                self.stylesheets.append((line, a["href"]))
+        if tag in ("script", "iframe", "object", "embed", "form"):
             self.problems.append((line, "<%s> has no place in the manual" % tag))
         for name, value in attrs:
             if name.startswith("on"):
@@ -72,6 +79,9 @@ def check(folder):
             errors.append("%s: no <title>" % path.name)
         for line, text in page.problems:
             errors.append("%s:%d: %s" % (path.name, line, text))
+        for line, href in page.stylesheets:
+            if not (folder / urllib.parse.unquote(href)).is_file():
+                errors.append("%s:%d: stylesheet %r is not in the manual" % (path.name, line, href))
     if "index.html" not in pages:
         return ["%s: no index.html" % folder]
 
