@@ -216,8 +216,11 @@ void MainWindow::BuildControls() {
         auto* button = new QPushButton(QString::fromLatin1(spec.text), this);
         button->setGeometry(spec.at);
         button->setToolTip(QString::fromLatin1(spec.tip));
+        // Bold, and no larger than the buttons were laid out for, so every label fits whole.
         QFont bold = button->font();
         bold.setBold(true);
+        if (bold.pointSizeF() > 9.0)
+            bold.setPointSizeF(9.0);
         button->setFont(bold);
         button->setAutoDefault(false);
         buttons_.push_back(button);

@@ -233,6 +233,8 @@ TEST(Frame, ControlsSitWhereTheyShouldWithTheirTextsTipsAndAccessibleNames) {
         EXPECT_EQ(b->toolTip(), e.tip);
         EXPECT_EQ(AccessibleName(b), e.name);
         EXPECT_NE(b->focusPolicy() & Qt::TabFocus, 0);
+        EXPECT_LE(b->fontMetrics().horizontalAdvance(e.name), b->width() - 4)
+            << e.text.toStdString() << " is cut off";
     }
     const QRect captions[] = {{867, 11, 21, 21}, {893, 11, 21, 21}, {918, 11, 21, 21}};
     int i = 0;
