@@ -508,7 +508,7 @@ int RunConvert(const std::vector<std::string>& args) {
             std::fprintf(stderr,
                          "kestrune-cli: nothing would be converted: the run needs a component "
                          "that is missing, or the output file could not be created\n");
-    } else if (!items.empty()) {
+    } else if (!items.empty() && !gInterrupted.load()) {
         if (mergePath.empty() && jobs > 1 && items.size() > 1) {
             host.SetQuiet(true);  // several files at once: one line per finished file only
             ConvertListInParallel(session, items, *format, jobs, gInterrupted, itemDone);

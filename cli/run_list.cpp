@@ -35,6 +35,9 @@ void CollectSources(ConversionSession& session, const std::vector<std::string>& 
         if (!listed.insert(SourceList::Key(path)).second)
             continue;
         const size_t index = report.Add(path);
+        // Ctrl+C while a long list is read: the rest stays unreported, and counts as cancelled.
+        if (session.host().CancelRequested())
+            continue;
         FileResult& r = report[index];
         if (!fs::is_regular_file(path, ec)) {
             r.text = "Conversion Failure (" + file + ": no such file)";

@@ -22,7 +22,8 @@ struct RunList {
 // that is missing or that no reader opens is reported failed at once, a file named twice is
 // listed once. With the skip policy (skipUnread), a file whose output exists is reported
 // skipped without being read at all, so that a rerun over finished work costs next to
-// nothing. documentsFolder is where outputs fall back to (it is not made here).
+// nothing. documentsFolder is where outputs fall back to (it is not made here). Once the
+// host's Cancel is pressed, the remaining files are added to the report but not done.
 void CollectSources(ConversionSession& session, const std::vector<std::string>& files,
                     const OutputFormatEntry& format, bool skipUnread,
                     const std::string& documentsFolder, RunReport& report, RunList& run);
