@@ -130,6 +130,14 @@ class Recipes(unittest.TestCase):
         self.wait_all([self.run_script(script)])
         return json.loads((self.work / "report.json").read_text())
 
+    def left_to_do(self):
+        """What the guide's dry run prints: the sources still to convert."""
+        run = subprocess.run(["bash", "-c", self.recipes["left"]], capture_output=True,
+                             env=dict(self.env, LIST=str(self.list), WORK=str(self.work),
+                                      OUT=str(self.out)), timeout=300)
+        self.assertEqual(run.returncode, 0, run.stderr)
+        return run.stdout
+
     def stamps(self):
         return {p: (p.stat().st_ino, p.stat().st_mtime_ns) for p in self.out.rglob("*")}
 
@@ -138,7 +146,11 @@ class Recipes(unittest.TestCase):
             self.skipTest("GNU parallel is not installed (Debian package parallel)")
         script = with_values(self.recipes["parallel"], LIST=self.list, WORK=self.work,
                              OUT=self.out, HOSTS="2/:", SHARDS=4)
+        # Before, everything is left to do (jq prints each name on a line); after, nothing.
+        listed = self.list.read_bytes().split(b"\0")[:-1]
+        self.assertEqual(self.left_to_do(), b"".join(name + b"\n" for name in listed))
         self.wait_all([self.run_script(script)])
+        self.assertEqual(self.left_to_do(), b"")
         self.assertEqual(len(list((self.work / "shards").iterdir())), 4)
         self.check_outputs()
         report = self.merged_report()
