@@ -102,4 +102,8 @@ std::string CliHost::DocumentsFolder() {
     return docs.toStdString();
 }
 
+std::string CliHost::DocumentsFolderPath() const {
+    return QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation).toStdString();
+}
+
 }  // namespace kestrune::cli

@@ -26,6 +26,8 @@ public:
     void SelectInExplorer(const std::string& path) override;
     void OpenFolder(const std::string& path) override;
     std::string DocumentsFolder() override;
+    // Where DocumentsFolder is, without making it: for plans that must change nothing.
+    std::string DocumentsFolderPath() const;
 
     // Clears the progress line before a result line is printed.
     void ClearLine();

@@ -1,16 +1,22 @@
 #include "cli/commands.h"
 
+#include <sched.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <thread>
 
 #include "cli/cli_host.h"
+#include "cli/file_list.h"
 #include "cli/parallel_run.h"
+#include "cli/run_list.h"
+#include "cli/run_report.h"
 #include "engine/conversion_session.h"
 #include "engine/source_list.h"
 #include "readers/bass_reader.h"
@@ -33,11 +39,14 @@ void FreeEngineLibraries() {
     FreeDecodingLayer();
 }
 
+int UsageError(const std::string& why) {
+    std::fprintf(stderr, "kestrune-cli: %s. Try 'kestrune-cli --help'.\n", why.c_str());
+    return 2;
+}
+
 int RunFormats(const std::vector<std::string>& args) {
-    if (!args.empty()) {
-        std::fprintf(stderr, "kestrune-cli: formats takes no arguments\n");
-        return 2;
-    }
+    if (!args.empty())
+        return UsageError("formats takes no arguments");
     OutputCatalogue catalogue;
     BuildOutputCatalogue(catalogue);
     for (const OutputFormatEntry& row : catalogue) {
@@ -58,10 +67,8 @@ int RunFormats(const std::vector<std::string>& args) {
 }
 
 int RunProbe(const std::vector<std::string>& args) {
-    if (args.empty()) {
-        std::fprintf(stderr, "kestrune-cli: probe needs at least one file\n");
-        return 2;
-    }
+    if (args.empty())
+        return UsageError("probe needs at least one file");
     std::atomic<bool> cancel{false};
     CliHost host(Answer::kNo, cancel);
     SessionConfig config;
@@ -151,15 +158,14 @@ struct ConvertOptions {
     long long skip = -1, length = -1, volume = -1, rate = -1, bitRate = -1, channels = -1, jobs = 0;
     Answer answer = Answer::kAsk;
     std::vector<std::string> files;
+    // For scripts: where more files are listed, how the results are shown, and whether
+    // anything is done at all.
+    std::vector<std::string> filesFrom;
+    bool nulSeparated = false, json = false, dryRun = false;
 };
 
-int Usage(const char* usage, const std::string& why) {
-    std::fprintf(stderr, "kestrune-cli: %s\n\n%s", why.c_str(), usage);
-    return 2;
-}
-
 // Parses convert's arguments; returns 0, or 2 after a message on a usage error.
-int ParseConvert(const std::vector<std::string>& args, ConvertOptions& o, const char* usage) {
+int ParseConvert(const std::vector<std::string>& args, ConvertOptions& o) {
     static const char* const kTagNames[] = {"title", "artist",  "album",    "year",
                                             "genre", "comment", "composer", "copyright"};
     for (size_t i = 0; i < args.size(); ++i) {
@@ -221,6 +227,14 @@ int ParseConvert(const std::vector<std::string>& args, ConvertOptions& o, const 
             ok = value(o.settingsFile);
         else if (a == "--to-one")
             ok = value(o.toOne);
+        else if (a == "--files-from")
+            ok = value(o.filesFrom.emplace_back());
+        else if (a == "--null")
+            o.nulSeparated = true;
+        else if (a == "--json")
+            o.json = true;
+        else if (a == "--dry-run")
+            o.dryRun = true;
         else if (a == "--") {
             o.files.insert(o.files.end(), args.begin() + static_cast<long>(i) + 1, args.end());
             break;
@@ -230,40 +244,43 @@ int ParseConvert(const std::vector<std::string>& args, ConvertOptions& o, const 
             for (const char* tag : kTagNames)
                 known = known || name == tag;
             if (!known)
-                return Usage(usage, "unknown option " + a);
+                return UsageError("unknown option " + a);
             ok = value(o.customTags[name]);
         } else if (a.size() > 1 && a[0] == '-') {
-            return Usage(usage, "unknown option " + a);
+            return UsageError("unknown option " + a);
         } else {
             o.files.push_back(a);
         }
         if (!ok)
-            return Usage(usage, "option " + a + " needs a valid value");
+            return UsageError("option " + a + " needs a valid value");
     }
-    if (o.files.empty())
-        return Usage(usage, "convert needs at least one file");
+    // A list may be empty (a shard with nothing left to do); the command line alone may not.
+    if (o.files.empty() && o.filesFrom.empty())
+        return UsageError("convert needs at least one file");
+    if (o.nulSeparated && o.filesFrom.empty())
+        return UsageError("--null needs --files-from");
     if (!o.ifExists.empty() && o.ifExists != "rename" && o.ifExists != "overwrite" &&
         o.ifExists != "skip")
-        return Usage(usage, "--if-exists takes rename, overwrite or skip");
+        return UsageError("--if-exists takes rename, overwrite or skip");
     if (!o.mono.empty() && o.mono != "avg" && o.mono != "left" && o.mono != "right")
-        return Usage(usage, "--mono takes avg, left or right");
+        return UsageError("--mono takes avg, left or right");
     if (!o.tags.empty() && o.tags != "source" && o.tags != "custom" && o.tags != "none")
-        return Usage(usage, "--tags takes source, custom or none");
+        return UsageError("--tags takes source, custom or none");
     if (o.channels > 2)
-        return Usage(usage, "--channels takes 0, 1 or 2");
+        return UsageError("--channels takes 0, 1 or 2");
     if (o.normalize && o.volume >= 0)
-        return Usage(usage, "--normalize and --volume exclude each other");
+        return UsageError("--normalize and --volume exclude each other");
     return 0;
 }
 
 // Applies the options to the configuration's settings and returns the chosen row, or null
 // after a usage message.
-OutputFormatEntry* ApplyOptions(const ConvertOptions& o, SessionConfig& s, const char* usage) {
+OutputFormatEntry* ApplyOptions(const ConvertOptions& o, SessionConfig& s) {
     ConvertSettings& st = s.settings;
     if (!o.format.empty()) {
         const OutputFormatEntry* row = FindFormat(s.catalogue, o.format);
         if (!row) {
-            Usage(usage, "unknown format \"" + o.format + "\" (see kestrune-cli formats)");
+            UsageError("unknown format \"" + o.format + "\" (see kestrune-cli formats)");
             return nullptr;
         }
         st.outputFormat = row->formatId;
@@ -335,7 +352,7 @@ OutputFormatEntry* ApplyOptions(const ConvertOptions& o, SessionConfig& s, const
             t.trackNumType = n > 0 ? kTrackCustom : kTrackNone;
             t.customTrackNum = static_cast<int>(n);
         } else {
-            Usage(usage, "--track takes a number or auto");
+            UsageError("--track takes a number or auto");
             return nullptr;
         }
     }
@@ -359,8 +376,8 @@ OutputFormatEntry* ApplyOptions(const ConvertOptions& o, SessionConfig& s, const
         if (!o.codec.empty()) {
             const CodecEntry* c = FindCodec(*row, o.codec);
             if (!c) {
-                Usage(usage, "format " + row->DisplayLabel() + " has no codec \"" + o.codec +
-                                 "\" (see kestrune-cli formats)");
+                UsageError("format " + row->DisplayLabel() + " has no codec \"" + o.codec +
+                           "\" (see kestrune-cli formats)");
                 return nullptr;
             }
             row->codecId = c->codecId;
@@ -389,39 +406,61 @@ OutputFormatEntry* ApplyOptions(const ConvertOptions& o, SessionConfig& s, const
     return row;
 }
 
-// Prints each item's final "Output" text (and "Volume" when it has one) as the list would
-// show it, in list order, as soon as the item is done.
+// Hands each item's final "Output" text (and "Volume" text) on as soon as the item is done,
+// with the seconds since the previous item was done: one item runs at a time here.
 class ConvertHost : public CliHost {
 public:
+    using Finished = std::function<void(int row, const std::string& output,
+                                        const std::string& volume, double seconds)>;
     using CliHost::CliHost;
+    void OnItemDone(Finished finished) {
+        finished_ = std::move(finished);
+        lastDone_ = std::chrono::steady_clock::now();
+    }
     void SetItemVolume(int row, const std::string& text) override { volume_[row] = text; }
     void SetItemOutput(int row, const std::string& text) override {
         if (text == "Preprocessing..." || text == "Normalizing..." || text == "Converting...")
             return;
         ClearLine();
-        const std::string& volume = volume_[row];
-        if (volume.empty())
-            std::printf("%s\n", text.c_str());
-        else
-            std::printf("%s\t%s\n", text.c_str(), volume.c_str());
-        std::fflush(stdout);
+        const auto now = std::chrono::steady_clock::now();
+        const std::chrono::duration<double> took = now - lastDone_;
+        lastDone_ = now;
+        if (finished_)
+            finished_(row, text, volume_[row], took.count());
         volume_[row].clear();
-        ++printed;
     }
-    int printed = 0;
 
 private:
+    Finished finished_;
+    std::chrono::steady_clock::time_point lastDone_;
     std::map<int, std::string> volume_;
 };
 
+// The processors this process may run on (a scheduler may grant fewer than the machine has).
+int UsableCores() {
+    cpu_set_t set;
+    if (sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0)
+        return CPU_COUNT(&set);
+    return static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+}
+
 }  // namespace
 
-int RunConvert(const std::vector<std::string>& args, const char* usage) {
+int RunConvert(const std::vector<std::string>& args) {
+    const auto started = std::chrono::steady_clock::now();
     ConvertOptions o;
-    if (const int status = ParseConvert(args, o, usage))
+    if (const int status = ParseConvert(args, o))
         return status;
+    for (const std::string& from : o.filesFrom) {
+        std::string error;
+        if (!ReadFileList(from, o.nulSeparated, o.files, error)) {
+            std::fprintf(stderr, "kestrune-cli: %s\n", error.c_str());
+            return 1;
+        }
+    }
 
-    ConvertHost host(o.answer, gInterrupted);
+    // A dry run asks nothing: whatever it would ask is answered No.
+    ConvertHost host(o.dryRun ? Answer::kNo : o.answer, gInterrupted);
     SessionConfig config;
     ConversionSession session(config, host);
     {
@@ -431,7 +470,7 @@ int RunConvert(const std::vector<std::string>& args, const char* usage) {
         ApplyDocumentsFolderDefaults(config.settings, FindDocumentsFolder());
         LoadSettings(*store, config.settings, config.tagOptions, config.catalogue);
     }
-    const OutputFormatEntry* format = ApplyOptions(o, config, usage);
+    const OutputFormatEntry* format = ApplyOptions(o, config);
     if (!format)
         return 2;
 
@@ -440,75 +479,69 @@ int RunConvert(const std::vector<std::string>& args, const char* usage) {
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, nullptr);
 
-    // The list: files that cannot be read are reported and left out, as when adding them;
-    // a file named twice (in any letter case) is listed once.
-    SourceList list;
-    int status = 0;
-    for (const std::string& file : o.files) {
-        std::error_code ec;
-        const std::string path = std::filesystem::absolute(file, ec).lexically_normal().string();
-        session.ClearFailureDetail();
-        if (!std::filesystem::is_regular_file(path, ec)) {
-            std::printf("Conversion Failure (%s: no such file)\n", file.c_str());
-            status = 1;
-            continue;
-        }
-        if (list.AddSourceFile(session, path) < 0) {
-            const std::string detail = session.FailureDetail().empty()
-                                           ? std::string(kUndecodableDetail)
-                                           : session.FailureDetail();
-            std::printf("Conversion Failure (%s)\n", detail.c_str());
-            status = 1;
-        }
-    }
-    std::fflush(stdout);
-    std::vector<SourceFileEntry*> items;
-    std::vector<int> rows;
-    for (size_t i = 0; i < list.size(); ++i) {
-        items.push_back(&list[i]);
-        rows.push_back(static_cast<int>(i));
-    }
-    const int jobs = o.jobs > 0
-                         ? static_cast<int>(o.jobs)
-                         : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-    if (!items.empty()) {
-        if (o.toOne.empty() && jobs > 1 && items.size() > 1) {
+    std::error_code ec;
+    const std::string mergePath =
+        o.toOne.empty() ? std::string() : std::filesystem::absolute(o.toOne, ec).string();
+    RunReport report(o.json, o.dryRun);
+    RunList run;
+    CollectSources(session, o.files, *format, mergePath.empty(), host.DocumentsFolderPath(), report,
+                   run);
+    std::vector<SourceFileEntry*>& items = run.items;
+
+    int finished = 0;
+    auto itemDone = [&](int row, const std::string& text, const std::string& volume,
+                        double seconds) {
+        const SourceFileEntry& item = *items[static_cast<size_t>(row)];
+        const size_t index = run.reportIndex[static_cast<size_t>(row)];
+        FileResult& r = report[index];
+        r.status = StatusOf(text, !item.outputPath.empty());
+        r.output = item.outputPath;
+        r.text = text;
+        r.volume = volume;
+        r.seconds = seconds;
+        report.Done(index);
+        ++finished;
+    };
+    const int jobs = o.jobs > 0 ? static_cast<int>(o.jobs) : UsableCores();
+    if (o.dryRun) {
+        if (!PlanRun(session, run, *format, mergePath, host.DocumentsFolderPath(), report))
+            std::fprintf(stderr,
+                         "kestrune-cli: nothing would be converted: the run needs a component "
+                         "that is missing, or the output file could not be created\n");
+    } else if (!items.empty() && !gInterrupted.load()) {
+        if (mergePath.empty() && jobs > 1 && items.size() > 1) {
             host.SetQuiet(true);  // several files at once: one line per finished file only
-            ConvertListInParallel(
-                session, items, *format, jobs, gInterrupted,
-                [&](int row, const std::string& output, const std::string& volume) {
-                    host.SetItemVolume(row, volume);
-                    host.SetItemOutput(row, output);
-                });
+            ConvertListInParallel(session, items, *format, jobs, gInterrupted, itemDone);
             if (o.browse && !gInterrupted.load()) {
                 for (const SourceFileEntry* e : items) {
-                    std::error_code ec;
                     if (!e->outputPath.empty() && std::filesystem::exists(e->outputPath, ec)) {
                         host.SelectInExplorer(e->outputPath);
                         break;
                     }
                 }
             }
-        } else if (o.toOne.empty()) {
-            session.ConvertList(items, rows, *format);
         } else {
-            std::error_code ec;
-            const std::string out = std::filesystem::absolute(o.toOne, ec).string();
-            session.ConvertListToOne(items, rows, *format, out);
+            host.OnItemDone(itemDone);
+            if (mergePath.empty())
+                session.ConvertList(items, run.rows, *format);
+            else
+                session.ConvertListToOne(items, run.rows, *format, mergePath);
         }
+        host.ClearLine();
+        if (!gInterrupted.load() && finished == 0)
+            std::fprintf(stderr,
+                         "kestrune-cli: nothing was converted: the run needs a component that is "
+                         "missing (the Windows Media runtime or the MIDI sound font), or the "
+                         "output file could not be created\n");
     }
-    host.ClearLine();
+    // Files a cancelled run never reached count as cancelled; files a run that ended early
+    // never reached, as failed.
+    const std::chrono::duration<double> wall = std::chrono::steady_clock::now() - started;
+    report.Finish(gInterrupted.load() ? FileStatus::kCancelled : FileStatus::kFailed, wall.count());
     if (gInterrupted.load())
         return 130;
-    if (!items.empty() && host.printed == 0)
-        std::fprintf(stderr,
-                     "kestrune-cli: nothing was converted: the run needs a component that is "
-                     "missing (the Windows Media runtime or the MIDI sound font), or the output "
-                     "file could not be created\n");
-    for (const SourceFileEntry* e : items)
-        if (e->outputPath.empty())
-            status = 1;
-    return status;
+    // A file left alone by the skip policy is what was asked for, not a failure.
+    return report.Count(FileStatus::kFailed) > 0 ? 1 : 0;
 }
 
 }  // namespace kestrune::cli

@@ -10,6 +10,8 @@ bool InitEngineLibraries();
 void FreeEngineLibraries();
 int RunFormats(const std::vector<std::string>& args);
 int RunProbe(const std::vector<std::string>& args);
-int RunConvert(const std::vector<std::string>& args, const char* usage);
+int RunConvert(const std::vector<std::string>& args);
+// Says what was wrong with the command line in one line, with where to read more; returns 2.
+int UsageError(const std::string& why);
 
 }  // namespace kestrune::cli

@@ -21,6 +21,8 @@ const char* const kUsage = R"(Usage:
       Joins every file, in order, into the one output file OUT.
   kestrune-cli -h | --help
       Shows this text.
+  kestrune-cli --version
+      Shows the program's version.
 
 Options of convert (each overrides the saved settings for this run only):
   -f, --format F          output format: id (1000), extension (mp3) or label
@@ -44,12 +46,19 @@ Options of convert (each overrides the saved settings for this run only):
       --dts-cda           decode CD tracks as DTS
       --browse            show the first output in the file manager at the end
       --yes, --no         answer questions (without either: ask on a terminal, else No)
-  -j, --jobs N            files converted at once (default: number of cores)
+  -j, --jobs N            files converted at once (default: the cores this process may use)
       --settings FILE     use another settings file instead of the user's
+      --files-from LIST   also convert the files named in LIST, one a line (-: standard input)
+      --null              the names in LIST are separated by NUL bytes (as find -print0 writes)
+      --json              print a JSON object per file, then a summary object
+      --dry-run           convert nothing: show the output each file would get, or why it
+                          would fail or be skipped; nothing is written
 
-Each converted file prints one line: the output's file name, or the reason it failed.
-Exit status: 0 when every file converted, 1 when any failed, 2 on a usage error,
-130 when cancelled with Ctrl+C (the current output is removed).
+Each file prints one line, in the order given: the output's file name and the applied volume
+("volume 100.00%"), or why it failed or was skipped. A rerun with --if-exists skip reads no
+file whose output exists.
+Exit status: 0 when every file converted (or was skipped by --if-exists skip), 1 when any
+failed, 2 on a usage error, 130 when cancelled with Ctrl+C (the current output is removed).
 )";
 
 }  // namespace
@@ -59,26 +68,26 @@ int main(int argc, char** argv) {
     QCoreApplication::setOrganizationName("Kestrune");
     QCoreApplication::setApplicationName("Kestrune 4");
     std::vector<std::string> args(argv + 1, argv + argc);
-    if (args.empty()) {
-        std::fputs(kUsage, stderr);
-        return 2;
-    }
+    if (args.empty())
+        return kestrune::cli::UsageError("no command given");
     const std::string command = args.front();
     args.erase(args.begin());
     if (command == "-h" || command == "--help" || command == "help") {
         std::fputs(kUsage, stdout);
         return 0;
     }
+    if (command == "--version") {
+        std::printf("kestrune-cli %s\n", KESTRUNE_VERSION);
+        return 0;
+    }
     if (command == "formats")
         return kestrune::cli::RunFormats(args);
-    if (command != "probe" && command != "convert") {
-        std::fprintf(stderr, "kestrune-cli: unknown command \"%s\"\n%s", command.c_str(), kUsage);
-        return 2;
-    }
+    if (command != "probe" && command != "convert")
+        return kestrune::cli::UsageError("unknown command \"" + command + "\"");
     if (!kestrune::cli::InitEngineLibraries())
         return 1;
-    const int status = command == "probe" ? kestrune::cli::RunProbe(args)
-                                          : kestrune::cli::RunConvert(args, kUsage);
+    const int status =
+        command == "probe" ? kestrune::cli::RunProbe(args) : kestrune::cli::RunConvert(args);
     kestrune::cli::FreeEngineLibraries();
     return status;
 }

@@ -1,6 +1,7 @@
 #include "cli/parallel_run.h"
 
 #include <algorithm>
+#include <chrono>
 #include <condition_variable>
 #include <filesystem>
 #include <fstream>
@@ -32,6 +33,7 @@ private:
 struct Result {
     bool done = false;
     std::string output, volume;
+    double seconds = 0;
 };
 
 }  // namespace
@@ -39,7 +41,7 @@ struct Result {
 void ConvertListInParallel(
     ConversionSession& main, std::vector<SourceFileEntry*>& items, const OutputFormatEntry& format,
     int jobs, std::atomic<bool>& cancel,
-    const std::function<void(int, const std::string&, const std::string&)>& report) {
+    const std::function<void(int, const std::string&, const std::string&, double)>& report) {
     if (!main.PreRunChecks(items, format))
         return;
     const int count = static_cast<int>(items.size());
@@ -57,7 +59,7 @@ void ConvertListInParallel(
         std::string path, message;
         if (!PrepareOutputPath(item.path, format, main.config().settings, main.host(), path,
                                message)) {
-            results[i] = {true, message, {}};
+            results[i] = {true, message, {}, 0};
             continue;
         }
         // An overwritten name already claimed by an earlier item waits until that one is done.
@@ -83,12 +85,14 @@ void ConvertListInParallel(
     std::condition_variable changed;
     std::atomic<size_t> next{0};
     auto convert = [&](size_t i) {
+        const auto started = std::chrono::steady_clock::now();
         WorkerHost host(cancel);
         ConversionSession session = main.WorkerSession(host);
         session.ConvertItem(*items[i], static_cast<int>(i), static_cast<int>(i) + 1, count, format,
                             claimed[i]);
+        const std::chrono::duration<double> took = std::chrono::steady_clock::now() - started;
         std::lock_guard<std::mutex> lock(mutex);
-        results[i] = {true, host.output, host.volume};
+        results[i] = {true, host.output, host.volume, took.count()};
         changed.notify_all();
     };
     const int workers = std::max(1, std::min(jobs, count));
@@ -126,7 +130,7 @@ void ConvertListInParallel(
             break;
         const Result r = results[i];
         lock.unlock();
-        report(static_cast<int>(i), r.output, r.volume);
+        report(static_cast<int>(i), r.output, r.volume, r.seconds);
     }
     for (std::thread& t : threads)
         t.join();

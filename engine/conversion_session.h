@@ -197,6 +197,9 @@ private:
     std::string mergeOutputPath_;
 };
 
+// The "Output" text of a MIDI item when the sound font is missing.
+extern const char* const kSoundFontFailure;
+
 // The normalising gain for the peaks of a source, or -1 when none applies: the larger peak
 // reaches full scale, and sources that already touch it (or have no negative or no positive
 // sample) are left alone.

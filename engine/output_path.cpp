@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <climits>
 #include <cstdio>
 #include <filesystem>
 
@@ -61,7 +62,83 @@ bool Claim(const std::string& target) {
     return true;
 }
 
+// What naming does to the file system. A real run makes folders, removes the file it
+// overwrites and claims its name; a plan only looks, so that a dry run writes nothing.
+class NameOps {
+public:
+    virtual ~NameOps() = default;
+    virtual bool Exists(const std::string& path) = 0;
+    virtual bool MakeFolder(const std::string& path) = 0;
+    virtual void RemoveOld(const std::string& target) = 0;
+    virtual bool Claim(const std::string& target) = 0;
+    virtual std::string DocumentsFolder() = 0;
+};
+
+class RealNameOps : public NameOps {
+public:
+    explicit RealNameOps(ConversionHost& host) : host_(host) {}
+    bool Exists(const std::string& path) override { return FileExists(path); }
+    bool MakeFolder(const std::string& path) override { return EnsureFolder(path); }
+    // A folder is never removed; the claim then fails on it.
+    void RemoveOld(const std::string& target) override {
+        if (!IsFolder(target))
+            unlink(target.c_str());
+    }
+    bool Claim(const std::string& target) override { return kestrune::Claim(target); }
+    std::string DocumentsFolder() override { return host_.DocumentsFolder(); }
+
+private:
+    ConversionHost& host_;
+};
+
+// The nearest folder along path that exists, when it can be written into: where the missing
+// rest of path would be made. Empty when there is none.
+std::string WritableAncestor(const std::string& path) {
+    std::filesystem::path p = path;
+    struct stat st;
+    while (!p.empty() && lstat(p.c_str(), &st) != 0) {
+        if (p == p.parent_path())
+            return {};
+        p = p.parent_path();
+    }
+    if (p.empty() || !IsFolder(p.string()) || access(p.c_str(), W_OK | X_OK) != 0)
+        return {};
+    return p.string();
+}
+
+class PlanNameOps : public NameOps {
+public:
+    PlanNameOps(const std::string& documents, PlannedNames& planned)
+        : documents_(documents), planned_(planned) {}
+    bool Exists(const std::string& path) override {
+        return FileExists(path) || planned_.count(path) != 0;
+    }
+    bool MakeFolder(const std::string& path) override {
+        return IsFolder(path) || !WritableAncestor(path).empty();
+    }
+    void RemoveOld(const std::string&) override {}
+    // What makes the real claim fail: a name that is no UTF-8, too long, a folder in the
+    // way (an old file would have been removed), or a folder that cannot be written.
+    bool Claim(const std::string& target) override {
+        const std::filesystem::path p = target;
+        if (!IsValidUtf8(target) || IsFolder(target) ||
+            target.size() >= static_cast<size_t>(PATH_MAX) ||
+            p.filename().string().size() > static_cast<size_t>(NAME_MAX) ||
+            WritableAncestor(p.parent_path().string()).empty())
+            return false;
+        planned_.insert(target);
+        return true;
+    }
+    std::string DocumentsFolder() override { return documents_; }
+
+private:
+    const std::string& documents_;
+    PlannedNames& planned_;
+};
+
 }  // namespace
+
+const char* const kTargetSkippedText = "Target exists and skipped";
 
 bool FileExists(const std::string& path) {
     struct stat st;
@@ -83,9 +160,11 @@ bool EnsureFolder(const std::string& path) {
     return IsFolder(path);
 }
 
-bool PrepareOutputPath(const std::string& sourcePath, const OutputFormatEntry& format,
-                       const ConvertSettings& settings, ConversionHost& host,
-                       std::string& outputPath, std::string& message) {
+namespace {
+
+bool ChooseOutputPath(const std::string& sourcePath, const OutputFormatEntry& format,
+                      const ConvertSettings& settings, NameOps& ops, std::string& outputPath,
+                      std::string& message) {
     const size_t nameStart =
         sourcePath.rfind('/') == std::string::npos ? 0 : sourcePath.rfind('/') + 1;
     // A leading dot marks a hidden file, not an extension: ".profile" keeps its whole name.
@@ -103,7 +182,7 @@ bool PrepareOutputPath(const std::string& sourcePath, const OutputFormatEntry& f
         std::string base;
         bool folderReady = true;
         if (mode == kDestSpecificFolder) {
-            if (folder.empty() || !IsValidUtf8(folder) || !EnsureFolder(folder)) {
+            if (folder.empty() || !IsValidUtf8(folder) || !ops.MakeFolder(folder)) {
                 message = Quoted("folder", folder);
                 folderReady = false;
             } else {
@@ -112,7 +191,7 @@ bool PrepareOutputPath(const std::string& sourcePath, const OutputFormatEntry& f
                     base += '/';
                 if (keepTree) {
                     base += TreeBelowRoot(sourcePath);
-                    if (!EnsureFolder(base)) {
+                    if (!ops.MakeFolder(base)) {
                         message = Quoted("folder", base);
                         folderReady = false;
                     }
@@ -126,9 +205,9 @@ bool PrepareOutputPath(const std::string& sourcePath, const OutputFormatEntry& f
         if (folderReady) {
             std::string target = base + dotExtension;
             bool replace = false;
-            if (FileExists(target)) {
+            if (ops.Exists(target)) {
                 if (settings.targetExistsOpt == kTargetSkip) {
-                    message = "Target exists and skipped";
+                    message = kTargetSkippedText;
                     return false;
                 }
                 if (settings.targetExistsOpt == kTargetOverwrite) {
@@ -142,16 +221,16 @@ bool PrepareOutputPath(const std::string& sourcePath, const OutputFormatEntry& f
                 } else {
                     for (int n = 1;; ++n) {
                         target = base + "_" + std::to_string(n) + dotExtension;
-                        if (!FileExists(target))
+                        if (!ops.Exists(target))
                             break;
                     }
                 }
             }
             // Overwrite: the old file goes now, so a later failure leaves nothing of that
-            // name. A folder is never removed; the claim then fails on it.
-            if (replace && !IsFolder(target))
-                unlink(target.c_str());
-            if (Claim(target)) {
+            // name.
+            if (replace)
+                ops.RemoveOld(target);
+            if (ops.Claim(target)) {
                 outputPath = target;
                 return true;
             }
@@ -161,13 +240,29 @@ bool PrepareOutputPath(const std::string& sourcePath, const OutputFormatEntry& f
         if (settings.outputFiles2MyDocuments == 0 || fallbackUsed)
             return false;
         fallbackUsed = true;
-        const std::string documents = host.DocumentsFolder();
+        const std::string documents = ops.DocumentsFolder();
         if (documents.empty())
             return false;
         folder = documents;
         keepTree = settings.destOutputFolderOpt == kDestSpecificFolder && settings.createDirs != 0;
         mode = kDestSpecificFolder;
     }
+}
+
+}  // namespace
+
+bool PrepareOutputPath(const std::string& sourcePath, const OutputFormatEntry& format,
+                       const ConvertSettings& settings, ConversionHost& host,
+                       std::string& outputPath, std::string& message) {
+    RealNameOps ops(host);
+    return ChooseOutputPath(sourcePath, format, settings, ops, outputPath, message);
+}
+
+bool PlanOutputPath(const std::string& sourcePath, const OutputFormatEntry& format,
+                    const ConvertSettings& settings, const std::string& documentsFolder,
+                    PlannedNames& planned, std::string& outputPath, std::string& message) {
+    PlanNameOps ops(documentsFolder, planned);
+    return ChooseOutputPath(sourcePath, format, settings, ops, outputPath, message);
 }
 
 }  // namespace kestrune

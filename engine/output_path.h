@@ -1,5 +1,6 @@
 #pragma once
 
+#include <set>
 #include <string>
 
 #include "engine/conversion_host.h"
@@ -26,5 +27,19 @@ bool EnsureFolder(const std::string& path);
 bool PrepareOutputPath(const std::string& sourcePath, const OutputFormatEntry& format,
                        const ConvertSettings& settings, ConversionHost& host,
                        std::string& outputPath, std::string& message);
+
+// The reason given when the skip policy finds the target there.
+extern const char* const kTargetSkippedText;
+
+// The names a plan has handed out so far; later files of the plan see them as taken.
+using PlannedNames = std::set<std::string>;
+
+// What PrepareOutputPath would choose, without changing anything: no folder is made, no file
+// removed, no name claimed. A missing folder counts as made when the nearest folder along
+// its path that exists can be written; the documents folder is the one given (empty:
+// unknown). The chosen name is added to planned, so a list is planned as a run names it.
+bool PlanOutputPath(const std::string& sourcePath, const OutputFormatEntry& format,
+                    const ConvertSettings& settings, const std::string& documentsFolder,
+                    PlannedNames& planned, std::string& outputPath, std::string& message);
 
 }  // namespace kestrune

@@ -1,8 +1,14 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <QByteArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QJsonParseError>
+#include <QJsonValue>
 
 #include <chrono>
 #include <filesystem>
@@ -44,6 +50,109 @@ std::vector<std::string> Split(const std::string& line, char sep = '\t') {
         parts.push_back("");
     return parts;
 }
+
+// The objects of a --json run, one a line; a line that is no JSON object fails the test.
+std::vector<QJsonObject> JsonLines(const std::string& text) {
+    std::vector<QJsonObject> objects;
+    for (const std::string& line : Lines(text)) {
+        QJsonParseError error;
+        const QJsonDocument doc = QJsonDocument::fromJson(QByteArray::fromStdString(line), &error);
+        EXPECT_TRUE(doc.isObject()) << line << ": " << error.errorString().toStdString();
+        objects.push_back(doc.object());
+    }
+    return objects;
+}
+
+std::string Str(const QJsonObject& o, const char* key) {
+    return o.value(key).toString().toStdString();
+}
+
+// Every entry below a folder with its size and time, to see that a run changed nothing.
+std::string Snapshot(const fs::path& folder) {
+    std::set<std::string> entries;
+    for (const auto& e : fs::recursive_directory_iterator(folder)) {
+        struct stat st {};
+        lstat(e.path().c_str(), &st);
+        entries.insert(e.path().string() + " " + std::to_string(st.st_size) + " " +
+                       std::to_string(st.st_ino) + " " + std::to_string(st.st_mtim.tv_nsec) +
+                       std::to_string(st.st_mtim.tv_sec));
+    }
+    std::string all;
+    for (const std::string& e : entries)
+        all += e + "\n";
+    return all;
+}
+
+// kestrune-cli running in the background with its standard output in a pipe, read a line at
+// a time, so that a test can act at a given point of the run.
+class CliProcess {
+public:
+    explicit CliProcess(std::vector<std::string> args) {
+        int fds[2];
+        if (pipe(fds) != 0)
+            return;
+        pid_ = fork();
+        if (pid_ == 0) {
+            dup2(fds[1], STDOUT_FILENO);
+            close(fds[0]);
+            close(fds[1]);
+            std::vector<char*> argv = {const_cast<char*>("kestrune-cli")};
+            for (std::string& a : args)
+                argv.push_back(a.data());
+            argv.push_back(nullptr);
+            execv(Cli().c_str(), argv.data());
+            _exit(127);
+        }
+        close(fds[1]);
+        fd_ = fds[0];
+    }
+    ~CliProcess() {
+        if (pid_ > 0 && !waited_) {
+            kill(pid_, SIGKILL);
+            Wait();
+        }
+        if (fd_ >= 0)
+            close(fd_);
+    }
+    bool Started() const { return pid_ > 0 && fd_ >= 0; }
+    // The next line it prints, without its end; false at the end of its output.
+    bool ReadLine(std::string& line) {
+        for (;;) {
+            const size_t end = buffer_.find('\n', read_);
+            if (end != std::string::npos) {
+                line = buffer_.substr(read_, end - read_);
+                read_ = end + 1;
+                return true;
+            }
+            char chunk[4096];
+            const ssize_t n = read(fd_, chunk, sizeof chunk);
+            if (n <= 0)
+                return false;
+            buffer_.append(chunk, static_cast<size_t>(n));
+        }
+    }
+    // Everything it printed, once it has ended.
+    std::string ReadAll() {
+        for (std::string line; ReadLine(line);) {
+        }
+        return buffer_;
+    }
+    void Signal(int signal) { kill(pid_, signal); }
+    // Its exit status, or -1 when a signal ended it.
+    int Wait() {
+        int status = 0;
+        waitpid(pid_, &status, 0);
+        waited_ = true;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
+private:
+    pid_t pid_ = -1;
+    int fd_ = -1;
+    bool waited_ = false;
+    std::string buffer_;
+    size_t read_ = 0;
+};
 
 // Presses Ctrl+C in the child and waits for it: its exit status, -1 when it did not exit.
 int InterruptAndWait(pid_t pid) {
@@ -92,15 +201,40 @@ TEST_F(CliTest, FormatsListsTheCatalogueInOrder) {
     EXPECT_NE(lines[21].find("0x15001 LAME MP3"), std::string::npos);
 }
 
-TEST_F(CliTest, UsageErrorsExitWithTwo) {
-    EXPECT_EQ(Run(""), 2);
-    EXPECT_EQ(Run("convert"), 2);
-    EXPECT_EQ(Run("convert --if-exists maybe x.wav"), 2);
-    EXPECT_EQ(Run("convert --format nosuch x.wav"), 2);
-    EXPECT_EQ(Run("frobnicate"), 2);
-    std::string help;
-    EXPECT_EQ(Run("--help", &help), 0);
-    EXPECT_NE(help.find("--to-one OUT"), std::string::npos);
+// A mistake on the command line is said in one line that ends by pointing at --help, with
+// nothing on standard output and exit status 2.
+TEST_F(CliTest, UsageErrorsSayTheMistakeInOneLine) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"", "no command given"},
+        {"frobnicate", "unknown command \"frobnicate\""},
+        {"formats extra", "formats takes no arguments"},
+        {"probe", "probe needs at least one file"},
+        {"convert", "convert needs at least one file"},
+        {"convert --frob x.wav", "unknown option --frob"},
+        {"convert --if-exists maybe x.wav", "--if-exists takes rename, overwrite or skip"},
+        {"convert --format nosuch x.wav", "unknown format \"nosuch\" (see kestrune-cli formats)"},
+        {"convert --jobs 0 x.wav", "option --jobs needs a valid value"},
+        {"convert --files-from", "option --files-from needs a valid value"},
+        {"convert --null x.wav", "--null needs --files-from"},
+    };
+    for (const auto& [args, why] : cases) {
+        std::string err, out;
+        // convert gets a private settings file first, the rest of the line after it.
+        const std::string line = args;
+        const std::string cli =
+            Quote(Cli()) + " " +
+            (line.starts_with("convert") ? "convert " + Settings() + line.substr(7) : line);
+        EXPECT_EQ(test::Run(cli + " 2>&1 >/dev/null", &err), 2) << args;
+        EXPECT_EQ(err, "kestrune-cli: " + std::string(why) + ". Try 'kestrune-cli --help'.\n")
+            << args;
+        EXPECT_EQ(test::Run(cli + " 2>/dev/null", &out), 2) << args;
+        EXPECT_EQ(out, "") << args;
+    }
+    std::string text;
+    EXPECT_EQ(Run("--help", &text), 0);
+    EXPECT_NE(text.find("--to-one OUT"), std::string::npos);
+    EXPECT_EQ(Run("--version", &text), 0);
+    EXPECT_EQ(text, "kestrune-cli 4.0\n");
 }
 
 // Every corpus file is probed without a crash or a hang; where ffprobe reads a file, the
@@ -163,7 +297,7 @@ TEST_F(CliTest, ConvertsToEveryFFmpegRow) {
             std::string out;
             ASSERT_EQ(Run(args + " " + Quote(wav), &out), 0) << row.extension << " " << args;
             const std::string file = (outDir / (std::string("tone.") + row.extension)).string();
-            ASSERT_EQ(out, std::string("tone.") + row.extension + "\t100.00%\n");
+            ASSERT_EQ(out, std::string("tone.") + row.extension + "\tvolume 100.00%\n");
             ResolvedEncoding enc;
             ASSERT_TRUE(ResolveEncoding(expect, 22050, 2, enc));
             const test::ProbeInfo info = test::FfProbe(file);
@@ -195,10 +329,11 @@ TEST_F(CliTest, ConvertsTheCorpusToMp3) {
                          Quote(dir.File("mp3")));
     ASSERT_EQ(lines.size(), test::CorpusFiles().size());
     size_t converted = 0;
+    const std::string volume = "\tvolume 100.00%";
     for (const std::string& line : lines) {
-        if (line.size() > 12 && line.substr(line.size() - 8) == "\t100.00%") {
+        if (line.size() > volume.size() + 4 && line.ends_with(volume)) {
             ++converted;
-            const std::string name = line.substr(0, line.size() - 8);
+            const std::string name = line.substr(0, line.size() - volume.size());
             EXPECT_EQ(name.substr(name.size() - 4), ".mp3") << line;
             if (converted % 20 == 1) {  // ffprobe is slow; a sample shows what the files are
                 EXPECT_EQ(test::FfProbe(dir.File("mp3/" + name)).codecName, "mp3") << line;
@@ -224,8 +359,8 @@ TEST_F(CliTest, NormalizesTheCorpus) {
         if (cols.size() != 2)
             continue;
         ++converted;
-        ASSERT_EQ(cols[1].back(), '%') << line;
-        if (cols[1] != "100.00%")
+        ASSERT_TRUE(cols[1].starts_with("volume ") && cols[1].ends_with("%")) << line;
+        if (cols[1] != "volume 100.00%")
             ++gained;
     }
     EXPECT_GT(converted, 100u);
@@ -248,7 +383,9 @@ TEST_F(CliTest, JoinsAHandfulIntoOne) {
                       " -f ogg --length 2000 --tags custom --title Joined" + files,
                   &out),
               0);
-    EXPECT_EQ(out, "all.ogg\t100.00%\nall.ogg\t100.00%\nall.ogg\t100.00%\nall.ogg\t100.00%\n");
+    EXPECT_EQ(out,
+              "all.ogg\tvolume 100.00%\nall.ogg\tvolume 100.00%\nall.ogg\tvolume "
+              "100.00%\nall.ogg\tvolume 100.00%\n");
     const test::ProbeInfo info = test::FfProbe(merged);
     EXPECT_EQ(info.codecName, "vorbis");
     EXPECT_EQ(info.channels, 2);
@@ -362,12 +499,301 @@ TEST_F(CliTest, OptionsChangeNothingInTheStore) {
                       Quote(dir.File("o")) + " " + Quote(wav),
                   &out),
               0);
-    EXPECT_EQ(out, "a_1.ogg\t100.00%\n");
+    EXPECT_EQ(out, "a_1.ogg\tvolume 100.00%\n");
+    // Skipping is what was asked for: no failure.
     ASSERT_EQ(Run("convert " + Settings() + " -f ogg --if-exists skip -o " + Quote(dir.File("o")) +
                       " " + Quote(wav),
                   &out),
-              1);
+              0);
     EXPECT_EQ(out, "Target exists and skipped\n");
+}
+
+// --json: an object per file in the order given (a missing or unreadable file where it stood,
+// not first), saying what became of it, and a summary that counts them; the same whether one
+// file is converted at a time or two.
+TEST_F(CliTest, JsonReportsEveryFileInOrderAndTheirSum) {
+    ASSERT_TRUE(test::WriteWav(dir.File("a.wav"), test::MakeSignal(44100, 2, 66150, 1)));
+    ASSERT_TRUE(test::WriteWav(dir.File("b.wav"), test::MakeSignal(44100, 2, 22050, 2)));
+    ASSERT_TRUE(test::WriteWav(dir.File("c.wav"), test::MakeSignal(22050, 1, 22050 * 3, 3)));
+    std::ofstream(dir.File("junk.mp2")) << std::string(3000, 'j');
+    const std::vector<std::string> sources = {dir.File("a.wav"), dir.File("missing.wav"),
+                                              dir.File("b.wav"), dir.File("junk.mp2"),
+                                              dir.File("c.wav")};
+    for (const char* jobs : {"1", "2"}) {
+        SCOPED_TRACE(std::string("-j ") + jobs);
+        const fs::path out = dir.path() / (std::string("out") + jobs);
+        fs::create_directories(out);
+        std::ofstream(out / "b.flac") << "an earlier output";
+        std::string args = "convert " + Settings() +
+                           " --json -f flac --volume 50 --if-exists skip -j " + jobs + " -o " +
+                           Quote(out.string());
+        for (const std::string& source : sources)
+            args += " " + Quote(source);
+        std::string text;
+        EXPECT_EQ(Run(args, &text), 1) << "two files failed";
+        const auto objects = JsonLines(text);
+        ASSERT_EQ(objects.size(), 6u) << text;
+        for (size_t i = 0; i < sources.size(); ++i) {
+            EXPECT_EQ(Str(objects[i], "type"), "file");
+            EXPECT_EQ(Str(objects[i], "source"), sources[i]);
+            EXPECT_GE(objects[i].value("seconds").toDouble(-1), 0.0);
+        }
+        for (size_t i : {0u, 4u}) {
+            const QJsonObject& o = objects[i];
+            const std::string name = i == 0 ? "a.flac" : "c.flac";
+            EXPECT_EQ(Str(o, "status"), "converted");
+            EXPECT_EQ(Str(o, "output"), (out / name).string());
+            EXPECT_EQ(Str(o, "text"), name);
+            EXPECT_EQ(o.value("volume").toDouble(), 50.0);
+            EXPECT_EQ(o.value("duration").toInt(), i == 0 ? 1 : 3);
+            EXPECT_EQ(test::FfProbe((out / name).string()).codecName, "flac");
+        }
+        EXPECT_EQ(Str(objects[1], "status"), "failed");
+        EXPECT_EQ(Str(objects[1], "text"), "Conversion Failure (" + sources[1] + ": no such file)");
+        EXPECT_EQ(Str(objects[2], "status"), "skipped");
+        EXPECT_EQ(Str(objects[2], "text"), "Target exists and skipped");
+        EXPECT_EQ(Str(objects[3], "status"), "failed");
+        EXPECT_TRUE(Str(objects[3], "text").starts_with("Conversion Failure")) << text;
+        for (size_t i : {1u, 2u, 3u}) {
+            EXPECT_TRUE(objects[i].value("output").isNull());
+            EXPECT_TRUE(objects[i].value("volume").isNull());
+            EXPECT_TRUE(objects[i].value("duration").isNull());
+        }
+        const QJsonObject& sum = objects[5];
+        EXPECT_EQ(Str(sum, "type"), "summary");
+        EXPECT_EQ(sum.value("files").toInt(), 5);
+        EXPECT_EQ(sum.value("converted").toInt(), 2);
+        EXPECT_EQ(sum.value("failed").toInt(), 2);
+        EXPECT_EQ(sum.value("skipped").toInt(), 1);
+        EXPECT_EQ(sum.value("cancelled").toInt(), 0);
+        EXPECT_EQ(sum.value("planned").toInt(), 0);
+        EXPECT_GE(sum.value("seconds").toDouble(-1), 0.0);
+        std::string earlier;
+        test::Run("cat " + Quote((out / "b.flac").string()), &earlier);
+        EXPECT_EQ(earlier, "an earlier output");
+        EXPECT_EQ(std::distance(fs::directory_iterator(out), fs::directory_iterator()), 3);
+    }
+}
+
+// --files-from: lists of names that a shell or a line-based list would get wrong, from a file
+// and from standard input, after the files of the command line and in their order.
+TEST_F(CliTest, FilesFromTakesNamesAsTheyAre) {
+    const std::vector<std::string> names = {"with space.wav", "Ünïcödé ♫ «x».wav",
+                                            "-dash.wav",      "tab\there.wav",
+                                            "new\nline.wav",  "it's $HOME.wav"};
+    for (size_t i = 0; i < names.size(); ++i)
+        ASSERT_TRUE(test::WriteWav(dir.File(names[i]), test::MakeSignal(8000, 1, 800, i + 1)));
+    ASSERT_TRUE(test::WriteWav(dir.File("first.wav"), test::MakeSignal(8000, 1, 800, 9)));
+    // One a line (the name with a line break cannot be in such a list), with an empty line.
+    {
+        std::ofstream lines(dir.File("list.txt"), std::ios::binary);
+        for (const std::string& name : names)
+            if (name.find('\n') == std::string::npos)
+                lines << dir.File(name) << "\n\n";
+        std::ofstream nul(dir.File("list.0"), std::ios::binary);
+        for (const std::string& name : names)
+            nul << dir.File(name) << '\0';
+    }
+    struct Case {
+        const char* name;
+        std::string args;
+        bool withLineBreak;
+    };
+    const Case cases[] = {
+        {"lines", "--files-from " + Quote(dir.File("list.txt")), false},
+        {"stdin-nul", "--files-from - --null < " + Quote(dir.File("list.0")), true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const fs::path out = dir.path() / (std::string("out-") + c.name);
+        std::string text;
+        ASSERT_EQ(Run("convert " + Settings() + " --json -f flac -o " + Quote(out.string()) + " " +
+                          Quote(dir.File("first.wav")) + " " + c.args,
+                      &text),
+                  0)
+            << text;
+        const auto objects = JsonLines(text);
+        std::vector<std::string> expected = {dir.File("first.wav")};
+        for (const std::string& name : names)
+            if (c.withLineBreak || name.find('\n') == std::string::npos)
+                expected.push_back(dir.File(name));
+        ASSERT_EQ(objects.size(), expected.size() + 1) << text;
+        for (size_t i = 0; i < expected.size(); ++i) {
+            EXPECT_EQ(Str(objects[i], "source"), expected[i]);
+            EXPECT_EQ(Str(objects[i], "status"), "converted");
+            const std::string output = Str(objects[i], "output");
+            EXPECT_EQ(fs::path(output).parent_path(), out);
+            EXPECT_EQ(fs::path(output).stem(), fs::path(expected[i]).stem());
+            EXPECT_TRUE(fs::is_regular_file(output)) << output;
+        }
+        EXPECT_EQ(objects.back().value("converted").toInt(), static_cast<int>(expected.size()));
+    }
+    // An empty list is nothing to do; a list that cannot be read fails before any work.
+    std::string text;
+    EXPECT_EQ(Run("convert " + Settings() + " --json --files-from /dev/null", &text), 0);
+    const auto objects = JsonLines(text);
+    ASSERT_EQ(objects.size(), 1u);
+    EXPECT_EQ(objects[0].value("files").toInt(), 0);
+    EXPECT_EQ(Run("convert " + Settings() + " -o " + Quote(dir.File("never")) + " --files-from " +
+                  Quote(dir.File("no-such-list")) + " " + Quote(dir.File("first.wav"))),
+              1);
+    EXPECT_FALSE(fs::exists(dir.File("never")));
+}
+
+// --dry-run names the outputs that the run then writes, under each policy for existing
+// files, and writes nothing itself: no output, no claimed name, no folder.
+TEST_F(CliTest, DryRunNamesWhatTheRunThenWrites) {
+    fs::create_directories(dir.path() / "x");
+    fs::create_directories(dir.path() / "y");
+    ASSERT_TRUE(test::WriteWav(dir.File("x/a.wav"), test::MakeSignal(22050, 2, 11025, 1)));
+    ASSERT_TRUE(test::WriteWav(dir.File("y/a.wav"), test::MakeSignal(22050, 2, 11025, 2)));
+    ASSERT_TRUE(test::WriteWav(dir.File("b.wav"), test::MakeSignal(22050, 2, 11025, 3)));
+    std::ofstream(dir.File("junk.mp2")) << std::string(3000, 'j');
+    const std::string sources = " " + Quote(dir.File("x/a.wav")) + " " +
+                                Quote(dir.File("y/a.wav")) + " " + Quote(dir.File("b.wav")) + " " +
+                                Quote(dir.File("junk.mp2"));
+    const std::map<std::string, std::vector<std::string>> planned = {
+        {"rename", {"out/a_2.ogg", "out/a_3.ogg", "out/b.ogg", ""}},
+        {"overwrite", {"out/a.ogg", "out/a.ogg", "out/b.ogg", ""}},
+        {"skip", {"", "", "out/b.ogg", ""}},
+    };
+    for (const auto& [policy, outputs] : planned) {
+        SCOPED_TRACE(policy);
+        fs::remove_all(dir.path() / "out");
+        fs::create_directories(dir.path() / "out");
+        std::ofstream(dir.File("out/a.ogg")) << "old";
+        std::ofstream(dir.File("out/a_1.ogg")) << "old";
+        const std::string common = "convert " + Settings() + " -j 2 -f ogg --if-exists " + policy +
+                                   " -o " + Quote(dir.File("out")) + sources;
+        const std::string before = Snapshot(dir.path());
+        std::string dry, text;
+        EXPECT_EQ(Run(common + " --json --dry-run", &dry), 1) << "the junk would fail";
+        EXPECT_EQ(Snapshot(dir.path()), before);
+        // Without --json, the paths it would write, or why not.
+        EXPECT_EQ(Run(common + " --dry-run", &text), 1);
+        EXPECT_EQ(Snapshot(dir.path()), before);
+        const std::vector<std::string> lines = Lines(text);
+        ASSERT_EQ(lines.size(), 4u) << text;
+
+        std::string real;
+        EXPECT_EQ(Run(common + " --json", &real), 1);
+        const auto plan = JsonLines(dry), done = JsonLines(real);
+        ASSERT_EQ(plan.size(), 5u) << dry;
+        ASSERT_EQ(done.size(), 5u) << real;
+        for (size_t i = 0; i < 4; ++i) {
+            const std::string expected = outputs[i].empty() ? "" : dir.File(outputs[i]);
+            EXPECT_EQ(Str(plan[i], "output"), expected) << i;
+            EXPECT_EQ(Str(done[i], "output"), expected) << i;
+            EXPECT_EQ(Str(plan[i], "status"),
+                      Str(done[i], "status") == "converted" ? "planned" : Str(done[i], "status"));
+            EXPECT_EQ(Str(plan[i], "text"), Str(done[i], "text"));
+            EXPECT_EQ(lines[i], expected.empty() ? Str(done[i], "text") : expected);
+        }
+        EXPECT_EQ(plan[4].value("planned").toInt(), policy == "skip" ? 1 : 3);
+        EXPECT_EQ(plan[4].value("converted").toInt(), 0);
+    }
+    // A folder that a run would make is not made by a dry run, nor is its tree.
+    std::string text;
+    const std::string before = Snapshot(dir.path());
+    EXPECT_EQ(Run("convert " + Settings() + " --dry-run -f ogg --keep-tree -o " +
+                      Quote(dir.File("fresh/deeper")) + " " + Quote(dir.File("b.wav")),
+                  &text),
+              0);
+    EXPECT_EQ(text, dir.File("fresh/deeper") + dir.File("b.ogg") + "\n");
+    EXPECT_EQ(Snapshot(dir.path()), before);
+}
+
+// A rerun with the skip policy over finished work reads no source at all: here the sources
+// are no audio any more, yet every file is reported skipped, and no output changes.
+TEST_F(CliTest, RerunWithSkipReadsNoSourceAgain) {
+    std::string files;
+    for (int i = 0; i < 3; ++i) {
+        const std::string path = dir.File("s" + std::to_string(i) + ".wav");
+        ASSERT_TRUE(test::WriteWav(path, test::MakeSignal(22050, 2, 22050, i + 1)));
+        files += " " + Quote(path);
+    }
+    const std::string common = "convert " + Settings() + " --json -f flac --if-exists skip -o " +
+                               Quote(dir.File("out")) + files;
+    std::string text;
+    ASSERT_EQ(Run(common, &text), 0);
+    EXPECT_EQ(JsonLines(text).back().value("converted").toInt(), 3);
+    const std::string finished = Snapshot(dir.path() / "out");
+    for (int i = 0; i < 3; ++i)
+        std::ofstream(dir.File("s" + std::to_string(i) + ".wav")) << "no longer audio";
+    for (const char* extra : {"", " --dry-run", " -j 1"}) {
+        SCOPED_TRACE(extra);
+        ASSERT_EQ(Run(common + extra, &text), 0);
+        const auto objects = JsonLines(text);
+        ASSERT_EQ(objects.size(), 4u);
+        for (size_t i = 0; i < 3; ++i) {
+            EXPECT_EQ(Str(objects[i], "status"), "skipped");
+            EXPECT_TRUE(objects[i].value("duration").isNull()) << "the source was read";
+        }
+        EXPECT_EQ(objects[3].value("skipped").toInt(), 3);
+        EXPECT_EQ(Snapshot(dir.path() / "out"), finished);
+    }
+}
+
+class CliInterruptTest : public CliTest {
+protected:
+    // A run of three files stopped with the signal while it converts the second: its report
+    // ends with the files it did not finish as cancelled, it leaves only the first output, and
+    // the same command again converts the other two and skips the first.
+    void InterruptThenRerun(int signal, const std::set<int>& exitStatuses) {
+        std::vector<std::string> args = {"convert", "--settings", dir.File("settings.ini"),
+                                         "--json",  "-j",         "1",
+                                         "-f",      "mp3",        "--if-exists",
+                                         "skip",    "-o",         dir.File("out")};
+        for (int i = 0; i < 3; ++i) {
+            // The second is long enough for the signal to land while it is being encoded.
+            const size_t frames = i == 1 ? 44100 * 150 : 4410;
+            const std::string path = dir.File("s" + std::to_string(i) + ".wav");
+            ASSERT_TRUE(test::WriteWav(path, test::MakeSignal(44100, 2, frames, i + 1)));
+            args.push_back(path);
+        }
+        std::string first, rest;
+        {
+            CliProcess run(args);
+            ASSERT_TRUE(run.Started());
+            ASSERT_TRUE(run.ReadLine(first));
+            run.Signal(signal);
+            rest = run.ReadAll();
+            EXPECT_TRUE(exitStatuses.count(run.Wait())) << "not ended as asked";
+        }
+        const auto objects = JsonLines(first + "\n" + rest.substr(rest.find('\n') + 1));
+        ASSERT_EQ(objects.size(), 4u) << rest;
+        EXPECT_EQ(Str(objects[0], "status"), "converted");
+        EXPECT_EQ(Str(objects[1], "status"), "cancelled");
+        EXPECT_EQ(Str(objects[2], "status"), "cancelled");
+        EXPECT_EQ(objects[3].value("cancelled").toInt(), 2);
+        std::set<std::string> left;
+        for (const auto& e : fs::directory_iterator(dir.path() / "out"))
+            left.insert(e.path().filename().string());
+        EXPECT_EQ(left, std::set<std::string>{"s0.mp3"});
+
+        std::string text;
+        std::vector<std::string> again(args.begin() + 1, args.end());
+        std::string line = "convert";
+        for (const std::string& a : again)
+            line += " " + Quote(a);
+        ASSERT_EQ(Run(line, &text), 0);
+        const auto rerun = JsonLines(text);
+        ASSERT_EQ(rerun.size(), 4u) << text;
+        EXPECT_EQ(Str(rerun[0], "status"), "skipped");
+        EXPECT_EQ(Str(rerun[1], "status"), "converted");
+        EXPECT_EQ(Str(rerun[2], "status"), "converted");
+        EXPECT_NEAR(test::FfProbe(dir.File("out/s1.mp3")).duration, 150.0, 0.2);
+    }
+};
+
+TEST_F(CliInterruptTest, CtrlCEndsTheReportAndARerunFinishes) {
+    InterruptThenRerun(SIGINT, {130});
+}
+
+// SIGTERM (a scheduler's stop, `timeout`) is handled as Ctrl+C is, with the status of either
+// convention. Enabled once the SIGTERM handling of kestrune-cli is in.
+TEST_F(CliInterruptTest, DISABLED_SigtermIsHandledLikeCtrlC) {
+    InterruptThenRerun(SIGTERM, {130, 143});
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <fstream>
+#include <set>
 #include <sstream>
 
 #include "engine/output_path.h"
@@ -63,11 +64,30 @@ protected:
     bool Prepare(const std::string& source, const std::string& extension) {
         return PrepareOutputPath(source, Format(extension), settings, host, output, message);
     }
+    // What a dry run names, with the documents folder the host would give.
+    bool Plan(const std::string& source, const std::string& extension) {
+        return PlanOutputPath(source, Format(extension), settings, host.documents, planned, output,
+                              message);
+    }
+    // Every entry below the temporary folder with its size, to see that a plan touched nothing.
+    std::string Snapshot() const {
+        std::set<std::string> entries;
+        for (const auto& e : fs::recursive_directory_iterator(dir.path())) {
+            std::error_code ec;
+            const auto size = e.is_regular_file(ec) ? e.file_size(ec) : 0;
+            entries.insert(e.path().string() + " " + std::to_string(size));
+        }
+        std::string all;
+        for (const std::string& e : entries)
+            all += e + "\n";
+        return all;
+    }
 
     test::TempDir dir;
     OutputCatalogue catalogue;
     ConvertSettings settings;
     DocumentsHost host;
+    PlannedNames planned;
     std::string output = "untouched";
     std::string message;
 };
@@ -108,29 +128,50 @@ struct NamingCase {
     const char* expected;  // "@" stands for the temporary folder's own tree
 };
 
-class NamingTest : public OutputPathTest, public testing::WithParamInterface<NamingCase> {};
+class NamingTest : public OutputPathTest, public testing::WithParamInterface<NamingCase> {
+protected:
+    // Makes the case's files and settings; the source's path.
+    std::string Arrange(const NamingCase& c) {
+        const std::string source = MakeFile(c.source);
+        for (const char* e : c.existing) {
+            if (std::string(e).ends_with("/"))
+                fs::create_directories(Path(e));
+            else
+                MakeFile(e);
+        }
+        settings.destOutputFolderOpt = c.destination;
+        settings.destSpecifiedFolder = *c.folder ? Path(c.folder) : "";
+        settings.createDirs = c.createDirs;
+        settings.targetExistsOpt = c.policy;
+        return source;
+    }
+    std::string Expected(const NamingCase& c) const {
+        std::string expected = c.expected;
+        if (const size_t at = expected.find('@'); at != std::string::npos)
+            expected.replace(at, 1, Tree());
+        return Path(expected);
+    }
+};
 
 TEST_P(NamingTest, OutputPathFollowsTheSettings) {
     const NamingCase& c = GetParam();
-    const std::string source = MakeFile(c.source);
-    for (const char* e : c.existing) {
-        if (std::string(e).ends_with("/"))
-            fs::create_directories(Path(e));
-        else
-            MakeFile(e);
-    }
-    settings.destOutputFolderOpt = c.destination;
-    settings.destSpecifiedFolder = *c.folder ? Path(c.folder) : "";
-    settings.createDirs = c.createDirs;
-    settings.targetExistsOpt = c.policy;
-
+    const std::string source = Arrange(c);
     ASSERT_TRUE(Prepare(source, c.extension)) << message;
-    std::string expected = c.expected;
-    if (const size_t at = expected.find('@'); at != std::string::npos)
-        expected.replace(at, 1, Tree());
-    EXPECT_EQ(output, Path(expected));
+    EXPECT_EQ(output, Expected(c));
     EXPECT_FALSE(FileExists(output));  // claimed, then given back for the writer
     EXPECT_EQ(ReadAll(source), c.source);
+    EXPECT_EQ(host.documentsCalls, 0);
+}
+
+// A dry run names the same file, and neither makes the missing folders nor claims the name.
+TEST_P(NamingTest, PlanNamesTheSameAndTouchesNothing) {
+    const NamingCase& c = GetParam();
+    const std::string source = Arrange(c);
+    const std::string before = Snapshot();
+    ASSERT_TRUE(Plan(source, c.extension)) << message;
+    EXPECT_EQ(output, Expected(c));
+    EXPECT_EQ(Snapshot(), before);
+    EXPECT_EQ(planned, PlannedNames{Expected(c)});
     EXPECT_EQ(host.documentsCalls, 0);
 }
 
@@ -335,6 +376,65 @@ TEST_P(FailureTest, FallbackToDocumentsOnlyWhereAllowed) {
     EXPECT_EQ(ReadAll(source), Expand(c.source));
 }
 
+// Whatever the real naming answers, with and without the fall-back, the plan answers the same
+// beforehand, and leaves the folder as it found it.
+TEST_P(FailureTest, PlanAnswersAsTheRealNamingDoes) {
+    const FailureCase& c = GetParam();
+    const std::string source = MakeFile(Expand(c.source));
+    Arrange(c);
+    for (int fallback : {0, 1}) {
+        SCOPED_TRACE(fallback ? "with the fall-back" : "without the fall-back");
+        settings.outputFiles2MyDocuments = fallback;
+        const std::string before = Snapshot();
+        output = message = "untouched";
+        const bool planOk = Plan(source, c.extension);
+        const std::string planOutput = output, planMessage = message;
+        EXPECT_EQ(Snapshot(), before);
+        output = message = "untouched";
+        EXPECT_EQ(Prepare(source, c.extension), planOk);
+        EXPECT_EQ(planOutput, output);
+        if (!planOk) {
+            EXPECT_EQ(planMessage, message);
+        }
+    }
+}
+
+// A list planned in order names its files as a run that writes each output before naming the
+// next one: renamed, skipped or overwritten by a later file of the same list.
+TEST_F(OutputPathTest, PlanOfAListFollowsTheRunOrder) {
+    const std::vector<std::string> sources = {MakeFile("x/a.mp3"), MakeFile("y/a.wav"),
+                                              MakeFile("x/b.mp3"), MakeFile("z/a.flac")};
+    MakeFile("Output/b.ogg");
+    settings.destOutputFolderOpt = kDestSpecificFolder;
+    settings.destSpecifiedFolder = Path("Output");
+    for (int policy : {kTargetRename, kTargetSkip, kTargetOverwrite}) {
+        settings.targetExistsOpt = policy;
+        planned.clear();
+        std::vector<std::string> plan, run;
+        for (const std::string& s : sources) {
+            output.clear();
+            plan.push_back(Plan(s, "ogg") ? output : message);
+        }
+        // The run: each output written before the next file is named; then the files it made
+        // are removed again for the next policy.
+        std::vector<std::string> made;
+        for (const std::string& s : sources) {
+            if (Prepare(s, "ogg")) {
+                std::ofstream(output) << "out";
+                made.push_back(output);
+                run.push_back(output);
+            } else {
+                run.push_back(message);
+            }
+        }
+        EXPECT_EQ(plan, run) << "policy " << policy;
+        for (const std::string& m : made)
+            if (m != Path("Output/b.ogg"))
+                fs::remove(m);
+        std::ofstream(Path("Output/b.ogg")) << "Output/b.ogg";
+    }
+}
+
 const char kSameMessage[] =
     "Target file name is same as original file that can't be overwritten. Please output files "
     "to a custom folder.";
@@ -525,6 +625,8 @@ TEST_P(SourceSpellingTest, SourceIsNeverOverwritten) {
     settings.targetExistsOpt = kTargetOverwrite;
     settings.outputFiles2MyDocuments = 1;
 
+    EXPECT_FALSE(Plan(Path(c.sourceAs), "mp3"));
+    EXPECT_EQ(message, kSameMessage);
     EXPECT_FALSE(Prepare(Path(c.sourceAs), "mp3"));
     EXPECT_EQ(message, kSameMessage);
     EXPECT_EQ(ReadAll(real), "Music/pop/track01.mp3");

@@ -112,6 +112,7 @@ class DebianPackage(unittest.TestCase):
             f"usr/share/icons/hicolor/scalable/apps/{APP_ID}.svg": "-rw-r--r--",
             "usr/share/man/man1/kestrune.1.gz": "-rw-r--r--",
             "usr/share/man/man1/kestrune-cli.1.gz": "-rw-r--r--",
+            "usr/share/doc/kestrune/scale-out.md": "-rw-r--r--",
         }
         for lib in (BUILD / "bin").glob("lib*.so"):
             expected[f"{PROGRAM_DIR}/{lib.name}"] = "-rw-r--r--"

@@ -1,0 +1,140 @@
+#include "cli/run_report.h"
+
+#include <charconv>
+#include <cstdio>
+
+#include "audio/utf8_text.h"
+#include "engine/output_path.h"
+
+namespace kestrune::cli {
+
+namespace {
+
+const char* const kStatusNames[] = {"converted", "failed", "skipped", "cancelled", "planned"};
+
+// Numbers are written the same whatever the locale: JSON knows only the decimal point.
+std::string Number(double value, int decimals) {
+    char text[64];
+    const auto end =
+        std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, decimals);
+    return std::string(text, end.ptr);
+}
+
+// The applied volume in percent from the "Volume" text ("100.00%", with a decimal comma in
+// some locales); "null" when there is none.
+std::string VolumeNumber(const std::string& text) {
+    std::string digits;
+    for (char c : text)
+        if (c != '%')
+            digits += c == ',' ? '.' : c;
+    double value = 0;
+    const auto end = std::from_chars(digits.data(), digits.data() + digits.size(), value);
+    if (digits.empty() || end.ec != std::errc() || end.ptr != digits.data() + digits.size())
+        return "null";
+    return Number(value, 2);
+}
+
+}  // namespace
+
+std::string JsonString(const std::string& text) {
+    std::string out = "\"";
+    for (const char ch : RepairUtf8(text)) {
+        const auto c = static_cast<unsigned char>(ch);
+        switch (c) {
+            case '"':
+                out += "\\\"";
+                break;
+            case '\\':
+                out += "\\\\";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            default:
+                if (c < 0x20) {
+                    char escape[8];
+                    std::snprintf(escape, sizeof escape, "\\u%04x", c);
+                    out += escape;
+                } else {
+                    out += ch;
+                }
+        }
+    }
+    return out + "\"";
+}
+
+FileStatus StatusOf(const std::string& outputText, bool hasOutput) {
+    if (hasOutput)
+        return FileStatus::kConverted;
+    if (outputText == "Cancelled")
+        return FileStatus::kCancelled;
+    if (outputText == kTargetSkippedText)
+        return FileStatus::kSkipped;
+    return FileStatus::kFailed;
+}
+
+size_t RunReport::Add(const std::string& source) {
+    files_.push_back({});
+    files_.back().source = source;
+    done_.push_back(false);
+    return files_.size() - 1;
+}
+
+void RunReport::Done(size_t i) {
+    done_[i] = true;
+    for (; next_ < files_.size() && done_[next_]; ++next_)
+        Print(files_[next_]);
+}
+
+void RunReport::Finish(FileStatus unfinished, double wallSeconds) {
+    for (size_t i = next_; i < files_.size(); ++i) {
+        if (!done_[i]) {
+            files_[i].status = unfinished;
+            files_[i].output.clear();
+            files_[i].text.clear();
+            files_[i].volume.clear();
+        }
+        Done(i);
+    }
+    if (json_) {
+        std::printf(
+            "{\"type\":\"summary\",\"files\":%zu,\"converted\":%d,\"failed\":%d,\"skipped\":%d,"
+            "\"cancelled\":%d,\"planned\":%d,\"seconds\":%s}\n",
+            files_.size(), Count(FileStatus::kConverted), Count(FileStatus::kFailed),
+            Count(FileStatus::kSkipped), Count(FileStatus::kCancelled), Count(FileStatus::kPlanned),
+            Number(wallSeconds, 3).c_str());
+        std::fflush(stdout);
+    }
+}
+
+void RunReport::Print(const FileResult& r) {
+    ++counts_[static_cast<size_t>(r.status)];
+    if (json_) {
+        const std::string line =
+            "{\"type\":\"file\",\"source\":" + JsonString(r.source) +
+            ",\"output\":" + (r.output.empty() ? "null" : JsonString(r.output)) + ",\"status\":\"" +
+            kStatusNames[static_cast<size_t>(r.status)] + "\",\"text\":" + JsonString(r.text) +
+            ",\"volume\":" + VolumeNumber(r.volume) +
+            ",\"duration\":" + (r.duration < 0 ? "null" : std::to_string(r.duration)) +
+            ",\"seconds\":" + Number(r.seconds, 3) + "}\n";
+        std::fputs(line.c_str(), stdout);
+    } else {
+        // A file the list shows nothing for (never reached) has no line.
+        const std::string& first = dryRun_ && r.status == FileStatus::kPlanned ? r.output : r.text;
+        if (first.empty())
+            return;
+        if (r.volume.empty())
+            std::printf("%s\n", first.c_str());
+        else
+            std::printf("%s\tvolume %s\n", first.c_str(), r.volume.c_str());
+    }
+    std::fflush(stdout);
+}
+
+}  // namespace kestrune::cli
