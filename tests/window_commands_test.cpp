@@ -23,13 +23,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string MakeWav(const fs::path& path, double seconds, int rate = 44100, int channels = 2) {
-    fs::create_directories(path.parent_path());
-    EXPECT_TRUE(
-        WriteWav(path.string(), MakeSignal(rate, channels, static_cast<size_t>(seconds * rate))));
-    return path.string();
-}
-
 // A one-note General MIDI song of about a second.
 std::string MakeMidi(const fs::path& path) {
     fs::create_directories(path.parent_path());
