@@ -8,6 +8,7 @@
 #include <filesystem>
 
 #include "audio/utf8_text.h"
+#include "engine/output_claim.h"
 
 namespace kestrune {
 
@@ -48,17 +49,41 @@ std::string TreeBelowRoot(const std::string& sourcePath) {
     return folder;
 }
 
-// Creates and removes target at once: it proves the name can be had without ever opening an
-// existing file for writing.
-bool Claim(const std::string& target) {
+size_t NameStart(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? 0 : slash + 1;
+}
+
+// Where the source's name loses its extension. A leading dot marks a hidden file, not an
+// extension: ".profile" keeps its whole name.
+size_t StemEnd(const std::string& path) {
+    const size_t dot = path.rfind('.');
+    return dot != std::string::npos && dot > NameStart(path) ? dot : path.size();
+}
+
+// How a free-looking candidate name stands once a claim was tried on it.
+enum class NameState { kHeld, kTaken, kFailed };
+
+// Holds target in held unless a file or another claim (a run or job writing it now) has it.
+NameState TryHold(const std::string& target, const std::string& sourcePath, OutputClaim& held) {
     if (!IsValidUtf8(target))
-        return false;
-    const int fd = open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    if (fd < 0)
-        return false;
-    close(fd);
-    unlink(target.c_str());
-    return true;
+        return NameState::kFailed;
+    if (FileExists(target))
+        return NameState::kTaken;
+    switch (held.Hold(target, sourcePath)) {
+        case OutputClaim::Take::kBusy:
+            return NameState::kTaken;
+        case OutputClaim::Take::kFailed:
+            return NameState::kFailed;
+        case OutputClaim::Take::kTaken:
+            break;
+    }
+    // Another run may have finished this very name between the look and the hold.
+    if (FileExists(target)) {
+        held.Release();
+        return NameState::kTaken;
+    }
+    return NameState::kHeld;
 }
 
 }  // namespace
@@ -83,15 +108,28 @@ bool EnsureFolder(const std::string& path) {
     return IsFolder(path);
 }
 
+std::string FirstOutputPath(const std::string& sourcePath, const OutputFormatEntry& format,
+                            const ConvertSettings& settings) {
+    const std::string dotExtension = std::string(".") + format.extension;
+    if (settings.destOutputFolderOpt != kDestSpecificFolder)
+        return sourcePath.substr(0, StemEnd(sourcePath)) + dotExtension;
+    std::string base = settings.destSpecifiedFolder;
+    if (base.empty())
+        return {};
+    if (base.back() != '/')
+        base += '/';
+    if (settings.createDirs != 0)
+        base += TreeBelowRoot(sourcePath);
+    const size_t nameStart = NameStart(sourcePath);
+    return base + sourcePath.substr(nameStart, StemEnd(sourcePath) - nameStart) + dotExtension;
+}
+
 bool PrepareOutputPath(const std::string& sourcePath, const OutputFormatEntry& format,
                        const ConvertSettings& settings, ConversionHost& host,
-                       std::string& outputPath, std::string& message) {
-    const size_t nameStart =
-        sourcePath.rfind('/') == std::string::npos ? 0 : sourcePath.rfind('/') + 1;
-    // A leading dot marks a hidden file, not an extension: ".profile" keeps its whole name.
-    const size_t dot = sourcePath.rfind('.');
-    const size_t stemEnd = dot != std::string::npos && dot > nameStart ? dot : sourcePath.size();
-    const std::string stem = sourcePath.substr(nameStart, stemEnd - nameStart);
+                       std::string& outputPath, std::string& message, OutputClaim* claim) {
+    const size_t stemEnd = StemEnd(sourcePath);
+    const std::string stem =
+        sourcePath.substr(NameStart(sourcePath), stemEnd - NameStart(sourcePath));
     const std::string dotExtension = std::string(".") + format.extension;
 
     int mode = settings.destOutputFolderOpt;
@@ -125,8 +163,9 @@ bool PrepareOutputPath(const std::string& sourcePath, const OutputFormatEntry& f
 
         if (folderReady) {
             std::string target = base + dotExtension;
-            bool replace = false;
-            if (FileExists(target)) {
+            OutputClaim held;
+            NameState state = TryHold(target, sourcePath, held);
+            if (state == NameState::kTaken) {
                 if (settings.targetExistsOpt == kTargetSkip) {
                     message = "Target exists and skipped";
                     return false;
@@ -138,21 +177,25 @@ bool PrepareOutputPath(const std::string& sourcePath, const OutputFormatEntry& f
                             "overwritten. Please output files to a custom folder.";
                         return false;
                     }
-                    replace = true;
+                    // The old file goes once the name is held, so a later failure leaves
+                    // nothing of that name. A folder is never removed: the name cannot be had.
+                    state = NameState::kFailed;
+                    if (!IsFolder(target) &&
+                        held.Hold(target, sourcePath) == OutputClaim::Take::kTaken) {
+                        unlink(target.c_str());
+                        state = NameState::kHeld;
+                    }
                 } else {
-                    for (int n = 1;; ++n) {
+                    for (int n = 1; state == NameState::kTaken; ++n) {
                         target = base + "_" + std::to_string(n) + dotExtension;
-                        if (!FileExists(target))
-                            break;
+                        state = TryHold(target, sourcePath, held);
                     }
                 }
             }
-            // Overwrite: the old file goes now, so a later failure leaves nothing of that
-            // name. A folder is never removed; the claim then fails on it.
-            if (replace && !IsFolder(target))
-                unlink(target.c_str());
-            if (Claim(target)) {
+            if (state == NameState::kHeld) {
                 outputPath = target;
+                if (claim)
+                    *claim = std::move(held);
                 return true;
             }
             message = Quoted("file", target);
