@@ -95,9 +95,21 @@ int RunProbe(const std::vector<std::string>& args) {
 namespace {
 
 std::atomic<bool> gInterrupted{false};
+std::atomic<int> gSignal{0};
 
-extern "C" void OnInterrupt(int) {
+// Ctrl+C, and a SIGTERM or SIGHUP from whoever ends the run (timeout, a service manager, a
+// closed terminal), cancel it the same way: the current output is removed.
+extern "C" void OnInterrupt(int signal) {
+    gSignal.store(signal);
     gInterrupted.store(true);
+}
+
+void CatchInterrupts() {
+    struct sigaction action {};
+    action.sa_handler = OnInterrupt;
+    sigemptyset(&action.sa_mask);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP})
+        sigaction(signal, &action, nullptr);
 }
 
 std::string Lower(std::string s) {
@@ -256,6 +268,35 @@ int ParseConvert(const std::vector<std::string>& args, ConvertOptions& o, const 
     return 0;
 }
 
+// --to-one OUT: the extension of OUT and the format agree. Without -f, OUT's extension chooses
+// the format (the saved one when it has that extension); with -f, another extension is a usage
+// error. Returns 0, or 2 after a usage message.
+int MatchMergeFormat(ConvertOptions& o, const SessionConfig& s, const char* usage) {
+    if (o.toOne.empty())
+        return 0;
+    const std::string name = FileNameOf(o.toOne);
+    const size_t dot = name.rfind('.');
+    const std::string ext = dot == std::string::npos || dot == 0 ? "" : Lower(name.substr(dot + 1));
+    if (!o.format.empty()) {
+        const OutputFormatEntry* row = FindFormat(s.catalogue, o.format);
+        if (row && Lower(row->extension) != ext)
+            return Usage(usage, "--to-one " + o.toOne + " does not end in ." + row->extension +
+                                    ", the extension of format " + row->DisplayLabel());
+        return 0;
+    }
+    const OutputFormatEntry* saved = FindOutputFormat(s.catalogue, s.settings.outputFormat);
+    const OutputFormatEntry* chosen = saved && Lower(saved->extension) == ext ? saved : nullptr;
+    for (const OutputFormatEntry& row : s.catalogue)
+        if (!chosen && !ext.empty() && Lower(row.extension) == ext)
+            chosen = &row;
+    if (!chosen)
+        return Usage(usage, "--to-one " + o.toOne +
+                                ": its extension names no output format; give one with -f "
+                                "(see kestrune-cli formats)");
+    o.format = std::to_string(StoredValue(chosen->formatId));
+    return 0;
+}
+
 // Applies the options to the configuration's settings and returns the chosen row, or null
 // after a usage message.
 OutputFormatEntry* ApplyOptions(const ConvertOptions& o, SessionConfig& s, const char* usage) {
@@ -399,19 +440,32 @@ public:
         if (text == "Preprocessing..." || text == "Normalizing..." || text == "Converting...")
             return;
         ClearLine();
+        const std::string shown = OutputShown(row, text);
         const std::string& volume = volume_[row];
         if (volume.empty())
-            std::printf("%s\n", text.c_str());
+            std::printf("%s\n", shown.c_str());
         else
-            std::printf("%s\t%s\n", text.c_str(), volume.c_str());
+            std::printf("%s\t%s\n", shown.c_str(), volume.c_str());
         std::fflush(stdout);
         volume_[row].clear();
         ++printed;
     }
     int printed = 0;
+    // The list the rows belong to.
+    void SetItems(const std::vector<SourceFileEntry*>* items) { items_ = items; }
 
 private:
+    // Where the window shows an output's file name, a terminal shows its whole path: the
+    // output may have gone to the documents folder instead of the one asked for.
+    std::string OutputShown(int row, const std::string& text) const {
+        if (!items_ || row < 0 || static_cast<size_t>(row) >= items_->size())
+            return text;
+        const std::string& path = (*items_)[static_cast<size_t>(row)]->outputPath;
+        return !path.empty() && FileNameOf(path) == text ? path : text;
+    }
+
     std::map<int, std::string> volume_;
+    const std::vector<SourceFileEntry*>* items_ = nullptr;
 };
 
 }  // namespace
@@ -431,14 +485,13 @@ int RunConvert(const std::vector<std::string>& args, const char* usage) {
         ApplyDocumentsFolderDefaults(config.settings, FindDocumentsFolder());
         LoadSettings(*store, config.settings, config.tagOptions, config.catalogue);
     }
+    if (MatchMergeFormat(o, config, usage) != 0)
+        return 2;
     const OutputFormatEntry* format = ApplyOptions(o, config, usage);
     if (!format)
         return 2;
 
-    struct sigaction action {};
-    action.sa_handler = OnInterrupt;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
+    CatchInterrupts();
 
     // The list: files that cannot be read are reported and left out, as when adding them;
     // a file named twice (in any letter case) is listed once.
@@ -468,6 +521,7 @@ int RunConvert(const std::vector<std::string>& args, const char* usage) {
         items.push_back(&list[i]);
         rows.push_back(static_cast<int>(i));
     }
+    host.SetItems(&items);
     const int jobs = o.jobs > 0
                          ? static_cast<int>(o.jobs)
                          : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
@@ -499,7 +553,7 @@ int RunConvert(const std::vector<std::string>& args, const char* usage) {
     }
     host.ClearLine();
     if (gInterrupted.load())
-        return 130;
+        return 128 + gSignal.load();  // 130 for Ctrl+C, 143 for SIGTERM
     if (!items.empty() && host.printed == 0)
         std::fprintf(stderr,
                      "kestrune-cli: nothing was converted: the run needs a component that is "

@@ -18,7 +18,8 @@ const char* const kUsage = R"(Usage:
   kestrune-cli convert [options] FILE...
       Converts each file into one output file.
   kestrune-cli convert --to-one OUT [options] FILE...
-      Joins every file, in order, into the one output file OUT.
+      Joins every file, in order, into the one output file OUT. Without -f, OUT's
+      extension chooses the format; with -f, it must be that format's extension.
   kestrune-cli -h | --help
       Shows this text.
 
@@ -47,9 +48,9 @@ Options of convert (each overrides the saved settings for this run only):
   -j, --jobs N            files converted at once (default: number of cores)
       --settings FILE     use another settings file instead of the user's
 
-Each converted file prints one line: the output's file name, or the reason it failed.
+Each converted file prints one line: the output's path, or the reason it failed.
 Exit status: 0 when every file converted, 1 when any failed, 2 on a usage error,
-130 when cancelled with Ctrl+C (the current output is removed).
+130 when cancelled with Ctrl+C, 143 on SIGTERM (the current output is removed).
 )";
 
 }  // namespace
