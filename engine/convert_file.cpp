@@ -161,11 +161,8 @@ int ConversionSession::RunBlockLoop(OpenedSource& src, AudioWriter& writer, int 
     std::vector<int16_t> outLeft, outRight;
     int16_t* wL = inL;
     int16_t* wR = nullptr;
+    int piece = kBlockFrames;
     if (routing.resample) {
-        const size_t outFrames = (static_cast<size_t>(outRate / sourceRate) + 1) * kBlockFrames;
-        outLeft.resize(outFrames);
-        if (outChannels == 2)
-            outRight.resize(outFrames);
         stage = std::make_unique<ResampleStage>();
         stage->inputChannels = sourceChannels;
         stage->inputSampleRate = sourceRate;
@@ -175,6 +172,13 @@ int ConversionSession::RunBlockLoop(OpenedSource& src, AudioWriter& writer, int 
         stage->outputBitsPerSample = 16;
         if (!stage->Configure())
             return 0;
+        // A block goes through in pieces whose output fits a bounded buffer, however far apart
+        // the rates are.
+        piece = stage->PieceFrames();
+        const size_t outFrames = static_cast<size_t>(stage->OutputCapacity(piece));
+        outLeft.resize(outFrames);
+        if (outChannels == 2)
+            outRight.resize(outFrames);
         wL = outLeft.data();
         wR = outRight.empty() ? nullptr : outRight.data();
     } else if (outChannels == 2) {
@@ -220,7 +224,12 @@ int ConversionSession::RunBlockLoop(OpenedSource& src, AudioWriter& writer, int 
                 src.limitLeft -= n;
             }
         }
-        emit(stage ? stage->Process(inL, inR, n, wL, wR) : n);
+        if (!stage)
+            emit(n);
+        for (int at = 0; stage && at < n && !writeFailed; at += piece) {
+            const int m = std::min(piece, n - at);
+            emit(stage->Process(inL + at, inR ? inR + at : nullptr, m, wL, wR));
+        }
         if (writeFailed)
             return BlockLoop::Next::kFail;
         if (synthesised && pos >= length)
