@@ -36,6 +36,9 @@ public:
     virtual int Write(const int16_t* left, const int16_t* right, int frames) = 0;
     // Finishes the file and releases it; safe after a failed Open.
     virtual void Close() = 0;
+    // After Close: true when the file was finished, everything down to its trailer written
+    // without an error. A writer that cannot tell says true.
+    virtual bool Completed() const { return true; }
 };
 
 }  // namespace kestrune

@@ -102,9 +102,21 @@ int RunProbe(const std::vector<std::string>& args) {
 namespace {
 
 std::atomic<bool> gInterrupted{false};
+std::atomic<int> gSignal{0};
 
-extern "C" void OnInterrupt(int) {
+// Ctrl+C, and a SIGTERM or SIGHUP from whoever ends the run (timeout, a service manager, a
+// closed terminal), cancel it the same way: the current output is removed.
+extern "C" void OnInterrupt(int signal) {
+    gSignal.store(signal);
     gInterrupted.store(true);
+}
+
+void CatchInterrupts() {
+    struct sigaction action {};
+    action.sa_handler = OnInterrupt;
+    sigemptyset(&action.sa_mask);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP})
+        sigaction(signal, &action, nullptr);
 }
 
 std::string Lower(std::string s) {
@@ -270,6 +282,35 @@ int ParseConvert(const std::vector<std::string>& args, ConvertOptions& o) {
         return UsageError("--channels takes 0, 1 or 2");
     if (o.normalize && o.volume >= 0)
         return UsageError("--normalize and --volume exclude each other");
+    return 0;
+}
+
+// --to-one OUT: the extension of OUT and the format agree. Without -f, OUT's extension chooses
+// the format (the saved one when it has that extension); with -f, another extension is a usage
+// error. Returns 0, or 2 after a usage message.
+int MatchMergeFormat(ConvertOptions& o, const SessionConfig& s) {
+    if (o.toOne.empty())
+        return 0;
+    const std::string name = FileNameOf(o.toOne);
+    const size_t dot = name.rfind('.');
+    const std::string ext = dot == std::string::npos || dot == 0 ? "" : Lower(name.substr(dot + 1));
+    if (!o.format.empty()) {
+        const OutputFormatEntry* row = FindFormat(s.catalogue, o.format);
+        if (row && Lower(row->extension) != ext)
+            return UsageError("--to-one " + o.toOne + " does not end in ." + row->extension +
+                              ", the extension of format " + row->DisplayLabel());
+        return 0;
+    }
+    const OutputFormatEntry* saved = FindOutputFormat(s.catalogue, s.settings.outputFormat);
+    const OutputFormatEntry* chosen = saved && Lower(saved->extension) == ext ? saved : nullptr;
+    for (const OutputFormatEntry& row : s.catalogue)
+        if (!chosen && !ext.empty() && Lower(row.extension) == ext)
+            chosen = &row;
+    if (!chosen)
+        return UsageError("--to-one " + o.toOne +
+                          ": its extension names no output format; give one with -f "
+                          "(see kestrune-cli formats)");
+    o.format = std::to_string(StoredValue(chosen->formatId));
     return 0;
 }
 
@@ -470,14 +511,13 @@ int RunConvert(const std::vector<std::string>& args) {
         ApplyDocumentsFolderDefaults(config.settings, FindDocumentsFolder());
         LoadSettings(*store, config.settings, config.tagOptions, config.catalogue);
     }
+    if (MatchMergeFormat(o, config) != 0)
+        return 2;
     const OutputFormatEntry* format = ApplyOptions(o, config);
     if (!format)
         return 2;
 
-    struct sigaction action {};
-    action.sa_handler = OnInterrupt;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
+    CatchInterrupts();
 
     std::error_code ec;
     const std::string mergePath =
@@ -539,7 +579,7 @@ int RunConvert(const std::vector<std::string>& args) {
     const std::chrono::duration<double> wall = std::chrono::steady_clock::now() - started;
     report.Finish(gInterrupted.load() ? FileStatus::kCancelled : FileStatus::kFailed, wall.count());
     if (gInterrupted.load())
-        return 130;
+        return 128 + gSignal.load();  // 130 for Ctrl+C, 143 for SIGTERM
     // A file left alone by the skip policy is what was asked for, not a failure.
     return report.Count(FileStatus::kFailed) > 0 ? 1 : 0;
 }

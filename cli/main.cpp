@@ -18,7 +18,8 @@ const char* const kUsage = R"(Usage:
   kestrune-cli convert [options] FILE...
       Converts each file into one output file.
   kestrune-cli convert --to-one OUT [options] FILE...
-      Joins every file, in order, into the one output file OUT.
+      Joins every file, in order, into the one output file OUT. Without -f, OUT's
+      extension chooses the format; with -f, it must be that format's extension.
   kestrune-cli -h | --help
       Shows this text.
   kestrune-cli --version
@@ -54,11 +55,12 @@ Options of convert (each overrides the saved settings for this run only):
       --dry-run           convert nothing: show the output each file would get, or why it
                           would fail or be skipped; nothing is written
 
-Each file prints one line, in the order given: the output's file name and the applied volume
+Each file prints one line, in the order given: the output's path and the applied volume
 ("volume 100.00%"), or why it failed or was skipped. A rerun with --if-exists skip reads no
 file whose output exists.
 Exit status: 0 when every file converted (or was skipped by --if-exists skip), 1 when any
-failed, 2 on a usage error, 130 when cancelled with Ctrl+C (the current output is removed).
+failed, 2 on a usage error, 130 when cancelled with Ctrl+C, 143 on SIGTERM (the current
+output is removed).
 )";
 
 }  // namespace

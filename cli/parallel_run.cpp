@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
-#include <filesystem>
-#include <fstream>
 #include <mutex>
 #include <set>
 #include <thread>
@@ -14,8 +12,6 @@
 namespace kestrune::cli {
 
 namespace {
-
-namespace fs = std::filesystem;
 
 // What a worker's session shows: nothing but the final texts of each row, and Ctrl+C.
 class WorkerHost : public ConversionHost {
@@ -47,27 +43,32 @@ void ConvertListInParallel(
     const int count = static_cast<int>(items.size());
     std::vector<Result> results(items.size());
 
-    // Claim every name in list order, keeping an empty file in its place so that the next
-    // item sees it exactly as it would see a finished output.
-    std::vector<bool> claimed(items.size(), false), deferred(items.size(), false);
+    // Claim every name in list order: a held name looks taken to the items after it, exactly
+    // as a finished output would in a one-at-a-time run.
+    const ConvertSettings& settings = main.config().settings;
+    std::vector<OutputClaim> claims(items.size());
+    std::vector<bool> deferred(items.size(), false);
     std::set<std::string> taken;
     for (size_t i = 0; i < items.size(); ++i) {
         SourceFileEntry& item = *items[i];
         item.outputPath.clear();
         if (item.sourceType == SourceType::kMidi && !main.SoundFontLoaded())
             continue;  // fails alone
+        // An overwritten name already claimed by an earlier item waits until that one is done,
+        // and is claimed then.
+        if (settings.targetExistsOpt == kTargetOverwrite &&
+            taken.count(FirstOutputPath(item.path, format, settings))) {
+            deferred[i] = true;
+            continue;
+        }
         std::string path, message;
-        if (!PrepareOutputPath(item.path, format, main.config().settings, main.host(), path,
-                               message)) {
+        if (!PrepareOutputPath(item.path, format, settings, main.host(), path, message,
+                               &claims[i])) {
             results[i] = {true, message, {}, 0};
             continue;
         }
-        // An overwritten name already claimed by an earlier item waits until that one is done.
-        deferred[i] = !taken.insert(path).second;
-        if (!deferred[i])
-            std::ofstream(path, std::ios::binary);
+        taken.insert(path);
         item.outputPath = path;
-        claimed[i] = true;
     }
 
     // Longest first, so that no long file is left running alone at the end.
@@ -89,7 +90,7 @@ void ConvertListInParallel(
         WorkerHost host(cancel);
         ConversionSession session = main.WorkerSession(host);
         session.ConvertItem(*items[i], static_cast<int>(i), static_cast<int>(i) + 1, count, format,
-                            claimed[i]);
+                            std::move(claims[i]));
         const std::chrono::duration<double> took = std::chrono::steady_clock::now() - started;
         std::lock_guard<std::mutex> lock(mutex);
         results[i] = {true, host.output, host.volume, took.count()};
@@ -137,11 +138,9 @@ void ConvertListInParallel(
 
     // Names claimed for items that never ran are given back.
     for (size_t i = 0; i < items.size(); ++i) {
-        if (results[i].done || !claimed[i])
+        if (results[i].done)
             continue;
-        std::error_code ec;
-        if (fs::file_size(items[i]->outputPath, ec) == 0 && !ec)
-            RemoveOutput(items[i]->outputPath, items[i]->path);
+        claims[i].Release();
         items[i]->outputPath.clear();
     }
 }

@@ -5,6 +5,7 @@
 
 #include "audio/utf8_text.h"
 #include "engine/output_path.h"
+#include "readers/source_type.h"
 
 namespace kestrune::cli {
 
@@ -125,8 +126,13 @@ void RunReport::Print(const FileResult& r) {
             ",\"seconds\":" + Number(r.seconds, 3) + "}\n";
         std::fputs(line.c_str(), stdout);
     } else {
-        // A file the list shows nothing for (never reached) has no line.
-        const std::string& first = dryRun_ && r.status == FileStatus::kPlanned ? r.output : r.text;
+        // A file the list shows nothing for (never reached) has no line. Where the window
+        // shows an output's file name, a terminal shows its whole path: the output may have
+        // gone to the documents folder instead of the one asked for.
+        const bool showPath = !r.output.empty() &&
+                              ((dryRun_ && r.status == FileStatus::kPlanned) ||
+                               FileNameOf(r.output) == r.text);
+        const std::string& first = showPath ? r.output : r.text;
         if (first.empty())
             return;
         if (r.volume.empty())

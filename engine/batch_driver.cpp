@@ -96,19 +96,15 @@ void ConversionSession::EndRun(const std::vector<SourceFileEntry*>& items, bool 
 
 bool ConversionSession::RunItem(SourceFileEntry& item, int row, int itemCount,
                                 const OutputFormatEntry& format, const std::string& overallName,
-                                AudioWriter* mergeWriter, bool outputClaimed) {
+                                AudioWriter* mergeWriter, OutputClaim claim) {
     std::string status;
     std::string tempFile;
     failureDetail_.clear();
     auto finishFailure = [&] {
         if (!tempFile.empty())
             RemoveOutput(tempFile, item.path);
-        // A claimed name that got no audio is given back (only the empty claim itself).
-        std::error_code ec;
-        if (outputClaimed && !item.outputPath.empty() &&
-            fs::is_regular_file(fs::symlink_status(item.outputPath, ec)) &&
-            fs::file_size(item.outputPath, ec) == 0)
-            RemoveOutput(item.outputPath, item.path);
+        // The name is given back with whatever its partial file holds.
+        claim.Release();
         item.outputPath.clear();
         if (host_.CancelRequested()) {
             host_.SetItemOutput(row, "Cancelled");
@@ -133,14 +129,19 @@ bool ConversionSession::RunItem(SourceFileEntry& item, int row, int itemCount,
 
     if (mergeWriter) {
         item.outputPath = mergeOutputPath_;
-    } else if (!outputClaimed || item.outputPath.empty()) {
+    } else if (claim.Held()) {
+        item.outputPath = claim.Target();
+    } else {
         std::string outputPath, message;
-        if (!PrepareOutputPath(item.path, format, settings_, host_, outputPath, message)) {
+        if (!PrepareOutputPath(item.path, format, settings_, host_, outputPath, message, &claim)) {
             status = message;
             return finishFailure();
         }
         item.outputPath = outputPath;
     }
+    // A name that existed is replaced only in overwrite mode; otherwise a file that appeared
+    // there while converting is kept, and this output fails.
+    const bool replace = settings_.targetExistsOpt == kTargetOverwrite;
 
     SourceFileEntry source = item;  // what the passes read; a temporary copy may replace it
     if ((item.sourceType == SourceType::kDts && BeginsWithRiff(item.path)) ||
@@ -175,7 +176,7 @@ bool ConversionSession::RunItem(SourceFileEntry& item, int row, int itemCount,
     host_.SetItemOutput(row, "Converting...");
     const StepOutcome converted = WithGenericRetry([&](ReaderTry tries) {
         return mergeWriter ? ConvertFileInto(source, *mergeWriter, tries)
-                           : ConvertFile(source, format, tries);
+                           : ConvertFileTo(source, format, tries, &claim, replace);
     });
     switch (converted) {
         case StepOutcome::kDone:
@@ -203,11 +204,11 @@ bool ConversionSession::RunItem(SourceFileEntry& item, int row, int itemCount,
 }
 
 bool ConversionSession::ConvertItem(SourceFileEntry& item, int row, int position, int itemCount,
-                                    const OutputFormatEntry& format, bool outputClaimed) {
+                                    const OutputFormatEntry& format, OutputClaim claim) {
     runPosition_ = position;
     currentItem_ = &item;
     const bool goOn =
-        RunItem(item, row, itemCount, format, format.DisplayLabel(), nullptr, outputClaimed);
+        RunItem(item, row, itemCount, format, format.DisplayLabel(), nullptr, std::move(claim));
     currentItem_ = nullptr;
     return goOn;
 }

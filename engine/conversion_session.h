@@ -8,6 +8,7 @@
 
 #include "engine/convert_settings.h"
 #include "engine/create_reader.h"
+#include "engine/output_claim.h"
 #include "engine/session_config.h"
 #include "readers/source_type.h"
 #include "writers/output_catalogue.h"
@@ -88,13 +89,14 @@ public:
 
     // For drivers that spread one run over several sessions: the checks made once before a run
     // (false: the run ends), a session for another thread of that run, and one item of the run
-    // at the given 1-based position. When outputClaimed is set, item.outputPath already names
-    // the output the caller claimed. ConvertItem returns false when the run was cancelled.
+    // at the given 1-based position. When claim holds a name (the caller claimed it with
+    // PrepareOutputPath), the item's output goes there; otherwise its name is chosen now.
+    // ConvertItem returns false when the run was cancelled.
     bool PreRunChecks(const std::vector<SourceFileEntry*>& items, const OutputFormatEntry& format);
     // The same configuration, and the sound font as this session found it in PreRunChecks.
     ConversionSession WorkerSession(ConversionHost& host) const;
     bool ConvertItem(SourceFileEntry& item, int row, int position, int itemCount,
-                     const OutputFormatEntry& format, bool outputClaimed);
+                     const OutputFormatEntry& format, OutputClaim claim = {});
 
     // --- The steps of one item, as the drivers run them ---------------------------------------
     // A step that fails with the source type's dedicated reader (UsedDedicatedReader) is run
@@ -102,7 +104,10 @@ public:
     // mend (the skip, the output) leaves UsedDedicatedReader at 0.
     //
     // Converts one source into source.outputPath with the given output format: kDone when an
-    // output with at least one byte was written; a failed or cancelled output is removed.
+    // output with at least one byte was written; a failed or cancelled output is removed. The
+    // output is written under a partial name (OutputClaim) and replaces whatever file had its
+    // name only once it is whole; a path that is not a regular file (a device) is written
+    // straight.
     StepOutcome ConvertFile(const SourceFileEntry& source, const OutputFormatEntry& format,
                             ReaderTry tries = ReaderTry::kDedicatedFirst);
     // Copies the PCM of a DTS stream disguised as PCM, unchanged and without a header, into a
@@ -138,10 +143,10 @@ private:
     void BeginRun(int itemCount);
     void EndRun(const std::vector<SourceFileEntry*>& items, bool cancelled, bool reachedAny);
     // The passes and the conversion of one item with its statuses; false when the run was
-    // cancelled. mergeWriter is null for one output per item.
+    // cancelled. mergeWriter is null for one output per item; claim, when it holds a name, is
+    // the item's output.
     bool RunItem(SourceFileEntry& item, int row, int itemCount, const OutputFormatEntry& format,
-                 const std::string& overallName, AudioWriter* mergeWriter,
-                 bool outputClaimed = false);
+                 const std::string& overallName, AudioWriter* mergeWriter, OutputClaim claim = {});
     // Every item of a run in order, as its position; false when the run was cancelled.
     bool RunItems(const std::vector<SourceFileEntry*>& items, const std::vector<int>& rows,
                   const OutputFormatEntry& format, const std::string& overallName,
@@ -150,6 +155,10 @@ private:
     std::unique_ptr<AudioWriter> CreateMergeWriter(const OutputFormatEntry& format,
                                                    const std::string& path, int largestRate,
                                                    int channels);
+    // ConvertFile into claim's partial file, committed with replace once whole; without a claim
+    // one is held on source.outputPath (replacing), unless that is no regular file.
+    StepOutcome ConvertFileTo(const SourceFileEntry& source, const OutputFormatEntry& format,
+                              ReaderTry tries, OutputClaim* claim, bool replace);
     // ConvertFile into the merge's writer, which stays open across items.
     StepOutcome ConvertFileInto(const SourceFileEntry& source, AudioWriter& writer,
                                 ReaderTry tries);
@@ -210,5 +219,11 @@ bool SameFile(const std::string& a, const std::string& b);
 
 // Removes a failed or cancelled output, never the source itself.
 void RemoveOutput(const std::string& outputPath, const std::string& sourcePath);
+
+// True when path exists as something else than a regular file (a device, a pipe, a folder):
+// such an output is written straight, never replaced by renaming.
+bool IsSpecialFile(const std::string& path);
+// The file path names, through a symbolic link to a regular file; else path itself.
+std::string ResolvedOutputPath(const std::string& path);
 
 }  // namespace kestrune

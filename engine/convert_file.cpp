@@ -1,3 +1,5 @@
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <filesystem>
 #include <vector>
@@ -6,6 +8,7 @@
 #include "audio/audio_writer.h"
 #include "audio/gain.h"
 #include "audio/tag_set.h"
+#include "audio/utf8_text.h"
 #include "engine/block_loop.h"
 #include "engine/conversion_host.h"
 #include "engine/conversion_session.h"
@@ -30,7 +33,25 @@ std::string WithoutExtension(const std::string& name) {
     return dot == std::string::npos ? name : name.substr(0, dot);
 }
 
+std::string CreateFailure(const std::string& path) {
+    return "Failed to create file \"" + RepairUtf8(path) + "\"";
+}
+
 }  // namespace
+
+bool IsSpecialFile(const std::string& path) {
+    struct stat st;
+    return stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode);
+}
+
+std::string ResolvedOutputPath(const std::string& path) {
+    struct stat st;
+    if (lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
+        return path;
+    std::error_code ec;
+    const fs::path target = fs::canonical(path, ec);
+    return !ec && fs::is_regular_file(target, ec) ? target.string() : path;
+}
 
 bool SameFile(const std::string& a, const std::string& b) {
     std::error_code ec;
@@ -140,11 +161,8 @@ int ConversionSession::RunBlockLoop(OpenedSource& src, AudioWriter& writer, int 
     std::vector<int16_t> outLeft, outRight;
     int16_t* wL = inL;
     int16_t* wR = nullptr;
+    int piece = kBlockFrames;
     if (routing.resample) {
-        const size_t outFrames = (static_cast<size_t>(outRate / sourceRate) + 1) * kBlockFrames;
-        outLeft.resize(outFrames);
-        if (outChannels == 2)
-            outRight.resize(outFrames);
         stage = std::make_unique<ResampleStage>();
         stage->inputChannels = sourceChannels;
         stage->inputSampleRate = sourceRate;
@@ -154,6 +172,13 @@ int ConversionSession::RunBlockLoop(OpenedSource& src, AudioWriter& writer, int 
         stage->outputBitsPerSample = 16;
         if (!stage->Configure())
             return 0;
+        // A block goes through in pieces whose output fits a bounded buffer, however far apart
+        // the rates are.
+        piece = stage->PieceFrames();
+        const size_t outFrames = static_cast<size_t>(stage->OutputCapacity(piece));
+        outLeft.resize(outFrames);
+        if (outChannels == 2)
+            outRight.resize(outFrames);
         wL = outLeft.data();
         wR = outRight.empty() ? nullptr : outRight.data();
     } else if (outChannels == 2) {
@@ -199,7 +224,12 @@ int ConversionSession::RunBlockLoop(OpenedSource& src, AudioWriter& writer, int 
                 src.limitLeft -= n;
             }
         }
-        emit(stage ? stage->Process(inL, inR, n, wL, wR) : n);
+        if (!stage)
+            emit(n);
+        for (int at = 0; stage && at < n && !writeFailed; at += piece) {
+            const int m = std::min(piece, n - at);
+            emit(stage->Process(inL + at, inR ? inR + at : nullptr, m, wL, wR));
+        }
         if (writeFailed)
             return BlockLoop::Next::kFail;
         if (synthesised && pos >= length)
@@ -219,6 +249,12 @@ int ConversionSession::RunBlockLoop(OpenedSource& src, AudioWriter& writer, int 
 
 StepOutcome ConversionSession::ConvertFile(const SourceFileEntry& source,
                                            const OutputFormatEntry& format, ReaderTry tries) {
+    return ConvertFileTo(source, format, tries, nullptr, true);
+}
+
+StepOutcome ConversionSession::ConvertFileTo(const SourceFileEntry& source,
+                                             const OutputFormatEntry& format, ReaderTry tries,
+                                             OutputClaim* claim, bool replace) {
     const std::string displayName = FileNameOf(currentItem_ ? currentItem_->path : source.path);
     OpenedSource src;
     if (!OpenSource(source, RequestedRate(format), tries, src))
@@ -266,24 +302,53 @@ StepOutcome ConversionSession::ConvertFile(const SourceFileEntry& source,
         failureDetail_ = kSameAsSource;
         return Ended(false, src.hasAudio);
     }
-    writer.SetPath(source.outputPath);
+    // The output is written under its partial name and gets its own once whole.
+    OutputClaim own;
+    if (!claim && !IsSpecialFile(source.outputPath)) {
+        if (own.Hold(ResolvedOutputPath(source.outputPath), source.path) ==
+            OutputClaim::Take::kTaken)
+            claim = &own;
+    }
+    if ((!claim && !IsSpecialFile(source.outputPath)) || (claim && !claim->Restart())) {
+        closeReader();
+        usedDedicatedReader_ = 0;
+        failureDetail_ = CreateFailure(source.outputPath);
+        return Ended(false, src.hasAudio);
+    }
+    const std::string writePath = claim ? claim->PartialPath() : source.outputPath;
+    writer.SetPath(writePath);
     if (!writer.Open()) {
         closeReader();
         plan.writer.reset();
-        RemoveOutput(source.outputPath, source.path);
+        if (!claim)
+            RemoveOutput(source.outputPath, source.path);
         usedDedicatedReader_ = 0;
         return Ended(false, src.hasAudio);
     }
 
     bool ok = FeedWriter(src, writer, plan.rate, plan.channels, source.sourceType, displayName);
     writer.Close();
+    const bool whole = writer.Completed();
     plan.writer.reset();
+    if (ok && !whole) {
+        // The end of the file (its trailer, the last of its data) could not be written.
+        ok = false;
+        usedDedicatedReader_ = 0;
+        failureDetail_ = kWriteFailed;
+    }
     if (ok) {
         std::error_code ec;
-        const auto size = fs::file_size(source.outputPath, ec);
+        const auto size = fs::file_size(writePath, ec);
         ok = !ec && size != 0;
     }
-    if (!ok)
+    if (ok && claim && !claim->Commit(replace)) {
+        ok = false;
+        usedDedicatedReader_ = 0;
+        failureDetail_ = CreateFailure(claim->Target());
+    }
+    // A failed partial file stays with its claim: emptied by the next attempt, removed when
+    // the claim is given up.
+    if (!ok && !claim)
         RemoveOutput(source.outputPath, source.path);
     return Ended(ok, src.hasAudio);
 }

@@ -28,6 +28,27 @@ namespace {
 
 enum class Second { kNone, kBass };
 
+// The rates a sound can have. A header outside them is damaged or hostile, and taking it at its
+// word makes a few bytes last for hours (and the resampler's buffers grow by the rate ratio).
+constexpr int kLowestAudioRate = 1000;
+constexpr int kHighestAudioRate = 768000;
+// No song of a tracker module or a MIDI file lasts this long; a damaged file can claim days,
+// which would all be rendered.
+constexpr int kLongestSongSeconds = 2 * 3600;
+
+// Why an open reader's stream cannot be taken as it says it is; empty when it can.
+std::string Implausible(AudioReader& reader, SourceType sourceType) {
+    const int rate = reader.GetSampleRate();
+    if (rate > 0 && (rate < kLowestAudioRate || rate > kHighestAudioRate)) {
+        return "The file's sample rate of " + std::to_string(rate) +
+               " Hz is no audio rate (1000 to 768000 Hz)";
+    }
+    const bool synthesised = sourceType == SourceType::kTracker || sourceType == SourceType::kMidi;
+    if (synthesised && reader.GetDuration() > kLongestSongSeconds)
+        return "The song would last longer than 2 hours: the file is damaged";
+    return {};
+}
+
 // The ID3 chunk of an AIFF file is read through the decoding layer, like any MP3's tags.
 int ReadCarrierTags(const std::string& mp3Path, TagSet& tags) {
     BassReader reader;
@@ -90,19 +111,31 @@ std::unique_ptr<AudioReader> MakeDedicated(SourceType sourceType, Second& second
 ReaderChoice CreateReader(const std::string& path, SourceType sourceType, int targetRate,
                           ReaderUse use, ReaderTry tries, const ReaderContext& context) {
     ReaderChoice choice;
+    // Why a reader that opened the file was not taken: the last such reason is the file's.
+    std::string refused;
+    auto take = [&](std::unique_ptr<AudioReader>& reader) {
+        if (!reader->Open(path, targetRate))
+            return false;
+        const std::string why = Implausible(*reader, sourceType);
+        if (why.empty())
+            return true;
+        refused = why;
+        reader->Close();
+        return false;
+    };
     if (tries == ReaderTry::kDedicatedFirst) {
         Second second = Second::kNone;
         if (auto reader = MakeDedicated(sourceType, second, context)) {
             choice.dedicated = true;
-            if (reader->Open(path, targetRate)) {
+            if (take(reader)) {
                 choice.reader = std::move(reader);
                 return choice;
             }
             choice.hasAudio = reader->HasAudioStream() != 0;
             reader.reset();
             if (second == Second::kBass) {
-                auto bass = std::make_unique<BassReader>();
-                if (bass->Open(path, targetRate)) {
+                std::unique_ptr<AudioReader> bass = std::make_unique<BassReader>();
+                if (take(bass)) {
                     choice.reader = std::move(bass);
                     return choice;
                 }
@@ -116,8 +149,14 @@ ReaderChoice CreateReader(const std::string& path, SourceType sourceType, int ta
     else
         generic = std::make_unique<FFmpegProbeReader>();
     choice.dedicated = false;
-    if (generic->Open(path, targetRate)) {
+    if (take(generic)) {
         choice.reader = std::move(generic);
+        return choice;
+    }
+    if (!refused.empty()) {
+        // The file holds audio; it only says impossible things about it.
+        choice.hasAudio = true;
+        choice.failureDetail = refused;
         return choice;
     }
     choice.hasAudio = generic->HasAudioStream() != 0;

@@ -1,6 +1,5 @@
 // All items, in list order, into one output file.
 #include <algorithm>
-#include <filesystem>
 
 #include "audio/audio_reader.h"
 #include "audio/audio_writer.h"
@@ -38,8 +37,7 @@ std::unique_ptr<AudioWriter> ConversionSession::CreateMergeWriter(const OutputFo
     writer->SetPath(path);
     if (!writer->Open()) {
         writer.reset();
-        std::error_code ec;
-        std::filesystem::remove(path, ec);
+        RemoveOutput(path, {});
         return nullptr;
     }
     return writer;
@@ -80,7 +78,16 @@ void ConversionSession::ConvertListToOne(const std::vector<SourceFileEntry*>& it
             return;
     }
     mergeRequestedRate_ = RequestedRate(format);
-    auto writer = CreateMergeWriter(format, path, largestRate, largestChannels);
+    // The merged file is written under its partial name and gets its own only once whole: the
+    // user chose the name, so a file there is replaced then. A device is written straight.
+    const std::string target = ResolvedOutputPath(path);
+    const bool straight = IsSpecialFile(target);
+    OutputClaim claim;
+    std::unique_ptr<AudioWriter> writer;
+    if (straight || claim.Hold(target) == OutputClaim::Take::kTaken) {
+        writer = CreateMergeWriter(format, straight ? target : claim.PartialPath(), largestRate,
+                                   largestChannels);
+    }
     if (!writer) {
         host_.ShowWarning("Failed to create file \"" + path + "\".");
         return;
@@ -89,11 +96,16 @@ void ConversionSession::ConvertListToOne(const std::vector<SourceFileEntry*>& it
     BeginRun(static_cast<int>(items.size()));
     const bool cancelled = !RunItems(items, rows, format, FileNameOf(path), writer.get());
     writer->Close();
+    const bool whole = writer->Completed();
     writer.reset();
-    if (cancelled) {
-        std::error_code ec;
-        std::filesystem::remove(path, ec);
+    if (!cancelled && (!whole || (!straight && !claim.Commit(true)))) {
+        // Nothing of a merge that could not be written to its end stays behind.
+        claim.Release();
+        for (SourceFileEntry* item : items)
+            item->outputPath.clear();
+        host_.ShowWarning("Failed to write file \"" + path + "\" (is the disk full?).");
     }
+    claim.Release();  // a cancelled merge leaves nothing
     EndRun(items, cancelled, !items.empty());
 }
 

@@ -9,6 +9,7 @@
 #include <filesystem>
 
 #include "audio/utf8_text.h"
+#include "engine/output_claim.h"
 
 namespace kestrune {
 
@@ -49,46 +50,75 @@ std::string TreeBelowRoot(const std::string& sourcePath) {
     return folder;
 }
 
-// Creates and removes target at once: it proves the name can be had without ever opening an
-// existing file for writing.
-bool Claim(const std::string& target) {
-    if (!IsValidUtf8(target))
-        return false;
-    const int fd = open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    if (fd < 0)
-        return false;
-    close(fd);
-    unlink(target.c_str());
-    return true;
+size_t NameStart(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? 0 : slash + 1;
 }
 
-// What naming does to the file system. A real run makes folders, removes the file it
-// overwrites and claims its name; a plan only looks, so that a dry run writes nothing.
+// Where the source's name loses its extension. A leading dot marks a hidden file, not an
+// extension: ".profile" keeps its whole name.
+size_t StemEnd(const std::string& path) {
+    const size_t dot = path.rfind('.');
+    return dot != std::string::npos && dot > NameStart(path) ? dot : path.size();
+}
+
+// How a free-looking candidate name stands once a claim was tried on it.
+enum class NameState { kHeld, kTaken, kFailed };
+
+// What naming does to the file system. A real run makes folders, holds the name it chooses
+// and removes the file it overwrites; a plan only looks, so that a dry run writes nothing.
 class NameOps {
 public:
     virtual ~NameOps() = default;
-    virtual bool Exists(const std::string& path) = 0;
     virtual bool MakeFolder(const std::string& path) = 0;
-    virtual void RemoveOld(const std::string& target) = 0;
-    virtual bool Claim(const std::string& target) = 0;
+    // Takes target unless a file, another run's claim or an earlier planned name has it.
+    virtual NameState Take(const std::string& target) = 0;
+    // Overwrite: takes target in place of the file there now, which goes. A folder is never
+    // removed: the name cannot be had then.
+    virtual bool Replace(const std::string& target) = 0;
     virtual std::string DocumentsFolder() = 0;
 };
 
 class RealNameOps : public NameOps {
 public:
-    explicit RealNameOps(ConversionHost& host) : host_(host) {}
-    bool Exists(const std::string& path) override { return FileExists(path); }
+    RealNameOps(ConversionHost& host, const std::string& sourcePath)
+        : host_(host), sourcePath_(sourcePath) {}
     bool MakeFolder(const std::string& path) override { return EnsureFolder(path); }
-    // A folder is never removed; the claim then fails on it.
-    void RemoveOld(const std::string& target) override {
-        if (!IsFolder(target))
-            unlink(target.c_str());
+    // Holds target unless a file or another claim (a run or job writing it now) has it.
+    NameState Take(const std::string& target) override {
+        if (!IsValidUtf8(target))
+            return NameState::kFailed;
+        if (FileExists(target))
+            return NameState::kTaken;
+        switch (held_.Hold(target, sourcePath_)) {
+            case OutputClaim::Take::kBusy:
+                return NameState::kTaken;
+            case OutputClaim::Take::kFailed:
+                return NameState::kFailed;
+            case OutputClaim::Take::kTaken:
+                break;
+        }
+        // Another run may have finished this very name between the look and the hold.
+        if (FileExists(target)) {
+            held_.Release();
+            return NameState::kTaken;
+        }
+        return NameState::kHeld;
     }
-    bool Claim(const std::string& target) override { return kestrune::Claim(target); }
+    // The old file goes once the name is held, so a later failure leaves nothing of that name.
+    bool Replace(const std::string& target) override {
+        if (IsFolder(target) || held_.Hold(target, sourcePath_) != OutputClaim::Take::kTaken)
+            return false;
+        unlink(target.c_str());
+        return true;
+    }
     std::string DocumentsFolder() override { return host_.DocumentsFolder(); }
+    OutputClaim& held() { return held_; }
 
 private:
     ConversionHost& host_;
+    const std::string& sourcePath_;
+    OutputClaim held_;
 };
 
 // The nearest folder along path that exists, when it can be written into: where the missing
@@ -110,16 +140,23 @@ class PlanNameOps : public NameOps {
 public:
     PlanNameOps(const std::string& documents, PlannedNames& planned)
         : documents_(documents), planned_(planned) {}
-    bool Exists(const std::string& path) override {
-        return FileExists(path) || planned_.count(path) != 0;
-    }
     bool MakeFolder(const std::string& path) override {
         return IsFolder(path) || !WritableAncestor(path).empty();
     }
-    void RemoveOld(const std::string&) override {}
+    NameState Take(const std::string& target) override {
+        if (!IsValidUtf8(target))
+            return NameState::kFailed;
+        if (FileExists(target) || planned_.count(target) != 0)
+            return NameState::kTaken;
+        return Plan(target) ? NameState::kHeld : NameState::kFailed;
+    }
+    bool Replace(const std::string& target) override { return Plan(target); }
+    std::string DocumentsFolder() override { return documents_; }
+
+private:
     // What makes the real claim fail: a name that is no UTF-8, too long, a folder in the
     // way (an old file would have been removed), or a folder that cannot be written.
-    bool Claim(const std::string& target) override {
+    bool Plan(const std::string& target) {
         const std::filesystem::path p = target;
         if (!IsValidUtf8(target) || IsFolder(target) ||
             target.size() >= static_cast<size_t>(PATH_MAX) ||
@@ -129,9 +166,7 @@ public:
         planned_.insert(target);
         return true;
     }
-    std::string DocumentsFolder() override { return documents_; }
 
-private:
     const std::string& documents_;
     PlannedNames& planned_;
 };
@@ -160,17 +195,30 @@ bool EnsureFolder(const std::string& path) {
     return IsFolder(path);
 }
 
+std::string FirstOutputPath(const std::string& sourcePath, const OutputFormatEntry& format,
+                            const ConvertSettings& settings) {
+    const std::string dotExtension = std::string(".") + format.extension;
+    if (settings.destOutputFolderOpt != kDestSpecificFolder)
+        return sourcePath.substr(0, StemEnd(sourcePath)) + dotExtension;
+    std::string base = settings.destSpecifiedFolder;
+    if (base.empty())
+        return {};
+    if (base.back() != '/')
+        base += '/';
+    if (settings.createDirs != 0)
+        base += TreeBelowRoot(sourcePath);
+    const size_t nameStart = NameStart(sourcePath);
+    return base + sourcePath.substr(nameStart, StemEnd(sourcePath) - nameStart) + dotExtension;
+}
+
 namespace {
 
 bool ChooseOutputPath(const std::string& sourcePath, const OutputFormatEntry& format,
                       const ConvertSettings& settings, NameOps& ops, std::string& outputPath,
                       std::string& message) {
-    const size_t nameStart =
-        sourcePath.rfind('/') == std::string::npos ? 0 : sourcePath.rfind('/') + 1;
-    // A leading dot marks a hidden file, not an extension: ".profile" keeps its whole name.
-    const size_t dot = sourcePath.rfind('.');
-    const size_t stemEnd = dot != std::string::npos && dot > nameStart ? dot : sourcePath.size();
-    const std::string stem = sourcePath.substr(nameStart, stemEnd - nameStart);
+    const size_t stemEnd = StemEnd(sourcePath);
+    const std::string stem =
+        sourcePath.substr(NameStart(sourcePath), stemEnd - NameStart(sourcePath));
     const std::string dotExtension = std::string(".") + format.extension;
 
     int mode = settings.destOutputFolderOpt;
@@ -204,8 +252,8 @@ bool ChooseOutputPath(const std::string& sourcePath, const OutputFormatEntry& fo
 
         if (folderReady) {
             std::string target = base + dotExtension;
-            bool replace = false;
-            if (ops.Exists(target)) {
+            NameState state = ops.Take(target);
+            if (state == NameState::kTaken) {
                 if (settings.targetExistsOpt == kTargetSkip) {
                     message = kTargetSkippedText;
                     return false;
@@ -217,20 +265,15 @@ bool ChooseOutputPath(const std::string& sourcePath, const OutputFormatEntry& fo
                             "overwritten. Please output files to a custom folder.";
                         return false;
                     }
-                    replace = true;
+                    state = ops.Replace(target) ? NameState::kHeld : NameState::kFailed;
                 } else {
-                    for (int n = 1;; ++n) {
+                    for (int n = 1; state == NameState::kTaken; ++n) {
                         target = base + "_" + std::to_string(n) + dotExtension;
-                        if (!ops.Exists(target))
-                            break;
+                        state = ops.Take(target);
                     }
                 }
             }
-            // Overwrite: the old file goes now, so a later failure leaves nothing of that
-            // name.
-            if (replace)
-                ops.RemoveOld(target);
-            if (ops.Claim(target)) {
+            if (state == NameState::kHeld) {
                 outputPath = target;
                 return true;
             }
@@ -253,9 +296,13 @@ bool ChooseOutputPath(const std::string& sourcePath, const OutputFormatEntry& fo
 
 bool PrepareOutputPath(const std::string& sourcePath, const OutputFormatEntry& format,
                        const ConvertSettings& settings, ConversionHost& host,
-                       std::string& outputPath, std::string& message) {
-    RealNameOps ops(host);
-    return ChooseOutputPath(sourcePath, format, settings, ops, outputPath, message);
+                       std::string& outputPath, std::string& message, OutputClaim* claim) {
+    RealNameOps ops(host, sourcePath);
+    if (!ChooseOutputPath(sourcePath, format, settings, ops, outputPath, message))
+        return false;
+    if (claim)
+        *claim = std::move(ops.held());
+    return true;
 }
 
 bool PlanOutputPath(const std::string& sourcePath, const OutputFormatEntry& format,

@@ -73,6 +73,13 @@ int ResampleStage::OutputCapacity(int frames) const {
     return (outputSampleRate / inputSampleRate + 1) * frames;
 }
 
+int ResampleStage::PieceFrames() const {
+    // 18432 output frames: what a block brought up fifteen times in rate needs.
+    constexpr int kMostOutputFrames = 16 * kBlockFrames;
+    const int perInputFrame = OutputCapacity(1);
+    return std::clamp(kMostOutputFrames / std::max(perInputFrame, 1), 1, kBlockFrames);
+}
+
 int ResampleStage::RunChannel(soxr* handle, const int16_t* in, int frames, int capacity,
                               int16_t* out) {
     float* floatOut = Reserve(floatOut_, static_cast<size_t>(capacity));
@@ -164,7 +171,7 @@ int ResampleStage::Flush(int16_t* outLeft, int16_t* outRight) {
         return 0;
     if (outputChannels == 2 && !outRight)
         return 0;
-    const int capacity = OutputCapacity(kBlockFrames);
+    const int capacity = OutputCapacity(PieceFrames());
     int count = RunChannel(left_.get(), nullptr, 0, capacity, outLeft);
     if (count < 0)
         return 0;

@@ -38,11 +38,15 @@ public:
                 int16_t* outRight);
 
     // At the end of the file: emits what the resampler still holds, at most
-    // OutputCapacity(kBlockFrames) frames per call. Call until it returns 0.
+    // OutputCapacity(PieceFrames()) frames per call. Call until it returns 0.
     int Flush(int16_t* outLeft, int16_t* outRight);
 
     // (output rate / input rate, rounded down, + 1) x frames.
     int OutputCapacity(int frames) const;
+    // The most input frames to give one Process call so that its output buffers stay within
+    // a fixed size whatever the ratio: kBlockFrames for every ordinary ratio, fewer (at least
+    // one) for a steep one.
+    int PieceFrames() const;
     double Ratio() const { return ratio_; }
 
 private:

@@ -72,6 +72,13 @@ bool IsMidiName(const std::string& path) {
     return ext == ".midi" || ext == ".mid" || ext == ".rmi" || ext == ".kar";
 }
 
+// A count from the layer's doubles; a damaged file's can be anything, NaN included.
+int32_t ToInt32(double v) {
+    if (!(v > 0))
+        return 0;
+    return v >= 2147483647.0 ? 2147483647 : static_cast<int32_t>(v);
+}
+
 }  // namespace
 
 int BassReader::Open(const std::string& file, int preferredRate) {
@@ -109,7 +116,7 @@ int BassReader::Open(const std::string& file, int preferredRate) {
     }
     length = static_cast<int64_t>(bytes);
     const double seconds = BASS_ChannelBytes2Seconds(handle, bytes);
-    duration = static_cast<int32_t>(seconds);
+    duration = ToInt32(seconds);
     sampleRate = static_cast<int32_t>(info.freq);
     sourceChannels = static_cast<int32_t>(info.chans);
     channels = info.chans < 2 ? 1 : 2;
@@ -127,9 +134,9 @@ int BassReader::Open(const std::string& file, int preferredRate) {
 
     const QWORD fileBytes = BASS_StreamGetFilePosition(handle, BASS_FILEPOS_END);
     if (seconds > 0 && fileBytes != ~QWORD{0})
-        bitRate = static_cast<int32_t>(static_cast<double>(fileBytes) / (seconds * 125) + 0.5);
+        bitRate = ToInt32(static_cast<double>(fileBytes) / (seconds * 125) + 0.5);
     else
-        bitRate = sampleBits * sampleRate * sourceChannels / 1000;
+        bitRate = ToInt32(static_cast<double>(sampleBits) * sampleRate * sourceChannels / 1000);
 
     bufferBytes = static_cast<uint32_t>(channels * sampleBytes * kBlockFrames);
     buffer.assign(bufferBytes, 0);

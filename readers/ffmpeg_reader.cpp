@@ -15,6 +15,7 @@ extern "C" {
 #include <libavutil/channel_layout.h>
 #include <libavutil/dict.h>
 #include <libavutil/log.h>
+#include <libavutil/mem.h>
 #include <libavutil/samplefmt.h>
 }
 
@@ -22,6 +23,7 @@ namespace kestrune {
 
 void InitFFmpegLogging() {
     av_log_set_level(AV_LOG_QUIET);
+    av_max_alloc(kFFmpegMostPerAllocation);
 }
 
 namespace {

@@ -12,9 +12,14 @@ struct AVDictionary;
 
 namespace kestrune {
 
-// Quietens FFmpeg's own log output for the whole process. Programs call it once at start-up;
-// the readers never change this global setting themselves.
+// Quietens FFmpeg's own log output for the whole process and caps what one allocation of the
+// FFmpeg libraries may take (kFFmpegMostPerAllocation), so that a header claiming gigabytes
+// is refused instead of believed. Programs call it once at start-up; the readers never change
+// these global settings themselves.
 void InitFFmpegLogging();
+// Far above what any real file needs at once (the index of a 60-hour audiobook), far below
+// what a damaged length field can ask for.
+constexpr size_t kFFmpegMostPerAllocation = size_t{256} << 20;
 
 // RAII owners of the FFmpeg handles.
 using FormatContextPtr = ffmpeg::InputFormatPtr;

@@ -224,6 +224,35 @@ TEST(Layer, MusicEndsAfterOnePassWhereAPlayerWouldRepeat) {
     EXPECT_TRUE(BASS_MusicFree(h));
 }
 
+// The module library's length is an estimate; where its rendering stops is where the music
+// ends. This module's rendering stops two seconds before the estimate, which must not be
+// filled with silence.
+TEST(Layer, MusicEndsWhereTheLibraryStopsRendering) {
+    KESTRUNE_REQUIRE_CORPUS();
+    const std::string mod = (test::CorpusDir() / "libxmp__test-dev_data_m_fracture.stm").string();
+    std::ifstream in(mod, std::ios::binary);
+    const std::string data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    openmpt_module* direct = openmpt_module_create_from_memory2(
+        data.data(), data.size(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
+    ASSERT_NE(direct, nullptr);
+    openmpt_module_set_repeat_count(direct, 0);
+    openmpt_module_ctl_set_text(direct, "play.at_end", "stop");
+    const double estimate = openmpt_module_get_duration_seconds(direct);
+    std::vector<int16_t> pcm(2 * 8000);
+    size_t rendered = 0;
+    for (size_t n = 1; n > 0; rendered += n)
+        n = openmpt_module_read_interleaved_stereo(direct, 8000, 8000, pcm.data());
+    openmpt_module_destroy(direct);
+    ASSERT_LT(rendered + 8000, static_cast<size_t>(estimate * 8000));
+
+    const HMUSIC h = BASS_MusicLoad(FALSE, mod.c_str(), 0, 0,
+                                    BASS_MUSIC_DECODE | BASS_MUSIC_PRESCAN | BASS_MUSIC_RAMP, 8000);
+    ASSERT_NE(h, 0u);
+    EXPECT_EQ(BASS_ChannelGetLength(h, BASS_POS_BYTE), std::llround(estimate * 8000) * 4u);
+    EXPECT_EQ(ReadAll(h, 32768).size(), rendered * 4);
+    EXPECT_TRUE(BASS_MusicFree(h));
+}
+
 TEST(Layer, NoiseIsNotTakenForAudio) {
     TempDir dir;
     std::mt19937 random(5);

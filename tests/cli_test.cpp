@@ -18,7 +18,9 @@
 #include <thread>
 
 #include "engine/convert_settings.h"
+#include "engine/output_claim.h"
 #include "readers/source_type.h"
+#include "tests/support/child_process.h"
 #include "tests/support/test_support.h"
 #include "writers/output_catalogue.h"
 
@@ -297,7 +299,7 @@ TEST_F(CliTest, ConvertsToEveryFFmpegRow) {
             std::string out;
             ASSERT_EQ(Run(args + " " + Quote(wav), &out), 0) << row.extension << " " << args;
             const std::string file = (outDir / (std::string("tone.") + row.extension)).string();
-            ASSERT_EQ(out, std::string("tone.") + row.extension + "\tvolume 100.00%\n");
+            ASSERT_EQ(out, file + "\tvolume 100.00%\n");
             ResolvedEncoding enc;
             ASSERT_TRUE(ResolveEncoding(expect, 22050, 2, enc));
             const test::ProbeInfo info = test::FfProbe(file);
@@ -333,10 +335,11 @@ TEST_F(CliTest, ConvertsTheCorpusToMp3) {
     for (const std::string& line : lines) {
         if (line.size() > volume.size() + 4 && line.ends_with(volume)) {
             ++converted;
-            const std::string name = line.substr(0, line.size() - volume.size());
-            EXPECT_EQ(name.substr(name.size() - 4), ".mp3") << line;
+            const std::string path = line.substr(0, line.size() - volume.size());
+            EXPECT_EQ(fs::path(path).parent_path(), dir.path() / "mp3") << line;
+            EXPECT_EQ(path.substr(path.size() - 4), ".mp3") << line;
             if (converted % 20 == 1) {  // ffprobe is slow; a sample shows what the files are
-                EXPECT_EQ(test::FfProbe(dir.File("mp3/" + name)).codecName, "mp3") << line;
+                EXPECT_EQ(test::FfProbe(path).codecName, "mp3") << line;
             }
         } else {
             EXPECT_TRUE(line.rfind("Conversion Failure", 0) == 0 || line == "No audio in the file")
@@ -383,9 +386,8 @@ TEST_F(CliTest, JoinsAHandfulIntoOne) {
                       " -f ogg --length 2000 --tags custom --title Joined" + files,
                   &out),
               0);
-    EXPECT_EQ(out,
-              "all.ogg\tvolume 100.00%\nall.ogg\tvolume 100.00%\nall.ogg\tvolume "
-              "100.00%\nall.ogg\tvolume 100.00%\n");
+    const std::string line = merged + "\tvolume 100.00%\n";
+    EXPECT_EQ(out, line + line + line + line);
     const test::ProbeInfo info = test::FfProbe(merged);
     EXPECT_EQ(info.codecName, "vorbis");
     EXPECT_EQ(info.channels, 2);
@@ -394,27 +396,37 @@ TEST_F(CliTest, JoinsAHandfulIntoOne) {
     EXPECT_EQ(info.Tag("title"), "Joined");
 }
 
-TEST_F(CliTest, InterruptRemovesThePartialOutput) {
+// Ctrl+C, and a SIGTERM as timeout or a service manager sends it, cancel the run: the output
+// being written is removed, the program says so with its exit status.
+class CliInterruptTest : public CliTest, public ::testing::WithParamInterface<int> {};
+
+TEST_P(CliInterruptTest, RemovesThePartialOutput) {
+    const int signal = GetParam();
     const std::string wav = dir.File("long.wav");
     ASSERT_TRUE(test::WriteWav(wav, test::MakeSignal(44100, 2, 44100 * 60)));
-    const pid_t pid = fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-        const std::string settings = dir.File("settings.ini");
-        const std::string out = dir.File("out");
-        // MP3 encoding is slow enough for the interrupt to land mid-file.
-        execl(Cli().c_str(), "kestrune-cli", "convert", "--settings", settings.c_str(), "-f", "mp3",
-              "-o", out.c_str(), wav.c_str(), static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    // Wait until the output exists, then press Ctrl+C.
+    // MP3 encoding is slow enough for the signal to land mid-file.
+    test::ChildProcess run({Cli(), "convert", "--settings", dir.File("settings.ini"), "-f", "mp3",
+                            "-o", dir.File("out"), wav});
+    ASSERT_TRUE(run.Start(dir.path().string()));
+    // Wait until the output is being written, then send the signal.
     const fs::path target = dir.path() / "out" / "long.mp3";
-    for (int i = 0; i < 400 && !fs::exists(target); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    EXPECT_EQ(InterruptAndWait(pid), 130);
+    const fs::path partial = PartialPathOf(target.string());
+    std::error_code ec;
+    for (int i = 0; i < 4000 && !(fs::file_size(partial, ec) > 0 && !ec); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    ASSERT_TRUE(fs::exists(partial));
+    run.Signal(signal);
+    run.Wait();
+    EXPECT_EQ(run.status(), 128 + signal);
     EXPECT_FALSE(fs::exists(target));
+    EXPECT_FALSE(fs::exists(partial));
     EXPECT_TRUE(fs::exists(wav));
 }
+
+INSTANTIATE_TEST_SUITE_P(Signals, CliInterruptTest, ::testing::Values(SIGINT, SIGTERM),
+                         [](const ::testing::TestParamInfo<int>& info) {
+                             return std::string(info.param == SIGINT ? "CtrlC" : "Sigterm");
+                         });
 
 // Several files at once give the very files, and lines, of a one-at-a-time run.
 TEST_F(CliTest, ParallelRunsWriteWhatASequentialRunWrites) {
@@ -438,6 +450,11 @@ TEST_F(CliTest, ParallelRunsWriteWhatASequentialRunWrites) {
         EXPECT_EQ(
             Run(common + " -j 2 -o " + Quote(dir.File(std::string("j2") + policy)) + files, &out2),
             1);
+        // The same lines but for the folder's name.
+        const std::string j1 = dir.File(std::string("j1") + policy);
+        const std::string j2 = dir.File(std::string("j2") + policy);
+        for (size_t at = out2.find(j2); at != std::string::npos; at = out2.find(j2, at))
+            out2.replace(at, j2.size(), j1);
         EXPECT_EQ(out1, out2) << policy;
         EXPECT_EQ(Lines(out1).size(), 7u) << out1;
         size_t compared = 0;
@@ -472,7 +489,7 @@ TEST_F(CliTest, InterruptingAParallelRunLeavesNoPartialFile) {
         execv(Cli().c_str(), argv.data());
         _exit(127);
     }
-    const fs::path first = dir.path() / "out" / "long0.mp3";
+    const fs::path first = PartialPathOf((dir.path() / "out" / "long0.mp3").string());
     for (int i = 0; i < 400 && !(fs::exists(first) && fs::file_size(first) > 0); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     EXPECT_EQ(InterruptAndWait(pid), 130);
@@ -483,6 +500,57 @@ TEST_F(CliTest, InterruptingAParallelRunLeavesNoPartialFile) {
     }
     for (int i = 0; i < 4; ++i)
         EXPECT_TRUE(fs::exists(dir.File("long" + std::to_string(i) + ".wav")));
+}
+
+// When the folder asked for cannot be written, the output goes to the documents folder; the
+// line names it by its whole path, so that it can be found.
+TEST_F(CliTest, AnOutputIsShownWithItsWholePath) {
+    const std::string wav = dir.File("tone.wav");
+    ASSERT_TRUE(test::WriteWav(wav, test::MakeSignal(22050, 1, 2205)));
+    std::ofstream(dir.File("file")) << "a file, not a folder";
+    const std::string home = dir.File("home");
+    test::ChildProcess run({Cli(), "convert", "--settings", dir.File("settings.ini"), "-f", "ogg",
+                            "-o", dir.File("file/sub"), wav},
+                           {"HOME=" + home, "XDG_CONFIG_HOME=" + dir.File("config")});
+    ASSERT_EQ(run.Run(dir.path().string()), 0) << run.Err();
+    const std::string output = home + "/Documents/tone.ogg";
+    EXPECT_EQ(run.Out(), output + "\tvolume 100.00%\n");
+    EXPECT_EQ(test::FfProbe(output).codecName, "vorbis");
+}
+
+// The file of --to-one is of the format its name says: without -f its extension chooses the
+// format, with -f another extension is refused.
+TEST_F(CliTest, AJoinedFileIsOfTheFormatItsNameSays) {
+    const std::string wav = dir.File("a.wav");
+    ASSERT_TRUE(test::WriteWav(wav, test::MakeSignal(22050, 1, 2205)));
+    // The saved format is MP3.
+    std::ofstream(dir.File("settings.ini")) << "[Options]\nOutputFormat=1000\n";
+    struct Case {
+        std::string out, format;
+        int status;
+        std::string codec;  // empty: nothing is written
+    };
+    for (const Case& c : {Case{"joined.wav", "", 0, "pcm_s16le"},
+                          Case{"joined.flac", "", 0, "flac"}, Case{"joined.mp3", "", 0, "mp3"},
+                          Case{"joined.ogg", "ogg", 0, "vorbis"}, Case{"joined.wav", "mp3", 2, ""},
+                          Case{"joined.audio", "", 2, ""}, Case{"joined", "", 2, ""}}) {
+        fs::create_directories(dir.File("j"));
+        const std::string out = dir.File("j/" + c.out);
+        std::vector<std::string> argv = {
+            Cli(), "convert", "--settings", dir.File("settings.ini"), "--to-one", out};
+        if (!c.format.empty())
+            argv.insert(argv.end(), {"-f", c.format});
+        argv.push_back(wav);
+        test::ChildProcess run(argv);
+        EXPECT_EQ(run.Run(dir.path().string()), c.status) << c.out << " " << c.format;
+        if (c.codec.empty()) {
+            EXPECT_NE(run.Err().find("--to-one"), std::string::npos) << run.Err();
+            EXPECT_FALSE(fs::exists(out)) << out;
+        } else {
+            EXPECT_EQ(test::FfProbe(out).codecName, c.codec) << out;
+        }
+        fs::remove_all(dir.File("j"));
+    }
 }
 
 TEST_F(CliTest, OptionsChangeNothingInTheStore) {
@@ -499,7 +567,7 @@ TEST_F(CliTest, OptionsChangeNothingInTheStore) {
                       Quote(dir.File("o")) + " " + Quote(wav),
                   &out),
               0);
-    EXPECT_EQ(out, "a_1.ogg\tvolume 100.00%\n");
+    EXPECT_EQ(out, dir.File("o/a_1.ogg") + "\tvolume 100.00%\n");
     // Skipping is what was asked for: no failure.
     ASSERT_EQ(Run("convert " + Settings() + " -f ogg --if-exists skip -o " + Quote(dir.File("o")) +
                       " " + Quote(wav),
@@ -734,7 +802,7 @@ TEST_F(CliTest, RerunWithSkipReadsNoSourceAgain) {
     }
 }
 
-class CliInterruptTest : public CliTest {
+class CliStopAndRerunTest : public CliTest {
 protected:
     // A run of three files stopped with the signal while it converts the second: its report
     // ends with the files it did not finish as cancelled, it leaves only the first output, and
@@ -786,14 +854,14 @@ protected:
     }
 };
 
-TEST_F(CliInterruptTest, CtrlCEndsTheReportAndARerunFinishes) {
+TEST_F(CliStopAndRerunTest, CtrlCEndsTheReportAndARerunFinishes) {
     InterruptThenRerun(SIGINT, {130});
 }
 
-// SIGTERM (a scheduler's stop, `timeout`) is handled as Ctrl+C is, with the status of either
-// convention. Enabled once the SIGTERM handling of kestrune-cli is in.
-TEST_F(CliInterruptTest, DISABLED_SigtermIsHandledLikeCtrlC) {
-    InterruptThenRerun(SIGTERM, {130, 143});
+// SIGTERM (a scheduler's stop, `timeout`) is handled as Ctrl+C is, with the shell's status
+// for it.
+TEST_F(CliStopAndRerunTest, SigtermIsHandledLikeCtrlC) {
+    InterruptThenRerun(SIGTERM, {143});
 }
 
 }  // namespace

@@ -254,8 +254,9 @@ TEST_F(ConvertFileTest, CustomAndCopiedTags) {
     item.path = dir.File("source.wav");
     ASSERT_TRUE(test::WriteWav(item.path, in));
     item.sourceType = SourceType::kWav;
-    item.outputPath = dir.File("out.mp3");
-    ASSERT_TRUE(session.ConvertItem(item, 0, 3, 3, mp3, true));
+    OutputClaim claim;
+    ASSERT_EQ(claim.Hold(dir.File("out.mp3")), OutputClaim::Take::kTaken);
+    ASSERT_TRUE(session.ConvertItem(item, 0, 3, 3, mp3, std::move(claim)));
     EXPECT_EQ(host.output[0], "out.mp3");
     test::ProbeInfo info = test::FfProbe(item.outputPath);
     EXPECT_EQ(info.Tag("title"), "source");

@@ -98,7 +98,7 @@ class CliManPage(unittest.TestCase):
         self.assertIsNotNone(stated)
         in_help = set(re.findall(r"\b(\d+) (?:when|on)\b", stated.group(0)))
         in_page = set(tags(self.page["EXIT STATUS"]))
-        self.assertEqual(in_help, {"0", "1", "2", "130"})
+        self.assertEqual(in_help, {"0", "1", "2", "130", "143"})
         self.assertEqual(in_page, in_help)
 
     def test_examples_are_accepted(self):

@@ -279,6 +279,45 @@ TEST(RateChange, NoAllocationAfterTheFirstBlock) {
     EXPECT_EQ(allocations.load(), before);
 }
 
+// However far apart the rates are, the stage is fed in pieces whose output fits a buffer of
+// bounded size (a block brought up by 768 would need 885,000 frames), and the whole second
+// still comes out.
+class SteepRatioTest : public ::testing::TestWithParam<std::pair<int, int>> {};
+
+TEST_P(SteepRatioTest, PiecesKeepTheBuffersBounded) {
+    const auto [inRate, outRate] = GetParam();
+    ResampleStage stage;
+    SetFormat(stage, inRate, 1, outRate, 1);
+    const int piece = stage.PieceFrames();
+    ASSERT_GE(piece, 1);
+    ASSERT_LE(piece, kBlockFrames);
+    const int capacity = stage.OutputCapacity(piece);
+    EXPECT_LE(capacity, 16 * kBlockFrames + outRate / inRate + 1);
+    const test::Pcm pcm = test::MakeSignal(inRate, 1, static_cast<size_t>(inRate));
+    std::vector<int16_t> out(static_cast<size_t>(capacity));
+    long total = 0;
+    for (size_t at = 0; at < pcm.samples.size(); at += static_cast<size_t>(piece)) {
+        const int frames =
+            static_cast<int>(std::min<size_t>(static_cast<size_t>(piece), pcm.samples.size() - at));
+        const int n = stage.Process(pcm.samples.data() + at, nullptr, frames, out.data(), nullptr);
+        ASSERT_LE(n, capacity);
+        total += n;
+    }
+    for (int n = stage.Flush(out.data(), nullptr); n > 0; n = stage.Flush(out.data(), nullptr)) {
+        ASSERT_LE(n, capacity);
+        total += n;
+    }
+    EXPECT_NEAR(total, outRate, outRate / 1000 + 2);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rates, SteepRatioTest,
+                         ::testing::Values(std::make_pair(8000, 48000), std::make_pair(1000, 96000),
+                                           std::make_pair(1000, 768000)),
+                         [](const ::testing::TestParamInfo<std::pair<int, int>>& info) {
+                             return std::to_string(info.param.first) + "To" +
+                                    std::to_string(info.param.second);
+                         });
+
 TEST(Configure, RefusesUnsetFormats) {
     ResampleStage stage;
     EXPECT_EQ(stage.Configure(), 0);

@@ -34,6 +34,8 @@ int AmrWriter::Open() {
         encoder = amrwbenc_init(path.c_str(), dtx, wideBandMode);
     fill = 0;
     encodedFrames = 0;
+    failed = false;
+    completed = false;
     return encoder ? 1 : 0;
 }
 
@@ -41,6 +43,8 @@ bool AmrWriter::EncodeFrame(const int16_t* samples) {
     ++encodedFrames;
     const int written =
         narrowBand ? amrnbenc_encode(encoder, samples) : amrwbenc_encode(encoder, samples);
+    if (written <= 0)
+        failed = true;
     return written > 0;
 }
 
@@ -82,6 +86,7 @@ void AmrWriter::Close() {
         else
             amrwbenc_quit(encoder);
         encoder = nullptr;
+        completed = !failed;
     }
     path.clear();
     narrowBand = 1;

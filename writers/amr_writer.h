@@ -33,6 +33,7 @@ public:
     int Write(const int16_t* left, const int16_t* right, int frames) override;
     // Pads a partly filled frame with silence, encodes it and closes the file.
     void Close() override;
+    bool Completed() const override { return completed; }
 
     // Samples waiting for a whole frame, and frames handed to the encoder so far.
     int PendingSamples() const { return fill; }
@@ -53,6 +54,8 @@ private:
     int16_t frame[kMaxFrameSamples] = {};
     int fill = 0;
     int64_t encodedFrames = 0;
+    bool failed = false;  // a frame could not be written: the file is not whole
+    bool completed = false;
 };
 
 }  // namespace kestrune

@@ -306,6 +306,7 @@ int64_t FFmpegWriter::EncoderBitRate() const {
 int FFmpegWriter::Open() {
     Close();
     failed_ = false;
+    completed_ = false;
     if (path_.empty() || sampleRate_ <= 0 || (channels_ != 1 && channels_ != 2))
         return 0;
 
@@ -628,6 +629,7 @@ void FFmpegWriter::Finish() {
         ok = avio_closep(&format_->pb) >= 0;
     if (!ok)
         failed_ = true;
+    completed_ = ok;
 }
 
 void FFmpegWriter::Close() {

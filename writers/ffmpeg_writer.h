@@ -33,6 +33,7 @@ public:
     int Open() override;
     int Write(const int16_t* left, const int16_t* right, int frames) override;
     void Close() override;
+    bool Completed() const override { return completed_; }
 
     // True once a packet, the header or the trailer could not be written: the file is not
     // usable and the caller should delete it.
@@ -93,6 +94,7 @@ private:
     bool fileOpened_ = false;
     bool headerWritten_ = false;
     bool failed_ = false;
+    bool completed_ = false;
 };
 
 }  // namespace kestrune

@@ -48,6 +48,8 @@ void WindowsMediaWriter::SetEncoderOptions(const EncoderOptions& options) {
 int WindowsMediaWriter::Open() {
     if (writer)
         return 0;
+    failed = false;
+    completed = false;
     if (!Start()) {
         Release();
         return 0;
@@ -146,8 +148,10 @@ int WindowsMediaWriter::Write(const int16_t* left, const int16_t* right, int fra
     if (frames <= 0)
         return 1;
     const uint32_t size = static_cast<uint32_t>(frames) * static_cast<uint32_t>(channels) * 2;
-    if (writer->AllocateSample(size, buffer) != wm::WmResult::Ok || buffer.data.size() < size)
+    if (writer->AllocateSample(size, buffer) != wm::WmResult::Ok || buffer.data.size() < size) {
+        failed = true;
         return 0;
+    }
     auto* pcm = reinterpret_cast<int16_t*>(buffer.data.data());
     if (channels == 2) {
         const int16_t* r = right ? right : left;
@@ -162,12 +166,14 @@ int WindowsMediaWriter::Write(const int16_t* left, const int16_t* right, int fra
     const bool ok = writer->WriteSample(audioInput, static_cast<uint64_t>(sampleTime), 0, buffer) ==
                     wm::WmResult::Ok;
     sampleTime += static_cast<int64_t>(static_cast<double>(frames) * 10000000.0 / sampleRate);
+    if (!ok)
+        failed = true;
     return ok ? 1 : 0;
 }
 
 void WindowsMediaWriter::Close() {
     if (writer)
-        writer->EndWriting();
+        completed = writer->EndWriting() == wm::WmResult::Ok && !failed;
     Release();
     path.clear();
     sampleRate = 0;

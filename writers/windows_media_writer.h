@@ -35,6 +35,7 @@ public:
     int Open() override;
     int Write(const int16_t* left, const int16_t* right, int frames) override;
     void Close() override;
+    bool Completed() const override { return completed; }
 
     // The time the next sample is written at, in 100-nanosecond units.
     int64_t SampleTime() const { return sampleTime; }
@@ -58,6 +59,8 @@ private:
     std::unique_ptr<wm::WmWriter> writer;
     uint32_t audioInput = 0;
     int64_t sampleTime = 0;
+    bool failed = false;  // a sample was refused: the file is not whole
+    bool completed = false;
     wm::WmBuffer buffer;
 };
 

@@ -39,8 +39,6 @@ struct Channel {
     uint64_t frameBytes = 0;
     uint64_t lengthBytes = 0;
     uint64_t position = 0;
-    // Synthesised channels always deliver their full length, padding a short render.
-    bool padToLength = false;
     bool ended = false;
     std::mutex mutex;  // one caller decodes a channel at a time
 };
@@ -98,7 +96,6 @@ DWORD Adopt(ChannelKind kind, const std::string& path, std::unique_ptr<Decoder> 
     channel->format = f;
     channel->frameBytes = static_cast<uint64_t>(f.channels) * (f.bits / 8);
     channel->lengthBytes = f.frames * channel->frameBytes;
-    channel->padToLength = kind != ChannelKind::Stream;
     channel->decoder = std::move(decoder);
     return Register(std::move(channel));
 }
@@ -291,7 +288,7 @@ DWORD BASS_ChannelGetData(DWORD handle, void* buffer, DWORD length) {
     uint64_t got = 0;
     while (got < want && !c->ended) {
         const long n = c->decoder->Decode(out + got, want - got);
-        if (n < 0 && got == 0 && !c->padToLength)
+        if (n < 0 && got == 0)
             return 0xFFFFFFFFu;
         if (n <= 0) {
             c->ended = true;
@@ -299,12 +296,9 @@ DWORD BASS_ChannelGetData(DWORD handle, void* buffer, DWORD length) {
         }
         got += static_cast<uint64_t>(n);
     }
-    if (got < want && c->padToLength) {
-        std::memset(out + got, c->format.bits == 8 ? 0x80 : 0, want - got);
-        got = want;
-    }
     if (got == 0) {
-        // The source ended before its announced length: that is where it ends.
+        // The source ended before its announced length (for music, the library's estimate):
+        // that is where it ends. An estimate never makes silence.
         c->lengthBytes = c->position;
         return 0xFFFFFFFFu;
     }

@@ -68,11 +68,13 @@ inline FilePtr CreateWithMagic(const char* path, const char* magic) {
 }
 
 // Appends one encoded frame; returns its size, or 0 when the file refuses it (a full disk
-// stays reported on every later frame too).
+// stays reported on every later frame too). Each frame is handed to the system at once, so
+// that no failure is left for the close, where nobody would hear of it.
 inline int AppendFrame(FILE* file, const uint8_t* frame, int size) {
     if (size <= 0 || std::ferror(file))
         return 0;
-    if (std::fwrite(frame, 1, static_cast<size_t>(size), file) != static_cast<size_t>(size))
+    if (std::fwrite(frame, 1, static_cast<size_t>(size), file) != static_cast<size_t>(size) ||
+        std::fflush(file) != 0)
         return 0;
     return size;
 }
