@@ -3,5 +3,5 @@
 # Usage: run_window_e2e.sh BIN_DIR
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-exec xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" \
+exec /usr/bin/python3 "$here/x_session.py" \
   dbus-run-session -- /usr/bin/python3 "$here/window_e2e.py" "$1"
