@@ -178,7 +178,8 @@ class InstalledProgram(unittest.TestCase):
                     "-f", format_id, "-o", str(out_dir), "--if-exists", "overwrite",
                     str(self.scratch / source))
                 self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
-                self.assertEqual(result.stdout.split("\t")[0].strip(), output, result.stdout)
+                self.assertEqual(result.stdout.split("\t")[0].strip(), str(out_dir / output),
+                                 result.stdout)
                 self.assertGreater((out_dir / output).stat().st_size, 100)
                 self.assert_private(loaded, tried, expected)
 
