@@ -156,14 +156,6 @@ private:
     size_t read_ = 0;
 };
 
-// Presses Ctrl+C in the child and waits for it: its exit status, -1 when it did not exit.
-int InterruptAndWait(pid_t pid) {
-    kill(pid, SIGINT);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
 class CliTest : public ::testing::Test {
 protected:
     // Runs kestrune-cli with a private settings file; returns its exit status.
@@ -479,20 +471,15 @@ TEST_F(CliTest, InterruptingAParallelRunLeavesNoPartialFile) {
         ASSERT_TRUE(test::WriteWav(path, test::MakeSignal(44100, 2, 44100 * 40, i + 1)));
         args.push_back(path);
     }
-    const pid_t pid = fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-        std::vector<char*> argv = {const_cast<char*>("kestrune-cli")};
-        for (std::string& a : args)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
-        execv(Cli().c_str(), argv.data());
-        _exit(127);
-    }
+    args.insert(args.begin(), Cli());
+    test::ChildProcess run(args);
+    ASSERT_TRUE(run.Start(dir.path().string()));
     const fs::path first = PartialPathOf((dir.path() / "out" / "long0.mp3").string());
     for (int i = 0; i < 400 && !(fs::exists(first) && fs::file_size(first) > 0); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    EXPECT_EQ(InterruptAndWait(pid), 130);
+    run.Signal(SIGINT);
+    run.Wait();
+    EXPECT_EQ(run.status(), 130);
     // Nothing half written and no claimed name is left; the sources are untouched.
     std::error_code ec;
     for (const auto& e : fs::directory_iterator(dir.path() / "out", ec)) {

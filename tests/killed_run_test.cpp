@@ -27,15 +27,6 @@ std::string Bytes(const std::string& path) {
     return s.str();
 }
 
-std::vector<std::string> FolderEntries(const fs::path& folder) {
-    std::vector<std::string> names;
-    std::error_code ec;
-    for (const auto& e : fs::directory_iterator(folder, ec))
-        names.push_back(e.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 // Where the run is killed: while writing (as soon as the partial file is there, and half-way
 // through), and in the steps that finish it (the container's trailer, the flush to disk, the
 // rename to its name).
@@ -126,7 +117,7 @@ TEST_P(KilledRunTest, TheNameNeverHoldsAPartialFileAndARerunConverts) {
 
     // Nothing carries the output's name; only the hidden partial file is left.
     EXPECT_FALSE(fs::exists(Target()));
-    EXPECT_EQ(FolderEntries(out),
+    EXPECT_EQ(test::FolderEntries(out),
               std::vector<std::string>{fs::path(PartialPathOf(Target())).filename().string()});
 
     // A rerun that skips existing outputs converts it, and takes the partial file over.
@@ -134,7 +125,8 @@ TEST_P(KilledRunTest, TheNameNeverHoldsAPartialFileAndARerunConverts) {
     ASSERT_EQ(rerun.Run(dir.path().string()), 0) << rerun.Err();
     const std::string line = Target() + "\tvolume 100.00%\n";
     EXPECT_EQ(rerun.Out(), c.merge ? line + line : line);
-    EXPECT_EQ(FolderEntries(out), std::vector<std::string>{fs::path(Target()).filename().string()});
+    EXPECT_EQ(test::FolderEntries(out),
+              std::vector<std::string>{fs::path(Target()).filename().string()});
     const test::ProbeInfo info = test::FfProbe(Target());
     EXPECT_EQ(info.codecName, "mp3");
     EXPECT_NEAR(info.duration, Seconds(), 0.1);
@@ -179,7 +171,7 @@ TEST_P(FullDiskTest, AFailedWriteLeavesNothing) {
     test::ChildProcess run(argv);
     run.LimitFileSize(1 << 20);  // 1 MiB of the 1.7 MiB each output needs
     EXPECT_EQ(run.Run(dir.path().string()), 1);
-    EXPECT_EQ(FolderEntries(out), std::vector<std::string>{});
+    EXPECT_EQ(test::FolderEntries(out), std::vector<std::string>{});
     const std::string written = "Failed to write the output file (is the disk full?)";
     EXPECT_NE(run.Out().find("Conversion Failure (" + written + ")"), std::string::npos)
         << run.Out();

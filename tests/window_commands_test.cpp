@@ -45,15 +45,6 @@ void PrepareStore(WindowHarness& h, const fs::path& out, int browse = 0) {
     fs::create_directories(out);
 }
 
-std::vector<std::string> FilesIn(const fs::path& folder) {
-    std::vector<std::string> names;
-    std::error_code ec;
-    for (const auto& e : fs::directory_iterator(folder, ec))
-        names.push_back(e.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 // Saves a picture of the widget when KESTRUNE_SCREENSHOTS names a folder.
 void Screenshot(QWidget& widget, const char* name) {
     const char* folder = std::getenv("KESTRUNE_SCREENSHOTS");
@@ -115,7 +106,8 @@ TEST(Convert, ThreeWavsBecomeMp3sWithTheirRowsFilledAndTheFirstOutputShown) {
                                     "Converting 3 of 3 file(s) to MP3..."}));
     EXPECT_TRUE(fileLabels.contains("Starting to convert take2.wav...") ||
                 fileLabels.filter("take2.wav").size() > 0);
-    EXPECT_EQ(FilesIn(out), std::vector<std::string>({"take1.mp3", "take2.mp3", "take3.mp3"}));
+    EXPECT_EQ(test::FolderEntries(out),
+              std::vector<std::string>({"take1.mp3", "take2.mp3", "take3.mp3"}));
     EXPECT_EQ(h.Column(FileListView::kOutput),
               QStringList({"take1.mp3", "take2.mp3", "take3.mp3"}));
     EXPECT_EQ(h.Column(FileListView::kVolume), QStringList({"100.00%", "100.00%", "100.00%"}));
@@ -159,7 +151,7 @@ TEST(Convert, ConvertSelectedTakesOnlyTheSelectedRowsInListOrder) {
     w.List()->Row(0)->setSelected(true);
 
     w.MenuAction("&Convert Selected")->trigger();
-    EXPECT_EQ(FilesIn(out), std::vector<std::string>({"a.mp3", "c.mp3"}));
+    EXPECT_EQ(test::FolderEntries(out), std::vector<std::string>({"a.mp3", "c.mp3"}));
     EXPECT_EQ(h.Column(FileListView::kOutput), QStringList({"a.mp3", "", "c.mp3"}));
     EXPECT_EQ(FfProbe((out / "c.mp3").string()).Tag("track"), "2");
 
@@ -229,7 +221,7 @@ TEST(Convert, CancelDuringTheSecondItemLeavesNoOutputAndMarksOnlyThatRow) {
     w.ConvertAll();
     w.Host().SetPumpObserver({});
     EXPECT_EQ(blocks, 20);
-    EXPECT_EQ(FilesIn(out), std::vector<std::string>({"part1.mp3"}));
+    EXPECT_EQ(test::FolderEntries(out), std::vector<std::string>({"part1.mp3"}));
     EXPECT_EQ(h.Column(FileListView::kOutput),
               QStringList({"part1.mp3", "Cancelled", "", "earlier text"}));
     EXPECT_TRUE(w.List()->Row(1)->Entry().outputPath.empty());

@@ -248,4 +248,13 @@ std::map<std::string, ManifestFormat> ReadCorpusManifest() {
     return formats;
 }
 
+std::vector<std::string> FolderEntries(const std::filesystem::path& folder) {
+    std::vector<std::string> names;
+    std::error_code ec;
+    for (const auto& e : std::filesystem::directory_iterator(folder, ec))
+        names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
 }  // namespace kestrune::test

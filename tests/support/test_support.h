@@ -60,6 +60,9 @@ ProbeInfo FfProbe(const std::string& path);
 // channel count. Returns false when ffmpeg cannot.
 bool FfDecode(const std::string& path, Pcm& out);
 
+// The names in folder, sorted (none when it cannot be read).
+std::vector<std::string> FolderEntries(const std::filesystem::path& folder);
+
 // The corpus of real files by other authors, read in place (the KESTRUNE_CORPUS_DIR folder of
 // the build). HaveCorpus: the folder is there with its manifest.
 std::filesystem::path CorpusDir();
