@@ -81,7 +81,9 @@ INSTANTIATE_TEST_SUITE_P(
         HostileFile{"OneHertzWav", "wav_one_hertz.wav", kOneHertz},
         HostileFile{"OneHertzThroughFFmpeg", "caf_one_hertz.caf", kOneHertz},
         // A 2 GiB INFO item in 60 bytes, which FFmpeg allocated and cleared while probing.
-        HostileFile{"TwoGigabyteInfoItem", "wav_info_two_gigabytes.wav", nullptr}),
+        HostileFile{"TwoGigabyteInfoItem", "wav_info_two_gigabytes.wav", nullptr},
+        // A RIFF chunk size that wrapped the step to the next chunk to zero: opening never ended.
+        HostileFile{"RiffMidiChunkLoop", "midi_riff_chunk_loop.rmi", nullptr}),
     [](const ::testing::TestParamInfo<HostileFile>& info) { return info.param.name; });
 
 }  // namespace

@@ -1,13 +1,41 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <new>
 #include <string>
 #include <vector>
 
 #include "audio/utf8_text.h"
 #include "support/test_support.h"
 #include "writers/wav_info_tags.h"
+
+// The largest single allocation of this program while a test watches: a declared chunk size
+// must not become a buffer bigger than the file.
+namespace {
+std::atomic<bool> gWatching{false};
+std::atomic<size_t> gLargest{0};
+}  // namespace
+
+void* operator new(size_t n) {
+    if (gWatching.load(std::memory_order_relaxed) && n > gLargest.load())
+        gLargest = n;
+    if (void* p = std::malloc(n ? n : 1))
+        return p;
+    throw std::bad_alloc();
+}
+// The pair of the operator new above (gcc cannot tell that it allocates with malloc).
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+void operator delete(void* p) noexcept {
+    std::free(p);
+}
+void operator delete(void* p, size_t) noexcept {
+    std::free(p);
+}
+#pragma GCC diagnostic pop
 
 namespace kestrune {
 namespace {
@@ -244,6 +272,34 @@ TEST(WavInfoTags, SurvivesDamagedFiles) {
         for (const auto& s : tags.t)
             EXPECT_EQ(RepairUtf8(s), s);
         EXPECT_LE(tags.t[3].size(), 4u * 3);
+    }
+}
+
+TEST(WavInfoTags, DeclaredSizesBeyondTheFileAllocateOnlyWhatItHolds) {
+    // A LIST/INFO and a DISP chunk that claim 8 MiB, cut after their first item.
+    Bytes info =
+        Wav({List("INFO", {Chunk("INAM", TextZ("Heron")), Chunk("IART", TextZ("Ardea"))})});
+    const size_t listAt = info.size() - 40;
+    ASSERT_EQ(std::memcmp(&info[listAt], "LIST", 4), 0);
+    info[listAt + 6] = 0x80;  // size 0x0080xxxx
+    info.resize(info.size() - 14);
+    Bytes disp = Wav({Disp(1, "Intro")});
+    disp[disp.size() - 12] = 0x80;  // size 0x0080000A
+    for (const auto& [bytes, title] :
+         {std::pair<Bytes, std::string>{info, "Heron"}, {disp, "Intro"}}) {
+        test::TempDir dir;
+        const std::string path = dir.File("t.wav");
+        std::ofstream(path, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()),
+                   static_cast<std::streamsize>(bytes.size()));
+        TagSet tags;
+        gLargest = 0;
+        gWatching = true;
+        const int found = ReadWavInfoTags(path, tags);
+        gWatching = false;
+        EXPECT_EQ(found, 1);
+        EXPECT_EQ(tags.title, title);
+        EXPECT_LT(gLargest.load(), 64u * 1024) << "for a file of " << bytes.size() << " bytes";
     }
 }
 

@@ -40,6 +40,13 @@ bool Skip(std::FILE* f, int64_t bytes) {
     return bytes <= 0 || fseeko(f, bytes, SEEK_CUR) == 0;
 }
 
+// Bytes from the read position to the end of the file: a chunk's declared size can be far
+// larger, and no buffer is made bigger than what the file holds.
+int64_t BytesLeft(std::FILE* f, int64_t fileSize) {
+    const off_t at = ftello(f);
+    return at < 0 ? 0 : std::max<int64_t>(fileSize - at, 0);
+}
+
 // A "(n)" genre text names entry n of the ID3v1 list.
 void ResolveGenre(std::string& genre, int genreIndex) {
     const auto& names = Id3v1Genres();
@@ -71,6 +78,9 @@ int ReadWavInfoTags(const std::string& path, TagSet& tags) {
     if (!file)
         return 0;
     std::FILE* f = file.get();
+    int64_t fileSize = 0;
+    if (fseeko(f, 0, SEEK_END) != 0 || (fileSize = ftello(f)) < 0 || fseeko(f, 0, SEEK_SET) != 0)
+        return 0;
     uint8_t head[12];
     if (std::fread(head, 1, 12, f) != 12 || std::memcmp(head, "RIFF", 4) != 0 ||
         std::memcmp(head + 8, "WAVE", 4) != 0)
@@ -100,7 +110,8 @@ int ReadWavInfoTags(const std::string& path, TagSet& tags) {
             if (std::fread(type, 1, 4, f) != 4)
                 break;
             if (std::memcmp(type, "INFO", 4) == 0) {
-                const uint32_t kept = std::min(size, kBodyLimit);
+                const auto kept = static_cast<uint32_t>(
+                    std::min<int64_t>({size, kBodyLimit, 4 + BytesLeft(f, fileSize)}));
                 const size_t want = kept > 4 ? kept - 4 : 0;
                 info.assign(kept + kSpare, 0);
                 infoEnd = std::fread(info.data(), 1, want, f);
@@ -115,7 +126,8 @@ int ReadWavInfoTags(const std::string& path, TagSet& tags) {
             if (std::fread(type, 1, 4, f) != 4)
                 break;
             if (Le32(type) == 1) {
-                const uint32_t textSize = std::min(size - 4, kBodyLimit);
+                const auto textSize = static_cast<uint32_t>(
+                    std::min<int64_t>({size - 4, kBodyLimit, BytesLeft(f, fileSize)}));
                 std::vector<uint8_t> text(textSize);
                 const size_t got = std::fread(text.data(), 1, textSize, f);
                 dispText = Text(text.data(), got);

@@ -96,7 +96,8 @@ std::string SmfBytes(const std::string& file) {
         const uint32_t size = Le32(file, at + 4);
         if (file.compare(at, 4, "data") == 0)
             return file.substr(at + 8, std::min<size_t>(size, file.size() - at - 8));
-        at += 8 + size + (size & 1);
+        // In 64 bits: a size near 4 GiB plus the header would wrap to a step of nothing.
+        at += 8 + size_t{size} + (size & 1);
     }
     return {};
 }
@@ -126,7 +127,7 @@ double SongSeconds(const std::string& d) {
     if (d.size() < 14 || d.compare(0, 4, "MThd") != 0)
         return -1;
     const uint32_t headerLength = Be(d, 4, 4);
-    if (headerLength < 6 || d.size() < 8 + headerLength)
+    if (headerLength < 6 || d.size() < 8 + size_t{headerLength})
         return -1;
     const uint32_t trackCount = Be(d, 10, 2);
     const uint32_t division = Be(d, 12, 2);
@@ -134,7 +135,7 @@ double SongSeconds(const std::string& d) {
         return -1;
     std::vector<TempoChange> tempos;
     uint64_t endTick = 0;
-    size_t at = 8 + headerLength;
+    size_t at = 8 + size_t{headerLength};
     uint32_t tracksFound = 0;
     for (uint32_t t = 0; t < trackCount && at + 8 <= d.size(); ++t) {
         const uint32_t length = Be(d, at + 4, 4);

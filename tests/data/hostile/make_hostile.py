@@ -82,3 +82,9 @@ info = b'INFO' + b'INAM' + struct.pack('<I', 0x7FFFFFF0) + b'abcd'
 wav = b'WAVE' + b'fmt ' + struct.pack('<I', 16) + fmt
 wav += b'LIST' + struct.pack('<I', 0x7FFFFFFC) + info
 write('wav_info_two_gigabytes.wav', b'RIFF' + struct.pack('<I', len(wav)) + wav)
+
+# A RIFF-wrapped MIDI file whose first chunk says it is 0xFFFFFFF8 bytes long: with the eight
+# bytes of its header the step to the next chunk wrapped around to zero, and the search for
+# the song never ended.
+write('midi_riff_chunk_loop.rmi',
+      b'RIFF' + struct.pack('<I', 12) + b'RMID' + b'JUNK' + struct.pack('<I', 0xFFFFFFF8))
