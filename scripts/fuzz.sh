@@ -86,8 +86,12 @@ for target in "${targets[@]}"; do
       -artifact_prefix="$build/findings/$target/" \
       "$build/corpus/$target" "$seeds/$target" >"$log" 2>&1; then
     result=ok
-  else
+  elif [ -n "$(ls -A "$build/findings/$target")" ]; then
     result="FINDING (see $build/findings/$target/)"
+    status=1
+  else
+    # Stopped from outside (Ctrl+C, SIGTERM) before any finding: what ran is still counted.
+    result="stopped, nothing found"
     status=1
   fi
   done_runs=$(grep -o 'stat::number_of_executed_units: *[0-9]*' "$log" | grep -o '[0-9]*$' || true)
