@@ -28,10 +28,8 @@ status=0
 (cd "$here/build" && ctest --output-on-failure -j"$jobs") || status=1
 [ "$sanitize" = 1 ] || exit $status
 
-# The sanitizer suite: the engine, readers, writers, kestrune-cli and the hostile files, every
-# program a test starts included. The window's tests and the install and package checks are
-# left out: they test layout and packaging, not the parsers and the engine, and would double
-# the build with Qt Widgets under instrumentation.
+# The sanitizer suite: every test, and every program a test starts, but the install and package
+# checks (they check what is packed, and an instrumented build is not what is shipped).
 echo "== Sanitizer suite (build-asan)"
 start=$SECONDS
 cmake -S "$here" -B "$here/build-asan" -DKESTRUNE_SANITIZE=ON \
@@ -42,9 +40,11 @@ start=$SECONDS
 # A finding ends the program with an error. Leaks of the libraries below the program (Qt's
 # and fontconfig's caches at exit) are named in tests/lsan.supp; the pause shim of the kill
 # tests is preloaded before the sanitizer's runtime, which it need not be after.
-export ASAN_OPTIONS="strict_string_checks=1:detect_stack_use_after_return=1:check_initialization_order=1"
+# (No strict_string_checks: it takes strndup's buffer for a C string, and the X keyboard
+# library that the window's end-to-end test loads hands strndup buffers without an end.)
+export ASAN_OPTIONS="detect_stack_use_after_return=1:check_initialization_order=1"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 export LSAN_OPTIONS="suppressions=$here/tests/lsan.supp:print_suppressions=0"
-(cd "$here/build-asan" && ctest --output-on-failure -j"$jobs" -L core) || status=1
+(cd "$here/build-asan" && ctest --output-on-failure -j"$jobs" -LE package) || status=1
 echo "== Sanitizer tests: $((SECONDS - start)) s"
 exit $status
