@@ -71,20 +71,20 @@ void InstallToolTipDelay() {
         QApplication::setStyle(new ToolTipStyle);
 }
 
-struct ButtonSpec {
+struct CommandButton {
     const char* text;
     const char* tip;
     QRect at;
 };
 
 // The command buttons, in the order the keyboard reaches them.
-const ButtonSpec kAddFiles{"&Add Files", "Add files", {11, 72, 107, 27}};
-const ButtonSpec kAddFolder{"Add &Folder", "Add files from a folder", {11, 119, 107, 27}};
-const ButtonSpec kRemoveAll{"&Remove All", "Remove all files in list", {11, 166, 107, 27}};
-const ButtonSpec kConvert{"&Convert", "Convert all files", {11, 213, 107, 27}};
-const ButtonSpec kConvertToOne{
+const CommandButton kAddFiles{"&Add Files", "Add files", {11, 72, 107, 27}};
+const CommandButton kAddFolder{"Add &Folder", "Add files from a folder", {11, 119, 107, 27}};
+const CommandButton kRemoveAll{"&Remove All", "Remove all files in list", {11, 166, 107, 27}};
+const CommandButton kConvert{"&Convert", "Convert all files", {11, 213, 107, 27}};
+const CommandButton kConvertToOne{
     "Co&nvert to One", "Convert all files into a sinle one file", {11, 297, 107, 27}};
-const ButtonSpec kOptions{"&Options", "Options", {11, 345, 107, 27}};
+const CommandButton kOptions{"&Options", "Options", {11, 345, 107, 27}};
 
 // The open-file dialog's filters: each label names its own patterns.
 const char* const kOpenFilters[] = {
@@ -212,10 +212,10 @@ QStringList MainWindow::OpenFileFilters() {
 }
 
 void MainWindow::BuildControls() {
-    const auto addButton = [this](const ButtonSpec& spec) {
-        auto* button = new QPushButton(QString::fromLatin1(spec.text), this);
-        button->setGeometry(spec.at);
-        button->setToolTip(QString::fromLatin1(spec.tip));
+    const auto addButton = [this](const CommandButton& layout) {
+        auto* button = new QPushButton(QString::fromLatin1(layout.text), this);
+        button->setGeometry(layout.at);
+        button->setToolTip(QString::fromLatin1(layout.tip));
         // Bold, and no larger than the buttons were laid out for, so every label fits whole.
         QFont bold = button->font();
         bold.setBold(true);

@@ -183,13 +183,13 @@ class Recipes(unittest.TestCase):
         except ImportError:
             self.skipTest("PyYAML is not installed (Debian package python3-yaml)")
         job = yaml.safe_load(self.recipes["kubernetes"])
-        spec = job["spec"]
-        self.assertEqual(spec["completionMode"], "Indexed")
-        pod = spec["template"]["spec"]
+        job_body = job["spec"]
+        self.assertEqual(job_body["completionMode"], "Indexed")
+        pod = job_body["template"]["spec"]
         self.assertEqual(pod["restartPolicy"], "Never")
         container = pod["containers"][0]
         env = {e["name"]: e["value"] for e in container["env"]}
-        self.assertEqual(env["SLICES"], str(spec["completions"]))
+        self.assertEqual(env["SLICES"], str(job_body["completions"]))
         mounts = [m["mountPath"] for m in container["volumeMounts"]]
         for name in ("LIST", "WORK", "OUT"):
             self.assertTrue(any(env[name].startswith(m + "/") for m in mounts), name)
