@@ -36,9 +36,12 @@ CC=${CC:-clang} CXX=${CXX:-clang++} cmake -S . -B "$build" -DKESTRUNE_FUZZ=ON \
 cmake --build "$build" -j"$jobs" --target kestrune_fuzz_targets
 
 # Seeds: small files of every kind made here, the repository's own test files, and the
-# shared corpus's files of the target's kinds, linked where they lie.
-seeds=$build/seeds
-rm -rf "$seeds"
+# shared corpus's files of the target's kinds, linked where they lie. Each run of this script
+# has its own, so two runs side by side (one per core) never pull seeds from under each other.
+# The targets also write each input to a file there: a memory-backed folder keeps that off the disk.
+scratch=$(mktemp -d "$([ -d /dev/shm ] && echo /dev/shm || echo "${TMPDIR:-/tmp}")/kestrune-fuzz.XXXXXX")
+trap 'rm -rf "$scratch"' EXIT
+seeds=$scratch/seeds
 "$build/bin/kestrune_fuzz_seeds" "$seeds/made"
 corpus=${KESTRUNE_CORPUS_DIR:-$here/../shared/corpus}
 link_seeds() {  # link_seeds TARGET MADE_DIR PATTERN...
@@ -67,10 +70,6 @@ link_seeds fuzz_stream_sniffers stream '*.wav' '*.mp3' '*.mp2' '*.mp1' '*.flac' 
 link_seeds fuzz_utf8_text ''
 printf 'Seed title \xc3\xa9\xce\x91\xd0\x96 \xf0\x9f\x8e\xb5\n' >"$seeds/fuzz_utf8_text/text"
 shopt -u nullglob nocaseglob
-
-# The targets write each input to a file: a memory-backed folder keeps that off the disk.
-scratch=$(mktemp -d "$([ -d /dev/shm ] && echo /dev/shm || echo "${TMPDIR:-/tmp}")/kestrune-fuzz.XXXXXX")
-trap 'rm -rf "$scratch"' EXIT
 
 status=0
 summary=()
