@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "engine/create_reader.h"
 #include "tests/support/child_process.h"
@@ -85,6 +86,26 @@ INSTANTIATE_TEST_SUITE_P(
         // A RIFF chunk size that wrapped the step to the next chunk to zero: opening never ended.
         HostileFile{"RiffMidiChunkLoop", "midi_riff_chunk_loop.rmi", nullptr}),
     [](const ::testing::TestParamInfo<HostileFile>& info) { return info.param.name; });
+
+// A FLAC stream whose frames turn stereo after its mono header: reading it went on without end
+// (and without noticing Ctrl+C). What decodes before the damage is the output, and the
+// conversion ends there like any other truncated file.
+TEST(DamagedFlacTest, StereoFramesInAMonoStreamEndTheConversionWithWhatDecoded) {
+    test::TempDir dir;
+    const fs::path out = dir.path() / "out";
+    test::ChildProcess convert({test::CliPath(), "convert", "--settings", dir.File("settings.ini"),
+                                "-f", "wav", "-o", out.string(),
+                                HostilePath("flac_mono_header_stereo_frames.flac")});
+    ASSERT_EQ(convert.Run(dir.path().string(), 60), 0) << convert.Out() << convert.Err();
+    EXPECT_EQ(convert.endSignal(), 0) << "it had to be stopped";
+    EXPECT_LT(convert.peakKiB(), kMostKiB);
+    ASSERT_EQ(test::FolderEntries(out),
+              std::vector<std::string>{"flac_mono_header_stereo_frames.wav"});
+    test::Pcm pcm;
+    ASSERT_TRUE(test::FfDecode((out / "flac_mono_header_stereo_frames.wav").string(), pcm));
+    EXPECT_EQ(pcm.channels, 1);
+    EXPECT_EQ(pcm.samples, std::vector<int16_t>(192, 1000)) << "the first frame, and only it";
+}
 
 }  // namespace
 }  // namespace kestrune

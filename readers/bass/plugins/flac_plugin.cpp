@@ -37,12 +37,9 @@ public:
             return false;
         if (format.frames == 0) {
             // No length in the stream header: count the samples once.
-            while (FLAC__stream_decoder_process_single(decoder_.get())) {
+            while (Step() > 0) {
                 format.frames += pending_.Samples().size() / format.channels;
                 pending_.Clear();
-                if (FLAC__stream_decoder_get_state(decoder_.get()) ==
-                    FLAC__STREAM_DECODER_END_OF_STREAM)
-                    break;
             }
             if (!FLAC__stream_decoder_seek_absolute(decoder_.get(), 0))
                 return false;
@@ -55,15 +52,32 @@ public:
     }
 
     long Decode(void* buffer, size_t bytes) override {
-        return pending_.Decode(buffer, bytes, format.channels, [this] {
-            if (FLAC__stream_decoder_get_state(decoder_.get()) ==
-                FLAC__STREAM_DECODER_END_OF_STREAM)
-                return 0;
-            return FLAC__stream_decoder_process_single(decoder_.get()) ? 1 : -1;
-        });
+        return pending_.Decode(buffer, bytes, format.channels, [this] { return Step(); });
     }
 
 private:
+    // Decodes one more frame: 1, or 0 at the end of the stream, or -1 once the decoder has
+    // failed. libFLAC reports success for every call after it aborted (a frame whose channel
+    // count is not the stream's), so its state is what tells.
+    int Step() {
+        FLAC__StreamDecoder* d = decoder_.get();
+        if (FLAC__stream_decoder_get_state(d) == FLAC__STREAM_DECODER_END_OF_STREAM)
+            return 0;
+        if (!FLAC__stream_decoder_process_single(d))
+            return -1;
+        switch (FLAC__stream_decoder_get_state(d)) {
+            case FLAC__STREAM_DECODER_SEARCH_FOR_METADATA:
+            case FLAC__STREAM_DECODER_READ_METADATA:
+            case FLAC__STREAM_DECODER_SEARCH_FOR_FRAME_SYNC:
+            case FLAC__STREAM_DECODER_READ_FRAME:
+                return 1;
+            case FLAC__STREAM_DECODER_END_OF_STREAM:
+                return pending_.Samples().empty() ? 0 : 1;
+            default:
+                return -1;
+        }
+    }
+
     static FLAC__StreamDecoderWriteStatus Write(const FLAC__StreamDecoder*,
                                                 const FLAC__Frame* frame,
                                                 const FLAC__int32* const samples[], void* self) {

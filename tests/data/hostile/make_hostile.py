@@ -88,3 +88,34 @@ write('wav_info_two_gigabytes.wav', b'RIFF' + struct.pack('<I', len(wav)) + wav)
 # the song never ended.
 write('midi_riff_chunk_loop.rmi',
       b'RIFF' + struct.pack('<I', 12) + b'RMID' + b'JUNK' + struct.pack('<I', 0xFFFFFFF8))
+
+
+# A FLAC stream whose header says mono and whose frames after the first are stereo. libFLAC
+# stops at the second frame and from then on reports every further step as a success without
+# decoding anything: reading it never ended, and not even Ctrl+C stopped it.
+def crc(data, width, poly):
+    top, mask, value = 1 << (width - 1), (1 << width) - 1, 0
+    for byte in data:
+        value ^= byte << (width - 8)
+        for _ in range(8):
+            value = ((value << 1) ^ poly) if value & top else value << 1
+            value &= mask
+    return value
+
+
+def flac_frame(number, *channels):
+    # 192 samples at 44.1 kHz of 16 bits, each channel one CONSTANT subframe.
+    header = bytes([0xFF, 0xF8, 0x19, (len(channels) - 1) << 4 | 0x08, number])
+    frame = header + bytes([crc(header, 8, 0x07)])
+    for value in channels:
+        frame += b'\0' + struct.pack('>h', value)
+    return frame + struct.pack('>H', crc(frame, 16, 0x8005))
+
+
+blocks, block = 4, 192
+streaminfo = struct.pack('>HH', block, block) + b'\0' * 6
+streaminfo += struct.pack('>Q', (44100 << 44) | (0 << 41) | (15 << 36) | (blocks * block))
+streaminfo += b'\0' * 16
+write('flac_mono_header_stereo_frames.flac',
+      b'fLaC' + bytes([0x80, 0, 0, len(streaminfo)]) + streaminfo + flac_frame(0, 1000) +
+      b''.join(flac_frame(n, 1000, -1000) for n in range(1, blocks)))
