@@ -303,6 +303,15 @@ TEST(WavInfoTags, DeclaredSizesBeyondTheFileAllocateOnlyWhatItHolds) {
     }
 }
 
+TEST(WavInfoTags, ADispChunkCutAfterItsTypeIsAnEmptyTitle) {
+    // The file ends right after the DISP chunk's type word: there is no text to read at all.
+    Bytes bytes = Wav({Disp(1, "Intro")});
+    bytes.resize(bytes.size() - 6);
+    const Tags tags = ReadBytes(bytes);
+    EXPECT_EQ(tags.result, 1);
+    EXPECT_EQ(tags.t[0], "");
+}
+
 TEST(WavInfoTags, CorpusFilesGiveValidText) {
     KESTRUNE_REQUIRE_CORPUS();
     int seen = 0;

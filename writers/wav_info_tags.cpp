@@ -29,8 +29,10 @@ bool IsAlpha(uint8_t c) {
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
 }
 
-// Text up to the first zero byte, made valid UTF-8.
+// Text up to the first zero byte, made valid UTF-8. An empty body may come with no buffer.
 std::string Text(const uint8_t* data, size_t size) {
+    if (size == 0)
+        return {};
     const auto* end = static_cast<const uint8_t*>(std::memchr(data, 0, size));
     return RepairUtf8(std::string(reinterpret_cast<const char*>(data),
                                   end ? static_cast<size_t>(end - data) : size));
