@@ -92,8 +92,8 @@ int main(int argc, char** argv) {
                 double longestPause = 0;
                 window.Host().SetPumpObserver([&] {
                     const auto now = Clock::now();
-                    longestPause = std::max(
-                        longestPause, std::chrono::duration<double>(now - lastPump).count());
+                    longestPause = std::max(longestPause,
+                                            std::chrono::duration<double>(now - lastPump).count());
                     lastPump = now;
                 });
                 start = Clock::now();

@@ -129,9 +129,8 @@ void RunReport::Print(const FileResult& r) {
         // A file the list shows nothing for (never reached) has no line. Where the window
         // shows an output's file name, a terminal shows its whole path: the output may have
         // gone to the documents folder instead of the one asked for.
-        const bool showPath = !r.output.empty() &&
-                              ((dryRun_ && r.status == FileStatus::kPlanned) ||
-                               FileNameOf(r.output) == r.text);
+        const bool showPath = !r.output.empty() && ((dryRun_ && r.status == FileStatus::kPlanned) ||
+                                                    FileNameOf(r.output) == r.text);
         const std::string& first = showPath ? r.output : r.text;
         if (first.empty())
             return;

@@ -16,9 +16,11 @@ std::string SourceList::Key(const std::string& path) {
 
 int SourceList::AddSourceFile(ConversionSession& session, const std::string& path) {
     const std::string key = Key(path);
-    if (index_.count(key)) return 0;
+    if (index_.count(key))
+        return 0;
     SourceFileEntry entry;
-    if (!session.ProbeSource(path, entry)) return -1;
+    if (!session.ProbeSource(path, entry))
+        return -1;
     entries_.push_back(std::move(entry));
     const size_t row = entries_.size() - 1;
     index_[key] = row;
@@ -26,10 +28,12 @@ int SourceList::AddSourceFile(ConversionSession& session, const std::string& pat
 }
 
 void SourceList::Remove(size_t row) {
-    if (row >= entries_.size()) return;
+    if (row >= entries_.size())
+        return;
     entries_.erase(entries_.begin() + static_cast<long>(row));
     index_.clear();
-    for (size_t i = 0; i < entries_.size(); ++i) index_[Key(entries_[i].path)] = i;
+    for (size_t i = 0; i < entries_.size(); ++i)
+        index_[Key(entries_[i].path)] = i;
 }
 
 void SourceList::Clear() {

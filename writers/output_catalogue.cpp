@@ -135,7 +135,7 @@ void BuildOutputCatalogue(OutputCatalogue& list) {
     };
     const char* n = nullptr;
     const std::vector<Row> rows = {
-    // clang-format off
+        // clang-format off
     // id, extension, label;
     //   short label, settings prefix, container, automatic, codec, rate, bit rate, channels,
     //   gets tags;
@@ -231,7 +231,7 @@ void BuildOutputCatalogue(OutputCatalogue& list) {
         {FormatId::kWmv, "wmv", "WMV (audio only)",
          n, n, n, 0, 0, 0, 0, 0, true,
          {}},
-    // clang-format on
+        // clang-format on
     };
     list.reserve(list.size() + rows.size());
     for (const Row& r : rows) {
