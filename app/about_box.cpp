@@ -10,13 +10,13 @@
 #include <QVBoxLayout>
 
 #include "app/hyper_link.h"
+#include "common/version.h"
 #include "engine/web_addresses.h"
 
 namespace kestrune {
 
 QString AboutBox::TitleLine() {
-    return QStringLiteral("%1 v%2").arg(QStringLiteral("Kestrune"),
-                                        QStringLiteral("4.0 build 2157"));
+    return QStringLiteral("Kestrune v" KESTRUNE_VERSION " build " KESTRUNE_BUILD_NUMBER);
 }
 
 AboutBox::AboutBox(QWidget* owner, Opener opener, Prompter& prompter,

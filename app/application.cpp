@@ -12,9 +12,9 @@
 
 #include "app/app_services.h"
 #include "app/main_window.h"
+#include "desktop/prompter.h"
 #include "readers/ffmpeg_reader.h"
 #include "settings/ini_settings_store.h"
-#include "settings/options/prompter.h"
 #include "settings/settings_persistence.h"
 
 namespace kestrune {

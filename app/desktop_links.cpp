@@ -4,7 +4,7 @@
 #include <QFileInfo>
 #include <QUrl>
 
-#include "settings/options/prompter.h"
+#include "desktop/prompter.h"
 
 namespace kestrune {
 

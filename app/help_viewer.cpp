@@ -9,7 +9,7 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
-#include "settings/options/prompter.h"
+#include "desktop/prompter.h"
 
 namespace kestrune {
 

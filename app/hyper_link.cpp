@@ -8,7 +8,7 @@
 #include <QStylePainter>
 
 #include "app/desktop_links.h"
-#include "settings/options/prompter.h"
+#include "desktop/prompter.h"
 
 namespace kestrune {
 

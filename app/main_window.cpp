@@ -30,12 +30,12 @@
 #include "app/help_viewer.h"
 #include "app/hyper_link.h"
 #include "app/progress_window.h"
-#include "app/wait_cursor.h"
 #include "audio/utf8_text.h"
+#include "desktop/prompter.h"
+#include "desktop/wait_cursor.h"
 #include "engine/source_list.h"
 #include "engine/web_addresses.h"
 #include "settings/options/opt_sheet.h"
-#include "settings/options/prompter.h"
 #include "settings/settings_persistence.h"
 
 // The window's pictures live in the library; a static library must ask for them explicitly.

@@ -10,8 +10,8 @@
 #include "app/desktop_links.h"
 #include "app/file_list_view.h"
 #include "app/progress_dialog.h"
-#include "app/wait_cursor.h"
-#include "settings/options/prompter.h"
+#include "desktop/prompter.h"
+#include "desktop/wait_cursor.h"
 #include "settings/settings_persistence.h"
 
 namespace kestrune {

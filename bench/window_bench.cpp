@@ -13,10 +13,10 @@
 #include "app/app_services.h"
 #include "app/file_list_view.h"
 #include "app/main_window.h"
+#include "desktop/prompter.h"
 #include "readers/bass_reader.h"
 #include "readers/ffmpeg_reader.h"
 #include "settings/ini_settings_store.h"
-#include "settings/options/prompter.h"
 
 namespace {
 
@@ -54,8 +54,8 @@ int main(int argc, char** argv) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     const QStringList args = QApplication::arguments();
-    if (args.size() < 4 || (args[1] != "add" && args[1] != "convert") ||
-        (args[1] == "convert" && args.size() < 5)) {
+    if (args.size() < 4 || (args[1] != u"add" && args[1] != u"convert") ||
+        (args[1] == u"convert" && args.size() < 5)) {
         std::fprintf(stderr, "usage: %s add|convert FOLDER SETTINGS [FORMAT-ID]\n", argv[0]);
         return 2;
     }
@@ -80,7 +80,7 @@ int main(int argc, char** argv) {
         auto start = Clock::now();
         window.AddDropped({folder});
         double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-        if (args[1] == "convert") {
+        if (args[1] == u"convert") {
             const int index = window.FormatBox()->findData(args[4].toInt());
             if (index < 0) {
                 std::fprintf(stderr, "no format %s\n", args[4].toUtf8().constData());

@@ -76,15 +76,16 @@ void CliHost::ShowNotice(const std::string& text) {
 }
 
 void CliHost::OpenInBrowser(const std::string& url) {
-    QProcess::startDetached("xdg-open", {QString::fromStdString(url)});
+    QProcess::startDetached(QStringLiteral("xdg-open"), {QString::fromStdString(url)});
 }
 
 void CliHost::SelectInExplorer(const std::string& path) {
     // The desktop's file manager shows the file selected; without one, open its folder.
     const QString uri = QUrl::fromLocalFile(QString::fromStdString(path)).toString();
-    QDBusMessage call = QDBusMessage::createMethodCall("org.freedesktop.FileManager1",
-                                                       "/org/freedesktop/FileManager1",
-                                                       "org.freedesktop.FileManager1", "ShowItems");
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.FileManager1"),
+        QStringLiteral("/org/freedesktop/FileManager1"),
+        QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("ShowItems"));
     call << QStringList{uri} << QString();
     const QDBusMessage reply = QDBusConnection::sessionBus().call(call, QDBus::Block, 3000);
     if (reply.type() != QDBusMessage::ReplyMessage)
@@ -92,7 +93,7 @@ void CliHost::SelectInExplorer(const std::string& path) {
 }
 
 void CliHost::OpenFolder(const std::string& path) {
-    QProcess::startDetached("xdg-open", {QString::fromStdString(path)});
+    QProcess::startDetached(QStringLiteral("xdg-open"), {QString::fromStdString(path)});
 }
 
 std::string CliHost::DocumentsFolder() {

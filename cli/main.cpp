@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "cli/commands.h"
+#include "common/version.h"
 
 namespace {
 
@@ -67,8 +68,8 @@ output is removed).
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
-    QCoreApplication::setOrganizationName("Kestrune");
-    QCoreApplication::setApplicationName("Kestrune 4");
+    QCoreApplication::setOrganizationName(QStringLiteral("Kestrune"));
+    QCoreApplication::setApplicationName(QStringLiteral("Kestrune 4"));
     std::vector<std::string> args(argv + 1, argv + argc);
     if (args.empty())
         return kestrune::cli::UsageError("no command given");

@@ -9,6 +9,7 @@
 #include "engine/convert_settings.h"
 #include "engine/create_reader.h"
 #include "engine/output_claim.h"
+#include "engine/output_files.h"
 #include "engine/session_config.h"
 #include "readers/source_type.h"
 #include "writers/output_catalogue.h"
@@ -213,17 +214,5 @@ extern const char* const kSoundFontFailure;
 // reaches full scale, and sources that already touch it (or have no negative or no positive
 // sample) are left alone.
 float GainFromPeaks(int16_t minPeak, int16_t maxPeak);
-
-// True when both paths name the same existing file, whatever their spelling.
-bool SameFile(const std::string& a, const std::string& b);
-
-// Removes a failed or cancelled output, never the source itself.
-void RemoveOutput(const std::string& outputPath, const std::string& sourcePath);
-
-// True when path exists as something else than a regular file (a device, a pipe, a folder):
-// such an output is written straight, never replaced by renaming.
-bool IsSpecialFile(const std::string& path);
-// The file path names, through a symbolic link to a regular file; else path itself.
-std::string ResolvedOutputPath(const std::string& path);
 
 }  // namespace kestrune

@@ -15,7 +15,7 @@
 #include "engine/progress_meter.h"
 #include "engine/resample_stage.h"
 #include "engine/writer_plan.h"
-#include "writers/wav_info_tags.h"
+#include "readers/wav_info_tags.h"
 
 namespace kestrune {
 
@@ -38,33 +38,6 @@ std::string CreateFailure(const std::string& path) {
 }
 
 }  // namespace
-
-bool IsSpecialFile(const std::string& path) {
-    struct stat st;
-    return stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode);
-}
-
-std::string ResolvedOutputPath(const std::string& path) {
-    struct stat st;
-    if (lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
-        return path;
-    std::error_code ec;
-    const fs::path target = fs::canonical(path, ec);
-    return !ec && fs::is_regular_file(target, ec) ? target.string() : path;
-}
-
-bool SameFile(const std::string& a, const std::string& b) {
-    std::error_code ec;
-    return fs::equivalent(a, b, ec) && !ec;
-}
-
-void RemoveOutput(const std::string& outputPath, const std::string& sourcePath) {
-    if (outputPath.empty() || SameFile(outputPath, sourcePath))
-        return;
-    std::error_code ec;
-    if (fs::is_regular_file(fs::symlink_status(outputPath, ec)))
-        fs::remove(outputPath, ec);
-}
 
 int ConversionSession::RequestedRate(const OutputFormatEntry& format) const {
     if (format.formatId == FormatId::kAmr || format.formatId == FormatId::kAwb)

@@ -4,13 +4,13 @@
 #include "engine/conversion_host.h"
 #include "engine/web_addresses.h"
 #include "readers/aiff_reader.h"
+#include "readers/amr_reader.h"
 #include "readers/au_reader.h"
 #include "readers/bass_reader.h"
 #include "readers/ffmpeg_reader.h"
+#include "readers/ogg_vorbis_reader.h"
 #include "readers/source_type.h"
-#include "writers/amr_reader.h"
-#include "writers/ogg_vorbis_reader.h"
-#include "writers/windows_media_reader.h"
+#include "readers/windows_media_reader.h"
 #include "writers/windows_media_runtime.h"
 
 namespace kestrune {
@@ -100,7 +100,8 @@ std::unique_ptr<AudioReader> MakeDedicated(SourceType sourceType, Second& second
         case SourceType::kWindowsMedia:
             if (!WindowsMediaAvailable(context))
                 return nullptr;
-            return std::make_unique<WindowsMediaReader>(context.windowsMedia->Runtime());
+            return std::make_unique<WindowsMediaReader>(
+                context.windowsMedia->Runtime()->createSyncReader);
         default:
             return nullptr;
     }

@@ -10,6 +10,7 @@
 
 #include "audio/utf8_text.h"
 #include "engine/output_claim.h"
+#include "engine/output_files.h"
 
 namespace kestrune {
 
@@ -18,13 +19,6 @@ namespace {
 bool IsFolder(const std::string& path) {
     struct stat st;
     return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-// Same file by identity (device and inode), whatever the spelling or the links on the way.
-bool SameFile(const std::string& a, const std::string& b) {
-    struct stat sa, sb;
-    return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
-           sa.st_ino == sb.st_ino;
 }
 
 std::string Quoted(const char* what, const std::string& path) {

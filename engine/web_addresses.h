@@ -1,11 +1,13 @@
 #pragma once
 
+#include "common/version.h"
+
 namespace kestrune {
 
 // Every address the program shows or opens.
 inline constexpr const char* kHomePageUrl = "https://kestrune.org/";
 inline constexpr const char* kUpdateCheckUrl =
-    "https://kestrune.org/checkforupdates/?ver=4.0&build=2157";
+    "https://kestrune.org/checkforupdates/?ver=" KESTRUNE_VERSION "&build=" KESTRUNE_BUILD_NUMBER;
 inline constexpr const char* kSupportAddress = "support@kestrune.org";
 inline constexpr const char* kWindowsMediaDownloadUrl =
     "https://kestrune.org/download/windows-media-runtime/";

@@ -1,6 +1,6 @@
 // AMR storage files, narrow and wide band, through the reader and the AMR layers.
 #include "fuzz/fuzz_support.h"
-#include "writers/amr_reader.h"
+#include "readers/amr_reader.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     kestrune::fuzz::InitLibraries();

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "fuzz/fuzz_support.h"
-#include "readers/bass/bass.h"
+#include "platform/bass/bass.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     kestrune::fuzz::InitLibraries();

@@ -2,7 +2,7 @@
 // decoding layer found none.
 #include "audio/tag_set.h"
 #include "fuzz/fuzz_support.h"
-#include "writers/wav_info_tags.h"
+#include "readers/wav_info_tags.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     kestrune::fuzz::InitLibraries();

@@ -16,6 +16,7 @@
 #include <taglib/tpropertymap.h>
 
 #include "audio/downmix.h"
+#include "common/byte_order.h"
 
 namespace kestrune {
 
@@ -29,18 +30,11 @@ constexpr int kGsmFrame = 33;
 constexpr int kGsmSamples = 160;
 constexpr int kDwvwValues = 294912;  // decode area bound, in values, whatever the channel count
 
-uint16_t Be16(const uint8_t* p) {
-    return static_cast<uint16_t>((p[0] << 8) | p[1]);
-}
-uint32_t Be32(const uint8_t* p) {
-    return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
-}
-
 // The 80-bit IEEE extended sample rate of COMM.
 double Extended(const uint8_t* p) {
     const bool negative = (p[0] & 0x80) != 0;
     const int exponent = ((p[0] & 0x7F) << 8) | p[1];
-    const uint32_t hi = Be32(p + 2), lo = Be32(p + 6);
+    const uint32_t hi = LoadBe32(p + 2), lo = LoadBe32(p + 6);
     if (exponent == 0 && hi == 0 && lo == 0)
         return 0;
     if (exponent == 0x7FFF)
@@ -326,7 +320,7 @@ int AiffReader::ParseChunks(int64_t fileSize) {
         uint8_t chunk[8];
         if (fseeko(file_.get(), at, SEEK_SET) != 0 || std::fread(chunk, 1, 8, file_.get()) != 8)
             break;
-        const uint32_t size = Be32(chunk + 4);
+        const uint32_t size = LoadBe32(chunk + 4);
         const int64_t rounded = int64_t{size} + (size & 1);
         const int64_t body = at + 8;
         if (std::memcmp(chunk, "COMM", 4) == 0) {
@@ -337,7 +331,7 @@ int AiffReader::ParseChunks(int64_t fileSize) {
             uint8_t ssnd[8];
             if (size < 8 || std::fread(ssnd, 1, 8, file_.get()) != 8)
                 break;
-            const int64_t offset = Be32(ssnd);
+            const int64_t offset = LoadBe32(ssnd);
             dataStart_ = body + 8 + offset;
             // The pad byte of an odd chunk is not a sample; neither is anything past the end.
             dataLeft_ = std::max<int64_t>(0, int64_t{size} - 8 - offset);
@@ -362,13 +356,13 @@ int AiffReader::ParseComm(uint32_t size, bool aifc) {
     if (std::fread(c, 1, size, file_.get()) != size)
         return 0;
 
-    fileChannels_ = Be16(c);
+    fileChannels_ = LoadBe16(c);
     if (fileChannels_ == 0)
         fileChannels_ = 1;
-    frameCount_ = Be32(c + 2);
+    frameCount_ = LoadBe32(c + 2);
     if (frameCount_ == 0 || frameCount_ == 0xFFFFFFFFu)
         frameCount_ = 1;
-    sampleSize_ = Be16(c + 6);
+    sampleSize_ = LoadBe16(c + 6);
     rate_ = Extended(c + 8);
     format_ = Format::Pcm;
     littleEndian_ = false;

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "audio/downmix.h"
+#include "common/byte_order.h"
 
 namespace kestrune {
 
@@ -13,9 +14,7 @@ constexpr size_t kBufferBytes = 8 * 1024 * 1024;
 constexpr size_t kHeaderBytes = 120;
 
 uint32_t Word(const uint8_t* p, bool bigEndian) {
-    if (bigEndian)
-        return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
-    return (uint32_t{p[3]} << 24) | (uint32_t{p[2]} << 16) | (uint32_t{p[1]} << 8) | p[0];
+    return bigEndian ? LoadBe32(p) : LoadLe32(p);
 }
 
 struct EncodingInfo {

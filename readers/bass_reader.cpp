@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "audio/downmix.h"
-#include "readers/bass/bass.h"
+#include "platform/bass/bass.h"
 
 namespace kestrune {
 

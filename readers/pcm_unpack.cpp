@@ -7,6 +7,7 @@
 #include <string>
 
 #include "audio/downmix.h"
+#include "common/byte_order.h"
 #include "readers/g711.h"
 
 namespace kestrune {
@@ -14,23 +15,10 @@ namespace kestrune {
 namespace {
 
 inline int16_t Be16(const uint8_t* p) {
-    return static_cast<int16_t>((p[0] << 8) | p[1]);
+    return static_cast<int16_t>(LoadBe16(p));
 }
 inline int16_t Le16(const uint8_t* p) {
-    return static_cast<int16_t>((p[1] << 8) | p[0]);
-}
-
-inline uint32_t Be32(const uint8_t* p) {
-    return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
-}
-inline uint32_t Le32(const uint8_t* p) {
-    return (uint32_t{p[3]} << 24) | (uint32_t{p[2]} << 16) | (uint32_t{p[1]} << 8) | p[0];
-}
-inline uint64_t Be64(const uint8_t* p) {
-    return (uint64_t{Be32(p)} << 32) | Be32(p + 4);
-}
-inline uint64_t Le64(const uint8_t* p) {
-    return (uint64_t{Le32(p + 4)} << 32) | Le32(p);
+    return static_cast<int16_t>(LoadLe16(p));
 }
 
 int16_t DecS8(const uint8_t* p) {
@@ -58,16 +46,16 @@ int16_t DecS32Le(const uint8_t* p) {
     return Le16(p + 2);
 }
 int16_t DecF32Be(const uint8_t* p) {
-    return FloatToS16(std::bit_cast<float>(Be32(p)));
+    return FloatToS16(std::bit_cast<float>(LoadBe32(p)));
 }
 int16_t DecF32Le(const uint8_t* p) {
-    return FloatToS16(std::bit_cast<float>(Le32(p)));
+    return FloatToS16(std::bit_cast<float>(LoadLe32(p)));
 }
 int16_t DecF64Be(const uint8_t* p) {
-    return FloatToS16(std::bit_cast<double>(Be64(p)));
+    return FloatToS16(std::bit_cast<double>(LoadBe64(p)));
 }
 int16_t DecF64Le(const uint8_t* p) {
-    return FloatToS16(std::bit_cast<double>(Le64(p)));
+    return FloatToS16(std::bit_cast<double>(LoadLe64(p)));
 }
 int16_t DecUlaw(const uint8_t* p) {
     return UlawToLinear(p[0]);

@@ -1,8 +1,12 @@
 #!/usr/bin/env bash
 # Installs what is missing (Debian packages, as root) and builds Kestrune into build/.
+#   scripts/setup.sh          the release preset (what scripts/run.sh starts)
+#   scripts/setup.sh ci       the same build with warnings as errors (what scripts/test.sh runs)
+# (CMakePresets.json lists the presets; `cmake --list-presets` shows them.)
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$here"
+preset=${1:-release}
 
 mapfile -t wanted < <(grep -v -E '^\s*(#|$)' scripts/deps.txt)
 missing=()
@@ -20,5 +24,5 @@ if [ ${#missing[@]} -gt 0 ]; then
 fi
 
 jobs=${KESTRUNE_JOBS:-$(nproc 2>/dev/null || echo 2)}
-cmake -S . -B build -DCMAKE_BUILD_TYPE=${KESTRUNE_BUILD_TYPE:-RelWithDebInfo} >/dev/null
-cmake --build build -j"$jobs"
+cmake --preset "$preset" >/dev/null
+cmake --build --preset "$preset" -j"$jobs"

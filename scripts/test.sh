@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Sets everything up, builds, and runs the whole test suite; exits non-zero on any failure.
+# Sets everything up, checks the code's format, builds (warnings are errors), and runs the whole
+# test suite; exits non-zero on any failure.
 #   scripts/test.sh              the suite, built into build/
 #   scripts/test.sh --sanitize   then also the suite built with AddressSanitizer and
 #                                UndefinedBehaviorSanitizer into build-asan/ (as .ci/run asks);
@@ -15,7 +16,12 @@ for arg in "$@"; do
 done
 jobs=${KESTRUNE_JOBS:-$(nproc 2>/dev/null || echo 2)}
 
-"$here/scripts/setup.sh"
+# The format first, so a misformatted file fails before anything is built (after set-up only
+# when clang-format still has to be installed).
+formatted=0
+if command -v clang-format >/dev/null; then "$here/scripts/check-format.sh"; formatted=1; fi
+"$here/scripts/setup.sh" ci
+[ "$formatted" = 1 ] || "$here/scripts/check-format.sh"
 # Tests never see the user's settings or home.
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
@@ -32,8 +38,7 @@ status=0
 # checks (they check what is packed, and an instrumented build is not what is shipped).
 echo "== Sanitizer suite (build-asan)"
 start=$SECONDS
-cmake -S "$here" -B "$here/build-asan" -DKESTRUNE_SANITIZE=ON \
-  -DCMAKE_BUILD_TYPE=${KESTRUNE_BUILD_TYPE:-RelWithDebInfo} >/dev/null
+(cd "$here" && cmake --preset sanitize >/dev/null)
 cmake --build "$here/build-asan" -j"$jobs" --target kestrune_sanitizer_suite
 echo "== Sanitizer build: $((SECONDS - start)) s"
 start=$SECONDS

@@ -157,9 +157,9 @@ std::vector<AiffCase> AiffCases() {
 }
 
 INSTANTIATE_TEST_SUITE_P(Compressions, AiffAgainstSndfile, ::testing::ValuesIn(AiffCases()),
-                         [](const ::testing::TestParamInfo<AiffCase>& info) {
-                             return std::string(std::get<0>(info.param)) + "_" +
-                                    std::to_string(std::get<2>(info.param)) + "ch";
+                         [](const ::testing::TestParamInfo<AiffCase>& test) {
+                             return std::string(std::get<0>(test.param)) + "_" +
+                                    std::to_string(std::get<2>(test.param)) + "ch";
                          });
 
 // ---- Rules of the header and the compression table ----
@@ -260,7 +260,7 @@ TEST_P(AiffOpenRules, OpensOrRefuses) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Headers, AiffOpenRules, ::testing::ValuesIn(OpenCases()),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& test) { return std::string(test.param.name); });
 
 TEST(AiffReader, DurationAndBitRate) {
     TempDir dir;

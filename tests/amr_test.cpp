@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
+#include "platform/amr/amrnb.h"
+#include "platform/amr/amrwb.h"
+#include "readers/amr_reader.h"
 #include "tests/support/test_support.h"
-#include "writers/amr/amrnb.h"
-#include "writers/amr/amrwb.h"
-#include "writers/amr_reader.h"
 #include "writers/amr_writer.h"
 
 namespace kestrune {

@@ -112,10 +112,10 @@ std::vector<AuCase> AllCases() {
 }
 
 INSTANTIATE_TEST_SUITE_P(Encodings, AuAgainstSndfile, ::testing::ValuesIn(AllCases()),
-                         [](const ::testing::TestParamInfo<AuCase>& info) {
-                             return std::string(std::get<0>(info.param)) +
-                                    (std::get<2>(info.param) ? "_le_" : "_be_") +
-                                    std::to_string(std::get<3>(info.param)) + "ch";
+                         [](const ::testing::TestParamInfo<AuCase>& test) {
+                             return std::string(std::get<0>(test.param)) +
+                                    (std::get<2>(test.param) ? "_le_" : "_be_") +
+                                    std::to_string(std::get<3>(test.param)) + "ch";
                          });
 
 // ---- Files written by sox, in both of its byte orders, against sox's own decode ----
@@ -154,10 +154,10 @@ std::vector<SoxCase> SoxCases() {
 }
 
 INSTANTIATE_TEST_SUITE_P(Encodings, AuFromSox, ::testing::ValuesIn(SoxCases()),
-                         [](const ::testing::TestParamInfo<SoxCase>& info) {
-                             return std::string(std::get<0>(info.param)) +
-                                    (std::get<2>(info.param) ? "_le_" : "_be_") +
-                                    std::to_string(std::get<3>(info.param)) + "ch";
+                         [](const ::testing::TestParamInfo<SoxCase>& test) {
+                             return std::string(std::get<0>(test.param)) +
+                                    (std::get<2>(test.param) ? "_le_" : "_be_") +
+                                    std::to_string(std::get<3>(test.param)) + "ch";
                          });
 
 // ---- ADPCM with two channels: each channel keeps its own predictor ----
@@ -245,7 +245,7 @@ INSTANTIATE_TEST_SUITE_P(Codecs, AuStereoAdpcm,
                          ::testing::Values(StereoAdpcmCase{"g721", SF_FORMAT_G721_32, 4, 23},
                                            StereoAdpcmCase{"g723_24", SF_FORMAT_G723_24, 3, 25},
                                            StereoAdpcmCase{"g723_40", SF_FORMAT_G723_40, 5, 26}),
-                         [](const auto& info) { return std::string(std::get<0>(info.param)); });
+                         [](const auto& test) { return std::string(std::get<0>(test.param)); });
 
 // ---- Header rules ----
 
@@ -315,7 +315,7 @@ TEST_P(AuHeaderRules, OpensOrRefuses) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Headers, AuHeaderRules, ::testing::ValuesIn(HeaderCases()),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& test) { return std::string(test.param.name); });
 
 TEST(AuReader, TenChannelsKeepTheFirstTwoAndSkipTheRest) {
     TempDir dir;

@@ -11,7 +11,7 @@
 #include <fstream>
 #include <random>
 
-#include "readers/bass/bass.h"
+#include "platform/bass/bass.h"
 #include "tests/support/test_support.h"
 
 namespace kestrune {
@@ -156,7 +156,7 @@ INSTANTIATE_TEST_SUITE_P(
                       Mp3Case{"Layer3WithId3", 48000, 2,
                               "-c:a libmp3lame -metadata title=Song -id3v2_version 4", "a.mp3"},
                       Mp3Case{"Layer2", 48000, 2, "-c:a mp2 -b:a 192k", "a.mp2"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& test) { return std::string(test.param.name); });
 
 TEST(Layer, DataIsDeliveredInWholeFramesUpToTheLength) {
     TempDir dir;
@@ -328,8 +328,8 @@ TEST_P(MidiLayerTest, WithoutAFontTheSongHasItsLengthInSilence) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Divisions, MidiLayerTest, ::testing::Bool(),
-                         [](const ::testing::TestParamInfo<bool>& info) {
-                             return info.param ? "TimeCode" : "TicksPerBeat";
+                         [](const ::testing::TestParamInfo<bool>& test) {
+                             return test.param ? "TimeCode" : "TicksPerBeat";
                          });
 
 TEST(Layer, OnlySoundFontsBecomeFonts) {

@@ -187,11 +187,11 @@ TEST_P(WavTest, DeliversTheSamplesExactly) {
 INSTANTIATE_TEST_SUITE_P(MonoStereo8And16AndFloat, WavTest,
                          ::testing::Values(WavCase{1, 16}, WavCase{2, 16}, WavCase{1, 8},
                                            WavCase{2, 8}, WavCase{2, 32}),
-                         [](const ::testing::TestParamInfo<WavCase>& info) {
-                             return std::to_string(info.param.channels) + "ch_" +
-                                    (info.param.bits == 32
+                         [](const ::testing::TestParamInfo<WavCase>& test) {
+                             return std::to_string(test.param.channels) + "ch_" +
+                                    (test.param.bits == 32
                                          ? std::string("float")
-                                         : std::to_string(info.param.bits) + "bit");
+                                         : std::to_string(test.param.bits) + "bit");
                          });
 
 TEST(BassReader, SixChannelsAreDownmixedIn384FrameBlocks) {
@@ -346,7 +346,7 @@ INSTANTIATE_TEST_SUITE_P(
                       CodecCase{"AacInM4b", "a.m4b", "-c:a aac -b:a 96k -f ipod", 1},
                       CodecCase{"AacAdts", "a.aac", "-c:a aac -b:a 128k -f adts", 1},
                       CodecCase{"Adx", "a.adx", "-c:a adpcm_adx -f adx", 0}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& test) { return std::string(test.param.name); });
 
 // The layer started again from a folder that lacks one plug-in.
 class MissingPluginTest : public ::testing::Test {
@@ -481,9 +481,9 @@ INSTANTIATE_TEST_SUITE_P(
                       ShortModule{"libxmp__test-dev_data_m_Gidion_Graveland.mod", 11025},
                       ShortModule{"libxmp__test-dev_data_f_play_s3m_low_period_vibrato.s3m", 48000},
                       ShortModule{"libxmp__test-dev_data_format_it_schism.it", 44100}),
-    [](const ::testing::TestParamInfo<ShortModule>& info) {
-        return ModuleName({fs::path(info.param.file), info.index}) + "_" +
-               std::to_string(info.param.rate) + "Hz";
+    [](const ::testing::TestParamInfo<ShortModule>& test) {
+        return ModuleName({fs::path(test.param.file), test.index}) + "_" +
+               std::to_string(test.param.rate) + "Hz";
     });
 
 class DamagedModuleTest : public ::testing::TestWithParam<fs::path> {};
@@ -607,8 +607,8 @@ TEST_P(MidiTest, RendersTheSongToItsTempoMapLength) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Rates, MidiTest, ::testing::Values(44100, 8000),
-                         [](const ::testing::TestParamInfo<int>& info) {
-                             return std::to_string(info.param) + "Hz";
+                         [](const ::testing::TestParamInfo<int>& test) {
+                             return std::to_string(test.param) + "Hz";
                          });
 
 TEST(BassReader, RiffMidiIsUnwrapped) {
@@ -700,7 +700,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(TagCase{"Id3v2", "t.mp3", "-c:a libmp3lame -id3v2_version 3"},
                       TagCase{"Flac", "t.flac", "-c:a flac"}, TagCase{"M4a", "t.m4a", "-c:a aac"},
                       TagCase{"WavPack", "t.wv", "-c:a wavpack"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& test) { return std::string(test.param.name); });
 
 TEST(BassReader, ALineBreakInTheCommentShiftsTheLaterFields) {
     TempDir dir;

@@ -99,11 +99,11 @@ INSTANTIATE_TEST_SUITE_P(Rates, NearestAllowedTest,
                                            NearestCase{-5, 13, 6000},      // below the first
                                            NearestCase{11025, 24, 11025},  // R-MMF
                                            NearestCase{6000, 24, 4000}),   // 2000 vs 2000
-                         [](const ::testing::TestParamInfo<NearestCase>& info) {
-                             const int value = std::get<0>(info.param);
+                         [](const ::testing::TestParamInfo<NearestCase>& test) {
+                             const int value = std::get<0>(test.param);
                              return (value < 0 ? "minus" + std::to_string(-value)
                                                : std::to_string(value)) +
-                                    "_inRow" + std::to_string(std::get<1>(info.param));
+                                    "_inRow" + std::to_string(std::get<1>(test.param));
                          });
 
 TEST(NearestAllowed, NoListKeepsTheValue) {

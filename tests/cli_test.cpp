@@ -66,7 +66,7 @@ std::vector<QJsonObject> JsonLines(const std::string& text) {
 }
 
 std::string Str(const QJsonObject& o, const char* key) {
-    return o.value(key).toString().toStdString();
+    return o.value(QLatin1String(key)).toString().toStdString();
 }
 
 // Every entry below a folder with its size and time, to see that a run changed nothing.
@@ -416,8 +416,8 @@ TEST_P(CliInterruptTest, RemovesThePartialOutput) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Signals, CliInterruptTest, ::testing::Values(SIGINT, SIGTERM),
-                         [](const ::testing::TestParamInfo<int>& info) {
-                             return std::string(info.param == SIGINT ? "CtrlC" : "Sigterm");
+                         [](const ::testing::TestParamInfo<int>& test) {
+                             return std::string(test.param == SIGINT ? "CtrlC" : "Sigterm");
                          });
 
 // Several files at once give the very files, and lines, of a one-at-a-time run.
@@ -591,7 +591,7 @@ TEST_F(CliTest, JsonReportsEveryFileInOrderAndTheirSum) {
         for (size_t i = 0; i < sources.size(); ++i) {
             EXPECT_EQ(Str(objects[i], "type"), "file");
             EXPECT_EQ(Str(objects[i], "source"), sources[i]);
-            EXPECT_GE(objects[i].value("seconds").toDouble(-1), 0.0);
+            EXPECT_GE(objects[i].value(u"seconds").toDouble(-1), 0.0);
         }
         for (size_t i : {0u, 4u}) {
             const QJsonObject& o = objects[i];
@@ -599,8 +599,8 @@ TEST_F(CliTest, JsonReportsEveryFileInOrderAndTheirSum) {
             EXPECT_EQ(Str(o, "status"), "converted");
             EXPECT_EQ(Str(o, "output"), (out / name).string());
             EXPECT_EQ(Str(o, "text"), name);
-            EXPECT_EQ(o.value("volume").toDouble(), 50.0);
-            EXPECT_EQ(o.value("duration").toInt(), i == 0 ? 1 : 3);
+            EXPECT_EQ(o.value(u"volume").toDouble(), 50.0);
+            EXPECT_EQ(o.value(u"duration").toInt(), i == 0 ? 1 : 3);
             EXPECT_EQ(test::FfProbe((out / name).string()).codecName, "flac");
         }
         EXPECT_EQ(Str(objects[1], "status"), "failed");
@@ -610,19 +610,19 @@ TEST_F(CliTest, JsonReportsEveryFileInOrderAndTheirSum) {
         EXPECT_EQ(Str(objects[3], "status"), "failed");
         EXPECT_TRUE(Str(objects[3], "text").starts_with("Conversion Failure")) << text;
         for (size_t i : {1u, 2u, 3u}) {
-            EXPECT_TRUE(objects[i].value("output").isNull());
-            EXPECT_TRUE(objects[i].value("volume").isNull());
-            EXPECT_TRUE(objects[i].value("duration").isNull());
+            EXPECT_TRUE(objects[i].value(u"output").isNull());
+            EXPECT_TRUE(objects[i].value(u"volume").isNull());
+            EXPECT_TRUE(objects[i].value(u"duration").isNull());
         }
         const QJsonObject& sum = objects[5];
         EXPECT_EQ(Str(sum, "type"), "summary");
-        EXPECT_EQ(sum.value("files").toInt(), 5);
-        EXPECT_EQ(sum.value("converted").toInt(), 2);
-        EXPECT_EQ(sum.value("failed").toInt(), 2);
-        EXPECT_EQ(sum.value("skipped").toInt(), 1);
-        EXPECT_EQ(sum.value("cancelled").toInt(), 0);
-        EXPECT_EQ(sum.value("planned").toInt(), 0);
-        EXPECT_GE(sum.value("seconds").toDouble(-1), 0.0);
+        EXPECT_EQ(sum.value(u"files").toInt(), 5);
+        EXPECT_EQ(sum.value(u"converted").toInt(), 2);
+        EXPECT_EQ(sum.value(u"failed").toInt(), 2);
+        EXPECT_EQ(sum.value(u"skipped").toInt(), 1);
+        EXPECT_EQ(sum.value(u"cancelled").toInt(), 0);
+        EXPECT_EQ(sum.value(u"planned").toInt(), 0);
+        EXPECT_GE(sum.value(u"seconds").toDouble(-1), 0.0);
         std::string earlier;
         test::Run("cat " + Quote((out / "b.flac").string()), &earlier);
         EXPECT_EQ(earlier, "an earlier output");
@@ -681,14 +681,14 @@ TEST_F(CliTest, FilesFromTakesNamesAsTheyAre) {
             EXPECT_EQ(fs::path(output).stem(), fs::path(expected[i]).stem());
             EXPECT_TRUE(fs::is_regular_file(output)) << output;
         }
-        EXPECT_EQ(objects.back().value("converted").toInt(), static_cast<int>(expected.size()));
+        EXPECT_EQ(objects.back().value(u"converted").toInt(), static_cast<int>(expected.size()));
     }
     // An empty list is nothing to do; a list that cannot be read fails before any work.
     std::string text;
     EXPECT_EQ(Run("convert " + Settings() + " --json --files-from /dev/null", &text), 0);
     const auto objects = JsonLines(text);
     ASSERT_EQ(objects.size(), 1u);
-    EXPECT_EQ(objects[0].value("files").toInt(), 0);
+    EXPECT_EQ(objects[0].value(u"files").toInt(), 0);
     EXPECT_EQ(Run("convert " + Settings() + " -o " + Quote(dir.File("never")) + " --files-from " +
                   Quote(dir.File("no-such-list")) + " " + Quote(dir.File("first.wav"))),
               1);
@@ -744,8 +744,8 @@ TEST_F(CliTest, DryRunNamesWhatTheRunThenWrites) {
             EXPECT_EQ(Str(plan[i], "text"), Str(done[i], "text"));
             EXPECT_EQ(lines[i], expected.empty() ? Str(done[i], "text") : expected);
         }
-        EXPECT_EQ(plan[4].value("planned").toInt(), policy == "skip" ? 1 : 3);
-        EXPECT_EQ(plan[4].value("converted").toInt(), 0);
+        EXPECT_EQ(plan[4].value(u"planned").toInt(), policy == "skip" ? 1 : 3);
+        EXPECT_EQ(plan[4].value(u"converted").toInt(), 0);
     }
     // A folder that a run would make is not made by a dry run, nor is its tree.
     std::string text;
@@ -771,7 +771,7 @@ TEST_F(CliTest, RerunWithSkipReadsNoSourceAgain) {
                                Quote(dir.File("out")) + files;
     std::string text;
     ASSERT_EQ(Run(common, &text), 0);
-    EXPECT_EQ(JsonLines(text).back().value("converted").toInt(), 3);
+    EXPECT_EQ(JsonLines(text).back().value(u"converted").toInt(), 3);
     const std::string finished = Snapshot(dir.path() / "out");
     for (int i = 0; i < 3; ++i)
         std::ofstream(dir.File("s" + std::to_string(i) + ".wav")) << "no longer audio";
@@ -782,9 +782,9 @@ TEST_F(CliTest, RerunWithSkipReadsNoSourceAgain) {
         ASSERT_EQ(objects.size(), 4u);
         for (size_t i = 0; i < 3; ++i) {
             EXPECT_EQ(Str(objects[i], "status"), "skipped");
-            EXPECT_TRUE(objects[i].value("duration").isNull()) << "the source was read";
+            EXPECT_TRUE(objects[i].value(u"duration").isNull()) << "the source was read";
         }
-        EXPECT_EQ(objects[3].value("skipped").toInt(), 3);
+        EXPECT_EQ(objects[3].value(u"skipped").toInt(), 3);
         EXPECT_EQ(Snapshot(dir.path() / "out"), finished);
     }
 }
@@ -820,7 +820,7 @@ protected:
         EXPECT_EQ(Str(objects[0], "status"), "converted");
         EXPECT_EQ(Str(objects[1], "status"), "cancelled");
         EXPECT_EQ(Str(objects[2], "status"), "cancelled");
-        EXPECT_EQ(objects[3].value("cancelled").toInt(), 2);
+        EXPECT_EQ(objects[3].value(u"cancelled").toInt(), 2);
         std::set<std::string> left;
         for (const auto& e : fs::directory_iterator(dir.path() / "out"))
             left.insert(e.path().filename().string());

@@ -39,8 +39,8 @@ INSTANTIATE_TEST_SUITE_P(
         DownmixCase{8, {1, 2, -1000, 0, 10, 20, 100, 200}, -596, -485},
         DownmixCase{9, {11, 12, 13, 14, 15, 16, 17, 18}, 11, 12},  // beyond eight: s0, s1
         DownmixCase{12, {-3, 4, 1, 1, 1, 1, 1, 1}, -3, 4}),
-    [](const ::testing::TestParamInfo<DownmixCase>& info) {
-        return std::to_string(info.param.channels) + "ch_case" + std::to_string(info.index);
+    [](const ::testing::TestParamInfo<DownmixCase>& test) {
+        return std::to_string(test.param.channels) + "ch_case" + std::to_string(test.index);
     });
 
 TEST(TrackText, DecimalRule) {

@@ -208,10 +208,10 @@ INSTANTIATE_TEST_SUITE_P(MonoAndStereo, PcmWavTest,
                          ::testing::Values(PcmCase{2, 44100, 44100 * 2 + 517},
                                            PcmCase{1, 22050, 22050 * 3 + 1}, PcmCase{2, 8000, 100},
                                            PcmCase{1, 48000, 1152 * 4}),
-                         [](const ::testing::TestParamInfo<PcmCase>& info) {
-                             return std::to_string(info.param.channels) + "ch_" +
-                                    std::to_string(info.param.rate) + "Hz_" +
-                                    std::to_string(info.param.frames) + "frames";
+                         [](const ::testing::TestParamInfo<PcmCase>& test) {
+                             return std::to_string(test.param.channels) + "ch_" +
+                                    std::to_string(test.param.rate) + "Hz_" +
+                                    std::to_string(test.param.frames) + "frames";
                          });
 
 // ---------------------------------------------------------------------------------------------
@@ -314,7 +314,7 @@ TEST_P(CodingTest, ConvertsByTheRule) {
 }
 
 INSTANTIATE_TEST_SUITE_P(WavCodings, CodingTest, ::testing::ValuesIn(CodingCases()),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& test) { return std::string(test.param.name); });
 
 // ---------------------------------------------------------------------------------------------
 // ConvertFrames over every sample format a decoder can deliver, packed and planar, and every
@@ -473,7 +473,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(AV_SAMPLE_FMT_U8, AV_SAMPLE_FMT_U8P, AV_SAMPLE_FMT_S16, AV_SAMPLE_FMT_S16P,
                       AV_SAMPLE_FMT_S32, AV_SAMPLE_FMT_S32P, AV_SAMPLE_FMT_S64, AV_SAMPLE_FMT_S64P,
                       AV_SAMPLE_FMT_FLT, AV_SAMPLE_FMT_FLTP, AV_SAMPLE_FMT_DBL, AV_SAMPLE_FMT_DBLP),
-    [](const auto& info) { return std::string(av_get_sample_fmt_name(info.param)); });
+    [](const auto& test) { return std::string(av_get_sample_fmt_name(test.param)); });
 
 // ---------------------------------------------------------------------------------------------
 // Six channels: where the speakers are.
@@ -554,8 +554,8 @@ TEST_P(ManyChannelsTest, PcmFoldsToStereo) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Counts, ManyChannelsTest, ::testing::Values(3, 4, 6, 8),
-                         [](const ::testing::TestParamInfo<int>& info) {
-                             return std::to_string(info.param) + "ch";
+                         [](const ::testing::TestParamInfo<int>& test) {
+                             return std::to_string(test.param) + "ch";
                          });
 
 TEST_F(FFmpegReaderTest, AacFivePointOneMixesBySpeaker) {
@@ -624,7 +624,7 @@ INSTANTIATE_TEST_SUITE_P(
                       CodecCase{"vorbis", "ogg", "-c:a libvorbis -q:a 3", false},
                       CodecCase{"aac", "m4a", "-c:a aac -b:a 128k", false},
                       CodecCase{"opus", "opus", "-c:a libopus -b:a 96k", false}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& test) { return std::string(test.param.name); });
 
 // ---------------------------------------------------------------------------------------------
 // Which stream, and what HasAudioStream says.
@@ -907,7 +907,7 @@ TEST_P(TagTest, TextsArriveIntact) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Containers, TagTest, ::testing::ValuesIn(TagCases()),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& test) { return std::string(test.param.name); });
 
 TEST_F(FFmpegReaderTest, NoTagsLeavesTheTextsAlone) {
     const std::string wav = dir.File("plain.wav"), flac = dir.File("plain.flac");

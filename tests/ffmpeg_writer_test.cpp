@@ -346,8 +346,8 @@ TEST_P(EveryPair, WritesWhatFfprobeReadsBack) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Catalogue, EveryPair, ::testing::ValuesIn(AllPairs()),
-                         [](const ::testing::TestParamInfo<Pair>& info) {
-                             return info.param.name;
+                         [](const ::testing::TestParamInfo<Pair>& test) {
+                             return test.param.name;
                          });
 
 // Manual parameters, resolved from a 44100 Hz stereo source; bitRate is what the encoder
@@ -414,7 +414,7 @@ INSTANTIATE_TEST_SUITE_P(
         ManualCase{FormatId::kFlac, codec::kFlac, 96000, 0, 2, 0, "FlacAt96000"},
         ManualCase{FormatId::kMmf, codec::kAdpcmYamaha, 4000, 0, 1, 4 * 4000, "MmfAt4000"},
         ManualCase{FormatId::kVoc, codec::kPcmU8, 22050, 0, 1, 8 * 22050, "VocDefaults"}),
-    [](const ::testing::TestParamInfo<ManualCase>& info) { return info.param.name; });
+    [](const ::testing::TestParamInfo<ManualCase>& test) { return test.param.name; });
 
 // Every sample rate, channel count and bit rate the codec table offers for a codec with a
 // bit-rate choice opens; where the encoder refuses the asked rate it gets the nearest it takes.
@@ -609,9 +609,9 @@ INSTANTIATE_TEST_SUITE_P(
         // RIFF INFO: the album (IPRD) reads back as "product"; no author or composer
         TagCase{FormatId::kAvi, "title", "artist", n, "product", "genre", "date", "comment",
                 "track", n, "copyright"}),
-    [](const ::testing::TestParamInfo<TagCase>& info) {
-        return std::string(FindOutputFormat(Catalogue(), info.param.formatId)->extension) +
-               std::to_string(StoredValue(info.param.formatId));
+    [](const ::testing::TestParamInfo<TagCase>& test) {
+        return std::string(FindOutputFormat(Catalogue(), test.param.formatId)->extension) +
+               std::to_string(StoredValue(test.param.formatId));
     });
 
 // MP3 tags are an ID3v2.3 tag at the start of the file.
@@ -762,8 +762,8 @@ INSTANTIATE_TEST_SUITE_P(
                     "was created"},
         FailingOpen{{"wav", codec::kPcmS16le, 0, 2, 0}, "no sample rate"},
         FailingOpen{{"wav", codec::kPcmS16le, 44100, 3, 0}, "three channels"}),
-    [](const ::testing::TestParamInfo<FailingOpen>& info) {
-        return "case" + std::to_string(info.index);
+    [](const ::testing::TestParamInfo<FailingOpen>& test) {
+        return "case" + std::to_string(test.index);
     });
 
 TEST(OpenFailure, CloseWithoutOpenIsHarmless) {

@@ -85,7 +85,7 @@ INSTANTIATE_TEST_SUITE_P(
         HostileFile{"TwoGigabyteInfoItem", "wav_info_two_gigabytes.wav", nullptr},
         // A RIFF chunk size that wrapped the step to the next chunk to zero: opening never ended.
         HostileFile{"RiffMidiChunkLoop", "midi_riff_chunk_loop.rmi", nullptr}),
-    [](const ::testing::TestParamInfo<HostileFile>& info) { return info.param.name; });
+    [](const ::testing::TestParamInfo<HostileFile>& test) { return test.param.name; });
 
 // A FLAC stream whose frames turn stereo after its mono header: reading it went on without end
 // (and without noticing Ctrl+C). What decodes before the damage is the output, and the

@@ -146,8 +146,8 @@ INSTANTIATE_TEST_SUITE_P(Moments, KilledRunTest,
                                            KillCase{"MergeTrailer", Moment::kTrailer, true},
                                            KillCase{"MergeFlush", Moment::kFlush, true},
                                            KillCase{"MergeRename", Moment::kRename, true}),
-                         [](const ::testing::TestParamInfo<KillCase>& info) {
-                             return info.param.name;
+                         [](const ::testing::TestParamInfo<KillCase>& test) {
+                             return test.param.name;
                          });
 
 // A disk that fills up half-way: the run fails, says so, and leaves nothing of the output.
@@ -181,8 +181,8 @@ TEST_P(FullDiskTest, AFailedWriteLeavesNothing) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Outputs, FullDiskTest, ::testing::Bool(),
-                         [](const ::testing::TestParamInfo<bool>& info) {
-                             return info.param ? "Merge" : "OnePerFile";
+                         [](const ::testing::TestParamInfo<bool>& test) {
+                             return test.param ? "Merge" : "OnePerFile";
                          });
 
 }  // namespace

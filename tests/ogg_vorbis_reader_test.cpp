@@ -7,9 +7,9 @@
 #include <fstream>
 
 #include "audio/downmix.h"
+#include "readers/ogg_vorbis_reader.h"
 #include "support/test_support.h"
 #include "tests/support/reader_checks.h"
-#include "writers/ogg_vorbis_reader.h"
 
 namespace kestrune {
 namespace {
@@ -174,8 +174,8 @@ TEST_P(OggChannels, DecodesLikeVorbisfileThroughSox) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Counts, OggChannels, ::testing::Values(1, 2, 3, 6, 8),
-                         [](const ::testing::TestParamInfo<int>& info) {
-                             return std::to_string(info.param) + "ch";
+                         [](const ::testing::TestParamInfo<int>& test) {
+                             return std::to_string(test.param) + "ch";
                          });
 
 TEST(OggVorbisReader, SixChannelMixExample) {
@@ -244,7 +244,7 @@ TEST_P(OggTags, ReadByPrefix) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Comments, OggTags, ::testing::ValuesIn(TagCases()),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& test) { return std::string(test.param.name); });
 
 TEST(OggVorbisReader, RefusesWhatIsNotVorbis) {
     TempDir dir;

@@ -281,7 +281,7 @@ INSTANTIATE_TEST_SUITE_P(
                    "Music/pop/track01.mp3",
                    "mp3",
                    "Output/track01.mp3"}),
-    [](const testing::TestParamInfo<NamingCase>& info) { return info.param.name; });
+    [](const testing::TestParamInfo<NamingCase>& test) { return test.param.name; });
 
 TEST_F(OutputPathTest, KeepTreeOfAnAbsoluteSourceGoesBelowTheFolder) {
     // The source needs not exist for naming; only the output folder is made.
@@ -540,7 +540,7 @@ INSTANTIATE_TEST_SUITE_P(
                                 "Failed to create file \"{tmp}/Music/{long}.ogg\"",
                                 true,
                                 ""}),
-    [](const testing::TestParamInfo<FailureCase>& info) { return info.param.name; });
+    [](const testing::TestParamInfo<FailureCase>& test) { return test.param.name; });
 
 TEST_F(OutputPathTest, SourceFolderGoneFallsBackWithoutTree) {
     // Same as source with the tree option set: the documents fall-back does not recreate it.
@@ -645,7 +645,7 @@ INSTANTIATE_TEST_SUITE_P(
         SpellingCase{"DotDot", "Music/pop/../pop/track01.mp3", "Music/pop/", ""},
         SpellingCase{"TargetIsSymlink", "Music/pop/track01.mp3", "Output", "symlink"},
         SpellingCase{"TargetIsHardLink", "Music/pop/track01.mp3", "Output", "hardlink"}),
-    [](const testing::TestParamInfo<SpellingCase>& info) { return info.param.name; });
+    [](const testing::TestParamInfo<SpellingCase>& test) { return test.param.name; });
 
 TEST_F(OutputPathTest, PathThatIsNotUtf8IsRefused) {
     const std::string source = MakeFile("a/bad\xFF.mp3");

@@ -120,9 +120,9 @@ INSTANTIATE_TEST_SUITE_P(
     Values, SameRateMixTest,
     testing::Values(MixCase{-3, 0, -2}, MixCase{3, 0, 1}, MixCase{32767, 32767, 32767},
                     MixCase{-32768, -32768, -32768}, MixCase{-1, 0, -1}, MixCase{100, -101, -1}),
-    [](const testing::TestParamInfo<MixCase>& info) {
+    [](const testing::TestParamInfo<MixCase>& test) {
         auto n = [](int v) { return v < 0 ? "minus" + std::to_string(-v) : std::to_string(v); };
-        return "L" + n(info.param.left) + "_R" + n(info.param.right);
+        return "L" + n(test.param.left) + "_R" + n(test.param.right);
     });
 
 TEST(SameRate, MonoToStereoDuplicates) {
@@ -198,8 +198,8 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(RateCase{22050, 1, 44100, 1, 2304}, RateCase{44100, 2, 8000, 1, 209},
                     RateCase{11025, 1, 44100, 2, 4608}, RateCase{44100, 2, 48000, 2, 1254},
                     RateCase{48000, 2, 44100, 2, 1058}, RateCase{8000, 1, 44100, 1, 6350}),
-    [](const testing::TestParamInfo<RateCase>& info) {
-        const RateCase& c = info.param;
+    [](const testing::TestParamInfo<RateCase>& test) {
+        const RateCase& c = test.param;
         return std::to_string(c.inRate) + "Hz_" + std::to_string(c.inChannels) + "ch_to_" +
                std::to_string(c.outRate) + "Hz_" + std::to_string(c.outChannels) + "ch";
     });
@@ -313,9 +313,9 @@ TEST_P(SteepRatioTest, PiecesKeepTheBuffersBounded) {
 INSTANTIATE_TEST_SUITE_P(Rates, SteepRatioTest,
                          ::testing::Values(std::make_pair(8000, 48000), std::make_pair(1000, 96000),
                                            std::make_pair(1000, 768000)),
-                         [](const ::testing::TestParamInfo<std::pair<int, int>>& info) {
-                             return std::to_string(info.param.first) + "To" +
-                                    std::to_string(info.param.second);
+                         [](const ::testing::TestParamInfo<std::pair<int, int>>& test) {
+                             return std::to_string(test.param.first) + "To" +
+                                    std::to_string(test.param.second);
                          });
 
 TEST(Configure, RefusesUnsetFormats) {

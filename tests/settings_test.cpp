@@ -260,8 +260,8 @@ TEST_P(WmaChannelsTest, OnlyOneOrTwoSurvive) {
 INSTANTIATE_TEST_SUITE_P(Stored, WmaChannelsTest,
                          testing::Values(std::pair{6, 2}, std::pair{1, 1}, std::pair{2, 2},
                                          std::pair{0, 2}, std::pair{-1, 2}),
-                         [](const testing::TestParamInfo<std::pair<int, int>>& info) {
-                             const int v = info.param.first;
+                         [](const testing::TestParamInfo<std::pair<int, int>>& test) {
+                             const int v = test.param.first;
                              return "Stored" +
                                     (v < 0 ? "Minus" + std::to_string(-v) : std::to_string(v));
                          });
@@ -294,9 +294,9 @@ INSTANTIATE_TEST_SUITE_P(
                     FilterCase{0, "MP3; wav,, OGG ", {}}, FilterCase{1, " , ;", {}},
                     FilterCase{1, ".Mp3,a\tb", {".mp3", "a\tb"}},
                     FilterCase{1, "FLÄC;ÆÖ,ΣΩ,ДЖ", {"fläc", "æö", "σω", "дж"}}),
-    [](const testing::TestParamInfo<FilterCase>& info) {
-        return std::string(info.param.enable ? "FilterOn" : "FilterOff") + "_case" +
-               std::to_string(info.index);
+    [](const testing::TestParamInfo<FilterCase>& test) {
+        return std::string(test.param.enable ? "FilterOn" : "FilterOff") + "_case" +
+               std::to_string(test.index);
     });
 
 TEST(FilterExts, InvalidUtf8PassesThroughUnchanged) {
@@ -341,8 +341,8 @@ INSTANTIATE_TEST_SUITE_P(
                     MaskCase{4 | 8 | 16, true,
                              Union(OptionsMaskKeys(),
                                    OptionKeys({"Folder", "OutputFormat", "OptStartPageIndex"}))}),
-    [](const testing::TestParamInfo<MaskCase>& info) {
-        return "Mask" + std::to_string(info.param.mask);
+    [](const testing::TestParamInfo<MaskCase>& test) {
+        return "Mask" + std::to_string(test.param.mask);
     });
 
 TEST(SaveMask, ValuesWrittenAreTheRecordsOwn) {

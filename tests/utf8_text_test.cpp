@@ -31,9 +31,9 @@ INSTANTIATE_TEST_SUITE_P(
                     Utf8Case{"\xC0\xAF", false, "\uFFFD\uFFFD"},            // overlong "/"
                     Utf8Case{"\xED\xA0\x80", false, "\uFFFD\uFFFD\uFFFD"},  // a surrogate
                     Utf8Case{"\xF4\x90\x80\x80", false, "\uFFFD\uFFFD\uFFFD\uFFFD"}),
-    [](const testing::TestParamInfo<Utf8Case>& info) {
-        return std::string(info.param.valid ? "Valid" : "Invalid") + "_case" +
-               std::to_string(info.index);
+    [](const testing::TestParamInfo<Utf8Case>& test) {
+        return std::string(test.param.valid ? "Valid" : "Invalid") + "_case" +
+               std::to_string(test.index);
     });
 
 TEST(LowerUtf8, LettersWithALowerCaseForm) {

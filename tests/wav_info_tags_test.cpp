@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "audio/utf8_text.h"
+#include "readers/wav_info_tags.h"
 #include "support/test_support.h"
-#include "writers/wav_info_tags.h"
 
 // The largest single allocation of this program while a test watches: a declared chunk size
 // must not become a buffer bigger than the file.
@@ -220,7 +220,7 @@ TEST_P(WavInfo, ReadsTheInfoList) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Files, WavInfo, ::testing::ValuesIn(InfoCases()),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& test) { return std::string(test.param.name); });
 
 TEST(WavInfoTags, MissingFileGivesNothing) {
     const Tags tags = Read("/nonexistent/kestrune/none.wav");

@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "audio/program_folder.h"
+#include "readers/windows_media_reader.h"
 #include "tests/support/test_support.h"
-#include "writers/windows_media_reader.h"
 #include "writers/windows_media_runtime.h"
 #include "writers/windows_media_writer.h"
 #include "writers/wma_codec_list.h"
@@ -103,6 +103,11 @@ double FormatDuration(const std::string& path) {
     return std::atof(out.c_str());
 }
 
+// The runtime's reader factory, or none.
+wm::CreateSyncReaderFn SyncReaders(const WindowsMediaRuntime* runtime) {
+    return runtime ? runtime->createSyncReader : nullptr;
+}
+
 struct Decoded {
     std::vector<int16_t> left, right;
     std::vector<int> blocks;
@@ -157,7 +162,7 @@ TEST(WindowsMediaSupport, AFolderWithoutTheLayerHasNoRuntime) {
     WmaCodecList list(1);
     EXPECT_EQ(BuildWmaCodecList(nullptr, list), 0);
     EXPECT_TRUE(list.empty());
-    WindowsMediaReader reader(missing.Runtime());
+    WindowsMediaReader reader(SyncReaders(missing.Runtime()));
     EXPECT_EQ(reader.Open(test::CorpusDir() / "mutagen__tests_data_issue_29.wma", 0), 0);
     WindowsMediaWriter writer(missing.Runtime());
     writer.SetSampleRate(44100);
@@ -304,8 +309,8 @@ INSTANTIATE_TEST_SUITE_P(
                     AutoCase{32000, 2, 44100, 96000}, AutoCase{32001, 2, 44100, 128000},
                     AutoCase{44100, 2, 44100, 128000}, AutoCase{44101, 2, 48000, 192000},
                     AutoCase{48000, 2, 48000, 192000}, AutoCase{22050, 6, 44100, 64000}),
-    [](const testing::TestParamInfo<AutoCase>& info) {
-        return std::to_string(info.param.rate) + "Hz_" + std::to_string(info.param.channels) + "ch";
+    [](const testing::TestParamInfo<AutoCase>& test) {
+        return std::to_string(test.param.rate) + "Hz_" + std::to_string(test.param.channels) + "ch";
     });
 
 struct ChooseCase {
@@ -367,7 +372,7 @@ INSTANTIATE_TEST_SUITE_P(
                     ChooseCase{"AboveEveryRate", 96000, 128000, 1, true, 48000, 64000, 1},
                     ChooseCase{"NoSuchChannels", 44100, 128000, 6, false, 0, 0, 0},
                     ChooseCase{"Automatic48kStereo", 48000, 192000, 2, true, 48000, 192000, 2}),
-    [](const testing::TestParamInfo<ChooseCase>& info) { return info.param.name; });
+    [](const testing::TestParamInfo<ChooseCase>& test) { return test.param.name; });
 
 TEST(WmaChoose, MissingRateFallsBackToTheLastStereoFormatBelowIt) {
     // No stereo format at 48000 Hz or above: the last stereo one below it in list order.
@@ -446,8 +451,8 @@ INSTANTIATE_TEST_SUITE_P(
                     WriteCase{"wma", 22050, 2, 44100, 64000, 2},
                     WriteCase{"wma", 48000, 1, 44100, 64000, 2},
                     WriteCase{"wma", 44100, 2, 32000, 48000, 1}),
-    [](const testing::TestParamInfo<WriteCase>& info) {
-        const WriteCase& c = info.param;
+    [](const testing::TestParamInfo<WriteCase>& test) {
+        const WriteCase& c = test.param;
         return std::string(c.ext) + "_" + std::to_string(c.sourceRate) + "Hz_" +
                std::to_string(c.sourceChannels) + "ch_to_" + std::to_string(c.formatRate) + "Hz_" +
                std::to_string(c.formatChannels) + "ch";
@@ -549,7 +554,7 @@ TEST_F(WindowsMedia, ReadsBackWhatTheWriterWrote) {
     const Tags tags;
     ASSERT_TRUE(WriteWma(path, pcm, *format, &tags));
 
-    WindowsMediaReader reader(Runtime::Get());
+    WindowsMediaReader reader(SyncReaders(Runtime::Get()));
     ASSERT_EQ(reader.Open(path, 8000), 1);
     EXPECT_EQ(reader.GetSampleRate(), 44100);
     EXPECT_EQ(reader.GetChannels(), 2);
@@ -610,7 +615,7 @@ TEST_P(WindowsMediaSource, DecodesFilesMadeByFfmpeg) {
     const test::ProbeInfo probe = test::FfProbe(path);
     ASSERT_TRUE(probe.ok);
 
-    WindowsMediaReader reader(Runtime::Get());
+    WindowsMediaReader reader(SyncReaders(Runtime::Get()));
     ASSERT_EQ(reader.Open(path, 44100), 1);
     EXPECT_EQ(reader.GetSampleRate(), c.rate);
     EXPECT_EQ(reader.GetSourceChannels(), c.channels);
@@ -638,7 +643,7 @@ INSTANTIATE_TEST_SUITE_P(
                                "-f lavfi -i testsrc=size=64x48:rate=10:duration=1.5 "
                                "-map 1:v -map 0:a -c:v wmv2 -c:a wmav2 -b:a 96k",
                                44100, 2}),
-    [](const testing::TestParamInfo<FfmpegCase>& info) { return info.param.name; });
+    [](const testing::TestParamInfo<FfmpegCase>& test) { return test.param.name; });
 
 struct DownmixCase {
     const char* name;
@@ -663,7 +668,7 @@ TEST_P(WindowsMediaDownmix, FoldsMoreThanTwoChannelsIntoStereo) {
     ASSERT_EQ(test::Run("ffmpeg -v error -y -i " + test::Quote(dir.File("multi.wav")) +
                         " -c:a pcm_s16le " + test::Quote(path)),
               0);
-    WindowsMediaReader reader(Runtime::Get());
+    WindowsMediaReader reader(SyncReaders(Runtime::Get()));
     ASSERT_EQ(reader.Open(path, 44100), 1);
     EXPECT_EQ(reader.GetSourceChannels(), pcm.channels);
     EXPECT_EQ(reader.GetChannels(), 2);
@@ -677,7 +682,7 @@ INSTANTIATE_TEST_SUITE_P(
     Layouts, WindowsMediaDownmix,
     testing::Values(DownmixCase{"Six", {1000, 2000, 3000, 0, 100, 200}, 3221, 4321},
                     DownmixCase{"ThreeClipped", {30000, 30000, 10000}, 32767, 32767}),
-    [](const testing::TestParamInfo<DownmixCase>& info) { return info.param.name; });
+    [](const testing::TestParamInfo<DownmixCase>& test) { return test.param.name; });
 
 TEST_F(WindowsMedia, FilesWithoutAudioOrNotAsf) {
     test::TempDir dir;
@@ -686,7 +691,7 @@ TEST_F(WindowsMedia, FilesWithoutAudioOrNotAsf) {
                         "-c:v wmv2 " +
                         test::Quote(video)),
               0);
-    WindowsMediaReader reader(Runtime::Get());
+    WindowsMediaReader reader(SyncReaders(Runtime::Get()));
     EXPECT_EQ(reader.Open(video, 44100), 0);
     EXPECT_EQ(reader.HasAudioStream(), 0);
 
@@ -710,7 +715,7 @@ TEST_F(WindowsMedia, CorpusFilesDecodeLikeFfmpeg) {
             continue;
         SCOPED_TRACE(file.filename().string());
         const test::ProbeInfo probe = test::FfProbe(file.string());
-        WindowsMediaReader reader(Runtime::Get());
+        WindowsMediaReader reader(SyncReaders(Runtime::Get()));
         const int opened = reader.Open(file.string(), 44100);
         if (!probe.ok) {
             EXPECT_EQ(opened, 0);

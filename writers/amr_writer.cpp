@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "writers/amr/amrnb.h"
-#include "writers/amr/amrwb.h"
+#include "platform/amr/amrnb.h"
+#include "platform/amr/amrwb.h"
 
 namespace kestrune {
 

@@ -4,7 +4,7 @@
 #include <mutex>
 #include <string>
 
-#include "writers/wm/wmvcore.h"
+#include "platform/wmvcore/wmvcore.h"
 #include "writers/wma_codec_list.h"
 
 namespace kestrune {

@@ -5,8 +5,8 @@
 #include <string>
 
 #include "audio/audio_writer.h"
+#include "platform/wmvcore/wmvcore.h"
 #include "writers/windows_media_runtime.h"
-#include "writers/wm/wmvcore.h"
 #include "writers/wma_codec_list.h"
 
 namespace kestrune {

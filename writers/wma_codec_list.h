@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "writers/wm/wmvcore.h"
+#include "platform/wmvcore/wmvcore.h"
 
 namespace kestrune {
 

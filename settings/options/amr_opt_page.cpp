@@ -34,8 +34,9 @@ QCheckBox* DtxCheck(QWidget* parent) {
 }  // namespace
 
 QStringList AmrNarrowBandRates() {
-    return {"4.75 kbps", "5.15 kbps", "5.9 kbps",  "6.7 kbps",
-            "7.4 kbps",  "7.95 kbps", "10.2 kbps", "12.2 kbps"};
+    return {QStringLiteral("4.75 kbps"), QStringLiteral("5.15 kbps"), QStringLiteral("5.9 kbps"),
+            QStringLiteral("6.7 kbps"),  QStringLiteral("7.4 kbps"),  QStringLiteral("7.95 kbps"),
+            QStringLiteral("10.2 kbps"), QStringLiteral("12.2 kbps")};
 }
 
 QStringList AmrWideBandRates() {

@@ -10,7 +10,7 @@
 #include <QRadioButton>
 #include <QVBoxLayout>
 
-#include "settings/options/prompter.h"
+#include "desktop/prompter.h"
 
 namespace kestrune {
 
@@ -22,10 +22,10 @@ constexpr qint64 kLengthMax = 2147483647;
 // separators (the filter would then let no file through).
 bool NamesNoExtension(const QString& text) {
     QString cleaned = text;
-    cleaned.remove(' ');
-    cleaned.remove('\t');
-    cleaned.replace(';', ',');
-    cleaned.remove(',');
+    cleaned.remove(u' ');
+    cleaned.remove(u'\t');
+    cleaned.replace(u';', u',');
+    cleaned.remove(u',');
     return cleaned.isEmpty();
 }
 
@@ -91,7 +91,8 @@ COptGeneralPage::COptGeneralPage(Prompter& prompter, QWidget* parent)
     NameFor(helpButton_, QStringLiteral("?"));
     helpButton_->setAccessibleDescription(
         QStringLiteral("When converting 2 channels to 1 channel, the out channel equals to:"));
-    helpButton_->setFixedWidth(helpButton_->fontMetrics().horizontalAdvance("??") + 16);
+    helpButton_->setFixedWidth(helpButton_->fontMetrics().horizontalAdvance(QStringLiteral("??")) +
+                               16);
     monoRow->addWidget(helpButton_);
     monoRow->addStretch();
     layout->addLayout(monoRow);

@@ -11,7 +11,8 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
-#include "settings/options/prompter.h"
+#include "desktop/prompter.h"
+#include "desktop/wait_cursor.h"
 
 namespace kestrune {
 
@@ -156,8 +157,8 @@ void COptOutputPage::Browse() {
                                            folderEdit_->text());
     if (folder.isEmpty())
         return;
-    if (!folder.endsWith('/'))
-        folder += '/';
+    if (!folder.endsWith(u'/'))
+        folder += u'/';
     folderEdit_->setText(folder);
     folderEdit_->setFocus(Qt::OtherFocusReason);
 }

@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <limits>
 
-#include "settings/options/prompter.h"
+#include "desktop/prompter.h"
 
 namespace kestrune {
 
@@ -80,7 +80,7 @@ QSize SpinEdit::sizeHint() const {
     QSize size = QAbstractSpinBox::sizeHint();
     const int digits = QString::number(maximum_).size();
     size.setWidth(
-        std::max(size.width(), fontMetrics().horizontalAdvance(QString(digits + 2, '0')) + 30));
+        std::max(size.width(), fontMetrics().horizontalAdvance(QString(digits + 2, u'0')) + 30));
     return size;
 }
 
@@ -99,23 +99,15 @@ QAbstractSpinBox::StepEnabled SpinEdit::stepEnabled() const {
     return flags;
 }
 
-WaitCursor::WaitCursor() {
-    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
-}
-
-WaitCursor::~WaitCursor() {
-    QGuiApplication::restoreOverrideCursor();
-}
-
 QString StripMnemonic(const QString& text) {
     QString out;
     out.reserve(text.size());
     for (qsizetype i = 0; i < text.size(); ++i) {
-        if (text[i] == '&') {
-            if (i + 1 < text.size() && text[i + 1] == '&')
-                out += '&';
+        if (text[i] == u'&') {
+            if (i + 1 < text.size() && text[i + 1] == u'&')
+                out += u'&';
             ++i;
-            if (i < text.size() && text[i] != '&')
+            if (i < text.size() && text[i] != u'&')
                 out += text[i];
             continue;
         }
@@ -142,17 +134,17 @@ std::optional<qint64> ParseWhole(const QString& text, bool allowMinus) {
     const QString t = text.trimmed();
     qsizetype i = 0;
     bool negative = false;
-    if (i < t.size() && (t[i] == '+' || (allowMinus && t[i] == '-'))) {
-        negative = t[i] == '-';
+    if (i < t.size() && (t[i] == u'+' || (allowMinus && t[i] == u'-'))) {
+        negative = t[i] == u'-';
         ++i;
     }
     if (i == t.size())
         return std::nullopt;
     qint64 value = 0;
     for (; i < t.size(); ++i) {
-        if (t[i] < '0' || t[i] > '9')
+        if (t[i] < u'0' || t[i] > u'9')
             return std::nullopt;
-        value = value * 10 + (t[i].unicode() - '0');
+        value = value * 10 + (t[i].unicode() - u'0');
         if (value > (qint64{1} << 33))
             return std::nullopt;  // far beyond any 32-bit value
     }

@@ -77,15 +77,6 @@ private:
     int step_;
 };
 
-// The wait cursor for as long as the object lives.
-class WaitCursor {
-public:
-    WaitCursor();
-    ~WaitCursor();
-    WaitCursor(const WaitCursor&) = delete;
-    WaitCursor& operator=(const WaitCursor&) = delete;
-};
-
 // The text with its mnemonic marks taken out ("&Browse" -> "Browse", "R&&B" -> "R&B").
 QString StripMnemonic(const QString& text);
 

@@ -13,6 +13,7 @@
 #include <memory>
 #include <optional>
 
+#include "desktop/wait_cursor.h"
 #include "settings/options/amr_opt_page.h"
 #include "settings/options/opt_general_page.h"
 #include "settings/options/opt_output_page.h"

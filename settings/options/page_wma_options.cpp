@@ -5,8 +5,9 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
+#include "desktop/prompter.h"
+#include "desktop/wait_cursor.h"
 #include "engine/web_addresses.h"
-#include "settings/options/prompter.h"
 #include "settings/options/wma_format_source.h"
 
 namespace kestrune {

@@ -17,10 +17,10 @@
 #include <memory>
 #include <sstream>
 
+#include "desktop/prompter.h"
 #include "settings/ini_settings_store.h"
 #include "settings/options/opt_page.h"
 #include "settings/options/opt_sheet.h"
-#include "settings/options/prompter.h"
 #include "settings/options/wma_format_source.h"
 #include "settings/settings_persistence.h"
 #include "tests/support/test_support.h"

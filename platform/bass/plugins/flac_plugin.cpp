@@ -1,0 +1,129 @@
+// FLAC files through libFLAC.
+
+#include <FLAC/stream_decoder.h>
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <vector>
+
+#include "platform/bass/decoder.h"
+#include "platform/bass/plugins/plugin_support.h"
+
+namespace {
+
+using kestrune::bass::Decoder;
+
+struct FlacDeleter {
+    void operator()(FLAC__StreamDecoder* d) const {
+        FLAC__stream_decoder_finish(d);
+        FLAC__stream_decoder_delete(d);
+    }
+};
+
+class FlacDecoder : public Decoder {
+public:
+    bool Open(const char* path) {
+        decoder_.reset(FLAC__stream_decoder_new());
+        if (!decoder_)
+            return false;
+        FLAC__stream_decoder_set_md5_checking(decoder_.get(), false);
+        if (FLAC__stream_decoder_init_file(decoder_.get(), path, &Write, &Metadata, &Error, this) !=
+            FLAC__STREAM_DECODER_INIT_STATUS_OK)
+            return false;
+        if (!FLAC__stream_decoder_process_until_end_of_metadata(decoder_.get()) || !haveInfo_)
+            return false;
+        if (format.frames == 0) {
+            // No length in the stream header: count the samples once.
+            while (Step() > 0) {
+                format.frames += pending_.Samples().size() / format.channels;
+                pending_.Clear();
+            }
+            if (!FLAC__stream_decoder_seek_absolute(decoder_.get(), 0))
+                return false;
+            pending_.Clear();
+        }
+        std::error_code ec;
+        const auto size = std::filesystem::file_size(path, ec);
+        format.fileBytes = ec ? -1 : static_cast<int64_t>(size);
+        return format.frames > 0;
+    }
+
+    long Decode(void* buffer, size_t bytes) override {
+        return pending_.Decode(buffer, bytes, format.channels, [this] { return Step(); });
+    }
+
+private:
+    // Decodes one more frame: 1, or 0 at the end of the stream, or -1 once the decoder has
+    // failed. libFLAC reports success for every call after it aborted (a frame whose channel
+    // count is not the stream's), so its state is what tells.
+    int Step() {
+        FLAC__StreamDecoder* d = decoder_.get();
+        if (FLAC__stream_decoder_get_state(d) == FLAC__STREAM_DECODER_END_OF_STREAM)
+            return 0;
+        if (!FLAC__stream_decoder_process_single(d))
+            return -1;
+        switch (FLAC__stream_decoder_get_state(d)) {
+            case FLAC__STREAM_DECODER_SEARCH_FOR_METADATA:
+            case FLAC__STREAM_DECODER_READ_METADATA:
+            case FLAC__STREAM_DECODER_SEARCH_FOR_FRAME_SYNC:
+            case FLAC__STREAM_DECODER_READ_FRAME:
+                return 1;
+            case FLAC__STREAM_DECODER_END_OF_STREAM:
+                return pending_.Samples().empty() ? 0 : 1;
+            default:
+                return -1;
+        }
+    }
+
+    static FLAC__StreamDecoderWriteStatus Write(const FLAC__StreamDecoder*,
+                                                const FLAC__Frame* frame,
+                                                const FLAC__int32* const samples[], void* self) {
+        auto* d = static_cast<FlacDecoder*>(self);
+        const unsigned channels = frame->header.channels;
+        if (channels != d->format.channels)
+            return FLAC__STREAM_DECODER_WRITE_STATUS_ABORT;
+        const int shift = static_cast<int>(frame->header.bits_per_sample) - 16;
+        std::vector<int16_t>& pending = d->pending_.Samples();
+        const size_t base = pending.size();
+        pending.resize(base + frame->header.blocksize * channels);
+        int16_t* out = pending.data() + base;
+        for (unsigned i = 0; i < frame->header.blocksize; ++i)
+            for (unsigned c = 0; c < channels; ++c) {
+                const FLAC__int32 v = samples[c][i];
+                *out++ = static_cast<int16_t>(shift >= 0 ? v >> shift : v * (1 << -shift));
+            }
+        return FLAC__STREAM_DECODER_WRITE_STATUS_CONTINUE;
+    }
+
+    static void Metadata(const FLAC__StreamDecoder*, const FLAC__StreamMetadata* m, void* self) {
+        auto* d = static_cast<FlacDecoder*>(self);
+        if (m->type != FLAC__METADATA_TYPE_STREAMINFO)
+            return;
+        d->format.rate = m->data.stream_info.sample_rate;
+        d->format.channels = m->data.stream_info.channels;
+        d->format.bits = 16;
+        d->format.frames = m->data.stream_info.total_samples;
+        d->haveInfo_ = d->format.rate > 0 && d->format.channels > 0;
+    }
+
+    static void Error(const FLAC__StreamDecoder*, FLAC__StreamDecoderErrorStatus, void*) {
+        // A damaged frame is skipped; libFLAC resynchronises on the next one.
+    }
+
+    std::unique_ptr<FLAC__StreamDecoder, FlacDeleter> decoder_;
+    kestrune::bass::PendingPcm pending_;
+    bool haveInfo_ = false;
+};
+
+}  // namespace
+
+extern "C" __attribute__((visibility("default"))) Decoder* KestruneBassPluginOpen(
+    const char* path) {
+    if (!kestrune::bass::StartsWithStreamMarker(path, "fLaC"))
+        return nullptr;
+    auto decoder = std::make_unique<FlacDecoder>();
+    return decoder->Open(path) ? decoder.release() : nullptr;
+}

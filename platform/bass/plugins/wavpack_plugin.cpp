@@ -1,0 +1,87 @@
+// WavPack files (with their correction file when one lies beside them) through libwavpack.
+
+#include <wavpack/wavpack.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <vector>
+
+#include "platform/bass/decoder.h"
+#include "platform/bass/plugins/plugin_support.h"
+
+namespace {
+
+using kestrune::bass::Decoder;
+
+struct WavpackDeleter {
+    void operator()(WavpackContext* c) const { WavpackCloseFile(c); }
+};
+
+class WavpackDecoder : public Decoder {
+public:
+    bool Open(const char* path) {
+        char error[128] = {};
+        context_.reset(WavpackOpenFileInput(path, error, OPEN_WVC, 0));
+        if (!context_)
+            return false;
+        WavpackContext* c = context_.get();
+        const int64_t samples = WavpackGetNumSamples64(c);
+        const int channels = WavpackGetNumChannels(c);
+        const uint32_t rate = WavpackGetSampleRate(c);
+        if (samples <= 0 || channels < 1 || rate == 0)
+            return false;
+        isFloat_ = (WavpackGetMode(c) & MODE_FLOAT) != 0;
+        shift_ = WavpackGetBytesPerSample(c) * 8 - 16;
+        format.rate = rate;
+        format.channels = static_cast<uint32_t>(channels);
+        format.bits = 16;
+        format.frames = static_cast<uint64_t>(samples);
+        std::error_code ec;
+        const auto size = std::filesystem::file_size(path, ec);
+        format.fileBytes = ec ? -1 : static_cast<int64_t>(size);
+        return true;
+    }
+
+    long Decode(void* buffer, size_t bytes) override {
+        const uint32_t frames = static_cast<uint32_t>(bytes / (2 * format.channels));
+        if (frames == 0)
+            return 0;
+        work_.resize(static_cast<size_t>(frames) * format.channels);
+        const uint32_t got = WavpackUnpackSamples(context_.get(), work_.data(), frames);
+        auto* out = static_cast<int16_t*>(buffer);
+        const size_t n = static_cast<size_t>(got) * format.channels;
+        for (size_t i = 0; i < n; ++i)
+            out[i] = Convert(work_[i]);
+        return static_cast<long>(n * 2);
+    }
+
+private:
+    int16_t Convert(int32_t v) const {
+        if (isFloat_) {
+            float f;
+            std::memcpy(&f, &v, sizeof f);
+            const long s = std::lround(static_cast<double>(f) * 32768.0);
+            return static_cast<int16_t>(std::clamp<long>(s, -32768, 32767));
+        }
+        return static_cast<int16_t>(shift_ >= 0 ? v >> shift_ : v * (1 << -shift_));
+    }
+
+    std::unique_ptr<WavpackContext, WavpackDeleter> context_;
+    std::vector<int32_t> work_;
+    bool isFloat_ = false;
+    int shift_ = 0;
+};
+
+}  // namespace
+
+extern "C" __attribute__((visibility("default"))) Decoder* KestruneBassPluginOpen(
+    const char* path) {
+    if (!kestrune::bass::StartsWithStreamMarker(path, "wvpk"))
+        return nullptr;
+    auto decoder = std::make_unique<WavpackDecoder>();
+    return decoder->Open(path) ? decoder.release() : nullptr;
+}
