@@ -493,8 +493,8 @@ void MainWindow::dropEvent(QDropEvent* event) {
 
 CandidateFilter MainWindow::CurrentFilter() const {
     CandidateFilter filter;
-    filter.skipHidden = config_.settings.doNotLoadHiddenFiles == 1;
-    filter.filterExtensions = config_.settings.enableExtFilter == 1;
+    filter.skipHidden = config_.settings.doNotLoadHiddenFiles;
+    filter.filterExtensions = config_.settings.enableExtFilter;
     filter.extensions = config_.settings.filterExtList;
     return filter;
 }

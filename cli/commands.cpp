@@ -331,19 +331,19 @@ OutputFormatEntry* ApplyOptions(const ConvertOptions& o, SessionConfig& s) {
         row = &s.catalogue.front();
     if (!o.outputDir.empty()) {
         std::error_code ec;
-        st.destOutputFolderOpt = kDestSpecificFolder;
+        st.destOutputFolderOpt = DestOutputFolder::kSpecificFolder;
         st.destSpecifiedFolder = std::filesystem::absolute(o.outputDir, ec).string();
     }
     if (o.sameFolder)
-        st.destOutputFolderOpt = kDestSameAsSource;
+        st.destOutputFolderOpt = DestOutputFolder::kSameAsSource;
     if (o.keepTree)
-        st.createDirs = 1;
+        st.createDirs = true;
     if (o.ifExists == "rename")
-        st.targetExistsOpt = kTargetRename;
+        st.targetExistsOpt = TargetExists::kRename;
     if (o.ifExists == "overwrite")
-        st.targetExistsOpt = kTargetOverwrite;
+        st.targetExistsOpt = TargetExists::kOverwrite;
     if (o.ifExists == "skip")
-        st.targetExistsOpt = kTargetSkip;
+        st.targetExistsOpt = TargetExists::kSkip;
     if (o.skip >= 0) {
         st.enableSkipLength = o.skip > 0;
         st.skipLength = static_cast<uint32_t>(o.skip);
@@ -353,22 +353,22 @@ OutputFormatEntry* ApplyOptions(const ConvertOptions& o, SessionConfig& s) {
         st.convertLength = static_cast<uint32_t>(o.length);
     }
     if (o.normalize)
-        st.volumeType = kVolumeNormalize;
+        st.volumeType = VolumeMode::kNormalize;
     if (o.volume >= 0) {
-        st.volumeType = kVolumeManual;
+        st.volumeType = VolumeMode::kManual;
         st.volume = static_cast<int>(o.volume);
     }
     if (o.tags == "source")
-        st.id3TagType = kTagsFromSource;
+        st.id3TagType = TagSource::kFromSource;
     if (o.tags == "custom")
-        st.id3TagType = kTagsCustom;
+        st.id3TagType = TagSource::kCustom;
     if (o.tags == "none")
-        st.id3TagType = kTagsNone;
+        st.id3TagType = TagSource::kNone;
     TagOptions& t = s.tagOptions;
     for (const auto& [name, text] : o.customTags) {
         if (name == "title") {
             t.title = text;
-            t.titleAsFileName = 0;
+            t.titleAsFileName = false;
         }
         if (name == "artist")
             t.artist = text;
@@ -388,9 +388,9 @@ OutputFormatEntry* ApplyOptions(const ConvertOptions& o, SessionConfig& s) {
     if (!o.track.empty()) {
         long long n = 0;
         if (o.track == "auto") {
-            t.trackNumType = kTrackRunPosition;
+            t.trackNumType = TrackNumMode::kRunPosition;
         } else if (ParseInt(o.track, n) && n >= 0) {
-            t.trackNumType = n > 0 ? kTrackCustom : kTrackNone;
+            t.trackNumType = n > 0 ? TrackNumMode::kCustom : TrackNumMode::kNone;
             t.customTrackNum = static_cast<int>(n);
         } else {
             UsageError("--track takes a number or auto");
@@ -398,15 +398,17 @@ OutputFormatEntry* ApplyOptions(const ConvertOptions& o, SessionConfig& s) {
         }
     }
     if (o.dtsCda)
-        st.enableDTSForCDA = 1;
-    st.browseOutputFolder = o.browse ? 1 : 0;
+        st.enableDTSForCDA = true;
+    st.browseOutputFolder = o.browse;
 
     // Encoding parameters: any of them makes the row manual for this run; what is not given
     // keeps the row's manual value, or "as the source / automatic" when the row was automatic.
     const bool manual =
         !o.codec.empty() || o.rate >= 0 || o.bitRate >= 0 || o.channels >= 0 || !o.mono.empty();
     if (!o.mono.empty())
-        st.monoType = o.mono == "left" ? kMonoLeft : o.mono == "right" ? kMonoRight : kMonoAverage;
+        st.monoType = o.mono == "left"    ? MonoMix::kLeft
+                      : o.mono == "right" ? MonoMix::kRight
+                                          : MonoMix::kAverage;
     if (manual && row->HasStoredParameters()) {
         if (row->autoParams) {
             row->autoParams = 0;
@@ -442,7 +444,7 @@ OutputFormatEntry* ApplyOptions(const ConvertOptions& o, SessionConfig& s) {
         if (!o.mono.empty() && o.channels < 0)
             st.wmaChannels = 1;
         if (o.rate >= 0 || o.bitRate >= 0 || o.channels >= 0 || !o.mono.empty())
-            st.wmaAutoEncParam = 0;
+            st.wmaAutoEncParam = false;
     }
     return row;
 }

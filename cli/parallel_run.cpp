@@ -56,7 +56,7 @@ void ConvertListInParallel(
             continue;  // fails alone
         // An overwritten name already claimed by an earlier item waits until that one is done,
         // and is claimed then.
-        if (settings.targetExistsOpt == kTargetOverwrite &&
+        if (settings.targetExistsOpt == TargetExists::kOverwrite &&
             taken.count(FirstOutputPath(item.path, format, settings))) {
             deferred[i] = true;
             continue;

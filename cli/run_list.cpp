@@ -26,7 +26,7 @@ void CollectSources(ConversionSession& session, const std::vector<std::string>& 
                     const OutputFormatEntry& format, bool skipUnread,
                     const std::string& documentsFolder, RunReport& report, RunList& run) {
     const ConvertSettings& settings = session.config().settings;
-    const bool skipPolicy = skipUnread && settings.targetExistsOpt == kTargetSkip;
+    const bool skipPolicy = skipUnread && settings.targetExistsOpt == TargetExists::kSkip;
     std::set<std::string> listed;
     for (const std::string& file : files) {
         const auto started = Clock::now();

@@ -83,7 +83,7 @@ void ConversionSession::EndRun(const std::vector<SourceFileEntry*>& items, bool 
                                bool reachedAny) {
     host_.ShowProgress(false);
     host_.EnableMainWindow(true);
-    if (cancelled || settings_.browseOutputFolder == 0 || !reachedAny)
+    if (cancelled || !settings_.browseOutputFolder || !reachedAny)
         return;
     for (const SourceFileEntry* item : items) {
         std::error_code ec;
@@ -141,11 +141,11 @@ bool ConversionSession::RunItem(SourceFileEntry& item, int row, int itemCount,
     }
     // A name that existed is replaced only in overwrite mode; otherwise a file that appeared
     // there while converting is kept, and this output fails.
-    const bool replace = settings_.targetExistsOpt == kTargetOverwrite;
+    const bool replace = settings_.targetExistsOpt == TargetExists::kOverwrite;
 
     SourceFileEntry source = item;  // what the passes read; a temporary copy may replace it
     if ((item.sourceType == SourceType::kDts && BeginsWithRiff(item.path)) ||
-        (item.sourceType == SourceType::kCdAudio && settings_.enableDTSForCDA != 0)) {
+        (item.sourceType == SourceType::kCdAudio && settings_.enableDTSForCDA)) {
         host_.SetItemOutput(row, "Preprocessing...");
         SourceFileEntry substitute;
         substitute.path = item.path;
@@ -162,7 +162,7 @@ bool ConversionSession::RunItem(SourceFileEntry& item, int row, int itemCount,
 
     appliedGain_ = 1.0f;
     normalizationGain_ = -1.0f;
-    if (settings_.volumeType == kVolumeNormalize) {
+    if (settings_.volumeType == VolumeMode::kNormalize) {
         host_.SetItemOutput(row, "Normalizing...");
         int16_t lo = 0, hi = 0;
         const StepOutcome scan = WithGenericRetry(

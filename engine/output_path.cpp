@@ -192,14 +192,14 @@ bool EnsureFolder(const std::string& path) {
 std::string FirstOutputPath(const std::string& sourcePath, const OutputFormatEntry& format,
                             const ConvertSettings& settings) {
     const std::string dotExtension = std::string(".") + format.extension;
-    if (settings.destOutputFolderOpt != kDestSpecificFolder)
+    if (settings.destOutputFolderOpt != DestOutputFolder::kSpecificFolder)
         return sourcePath.substr(0, StemEnd(sourcePath)) + dotExtension;
     std::string base = settings.destSpecifiedFolder;
     if (base.empty())
         return {};
     if (base.back() != '/')
         base += '/';
-    if (settings.createDirs != 0)
+    if (settings.createDirs)
         base += TreeBelowRoot(sourcePath);
     const size_t nameStart = NameStart(sourcePath);
     return base + sourcePath.substr(nameStart, StemEnd(sourcePath) - nameStart) + dotExtension;
@@ -215,15 +215,15 @@ bool ChooseOutputPath(const std::string& sourcePath, const OutputFormatEntry& fo
         sourcePath.substr(NameStart(sourcePath), stemEnd - NameStart(sourcePath));
     const std::string dotExtension = std::string(".") + format.extension;
 
-    int mode = settings.destOutputFolderOpt;
+    DestOutputFolder mode = settings.destOutputFolderOpt;
     std::string folder = settings.destSpecifiedFolder;
-    bool keepTree = settings.createDirs != 0;
+    bool keepTree = settings.createDirs;
     bool fallbackUsed = false;
 
     for (;;) {
         std::string base;
         bool folderReady = true;
-        if (mode == kDestSpecificFolder) {
+        if (mode == DestOutputFolder::kSpecificFolder) {
             if (folder.empty() || !IsValidUtf8(folder) || !ops.MakeFolder(folder)) {
                 message = Quoted("folder", folder);
                 folderReady = false;
@@ -248,11 +248,11 @@ bool ChooseOutputPath(const std::string& sourcePath, const OutputFormatEntry& fo
             std::string target = base + dotExtension;
             NameState state = ops.Take(target);
             if (state == NameState::kTaken) {
-                if (settings.targetExistsOpt == kTargetSkip) {
+                if (settings.targetExistsOpt == TargetExists::kSkip) {
                     message = kTargetSkippedText;
                     return false;
                 }
-                if (settings.targetExistsOpt == kTargetOverwrite) {
+                if (settings.targetExistsOpt == TargetExists::kOverwrite) {
                     if (SameFile(target, sourcePath)) {
                         message =
                             "Target file name is same as original file that can't be "
@@ -274,15 +274,16 @@ bool ChooseOutputPath(const std::string& sourcePath, const OutputFormatEntry& fo
             message = Quoted("file", target);
         }
 
-        if (settings.outputFiles2MyDocuments == 0 || fallbackUsed)
+        if (!settings.outputFiles2MyDocuments || fallbackUsed)
             return false;
         fallbackUsed = true;
         const std::string documents = ops.DocumentsFolder();
         if (documents.empty())
             return false;
         folder = documents;
-        keepTree = settings.destOutputFolderOpt == kDestSpecificFolder && settings.createDirs != 0;
-        mode = kDestSpecificFolder;
+        keepTree = settings.destOutputFolderOpt == DestOutputFolder::kSpecificFolder &&
+                   settings.createDirs;
+        mode = DestOutputFolder::kSpecificFolder;
     }
 }
 

@@ -41,9 +41,9 @@ class FamiliesTest : public test::SessionTest {
 protected:
     explicit FamiliesTest(const std::string& programFolder = RunningProgramFolder())
         : SessionTest(programFolder) {
-        config.settings.destOutputFolderOpt = kDestSpecificFolder;
+        config.settings.destOutputFolderOpt = DestOutputFolder::kSpecificFolder;
         config.settings.destSpecifiedFolder = dir.File("out");
-        config.settings.browseOutputFolder = 0;
+        config.settings.browseOutputFolder = false;
     }
 
     SourceFileEntry& Add(const std::string& path) {
@@ -182,7 +182,7 @@ TEST_F(FamiliesTest, AmrAndWindowsMediaOutputs) {
                    {FormatId::kWma, "wma", "wmav2", 44100},
                    {FormatId::kWmv, "wmv", "wmav2", 44100},
                    {FormatId::kAsf, "asf", "wmav2", 44100}};
-    config.settings.id3TagType = kTagsCustom;
+    config.settings.id3TagType = TagSource::kCustom;
     config.tagOptions.artist = "Somebody";
     for (const auto& o : outputs) {
         Run(o.formatId);
@@ -270,7 +270,7 @@ TEST_F(FamiliesTest, TheListHoldsAFileOnce) {
 }
 
 TEST_F(FamiliesTest, TagsComeFromAiffId3AndWavInfo) {
-    config.settings.id3TagType = kTagsFromSource;
+    config.settings.id3TagType = TagSource::kFromSource;
     AddEncoded("tagged.aiff",
                "-c:a pcm_s16be -write_id3v2 1 -metadata title='Aiff Title' "
                "-metadata artist='Aiff Artist' -metadata track=5",

@@ -42,7 +42,7 @@ protected:
 // --- General -------------------------------------------------------------------------------
 
 TEST_F(OptionsPages, GeneralRefusesEachBadEntryInTurnAndKeepsThePage) {
-    h.settings.volumeType = kVolumeManual;
+    h.settings.volumeType = VolumeMode::kManual;
     const bool confirmed = h.Show([&](COptSheet& sheet) {
         QWidget* page = sheet.ActivePage();
         ASSERT_EQ(page->accessibleName(), "General");
@@ -93,18 +93,18 @@ TEST_F(OptionsPages, GeneralRefusesEachBadEntryInTurnAndKeepsThePage) {
         EXPECT_TRUE(h.prompter.shown.empty());
     });
     ASSERT_TRUE(confirmed);
-    EXPECT_EQ(h.settings.enableExtFilter, 1);
+    EXPECT_TRUE(h.settings.enableExtFilter);
     EXPECT_EQ(h.settings.filterExts, " mp3 ");  // stored as typed
     EXPECT_EQ(h.settings.filterExtList, std::vector<std::string>{"mp3"});
     EXPECT_EQ(h.settings.convertLength, 1u);
-    EXPECT_EQ(h.settings.enableSkipLength, 1);
+    EXPECT_TRUE(h.settings.enableSkipLength);
     EXPECT_EQ(h.settings.skipLength, 4294967295u);
     EXPECT_EQ(h.settings.volume, 150);
 }
 
 TEST_F(OptionsPages, GeneralEnablingFollowsChecksAndRadiosAndMovesTheFocus) {
-    h.settings.volumeType = 7;  // unknown: shows as "keep original"
-    h.settings.monoType = kMonoRight;
+    h.settings.volumeType = static_cast<VolumeMode>(7);  // unknown: shows as "keep original"
+    h.settings.monoType = MonoMix::kRight;
     h.Show([&](COptSheet& sheet) {
         QWidget* page = sheet.ActivePage();
         const QString filterText =
@@ -178,14 +178,14 @@ TEST_F(OptionsPages, AnEditThatIsSwitchedOffNeverHoldsThePage) {
     EXPECT_EQ(h.settings.volume, 80);            // kept: not a number
     EXPECT_EQ(h.settings.skipLength, 500u);      // kept: not a number
     EXPECT_EQ(h.settings.convertLength, 7000u);  // taken: a number
-    EXPECT_EQ(h.settings.enableConvertLength, 0);
+    EXPECT_FALSE(h.settings.enableConvertLength);
 }
 
 // --- Output --------------------------------------------------------------------------------
 
 TEST_F(OptionsPages, OutputFolderChoiceEnablingBrowseAndOpen) {
-    h.settings.destOutputFolderOpt = 5;  // matches no item
-    h.settings.targetExistsOpt = 99;
+    h.settings.destOutputFolderOpt = static_cast<DestOutputFolder>(5);  // matches no item
+    h.settings.targetExistsOpt = static_cast<TargetExists>(99);
     h.settings.destSpecifiedFolder = h.dir.File("not here yet");
     h.settings.optStartPageIndex = kOutput;
     const bool confirmed = h.Show([&](COptSheet& sheet) {
@@ -248,21 +248,21 @@ TEST_F(OptionsPages, OutputFolderChoiceEnablingBrowseAndOpen) {
         sheet.accept();
     });
     ASSERT_TRUE(confirmed);
-    EXPECT_EQ(h.settings.destOutputFolderOpt, kDestSpecificFolder);
+    EXPECT_EQ(h.settings.destOutputFolderOpt, DestOutputFolder::kSpecificFolder);
     EXPECT_EQ(h.settings.destSpecifiedFolder, "/srv/music out");
-    EXPECT_EQ(h.settings.createDirs, 1);
-    EXPECT_EQ(h.settings.targetExistsOpt, kTargetSkip);
-    EXPECT_EQ(h.settings.outputFiles2MyDocuments, 0);
-    EXPECT_EQ(h.settings.browseOutputFolder, 1);
+    EXPECT_TRUE(h.settings.createDirs);
+    EXPECT_EQ(h.settings.targetExistsOpt, TargetExists::kSkip);
+    EXPECT_FALSE(h.settings.outputFiles2MyDocuments);
+    EXPECT_TRUE(h.settings.browseOutputFolder);
 }
 
 TEST_F(OptionsPages, OutputUnknownStoredValuesTakeTheFirstItems) {
-    h.settings.destOutputFolderOpt = 5;
-    h.settings.targetExistsOpt = 99;
+    h.settings.destOutputFolderOpt = static_cast<DestOutputFolder>(5);
+    h.settings.targetExistsOpt = static_cast<TargetExists>(99);
     h.settings.optStartPageIndex = kOutput;
     ASSERT_TRUE(h.Show([](COptSheet& sheet) { sheet.accept(); }));
-    EXPECT_EQ(h.settings.destOutputFolderOpt, kDestSameAsSource);
-    EXPECT_EQ(h.settings.targetExistsOpt, kTargetRename);
+    EXPECT_EQ(h.settings.destOutputFolderOpt, DestOutputFolder::kSameAsSource);
+    EXPECT_EQ(h.settings.targetExistsOpt, TargetExists::kRename);
 }
 
 // --- ID3 -----------------------------------------------------------------------------------
@@ -270,7 +270,7 @@ TEST_F(OptionsPages, OutputUnknownStoredValuesTakeTheFirstItems) {
 TEST_F(OptionsPages, GenreListHoldsTheTableSortedAndTakesAnyText) {
     h.tags.genre = "Chillwave";
     h.settings.optStartPageIndex = kId3;
-    h.settings.id3TagType = kTagsCustom;
+    h.settings.id3TagType = TagSource::kCustom;
     bool confirmed = h.Show([&](COptSheet& sheet) {
         auto* genre = Control<QComboBox>(sheet.ActivePage(), "Genre:");
         ASSERT_TRUE(genre->isEditable());
@@ -321,10 +321,10 @@ TEST_F(OptionsPages, GenreListHoldsTheTableSortedAndTakesAnyText) {
 }
 
 TEST_F(OptionsPages, Id3EnablingAndTheTrackNumberRange) {
-    h.settings.id3TagType = 5;  // unknown: shows as "None"
-    h.tags.trackNumType = kTrackCustom;
+    h.settings.id3TagType = static_cast<TagSource>(5);  // unknown: shows as "None"
+    h.tags.trackNumType = TrackNumMode::kCustom;
     h.tags.customTrackNum = 300;
-    h.tags.titleAsFileName = 1;
+    h.tags.titleAsFileName = true;
     h.tags.artist = "Ann Exämple";
     h.settings.optStartPageIndex = kId3;
     const bool confirmed = h.Show([&](COptSheet& sheet) {
@@ -371,21 +371,21 @@ TEST_F(OptionsPages, Id3EnablingAndTheTrackNumberRange) {
         sheet.accept();
     });
     ASSERT_TRUE(confirmed);
-    EXPECT_EQ(h.settings.id3TagType, kTagsCustom);
-    EXPECT_EQ(h.tags.titleAsFileName, 0);
+    EXPECT_EQ(h.settings.id3TagType, TagSource::kCustom);
+    EXPECT_FALSE(h.tags.titleAsFileName);
     EXPECT_EQ(h.tags.title, "Night Train");
-    EXPECT_EQ(h.tags.trackNumType, kTrackCustom);
+    EXPECT_EQ(h.tags.trackNumType, TrackNumMode::kCustom);
     EXPECT_EQ(h.tags.customTrackNum, 255);
 }
 
 // --- AMR, AWB ------------------------------------------------------------------------------
 
 TEST_F(OptionsPages, AmrListsFallBackToTheFifthRateAndFollowTheVariant) {
-    h.settings.amrType = 0;
+    h.settings.amrType = AmrBand::kNarrow;
     h.settings.amrMode = 12;    // no such rate
     h.settings.amrwbMode = -1;  // no such rate
     h.settings.awbMode = 9;     // no such rate
-    h.settings.awbDtx = 1;
+    h.settings.awbDtx = true;
     const bool confirmed = h.Show([&](COptSheet& sheet) {
         QWidget* page = Go(sheet, "AMR");
         auto* nb = Control<QRadioButton>(page, "NB (Narrow Band, 8000 Hz)");
@@ -421,12 +421,12 @@ TEST_F(OptionsPages, AmrListsFallBackToTheFifthRateAndFollowTheVariant) {
         sheet.accept();
     });
     ASSERT_TRUE(confirmed);
-    EXPECT_EQ(h.settings.amrType, 1);
+    EXPECT_EQ(h.settings.amrType, AmrBand::kWide);
     EXPECT_EQ(h.settings.amrMode, 4);
     EXPECT_EQ(h.settings.amrwbMode, 8);
-    EXPECT_EQ(h.settings.amrDtx, 1);
+    EXPECT_TRUE(h.settings.amrDtx);
     EXPECT_EQ(h.settings.awbMode, 4);
-    EXPECT_EQ(h.settings.awbDtx, 1);
+    EXPECT_TRUE(h.settings.awbDtx);
 }
 
 // --- Windows Media -------------------------------------------------------------------------
@@ -434,7 +434,7 @@ TEST_F(OptionsPages, AmrListsFallBackToTheFifthRateAndFollowTheVariant) {
 TEST_F(OptionsPages, WindowsMediaWithoutTheRuntimeOffersOnlyAuto) {
     h.wma.loadable = false;
     h.prompter.answer = QMessageBox::Yes;
-    h.settings.wmaAutoEncParam = 0;
+    h.settings.wmaAutoEncParam = false;
     h.settings.wmaSampleRate = 32000;
     h.settings.wmaBitRate = 48000;
     h.settings.wmaChannels = 1;
@@ -462,7 +462,7 @@ TEST_F(OptionsPages, WindowsMediaWithoutTheRuntimeOffersOnlyAuto) {
     ASSERT_TRUE(confirmed);
     EXPECT_EQ(h.wma.buildCalls, 0);
     // Nothing to choose from: the manual choice made before stays.
-    EXPECT_EQ(h.settings.wmaAutoEncParam, 0);
+    EXPECT_FALSE(h.settings.wmaAutoEncParam);
     EXPECT_EQ(h.settings.wmaSampleRate, 32000);
     EXPECT_EQ(h.settings.wmaBitRate, 48000);
     EXPECT_EQ(h.settings.wmaChannels, 1);
@@ -474,7 +474,7 @@ TEST_F(OptionsPages, WindowsMediaListsTheRuntimesFormatsAndStoresTheChoice) {
                      {44100, 64000, 2},
                      {44100, 128000, 2},
                      {48000, 192000, 2}};
-    h.settings.wmaAutoEncParam = 0;
+    h.settings.wmaAutoEncParam = false;
     h.settings.wmaSampleRate = 22050;
     h.settings.wmaBitRate = 32999;  // the same whole kbps as the format's 32040
     h.settings.wmaChannels = 1;
@@ -500,7 +500,7 @@ TEST_F(OptionsPages, WindowsMediaListsTheRuntimesFormatsAndStoresTheChoice) {
         sheet.accept();
     });
     ASSERT_TRUE(confirmed);
-    EXPECT_EQ(h.settings.wmaAutoEncParam, 0);
+    EXPECT_FALSE(h.settings.wmaAutoEncParam);
     EXPECT_EQ(h.settings.wmaSampleRate, 48000);
     EXPECT_EQ(h.settings.wmaBitRate, 192000);
     EXPECT_EQ(h.settings.wmaChannels, 2);
@@ -517,7 +517,7 @@ TEST_F(OptionsPages, WindowsMediaListsTheRuntimesFormatsAndStoresTheChoice) {
     ASSERT_TRUE(confirmed);
     EXPECT_EQ(h.wma.loadCalls, 1);
     EXPECT_EQ(h.wma.buildCalls, 1);
-    EXPECT_EQ(h.settings.wmaAutoEncParam, 1);
+    EXPECT_TRUE(h.settings.wmaAutoEncParam);
     EXPECT_EQ(h.settings.wmaSampleRate, 11025);
     EXPECT_EQ(h.settings.wmaBitRate, 192000);
 
@@ -528,7 +528,7 @@ TEST_F(OptionsPages, WindowsMediaListsTheRuntimesFormatsAndStoresTheChoice) {
         EXPECT_EQ(list->row(list->selectedItems()[0]), 0);
         sheet.accept();
     });
-    EXPECT_EQ(h.settings.wmaAutoEncParam, 1);
+    EXPECT_TRUE(h.settings.wmaAutoEncParam);
 }
 
 TEST_F(OptionsPages, WindowsMediaPageOverTheRealRuntime) {
@@ -714,16 +714,16 @@ TEST_F(OptionsPages, AudioPageEmptyListsAndAStoredCodecTheRowDoesNotOffer) {
 // alone reaches every control that is switched on (a radio group through one of its radios).
 TEST_F(OptionsPages, EveryControlIsNamedAfterItsTextAndReachedByTab) {
     // Everything a check or radio governs switched on, so that Tab has it all to visit.
-    h.settings.enableExtFilter = 1;
+    h.settings.enableExtFilter = true;
     h.settings.filterExts = "mp3";
-    h.settings.enableSkipLength = 1;
-    h.settings.enableConvertLength = 1;
+    h.settings.enableSkipLength = true;
+    h.settings.enableConvertLength = true;
     h.settings.convertLength = 1000;
-    h.settings.volumeType = kVolumeManual;
-    h.settings.destOutputFolderOpt = kDestSpecificFolder;
-    h.settings.id3TagType = kTagsCustom;
-    h.tags.titleAsFileName = 0;
-    h.tags.trackNumType = kTrackCustom;
+    h.settings.volumeType = VolumeMode::kManual;
+    h.settings.destOutputFolderOpt = DestOutputFolder::kSpecificFolder;
+    h.settings.id3TagType = TagSource::kCustom;
+    h.tags.titleAsFileName = false;
+    h.tags.trackNumType = TrackNumMode::kCustom;
     for (OutputFormatEntry& entry : h.catalogue)
         entry.autoParams = 0;
     h.wma.formats = {{44100, 128000, 2}};
@@ -837,9 +837,9 @@ TEST_F(OptionsPages, KeyboardOnly) {
         EXPECT_FALSE(sheet.isVisible());
     });
     ASSERT_TRUE(confirmed);
-    EXPECT_EQ(h.settings.enableSkipLength, 1);
+    EXPECT_TRUE(h.settings.enableSkipLength);
     EXPECT_EQ(h.settings.skipLength, 2600u);
-    EXPECT_EQ(h.settings.id3TagType, kTagsCustom);
+    EXPECT_EQ(h.settings.id3TagType, TagSource::kCustom);
     EXPECT_EQ(h.tags.artist, "Ann");
     EXPECT_EQ(h.settings.optStartPageIndex, kOutput);
 }

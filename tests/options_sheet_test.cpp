@@ -176,23 +176,23 @@ TEST_F(OptionsSheet, ConfirmedChangesOnEveryKindOfPageAreSaved) {
 
     // What the program reads at its next start.
     h.Reload();
-    EXPECT_EQ(h.settings.enableExtFilter, 1);
+    EXPECT_TRUE(h.settings.enableExtFilter);
     EXPECT_EQ(h.settings.filterExts, "MP3; wav,,OGG ");
     EXPECT_EQ(h.settings.filterExtList, (std::vector<std::string>{"mp3", "wav", "ogg"}));
-    EXPECT_EQ(h.settings.monoType, kMonoLeft);
-    EXPECT_EQ(h.settings.enableSkipLength, 1);
+    EXPECT_EQ(h.settings.monoType, MonoMix::kLeft);
+    EXPECT_TRUE(h.settings.enableSkipLength);
     EXPECT_EQ(h.settings.skipLength, 1500u);
-    EXPECT_EQ(h.settings.destOutputFolderOpt, kDestSpecificFolder);
+    EXPECT_EQ(h.settings.destOutputFolderOpt, DestOutputFolder::kSpecificFolder);
     EXPECT_EQ(h.settings.destSpecifiedFolder, h.dir.File("out/"));
-    EXPECT_EQ(h.settings.browseOutputFolder, 0);
-    EXPECT_EQ(h.settings.id3TagType, kTagsCustom);
+    EXPECT_FALSE(h.settings.browseOutputFolder);
+    EXPECT_EQ(h.settings.id3TagType, TagSource::kCustom);
     EXPECT_EQ(h.tags.composer, "B. Composer");
     EXPECT_EQ(h.tags.genre, "Bebob");
-    EXPECT_EQ(h.settings.amrType, 1);
+    EXPECT_EQ(h.settings.amrType, AmrBand::kWide);
     EXPECT_EQ(h.settings.amrwbMode, 2);
-    EXPECT_EQ(h.settings.amrDtx, 1);
+    EXPECT_TRUE(h.settings.amrDtx);
     EXPECT_EQ(h.settings.awbMode, 0);
-    EXPECT_EQ(h.settings.wmaAutoEncParam, 0);
+    EXPECT_FALSE(h.settings.wmaAutoEncParam);
     EXPECT_EQ(h.settings.wmaSampleRate, 32000);
     EXPECT_EQ(h.settings.wmaBitRate, 48000);
     EXPECT_EQ(h.settings.wmaChannels, 1);
@@ -235,7 +235,7 @@ TEST_F(OptionsSheet, ConversionUsesWhatTheSheetStored) {
     test::RecordingHost host;
     SessionConfig config;
     config.settings = h.settings;
-    config.settings.id3TagType = kTagsNone;
+    config.settings.id3TagType = TagSource::kNone;
     config.tagOptions = h.tags;
     config.catalogue = h.catalogue;
     ConversionSession session(config, host);
@@ -319,13 +319,13 @@ TEST_F(OptionsSheet, EveryPageShowsItsControlsWhole) {
     // Values that fill the pages as much as they can be: every check and list switched on,
     // the longest items chosen.
     h.wma.formats = {{22050, 32000, 1}, {44100, 64000, 2}, {44100, 128000, 2}};
-    h.settings.enableExtFilter = 1;
+    h.settings.enableExtFilter = true;
     h.settings.filterExts = "wav,mp3,m4a,aac";
-    h.settings.enableSkipLength = 1;
+    h.settings.enableSkipLength = true;
     h.settings.skipLength = 2000;
-    h.settings.volumeType = kVolumeManual;
-    h.settings.id3TagType = kTagsCustom;
-    h.tags.trackNumType = kTrackCustom;
+    h.settings.volumeType = VolumeMode::kManual;
+    h.settings.id3TagType = TagSource::kCustom;
+    h.tags.trackNumType = TrackNumMode::kCustom;
     h.tags.customTrackNum = 7;
     h.tags.genre = "Alt. Rock";
     for (OutputFormatEntry& entry : h.catalogue) {
