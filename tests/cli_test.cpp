@@ -208,6 +208,9 @@ TEST_F(CliTest, UsageErrorsSayTheMistakeInOneLine) {
         {"convert --if-exists maybe x.wav", "--if-exists takes rename, overwrite or skip"},
         {"convert --format nosuch x.wav", "unknown format \"nosuch\" (see kestrune-cli formats)"},
         {"convert --jobs 0 x.wav", "option --jobs needs a valid value"},
+        // A number its setting cannot hold is refused, not wrapped round to another.
+        {"convert --skip 4294967296 x.wav", "option --skip needs a valid value"},
+        {"convert --volume 2147483648 x.wav", "option --volume needs a valid value"},
         {"convert --files-from", "option --files-from needs a valid value"},
         {"convert --null x.wav", "--null needs --files-from"},
     };
