@@ -11,6 +11,7 @@
 
 #include "audio/downmix.h"
 #include "readers/bass_reader.h"
+#include "tests/support/decoding_layer.h"
 #include "tests/support/test_support.h"
 
 namespace kestrune {
@@ -20,19 +21,6 @@ namespace fs = std::filesystem;
 using test::Pcm;
 using test::Quote;
 using test::TempDir;
-
-// The layer is set up once per process, as the program does at start-up.
-class LayerEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override {
-        ASSERT_EQ(InitDecodingLayer(RunningProgramFolder()), DecodingLayerStart::Ready);
-        InstallSoundFont(RunningProgramFolder(), soundFontLoaded);
-    }
-    void TearDown() override { FreeDecodingLayer(); }
-    int soundFontLoaded = 0;
-};
-LayerEnvironment* const gLayer =
-    static_cast<LayerEnvironment*>(::testing::AddGlobalTestEnvironment(new LayerEnvironment));
 
 struct Decoded {
     Pcm pcm;
@@ -358,12 +346,7 @@ protected:
                 fs::create_symlink(fs::path(RunningProgramFolder()) / name, dir.path() / name);
         ASSERT_EQ(InitDecodingLayer(dir.path().string() + "/"), DecodingLayerStart::Ready);
     }
-    void TearDown() override {
-        FreeDecodingLayer();
-        InitDecodingLayer(RunningProgramFolder());
-        int loaded = 0;
-        InstallSoundFont(RunningProgramFolder(), loaded);
-    }
+    void TearDown() override { test::DecodingLayer::Restart(); }
     TempDir dir;
 };
 
@@ -583,11 +566,18 @@ void WriteFile(const std::string& path, const std::string& bytes) {
         .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
-class MidiTest : public ::testing::TestWithParam<int> {};
+// With the program's sound font, as the session installs it before the first MIDI file.
+class MidiTest : public ::testing::TestWithParam<int> {
+protected:
+    void SetUp() override {
+        InstallSoundFont(RunningProgramFolder(), soundFont);
+        ASSERT_NE(soundFont, 0);
+    }
+    int soundFont = 0;
+};
 
 TEST_P(MidiTest, RendersTheSongToItsTempoMapLength) {
     const int rate = GetParam();
-    ASSERT_NE(gLayer->soundFontLoaded, 0);
     TempDir dir;
     const std::string path = dir.File("SONG.MID");
     WriteFile(path, TestSong());
@@ -652,7 +642,6 @@ TEST(SoundFont, AMissingFontLeavesTheFlagAtZero) {
     EXPECT_EQ(loaded, 0);  // not a sound font
     InstallSoundFont(RunningProgramFolder(), loaded);
     EXPECT_NE(loaded, 0);
-    EXPECT_NE(gLayer->soundFontLoaded, 0);
 }
 
 // ---------------------------------------------------------------- tags

@@ -14,23 +14,10 @@
 #include "app/app_services.h"
 #include "app/file_list_view.h"
 #include "app/main_window.h"
-#include "readers/bass_reader.h"
+#include "tests/support/decoding_layer.h"
 #include "tests/support/options_harness.h"
 
 namespace kestrune::test {
-
-// The decoding layer, started once for the whole test program from the build's bin folder.
-class DecodingLayerEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override {
-        started = InitDecodingLayer(RunningProgramFolder()) == DecodingLayerStart::Ready;
-    }
-    void TearDown() override { FreeDecodingLayer(); }
-    static inline bool started = false;
-};
-
-inline ::testing::Environment* const kDecodingLayerEnvironment =
-    ::testing::AddGlobalTestEnvironment(new DecodingLayerEnvironment);
 
 // Open and save dialogs that answer what the test sets, and remember what they were asked.
 class ScriptedDialogs : public FakeDialogs {
