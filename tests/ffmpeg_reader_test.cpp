@@ -13,6 +13,7 @@
 
 #include "audio/downmix.h"
 #include "audio/tag_set.h"
+#include "common/byte_order.h"
 #include "tests/support/test_support.h"
 
 extern "C" {
@@ -29,6 +30,7 @@ namespace {
 using test::Pcm;
 using test::Quote;
 using test::TempDir;
+using test::WavBytes;
 
 // What a reader delivered: interleaved in its output channel count.
 struct Decoded {
@@ -61,30 +63,6 @@ Decoded ReadAll(AudioReader& reader, int maxBlocks = 1 << 30) {
             d.positionsOk = false;
     }
     return d;
-}
-
-void Put(std::string& out, uint64_t v, int bytes) {
-    for (int i = 0; i < bytes; ++i)
-        out += static_cast<char>((v >> (8 * i)) & 0xff);
-}
-
-// A WAV of any sample coding: tag 1 integer PCM, tag 3 IEEE float. data is already coded.
-std::string WavBytes(int tag, int bits, int channels, int rate, const std::string& data,
-                     const std::string& extraChunks = {}) {
-    std::string w = "RIFF";
-    Put(w, 4 + 24 + extraChunks.size() + 8 + data.size(), 4);
-    w += "WAVEfmt ";
-    Put(w, 16, 4);
-    Put(w, tag, 2);
-    Put(w, channels, 2);
-    Put(w, rate, 4);
-    Put(w, static_cast<uint64_t>(rate) * channels * bits / 8, 4);
-    Put(w, channels * bits / 8, 2);
-    Put(w, bits, 2);
-    w += extraChunks;
-    w += "data";
-    Put(w, data.size(), 4);
-    return w + data;
 }
 
 bool WriteFile(const std::string& path, const std::string& bytes) {
@@ -231,7 +209,7 @@ std::string Coded(const std::vector<T>& values) {
     for (T v : values) {
         uint64_t bits = 0;
         std::memcpy(&bits, &v, sizeof(T));
-        Put(out, bits, sizeof(T));
+        AppendLe(out, bits, sizeof(T));
     }
     return out;
 }
@@ -268,7 +246,7 @@ std::vector<CodingCase> CodingCases() {
                      [] {
                          std::string s;
                          for (int32_t v : {-8388608, 8388607, -1, 255, 256, -257})
-                             Put(s, static_cast<uint32_t>(v), 3);
+                             AppendLe(s, static_cast<uint32_t>(v), 3);
                          return s;
                      },
                      {-32768, 32767, -1, 0, 1, -2}});
@@ -700,11 +678,9 @@ TEST_F(FFmpegReaderTest, UnreadableFilesFailWithoutClaimingNoAudio) {
     const std::string empty = dir.File("empty.mp3"), noise = dir.File("noise.bin");
     ASSERT_TRUE(WriteFile(empty, ""));
     std::string junk;
-    uint32_t state = 99;
-    for (int i = 0; i < 5000; ++i) {
-        state = state * 1664525u + 1013904223u;
-        junk += static_cast<char>(state >> 24);
-    }
+    test::Lcg random(99);
+    for (int i = 0; i < 5000; ++i)
+        junk += static_cast<char>(random.Next() >> 24);
     ASSERT_TRUE(WriteFile(noise, junk));
     for (const std::string& path : {empty, noise, dir.File("missing.wav")}) {
         SCOPED_TRACE(path);
@@ -776,11 +752,9 @@ TEST_F(FFmpegReaderTest, DamagedAndTruncatedFilesEndCleanly) {
 
         // Garbage over a stretch in the middle: decoding goes on after it.
         std::string damaged = whole;
-        uint32_t state = 5;
-        for (size_t i = whole.size() * 2 / 5; i < whole.size() / 2; ++i) {
-            state = state * 1664525u + 1013904223u;
-            damaged[i] = static_cast<char>(state >> 24);
-        }
+        test::Lcg random(5);
+        for (size_t i = whole.size() * 2 / 5; i < whole.size() / 2; ++i)
+            damaged[i] = static_cast<char>(random.Next() >> 24);
         const std::string bad = dir.File("bad-" + name);
         ASSERT_TRUE(WriteFile(bad, damaged));
         FFmpegReader reader;

@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 #include <sndfile.h>
 
+#include <algorithm>
 #include <cstring>
 #include <fstream>
+#include <iterator>
 
 #include "audio/downmix.h"
 
@@ -104,6 +106,27 @@ void WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
     std::ofstream(path, std::ios::binary)
         .write(reinterpret_cast<const char*>(bytes.data()),
                static_cast<std::streamsize>(bytes.size()));
+}
+
+std::vector<uint8_t> ReadBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+std::vector<uint8_t> Damaged(const std::vector<uint8_t>& good, int round, const Damage& how,
+                             Lcg& random) {
+    std::vector<uint8_t> bytes = good;
+    if (round % how.cutEvery == 0) {
+        bytes.resize(random.Next() % bytes.size());
+        return bytes;
+    }
+    const size_t span =
+        how.span ? std::min(how.span, bytes.size() - how.from) : bytes.size() - how.from;
+    for (int k = 0; k < how.changes; ++k) {
+        const uint32_t r = random.Next();
+        bytes[how.from + (r >> 8) % span] = static_cast<uint8_t>(r >> 24);
+    }
+    return bytes;
 }
 
 }  // namespace kestrune::test

@@ -31,5 +31,18 @@ bool SndReadShort(const std::string& path, std::vector<int16_t>& out, int& chann
 // sox's decode as 16-bit little-endian samples.
 bool SoxReadShort(const std::string& path, std::vector<int16_t>& out);
 void WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes);
+std::vector<uint8_t> ReadBytes(const std::string& path);
+
+// A damaged copy of a good file, for the tests that a reader survives what it is given: every
+// cutEvery-th round (round 0 the first) cuts the file short at a random length, the others
+// overwrite `changes` random bytes at offsets in [from, from + span) (span 0: to the end).
+struct Damage {
+    int cutEvery;
+    int changes;
+    size_t from = 0;
+    size_t span = 0;
+};
+std::vector<uint8_t> Damaged(const std::vector<uint8_t>& good, int round, const Damage& how,
+                             Lcg& random);
 
 }  // namespace kestrune::test
