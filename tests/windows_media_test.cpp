@@ -14,6 +14,7 @@
 
 #include "audio/program_folder.h"
 #include "readers/windows_media_reader.h"
+#include "tests/support/lossy_match.h"
 #include "tests/support/test_support.h"
 #include "writers/windows_media_runtime.h"
 #include "writers/windows_media_writer.h"
@@ -440,6 +441,8 @@ TEST_P(WindowsMediaOutput, FfprobeReadsWmav2WithTheTags) {
     test::Pcm decoded;
     ASSERT_TRUE(test::FfDecode(path, decoded));
     EXPECT_NEAR(static_cast<double>(decoded.Frames()) / decoded.sampleRate, seconds, 0.1);
+    if (c.sourceRate == c.formatRate && c.sourceChannels == c.formatChannels)
+        test::ExpectFollowsSource(pcm, decoded, probe.codecName, probe.formatName);
 }
 
 INSTANTIATE_TEST_SUITE_P(
