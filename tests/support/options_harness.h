@@ -211,7 +211,7 @@ struct OptionsHarness {
 // The sheet's page list.
 inline QListWidget* Titles(COptSheet& sheet) {
     for (QListWidget* list : sheet.findChildren<QListWidget*>())
-        if (list->accessibleName() == "Options")
+        if (list->accessibleName() == u"Options")
             return list;
     return nullptr;
 }

@@ -17,6 +17,11 @@
 #include "tests/support/decoding_layer.h"
 #include "tests/support/options_harness.h"
 
+// Views in failure messages as text.
+inline void PrintTo(QStringView s, std::ostream* os) {
+    PrintTo(s.toString(), os);
+}
+
 namespace kestrune::test {
 
 // Open and save dialogs that answer what the test sets, and remember what they were asked.
@@ -153,6 +158,19 @@ inline std::string MakeWav(const std::filesystem::path& path, double seconds, in
     EXPECT_TRUE(
         WriteWav(path.string(), MakeSignal(rate, channels, static_cast<size_t>(seconds * rate))));
     return path.string();
+}
+
+// A control, menu or menu command by its object name; null when there is none.
+template <typename T>
+T* Named(const QObject& parent, QStringView name) {
+    return parent.findChild<T*>(name.toString());
+}
+
+// Chooses an output format in the window's format box, as the user does.
+inline void ChooseFormat(MainWindow& w, FormatId format) {
+    const int index = w.FormatBox()->findData(StoredValue(format));
+    ASSERT_GE(index, 0) << StoredValue(format);
+    w.FormatBox()->setCurrentIndex(index);
 }
 
 // Lets the event loop run until done() holds or the time is up; true when it held.
