@@ -16,6 +16,7 @@
 #include "app/help_viewer.h"
 #include "app/hyper_link.h"
 #include "app/progress_dialog.h"
+#include "common/version.h"
 #include "tests/support/window_harness.h"
 
 namespace kestrune::test {
@@ -355,12 +356,13 @@ TEST(Commands, HelpAndWebCommandsOpenTheirAddressesAndF1ReusesTheHelpWindow) {
     QStringList opened;
     for (const QUrl& url : h.desktop.opened)
         opened << QUrl::fromPercentEncoding(url.toEncoded());
+    const QString checkForUpdates = QStringLiteral(
+        "https://kestrune.org/checkforupdates/?ver=4.0&build=" KESTRUNE_BUILD_NUMBER);
     EXPECT_EQ(opened,
               QStringList({u"mailto:?subject=Kestrune - very COOL application!!!&body=Download "
                            u"from https://kestrune.org/"_s,
                            u"mailto:support@kestrune.org"_s, u"https://kestrune.org/"_s,
-                           u"https://kestrune.org/checkforupdates/?ver=4.0&build=2157"_s,
-                           u"https://kestrune.org/"_s}));
+                           checkForUpdates, u"https://kestrune.org/"_s}));
     EXPECT_TRUE(link->IsVisited());
 
     // F1 opens the manual; F1 and "Help Topics" then bring back the same window.
@@ -418,7 +420,7 @@ TEST(Links, AboutBoxNamesTheVersionAndItsButtonsAndLinksOpenTheirAddresses) {
         },
         prompter, [&] { ++updates; }, [&] { ++friends; });
     EXPECT_EQ(box.windowTitle(), u"About"_s);
-    EXPECT_EQ(AboutBox::TitleLine(), u"Kestrune v4.0 build 2157"_s);
+    EXPECT_EQ(AboutBox::TitleLine(), QStringLiteral("Kestrune v4.0 build " KESTRUNE_BUILD_NUMBER));
     EXPECT_EQ(box.HomepageLink()->text(), u"Visit Kestrune Homepage"_s);
     EXPECT_TRUE(box.HomepageLink()->font().underline());
     EXPECT_TRUE(box.SupportLink()->font().underline());
