@@ -14,7 +14,7 @@
 #include "audio/downmix.h"
 #include "audio/tag_set.h"
 #include "common/byte_order.h"
-#include "tests/support/test_support.h"
+#include "tests/support/reader_checks.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -31,6 +31,7 @@ using test::Pcm;
 using test::Quote;
 using test::TempDir;
 using test::WavBytes;
+using test::WriteBytes;
 
 // What a reader delivered: interleaved in its output channel count.
 struct Decoded {
@@ -63,12 +64,6 @@ Decoded ReadAll(AudioReader& reader, int maxBlocks = 1 << 30) {
             d.positionsOk = false;
     }
     return d;
-}
-
-bool WriteFile(const std::string& path, const std::string& bytes) {
-    std::ofstream o(path, std::ios::binary);
-    o.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    return static_cast<bool>(o);
 }
 
 std::string ReadFileBytes(const std::string& path) {
@@ -283,7 +278,7 @@ class CodingTest : public FFmpegReaderTest, public ::testing::WithParamInterface
 TEST_P(CodingTest, ConvertsByTheRule) {
     const CodingCase& c = GetParam();
     const std::string path = dir.File(std::string(c.name) + ".wav");
-    ASSERT_TRUE(WriteFile(path, WavBytes(c.tag, c.bits, 2, 8000, c.data())));
+    ASSERT_TRUE(WriteBytes(path, WavBytes(c.tag, c.bits, 2, 8000, c.data())));
 
     FFmpegReader reader;
     ASSERT_EQ(reader.Open(path, 0), 1);
@@ -658,7 +653,7 @@ TEST_F(FFmpegReaderTest, AudioWithoutADecoderStillCountsAsAudio) {
     const size_t at = bytes.find("sowt");
     ASSERT_NE(at, std::string::npos);
     bytes.replace(at, 4, "mhm1");
-    ASSERT_TRUE(WriteFile(odd, bytes));
+    ASSERT_TRUE(WriteBytes(odd, bytes));
     ASSERT_EQ(test::FfProbe(odd).codecName, "mpegh_3d_audio");
     ASSERT_EQ(avcodec_find_decoder(AV_CODEC_ID_MPEGH_3D_AUDIO), nullptr);
 
@@ -676,12 +671,12 @@ TEST_F(FFmpegReaderTest, AudioWithoutADecoderStillCountsAsAudio) {
 
 TEST_F(FFmpegReaderTest, UnreadableFilesFailWithoutClaimingNoAudio) {
     const std::string empty = dir.File("empty.mp3"), noise = dir.File("noise.bin");
-    ASSERT_TRUE(WriteFile(empty, ""));
+    ASSERT_TRUE(WriteBytes(empty, ""));
     std::string junk;
     test::Lcg random(99);
     for (int i = 0; i < 5000; ++i)
         junk += static_cast<char>(random.Next() >> 24);
-    ASSERT_TRUE(WriteFile(noise, junk));
+    ASSERT_TRUE(WriteBytes(noise, junk));
     for (const std::string& path : {empty, noise, dir.File("missing.wav")}) {
         SCOPED_TRACE(path);
         FFmpegReader reader;
@@ -756,7 +751,7 @@ TEST_F(FFmpegReaderTest, DamagedAndTruncatedFilesEndCleanly) {
         for (size_t i = whole.size() * 2 / 5; i < whole.size() / 2; ++i)
             damaged[i] = static_cast<char>(random.Next() >> 24);
         const std::string bad = dir.File("bad-" + name);
-        ASSERT_TRUE(WriteFile(bad, damaged));
+        ASSERT_TRUE(WriteBytes(bad, damaged));
         FFmpegReader reader;
         Pcm theirs;
         const bool theyDecode = test::FfDecode(bad, theirs);
@@ -773,7 +768,7 @@ TEST_F(FFmpegReaderTest, DamagedAndTruncatedFilesEndCleanly) {
         // Cut at several places, the header included.
         for (size_t cut : {size_t{10}, size_t{200}, whole.size() / 3, whole.size() - 7}) {
             const std::string part = dir.File("cut-" + name);
-            ASSERT_TRUE(WriteFile(part, whole.substr(0, cut)));
+            ASSERT_TRUE(WriteBytes(part, whole.substr(0, cut)));
             FFmpegReader r2;
             if (r2.Open(part, 0)) {
                 const Decoded d = ReadAll(r2);

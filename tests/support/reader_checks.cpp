@@ -22,7 +22,7 @@ Decoded Drain(AudioReader& reader) {
         if (n <= 0)
             break;
         EXPECT_LE(n, kBlockFrames);
-        ++d.calls;
+        d.blocks.push_back(n);
         for (int i = 0; i < n; ++i) {
             d.samples.push_back(left[static_cast<size_t>(i)]);
             if (d.channels == 2)
@@ -102,10 +102,14 @@ bool SoxReadShort(const std::string& path, std::vector<int16_t>& out) {
     return true;
 }
 
-void WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
-    std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()),
-               static_cast<std::streamsize>(bytes.size()));
+bool WriteBytes(const std::string& path, std::string_view bytes) {
+    std::ofstream out(path, std::ios::binary);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    return static_cast<bool>(out);
+}
+
+bool WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
+    return WriteBytes(path, {reinterpret_cast<const char*>(bytes.data()), bytes.size()});
 }
 
 std::vector<uint8_t> ReadBytes(const std::string& path) {
