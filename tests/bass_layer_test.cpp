@@ -28,11 +28,6 @@ std::string BinFile(const char* name) {
     return std::string(KESTRUNE_BIN_DIR) + "/" + name;
 }
 
-bool Ffmpeg(const std::string& in, const std::string& args, const std::string& out) {
-    return test::Run("ffmpeg -v error -nostdin -y -i " + Quote(in) + " " + args + " " + Quote(out) +
-                     " 2>/dev/null") == 0;
-}
-
 // Everything a channel delivers, read in odd-sized requests.
 std::vector<unsigned char> ReadAll(DWORD handle, DWORD request = 5000) {
     std::vector<unsigned char> out, buf(request);

@@ -20,6 +20,7 @@ namespace {
 namespace fs = std::filesystem;
 using test::Decoded;
 using test::Drain;
+using test::Ffmpeg;
 using test::Pcm;
 using test::Quote;
 using test::TempDir;
@@ -27,11 +28,6 @@ using test::TempDir;
 int ExpectedBitRate(const std::string& path, int64_t lengthBytes, int frameBytes, int rate) {
     const double seconds = static_cast<double>(lengthBytes) / (frameBytes * rate);
     return static_cast<int>(static_cast<double>(fs::file_size(path)) / (seconds * 125) + 0.5);
-}
-
-bool Ffmpeg(const std::string& in, const std::string& args, const std::string& out) {
-    return test::Run("ffmpeg -v error -nostdin -y -i " + Quote(in) + " " + args + " " + Quote(out) +
-                     " 2>/dev/null") == 0;
 }
 
 // ---------------------------------------------------------------- WAV

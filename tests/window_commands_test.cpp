@@ -57,11 +57,6 @@ void Screenshot(QWidget& widget, const char* name) {
                        u".png"_s);
 }
 
-std::string ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 // --- Converting ----------------------------------------------------------------------------
 
 TEST(Convert, ThreeWavsBecomeMp3sWithTheirRowsFilledAndTheFirstOutputShown) {
@@ -215,7 +210,7 @@ TEST(Convert, CancelDuringTheSecondItemLeavesNoOutputAndMarksOnlyThatRow) {
         if (d && d->OverallLabel().startsWith(u"Converting 2 of"_s) && ++blocks == 20)
             QTest::mouseClick(d->CancelButton(), Qt::LeftButton);
     });
-    const std::string before = ReadAll(sources[1]);
+    const std::string before = ReadFile(sources[1]);
     w.ConvertAll();
     w.Host().SetPumpObserver({});
     EXPECT_EQ(blocks, 20);
@@ -224,7 +219,7 @@ TEST(Convert, CancelDuringTheSecondItemLeavesNoOutputAndMarksOnlyThatRow) {
               QStringList({u"part1.mp3"_s, u"Cancelled"_s, u""_s, u"earlier text"_s}));
     EXPECT_TRUE(w.List()->Row(1)->Entry().outputPath.empty());
     EXPECT_TRUE(h.desktop.shownInFileManager.isEmpty()) << "a cancelled run shows nothing";
-    EXPECT_EQ(ReadAll(sources[1]), before);
+    EXPECT_EQ(ReadFile(sources[1]), before);
     EXPECT_TRUE(w.isEnabled());
 }
 
@@ -271,14 +266,14 @@ TEST(Commands, VideoItemIsRefusedAndThePreviousFormatStaysUnsaved) {
     MainWindow& w = h.Open(true);
     ChooseFormat(w, FormatId::kFlac);
     const FormatId flac = w.Settings().outputFormat;
-    const std::string stored = ReadAll(h.iniPath);
+    const std::string stored = ReadFile(h.iniPath);
     w.FormatBox()->setCurrentIndex(w.FormatBox()->count() - 1);
     ASSERT_EQ(h.prompter.shown.size(), 1u);
     EXPECT_EQ(h.prompter.shown[0].icon, Prompter::Icon::Information);
     EXPECT_EQ(h.prompter.shown[0].buttons, QMessageBox::Ok | QMessageBox::Cancel);
     EXPECT_EQ(w.FormatBox()->currentData().toInt(), StoredValue(FormatId::kFlac));
     EXPECT_EQ(w.Settings().outputFormat, flac);
-    EXPECT_EQ(ReadAll(h.iniPath), stored);
+    EXPECT_EQ(ReadFile(h.iniPath), stored);
 }
 
 TEST(Commands, MenuCommandsAreEnabledByTheSelectionAndWhatWasConverted) {

@@ -110,6 +110,11 @@ std::string Quote(const std::string& s) {
     return q + "'";
 }
 
+bool Ffmpeg(const std::string& in, const std::string& args, const std::string& out) {
+    return Run("ffmpeg -v error -nostdin -y -i " + Quote(in) + " " + args + " " + Quote(out) +
+               " 2>/dev/null") == 0;
+}
+
 std::string ProbeInfo::Tag(const std::string& key) const {
     std::istringstream in(tags);
     std::string line;

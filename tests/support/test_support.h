@@ -62,6 +62,10 @@ int Run(const std::string& command, std::string* out = nullptr);
 // Quotes a path for the shell.
 std::string Quote(const std::string& s);
 
+// Converts in to out with the ffmpeg command line and args (codec, bit rate, tags...); true
+// when ffmpeg succeeded.
+bool Ffmpeg(const std::string& in, const std::string& args, const std::string& out);
+
 // What ffprobe sees in a file's first audio stream and its container.
 struct ProbeInfo {
     bool ok = false;
