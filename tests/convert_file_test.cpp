@@ -265,11 +265,10 @@ TEST_F(ConvertFileTest, CustomAndCopiedTags) {
 
     // Copied from a tagged source: the track text 7/12 becomes 7.
     const std::string tagged = dir.File("tagged.mp3");
-    ASSERT_EQ(test::Run("ffmpeg -v error -nostdin -y -i " + test::Quote(dir.File("source.wav")) +
-                        " -metadata title='Copied' -metadata artist='Someone' -metadata "
-                        "track=7/12 -metadata date=1999 " +
-                        test::Quote(tagged)),
-              0);
+    ASSERT_TRUE(test::Ffmpeg(dir.File("source.wav"),
+                             "-metadata title='Copied' -metadata artist='Someone' -metadata "
+                             "track=7/12 -metadata date=1999",
+                             tagged));
     config.settings.id3TagType = TagSource::kFromSource;
     SourceFileEntry src;
     src.path = tagged;

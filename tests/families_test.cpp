@@ -66,10 +66,7 @@ protected:
         const std::string wav = dir.File(name + ".src.wav");
         EXPECT_TRUE(
             test::WriteWav(wav, test::MakeSignal(44100, 2, static_cast<size_t>(44100 * seconds))));
-        EXPECT_EQ(test::Run("ffmpeg -v error -nostdin -y -i " + Quote(wav) + " " + codecArgs + " " +
-                            Quote(dir.File(name))),
-                  0)
-            << name;
+        EXPECT_TRUE(test::Ffmpeg(wav, codecArgs, dir.File(name))) << name;
         return Add(dir.File(name));
     }
 

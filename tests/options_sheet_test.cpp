@@ -14,8 +14,8 @@
 #include <filesystem>
 
 #include "engine/conversion_session.h"
-#include "readers/bass_reader.h"
 #include "settings/options/page_opt_audio.h"
+#include "tests/support/decoding_layer.h"
 #include "tests/support/options_harness.h"
 #include "tests/support/recording_host.h"
 
@@ -231,9 +231,6 @@ TEST_F(OptionsSheet, ConfirmedChangesOnEveryKindOfPageAreSaved) {
 // Open the sheet, choose the MP3 bit rate and an output folder, confirm, convert: the output
 // is in that folder at that bit rate.
 TEST_F(OptionsSheet, ConversionUsesWhatTheSheetStored) {
-    static const bool layerReady =
-        InitDecodingLayer(RunningProgramFolder()) == DecodingLayerStart::Ready;
-    ASSERT_TRUE(layerReady);
     const std::string source = h.dir.File("tone.wav");
     ASSERT_TRUE(test::WriteWav(source, test::MakeSignal(44100, 2, 44100 * 2)));
     const QString outFolder = QString::fromStdString(h.dir.File("chosen out"));

@@ -1,7 +1,7 @@
 #pragma once
 
-// What the engine's driver tests share: the decoding layer set up once, a session over a
-// recording host, and a run of the batch or the merge driver.
+// What the engine's driver tests share: the decoding layer, a session over a recording host,
+// and a run of the batch or the merge driver.
 
 #include <gtest/gtest.h>
 
@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "engine/conversion_session.h"
-#include "readers/bass_reader.h"
+#include "tests/support/decoding_layer.h"
 #include "tests/support/recording_host.h"
 #include "tests/support/test_support.h"
 
@@ -18,11 +18,7 @@ namespace kestrune::test {
 class SessionTest : public ::testing::Test {
 protected:
     explicit SessionTest(const std::string& programFolder = RunningProgramFolder())
-        : config(programFolder), session(config, host) {
-        static const bool layerReady =
-            InitDecodingLayer(RunningProgramFolder()) == DecodingLayerStart::Ready;
-        EXPECT_TRUE(layerReady);
-    }
+        : config(programFolder), session(config, host) {}
 
     // ConvertList, or ConvertListToOne into mergePath, over items in their rows.
     void RunDriver(const std::vector<SourceFileEntry*>& items, const std::vector<int>& rows,
