@@ -17,6 +17,7 @@ bool PlanFFmpegWriter(const OutputFormatEntry& format, int rate, int channels, W
     FFmpegEncoderOptions options;
     options.containerShortName = format.containerShortName;
     options.codecId = format.codecId;
+    options.sourceSampleRate = rate;
     writer->SetEncoderOptions(options);
     writer->SetSampleRate(enc.sampleRate);
     writer->SetChannels(enc.channels);

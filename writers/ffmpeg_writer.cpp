@@ -65,6 +65,7 @@ constexpr CodecMapping kCodecMap[] = {
     {codec::kAlac, AV_CODEC_ID_ALAC, "alac"},
     {codec::kGsm, AV_CODEC_ID_GSM, "libgsm"},
     {codec::kGsmMs, AV_CODEC_ID_GSM_MS, "libgsm_ms"},
+    {codec::kOpus, AV_CODEC_ID_OPUS, "libopus"},
 };
 
 const CodecMapping* FindMapping(int catalogueId) {
@@ -256,6 +257,11 @@ bool IsRegularFile(const std::string& path) {
 
 }  // namespace
 
+const char* FFmpegCodecName(int codecId) {
+    const CodecMapping* mapping = FindMapping(codecId);
+    return mapping ? avcodec_get_name(mapping->id) : nullptr;
+}
+
 void FFmpegWriter::AmrCloser::operator()(void* state) const {
     Encoder_Interface_exit(state);
 }
@@ -288,6 +294,7 @@ void FFmpegWriter::SetEncoderOptions(const EncoderOptions& options) {
     if (const auto* own = dynamic_cast<const FFmpegEncoderOptions*>(&options)) {
         container_ = own->containerShortName;
         codecId_ = own->codecId;
+        sourceRate_ = own->sourceSampleRate;
     }
 }
 
@@ -301,6 +308,10 @@ int64_t FFmpegWriter::EncoderBitRate() const {
     if (stream_)
         return stream_->codecpar->bit_rate;
     return 0;
+}
+
+int FFmpegWriter::EncoderDelay() const {
+    return codec_ ? codec_->initial_padding : 0;
 }
 
 int FFmpegWriter::Open() {
@@ -407,6 +418,13 @@ bool FFmpegWriter::OpenEncoder() {
     }
     if (par->bits_per_coded_sample == 0 && codecId_ == codec::kGsm)
         par->bits_per_coded_sample = 16;  // AIFF-C gives the width of the decoded samples
+    if (codecId_ == codec::kOpus && sourceRate_ > 0 && par->extradata_size >= 16) {
+        // The Opus header names the rate the audio had before it was brought to 48000 Hz, so
+        // that a decoder may give it back at that rate.
+        const auto rate = static_cast<uint32_t>(sourceRate_);
+        for (int i = 0; i < 4; ++i)
+            par->extradata[12 + i] = static_cast<uint8_t>(rate >> (8 * i));
+    }
     stream_->time_base = codec_->time_base;
 
     frame_.reset(av_frame_alloc());

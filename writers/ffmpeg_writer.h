@@ -14,7 +14,14 @@ namespace kestrune {
 struct FFmpegEncoderOptions : EncoderOptions {
     std::string containerShortName;
     int codecId = 0;
+    // The rate of the source before it was resampled for the encoder, where the container
+    // records it (the Opus header); 0 when unknown.
+    int sourceSampleRate = 0;
 };
+
+// FFmpeg's name of the codec a catalogue codec id is written with ("mp3", "opus"), or null for
+// an id the writer does not know.
+const char* FFmpegCodecName(int codecId);
 
 // Writes every catalogue row that names a container: encodes with libavcodec (narrow-band
 // AMR with opencore-amrnb) and muxes with libavformat.
@@ -44,6 +51,8 @@ public:
     int PendingFrames() const { return fill_; }
     // The bit rate the encoder was opened with (the nearest it accepts to the asked one).
     int64_t EncoderBitRate() const;
+    // Frames the encoder puts before the first frame of the input (0 when it says none).
+    int EncoderDelay() const;
 
 private:
     struct AmrCloser {
@@ -68,6 +77,7 @@ private:
     // configuration
     std::string container_;
     int codecId_ = 0;
+    int sourceRate_ = 0;
     std::string path_;
     int sampleRate_ = 0;
     int channels_ = 0;

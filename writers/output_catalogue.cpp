@@ -19,6 +19,7 @@ constexpr int kRFlac[] = {8000, 16000, 22050, 24000, 32000, 44100, 48000, 88200,
 constexpr int kRPcm[] = {6000,  8000,  11025, 12000, 16000, 22050,
                          24000, 32000, 44100, 48000, 88200, 96000};
 constexpr int kRMmf[] = {4000, 8000, 11025, 22050, 44100};
+constexpr int kROpus[] = {48000};  // Opus encodes at 48000 Hz, whatever the source's rate
 
 constexpr int kBAmr[] = {4750, 5150, 5900, 6700, 7400, 7950, 10200, 12200};
 constexpr int kBAc3[] = {32000,  40000,  48000,  56000,  64000,  80000,  96000,
@@ -32,10 +33,13 @@ constexpr int kBVorbis[] = {8000,   16000,  24000,  32000,  40000,  48000,  5600
                             64000,  80000,  96000,  112000, 128000, 144000, 160000,
                             192000, 224000, 256000, 320000, 400000, 480000};
 constexpr int kBG726[] = {2, 3, 4, 5};
+constexpr int kBOpus[] = {6000,   8000,   12000,  16000,  24000,  32000,  40000,  48000,
+                          56000,  64000,  80000,  96000,  112000, 128000, 160000, 192000,
+                          224000, 256000, 320000, 384000, 448000, 510000};
 
 constexpr std::span<const int> kNone{};
 
-const std::array<CodecEntry, 33> kCodecs = {{
+const auto kCodecs = std::to_array<CodecEntry>({
     {codec::kAmrNb, "Adaptive Multi-Rate (AMR) Narrow-Band", kRAmr, kBAmr, 1},  // C1
     {codec::kAlac, "ALAC (Apple Lossless Audio Codec)", kR8to48, kNone, 2},     // C2
     {codec::kAc3, "ATSC A/52A (AC-3)", kRAc3, kBAc3, 3},                        // C3
@@ -69,7 +73,8 @@ const std::array<CodecEntry, 33> kCodecs = {{
     {codec::kAdpcmImaQt, "IMA ADPCM (4-bit)", kRPcm, kNone, 3},                 // C31
     {codec::kGsmMs, "Microsoft GSM", kRAmr, kNone, 1},                          // C32
     {codec::kGsm, "GSM", kRAmr, kNone, 1},                                      // C33
-}};
+    {codec::kOpus, "Opus", kROpus, kBOpus, 3},                                  // C34
+});
 
 // C(n) is row n of the codec table, counted from 1.
 const CodecEntry* C(int n) {
@@ -215,6 +220,9 @@ void BuildOutputCatalogue(OutputCatalogue& list) {
         {FormatId::kOgg, "ogg", n,
          n, n, "ogg", 1, codec::kVorbis, 44100, 128000, 2, true,
          {C(10), C(11)}},
+        {FormatId::kOpus, "opus", "Opus",
+         "Opus", n, "ogg", 0, codec::kOpus, 48000, 128000, 0, true,
+         {C(34)}},
         {FormatId::kSwf, "swf", "SWF (audio only)",
          n, n, "swf", 1, codec::kMp3, 44100, 128000, 2, false,
          {C(9)}},

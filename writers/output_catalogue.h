@@ -39,6 +39,8 @@ constexpr int kMp3On4 = 0x15010;
 constexpr int kAlac = 0x15012;
 constexpr int kGsm = 0x15014;
 constexpr int kGsmMs = 0x15020;
+// Opus came after the numbering above: FFmpeg's own number for it, which no code above takes.
+constexpr int kOpus = 0x1503C;
 }  // namespace codec
 
 // One codec choice with what it accepts. An empty bitRates span means the codec has no
@@ -51,7 +53,7 @@ struct CodecEntry {
     int channelMask;  // bit 0: mono allowed, bit 1: stereo allowed
 };
 
-// The codec table, in its order (33 rows).
+// The codec table, in its order.
 std::span<const CodecEntry> CodecTable();
 
 // The id of each output format row, as the settings store keeps it ("OutputFormat"). A type of
@@ -82,6 +84,7 @@ enum class FormatId : int {
     kMp4 = 6600,
     kMpa = 1200,
     kOgg = 4000,
+    kOpus = 4100,
     kSwf = 8200,
     kVoc = 8400,
     kWav = 2000,
@@ -131,7 +134,7 @@ inline bool IsWindowsMediaFormat(FormatId formatId) {
     return formatId == FormatId::kWma || formatId == FormatId::kWmv || formatId == FormatId::kAsf;
 }
 
-// Appends the 30 rows, in order, with their defaults.
+// Appends the rows, in order, with their defaults.
 void BuildOutputCatalogue(OutputCatalogue& list);
 const OutputFormatEntry* FindOutputFormat(const OutputCatalogue& list, FormatId formatId);
 OutputFormatEntry* FindOutputFormat(OutputCatalogue& list, FormatId formatId);

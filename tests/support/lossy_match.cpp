@@ -55,6 +55,7 @@ const std::vector<LossyCodec>& Codecs() {
         {"mp2", 481, {}, 15},
         {"vorbis", 0, {}, 16},
         {"wmav2", 0, {}, 28},
+        {"opus", 312, {"ogg", "matroska"}, 29},
         {"amr_nb", 40, {}, 1.5},
         {"amr_wb", 95, {}, 4},
         {"gsm", 0, {}, 11},
