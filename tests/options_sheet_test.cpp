@@ -35,41 +35,20 @@ protected:
 };
 
 TEST_F(OptionsSheet, PagesInCatalogueOrderAndTheStartPageHoweverItCloses) {
-    const QStringList expected{u"General"_s,
-                               u"Output"_s,
-                               u"ID3"_s,
-                               u"3G2"_s,
-                               u"3GP"_s,
-                               u"AAC"_s,
-                               u"AAC for iPod/DSi"_s,
-                               u"AC3"_s,
-                               u"AIFF"_s,
-                               u"ALAC"_s,
-                               u"AMR"_s,
-                               u"AU"_s,
-                               u"AVI"_s,
-                               u"AWB"_s,
-                               u"FLAC"_s,
-                               u"FLV"_s,
-                               u"M4A"_s,
-                               u"M4B"_s,
-                               u"M4R"_s,
-                               u"MKA"_s,
-                               u"MMF"_s,
-                               u"MOV"_s,
-                               u"MP2"_s,
-                               u"MP3"_s,
-                               u"MP4"_s,
-                               u"MPA"_s,
-                               u"OGG"_s,
-                               u"SWF"_s,
-                               u"VOC"_s,
-                               u"WAV"_s,
-                               u"WMA/WMV/ASF"_s};
+    // The three fixed pages, then one per format in catalogue order: AMR, AWB and the Windows
+    // Media rows have pages of their own (one for the three Windows Media rows).
+    QStringList expected{u"General"_s, u"Output"_s, u"ID3"_s};
+    for (const OutputFormatEntry& row : h.catalogue) {
+        if (row.formatId == FormatId::kWma)
+            expected << u"WMA/WMV/ASF"_s;
+        else if (!IsWindowsMediaFormat(row.formatId))
+            expected << QString::fromStdString(row.PageTitle());
+    }
+    ASSERT_TRUE(expected.contains(u"AMR"_s) && expected.contains(u"AWB"_s));
+    ASSERT_TRUE(expected.contains(u"Opus"_s));
     bool confirmed = h.Show([&](COptSheet& sheet) {
         EXPECT_EQ(sheet.windowTitle(), u"Options");
         EXPECT_EQ(test::TitleTexts(sheet), expected);
-        ASSERT_EQ(sheet.PageCount(), 31);
         EXPECT_EQ(sheet.ActivePageIndex(), 0);
         // Neither "Apply" nor "Help".
         QStringList buttons;
@@ -96,17 +75,24 @@ TEST_F(OptionsSheet, PagesInCatalogueOrderAndTheStartPageHoweverItCloses) {
         sheet.accept();
     });
     EXPECT_TRUE(confirmed);
+    // The position WAV's page had before Opus came before it: what earlier versions stored.
     EXPECT_EQ(h.settings.optStartPageIndex, 29);
 
     // Closing the window itself counts as cancelling.
     h.Show([&](COptSheet& sheet) {
+        EXPECT_EQ(sheet.ActivePage()->Title(), u"WAV");
         Go(sheet, u"MKA");
         sheet.close();
     });
     EXPECT_EQ(h.settings.optStartPageIndex, 19);
 
-    // A page index the sheet does not have opens the first page.
-    for (int stored : {31, 1000, -3}) {
+    // A page added since is kept by its format's id, and opens again.
+    h.Show([&](COptSheet& sheet) { Go(sheet, u"Opus"); });
+    EXPECT_EQ(h.settings.optStartPageIndex, StoredValue(FormatId::kOpus));
+    h.Show([&](COptSheet& sheet) { EXPECT_EQ(sheet.ActivePage()->Title(), u"Opus"); });
+
+    // A value that names no page opens the first page.
+    for (int stored : {31, 999, -3, 4242}) {
         h.settings.optStartPageIndex = stored;
         h.Show([&](COptSheet& sheet) { EXPECT_EQ(sheet.ActivePageIndex(), 0) << stored; });
         EXPECT_EQ(h.settings.optStartPageIndex, 0);
@@ -267,6 +253,56 @@ TEST_F(OptionsSheet, ConversionUsesWhatTheSheetStored) {
                         &bitRate),
               0);
     EXPECT_EQ(std::stoi(bitRate), 96000);
+}
+
+// A row added to the catalogue (here a scratch FLAC row) needs nothing else: it gets its page,
+// its settings under its own prefix, a start page that finds it again, and outputs.
+TEST_F(OptionsSheet, ARowAddedToTheCatalogueNeedsNothingElse) {
+    const auto addScratchRow = [](OutputCatalogue& catalogue) {
+        OutputFormatEntry row = *FindOutputFormat(catalogue, FormatId::kFlac);
+        row.formatId = FormatId{9100};
+        row.label = "Scratch (test)";
+        row.shortLabel = "Scratch";
+        row.settingsPrefix = "Scratch";
+        row.extension = "sfl";
+        catalogue.push_back(row);
+    };
+    const size_t rows = h.catalogue.size();
+    addScratchRow(h.catalogue);
+    const bool confirmed = h.Show([&](COptSheet& sheet) {
+        EXPECT_EQ(test::TitleTexts(sheet).back(), u"Scratch");
+        QWidget* page = Go(sheet, u"Scratch");
+        Click(Control<QCheckBox>(page, u"autoParams"));
+        Choose(Control<QComboBox>(page, u"sampleRate"), u"22050 Hz");
+        sheet.accept();
+    });
+    ASSERT_TRUE(confirmed);
+    EXPECT_EQ(h.settings.optStartPageIndex, 9100);
+    h.Show([&](COptSheet& sheet) { EXPECT_EQ(sheet.ActivePage()->Title(), u"Scratch"); });
+
+    h.Reload();
+    ASSERT_EQ(h.catalogue.size(), rows);
+    addScratchRow(h.catalogue);
+    ASSERT_TRUE(LoadSettings(*h.store, h.settings, h.tags, h.catalogue));
+    const OutputFormatEntry& scratch = h.Format(FormatId{9100});
+    EXPECT_EQ(scratch.autoParams, 0);
+    EXPECT_EQ(scratch.sampleRate, 22050);
+
+    const std::string source = h.dir.File("tone.wav");
+    ASSERT_TRUE(test::WriteWav(source, test::MakeSignal(44100, 2, 44100)));
+    test::RecordingHost host;
+    SessionConfig config;
+    config.settings = h.settings;
+    config.settings.destOutputFolderOpt = DestOutputFolder::kSameAsSource;
+    config.catalogue = h.catalogue;
+    ConversionSession session(config, host);
+    SourceFileEntry entry;
+    ASSERT_TRUE(session.ProbeSource(source, entry));
+    std::vector<SourceFileEntry*> items{&entry};
+    session.ConvertList(items, {0}, scratch);
+    const test::ProbeInfo info = test::FfProbe(h.dir.File("tone.sfl"));
+    EXPECT_EQ(info.codecName, "flac") << host.output[0];
+    EXPECT_EQ(info.sampleRate, 22050);
 }
 
 // Where the page's controls do not fit: outside the page, on top of each other, or too small

@@ -10,6 +10,7 @@
 #include <QStackedWidget>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <iterator>
 #include <memory>
 #include <optional>
 
@@ -23,6 +24,64 @@
 #include "settings/settings_persistence.h"
 
 namespace kestrune {
+
+namespace {
+
+// What identifies a page whatever rows the catalogue gains: the format id of a format's page,
+// or one of these for the three fixed pages.
+constexpr int kGeneralPage = -1;
+constexpr int kOutputPage = -2;
+constexpr int kId3Page = -3;
+
+// The pages the sheet had before the catalogue grew, in their order. "OptStartPageIndex" keeps
+// a position among these, as every earlier version wrote it; a page added since is kept as its
+// format's id (1000 and up, which no position reaches).
+constexpr int kFirstPages[] = {
+    kGeneralPage,
+    kOutputPage,
+    kId3Page,
+    StoredValue(FormatId::k3g2),
+    StoredValue(FormatId::k3gp),
+    StoredValue(FormatId::kAac),
+    StoredValue(FormatId::kAacDevice),
+    StoredValue(FormatId::kAc3),
+    StoredValue(FormatId::kAiff),
+    StoredValue(FormatId::kAlac),
+    StoredValue(FormatId::kAmr),
+    StoredValue(FormatId::kAu),
+    StoredValue(FormatId::kAvi),
+    StoredValue(FormatId::kAwb),
+    StoredValue(FormatId::kFlac),
+    StoredValue(FormatId::kFlv),
+    StoredValue(FormatId::kM4a),
+    StoredValue(FormatId::kM4b),
+    StoredValue(FormatId::kM4r),
+    StoredValue(FormatId::kMka),
+    StoredValue(FormatId::kMmf),
+    StoredValue(FormatId::kMov),
+    StoredValue(FormatId::kMp2),
+    StoredValue(FormatId::kMp3),
+    StoredValue(FormatId::kMp4),
+    StoredValue(FormatId::kMpa),
+    StoredValue(FormatId::kOgg),
+    StoredValue(FormatId::kSwf),
+    StoredValue(FormatId::kVoc),
+    StoredValue(FormatId::kWav),
+    StoredValue(FormatId::kWma),
+};
+
+int PageKeyOfStored(int stored) {
+    if (stored >= 0 && stored < static_cast<int>(std::size(kFirstPages)))
+        return kFirstPages[stored];
+    return stored >= 1000 ? stored : kGeneralPage;
+}
+
+int StoredOfPageKey(int key) {
+    const auto* at = std::find(std::begin(kFirstPages), std::end(kFirstPages), key);
+    return at != std::end(kFirstPages) ? static_cast<int>(at - std::begin(kFirstPages)) : key;
+}
+
+}  // namespace
 
 COptSheet::COptSheet(QWidget* parent) : QDialog(parent) {
     setWindowTitle(QStringLiteral("Options"));
@@ -116,24 +175,27 @@ bool ShowOptions(QWidget* parent, ConvertSettings& settings, TagOptions& tags,
     // The pages that edit the settings and the tag, and those that edit a catalogue row.
     std::vector<COptPage*> optionPages;
     std::vector<std::pair<CPageOptAudio*, OutputFormatEntry*>> audioPages;
-    auto add = [&](COptPage* page) {
+    std::vector<int> pageKeys;  // in the sheet's order
+    auto add = [&](COptPage* page, int key) {
         page->Load(settings, tags);
         sheet.AddPage(page);
         optionPages.push_back(page);
+        pageKeys.push_back(key);
     };
-    add(new COptGeneralPage(prompter));
-    add(new COptOutputPage(prompter, dialogs, desktop));
-    add(new CPageOptID3(prompter));
+    add(new COptGeneralPage(prompter), kGeneralPage);
+    add(new COptOutputPage(prompter, dialogs, desktop), kOutputPage);
+    add(new CPageOptID3(prompter), kId3Page);
     for (OutputFormatEntry& entry : catalogue) {
+        const int key = StoredValue(entry.formatId);
         switch (entry.formatId) {
             case FormatId::kAmr:
-                add(new CAMROptPage(prompter));
+                add(new CAMROptPage(prompter), key);
                 break;
             case FormatId::kAwb:
-                add(new CAWBOptPage(prompter));
+                add(new CAWBOptPage(prompter), key);
                 break;
             case FormatId::kWma:
-                add(new CPageWMAOptions(prompter, desktop, windowsMedia));
+                add(new CPageWMAOptions(prompter, desktop, windowsMedia), key);
                 break;
             case FormatId::kWmv:
             case FormatId::kAsf:
@@ -144,15 +206,20 @@ bool ShowOptions(QWidget* parent, ConvertSettings& settings, TagOptions& tags,
                 page->Load(entry);
                 sheet.AddPage(page);
                 audioPages.emplace_back(page, &entry);
+                pageKeys.push_back(key);
                 break;
             }
         }
     }
     wait.reset();  // before the start page shows: it may ask something
-    sheet.SetActivePage(settings.optStartPageIndex);
+    const auto start =
+        std::find(pageKeys.begin(), pageKeys.end(), PageKeyOfStored(settings.optStartPageIndex));
+    sheet.SetActivePage(start != pageKeys.end() ? static_cast<int>(start - pageKeys.begin()) : 0);
 
     const bool confirmed = sheet.exec() == QDialog::Accepted;
-    settings.optStartPageIndex = sheet.ActivePageIndex();
+    const int active = sheet.ActivePageIndex();
+    settings.optStartPageIndex =
+        StoredOfPageKey(active >= 0 ? pageKeys[static_cast<size_t>(active)] : kGeneralPage);
     if (!confirmed)
         return false;
 

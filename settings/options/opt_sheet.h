@@ -8,12 +8,13 @@
 //
 // It shows the sheet modally over parent, editing copies of the settings, the tag options and
 // the per-format values of the catalogue rows. Whichever way the sheet closes,
-// settings.optStartPageIndex becomes the index of the page that was active (it is stored with
-// the format at shutdown). When confirmed, every value is copied back, the extension filter is
-// rebuilt and the options are saved to store with kSaveOptions (8); the result is then true.
-// When cancelled nothing else changes and the result is false. windowsMedia is the main
-// window's runtime and format list (a RuntimeWmaFormatSource over the WindowsMediaSupport of
-// its session configuration); message boxes,
+// settings.optStartPageIndex records the page that was active (it is stored with the format at
+// shutdown): its position among the pages the sheet had before the catalogue grew, so that a
+// settings file of that time opens the same page, or the format id of a page added since. When
+// confirmed, every value is copied back, the extension filter is rebuilt and the options are saved
+// to store with kSaveOptions (8); the result is then true. When cancelled nothing else changes and
+// the result is false. windowsMedia is the main window's runtime and format list (a
+// RuntimeWmaFormatSource over the WindowsMediaSupport of its session configuration); message boxes,
 // the folder browser and the desktop go through prompter, dialogs and desktop.
 
 #include <QDialog>
