@@ -5,12 +5,14 @@
 #include <deque>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 
 #include "engine/conversion_session.h"
 #include "engine/source_list.h"
 #include "readers/bass_reader.h"
 #include "tests/support/session_fixture.h"
 #include "tests/support/test_support.h"
+#include "writers/ffmpeg_writer.h"
 
 namespace kestrune {
 namespace {
@@ -216,6 +218,104 @@ TEST_F(FamiliesTest, MergesToAmrAndWmaResampleEverySource) {
     for (int i = 0; i < 3; ++i)
         EXPECT_EQ(host.output[i], "all.wma");
 }
+
+// Frames the first packets of a file's audio last at most: what the demuxer hands out at once.
+int LongestPacketFrames(const std::string& path, int rate) {
+    std::string out;
+    test::Run(
+        "ffprobe -v error -select_streams a:0 -read_intervals %+#8 -show_entries "
+        "packet=duration -of csv=p=0 " +
+            Quote(path),
+        &out);
+    double longest = 0;
+    std::istringstream in(out);
+    for (std::string line; std::getline(in, line);)
+        if (!line.empty() && std::isdigit(static_cast<unsigned char>(line[0])))
+            longest = std::max(longest, std::atof(line.c_str()));
+    return static_cast<int>(longest * rate + 0.5);
+}
+
+// The frame size and the delay of the FFmpeg writer's encoder for a row (0 and 0 for a row of
+// another writer, and a frame size of 0 for a codec without frames).
+std::pair<int, int> EncoderFramesOf(const OutputFormatEntry& row, int rate, int channels,
+                                    const std::string& at) {
+    ResolvedEncoding enc;
+    if (!row.UsesFFmpegWriter() || !ResolveEncoding(row, rate, channels, enc))
+        return {0, 0};
+    FFmpegWriter writer;
+    FFmpegEncoderOptions options;
+    options.containerShortName = row.containerShortName;
+    options.codecId = row.codecId;
+    writer.SetEncoderOptions(options);
+    writer.SetSampleRate(enc.sampleRate);
+    writer.SetChannels(enc.channels);
+    writer.SetBitRate(enc.bitRate);
+    writer.SetPath(at);
+    std::pair<int, int> frames{0, 0};
+    if (writer.Open())
+        frames = {writer.FrameSize(), writer.EncoderDelay()};
+    writer.Close();
+    fs::remove(at);
+    return frames;
+}
+
+class OutputLengths : public FamiliesTest, public ::testing::WithParamInterface<FormatId> {};
+
+// Every output format decodes (by ffmpeg) to at least the source's length: exactly where the
+// container says how long the audio is, otherwise at most one codec frame more, and in the
+// containers that cannot say where the audio starts, the encoder's delay more again.
+TEST_P(OutputLengths, NoOutputIsShorterThanItsSource) {
+    const OutputFormatEntry& row = *FindOutputFormat(config.catalogue, GetParam());
+    const std::string container = row.containerShortName ? row.containerShortName : "";
+    const bool exact = container == "mp3" || container == "flac" || container == "ogg" ||
+                       container == "wav" || container == "aiff" || container == "au";
+    const bool delayUnrecorded =
+        container == "adts" || container == "avi" || container == "flv" || container == "swf";
+    AddWav("stereo.wav", 44100, 2, 1.3);
+    AddWav("mono.wav", 22050, 1, 1.3);
+    Run(GetParam());
+    for (const SourceFileEntry& source : entries) {
+        SCOPED_TRACE(source.path);
+        ASSERT_FALSE(source.outputPath.empty());
+        test::Pcm decoded;
+        ASSERT_TRUE(test::FfDecode(source.outputPath, decoded));
+        ResolvedEncoding enc;
+        // VOC keeps its rate as a time constant that ffprobe reads back only roughly.
+        const int rate = ResolveEncoding(row, source.sampleRate, source.sourceChannels, enc)
+                             ? enc.sampleRate
+                             : decoded.sampleRate;
+        const auto expected = static_cast<long>(std::lround(1.3 * rate));
+        const long extra = static_cast<long>(decoded.Frames()) - expected;
+        EXPECT_GE(extra, 0) << "frames lost";
+        if (exact) {
+            EXPECT_EQ(extra, 0);
+        } else {
+            const auto [frameSize, delay] =
+                EncoderFramesOf(row, source.sampleRate, source.sourceChannels,
+                                dir.File("probe." + std::string(row.extension)));
+            long allowed = frameSize > 0
+                               ? frameSize
+                               : LongestPacketFrames(source.outputPath, decoded.sampleRate);
+            if (delayUnrecorded)
+                allowed += delay;
+            EXPECT_LE(extra, allowed);
+        }
+    }
+}
+
+std::vector<FormatId> EveryFormat() {
+    OutputCatalogue catalogue;
+    BuildOutputCatalogue(catalogue);
+    std::vector<FormatId> ids;
+    for (const OutputFormatEntry& row : catalogue)
+        ids.push_back(row.formatId);
+    return ids;
+}
+
+INSTANTIATE_TEST_SUITE_P(Catalogue, OutputLengths, ::testing::ValuesIn(EveryFormat()),
+                         [](const ::testing::TestParamInfo<FormatId>& test) {
+                             return "format" + std::to_string(StoredValue(test.param));
+                         });
 
 // A program folder without the Windows Media layer.
 class FamiliesWithoutWindowsMedia : public FamiliesTest {

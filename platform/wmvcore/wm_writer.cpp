@@ -156,6 +156,13 @@ public:
             }
         }
         ok = ok && EncodeQueued(true);
+        // The decoder hands out each frame one frame late (the first gives nothing): a frame
+        // of silence after the last one brings out the end of the sound.
+        if (ok && nextPts > 0) {
+            for (std::vector<float>& q : queued)
+                q.assign(static_cast<size_t>(encoder->frame_size), 0.0f);
+            ok = EncodeQueued(true);
+        }
         ok = ok && Send(nullptr);
         ok = ok && av_write_trailer(output.get()) >= 0;
         if (output->pb)
