@@ -192,6 +192,33 @@ TEST(Resolve, ExamplesOfAutomaticAndManualModes) {
     EXPECT_FALSE(ResolveEncoding(bad, 44100, 2, r));
 }
 
+// A lossless codec keeps the source's rate when the rate is the program's to choose; lossy
+// codecs and an explicit rate still take a rate of the list.
+TEST(Resolve, LosslessCodecsKeepTheSourcesRate) {
+    OutputCatalogue list;
+    BuildOutputCatalogue(list);
+    const struct {
+        FormatId formatId;
+        int autoParams, storedRate, sourceRate, expected;
+    } cases[] = {
+        {FormatId::kFlac, 1, 0, 11025, 11025},   {FormatId::kFlac, 1, 0, 192000, 192000},
+        {FormatId::kFlac, 1, 0, 96001, 96000},  // above 65535 Hz only in tens of hertz
+        {FormatId::kFlac, 0, 0, 12000, 12000},   {FormatId::kFlac, 0, 44100, 11025, 44100},
+        {FormatId::kWav, 1, 0, 37800, 37800},    {FormatId::kAiff, 1, 0, 192000, 192000},
+        {FormatId::kAlac, 1, 0, 176400, 176400}, {FormatId::kAlac, 1, 0, 768000, 48000},
+        {FormatId::kMp3, 1, 0, 11025, 11025},    {FormatId::kMp3, 1, 0, 96000, 48000},
+        {FormatId::kOgg, 1, 0, 37800, 32000},    {FormatId::kVoc, 1, 0, 37800, 32000},
+    };
+    for (const auto& c : cases) {
+        OutputFormatEntry row = *FindOutputFormat(list, c.formatId);
+        row.autoParams = c.autoParams;
+        row.sampleRate = c.storedRate;
+        ResolvedEncoding r;
+        ASSERT_TRUE(ResolveEncoding(row, c.sourceRate, 2, r));
+        EXPECT_EQ(r.sampleRate, c.expected) << row.extension << " from " << c.sourceRate;
+    }
+}
+
 TEST(Resolve, RequestedRate) {
     OutputFormatEntry row;
     row.autoParams = 1;

@@ -39,41 +39,47 @@ constexpr int kBOpus[] = {6000,   8000,   12000,  16000,  24000,  32000,  40000,
 
 constexpr std::span<const int> kNone{};
 
+// The most a lossless codec keeps: ALAC's highest rate, FLAC's (in steps of 10 Hz above
+// 65535 Hz), and for PCM the highest rate the readers take for audio.
+constexpr int kAlacMost = 384000;
+constexpr int kFlacMost = 655350;
+constexpr int kPcmMost = 768000;
+
 const auto kCodecs = std::to_array<CodecEntry>({
-    {codec::kAmrNb, "Adaptive Multi-Rate (AMR) Narrow-Band", kRAmr, kBAmr, 1},  // C1
-    {codec::kAlac, "ALAC (Apple Lossless Audio Codec)", kR8to48, kNone, 2},     // C2
-    {codec::kAc3, "ATSC A/52A (AC-3)", kRAc3, kBAc3, 3},                        // C3
-    {codec::kAac, "AAC (Advanced Audio Codec)", kRAac, kBAac, 3},               // C4
-    {codec::kAac, "AAC (Advanced Audio Codec)", kR44, kBAac, 2},                // C5
-    {codec::kAdpcmSwf, "ADPCM", kRSwf, kNone, 3},                               // C6
-    {codec::kMp2, "MP2 (MPEG audio layer 2)", kRMp2, kBMpeg, 3},                // C7
-    {codec::kMp3, "LAME MP3 (MPEG audio layer 3)", kR8to48, kBMpeg, 3},         // C8
-    {codec::kMp3, "LAME MP3 (MPEG audio layer 3)", kRSwf, kBMpeg, 3},           // C9
-    {codec::kVorbis, "Vorbis OGG Encoder", kR8to48, kBVorbis, 3},               // C10
-    {codec::kFlac, "FLAC (Free Lossless Audio Codec)", kRFlac, kNone, 3},       // C11
-    {codec::kPcmU8, "PCM 8-bit", kRPcm, kNone, 3},                              // C12
-    {codec::kPcmS16le, "PCM 16-bit", kRPcm, kNone, 3},                          // C13
-    {codec::kPcmS24le, "PCM 24-bit", kRPcm, kNone, 3},                          // C14
-    {codec::kPcmS32le, "PCM 32-bit", kRPcm, kNone, 3},                          // C15
-    {codec::kPcmF32le, "PCM 32-bit Float", kRPcm, kNone, 3},                    // C16
-    {codec::kPcmF64le, "PCM 64-bit Float", kRPcm, kNone, 3},                    // C17
-    {codec::kPcmAlaw, "CCITT a-Law (8-bit)", kRPcm, kNone, 3},                  // C18
-    {codec::kPcmMulaw, "CCITT mu-Law (8-bit)", kRPcm, kNone, 3},                // C19
-    {codec::kAdpcmMs, "Microsoft ADPCM (4-bit)", kRPcm, kNone, 3},              // C20
-    {codec::kAdpcmImaWav, "IMA ADPCM (4-bit)", kRPcm, kNone, 3},                // C21
-    {codec::kAdpcmG726, "G.726 ADPCM", kRPcm, kBG726, 1},                       // C22
-    {codec::kAdpcmYamaha, "Yamaha ADPCM (4-bit)", kRPcm, kNone, 3},             // C23
-    {codec::kAdpcmYamaha, "Yamaha ADPCM (4-bit)", kRMmf, kNone, 1},             // C24
-    {codec::kPcmS8, "PCM 8-bit", kRPcm, kNone, 3},                              // C25
-    {codec::kPcmS16be, "PCM 16-bit", kRPcm, kNone, 3},                          // C26
-    {codec::kPcmS24be, "PCM 24-bit", kRPcm, kNone, 3},                          // C27
-    {codec::kPcmS32be, "PCM 32-bit", kRPcm, kNone, 3},                          // C28
-    {codec::kPcmF32be, "PCM 32-bit Float", kRPcm, kNone, 3},                    // C29
-    {codec::kPcmF64be, "PCM 64-bit Float", kRPcm, kNone, 3},                    // C30
-    {codec::kAdpcmImaQt, "IMA ADPCM (4-bit)", kRPcm, kNone, 3},                 // C31
-    {codec::kGsmMs, "Microsoft GSM", kRAmr, kNone, 1},                          // C32
-    {codec::kGsm, "GSM", kRAmr, kNone, 1},                                      // C33
-    {codec::kOpus, "Opus", kROpus, kBOpus, 3},                                  // C34
+    {codec::kAmrNb, "Adaptive Multi-Rate (AMR) Narrow-Band", kRAmr, kBAmr, 1},          // C1
+    {codec::kAlac, "ALAC (Apple Lossless Audio Codec)", kR8to48, kNone, 2, kAlacMost},  // C2
+    {codec::kAc3, "ATSC A/52A (AC-3)", kRAc3, kBAc3, 3},                                // C3
+    {codec::kAac, "AAC (Advanced Audio Codec)", kRAac, kBAac, 3},                       // C4
+    {codec::kAac, "AAC (Advanced Audio Codec)", kR44, kBAac, 2},                        // C5
+    {codec::kAdpcmSwf, "ADPCM", kRSwf, kNone, 3},                                       // C6
+    {codec::kMp2, "MP2 (MPEG audio layer 2)", kRMp2, kBMpeg, 3},                        // C7
+    {codec::kMp3, "LAME MP3 (MPEG audio layer 3)", kR8to48, kBMpeg, 3},                 // C8
+    {codec::kMp3, "LAME MP3 (MPEG audio layer 3)", kRSwf, kBMpeg, 3},                   // C9
+    {codec::kVorbis, "Vorbis OGG Encoder", kR8to48, kBVorbis, 3},                       // C10
+    {codec::kFlac, "FLAC (Free Lossless Audio Codec)", kRFlac, kNone, 3, kFlacMost},    // C11
+    {codec::kPcmU8, "PCM 8-bit", kRPcm, kNone, 3},                                      // C12
+    {codec::kPcmS16le, "PCM 16-bit", kRPcm, kNone, 3, kPcmMost},                        // C13
+    {codec::kPcmS24le, "PCM 24-bit", kRPcm, kNone, 3, kPcmMost},                        // C14
+    {codec::kPcmS32le, "PCM 32-bit", kRPcm, kNone, 3, kPcmMost},                        // C15
+    {codec::kPcmF32le, "PCM 32-bit Float", kRPcm, kNone, 3, kPcmMost},                  // C16
+    {codec::kPcmF64le, "PCM 64-bit Float", kRPcm, kNone, 3, kPcmMost},                  // C17
+    {codec::kPcmAlaw, "CCITT a-Law (8-bit)", kRPcm, kNone, 3},                          // C18
+    {codec::kPcmMulaw, "CCITT mu-Law (8-bit)", kRPcm, kNone, 3},                        // C19
+    {codec::kAdpcmMs, "Microsoft ADPCM (4-bit)", kRPcm, kNone, 3},                      // C20
+    {codec::kAdpcmImaWav, "IMA ADPCM (4-bit)", kRPcm, kNone, 3},                        // C21
+    {codec::kAdpcmG726, "G.726 ADPCM", kRPcm, kBG726, 1},                               // C22
+    {codec::kAdpcmYamaha, "Yamaha ADPCM (4-bit)", kRPcm, kNone, 3},                     // C23
+    {codec::kAdpcmYamaha, "Yamaha ADPCM (4-bit)", kRMmf, kNone, 1},                     // C24
+    {codec::kPcmS8, "PCM 8-bit", kRPcm, kNone, 3},                                      // C25
+    {codec::kPcmS16be, "PCM 16-bit", kRPcm, kNone, 3, kPcmMost},                        // C26
+    {codec::kPcmS24be, "PCM 24-bit", kRPcm, kNone, 3, kPcmMost},                        // C27
+    {codec::kPcmS32be, "PCM 32-bit", kRPcm, kNone, 3, kPcmMost},                        // C28
+    {codec::kPcmF32be, "PCM 32-bit Float", kRPcm, kNone, 3, kPcmMost},                  // C29
+    {codec::kPcmF64be, "PCM 64-bit Float", kRPcm, kNone, 3, kPcmMost},                  // C30
+    {codec::kAdpcmImaQt, "IMA ADPCM (4-bit)", kRPcm, kNone, 3},                         // C31
+    {codec::kGsmMs, "Microsoft GSM", kRAmr, kNone, 1},                                  // C32
+    {codec::kGsm, "GSM", kRAmr, kNone, 1},                                              // C33
+    {codec::kOpus, "Opus", kROpus, kBOpus, 3},                                          // C34
 });
 
 // C(n) is row n of the codec table, counted from 1.
@@ -275,6 +281,13 @@ OutputFormatEntry* FindOutputFormat(OutputCatalogue& list, FormatId formatId) {
     return nullptr;
 }
 
+bool KeepsSourceRate(const CodecEntry& codec, int rate) {
+    if (rate < 1 || rate > codec.keepsRatesUpTo)
+        return false;
+    // A FLAC frame names a rate above 65535 Hz in tens of hertz.
+    return codec.codecId != codec::kFlac || rate <= 65535 || rate % 10 == 0;
+}
+
 int NearestAllowed(int value, std::span<const int> list) {
     if (list.empty())
         return value;
@@ -329,15 +342,19 @@ bool ResolveEncoding(const OutputFormatEntry& row, int sourceRate, int sourceCha
         return false;
     out.codec = entry;
     const bool hasBitRates = !entry->bitRates.empty();
+    // The source's rate where the codec keeps it losslessly, else the nearest of the list.
+    const int sourceRateKept = KeepsSourceRate(*entry, sourceRate)
+                                   ? sourceRate
+                                   : NearestAllowed(sourceRate, entry->sampleRates);
     if (row.autoParams == 1) {
         out.channels = ApplyChannelMask(sourceChannels, entry->channelMask);
-        out.sampleRate = NearestAllowed(sourceRate, entry->sampleRates);
+        out.sampleRate = sourceRateKept;
         out.bitRate =
             hasBitRates ? NearestAllowed(AutoBitRate(out.sampleRate, out.channels), entry->bitRates)
                         : 0;
     } else {
-        out.sampleRate =
-            NearestAllowed(row.sampleRate != 0 ? row.sampleRate : sourceRate, entry->sampleRates);
+        out.sampleRate = row.sampleRate != 0 ? NearestAllowed(row.sampleRate, entry->sampleRates)
+                                             : sourceRateKept;
         out.channels =
             ApplyChannelMask(row.channels != 0 ? row.channels : sourceChannels, entry->channelMask);
         int bitRate = row.bitRate;

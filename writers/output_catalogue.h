@@ -51,7 +51,13 @@ struct CodecEntry {
     std::span<const int> sampleRates;
     std::span<const int> bitRates;
     int channelMask;  // bit 0: mono allowed, bit 1: stereo allowed
+    // A lossless codec that stores any rate up to this one: when the rate is the program's to
+    // choose, the source's is kept rather than brought to a rate of the list. 0: the list only.
+    int keepsRatesUpTo = 0;
 };
+
+// True when the codec keeps a source of this rate at its own rate (see keepsRatesUpTo).
+bool KeepsSourceRate(const CodecEntry& codec, int rate);
 
 // The codec table, in its order.
 std::span<const CodecEntry> CodecTable();
