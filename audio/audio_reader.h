@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <string>
 
+#include "audio/sample_format.h"
 #include "audio/tag_set.h"
 
 namespace kestrune {
@@ -36,6 +37,20 @@ public:
     virtual int GetSampleRate() { return sampleRate; }
     virtual int GetBitsPerSample() { return bitsPerSample; }
     virtual int GetBitRate() { return bitRate; }
+    // How wide the source's samples are, where the file says so (shown in the file list).
+    virtual SampleDepth GetSourceDepth() { return sourceDepth; }
+    // The wide block this reader can deliver for the open file besides Read's 16 bits: kS32 or
+    // kF32 for a source of more than 16 bits, kS16 when it has none. ReadS32 or ReadF32 then
+    // decode the file in that format: from its start, instead of Read, never after it.
+    virtual SampleFormat GetWideFormat() { return SampleFormat::kS16; }
+    virtual int ReadS32(int32_t* left, int32_t* right) {
+        (void)left, (void)right;
+        return 0;
+    }
+    virtual int ReadF32(float* left, float* right) {
+        (void)left, (void)right;
+        return 0;
+    }
     // Fills the texts found and returns non-zero when the file has tags; otherwise returns 0
     // and leaves tags untouched.
     virtual int ReadTags(TagSet& tags) {
@@ -54,6 +69,7 @@ protected:
         bitsPerSample = 0;
         bytesPerSample = 0;
         bitRate = 0;
+        sourceDepth = {};
     }
 
     int64_t length = 0;      // unit chosen by the reader; 0 when unknown
@@ -65,6 +81,7 @@ protected:
     int32_t bitsPerSample = 0;  // 16
     int32_t bytesPerSample = 0;
     int32_t bitRate = 0;  // kbit/s of the source
+    SampleDepth sourceDepth;
 };
 
 }  // namespace kestrune

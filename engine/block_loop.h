@@ -9,22 +9,38 @@
 
 namespace kestrune {
 
+// Reads the next block in the sample form of the buffers: the contract's 16 bits, or the
+// reader's wide blocks.
+inline int ReadInto(AudioReader& reader, int16_t* left, int16_t* right) {
+    return reader.Read(left, right);
+}
+inline int ReadInto(AudioReader& reader, int32_t* left, int32_t* right) {
+    return reader.ReadS32(left, right);
+}
+inline int ReadInto(AudioReader& reader, float* left, float* right) {
+    return reader.ReadF32(left, right);
+}
+
+struct BlockLoopSteps {
+    enum class Next { kContinue, kStop, kFail };
+    enum class End { kNothingRead, kEnded, kStopped, kFailed, kCancelled };
+};
+
 // What every pass over a source shares: the buffers one reader's blocks are read into, and the
 // reading itself, with the progress, the message pump and the Cancel button served between
-// blocks. Allocated once per file, never per block.
-class BlockLoop {
+// blocks. Allocated once per file, never per block. Sample is int16_t for the contract's blocks,
+// int32_t or float for a reader's wide ones.
+template <typename Sample>
+class BasicBlockLoop : public BlockLoopSteps {
 public:
-    explicit BlockLoop(AudioReader& reader)
+    explicit BasicBlockLoop(AudioReader& reader)
         : reader_(reader),
           left_(kBlockFrames),
           right_(reader.GetChannels() == 2 ? kBlockFrames : 0) {}
 
-    int16_t* Left() { return left_.data(); }
+    Sample* Left() { return left_.data(); }
     // Null for a mono reader.
-    int16_t* Right() { return right_.empty() ? nullptr : right_.data(); }
-
-    enum class Next { kContinue, kStop, kFail };
-    enum class End { kNothingRead, kEnded, kStopped, kFailed, kCancelled };
+    Sample* Right() { return right_.empty() ? nullptr : right_.data(); }
 
     // Reads block after block until the reader has no more, body stops or fails, or Cancel is
     // pressed. Before every serveEvery-th block (from the first on) the meter shows the
@@ -32,7 +48,7 @@ public:
     // body(frames, position) finds the block in Left() and Right() and may trim it in place.
     template <typename Body>
     End Run(ConversionHost& host, ProgressMeter& meter, unsigned serveEvery, Body&& body) {
-        int n = reader_.Read(Left(), Right());
+        int n = ReadInto(reader_, Left(), Right());
         if (n <= 0)
             return End::kNothingRead;
         for (unsigned block = 0; n > 0; ++block) {
@@ -51,14 +67,16 @@ public:
                 case Next::kFail:
                     return End::kFailed;
             }
-            n = reader_.Read(Left(), Right());
+            n = ReadInto(reader_, Left(), Right());
         }
         return End::kEnded;
     }
 
 private:
     AudioReader& reader_;
-    std::vector<int16_t> left_, right_;
+    std::vector<Sample> left_, right_;
 };
+
+using BlockLoop = BasicBlockLoop<int16_t>;
 
 }  // namespace kestrune

@@ -91,6 +91,7 @@ bool ConversionSession::ProbeSource(const std::string& path, SourceFileEntry& en
     entry.sampleRate = reader->GetSampleRate();
     entry.bitRate = reader->GetBitRate();
     entry.sourceChannels = reader->GetSourceChannels();
+    entry.depth = reader->GetSourceDepth();
     reader->Close();
     return true;
 }

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "audio/audio_writer.h"
 #include "engine/convert_settings.h"
 #include "engine/create_reader.h"
 #include "engine/output_claim.h"
@@ -173,20 +174,27 @@ private:
         int64_t skipFrames = 0;
         bool limited = false;
         int64_t limitLeft = 0;
+        // Read in the reader's wide blocks although the writer keeps 16 bits: they are
+        // reduced with dither rather than cut by the reader.
+        bool wideToSixteen = false;
     };
     bool OpenSource(const SourceFileEntry& source, int requestedRate, ReaderTry tries,
                     OpenedSource& out);
     // Sets the applied gain and returns the gain to apply, 0 for none.
     float ChooseGain();
-    // Converts the open source into writer, which takes outRate and outChannels, and closes
-    // the reader: true when at least one block was read and nothing was cancelled or failed.
-    // A write that failed is told in FailureDetail and is not retried.
+    // Converts the open source into writer, which takes outRate and outChannels (and wide
+    // blocks as wide says), and closes the reader: true when at least one block was read and
+    // nothing was cancelled or failed. A write that failed is told in FailureDetail and is not
+    // retried.
     bool FeedWriter(OpenedSource& src, AudioWriter& writer, int outRate, int outChannels,
-                    SourceType sourceType, const std::string& displayName);
-    // FeedWriter's block loop: reads, skips, limits, routes, resamples, scales and writes every
+                    SourceType sourceType, const std::string& displayName, WideInput wide = {});
+    // FeedWriter's block loop over blocks of Sample (the contract's int16_t, or the reader's
+    // wide int32_t or float): reads, skips, limits, routes, resamples, scales and writes every
     // block. 1 when at least one block was read and nothing was cancelled or failed.
-    int RunBlockLoop(OpenedSource& src, AudioWriter& writer, int outRate, int outChannels,
-                     SourceType sourceType, const std::string& displayName, bool& writeFailed);
+    template <typename Sample>
+    int RunBlocks(OpenedSource& src, AudioWriter& writer, int outRate, int outChannels,
+                  SourceType sourceType, const std::string& displayName, WideInput wide,
+                  bool& writeFailed);
 
     SessionConfig& config_;
     ConversionHost& host_;

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "audio/audio_reader.h"
@@ -97,10 +99,29 @@ float ConversionSession::ChooseGain() {
 
 bool ConversionSession::FeedWriter(OpenedSource& src, AudioWriter& writer, int outRate,
                                    int outChannels, SourceType sourceType,
-                                   const std::string& displayName) {
+                                   const std::string& displayName, WideInput wide) {
     bool writeFailed = false;
-    const bool ok =
-        RunBlockLoop(src, writer, outRate, outChannels, sourceType, displayName, writeFailed) == 1;
+    // A source of more than 16 bits is read in its wide blocks when the conversion is its own
+    // (a merge's writer was set up for 16 bits before the items were opened).
+    SampleFormat blocks = SampleFormat::kS16;
+    if (wide.format != SampleFormat::kS16 || src.wideToSixteen)
+        blocks = src.reader->GetWideFormat();
+    int result;
+    switch (blocks) {
+        case SampleFormat::kS32:
+            result = RunBlocks<int32_t>(src, writer, outRate, outChannels, sourceType, displayName,
+                                        wide, writeFailed);
+            break;
+        case SampleFormat::kF32:
+            result = RunBlocks<float>(src, writer, outRate, outChannels, sourceType, displayName,
+                                      wide, writeFailed);
+            break;
+        default:
+            result = RunBlocks<int16_t>(src, writer, outRate, outChannels, sourceType, displayName,
+                                        wide, writeFailed);
+            break;
+    }
+    const bool ok = result == 1;
     src.reader->Close();
     src.reader.reset();
     if (writeFailed) {
@@ -111,52 +132,146 @@ bool ConversionSession::FeedWriter(OpenedSource& src, AudioWriter& writer, int o
     return ok;
 }
 
-int ConversionSession::RunBlockLoop(OpenedSource& src, AudioWriter& writer, int outRate,
-                                    int outChannels, SourceType sourceType,
-                                    const std::string& displayName, bool& writeFailed) {
+namespace {
+
+// Hands a block to the writer in the form it agreed to take: the contract's 16 bits as they
+// are, wide blocks as they are where the writer takes their form and width, else brought to it
+// (rounded with dither where bits are lost). right may be left itself (one channel twice) or
+// null (mono).
+template <typename Sample>
+class BlockDelivery {
+public:
+    BlockDelivery(AudioWriter& writer, WideInput take, size_t capacity, bool stereo)
+        : writer_(writer), take_(take) {
+        if constexpr (!std::is_same_v<Sample, int16_t>) {
+            const size_t n = capacity * (stereo ? 2 : 1);
+            if (take.format == SampleFormat::kS16)
+                s16_.resize(n);
+            else if (take.format == SampleFormat::kS32 && !Passes())
+                s32_.resize(n);
+            else if (take.format == SampleFormat::kF32 && !std::is_same_v<Sample, float>)
+                f32_.resize(n);
+        }
+    }
+
+    bool Write(Sample* left, Sample* right, int n) {
+        if constexpr (std::is_same_v<Sample, int16_t>) {
+            return writer_.Write(left, right, n) != 0;
+        } else {
+            switch (take_.format) {
+                case SampleFormat::kS16: {
+                    auto [l, r] = Convert(left, right, s16_, [&](const Sample* in, int16_t* out) {
+                        dither_.ToS16(in, out, n);
+                    });
+                    return writer_.Write(l, r, n) != 0;
+                }
+                case SampleFormat::kS32: {
+                    if constexpr (std::is_same_v<Sample, int32_t>) {
+                        if (Passes())
+                            return writer_.WriteS32(left, right, n) != 0;
+                    }
+                    auto [l, r] = Convert(left, right, s32_, [&](const Sample* in, int32_t* out) {
+                        dither_.ToS32(in, out, n, take_.bits);
+                    });
+                    return writer_.WriteS32(l, r, n) != 0;
+                }
+                case SampleFormat::kF32: {
+                    if constexpr (std::is_same_v<Sample, float>) {
+                        return writer_.WriteF32(left, right, n) != 0;
+                    } else {
+                        auto [l, r] = Convert(left, right, f32_, [&](const Sample* in, float* out) {
+                            S32ToF32(in, out, n);
+                        });
+                        return writer_.WriteF32(l, r, n) != 0;
+                    }
+                }
+            }
+            return false;
+        }
+    }
+
+private:
+    // Integer blocks the writer keeps whole go through untouched.
+    bool Passes() const { return std::is_same_v<Sample, int32_t> && take_.bits >= 32; }
+
+    template <typename Out, typename F>
+    std::pair<Out*, Out*> Convert(const Sample* left, const Sample* right, std::vector<Out>& buffer,
+                                  F&& convert) {
+        Out* l = buffer.data();
+        convert(left, l);
+        if (!right)
+            return {l, nullptr};
+        if (right == left)
+            return {l, l};
+        Out* r = l + buffer.size() / 2;
+        convert(right, r);
+        return {l, r};
+    }
+
+    AudioWriter& writer_;
+    WideInput take_;
+    Ditherer dither_;
+    std::vector<int16_t> s16_;
+    std::vector<int32_t> s32_;
+    std::vector<float> f32_;
+};
+
+}  // namespace
+
+template <typename Sample>
+int ConversionSession::RunBlocks(OpenedSource& src, AudioWriter& writer, int outRate,
+                                 int outChannels, SourceType sourceType,
+                                 const std::string& displayName, WideInput wide,
+                                 bool& writeFailed) {
+    using Next = BlockLoopSteps::Next;
+    using End = BlockLoopSteps::End;
     AudioReader& reader = *src.reader;
     const int sourceRate = reader.GetSampleRate();
     const SourceRouting routing =
         RouteSource(settings_, sourceRate, reader.GetChannels(), outRate, outChannels);
     const int sourceChannels = routing.pick ? 1 : reader.GetChannels();
     const float gain = ChooseGain();
-    BlockLoop loop(reader);
+    BasicBlockLoop<Sample> loop(reader);
 
     // Route the channels: which buffers the resampler and the writer see.
-    int16_t* inL = loop.Left();
-    int16_t* inR = loop.Right();
+    Sample* inL = loop.Left();
+    Sample* inR = loop.Right();
     if (routing.pick) {
         if (settings_.monoType == MonoMix::kRight && inR)
             inL = inR;
         inR = nullptr;
     }
     std::unique_ptr<ResampleStage> stage;
-    std::vector<int16_t> outLeft, outRight;
-    int16_t* wL = inL;
-    int16_t* wR = nullptr;
+    std::vector<Sample> outLeft, outRight;
+    Sample* wL = inL;
+    Sample* wR = nullptr;
     int piece = kBlockFrames;
+    size_t most = kBlockFrames;  // the most frames handed on at once
     if (routing.resample) {
         stage = std::make_unique<ResampleStage>();
         stage->inputChannels = sourceChannels;
         stage->inputSampleRate = sourceRate;
-        stage->inputBitsPerSample = 16;
         stage->outputChannels = outChannels;
         stage->outputSampleRate = outRate;
-        stage->outputBitsPerSample = 16;
+        const int bits = std::is_same_v<Sample, int16_t> ? 16 : 32;
+        stage->inputBitsPerSample = bits;
+        stage->outputBitsPerSample = bits;
+        stage->floatSamples = std::is_same_v<Sample, float>;
         if (!stage->Configure())
             return 0;
         // A block goes through in pieces whose output fits a bounded buffer, however far apart
         // the rates are.
         piece = stage->PieceFrames();
-        const size_t outFrames = static_cast<size_t>(stage->OutputCapacity(piece));
-        outLeft.resize(outFrames);
+        most = static_cast<size_t>(stage->OutputCapacity(piece));
+        outLeft.resize(most);
         if (outChannels == 2)
-            outRight.resize(outFrames);
+            outRight.resize(most);
         wL = outLeft.data();
         wR = outRight.empty() ? nullptr : outRight.data();
     } else if (outChannels == 2) {
         wR = sourceChannels < outChannels ? inL : inR;
     }
+    BlockDelivery<Sample> delivery(writer, wide, most, outChannels == 2);
 
     // Gain once per sample, then the writer; a write that fails ends the file.
     auto emit = [&](int n) {
@@ -167,18 +282,18 @@ int ConversionSession::RunBlockLoop(OpenedSource& src, AudioWriter& writer, int 
             if (wR && wR != wL)
                 ApplyGain(wR, n, gain);
         }
-        if (!writer.Write(wL, outChannels == 2 ? wR : nullptr, n))
+        if (!delivery.Write(wL, outChannels == 2 ? wR : nullptr, n))
             writeFailed = true;
     };
 
     const bool synthesised = sourceType == SourceType::kTracker || sourceType == SourceType::kMidi;
     const int64_t length = reader.GetLength();
     ProgressMeter meter(host_, length, "Converting", displayName);
-    const BlockLoop::End end = loop.Run(host_, meter, 1, [&](int n, int64_t pos) {
+    const End end = loop.Run(host_, meter, 1, [&](int n, int64_t pos) {
         if (src.skipFrames > 0) {
             src.skipFrames -= n;
             if (src.skipFrames >= 0)
-                return BlockLoop::Next::kContinue;  // all of it skipped
+                return Next::kContinue;  // all of it skipped
             // The block's tail is the first audio that counts.
             const int keep = static_cast<int>(-src.skipFrames);
             std::copy(loop.Left() + (n - keep), loop.Left() + n, loop.Left());
@@ -189,7 +304,7 @@ int ConversionSession::RunBlockLoop(OpenedSource& src, AudioWriter& writer, int 
         }
         if (src.limited) {
             if (src.limitLeft <= 0)
-                return BlockLoop::Next::kStop;
+                return Next::kStop;
             if (n >= src.limitLeft) {
                 n = static_cast<int>(src.limitLeft);
                 src.limitLeft = 0;
@@ -204,12 +319,12 @@ int ConversionSession::RunBlockLoop(OpenedSource& src, AudioWriter& writer, int 
             emit(stage->Process(inL + at, inR ? inR + at : nullptr, m, wL, wR));
         }
         if (writeFailed)
-            return BlockLoop::Next::kFail;
+            return Next::kFail;
         if (synthesised && pos >= length)
-            return BlockLoop::Next::kStop;
-        return BlockLoop::Next::kContinue;
+            return Next::kStop;
+        return Next::kContinue;
     });
-    if (end != BlockLoop::End::kEnded && end != BlockLoop::End::kStopped)
+    if (end != End::kEnded && end != End::kStopped)
         return 0;
     // What the resampler still holds belongs to the end of the file.
     if (stage) {
@@ -240,12 +355,18 @@ StepOutcome ConversionSession::ConvertFileTo(const SourceFileEntry& source,
 
     WriterPlan plan;
     if (!PlanWriter(format, settings_, config_.windowsMedia, reader.GetSampleRate(),
-                    reader.GetChannels(), WriterFor::kOneSource, plan)) {
+                    reader.GetChannels(), WriterFor::kOneSource, plan, reader.GetSourceDepth())) {
         closeReader();
         usedDedicatedReader_ = 0;
         return Ended(false, src.hasAudio);
     }
     AudioWriter& writer = *plan.writer;
+    // A source of more than 16 bits: what of its wide blocks the writer keeps.
+    WideInput wide;
+    if (reader.GetWideFormat() != SampleFormat::kS16) {
+        wide = writer.TakeWideInput(reader.GetWideFormat(), reader.GetSourceDepth());
+        src.wideToSixteen = wide.format == SampleFormat::kS16;
+    }
 
     if (format.getsTags) {
         if (settings_.id3TagType == TagSource::kCustom) {
@@ -298,7 +419,8 @@ StepOutcome ConversionSession::ConvertFileTo(const SourceFileEntry& source,
         return Ended(false, src.hasAudio);
     }
 
-    bool ok = FeedWriter(src, writer, plan.rate, plan.channels, source.sourceType, displayName);
+    bool ok =
+        FeedWriter(src, writer, plan.rate, plan.channels, source.sourceType, displayName, wide);
     writer.Close();
     const bool whole = writer.Completed();
     plan.writer.reset();

@@ -11,7 +11,9 @@ namespace kestrune {
 // Converts planar 16-bit blocks of one file to another sample rate (one fixed ratio, the
 // resampler's high-quality setting) and to another channel count: stereo to mono by averaging, mono
 // to stereo by duplicating. One object serves one file: set the six format fields, Configure once,
-// give it every block in order, then Flush until it returns 0.
+// give it every block in order, then Flush until it returns 0. With both bit fields at 32 it takes
+// the wide blocks of a source of more than 16 bits instead (32-bit integers, or floats when
+// floatSamples is set), at the resampler's very-high-quality setting.
 class ResampleStage {
 public:
     ResampleStage();
@@ -25,6 +27,7 @@ public:
     int inputChannels = -1;
     int inputSampleRate = -1;
     int inputBitsPerSample = -1;
+    bool floatSamples = false;  // with 32 bits: float blocks rather than integer ones
 
     // Reads the format fields and opens the resamplers when the rates differ. 1 on success,
     // 0 when a format is not 1 or 2 channels at a positive rate, or a resampler cannot open.
@@ -40,6 +43,14 @@ public:
     // At the end of the file: emits what the resampler still holds, at most
     // OutputCapacity(PieceFrames()) frames per call. Call until it returns 0.
     int Flush(int16_t* outLeft, int16_t* outRight);
+
+    // The same for wide blocks.
+    int Process(const int32_t* inLeft, const int32_t* inRight, int frames, int32_t* outLeft,
+                int32_t* outRight);
+    int Process(const float* inLeft, const float* inRight, int frames, float* outLeft,
+                float* outRight);
+    int Flush(int32_t* outLeft, int32_t* outRight);
+    int Flush(float* outLeft, float* outRight);
 
     // (output rate / input rate, rounded down, + 1) x frames.
     int OutputCapacity(int frames) const;
@@ -58,8 +69,14 @@ private:
     // Runs one channel through its resampler (in null: end of input); a negative result
     // means the library failed.
     int RunChannel(soxr* handle, const int16_t* in, int frames, int capacity, int16_t* out);
-    void CopyOut(const int16_t* left, const int16_t* right, int frames, int16_t* outLeft,
-                 int16_t* outRight) const;
+    template <typename T>
+    void CopyOut(const T* left, const T* right, int frames, T* outLeft, T* outRight) const;
+    template <typename T>
+    int ProcessWide(const T* inLeft, const T* inRight, int frames, T* outLeft, T* outRight,
+                    std::vector<T>& mix);
+    template <typename T>
+    int FlushWide(T* outLeft, T* outRight);
+    bool Wide() const { return inputBitsPerSample == 32; }
 
     double ratio_ = 1.0;
     bool configured_ = false;
@@ -69,6 +86,8 @@ private:
     std::vector<int16_t> monoMix_;
     std::vector<float> floatIn_;
     std::vector<float> floatOut_;
+    std::vector<int32_t> wideMix_;
+    std::vector<float> floatMix_;
 };
 
 }  // namespace kestrune

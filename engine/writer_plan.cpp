@@ -9,14 +9,15 @@ namespace kestrune {
 
 namespace {
 
-bool PlanFFmpegWriter(const OutputFormatEntry& format, int rate, int channels, WriterPlan& plan) {
+bool PlanFFmpegWriter(const OutputFormatEntry& format, int rate, int channels, SampleDepth depth,
+                      WriterPlan& plan) {
     ResolvedEncoding enc;
-    if (!format.UsesFFmpegWriter() || !ResolveEncoding(format, rate, channels, enc))
+    if (!format.UsesFFmpegWriter() || !ResolveEncoding(format, rate, channels, enc, depth))
         return false;
     auto writer = std::make_unique<FFmpegWriter>();
     FFmpegEncoderOptions options;
     options.containerShortName = format.containerShortName;
-    options.codecId = format.codecId;
+    options.codecId = enc.codec->codecId;
     options.sourceSampleRate = rate;
     writer->SetEncoderOptions(options);
     writer->SetSampleRate(enc.sampleRate);
@@ -70,7 +71,7 @@ bool PlanWindowsMediaWriter(const ConvertSettings& settings, const WindowsMediaS
 
 bool PlanWriter(const OutputFormatEntry& format, const ConvertSettings& settings,
                 const WindowsMediaSupport& windowsMedia, int rate, int channels, WriterFor use,
-                WriterPlan& plan) {
+                WriterPlan& plan, SampleDepth depth) {
     switch (format.formatId) {
         case FormatId::kAmr:
         case FormatId::kAwb:
@@ -80,7 +81,7 @@ bool PlanWriter(const OutputFormatEntry& format, const ConvertSettings& settings
         case FormatId::kAsf:
             return PlanWindowsMediaWriter(settings, windowsMedia, rate, channels, use, plan);
         default:
-            return PlanFFmpegWriter(format, rate, channels, plan);
+            return PlanFFmpegWriter(format, rate, channels, depth, plan);
     }
 }
 

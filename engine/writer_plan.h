@@ -26,9 +26,10 @@ enum class WriterFor { kOneSource, kMerge };
 
 // Makes the writer of format for PCM of rate and channels. False when none can be made: the
 // row's codec is not among its allowed ones, or the runtime offers no Windows Media format.
+// depth is the source's (a merge passes none): an automatic PCM row keeps a wider source whole.
 bool PlanWriter(const OutputFormatEntry& format, const ConvertSettings& settings,
                 const WindowsMediaSupport& windowsMedia, int rate, int channels, WriterFor use,
-                WriterPlan& plan);
+                WriterPlan& plan, SampleDepth depth = {});
 
 // How the block loop brings a source to a writer's rate and channels: through the resampler
 // (another rate, or stereo averaged into mono), or by picking one channel of a stereo source.

@@ -200,6 +200,8 @@ void AiffReader::Close() {
     dataStart_ = 0;
     dataLeft_ = 0;
     unpack_ = nullptr;
+    unpackS32_ = nullptr;
+    unpackF32_ = nullptr;
     codedBytes_ = 0;
     blockBytes_ = 0;
     Reset();
@@ -255,6 +257,8 @@ int AiffReader::Open(const std::string& path, int /*preferredRate*/) {
         format_ != Format::Ima4 && format_ != Format::Gsm && format_ != Format::Dwvw;
     if (byteAligned) {
         unpack_ = SelectUnpacker(coding);
+        unpackS32_ = SelectS32Unpacker(coding);
+        unpackF32_ = SelectF32Unpacker(coding);
         codedBytes_ = SampleBytes(coding);
         const int64_t frameBytes = int64_t{fileChannels_} * codedBytes_;
         const int64_t frames = std::min<int64_t>(kBlockFrames, kBufferBytes / frameBytes);
@@ -284,6 +288,8 @@ int AiffReader::Open(const std::string& path, int /*preferredRate*/) {
     channels = fileChannels_ == 1 ? 1 : 2;
     bitsPerSample = 16;
     bytesPerSample = 2;
+    if (byteAligned)
+        sourceDepth = format_ == Format::Pcm ? SampleDepth{sampleSize_, false} : DepthOf(coding);
     duration =
         sampleRate > 0 ? static_cast<int32_t>(frameCount_ / static_cast<uint32_t>(sampleRate)) : 0;
     if (duration > 0)
@@ -459,11 +465,27 @@ int AiffReader::Read(int16_t* left, int16_t* right) {
         case Format::None:
             return 0;
         default:
-            return ReadBytes(left, right);
+            return ReadBytes(left, right, unpack_);
     }
 }
 
-int AiffReader::ReadBytes(int16_t* left, int16_t* right) {
+SampleFormat AiffReader::GetWideFormat() {
+    const SampleFormat form = WideFormatFor(sourceDepth);
+    if ((form == SampleFormat::kS32 && unpackS32_) || (form == SampleFormat::kF32 && unpackF32_))
+        return form;
+    return SampleFormat::kS16;
+}
+
+int AiffReader::ReadS32(int32_t* left, int32_t* right) {
+    return file_ && GetWideFormat() == SampleFormat::kS32 ? ReadBytes(left, right, unpackS32_) : 0;
+}
+
+int AiffReader::ReadF32(float* left, float* right) {
+    return file_ && GetWideFormat() == SampleFormat::kF32 ? ReadBytes(left, right, unpackF32_) : 0;
+}
+
+template <typename Sample, typename Unpacker>
+int AiffReader::ReadBytes(Sample* left, Sample* right, Unpacker unpack) {
     if (dataLeft_ <= 0)
         return 0;
     const int64_t request = std::min(blockBytes_, dataLeft_);
@@ -473,7 +495,7 @@ int AiffReader::ReadBytes(int16_t* left, int16_t* right) {
     const size_t frames = got / (static_cast<size_t>(fileChannels_) * codedBytes_);
     if (frames == 0)
         return 0;
-    unpack_(buffer_.get(), frames, fileChannels_, left, right);
+    unpack(buffer_.get(), frames, fileChannels_, left, right);
     return static_cast<int>(frames);
 }
 

@@ -30,6 +30,10 @@ public:
     void Close() override;
     int Open(const std::string& path, int preferredRate) override;
     int Read(int16_t* left, int16_t* right) override;
+    // Uncompressed samples of more than 16 bits also come whole.
+    SampleFormat GetWideFormat() override;
+    int ReadS32(int32_t* left, int32_t* right) override;
+    int ReadF32(float* left, float* right) override;
     int ReadTags(TagSet& tags) override;
 
     // Replaces how the ID3 chunk's carrier file is read (the default uses TagLib).
@@ -41,7 +45,8 @@ private:
     int ParseChunks(int64_t fileSize);
     int ParseComm(uint32_t size, bool aifc);
     void ReadId3Chunk(uint32_t size);
-    int ReadBytes(int16_t* left, int16_t* right);
+    template <typename Sample, typename Unpacker>
+    int ReadBytes(Sample* left, Sample* right, Unpacker unpack);
     int ReadIma4(int16_t* left, int16_t* right);
     int ReadGsm(int16_t* left, int16_t* right);
     int ReadDwvw(int16_t* left, int16_t* right);
@@ -66,6 +71,8 @@ private:
     int64_t dataStart_ = 0;
     int64_t dataLeft_ = 0;
     UnpackFn unpack_ = nullptr;
+    UnpackS32Fn unpackS32_ = nullptr;
+    UnpackF32Fn unpackF32_ = nullptr;
     int codedBytes_ = 0;      // bytes of one coded sample for the byte-aligned formats
     int64_t blockBytes_ = 0;  // one Read's worth of them
     std::unique_ptr<gsm_state, GsmCloser> gsm_;

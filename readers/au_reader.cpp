@@ -67,6 +67,8 @@ void AuReader::Close() {
     codeBits_ = 0;
     bigEndian_ = true;
     unpack_ = nullptr;
+    unpackS32_ = nullptr;
+    unpackF32_ = nullptr;
     dataOffset_ = 0;
     blockBytes_ = 0;
     adpcm_.clear();
@@ -152,7 +154,11 @@ int AuReader::Open(const std::string& path, int /*preferredRate*/) {
     if (info.adpcm) {
         adpcm_.assign(static_cast<size_t>(std::min(channelCount, 8)), G72xDecoder(codeBits_));
     } else {
-        unpack_ = SelectUnpacker(bigEndian_ ? info.be : info.le);
+        const SampleCoding coding = bigEndian_ ? info.be : info.le;
+        unpack_ = SelectUnpacker(coding);
+        unpackS32_ = SelectS32Unpacker(coding);
+        unpackF32_ = SelectF32Unpacker(coding);
+        sourceDepth = DepthOf(coding);
     }
     if (std::fseek(file_.get(), static_cast<long>(offset), SEEK_SET) != 0) {
         Close();
@@ -178,7 +184,30 @@ int AuReader::Read(int16_t* left, int16_t* right) {
         return 0;
     if (!adpcm_.empty())
         return ReadAdpcm(left, right);
+    return ReadLinear(left, right, unpack_);
+}
 
+SampleFormat AuReader::GetWideFormat() {
+    const SampleFormat form = WideFormatFor(sourceDepth);
+    if ((form == SampleFormat::kS32 && unpackS32_) || (form == SampleFormat::kF32 && unpackF32_))
+        return form;
+    return SampleFormat::kS16;
+}
+
+int AuReader::ReadS32(int32_t* left, int32_t* right) {
+    if (!file_ || position >= length || GetWideFormat() != SampleFormat::kS32)
+        return 0;
+    return ReadLinear(left, right, unpackS32_);
+}
+
+int AuReader::ReadF32(float* left, float* right) {
+    if (!file_ || position >= length || GetWideFormat() != SampleFormat::kF32)
+        return 0;
+    return ReadLinear(left, right, unpackF32_);
+}
+
+template <typename Sample, typename Unpacker>
+int AuReader::ReadLinear(Sample* left, Sample* right, Unpacker unpack) {
     int64_t request = blockBytes_;
     if (position + request > length)
         request = length - position;
@@ -188,7 +217,7 @@ int AuReader::Read(int16_t* left, int16_t* right) {
     const size_t frames = got / frameBytes;
     if (frames == 0)
         return 0;
-    unpack_(buffer_.get(), frames, sourceChannels, left, right);
+    unpack(buffer_.get(), frames, sourceChannels, left, right);
     return static_cast<int>(frames);
 }
 

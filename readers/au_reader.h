@@ -21,9 +21,15 @@ public:
     void Close() override;
     int Open(const std::string& path, int preferredRate) override;
     int Read(int16_t* left, int16_t* right) override;
+    // Linear samples of more than 16 bits and floats also come whole.
+    SampleFormat GetWideFormat() override;
+    int ReadS32(int32_t* left, int32_t* right) override;
+    int ReadF32(float* left, float* right) override;
 
 private:
     int ReadAdpcm(int16_t* left, int16_t* right);
+    template <typename Sample, typename Unpacker>
+    int ReadLinear(Sample* left, Sample* right, Unpacker unpack);
 
     FileHandle file_;
     std::unique_ptr<uint8_t[]> buffer_;
@@ -31,6 +37,8 @@ private:
     int codeBits_ = 0;
     bool bigEndian_ = true;
     UnpackFn unpack_ = nullptr;
+    UnpackS32Fn unpackS32_ = nullptr;
+    UnpackF32Fn unpackF32_ = nullptr;
     int64_t dataOffset_ = 0;
     int64_t blockBytes_ = 0;  // one Read's worth of coded data
     // One decoder per decoded channel: two interleaved channels sharing one predictor would

@@ -58,6 +58,7 @@ void BassReader::Close() {
     kind = 0;
     buffer = {};
     bufferBytes = 0;
+    wide = false;
 }
 
 namespace {
@@ -131,6 +132,9 @@ int BassReader::Open(const std::string& file, int preferredRate) {
     }
     bitsPerSample = 16;
     bytesPerSample = 2;
+    if (info.origres != 0)
+        sourceDepth = {static_cast<int>(info.origres & 0xffff),
+                       (info.origres & BASS_ORIGRES_FLOAT) != 0};
 
     const QWORD fileBytes = BASS_StreamGetFilePosition(handle, BASS_FILEPOS_END);
     if (seconds > 0 && fileBytes != ~QWORD{0})
@@ -214,7 +218,70 @@ int64_t BassReader::GetPosition() {
     if (!handle)
         return 0;
     const QWORD pos = BASS_ChannelGetPosition(handle, BASS_POS_BYTE);
-    return pos == ~QWORD{0} ? 0 : static_cast<int64_t>(pos);
+    if (pos == ~QWORD{0})
+        return 0;
+    // The length is in bytes of the 16-bit stream; a wide one has twice as many.
+    return static_cast<int64_t>(wide ? pos / 2 : pos);
+}
+
+SampleFormat BassReader::GetWideFormat() {
+    return handle && kind == kStream ? WideFormatFor(sourceDepth) : SampleFormat::kS16;
+}
+
+bool BassReader::Widen() {
+    const SampleFormat form = GetWideFormat();
+    if (form == SampleFormat::kS16)
+        return false;
+    const DWORD flag = form == SampleFormat::kF32 ? BASS_SAMPLE_FLOAT : BASS_SAMPLE_INT32;
+    const HSTREAM again =
+        BASS_StreamCreateFile(FALSE, path.c_str(), 0, 0, BASS_STREAM_DECODE | flag);
+    BASS_CHANNELINFO info{};
+    if (!again || !BASS_ChannelGetInfo(again, &info) || !(info.flags & flag) ||
+        static_cast<int32_t>(info.chans) != sourceChannels) {
+        if (again)
+            BASS_StreamFree(again);
+        return false;
+    }
+    BASS_StreamFree(handle);
+    handle = again;
+    wide = true;
+    bufferBytes = static_cast<uint32_t>(channels * 4 * kBlockFrames);
+    buffer.assign(bufferBytes, 0);
+    return true;
+}
+
+template <typename Sample>
+int BassReader::ReadWide(Sample* left, Sample* right) {
+    if (!handle || (!wide && !Widen()) || !left)
+        return 0;
+    const DWORD got = BASS_ChannelGetData(handle, buffer.data(), bufferBytes);
+    if (got == 0xFFFFFFFFu)
+        return 0;
+    const size_t ch = static_cast<size_t>(sourceChannels);
+    const size_t frames = got / (4 * ch);
+    const auto* s = reinterpret_cast<const Sample*>(buffer.data());
+    if (ch == 1) {
+        std::copy_n(s, frames, left);
+    } else if (ch == 2) {
+        for (size_t i = 0; i < frames; ++i) {
+            left[i] = s[2 * i];
+            if (right)
+                right[i] = s[2 * i + 1];
+        }
+    } else {
+        Sample unused;
+        for (size_t i = 0; i < frames; ++i)
+            DownmixFrame(sourceChannels, s + i * ch, left[i], right ? right[i] : unused);
+    }
+    return static_cast<int>(frames);
+}
+
+int BassReader::ReadS32(int32_t* left, int32_t* right) {
+    return GetWideFormat() == SampleFormat::kS32 ? ReadWide(left, right) : 0;
+}
+
+int BassReader::ReadF32(float* left, float* right) {
+    return GetWideFormat() == SampleFormat::kF32 ? ReadWide(left, right) : 0;
 }
 
 int BassReader::ReadTags(TagSet& tags) {

@@ -47,6 +47,10 @@ public:
 
     int Open(const std::string& path, int preferredRate) override;
     int Read(int16_t* left, int16_t* right) override;
+    // A stream of more than 16 bits is opened again on its first wide read, in that form.
+    SampleFormat GetWideFormat() override;
+    int ReadS32(int32_t* left, int32_t* right) override;
+    int ReadF32(float* left, float* right) override;
     void Close() override;
     int64_t GetPosition() override;
     int ReadTags(TagSet& tags) override;
@@ -60,6 +64,10 @@ private:
     using Unpack = int (BassReader::*)(uint32_t bytes, int16_t* left, int16_t* right);
     int Unpack8(uint32_t bytes, int16_t* left, int16_t* right);
     int Unpack16(uint32_t bytes, int16_t* left, int16_t* right);
+    // Reopens the stream with its wide samples; false when the layer cannot.
+    bool Widen();
+    template <typename Sample>
+    int ReadWide(Sample* left, Sample* right);
 
     uint32_t handle = 0;
     int kind = 0;
@@ -69,6 +77,7 @@ private:
     std::vector<unsigned char> buffer;
     uint32_t bufferBytes = 0;
     std::string path;
+    bool wide = false;  // the stream delivers 32-bit samples (ReadS32 or ReadF32)
 };
 
 }  // namespace kestrune

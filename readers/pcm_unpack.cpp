@@ -64,8 +64,36 @@ int16_t DecAlaw(const uint8_t* p) {
     return AlawToLinear(p[0]);
 }
 
-template <int16_t (*Decode)(const uint8_t*), int Bytes>
-void Unpack(const uint8_t* src, size_t frames, int channels, int16_t* left, int16_t* right) {
+// Wide samples: the integers moved up to the top of 32 bits, the floats as they are.
+int32_t WideS24Be(const uint8_t* p) {
+    return static_cast<int32_t>((uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) |
+                                (uint32_t{p[2]} << 8));
+}
+int32_t WideS24Le(const uint8_t* p) {
+    return static_cast<int32_t>((uint32_t{p[2]} << 24) | (uint32_t{p[1]} << 16) |
+                                (uint32_t{p[0]} << 8));
+}
+int32_t WideS32Be(const uint8_t* p) {
+    return static_cast<int32_t>(LoadBe32(p));
+}
+int32_t WideS32Le(const uint8_t* p) {
+    return static_cast<int32_t>(LoadLe32(p));
+}
+float WideF32Be(const uint8_t* p) {
+    return std::bit_cast<float>(LoadBe32(p));
+}
+float WideF32Le(const uint8_t* p) {
+    return std::bit_cast<float>(LoadLe32(p));
+}
+float WideF64Be(const uint8_t* p) {
+    return static_cast<float>(std::bit_cast<double>(LoadBe64(p)));
+}
+float WideF64Le(const uint8_t* p) {
+    return static_cast<float>(std::bit_cast<double>(LoadLe64(p)));
+}
+
+template <typename Out, Out (*Decode)(const uint8_t*), int Bytes>
+void Unpack(const uint8_t* src, size_t frames, int channels, Out* left, Out* right) {
     if (channels == 1) {
         for (size_t i = 0; i < frames; ++i)
             left[i] = Decode(src + i * Bytes);
@@ -80,7 +108,7 @@ void Unpack(const uint8_t* src, size_t frames, int channels, int16_t* left, int1
     }
     const int used = channels < 8 ? channels : 8;
     const size_t frameBytes = static_cast<size_t>(channels) * Bytes;
-    int16_t frame[8];
+    Out frame[8];
     for (size_t i = 0; i < frames; ++i, src += frameBytes) {
         for (int c = 0; c < used; ++c)
             frame[c] = Decode(src + c * Bytes);
@@ -118,35 +146,81 @@ int SampleBytes(SampleCoding coding) {
 UnpackFn SelectUnpacker(SampleCoding coding) {
     switch (coding) {
         case SampleCoding::S8:
-            return &Unpack<DecS8, 1>;
+            return &Unpack<int16_t, DecS8, 1>;
         case SampleCoding::U8:
-            return &Unpack<DecU8, 1>;
+            return &Unpack<int16_t, DecU8, 1>;
         case SampleCoding::S16Be:
-            return &Unpack<DecS16Be, 2>;
+            return &Unpack<int16_t, DecS16Be, 2>;
         case SampleCoding::S16Le:
-            return &Unpack<DecS16Le, 2>;
+            return &Unpack<int16_t, DecS16Le, 2>;
         case SampleCoding::S24Be:
-            return &Unpack<DecS24Be, 3>;
+            return &Unpack<int16_t, DecS24Be, 3>;
         case SampleCoding::S24Le:
-            return &Unpack<DecS24Le, 3>;
+            return &Unpack<int16_t, DecS24Le, 3>;
         case SampleCoding::S32Be:
-            return &Unpack<DecS32Be, 4>;
+            return &Unpack<int16_t, DecS32Be, 4>;
         case SampleCoding::S32Le:
-            return &Unpack<DecS32Le, 4>;
+            return &Unpack<int16_t, DecS32Le, 4>;
         case SampleCoding::F32Be:
-            return &Unpack<DecF32Be, 4>;
+            return &Unpack<int16_t, DecF32Be, 4>;
         case SampleCoding::F32Le:
-            return &Unpack<DecF32Le, 4>;
+            return &Unpack<int16_t, DecF32Le, 4>;
         case SampleCoding::F64Be:
-            return &Unpack<DecF64Be, 8>;
+            return &Unpack<int16_t, DecF64Be, 8>;
         case SampleCoding::F64Le:
-            return &Unpack<DecF64Le, 8>;
+            return &Unpack<int16_t, DecF64Le, 8>;
         case SampleCoding::Ulaw:
-            return &Unpack<DecUlaw, 1>;
+            return &Unpack<int16_t, DecUlaw, 1>;
         case SampleCoding::Alaw:
-            return &Unpack<DecAlaw, 1>;
+            return &Unpack<int16_t, DecAlaw, 1>;
     }
-    return &Unpack<DecS8, 1>;
+    return &Unpack<int16_t, DecS8, 1>;
+}
+
+UnpackS32Fn SelectS32Unpacker(SampleCoding coding) {
+    switch (coding) {
+        case SampleCoding::S24Be:
+            return &Unpack<int32_t, WideS24Be, 3>;
+        case SampleCoding::S24Le:
+            return &Unpack<int32_t, WideS24Le, 3>;
+        case SampleCoding::S32Be:
+            return &Unpack<int32_t, WideS32Be, 4>;
+        case SampleCoding::S32Le:
+            return &Unpack<int32_t, WideS32Le, 4>;
+        default:
+            return nullptr;
+    }
+}
+
+UnpackF32Fn SelectF32Unpacker(SampleCoding coding) {
+    switch (coding) {
+        case SampleCoding::F32Be:
+            return &Unpack<float, WideF32Be, 4>;
+        case SampleCoding::F32Le:
+            return &Unpack<float, WideF32Le, 4>;
+        case SampleCoding::F64Be:
+            return &Unpack<float, WideF64Be, 8>;
+        case SampleCoding::F64Le:
+            return &Unpack<float, WideF64Le, 8>;
+        default:
+            return nullptr;
+    }
+}
+
+SampleDepth DepthOf(SampleCoding coding) {
+    switch (coding) {
+        case SampleCoding::Ulaw:
+        case SampleCoding::Alaw:
+            return {};
+        case SampleCoding::F32Be:
+        case SampleCoding::F32Le:
+            return {32, true};
+        case SampleCoding::F64Be:
+        case SampleCoding::F64Le:
+            return {64, true};
+        default:
+            return {8 * SampleBytes(coding), false};
+    }
 }
 
 int16_t FloatToS16(double value) {

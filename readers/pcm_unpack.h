@@ -6,6 +6,8 @@
 #include <memory>
 #include <string>
 
+#include "audio/sample_format.h"
+
 namespace kestrune {
 
 // How one coded sample of an uncompressed or companded stream is laid out.
@@ -34,6 +36,18 @@ int SampleBytes(SampleCoding coding);
 using UnpackFn = void (*)(const uint8_t* src, size_t frames, int channels, int16_t* left,
                           int16_t* right);
 UnpackFn SelectUnpacker(SampleCoding coding);
+
+// The same into the wide blocks of a source of more than 16 bits: integers with full scale at
+// 2^31 for the 24- and 32-bit codings, floats for the float ones; null for the other codings.
+using UnpackS32Fn = void (*)(const uint8_t* src, size_t frames, int channels, int32_t* left,
+                             int32_t* right);
+using UnpackF32Fn = void (*)(const uint8_t* src, size_t frames, int channels, float* left,
+                             float* right);
+UnpackS32Fn SelectS32Unpacker(SampleCoding coding);
+UnpackF32Fn SelectF32Unpacker(SampleCoding coding);
+
+// How wide a coding's samples are; unknown for the companded ones.
+SampleDepth DepthOf(SampleCoding coding);
 
 // Floating point to 16 bits: scaled to the 32-bit range, truncated, top half kept.
 // Values beyond full scale are clipped rather than left to wrap.

@@ -317,6 +317,91 @@ INSTANTIATE_TEST_SUITE_P(Catalogue, OutputLengths, ::testing::ValuesIn(EveryForm
                              return "format" + std::to_string(StoredValue(test.param));
                          });
 
+// A second of two different tones over full-band noise, which fills every low bit.
+const char kWideSignal[] =
+    "-f lavfi -i \"aevalsrc=0.5*sin(2*PI*440*t)+0.02*random(0)|0.4*sin(2*PI*660*t)+0.02*random(1)"
+    ":s=96000:d=1\"";
+
+// What ffmpeg decodes of a file's audio, as samples of pcm (a 24-bit file as 32-bit integers):
+// its MD5, with the rate it plays at.
+std::string SamplesDigest(const std::string& path, const std::string& pcm) {
+    std::string md5;
+    test::Run(
+        "ffmpeg -v error -nostdin -i " + Quote(path) + " -map 0:a:0 -c:a " + pcm + " -f md5 -",
+        &md5);
+    return md5 + " at " + std::to_string(test::FfProbe(path).sampleRate);
+}
+
+struct LosslessCase {
+    const char* name;  // of the source
+    const char* make;  // ffmpeg's arguments after the signal
+    FormatId target;
+    const char* samples;  // the form in which source and output must decode the same
+};
+
+class LosslessOutputs : public FamiliesTest, public ::testing::WithParamInterface<LosslessCase> {};
+
+// A lossless output keeps the source's samples and rate whole: 24 bits at 96 kHz, floats, and a
+// rate that the lossy lists lack.
+TEST_P(LosslessOutputs, DecodeToTheSourcesSamples) {
+    const LosslessCase& c = GetParam();
+    const std::string source = dir.File(c.name);
+    ASSERT_EQ(test::Run("ffmpeg -v error -nostdin -y " + std::string(kWideSignal) + " " + c.make +
+                        " " + Quote(source)),
+              0);
+    Add(source);
+    Run(c.target);
+    ASSERT_FALSE(entries[0].outputPath.empty());
+    EXPECT_EQ(SamplesDigest(entries[0].outputPath, c.samples), SamplesDigest(source, c.samples));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sources, LosslessOutputs,
+    ::testing::Values(
+        LosslessCase{"flac24.flac", "-c:a flac -sample_fmt s32 -bits_per_raw_sample 24",
+                     FormatId::kFlac, "pcm_s32le"},
+        LosslessCase{"flac24.flac", "-c:a flac -sample_fmt s32 -bits_per_raw_sample 24",
+                     FormatId::kWav, "pcm_s32le"},
+        LosslessCase{"flac24.flac", "-c:a flac -sample_fmt s32 -bits_per_raw_sample 24",
+                     FormatId::kAlac, "pcm_s32le"},
+        LosslessCase{"aiff24.aiff", "-c:a pcm_s24be", FormatId::kAiff, "pcm_s32le"},
+        LosslessCase{"au32.au", "-c:a pcm_s32be", FormatId::kWav, "pcm_s32le"},
+        LosslessCase{"float.wav", "-c:a pcm_f32le", FormatId::kWav, "pcm_f32le"},
+        LosslessCase{"mono11025.wav", "-ac 1 -ar 11025 -c:a pcm_s16le", FormatId::kFlac,
+                     "pcm_s32le"}),
+    [](const ::testing::TestParamInfo<LosslessCase>& test) {
+        const std::string name = test.param.name;
+        return name.substr(0, name.find('.')) + "To" +
+               std::to_string(StoredValue(test.param.target));
+    });
+
+// A 24-bit source still makes a lossy file, and a resampled lossless one keeps its 24 bits.
+TEST_F(FamiliesTest, WideSourceToMp3AndResampledFlac) {
+    const std::string source = dir.File("wide.flac");
+    ASSERT_EQ(test::Run("ffmpeg -v error -nostdin -y " + std::string(kWideSignal) +
+                        " -c:a flac -sample_fmt s32 -bits_per_raw_sample 24 " + Quote(source)),
+              0);
+    Add(source);
+    Run(FormatId::kMp3);
+    test::Pcm mp3;
+    ASSERT_TRUE(test::FfDecode(entries[0].outputPath, mp3));
+    EXPECT_EQ(mp3.sampleRate, 48000);
+    EXPECT_EQ(mp3.Frames(), 48000u);
+    EXPECT_GT(test::Rms(mp3.samples), 5000);
+
+    OutputFormatEntry& flac = *FindOutputFormat(config.catalogue, FormatId::kFlac);
+    flac.autoParams = 0;
+    flac.sampleRate = 44100;
+    Run(FormatId::kFlac);
+    std::string bits;
+    test::Run(
+        "ffprobe -v error -show_entries stream=bits_per_raw_sample,sample_rate,duration_ts "
+        "-of csv=p=0 " +
+            Quote(entries[0].outputPath),
+        &bits);
+    EXPECT_EQ(bits, "44100,44100,24\n");
+}
+
 // A program folder without the Windows Media layer.
 class FamiliesWithoutWindowsMedia : public FamiliesTest {
 protected:

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <initializer_list>
 #include <string_view>
 #include <vector>
 
@@ -168,10 +169,11 @@ AVSampleFormat ChooseSampleFormat(const AVCodec* encoder) {
     return AV_SAMPLE_FMT_NONE;
 }
 
-// Converts frames of planar 16-bit input into a frame buffer at a frame offset.
-template <typename T, T (*Sample)(int16_t), bool Planar>
-void ConvertInto(const int16_t* left, const int16_t* right, int channels, int frames,
-                 AVFrame* frame, int offset) {
+// Converts frames of planar input (16-bit, or a wide block) into a frame buffer at a frame
+// offset.
+template <typename In, typename T, T (*Sample)(In), bool Planar>
+void ConvertInto(const In* left, const In* right, int channels, int frames, AVFrame* frame,
+                 int offset) {
     if (Planar) {
         T* l = reinterpret_cast<T*>(frame->extended_data[0]) + offset;
         for (int i = 0; i < frames; ++i)
@@ -213,37 +215,123 @@ double ToDbl(int16_t s) {
     return static_cast<double>(s) * (1.0 / 32768.0);
 }
 
-using ConvertFn = void (*)(const int16_t*, const int16_t*, int, int, AVFrame*, int);
+// Wide blocks: integers with full scale at 2^31, floats at 1.0.
+int32_t WideToS32(int32_t s) {
+    return s;
+}
+int64_t WideToS64(int32_t s) {
+    return static_cast<int64_t>(s) * (int64_t{1} << 32);
+}
+float WideToFlt(int32_t s) {
+    return static_cast<float>(static_cast<double>(s) * (1.0 / 2147483648.0));
+}
+double WideToDbl(int32_t s) {
+    return static_cast<double>(s) * (1.0 / 2147483648.0);
+}
+float FltToFlt(float s) {
+    return s;
+}
+double FltToDbl(float s) {
+    return s;
+}
 
-ConvertFn ConverterFor(AVSampleFormat format) {
+template <typename In>
+using ConvertFrom = void (*)(const In*, const In*, int, int, AVFrame*, int);
+
+ConvertFrom<int16_t> ConverterFor(AVSampleFormat format) {
     switch (format) {
         case AV_SAMPLE_FMT_U8:
-            return ConvertInto<uint8_t, ToU8, false>;
+            return ConvertInto<int16_t, uint8_t, ToU8, false>;
         case AV_SAMPLE_FMT_U8P:
-            return ConvertInto<uint8_t, ToU8, true>;
+            return ConvertInto<int16_t, uint8_t, ToU8, true>;
         case AV_SAMPLE_FMT_S16:
-            return ConvertInto<int16_t, ToS16, false>;
+            return ConvertInto<int16_t, int16_t, ToS16, false>;
         case AV_SAMPLE_FMT_S16P:
-            return ConvertInto<int16_t, ToS16, true>;
+            return ConvertInto<int16_t, int16_t, ToS16, true>;
         case AV_SAMPLE_FMT_S32:
-            return ConvertInto<int32_t, ToS32, false>;
+            return ConvertInto<int16_t, int32_t, ToS32, false>;
         case AV_SAMPLE_FMT_S32P:
-            return ConvertInto<int32_t, ToS32, true>;
+            return ConvertInto<int16_t, int32_t, ToS32, true>;
         case AV_SAMPLE_FMT_S64:
-            return ConvertInto<int64_t, ToS64, false>;
+            return ConvertInto<int16_t, int64_t, ToS64, false>;
         case AV_SAMPLE_FMT_S64P:
-            return ConvertInto<int64_t, ToS64, true>;
+            return ConvertInto<int16_t, int64_t, ToS64, true>;
         case AV_SAMPLE_FMT_FLT:
-            return ConvertInto<float, ToFlt, false>;
+            return ConvertInto<int16_t, float, ToFlt, false>;
         case AV_SAMPLE_FMT_FLTP:
-            return ConvertInto<float, ToFlt, true>;
+            return ConvertInto<int16_t, float, ToFlt, true>;
         case AV_SAMPLE_FMT_DBL:
-            return ConvertInto<double, ToDbl, false>;
+            return ConvertInto<int16_t, double, ToDbl, false>;
         case AV_SAMPLE_FMT_DBLP:
-            return ConvertInto<double, ToDbl, true>;
+            return ConvertInto<int16_t, double, ToDbl, true>;
         default:
             return nullptr;
     }
+}
+
+ConvertFrom<int32_t> WideConverterFor(AVSampleFormat format) {
+    switch (format) {
+        case AV_SAMPLE_FMT_S32:
+            return ConvertInto<int32_t, int32_t, WideToS32, false>;
+        case AV_SAMPLE_FMT_S32P:
+            return ConvertInto<int32_t, int32_t, WideToS32, true>;
+        case AV_SAMPLE_FMT_S64:
+            return ConvertInto<int32_t, int64_t, WideToS64, false>;
+        case AV_SAMPLE_FMT_S64P:
+            return ConvertInto<int32_t, int64_t, WideToS64, true>;
+        case AV_SAMPLE_FMT_FLT:
+            return ConvertInto<int32_t, float, WideToFlt, false>;
+        case AV_SAMPLE_FMT_FLTP:
+            return ConvertInto<int32_t, float, WideToFlt, true>;
+        case AV_SAMPLE_FMT_DBL:
+            return ConvertInto<int32_t, double, WideToDbl, false>;
+        case AV_SAMPLE_FMT_DBLP:
+            return ConvertInto<int32_t, double, WideToDbl, true>;
+        default:
+            return nullptr;
+    }
+}
+
+ConvertFrom<float> FloatConverterFor(AVSampleFormat format) {
+    switch (format) {
+        case AV_SAMPLE_FMT_FLT:
+            return ConvertInto<float, float, FltToFlt, false>;
+        case AV_SAMPLE_FMT_FLTP:
+            return ConvertInto<float, float, FltToFlt, true>;
+        case AV_SAMPLE_FMT_DBL:
+            return ConvertInto<float, double, FltToDbl, false>;
+        case AV_SAMPLE_FMT_DBLP:
+            return ConvertInto<float, double, FltToDbl, true>;
+        default:
+            return nullptr;
+    }
+}
+
+bool Lists(const AVCodec* encoder, std::initializer_list<AVSampleFormat> formats) {
+    if (!encoder->sample_fmts)
+        return false;
+    for (const AVSampleFormat* f = encoder->sample_fmts; *f != AV_SAMPLE_FMT_NONE; ++f)
+        for (AVSampleFormat wanted : formats)
+            if (*f == wanted)
+                return true;
+    return false;
+}
+
+// The first of the wanted formats the encoder lists, in the order wanted.
+AVSampleFormat FirstListed(const AVCodec* encoder, std::initializer_list<AVSampleFormat> wanted) {
+    for (AVSampleFormat w : wanted)
+        if (Lists(encoder, {w}))
+            return w;
+    return AV_SAMPLE_FMT_NONE;
+}
+
+// The most bits of an integer sample the encoder keeps: FFmpeg's FLAC and ALAC encoders write
+// up to 24, PCM its own width; everything else takes 32-bit input.
+int MostIntegerBits(AVCodecID id) {
+    if (id == AV_CODEC_ID_FLAC || id == AV_CODEC_ID_ALAC)
+        return 24;
+    const int bits = av_get_bits_per_sample(id);
+    return bits > 16 ? bits : 32;
 }
 
 constexpr int kAmrFrame = 160;
@@ -310,6 +398,28 @@ int64_t FFmpegWriter::EncoderBitRate() const {
     return 0;
 }
 
+WideInput FFmpegWriter::TakeWideInput(SampleFormat offered, SampleDepth depth) {
+    wide_ = {};
+    const CodecMapping* mapping = FindMapping(codecId_);
+    const AVCodec* encoder = mapping && codecId_ != codec::kAmrNb ? FindEncoder(*mapping) : nullptr;
+    if (!encoder || offered == SampleFormat::kS16)
+        return wide_;
+    const bool integers = Lists(encoder, {AV_SAMPLE_FMT_S32, AV_SAMPLE_FMT_S32P});
+    const bool floats = Lists(
+        encoder, {AV_SAMPLE_FMT_FLT, AV_SAMPLE_FMT_FLTP, AV_SAMPLE_FMT_DBL, AV_SAMPLE_FMT_DBLP});
+    const int most = MostIntegerBits(mapping->id);
+    // What carries the source unchanged first; the other wide form when the encoder has not
+    // that one; nothing wide for an encoder of 16 bits or fewer.
+    if (offered == SampleFormat::kF32 && floats)
+        wide_ = {SampleFormat::kF32, 32};
+    else if (integers)
+        wide_ = {SampleFormat::kS32,
+                 offered == SampleFormat::kS32 ? std::clamp(depth.bits, 17, most) : most};
+    else if (floats)
+        wide_ = {SampleFormat::kF32, 32};
+    return wide_;
+}
+
 int FFmpegWriter::EncoderDelay() const {
     return codec_ ? codec_->initial_padding : 0;
 }
@@ -372,10 +482,24 @@ bool FFmpegWriter::OpenEncoder() {
     const AVCodec* encoder = FindEncoder(*mapping);
     if (!encoder)
         return false;
-    const AVSampleFormat sampleFormat = ChooseSampleFormat(encoder);
-    convert_ = ConverterFor(sampleFormat);
-    if (!convert_)
-        return false;
+    AVSampleFormat sampleFormat;
+    if (wide_.format == SampleFormat::kS32) {
+        sampleFormat = FirstListed(encoder, {AV_SAMPLE_FMT_S32, AV_SAMPLE_FMT_S32P});
+        convertS32_ = WideConverterFor(sampleFormat);
+        if (!convertS32_)
+            return false;
+    } else if (wide_.format == SampleFormat::kF32) {
+        sampleFormat = FirstListed(encoder, {AV_SAMPLE_FMT_FLT, AV_SAMPLE_FMT_FLTP,
+                                             AV_SAMPLE_FMT_DBL, AV_SAMPLE_FMT_DBLP});
+        convertF32_ = FloatConverterFor(sampleFormat);
+        if (!convertF32_)
+            return false;
+    } else {
+        sampleFormat = ChooseSampleFormat(encoder);
+        convert_ = ConverterFor(sampleFormat);
+        if (!convert_)
+            return false;
+    }
 
     const int64_t wanted = WantedBitRate(codecId_, mapping->id, bitRate_, sampleRate_, channels_);
     const std::vector<int64_t> candidates = wanted > 0
@@ -395,6 +519,8 @@ bool FFmpegWriter::OpenEncoder() {
             ctx->ch_layout = AV_CHANNEL_LAYOUT_MONO;
         ctx->time_base = AVRational{1, sampleRate_};
         ctx->bit_rate = bitRate;
+        if (wide_.format == SampleFormat::kS32)
+            ctx->bits_per_raw_sample = wide_.bits;  // FLAC and ALAC write that many
         if (codecId_ == codec::kAdpcmG726)
             ctx->strict_std_compliance = FF_COMPLIANCE_UNOFFICIAL;  // rates other than 8000 Hz
         if (encoder->capabilities & AV_CODEC_CAP_EXPERIMENTAL)
@@ -499,25 +625,49 @@ bool FFmpegWriter::AddMetadata() {
 }
 
 int FFmpegWriter::Write(const int16_t* left, const int16_t* right, int frames) {
+    if (pathKind_ == Path::Amr) {
+        if (!headerWritten_ || failed_)
+            return 0;
+        if (frames <= 0)
+            return 1;
+        if (!left)
+            return 0;
+        if (!WriteAmrPath(left, frames)) {
+            failed_ = true;  // the file is broken from here on
+            return 0;
+        }
+        return 1;
+    }
+    return WriteBlock(left, right, frames, convert_);
+}
+
+int FFmpegWriter::WriteS32(const int32_t* left, const int32_t* right, int frames) {
+    return WriteBlock(left, right, frames, convertS32_);
+}
+
+int FFmpegWriter::WriteF32(const float* left, const float* right, int frames) {
+    return WriteBlock(left, right, frames, convertF32_);
+}
+
+template <typename In>
+int FFmpegWriter::WriteBlock(const In* left, const In* right, int frames, ConvertFn<In> convert) {
     if (!headerWritten_ || failed_)
         return 0;
     if (frames <= 0)
         return 1;
-    if (!left)
+    if (!left || !convert)
         return 0;
     if (channels_ == 2 && !right)
         right = left;
     bool ok = false;
     switch (pathKind_) {
         case Path::Frame:
-            ok = WriteFramePath(left, right, frames);
+            ok = WriteFramePath(left, right, frames, convert);
             break;
         case Path::Pcm:
-            ok = WritePcmPath(left, right, frames);
+            ok = WritePcmPath(left, right, frames, convert);
             break;
         case Path::Amr:
-            ok = WriteAmrPath(left, frames);
-            break;
         case Path::None:
             break;
     }
@@ -526,10 +676,12 @@ int FFmpegWriter::Write(const int16_t* left, const int16_t* right, int frames) {
     return ok ? 1 : 0;
 }
 
-bool FFmpegWriter::WriteFramePath(const int16_t* left, const int16_t* right, int frames) {
+template <typename In>
+bool FFmpegWriter::WriteFramePath(const In* left, const In* right, int frames,
+                                  ConvertFn<In> convert) {
     while (frames > 0) {
         const int n = std::min(frames, frameSize_ - fill_);
-        convert_(left, right, channels_, n, frame_.get(), fill_);
+        convert(left, right, channels_, n, frame_.get(), fill_);
         fill_ += n;
         frames -= n;
         left += n;
@@ -545,10 +697,12 @@ bool FFmpegWriter::WriteFramePath(const int16_t* left, const int16_t* right, int
     return true;
 }
 
-bool FFmpegWriter::WritePcmPath(const int16_t* left, const int16_t* right, int frames) {
+template <typename In>
+bool FFmpegWriter::WritePcmPath(const In* left, const In* right, int frames,
+                                ConvertFn<In> convert) {
     while (frames > 0) {
         const int n = std::min(frames, chunkFrames_);
-        convert_(left, right, channels_, n, frame_.get(), 0);
+        convert(left, right, channels_, n, frame_.get(), 0);
         frame_->nb_samples = n;
         if (!SendFrame(frame_.get()))
             return false;
@@ -666,6 +820,8 @@ void FFmpegWriter::Release() {
     format_.reset();  // closes the byte stream when it is still open
     stream_ = nullptr;
     convert_ = nullptr;
+    convertS32_ = nullptr;
+    convertF32_ = nullptr;
     pathKind_ = Path::None;
     frameSize_ = 0;
     chunkFrames_ = 0;

@@ -37,8 +37,13 @@ public:
     // bit/s; for G.726 bits per sample.
     void SetBitRate(int rate) override;
     void SetEncoderOptions(const EncoderOptions& options) override;
+    // Takes wide blocks where the encoder keeps more than 16 bits: integers for FLAC, ALAC and
+    // PCM of 24 and 32 bits, floats for float PCM and the encoders that work in floats.
+    WideInput TakeWideInput(SampleFormat offered, SampleDepth depth) override;
     int Open() override;
     int Write(const int16_t* left, const int16_t* right, int frames) override;
+    int WriteS32(const int32_t* left, const int32_t* right, int frames) override;
+    int WriteF32(const float* left, const float* right, int frames) override;
     void Close() override;
     bool Completed() const override { return completed_; }
 
@@ -58,7 +63,8 @@ private:
     struct AmrCloser {
         void operator()(void* state) const;
     };
-    using ConvertFn = void (*)(const int16_t* left, const int16_t* right, int channels, int frames,
+    template <typename In>
+    using ConvertFn = void (*)(const In* left, const In* right, int channels, int frames,
                                AVFrame* frame, int offset);
 
     bool OpenEncoder();
@@ -68,8 +74,12 @@ private:
     bool DrainPackets();
     bool EncodeAmrFrame();
     bool WritePacket(AVPacket* packet, AVRational from);
-    bool WriteFramePath(const int16_t* left, const int16_t* right, int frames);
-    bool WritePcmPath(const int16_t* left, const int16_t* right, int frames);
+    template <typename In>
+    int WriteBlock(const In* left, const In* right, int frames, ConvertFn<In> convert);
+    template <typename In>
+    bool WriteFramePath(const In* left, const In* right, int frames, ConvertFn<In> convert);
+    template <typename In>
+    bool WritePcmPath(const In* left, const In* right, int frames, ConvertFn<In> convert);
     bool WriteAmrPath(const int16_t* left, int frames);
     void Finish();
     void Release();
@@ -92,7 +102,10 @@ private:
     ffmpeg::PacketPtr packet_;
     std::unique_ptr<void, AmrCloser> amr_;
     AVStream* stream_ = nullptr;
-    ConvertFn convert_ = nullptr;
+    WideInput wide_;  // what TakeWideInput agreed to
+    ConvertFn<int16_t> convert_ = nullptr;
+    ConvertFn<int32_t> convertS32_ = nullptr;
+    ConvertFn<float> convertF32_ = nullptr;
     enum class Path { None, Frame, Pcm, Amr } pathKind_ = Path::None;
     int frameSize_ = 0;    // frames per encoder call (frame and AMR paths)
     int chunkFrames_ = 0;  // frames per packet on the PCM path

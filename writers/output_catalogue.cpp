@@ -335,11 +335,40 @@ int RequestedSampleRate(const OutputFormatEntry& row) {
     return row.sampleRate < 1 ? 44100 : row.sampleRate;
 }
 
+namespace {
+
+// The PCM codec of the row's list that keeps a source of depth whole where the row's 16-bit
+// PCM would not; null when there is none or no need.
+const CodecEntry* WiderPcm(const OutputFormatEntry& row, const CodecEntry& pcm16,
+                           SampleDepth depth) {
+    const bool little = pcm16.codecId == codec::kPcmS16le;
+    if ((!little && pcm16.codecId != codec::kPcmS16be) ||
+        WideFormatFor(depth) == SampleFormat::kS16)
+        return nullptr;
+    int wanted;
+    if (depth.floating)
+        wanted = little ? codec::kPcmF32le : codec::kPcmF32be;
+    else if (depth.bits <= 24)
+        wanted = little ? codec::kPcmS24le : codec::kPcmS24be;
+    else
+        wanted = little ? codec::kPcmS32le : codec::kPcmS32be;
+    for (const CodecEntry* entry : row.allowedCodecs)
+        if (entry->codecId == wanted)
+            return entry;
+    return nullptr;
+}
+
+}  // namespace
+
 bool ResolveEncoding(const OutputFormatEntry& row, int sourceRate, int sourceChannels,
-                     ResolvedEncoding& out) {
+                     ResolvedEncoding& out, SampleDepth sourceDepth) {
     const CodecEntry* entry = row.GoverningCodec();
     if (!entry)
         return false;
+    if (row.autoParams == 1) {
+        if (const CodecEntry* wider = WiderPcm(row, *entry, sourceDepth))
+            entry = wider;
+    }
     out.codec = entry;
     const bool hasBitRates = !entry->bitRates.empty();
     // The source's rate where the codec keeps it losslessly, else the nearest of the list.

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "audio/sample_format.h"
+
 namespace kestrune {
 
 // Codec ids: the libavcodec 52 numbering (stored in the settings as they are).
@@ -162,10 +164,12 @@ struct ResolvedEncoding {
     int bitRate = 0;
 };
 
-// Resolves rate, channels and bit rate of one conversion to an FFmpeg row from the
-// source's delivered rate and channel count. Returns false when the row's codec id is not
-// in its allowed list (no writer can be made).
+// Resolves codec, rate, channels and bit rate of one conversion to an FFmpeg row from the
+// source's delivered rate and channel count. The codec is the row's, except that in automatic
+// mode a row of 16-bit PCM takes the PCM of the same byte order among its codecs that keeps a
+// wider source whole (24 or 32 bits, or 32-bit floats). Returns false when the row's codec id
+// is not in its allowed list (no writer can be made).
 bool ResolveEncoding(const OutputFormatEntry& row, int sourceRate, int sourceChannels,
-                     ResolvedEncoding& out);
+                     ResolvedEncoding& out, SampleDepth sourceDepth = {});
 
 }  // namespace kestrune

@@ -87,7 +87,7 @@ bool Initialised() {
 DWORD Adopt(ChannelKind kind, const std::string& path, std::unique_ptr<Decoder> decoder,
             std::shared_ptr<Plugin> plugin) {
     const DecoderFormat& f = decoder->format;
-    if (f.rate == 0 || f.channels == 0 || (f.bits != 8 && f.bits != 16))
+    if (f.rate == 0 || f.channels == 0 || (f.bits != 8 && f.bits != 16 && f.bits != 32))
         return 0;
     auto channel = std::make_shared<Channel>();
     channel->kind = kind;
@@ -198,12 +198,16 @@ BOOL BASS_PluginFree(HPLUGIN handle) {
 }
 
 HSTREAM BASS_StreamCreateFile(BOOL mem, const void* file, QWORD offset, QWORD length, DWORD flags) {
-    (void)flags;
     const char* path = PathArg(mem, file);
     if (!path || offset != 0 || length != 0 || !Initialised())
         return 0;
+    // The wide forms are the samples of a source of more than 16 bits, from its own decoder.
+    const bool wide = (flags & (BASS_SAMPLE_FLOAT | BASS_SAMPLE_INT32)) != 0;
+    const auto widened = [&](Decoder& d) {
+        return !wide || d.SetWideOutput((flags & BASS_SAMPLE_FLOAT) != 0);
+    };
     if (auto d = OpenWavDecoder(path))
-        return Adopt(ChannelKind::Stream, path, std::move(d), {});
+        return widened(*d) ? Adopt(ChannelKind::Stream, path, std::move(d), {}) : 0;
     std::vector<std::shared_ptr<Plugin>> plugins;
     {
         Layer& layer = TheLayer();
@@ -216,10 +220,10 @@ HSTREAM BASS_StreamCreateFile(BOOL mem, const void* file, QWORD offset, QWORD le
     for (auto& plugin : plugins) {
         std::unique_ptr<Decoder> d(plugin->open(path));
         if (d)
-            return Adopt(ChannelKind::Stream, path, std::move(d), plugin);
+            return widened(*d) ? Adopt(ChannelKind::Stream, path, std::move(d), plugin) : 0;
     }
     if (auto d = OpenMpegDecoder(path))
-        return Adopt(ChannelKind::Stream, path, std::move(d), {});
+        return widened(*d) ? Adopt(ChannelKind::Stream, path, std::move(d), {}) : 0;
     return 0;
 }
 
@@ -259,9 +263,13 @@ BOOL BASS_ChannelGetInfo(DWORD handle, BASS_CHANNELINFO* info) {
     const auto c = Find(handle);
     if (!c || !info)
         return FALSE;
-    info->freq = c->format.rate;
-    info->chans = c->format.channels;
-    info->flags = c->format.bits == 8 ? BASS_SAMPLE_8BITS : 0;
+    const DecoderFormat& f = c->format;
+    info->freq = f.rate;
+    info->chans = f.channels;
+    info->flags = f.bits == 8    ? BASS_SAMPLE_8BITS
+                  : f.bits == 32 ? (f.floating ? BASS_SAMPLE_FLOAT : BASS_SAMPLE_INT32)
+                                 : 0;
+    info->origres = f.sourceBits | (f.sourceFloat ? BASS_ORIGRES_FLOAT : 0);
     return TRUE;
 }
 

@@ -34,6 +34,11 @@ typedef DWORD HSOUNDFONT;
 #define BASS_CONFIG_UPDATEPERIOD 1
 
 #define BASS_SAMPLE_8BITS 1
+#define BASS_SAMPLE_FLOAT 256
+// This layer's own, beside the library's 8-bit, 16-bit and float samples: signed 32-bit
+// integers with full scale at 2^31, which keep every bit of a 24-bit or 32-bit source.
+#define BASS_SAMPLE_INT32 0x40000000
+#define BASS_ORIGRES_FLOAT 0x10000
 #define BASS_MUSIC_RAMP 0x200
 #define BASS_MUSIC_PRESCAN 0x20000
 #define BASS_STREAM_DECODE 0x200000
@@ -45,7 +50,11 @@ typedef DWORD HSOUNDFONT;
 typedef struct BASS_CHANNELINFO {
     DWORD freq;   // sample rate of the delivered PCM
     DWORD chans;  // channels, interleaved
-    DWORD flags;  // BASS_SAMPLE_8BITS: unsigned 8-bit samples, otherwise signed 16-bit
+    // BASS_SAMPLE_8BITS: unsigned 8-bit samples; BASS_SAMPLE_FLOAT: floats; BASS_SAMPLE_INT32:
+    // 32-bit integers; none of them: signed 16-bit
+    DWORD flags;
+    // Bits of the file's own samples (with BASS_ORIGRES_FLOAT for floats); 0 when unknown
+    DWORD origres;
 } BASS_CHANNELINFO;
 
 typedef struct BASS_MIDI_FONT {
@@ -61,6 +70,8 @@ BASSAPI BOOL BASS_Free(void);
 BASSAPI HPLUGIN BASS_PluginLoad(const char* file, DWORD flags);
 BASSAPI BOOL BASS_PluginFree(HPLUGIN handle);
 
+// flags: BASS_STREAM_DECODE, and BASS_SAMPLE_FLOAT or BASS_SAMPLE_INT32 for the samples of a
+// source of more than 16 bits in that form (a source that has none is not opened then).
 BASSAPI HSTREAM BASS_StreamCreateFile(BOOL mem, const void* file, QWORD offset, QWORD length,
                                       DWORD flags);
 BASSAPI HMUSIC BASS_MusicLoad(BOOL mem, const void* file, QWORD offset, DWORD length, DWORD flags,

@@ -43,6 +43,12 @@ public:
         if (frames == 0)
             return 0;
         sf_count_t got = 0;
+        if (format.bits == 32) {
+            // libsndfile's integers have their full scale at 2^31, its floats at 1.0.
+            got = format.floating ? sf_readf_float(file_.get(), static_cast<float*>(buffer), frames)
+                                  : sf_readf_int(file_.get(), static_cast<int*>(buffer), frames);
+            return got < 0 ? -1 : static_cast<long>(got * static_cast<sf_count_t>(frameBytes));
+        }
         switch (mode_) {
             case Mode::Unsigned8:
                 // 8-bit WAV data is unsigned already: the bytes pass through as they are.
@@ -66,6 +72,14 @@ public:
         if (got < 0)
             return -1;
         return static_cast<long>(got * static_cast<sf_count_t>(frameBytes));
+    }
+
+    bool SetWideOutput(bool floating) override {
+        if (floating != format.sourceFloat || format.sourceBits <= 16)
+            return false;
+        format.bits = 32;
+        format.floating = floating;
+        return true;
     }
 
 private:
@@ -230,6 +244,28 @@ std::unique_ptr<Decoder> OpenWavDecoder(const std::string& path) {
                           : WavDecoder::Mode::Int16;
     auto decoder = std::make_unique<WavDecoder>(std::move(file), info, mode);
     decoder->format.fileBytes = FileSize(path);
+    switch (subtype) {
+        case SF_FORMAT_PCM_S8:
+        case SF_FORMAT_PCM_U8:
+            decoder->format.sourceBits = 8;
+            break;
+        case SF_FORMAT_PCM_16:
+            decoder->format.sourceBits = 16;
+            break;
+        case SF_FORMAT_PCM_24:
+            decoder->format.sourceBits = 24;
+            break;
+        case SF_FORMAT_PCM_32:
+            decoder->format.sourceBits = 32;
+            break;
+        case SF_FORMAT_FLOAT:
+        case SF_FORMAT_DOUBLE:
+            decoder->format.sourceBits = subtype == SF_FORMAT_FLOAT ? 32 : 64;
+            decoder->format.sourceFloat = true;
+            break;
+        default:
+            break;  // companded and compressed samples have no width of their own
+    }
     return decoder;
 }
 

@@ -10,9 +10,15 @@ namespace kestrune::bass {
 struct DecoderFormat {
     uint32_t rate = 0;
     uint32_t channels = 0;
-    uint32_t bits = 16;      // 8: unsigned samples; 16: signed, host order
+    // What Decode delivers: 8: unsigned samples; 16: signed, host order; 32: signed integers
+    // with full scale at 2^31, or floats with full scale at 1.0 when floating is set.
+    uint32_t bits = 16;
+    bool floating = false;
     uint64_t frames = 0;     // decoded length
     int64_t fileBytes = -1;  // size of the source, -1 when unknown
+    // The width of the file's own samples; 0 when it has none (a lossy codec) or is unknown.
+    uint32_t sourceBits = 0;
+    bool sourceFloat = false;
 };
 
 class Decoder {
@@ -21,6 +27,12 @@ public:
     // Writes up to `bytes` bytes of whole interleaved frames; returns the bytes written,
     // 0 at the end, -1 on a decoding error.
     virtual long Decode(void* buffer, size_t bytes) = 0;
+    // Before the first Decode: delivers 32-bit samples from here on (floats when floating,
+    // else integers), for a source of more than 16 bits. False when the decoder cannot.
+    virtual bool SetWideOutput(bool floating) {
+        (void)floating;
+        return false;
+    }
 
     DecoderFormat format;
 };

@@ -73,6 +73,26 @@ int16_t ToS16(const uint8_t* data, AVSampleFormat fmt, size_t index) {
     }
 }
 
+// A sample as a 32-bit integer with full scale at 2^31.
+int32_t ToS32(const uint8_t* data, AVSampleFormat fmt, size_t index) {
+    switch (fmt) {
+        case AV_SAMPLE_FMT_S16:
+        case AV_SAMPLE_FMT_S16P: {
+            int16_t v;
+            std::memcpy(&v, data + index * 2, 2);
+            return static_cast<int32_t>(v) * 65536;
+        }
+        case AV_SAMPLE_FMT_S32:
+        case AV_SAMPLE_FMT_S32P: {
+            int32_t v;
+            std::memcpy(&v, data + index * 4, 4);
+            return v;
+        }
+        default:
+            return static_cast<int32_t>(ToS16(data, fmt, index)) * 65536;
+    }
+}
+
 class AvDecoder : public Decoder {
 public:
     bool Open(const char* path, const AVInputFormat* demuxer, AvAcceptFn accept) {
@@ -105,6 +125,10 @@ public:
         format.rate = static_cast<uint32_t>(rate);
         format.channels = static_cast<uint32_t>(channels);
         format.bits = 16;
+        // Only a lossless codec has a width of its own (ALAC's 16, 20, 24 or 32 bits).
+        const AVCodecDescriptor* d = avcodec_descriptor_get(codec_->codec_id);
+        if (d && (d->props & AV_CODEC_PROP_LOSSLESS) && codec_->bits_per_raw_sample > 0)
+            format.sourceBits = static_cast<uint32_t>(codec_->bits_per_raw_sample);
         format.frames = Frames(path, index);
         format.fileBytes = input_->pb ? avio_size(input_->pb) : -1;
         if (format.fileBytes < 0)
@@ -113,7 +137,17 @@ public:
     }
 
     long Decode(void* buffer, size_t bytes) override {
+        if (format.bits == 32)
+            return widePending_.Decode(buffer, bytes, format.channels,
+                                       [this] { return NextFrame(); });
         return pending_.Decode(buffer, bytes, format.channels, [this] { return NextFrame(); });
+    }
+
+    bool SetWideOutput(bool floating) override {
+        if (floating || format.sourceBits <= 16)
+            return false;
+        format.bits = 32;
+        return true;
     }
 
 private:
@@ -176,9 +210,20 @@ private:
         if (static_cast<size_t>(f->ch_layout.nb_channels) != channels)
             return;
         const size_t frames = static_cast<size_t>(f->nb_samples);
+        const bool planar = av_sample_fmt_is_planar(fmt);
+        if (format.bits == 32) {
+            // FFmpeg's 32-bit integers have their full scale at 2^31 already.
+            std::vector<int32_t>& wide = widePending_.Samples();
+            wide.resize(frames * channels);
+            for (size_t i = 0; i < frames; ++i)
+                for (size_t c = 0; c < channels; ++c)
+                    wide[i * channels + c] =
+                        planar ? ToS32(f->extended_data[c], fmt, i)
+                               : ToS32(f->extended_data[0], fmt, i * channels + c);
+            return;
+        }
         std::vector<int16_t>& pending = pending_.Samples();
         pending.resize(frames * channels);
-        const bool planar = av_sample_fmt_is_planar(fmt);
         for (size_t i = 0; i < frames; ++i)
             for (size_t c = 0; c < channels; ++c)
                 pending[i * channels + c] = planar
@@ -194,6 +239,7 @@ private:
     int stream_ = -1;
     bool flushed_ = false;
     PendingPcm pending_;
+    PendingSamples<int32_t> widePending_;
 };
 
 }  // namespace

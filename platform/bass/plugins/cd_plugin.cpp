@@ -82,6 +82,7 @@ public:
         format.rate = 44100;
         format.channels = 2;
         format.bits = 16;
+        format.sourceBits = 16;
         format.frames = static_cast<uint64_t>(sectorsLeft_) * (CDIO_CD_FRAMESIZE_RAW / 4);
         // The track's audio is what is read from the disc: its size is the source size.
         format.fileBytes = static_cast<int64_t>(sectorsLeft_) * CDIO_CD_FRAMESIZE_RAW;

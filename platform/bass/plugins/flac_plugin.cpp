@@ -52,7 +52,17 @@ public:
     }
 
     long Decode(void* buffer, size_t bytes) override {
+        if (wide_)
+            return widePending_.Decode(buffer, bytes, format.channels, [this] { return Step(); });
         return pending_.Decode(buffer, bytes, format.channels, [this] { return Step(); });
+    }
+
+    bool SetWideOutput(bool floating) override {
+        if (floating)
+            return false;
+        wide_ = true;
+        format.bits = 32;
+        return true;
     }
 
 private:
@@ -72,7 +82,8 @@ private:
             case FLAC__STREAM_DECODER_READ_FRAME:
                 return 1;
             case FLAC__STREAM_DECODER_END_OF_STREAM:
-                return pending_.Samples().empty() ? 0 : 1;
+                return (wide_ ? widePending_.Samples().empty() : pending_.Samples().empty()) ? 0
+                                                                                             : 1;
             default:
                 return -1;
         }
@@ -85,6 +96,18 @@ private:
         const unsigned channels = frame->header.channels;
         if (channels != d->format.channels)
             return FLAC__STREAM_DECODER_WRITE_STATUS_ABORT;
+        if (d->wide_) {
+            // Full scale at 2^31: the samples move up to the top of 32 bits.
+            const int up = 32 - static_cast<int>(frame->header.bits_per_sample);
+            std::vector<int32_t>& wide = d->widePending_.Samples();
+            const size_t at = wide.size();
+            wide.resize(at + frame->header.blocksize * channels);
+            int32_t* out = wide.data() + at;
+            for (unsigned i = 0; i < frame->header.blocksize; ++i)
+                for (unsigned c = 0; c < channels; ++c)
+                    *out++ = static_cast<int32_t>(static_cast<uint32_t>(samples[c][i]) << up);
+            return FLAC__STREAM_DECODER_WRITE_STATUS_CONTINUE;
+        }
         const int shift = static_cast<int>(frame->header.bits_per_sample) - 16;
         std::vector<int16_t>& pending = d->pending_.Samples();
         const size_t base = pending.size();
@@ -105,6 +128,7 @@ private:
         d->format.rate = m->data.stream_info.sample_rate;
         d->format.channels = m->data.stream_info.channels;
         d->format.bits = 16;
+        d->format.sourceBits = m->data.stream_info.bits_per_sample;
         d->format.frames = m->data.stream_info.total_samples;
         d->haveInfo_ = d->format.rate > 0 && d->format.channels > 0;
     }
@@ -115,6 +139,8 @@ private:
 
     std::unique_ptr<FLAC__StreamDecoder, FlacDeleter> decoder_;
     kestrune::bass::PendingPcm pending_;
+    kestrune::bass::PendingSamples<int32_t> widePending_;
+    bool wide_ = false;
     bool haveInfo_ = false;
 };
 

@@ -32,23 +32,26 @@ inline bool StartsWithStreamMarker(const char* path, const char (&marker)[5]) {
     return std::memcmp(h, marker, 4) == 0;
 }
 
-// Interleaved 16-bit PCM decoded ahead of what the layer asked for.
-class PendingPcm {
+// Interleaved PCM decoded ahead of what the layer asked for: 16-bit samples, or the 32-bit
+// integers or floats of a decoder's wide output.
+template <typename Sample>
+class PendingSamples {
 public:
     // Where a decoding step puts what it decoded.
-    std::vector<int16_t>& Samples() { return samples_; }
+    std::vector<Sample>& Samples() { return samples_; }
     void Clear() {
         samples_.clear();
         read_ = 0;
     }
 
-    // Decoder::Decode over the pending PCM: fills buffer with up to bytes of whole frames of
-    // channels, calling refill whenever everything pending is handed out. refill decodes more
-    // into Samples() and returns 1, or 0 at the end of the stream, or -1 on an error.
+    // Decoder::Decode over the pending samples: fills buffer with up to bytes of whole frames
+    // of channels, calling refill whenever everything pending is handed out. refill decodes
+    // more into Samples() and returns 1, or 0 at the end of the stream, or -1 on an error.
     template <typename Refill>
     long Decode(void* buffer, size_t bytes, uint32_t channels, Refill&& refill) {
-        auto* out = static_cast<int16_t*>(buffer);
-        const size_t want = bytes / 2 - (bytes / 2) % channels;
+        auto* out = static_cast<Sample*>(buffer);
+        const size_t room = bytes / sizeof(Sample);
+        const size_t want = room - room % channels;
         size_t done = 0;
         while (done < want) {
             if (read_ < samples_.size()) {
@@ -63,14 +66,16 @@ public:
             if (rc == 0)
                 break;
             if (rc < 0)
-                return done ? static_cast<long>(done * 2) : -1;
+                return done ? static_cast<long>(done * sizeof(Sample)) : -1;
         }
-        return static_cast<long>(done * 2);
+        return static_cast<long>(done * sizeof(Sample));
     }
 
 private:
-    std::vector<int16_t> samples_;
+    std::vector<Sample> samples_;
     size_t read_ = 0;
 };
+
+using PendingPcm = PendingSamples<int16_t>;
 
 }  // namespace kestrune::bass

@@ -39,6 +39,8 @@ public:
         format.rate = rate;
         format.channels = static_cast<uint32_t>(channels);
         format.bits = 16;
+        format.sourceBits = static_cast<uint32_t>(isFloat_ ? 32 : WavpackGetBitsPerSample(c));
+        format.sourceFloat = isFloat_;
         format.frames = static_cast<uint64_t>(samples);
         std::error_code ec;
         const auto size = std::filesystem::file_size(path, ec);
@@ -47,16 +49,33 @@ public:
     }
 
     long Decode(void* buffer, size_t bytes) override {
-        const uint32_t frames = static_cast<uint32_t>(bytes / (2 * format.channels));
+        const size_t sampleBytes = format.bits / 8;
+        const uint32_t frames = static_cast<uint32_t>(bytes / (sampleBytes * format.channels));
         if (frames == 0)
             return 0;
         work_.resize(static_cast<size_t>(frames) * format.channels);
         const uint32_t got = WavpackUnpackSamples(context_.get(), work_.data(), frames);
-        auto* out = static_cast<int16_t*>(buffer);
         const size_t n = static_cast<size_t>(got) * format.channels;
+        if (format.bits == 32) {
+            // Floats come as their bits; integers move up to the top of 32 bits.
+            auto* out = static_cast<int32_t*>(buffer);
+            const int up = isFloat_ ? 0 : 32 - (shift_ + 16);
+            for (size_t i = 0; i < n; ++i)
+                out[i] = static_cast<int32_t>(static_cast<uint32_t>(work_[i]) << up);
+            return static_cast<long>(n * 4);
+        }
+        auto* out = static_cast<int16_t*>(buffer);
         for (size_t i = 0; i < n; ++i)
             out[i] = Convert(work_[i]);
         return static_cast<long>(n * 2);
+    }
+
+    bool SetWideOutput(bool floating) override {
+        if (floating != isFloat_)
+            return false;
+        format.bits = 32;
+        format.floating = floating;
+        return true;
     }
 
 private:
