@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "audio/sample_format.h"
+
 namespace kestrune {
 
 // The kind of a source, chosen from the lower-cased extension of its file name. A type of its
@@ -39,6 +41,7 @@ struct SourceFileEntry {
     int sampleRate = 0;  // Hz
     int bitRate = 0;     // kbit/s
     int duration = 0;    // whole seconds
+    SampleDepth depth;   // the source's own samples, where the file says
     SourceType sourceType = SourceType::kOther;
     std::string outputPath;
 };

@@ -54,6 +54,14 @@ TEST(ColumnTexts, AsTheListShowsThem) {
     e.sampleRate = 0;
     EXPECT_EQ(ColumnTextsOf(e).bitRate, "320 kbps");
     EXPECT_EQ(ColumnTextsOf(e).sampleRate, "");
+    // The depth where the file says and it is not the 16 bits every source was taken to be.
+    e.sampleRate = 96000;
+    e.depth = {16, false};
+    EXPECT_EQ(ColumnTextsOf(e).sampleRate, "96000 Hz");
+    e.depth = {24, false};
+    EXPECT_EQ(ColumnTextsOf(e).sampleRate, "96000 Hz, 24-bit");
+    e.depth = {32, true};
+    EXPECT_EQ(ColumnTextsOf(e).sampleRate, "96000 Hz, 32-bit float");
 }
 
 }  // namespace
