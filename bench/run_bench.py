@@ -121,6 +121,15 @@ def main():
     corpus = os.path.join(args.work, "corpus-%dx%ds" % (args.files, args.seconds))
     stereo, allwavs, mp3s = make_corpus(corpus, args.files, args.seconds)
     audio_seconds = args.seconds * len(stereo)
+    # The same pieces as 24-bit 96 kHz FLAC: the wide path, to FLAC (kept whole) and to MP3.
+    hires = []
+    for w in stereo:
+        h = w[:-4] + "-24bit-96k.flac"
+        hires.append(h)
+        if not os.path.exists(h):
+            subprocess.run(["ffmpeg", "-v", "error", "-nostdin", "-y", "-i", w, "-af",
+                            "aresample=resampler=soxr:osf=s32", "-ar", "96000", "-c:a", "flac",
+                            "-sample_fmt", "s32", "-bits_per_raw_sample", "24", h], check=True)
     settings = os.path.join(args.work, "settings.ini")
     cores = os.cpu_count() or 1
     out = os.path.join(args.work, "outputs")
@@ -170,6 +179,10 @@ def main():
         ("resample-48k", kestrune("wav", ["--rate", "48000"], stereo),
          ffmpeg(["-af", "aresample=resampler=soxr", "-ar", "48000", "-c:a", "pcm_s16le"], "wav", stereo),
          None),
+        ("flac24-flac", kestrune("flac", [], hires),
+         ffmpeg(["-c:a", "flac", "-sample_fmt", "s32"], "flac", hires), None),
+        ("flac24-mp3", kestrune("mp3", ["--bitrate", "128000"], hires),
+         ffmpeg(["-c:a", "libmp3lame", "-b:a", "128k", "-ar", "48000"], "mp3", hires), None),
         ("batch-mp3-j1", kestrune("mp3", [], allwavs, 1), None, None),
         ("batch-mp3-j%d" % cores, kestrune("mp3", [], allwavs, cores), None, None),
     ]
