@@ -152,10 +152,11 @@ private:
     bool RunItems(const std::vector<SourceFileEntry*>& items, const std::vector<int>& rows,
                   const OutputFormatEntry& format, const std::string& overallName,
                   AudioWriter* mergeWriter);
-    // The writer of a merge, open at path; merge rate and channels are set for the run.
+    // The writer of a merge, open at path with tags (none when null); merge rate and channels
+    // are set for the run.
     std::unique_ptr<AudioWriter> CreateMergeWriter(const OutputFormatEntry& format,
                                                    const std::string& path, int largestRate,
-                                                   int channels);
+                                                   int channels, const TagSet* tags);
     // ConvertFile into claim's partial file, committed with replace once whole; without a claim
     // one is held on source.outputPath (replacing), unless that is no regular file.
     StepOutcome ConvertFileTo(const SourceFileEntry& source, const OutputFormatEntry& format,
@@ -176,6 +177,8 @@ private:
     };
     bool OpenSource(const SourceFileEntry& source, int requestedRate, ReaderTry tries,
                     OpenedSource& out);
+    // The gain the options give the current item, 0 for none.
+    float GainToApply() const;
     // Sets the applied gain and returns the gain to apply, 0 for none.
     float ChooseGain();
     // Converts the open source into writer, which takes outRate and outChannels, and closes

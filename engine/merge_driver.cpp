@@ -5,7 +5,9 @@
 #include "audio/audio_writer.h"
 #include "engine/conversion_host.h"
 #include "engine/conversion_session.h"
+#include "engine/tag_choice.h"
 #include "engine/writer_plan.h"
+#include "writers/tag_file_writer.h"
 
 namespace kestrune {
 
@@ -21,7 +23,8 @@ std::string ToUpper(std::string s) {
 
 std::unique_ptr<AudioWriter> ConversionSession::CreateMergeWriter(const OutputFormatEntry& format,
                                                                   const std::string& path,
-                                                                  int largestRate, int channels) {
+                                                                  int largestRate, int channels,
+                                                                  const TagSet* tags) {
     WriterPlan plan;
     const bool planned = PlanWriter(format, settings_, config_.windowsMedia, largestRate, channels,
                                     WriterFor::kMerge, plan);
@@ -30,10 +33,8 @@ std::unique_ptr<AudioWriter> ConversionSession::CreateMergeWriter(const OutputFo
     if (!planned)
         return nullptr;
     std::unique_ptr<AudioWriter> writer = std::move(plan.writer);
-    if (format.getsTags && settings_.id3TagType == TagSource::kCustom) {
-        writer->SetTags(CustomTagSet(
-            tagOptions_, tagOptions_.titleAsFileName ? std::string() : tagOptions_.title, 0));
-    }
+    if (tags)
+        writer->SetTags(*tags);
     writer->SetPath(path);
     if (!writer->Open()) {
         writer.reset();
@@ -78,6 +79,12 @@ void ConversionSession::ConvertListToOne(const std::vector<SourceFileEntry*>& it
             return;
     }
     mergeRequestedRate_ = RequestedRate(format);
+    TagSet tags;
+    const bool tagged =
+        !items.empty() && (format.getsTags || FinishedFileTakesTags(format)) &&
+        ChooseMergeTags(settings_, tagOptions_,
+                        tagOptions_.titleAsFileName ? std::string() : tagOptions_.title,
+                        items.front()->path, tags);
     // The merged file is written under its partial name and gets its own only once whole: the
     // user chose the name, so a file there is replaced then. A device is written straight.
     const std::string target = ResolvedOutputPath(path);
@@ -86,7 +93,7 @@ void ConversionSession::ConvertListToOne(const std::vector<SourceFileEntry*>& it
     std::unique_ptr<AudioWriter> writer;
     if (straight || claim.Hold(target) == OutputClaim::Take::kTaken) {
         writer = CreateMergeWriter(format, straight ? target : claim.PartialPath(), largestRate,
-                                   largestChannels);
+                                   largestChannels, tagged && format.getsTags ? &tags : nullptr);
     }
     if (!writer) {
         host_.ShowWarning("Failed to create file \"" + path + "\".");
@@ -96,8 +103,11 @@ void ConversionSession::ConvertListToOne(const std::vector<SourceFileEntry*>& it
     BeginRun(static_cast<int>(items.size()));
     const bool cancelled = !RunItems(items, rows, format, FileNameOf(path), writer.get());
     writer->Close();
-    const bool whole = writer->Completed();
+    bool whole = writer->Completed();
     writer.reset();
+    // What the writer could not write goes into the file before it takes its name.
+    if (!cancelled && whole && !straight && tagged && TagsGoIntoFinishedFile(format, tags))
+        whole = WriteTagsToFile(claim.PartialPath(), format, tags);
     if (!cancelled && (!whole || (!straight && !claim.Commit(true)))) {
         // Nothing of a merge that could not be written to its end stays behind.
         claim.Release();

@@ -1,0 +1,536 @@
+#include "writers/tag_file_writer.h"
+
+#include <taglib/aifffile.h>
+#include <taglib/asffile.h>
+#include <taglib/asfpicture.h>
+#include <taglib/attachedpictureframe.h>
+#include <taglib/flacfile.h>
+#include <taglib/flacpicture.h>
+#include <taglib/id3v2tag.h>
+#include <taglib/infotag.h>
+#include <taglib/mp4coverart.h>
+#include <taglib/mp4file.h>
+#include <taglib/mpegfile.h>
+#include <taglib/tpropertymap.h>
+#include <taglib/wavfile.h>
+#include <taglib/xiphcomment.h>
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <memory>
+
+namespace kestrune {
+
+namespace {
+
+using TagLib::String;
+using TagLib::StringList;
+
+// Where a finished file keeps its tags.
+enum class Form { kNone, kId3v23, kAiff, kWav, kFlac, kMp4, kAsf, kOgg };
+
+// What the writer did with the nine texts while encoding.
+enum class Nine {
+    kWritten,   // in the tag that TagLib reads: they stay, a fuller field aside
+    kWithMore,  // elsewhere or not at all, and so it stays while there is nothing more to add;
+                // once there is, they go in with the rest
+    kDropped,   // nowhere, although the format takes tags: they go in here
+};
+
+struct FileForm {
+    Form form = Form::kNone;
+    Nine nine = Nine::kWritten;
+};
+
+FileForm FormOf(FormatId id) {
+    switch (id) {
+        case FormatId::kMp3:
+            return {Form::kId3v23, Nine::kWritten};
+        case FormatId::kMp2:
+            return {Form::kId3v23, Nine::kDropped};
+        case FormatId::kAiff:
+            return {Form::kAiff, Nine::kWithMore};
+        case FormatId::kWav:
+            return {Form::kWav, Nine::kWithMore};
+        case FormatId::kFlac:
+            return {Form::kFlac, Nine::kWritten};
+        case FormatId::kM4a:
+        case FormatId::kM4b:
+        case FormatId::kM4r:
+        case FormatId::kMp4:
+        case FormatId::kAacDevice:
+        case FormatId::kAlac:
+            return {Form::kMp4, Nine::kWritten};
+        // Their muxers keep the nine in QuickTime's and 3GPP's own places, which the iTunes
+        // list of the rest does not replace.
+        case FormatId::kMov:
+        case FormatId::k3gp:
+        case FormatId::k3g2:
+            return {Form::kMp4, Nine::kWithMore};
+        case FormatId::kWma:
+        case FormatId::kWmv:
+        case FormatId::kAsf:
+            return {Form::kAsf, Nine::kWritten};
+        case FormatId::kOgg:
+            return {Form::kOgg, Nine::kWritten};
+        default:
+            return {};
+    }
+}
+
+String Utf8(const std::string& s) {
+    return String(s, String::UTF8);
+}
+
+StringList Values(const std::vector<std::string>& values) {
+    StringList list;
+    for (const std::string& v : values)
+        list.append(Utf8(v));
+    return list;
+}
+
+// Several values as one text, where a form of tag holds one a field: the way the program has
+// always shown them, and identifiers as tag editors join them there.
+std::string Joined(const std::string& key, const std::vector<std::string>& values) {
+    const char* between = key.rfind("MUSICBRAINZ_", 0) == 0 ? "/" : " / ";
+    std::string out;
+    for (const std::string& v : values)
+        out += (out.empty() ? "" : between) + v;
+    return out;
+}
+
+// The fields as TagLib's property map names them, for one form of file: the nine (when they go
+// in here), the numbers, and every other field.
+TagLib::PropertyMap WantedProperties(const TagSet& tags, Form form, bool withNine) {
+    TagLib::PropertyMap map;
+    if (withNine) {
+        for (size_t i = 0; i < std::size(kNineKeys); ++i) {
+            const std::string& text = NineText(tags, i);
+            if (i != 6 && !text.empty())  // the track goes below, as a number
+                map.replace(kNineKeys[i], StringList(Utf8(text)));
+        }
+    }
+    const bool xiph = form == Form::kFlac;
+    const int track = tags.TrackNumber();
+    // Windows Media keeps no track total; its track number is the writer's.
+    if (track > 0 && (withNine || (tags.trackTotal > 0 && form != Form::kAsf))) {
+        if (xiph || tags.trackTotal <= 0) {
+            map.replace("TRACKNUMBER", StringList(String::number(track)));
+            if (xiph && tags.trackTotal > 0)
+                map.replace("TRACKTOTAL", StringList(String::number(tags.trackTotal)));
+        } else {
+            map.replace("TRACKNUMBER",
+                        StringList(String::number(track) + "/" + String::number(tags.trackTotal)));
+        }
+    }
+    if (tags.disc > 0) {
+        if (xiph || tags.discTotal <= 0) {
+            map.replace("DISCNUMBER", StringList(String::number(tags.disc)));
+            if (xiph && tags.discTotal > 0)
+                map.replace("DISCTOTAL", StringList(String::number(tags.discTotal)));
+        } else {
+            map.replace("DISCNUMBER", StringList(String::number(tags.disc) + "/" +
+                                                 String::number(tags.discTotal)));
+        }
+    } else if (xiph && tags.discTotal > 0) {
+        map.replace("DISCTOTAL", StringList(String::number(tags.discTotal)));
+    }
+    // ID3v2.3 has no way to keep several values apart; TagLib's Windows Media tags join some
+    // with blanks and turn the others round.
+    const bool oneValue = form == Form::kId3v23 || form == Form::kAsf;
+    for (const auto& [key, values] : tags.fields) {
+        if (values.empty() || key == "TRACKNUMBER")
+            continue;
+        if (oneValue && values.size() > 1)
+            map.replace(Utf8(key), StringList(Utf8(Joined(key, values))));
+        else
+            map.replace(Utf8(key), Values(values));
+    }
+    return map;
+}
+
+// The wanted properties over those the file has; what its tag cannot hold comes back.
+template <class Tag>
+TagLib::PropertyMap Merge(Tag* tag, const TagLib::PropertyMap& wanted) {
+    TagLib::PropertyMap props = tag->properties();
+    for (const auto& [key, values] : wanted)
+        props.replace(key, values);
+    return tag->setProperties(props);
+}
+
+TagLib::ByteVector Bytes(const std::vector<uint8_t>& data) {
+    return TagLib::ByteVector(reinterpret_cast<const char*>(data.data()),
+                              static_cast<unsigned>(data.size()));
+}
+
+void PutId3v2(TagLib::ID3v2::Tag* tag, const TagSet& tags, const TagLib::PropertyMap& wanted) {
+    Merge(tag, wanted);
+    if (tags.pictures.empty())
+        return;
+    tag->removeFrames("APIC");
+    for (const TagPicture& p : tags.pictures) {
+        auto* frame = new TagLib::ID3v2::AttachedPictureFrame;
+        frame->setType(static_cast<TagLib::ID3v2::AttachedPictureFrame::Type>(p.type));
+        frame->setMimeType(Utf8(p.mimeType));
+        frame->setDescription(Utf8(p.description));
+        frame->setPicture(Bytes(p.data));
+        tag->addFrame(frame);  // the tag owns it
+    }
+}
+
+// The nine in a WAV file's INFO list too, where most programs that read WAV look for them.
+void PutInfo(TagLib::RIFF::Info::Tag* info, const TagSet& tags) {
+    const std::pair<const char*, const std::string*> texts[] = {
+        {"INAM", &tags.title},    {"IART", &tags.artist}, {"IPRD", &tags.album},
+        {"ICRD", &tags.year},     {"IGNR", &tags.genre},  {"ICMT", &tags.comment},
+        {"ICOP", &tags.copyright}};
+    for (const auto& [id, text] : texts)
+        if (!text->empty())
+            info->setFieldText(id, Utf8(*text));
+    if (tags.TrackNumber() > 0)
+        info->setFieldText("IPRT", String::number(tags.TrackNumber()));
+}
+
+void PutFlacPictures(TagLib::FLAC::File& file, const TagSet& tags) {
+    if (tags.pictures.empty())
+        return;
+    file.removePictures();
+    for (const TagPicture& p : tags.pictures) {
+        auto* picture = new TagLib::FLAC::Picture;
+        picture->setType(static_cast<TagLib::FLAC::Picture::Type>(p.type));
+        picture->setMimeType(Utf8(p.mimeType));
+        picture->setDescription(Utf8(p.description));
+        picture->setData(Bytes(p.data));
+        file.addPicture(picture);  // the file owns it
+    }
+}
+
+// The iTunes list names few fields: the others go into freeform items, as tag editors write
+// them.
+void PutMp4(TagLib::MP4::Tag* tag, const TagSet& tags, const TagLib::PropertyMap& wanted) {
+    const TagLib::PropertyMap left = Merge(tag, wanted);
+    for (const auto& [key, values] : left)
+        if (!key.isEmpty() && !values.isEmpty())
+            tag->setItem("----:com.apple.iTunes:" + key, values);
+    TagLib::MP4::CoverArtList covers;
+    for (const TagPicture& p : tags.pictures) {
+        TagLib::MP4::CoverArt::Format format;
+        if (p.mimeType == "image/jpeg" || p.mimeType == "image/jpg")
+            format = TagLib::MP4::CoverArt::JPEG;
+        else if (p.mimeType == "image/png")
+            format = TagLib::MP4::CoverArt::PNG;
+        else if (p.mimeType == "image/bmp")
+            format = TagLib::MP4::CoverArt::BMP;
+        else if (p.mimeType == "image/gif")
+            format = TagLib::MP4::CoverArt::GIF;
+        else
+            continue;  // the atom holds no other kind of image
+        const TagLib::MP4::CoverArt art(format, Bytes(p.data));
+        // The atom says nothing of what a picture shows, and players show the first.
+        if (p.type == kFrontCover)
+            covers.prepend(art);
+        else
+            covers.append(art);
+    }
+    if (!covers.isEmpty())
+        tag->setItem("covr", covers);
+}
+
+void PutAsf(TagLib::ASF::Tag* tag, const TagSet& tags, const TagLib::PropertyMap& wanted) {
+    Merge(tag, wanted);
+    if (tags.pictures.empty())
+        return;
+    tag->removeItem("WM/Picture");
+    for (const TagPicture& p : tags.pictures) {
+        TagLib::ASF::Picture picture;
+        picture.setType(static_cast<TagLib::ASF::Picture::Type>(p.type));
+        picture.setMimeType(Utf8(p.mimeType));
+        picture.setDescription(Utf8(p.description));
+        picture.setPicture(Bytes(p.data));
+        tag->addAttribute("WM/Picture", TagLib::ASF::Attribute(picture));
+    }
+}
+
+// --- Ogg: the stand-in names of further values ---------------------------------------------
+
+constexpr int kStandIns = 31;  // control characters 1 to 31
+
+// The comment's entries, and for each stand-in character the name it stands in for.
+std::vector<std::pair<std::string, std::string>> OggEntries(const TagSet& tags,
+                                                            std::string* standInFor) {
+    std::vector<std::pair<std::string, std::string>> entries;
+    int next = 1;
+    for (const auto& [key, values] : tags.fields) {
+        if (key.empty() || key == "TRACKNUMBER" || values.empty())
+            continue;
+        entries.emplace_back(key, values[0]);
+        for (size_t i = 1; i < values.size(); ++i) {
+            if (next > kStandIns) {
+                entries.back().second += " / " + values[i];
+                continue;
+            }
+            if (standInFor)
+                standInFor[next] = key;
+            entries.emplace_back(key.substr(0, key.size() - 1) + static_cast<char>(next++),
+                                 values[i]);
+        }
+    }
+    return entries;
+}
+
+bool HasStandIns(const TagSet& tags) {
+    for (const auto& [key, values] : tags.fields)
+        if (!key.empty() && key != "TRACKNUMBER" && values.size() > 1)
+            return true;
+    return false;
+}
+
+uint32_t OggCrc(const uint8_t* data, size_t size) {
+    static const auto table = [] {
+        std::array<uint32_t, 256> t{};
+        for (uint32_t i = 0; i < 256; ++i) {
+            uint32_t r = i << 24;
+            for (int b = 0; b < 8; ++b)
+                r = r & 0x80000000u ? (r << 1) ^ 0x04C11DB7u : r << 1;
+            t[i] = r;
+        }
+        return t;
+    }();
+    uint32_t crc = 0;
+    for (size_t i = 0; i < size; ++i)
+        crc = (crc << 8) ^ table[((crc >> 24) ^ data[i]) & 0xFF];
+    return crc;
+}
+
+uint32_t Le32(const std::vector<uint8_t>& b, size_t at) {
+    return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<uint32_t>(b[at + 3]) << 24;
+}
+
+// Puts the names of the stand-in entries right in the comment packet (the stream's second) of
+// the Ogg file at path: the same number of bytes, so every page stays where it is and only the
+// pages that hold the names get their checksum anew. False when the file could not be written.
+bool RestoreOggNames(const std::string& path, const TagSet& tags) {
+    std::string standInFor[kStandIns + 1];
+    OggEntries(tags, standInFor);
+    const std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(path.c_str(), "r+b"), &std::fclose);
+    if (!file)
+        return false;
+    // The pages up to the end of the second packet, each with where its body lies in the file
+    // and in the packet.
+    struct Page {
+        long offset;
+        std::vector<uint8_t> bytes;      // the whole page
+        size_t bodyAt;                   // where its body starts in bytes
+        size_t packetAt;                 // where the comment packet's bytes in it start, in bytes
+        size_t packetFrom, packetCount;  // which bytes of the packet it holds
+    };
+    std::vector<Page> pages;
+    std::vector<uint8_t> packet;
+    int packetIndex = 0;
+    bool done = false;
+    long offset = 0;
+    while (!done && pages.size() < 4096) {
+        uint8_t header[27];
+        if (std::fseek(file.get(), offset, SEEK_SET) != 0 ||
+            std::fread(header, 1, sizeof header, file.get()) != sizeof header ||
+            std::memcmp(header, "OggS", 4) != 0)
+            return true;  // not what the muxer wrote: leave it
+        uint8_t lacing[255];
+        const size_t segments = header[26];
+        if (std::fread(lacing, 1, segments, file.get()) != segments)
+            return true;
+        size_t body = 0;
+        for (size_t i = 0; i < segments; ++i)
+            body += lacing[i];
+        Page page{offset, std::vector<uint8_t>(27 + segments + body), 27 + segments, 0, 0, 0};
+        std::memcpy(page.bytes.data(), header, 27);
+        std::memcpy(page.bytes.data() + 27, lacing, segments);
+        if (std::fread(page.bytes.data() + page.bodyAt, 1, body, file.get()) != body)
+            return true;
+        size_t at = page.bodyAt;
+        for (size_t i = 0; i < segments && !done; ++i) {
+            if (packetIndex == 1) {
+                if (page.packetCount == 0) {
+                    page.packetAt = at;
+                    page.packetFrom = packet.size();
+                }
+                packet.insert(packet.end(), page.bytes.begin() + static_cast<long>(at),
+                              page.bytes.begin() + static_cast<long>(at + lacing[i]));
+                page.packetCount += lacing[i];
+            }
+            at += lacing[i];
+            if (lacing[i] < 255) {
+                done = packetIndex == 1;
+                ++packetIndex;
+            }
+        }
+        offset += static_cast<long>(page.bytes.size());
+        pages.push_back(std::move(page));
+    }
+    if (!done)
+        return true;
+
+    // The comment: after "\x03vorbis", "OpusTags" or a FLAC block header.
+    size_t pos = 0;
+    if (packet.size() >= 7 && packet[0] == 3 && std::memcmp(packet.data() + 1, "vorbis", 6) == 0)
+        pos = 7;
+    else if (packet.size() >= 8 && std::memcmp(packet.data(), "OpusTags", 8) == 0)
+        pos = 8;
+    else if (!packet.empty() && (packet[0] & 0x7F) == 4)
+        pos = 4;
+    else
+        return true;
+    if (pos + 4 > packet.size())
+        return true;
+    pos += 4 + size_t{Le32(packet, pos)};
+    if (pos + 4 > packet.size())
+        return true;
+    uint32_t count = Le32(packet, pos);
+    pos += 4;
+    std::vector<size_t> changed;
+    for (; count > 0 && pos + 4 <= packet.size(); --count) {
+        const size_t length = Le32(packet, pos);
+        pos += 4;
+        if (length > packet.size() - pos)
+            break;
+        const auto* entry = packet.data() + pos;
+        const auto* eq = static_cast<const uint8_t*>(std::memchr(entry, '=', length));
+        if (eq && eq > entry) {
+            const size_t keyLength = static_cast<size_t>(eq - entry);
+            const uint8_t last = entry[keyLength - 1];
+            if (last >= 1 && last <= kStandIns) {
+                const std::string& name = standInFor[last];
+                if (name.size() == keyLength &&
+                    std::memcmp(name.data(), entry, keyLength - 1) == 0) {
+                    packet[pos + keyLength - 1] = static_cast<uint8_t>(name.back());
+                    changed.push_back(pos + keyLength - 1);
+                }
+            }
+        }
+        pos += length;
+    }
+
+    for (Page& page : pages) {
+        bool touched = false;
+        for (size_t c : changed)
+            if (c >= page.packetFrom && c < page.packetFrom + page.packetCount) {
+                page.bytes[page.packetAt + (c - page.packetFrom)] = packet[c];
+                touched = true;
+            }
+        if (!touched)
+            continue;
+        std::memset(page.bytes.data() + 22, 0, 4);
+        const uint32_t crc = OggCrc(page.bytes.data(), page.bytes.size());
+        for (int i = 0; i < 4; ++i)
+            page.bytes[22 + static_cast<size_t>(i)] = static_cast<uint8_t>(crc >> (8 * i));
+        if (std::fseek(file.get(), page.offset, SEEK_SET) != 0 ||
+            std::fwrite(page.bytes.data(), 1, page.bytes.size(), file.get()) != page.bytes.size())
+            return false;
+    }
+    return std::fflush(file.get()) == 0;
+}
+
+bool Write(const std::string& path, Form form, const TagSet& tags, bool withNine) {
+    if (form == Form::kOgg)
+        return RestoreOggNames(path, tags);
+    const TagLib::PropertyMap wanted = WantedProperties(tags, form, withNine);
+    switch (form) {
+        case Form::kId3v23: {
+            TagLib::MPEG::File file(path.c_str(), false);
+            if (!file.isValid())
+                return true;
+            PutId3v2(file.ID3v2Tag(true), tags, wanted);
+            return file.save(TagLib::MPEG::File::ID3v2, TagLib::File::StripNone, TagLib::ID3v2::v3,
+                             TagLib::File::DoNotDuplicate);
+        }
+        case Form::kAiff: {
+            TagLib::RIFF::AIFF::File file(path.c_str(), false);
+            if (!file.isValid())
+                return true;
+            PutId3v2(file.tag(), tags, wanted);
+            return file.save(TagLib::ID3v2::v4);
+        }
+        case Form::kWav: {
+            TagLib::RIFF::WAV::File file(path.c_str(), false);
+            if (!file.isValid())
+                return true;
+            PutId3v2(file.ID3v2Tag(), tags, wanted);
+            PutInfo(file.InfoTag(), tags);
+            return file.save(TagLib::RIFF::WAV::File::AllTags, TagLib::File::StripNone,
+                             TagLib::ID3v2::v4);
+        }
+        case Form::kFlac: {
+            TagLib::FLAC::File file(path.c_str(), false);
+            if (!file.isValid())
+                return true;
+            Merge(file.xiphComment(true), wanted);
+            PutFlacPictures(file, tags);
+            return file.save();
+        }
+        case Form::kMp4: {
+            TagLib::MP4::File file(path.c_str(), false);
+            if (!file.isValid())
+                return true;
+            PutMp4(file.tag(), tags, wanted);
+            return file.save();
+        }
+        case Form::kAsf: {
+            TagLib::ASF::File file(path.c_str(), false);
+            if (!file.isValid())
+                return true;
+            PutAsf(file.tag(), tags, wanted);
+            return file.save();
+        }
+        case Form::kOgg:
+        case Form::kNone:
+            break;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool TagsGoIntoFinishedFile(const OutputFormatEntry& format, const TagSet& tags) {
+    const FileForm f = FormOf(format.formatId);
+    if (f.form == Form::kNone)
+        return false;
+    if (f.form == Form::kOgg)
+        return HasStandIns(tags);
+    return tags.HasMore() || (f.nine == Nine::kDropped && !tags.Empty());
+}
+
+bool FinishedFileTakesTags(const OutputFormatEntry& format) {
+    return FormOf(format.formatId).form != Form::kNone;
+}
+
+bool WriteTagsToFile(const std::string& path, const OutputFormatEntry& format, const TagSet& tags) {
+    const FileForm f = FormOf(format.formatId);
+    try {
+        return Write(path, f.form, tags, f.nine != Nine::kWritten);
+    } catch (const std::exception&) {
+        return false;  // nothing tells how far the file was written
+    }
+}
+
+std::vector<std::pair<std::string, std::string>> OggCommentEntries(const TagSet& tags) {
+    return OggEntries(tags, nullptr);
+}
+
+size_t TagRoomFor(const TagSet& tags) {
+    // An upper bound: a frame or block header each, and text as UTF-16 at worst.
+    size_t room = 1024 + 64;
+    for (const TagPicture& p : tags.pictures)
+        room += 64 + p.mimeType.size() + 2 * p.description.size() + p.data.size();
+    for (const auto& [key, values] : tags.fields) {
+        room += 32 + 2 * key.size();
+        for (const std::string& v : values)
+            room += 8 + 2 * v.size();
+    }
+    return room;
+}
+
+}  // namespace kestrune

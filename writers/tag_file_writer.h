@@ -1,0 +1,44 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "audio/tag_set.h"
+#include "writers/output_catalogue.h"
+
+namespace kestrune {
+
+// The tags that a writer cannot write while it encodes go into the finished file, with TagLib,
+// before the file takes its name: the pictures and every field beyond the nine texts, for
+// MP3 and MP2 (ID3v2.3, as the MP3 muxer writes it), AIFF and WAV (ID3v2.4; WAV also its INFO
+// list), FLAC, the MPEG-4 family (M4A, M4B, M4R, MP4, MOV, 3GP, 3G2) and Windows Media. Ogg and
+// Matroska get the whole set from the FFmpeg writer itself (rewriting an Ogg file's comment
+// would move every page after it); an Ogg file only has the names of its fields' further values
+// put right here (see OggCommentEntries). What a format cannot hold is left out.
+//
+// An output whose tags hold nothing beyond the nine texts stays as its writer wrote it, except
+// MP2, whose muxer drops every tag: it gets the nine here.
+bool TagsGoIntoFinishedFile(const OutputFormatEntry& format, const TagSet& tags);
+// True when a finished output of format can take tags here at all.
+bool FinishedFileTakesTags(const OutputFormatEntry& format);
+
+// Writes tags into path, the finished output of format. The nine texts that the writer wrote
+// already stay as they are, unless tags hold one of them more fully (several values, a more
+// exact date). False only when the file could not be written (it may be damaged then); a file
+// that TagLib cannot read is left alone.
+bool WriteTagsToFile(const std::string& path, const OutputFormatEntry& format, const TagSet& tags);
+
+// The fields beyond the nine (fuller forms of the nine among them) as entries of an Ogg file's
+// comment, one a value, for the FFmpeg writer. Its muxer keeps one value a name, so each value
+// after a field's first goes in under a stand-in name, the last letter a control character,
+// which WriteTagsToFile puts right in the finished file. Past 31 of them, further values are
+// joined to their field's last one.
+std::vector<std::pair<std::string, std::string>> OggCommentEntries(const TagSet& tags);
+
+// Bytes to leave free in the tag of an MP3 or FLAC header for what WriteTagsToFile will add,
+// so that it goes in place rather than moving the whole file.
+size_t TagRoomFor(const TagSet& tags);
+
+}  // namespace kestrune
