@@ -185,6 +185,22 @@ void TakeXiphPictures(TagLib::Ogg::XiphComment* comment, TagSet& tags) {
         TakePicture(tags, p->type(), p->mimeType(), p->description(), p->data());
 }
 
+// The iTunes list names few fields: TagLib's property map leaves the other freeform items out
+// (they are among its unsupported data).
+void TakeMp4Freeform(TagLib::MP4::Tag* tag, const TagLib::StringList& leftOut, TagSet& tags) {
+    if (!tag)
+        return;
+    const TagLib::String prefix = "----:com.apple.iTunes:";
+    for (const TagLib::String& key : leftOut) {
+        if (!key.startsWith(prefix) || !tag->contains(key))
+            continue;
+        std::vector<std::string> values;
+        for (const TagLib::String& v : tag->item(key).toStringList())
+            values.push_back(Text(v));
+        TakeField(tags, Upper(Text(key.substr(prefix.size()))), std::move(values));
+    }
+}
+
 void TakeMp4Pictures(TagLib::MP4::Tag* tag, TagSet& tags) {
     if (!tag || !tag->contains("covr"))
         return;
@@ -225,7 +241,8 @@ void TakeAsfPictures(TagLib::ASF::Tag* tag, TagSet& tags) {
     }
 }
 
-void TakePictures(TagLib::File* file, TagSet& tags) {
+// What the property map leaves out: the pictures, and the freeform fields of MPEG-4 files.
+void TakeTheRest(TagLib::File* file, const TagLib::PropertyMap& props, TagSet& tags) {
     using namespace TagLib;
     if (auto* f = dynamic_cast<MPEG::File*>(file)) {
         TakeId3v2Pictures(f->hasID3v2Tag() ? f->ID3v2Tag() : nullptr, tags);
@@ -236,6 +253,7 @@ void TakePictures(TagLib::File* file, TagSet& tags) {
             TakePicture(tags, p->type(), p->mimeType(), p->description(), p->data());
         TakeXiphPictures(flac->hasXiphComment() ? flac->xiphComment() : nullptr, tags);
     } else if (auto* mp4 = dynamic_cast<MP4::File*>(file)) {
+        TakeMp4Freeform(mp4->tag(), props.unsupportedData(), tags);
         TakeMp4Pictures(mp4->tag(), tags);
     } else if (auto* asf = dynamic_cast<ASF::File*>(file)) {
         TakeAsfPictures(asf->tag(), tags);
@@ -364,8 +382,9 @@ bool ReadFileTags(const std::string& path, TagSet& tags) {
         const TagLibFile opened = OpenWithTagLib(path);
         TagLib::File* file = opened.get();
         if (file && file->isValid()) {
-            TakeProperties(file->properties(), tags);
-            TakePictures(file, tags);
+            const TagLib::PropertyMap props = file->properties();
+            TakeProperties(props, tags);
+            TakeTheRest(file, props, tags);
         } else {
             ReadWithFFmpeg(path, tags);
         }

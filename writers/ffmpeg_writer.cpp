@@ -16,7 +16,6 @@
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
-#include <libavutil/base64.h>
 #include <libavutil/channel_layout.h>
 #include <libavutil/dict.h>
 #include <libavutil/opt.h>
@@ -280,39 +279,6 @@ void RemoveNineReplacedBy(const TagSet& tags, AVDictionary** target) {
             av_dict_set(target, generic, nullptr, 0);
 }
 
-void PutBe32(std::string& out, uint32_t v) {
-    out += static_cast<char>(v >> 24);
-    out += static_cast<char>(v >> 16);
-    out += static_cast<char>(v >> 8);
-    out += static_cast<char>(v);
-}
-
-// A picture as Vorbis comments carry it: a FLAC picture block in base64, in a buffer of
-// av_malloc's (null when it cannot be made).
-char* PictureBlockBase64(const TagPicture& p) {
-    std::string block;
-    PutBe32(block, static_cast<uint32_t>(p.type));
-    PutBe32(block, static_cast<uint32_t>(p.mimeType.size()));
-    block += p.mimeType;
-    PutBe32(block, static_cast<uint32_t>(p.description.size()));
-    block += p.description;
-    for (int i = 0; i < 4; ++i)
-        PutBe32(block, 0);  // width, height, depth and colours: unknown
-    PutBe32(block, static_cast<uint32_t>(p.data.size()));
-    block.append(reinterpret_cast<const char*>(p.data.data()), p.data.size());
-    if (block.size() > (static_cast<size_t>(INT_MAX) / 4) * 3 - 4)
-        return nullptr;
-    const size_t size = AV_BASE64_SIZE(block.size());
-    char* text = static_cast<char*>(av_malloc(size));
-    if (text && !av_base64_encode(text, static_cast<int>(size),
-                                  reinterpret_cast<const uint8_t*>(block.data()),
-                                  static_cast<int>(block.size()))) {
-        av_free(text);
-        text = nullptr;
-    }
-    return text;
-}
-
 // A picture's file name in a Matroska file, as a stem and an extension: players take the
 // one named cover for the cover.
 std::pair<std::string, std::string> PictureFileName(const TagPicture& p) {
@@ -574,20 +540,6 @@ bool FFmpegWriter::AddVorbisCommentsBeyondNine(AVDictionary** target) {
     for (const auto& [key, value] : OggCommentEntries(tags_))
         if (!SetMetadata(target, key, value))
             return false;
-    if (track_ > 0 && tags_.trackTotal > 0 &&
-        !SetMetadata(target, "TRACKTOTAL", std::to_string(tags_.trackTotal)))
-        return false;
-    if (tags_.disc > 0 && !SetMetadata(target, "DISCNUMBER", std::to_string(tags_.disc)))
-        return false;
-    if (tags_.discTotal > 0 && !SetMetadata(target, "DISCTOTAL", std::to_string(tags_.discTotal)))
-        return false;
-    for (const TagPicture& p : tags_.pictures) {
-        char* text = PictureBlockBase64(p);
-        // The dictionary takes the text over, even when it fails.
-        if (text && av_dict_set(target, "METADATA_BLOCK_PICTURE", text,
-                                AV_DICT_MULTIKEY | AV_DICT_DONT_STRDUP_VAL) < 0)
-            return false;
-    }
     return true;
 }
 

@@ -15,8 +15,13 @@
 #include <taglib/wavfile.h>
 #include <taglib/xiphcomment.h>
 
+extern "C" {
+#include <libavutil/base64.h>
+}
+
 #include <algorithm>
 #include <array>
+#include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -259,34 +264,71 @@ void PutAsf(TagLib::ASF::Tag* tag, const TagSet& tags, const TagLib::PropertyMap
 
 constexpr int kStandIns = 31;  // control characters 1 to 31
 
-// The comment's entries, and for each stand-in character the name it stands in for.
-std::vector<std::pair<std::string, std::string>> OggEntries(const TagSet& tags,
-                                                            std::string* standInFor) {
-    std::vector<std::pair<std::string, std::string>> entries;
+// The names under which the values beyond the nine go into an Ogg comment: each field's values
+// in turn, then the pictures. A value past the stand-ins is joined to its field's last one (a
+// picture past them is left out: name empty).
+struct OggNames {
+    std::vector<std::pair<std::string, std::string>> fields;  // name and value
+    std::vector<std::string> pictures;
+    std::string standInFor[kStandIns + 1];
+    bool any = false;  // some name is a stand-in
+};
+
+OggNames PlanOggNames(const TagSet& tags) {
+    OggNames names;
     int next = 1;
+    auto name = [&](const std::string& key, bool first) -> std::string {
+        if (first)
+            return key;
+        if (next > kStandIns)
+            return {};
+        names.standInFor[next] = key;
+        names.any = true;
+        return key.substr(0, key.size() - 1) + static_cast<char>(next++);
+    };
     for (const auto& [key, values] : tags.fields) {
         if (key.empty() || key == "TRACKNUMBER" || values.empty())
             continue;
-        entries.emplace_back(key, values[0]);
-        for (size_t i = 1; i < values.size(); ++i) {
-            if (next > kStandIns) {
-                entries.back().second += " / " + values[i];
-                continue;
-            }
-            if (standInFor)
-                standInFor[next] = key;
-            entries.emplace_back(key.substr(0, key.size() - 1) + static_cast<char>(next++),
-                                 values[i]);
+        for (size_t i = 0; i < values.size(); ++i) {
+            const std::string n = name(key, i == 0);
+            if (!n.empty())
+                names.fields.emplace_back(n, values[i]);
+            else
+                names.fields.back().second += " / " + values[i];
         }
     }
-    return entries;
+    for (size_t i = 0; i < tags.pictures.size(); ++i)
+        names.pictures.push_back(name("METADATA_BLOCK_PICTURE", i == 0));
+    return names;
 }
 
-bool HasStandIns(const TagSet& tags) {
-    for (const auto& [key, values] : tags.fields)
-        if (!key.empty() && key != "TRACKNUMBER" && values.size() > 1)
-            return true;
-    return false;
+void PutBe32(std::string& out, uint32_t v) {
+    for (int shift = 24; shift >= 0; shift -= 8)
+        out += static_cast<char>(v >> shift);
+}
+
+// A picture as Vorbis comments carry it: a FLAC picture block in base64 (empty when it cannot
+// be made).
+std::string PictureBlockBase64(const TagPicture& p) {
+    std::string block;
+    PutBe32(block, static_cast<uint32_t>(p.type));
+    PutBe32(block, static_cast<uint32_t>(p.mimeType.size()));
+    block += p.mimeType;
+    PutBe32(block, static_cast<uint32_t>(p.description.size()));
+    block += p.description;
+    for (int i = 0; i < 4; ++i)
+        PutBe32(block, 0);  // width, height, depth and colours: unknown
+    PutBe32(block, static_cast<uint32_t>(p.data.size()));
+    block.append(reinterpret_cast<const char*>(p.data.data()), p.data.size());
+    if (block.size() > (static_cast<size_t>(INT_MAX) / 4) * 3 - 4)
+        return {};
+    std::string text(AV_BASE64_SIZE(block.size()), '\0');
+    if (!av_base64_encode(text.data(), static_cast<int>(text.size()),
+                          reinterpret_cast<const uint8_t*>(block.data()),
+                          static_cast<int>(block.size())))
+        return {};
+    text.pop_back();  // its terminating zero
+    return text;
 }
 
 uint32_t OggCrc(const uint8_t* data, size_t size) {
@@ -314,8 +356,8 @@ uint32_t Le32(const std::vector<uint8_t>& b, size_t at) {
 // the Ogg file at path: the same number of bytes, so every page stays where it is and only the
 // pages that hold the names get their checksum anew. False when the file could not be written.
 bool RestoreOggNames(const std::string& path, const TagSet& tags) {
-    std::string standInFor[kStandIns + 1];
-    OggEntries(tags, standInFor);
+    const OggNames names = PlanOggNames(tags);
+    const std::string* standInFor = names.standInFor;
     const std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(path.c_str(), "r+b"), &std::fclose);
     if (!file)
         return false;
@@ -499,7 +541,7 @@ bool TagsGoIntoFinishedFile(const OutputFormatEntry& format, const TagSet& tags)
     if (f.form == Form::kNone)
         return false;
     if (f.form == Form::kOgg)
-        return HasStandIns(tags);
+        return PlanOggNames(tags).any;
     return tags.HasMore() || (f.nine == Nine::kDropped && !tags.Empty());
 }
 
@@ -517,7 +559,20 @@ bool WriteTagsToFile(const std::string& path, const OutputFormatEntry& format, c
 }
 
 std::vector<std::pair<std::string, std::string>> OggCommentEntries(const TagSet& tags) {
-    return OggEntries(tags, nullptr);
+    OggNames names = PlanOggNames(tags);
+    std::vector<std::pair<std::string, std::string>> entries = std::move(names.fields);
+    if (tags.TrackNumber() > 0 && tags.trackTotal > 0)
+        entries.emplace_back("TRACKTOTAL", std::to_string(tags.trackTotal));
+    if (tags.disc > 0)
+        entries.emplace_back("DISCNUMBER", std::to_string(tags.disc));
+    if (tags.discTotal > 0)
+        entries.emplace_back("DISCTOTAL", std::to_string(tags.discTotal));
+    for (size_t i = 0; i < tags.pictures.size(); ++i) {
+        std::string block = PictureBlockBase64(tags.pictures[i]);
+        if (!names.pictures[i].empty() && !block.empty())
+            entries.emplace_back(names.pictures[i], std::move(block));
+    }
+    return entries;
 }
 
 size_t TagRoomFor(const TagSet& tags) {

@@ -30,11 +30,12 @@ bool FinishedFileTakesTags(const OutputFormatEntry& format);
 // that TagLib cannot read is left alone.
 bool WriteTagsToFile(const std::string& path, const OutputFormatEntry& format, const TagSet& tags);
 
-// The fields beyond the nine (fuller forms of the nine among them) as entries of an Ogg file's
-// comment, one a value, for the FFmpeg writer. Its muxer keeps one value a name, so each value
-// after a field's first goes in under a stand-in name, the last letter a control character,
-// which WriteTagsToFile puts right in the finished file. Past 31 of them, further values are
-// joined to their field's last one.
+// Everything beyond the nine texts (fuller forms of the nine among them) as entries of an Ogg
+// file's comment, one a value, for the FFmpeg writer: the fields, the totals and disc, and the
+// pictures (METADATA_BLOCK_PICTURE). Its muxer keeps one value a name, so each value after a
+// name's first goes in under a stand-in name, the last letter a control character, which
+// WriteTagsToFile puts right in the finished file. Past 31 of them, further values are joined
+// to their field's last one and further pictures left out.
 std::vector<std::pair<std::string, std::string>> OggCommentEntries(const TagSet& tags);
 
 // Bytes to leave free in the tag of an MP3 or FLAC header for what WriteTagsToFile will add,
