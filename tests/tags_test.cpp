@@ -22,12 +22,13 @@
 #include <taglib/wavpackfile.h>
 #include <taglib/xiphcomment.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
-#include <memory>
 
 #include "common/ffmpeg_handles.h"
 #include "readers/tag_file_reader.h"
+#include "tests/support/child_process.h"
 #include "tests/support/session_fixture.h"
 #include "tests/support/test_support.h"
 #include "writers/tag_file_writer.h"
@@ -292,6 +293,250 @@ INSTANTIATE_TEST_SUITE_P(SourcesAndOutputs, TagRoundTripTest, ::testing::ValuesI
                          [](const ::testing::TestParamInfo<RoundTrip>& test) {
                              std::string name =
                                  std::string(test.param.source.name) + "To" + test.param.outputName;
+                             std::erase_if(name, [](char c) {
+                                 return !std::isalnum(static_cast<unsigned char>(c));
+                             });
+                             return name;
+                         });
+
+// ------------------------------------------------------------------- the options
+
+// The custom tag's texts replace the source's nine, and only those: the cover and the other
+// fields still come from the source.
+TEST_F(TagsTest, TheCustomTagReplacesOnlyTheNineTexts) {
+    config.settings.id3TagType = TagSource::kCustom;
+    config.tagOptions.titleAsFileName = true;
+    config.tagOptions.artist = "Custom Artist";
+    config.tagOptions.trackNumType = TrackNumMode::kCustom;
+    config.tagOptions.customTrackNum = 5;
+    const std::string out = Convert(Sources::Of(kSources[1]), FormatId::kMp3);
+    TagSet back;
+    ASSERT_TRUE(ReadFileTags(out, back));
+    EXPECT_EQ(Field(back, "TITLE"), std::vector<std::string>{"source"});
+    EXPECT_EQ(Field(back, "ARTIST"), std::vector<std::string>{"Custom Artist"});
+    EXPECT_EQ(Field(back, "TRACKNUMBER"), std::vector<std::string>{"5"});
+    EXPECT_EQ(back.trackTotal, 0) << "the source's total belongs to its own track number";
+    for (const char* sourceOnly : {"ALBUM", "DATE", "GENRE"})
+        EXPECT_TRUE(Field(back, sourceOnly).empty()) << sourceOnly;
+    EXPECT_EQ(Field(back, "ALBUMARTIST"), std::vector<std::string>{"The Band"});
+    EXPECT_EQ(Field(back, "MUSICBRAINZ_ALBUMID"), std::vector<std::string>{kAlbumId});
+    EXPECT_EQ(back.disc, 1);
+    EXPECT_EQ(CoverAsFFmpegReadsIt(out), Cover());
+}
+
+TEST_F(TagsTest, NoTagsMeansNothingOfTheSource) {
+    config.settings.id3TagType = TagSource::kNone;
+    const std::string out = Convert(Sources::Of(kSources[1]), FormatId::kFlac);
+    TagSet back;
+    EXPECT_FALSE(ReadFileTags(out, back));
+    EXPECT_TRUE(back.fields.empty());
+    EXPECT_TRUE(CoverAsFFmpegReadsIt(out).empty());
+}
+
+// The cover options, as kestrune-cli takes them.
+struct CoverCase {
+    const char* name;
+    std::vector<std::string> flags;
+    bool sourceHasCover;
+    enum { kNone, kSources, kFolders } expected;
+};
+
+class CoverOptionTest : public ::testing::TestWithParam<CoverCase> {
+protected:
+    test::TempDir dir;
+};
+
+TEST_P(CoverOptionTest, ChoosesTheOutputsCover) {
+    const CoverCase& c = GetParam();
+    fs::create_directory(dir.path() / "in");
+    std::string source;
+    if (c.sourceHasCover) {
+        source = dir.File("in/song.flac");
+        fs::copy_file(Sources::Of(kSources[1]), source);
+    } else {
+        source = dir.File("in/song.wav");
+        ASSERT_TRUE(test::WriteWav(source, test::MakeSignal(44100, 2, 4410)));
+    }
+    // A folder image of its own, in the letter case a file manager may give it, and one that
+    // comes later in the order of names.
+    const std::vector<uint8_t> folderCover = {0xFF, 0xD8, 0xFF, 0xE0, 'f',
+                                              'o',  'l',  'd',  0xFF, 0xD9};
+    std::ofstream(dir.File("in/Cover.JPG"), std::ios::binary)
+        .write(reinterpret_cast<const char*>(folderCover.data()),
+               static_cast<std::streamsize>(folderCover.size()));
+    std::ofstream(dir.File("in/folder.png"), std::ios::binary) << "\x89PNG\r\n\x1a\n";
+
+    std::vector<std::string> args = {
+        test::CliPath(), "convert", "--settings", dir.File("settings.ini"), "-f", "mp3", "-o",
+        dir.File("out"), "--tags",  "source"};
+    args.insert(args.end(), c.flags.begin(), c.flags.end());
+    args.push_back(source);
+    test::ChildProcess convert(args);
+    ASSERT_EQ(convert.Run(dir.path().string(), 120), 0) << convert.Out() << convert.Err();
+    const std::vector<uint8_t> cover = CoverAsFFmpegReadsIt(dir.File("out/song.mp3"));
+    switch (c.expected) {
+        case CoverCase::kNone:
+            EXPECT_TRUE(cover.empty());
+            break;
+        case CoverCase::kSources:
+            EXPECT_EQ(cover, Cover());
+            break;
+        case CoverCase::kFolders:
+            EXPECT_EQ(cover, folderCover);
+            break;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Options, CoverOptionTest,
+    ::testing::Values(
+        CoverCase{"SourcesCoverByDefault", {}, true, CoverCase::kSources},
+        CoverCase{"NoCover", {"--no-cover"}, true, CoverCase::kNone},
+        CoverCase{"NoFolderCoverUnlessAsked", {}, false, CoverCase::kNone},
+        CoverCase{"FolderCoverForASourceWithout", {"--folder-cover"}, false, CoverCase::kFolders},
+        CoverCase{"TheSourcesOwnCoverComesFirst", {"--folder-cover"}, true, CoverCase::kSources},
+        CoverCase{"NoCoverAtAll", {"--no-cover", "--folder-cover"}, false, CoverCase::kNone}),
+    [](const ::testing::TestParamInfo<CoverCase>& test) { return test.param.name; });
+
+// ------------------------------------------------------------------- Convert to One
+
+// A file made of several sources takes the album of its first, with its cover; the titles,
+// artists and track numbers of the parts belong to none of them alone.
+TEST_F(TagsTest, AJoinedFileTakesItsFirstPartsAlbumAndCover) {
+    const std::string first = dir.File("first.flac");
+    const std::string second = dir.File("second.mp3");
+    fs::copy_file(Sources::Of(kSources[1]), first);
+    fs::copy_file(Sources::Of(kSources[0]), second);
+    {
+        TagLib::MPEG::File other(second.c_str(), false);
+        TagLib::PropertyMap map = other.properties();
+        map.replace("ALBUM", TagLib::StringList("Second Album"));
+        map.replace("ALBUMARTIST", TagLib::StringList("Someone Else"));
+        other.setProperties(map);
+        other.ID3v2Tag()->removeFrames("APIC");
+        ASSERT_TRUE(
+            other.save(TagLib::MPEG::File::ID3v2, TagLib::File::StripOthers, TagLib::ID3v2::v4));
+    }
+    std::vector<SourceFileEntry> entries(2);
+    for (size_t i = 0; i < 2; ++i) {
+        const std::string& path = i == 0 ? first : second;
+        ASSERT_TRUE(session.ProbeSource(path, entries[i]));
+        entries[i].path = path;
+        entries[i].sourceType = SourceTypeOf(path);
+    }
+    const std::string joined = dir.File("joined.mp3");
+    RunDriver({&entries[0], &entries[1]}, {0, 1}, FormatId::kMp3, true, joined);
+    ASSERT_TRUE(fs::exists(joined)) << host.output[0];
+
+    TagSet back;
+    ASSERT_TRUE(ReadFileTags(joined, back));
+    EXPECT_EQ(Field(back, "ALBUM"), std::vector<std::string>{"Album"});
+    EXPECT_EQ(Field(back, "ALBUMARTIST"), std::vector<std::string>{"The Band"});
+    EXPECT_EQ(Field(back, "DATE"), std::vector<std::string>{"2005-03-14"});
+    EXPECT_EQ(Field(back, "GENRE"), std::vector<std::string>{"Rock"});
+    EXPECT_EQ(Field(back, "MUSICBRAINZ_ALBUMID"), std::vector<std::string>{kAlbumId});
+    EXPECT_EQ(back.disc, 1);
+    EXPECT_EQ(back.discTotal, 2);
+    for (const char* ofAPart : {"TITLE", "ARTIST", "TRACKNUMBER"})
+        EXPECT_TRUE(Field(back, ofAPart).empty()) << ofAPart;
+    EXPECT_EQ(CoverAsFFmpegReadsIt(joined), Cover());
+}
+
+// ------------------------------------------------------------------- real files, read in place
+
+// Every picture FFmpeg shows of a file, in order.
+std::vector<std::vector<uint8_t>> PicturesAsFFmpegReadsThem(const std::string& path) {
+    std::vector<std::vector<uint8_t>> pictures;
+    AVFormatContext* raw = nullptr;
+    if (avformat_open_input(&raw, path.c_str(), nullptr, nullptr) < 0)
+        return pictures;
+    const ffmpeg::InputFormatPtr context(raw);
+    for (unsigned i = 0; i < context->nb_streams; ++i) {
+        const AVStream* st = context->streams[i];
+        if (st->disposition & AV_DISPOSITION_ATTACHED_PIC)
+            pictures.emplace_back(st->attached_pic.data,
+                                  st->attached_pic.data + st->attached_pic.size);
+    }
+    return pictures;
+}
+
+struct CorpusTrip {
+    std::string file;
+    FormatId output;
+};
+
+std::vector<CorpusTrip> CorpusTrips() {
+    static const char* const kFiles[] = {
+        "mutagen__tests_data_covr-with-name.m4a",
+        "tinytag__tinytag_tests_samples_aiff_with_image.aiff",
+        "tinytag__tinytag_tests_samples_mpeg4_with_image.m4a",
+        "tinytag__tinytag_tests_samples_multiple_values_images.flac",
+        "tinytag__tinytag_tests_samples_multiple_values_images.wma",
+        "tinytag__tinytag_tests_samples_ogg_with_image.ogg",
+        "tinytag__tinytag_tests_samples_wav_with_image.wav"};
+    std::vector<CorpusTrip> trips;
+    for (const char* file : kFiles)
+        for (FormatId output : {FormatId::kMp3, FormatId::kFlac, FormatId::kM4a, FormatId::kOgg})
+            trips.push_back({file, output});
+    return trips;
+}
+
+class CorpusTagsTest : public TagsTest, public ::testing::WithParamInterface<CorpusTrip> {};
+
+// Real files tagged by other programs: every picture (as TagLib reads them; FFmpeg shows
+// fewer of some kinds) and every field beyond the nine arrives, several values as one text
+// where the output keeps one a field. What FFmpeg shows of the output's pictures is the
+// source's, byte for byte.
+TEST_P(CorpusTagsTest, EveryPictureAndFieldArrives) {
+    KESTRUNE_REQUIRE_CORPUS();
+    const CorpusTrip& trip = GetParam();
+    // A copy, so that the output is named after it and lands in the test's folder.
+    const std::string source = dir.File("source" + ExtensionOf(trip.file));
+    fs::copy_file(test::CorpusDir() / trip.file, source);
+    const std::string out = Convert(source, trip.output);
+    ASSERT_TRUE(fs::exists(out)) << host.output[0];
+
+    TagSet read, back;
+    ReadFileTags(source, read);
+    ReadFileTags(out, back);
+    ASSERT_FALSE(read.pictures.empty());
+    std::vector<std::vector<uint8_t>> before, after;
+    for (const TagPicture& p : read.pictures)
+        before.push_back(p.data);
+    for (const TagPicture& p : back.pictures)
+        after.push_back(p.data);
+    if (trip.output == FormatId::kM4a) {
+        // The MPEG-4 cover list keeps no order of its own: the front cover goes first.
+        std::sort(before.begin(), before.end());
+        std::sort(after.begin(), after.end());
+    }
+    EXPECT_TRUE(after == before) << after.size() << " pictures of " << before.size();
+    const std::vector<std::vector<uint8_t>> shown = PicturesAsFFmpegReadsThem(out);
+    EXPECT_FALSE(shown.empty());
+    for (const std::vector<uint8_t>& picture : shown)
+        EXPECT_NE(std::find(before.begin(), before.end(), picture), before.end());
+
+    const bool oneValue = trip.output == FormatId::kMp3;
+    for (const auto& [key, values] : read.fields) {
+        if (IsNineKey(key))
+            continue;
+        std::vector<std::string> expected = values;
+        if (oneValue && values.size() > 1) {
+            std::string joined;
+            for (const std::string& v : values)
+                joined += (joined.empty() ? "" : " / ") + v;
+            expected = {joined};
+        }
+        EXPECT_EQ(Field(back, key), expected) << key;
+    }
+    EXPECT_EQ(back.disc, read.disc);
+    EXPECT_EQ(back.discTotal, read.discTotal);
+}
+
+INSTANTIATE_TEST_SUITE_P(Corpus, CorpusTagsTest, ::testing::ValuesIn(CorpusTrips()),
+                         [](const ::testing::TestParamInfo<CorpusTrip>& test) {
+                             std::string name = test.param.file.substr(test.param.file.rfind("_"));
+                             name = std::to_string(test.index) + name;
                              std::erase_if(name, [](char c) {
                                  return !std::isalnum(static_cast<unsigned char>(c));
                              });
