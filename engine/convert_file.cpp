@@ -263,7 +263,7 @@ StepOutcome ConversionSession::ConvertFileTo(const SourceFileEntry& source,
             track = tagOptions_.customTrackNum;
         tagged = ChooseOutputTags(settings_, tagOptions_, source, reader, title, track,
                                   GainToApply() != 0.0f, tags);
-        if (tagged && format.getsTags)
+        if (tagged && (format.getsTags || TagsGoIntoFinishedFile(format, tags)))
             writer.SetTags(tags);
     }
 

@@ -92,8 +92,9 @@ void ConversionSession::ConvertListToOne(const std::vector<SourceFileEntry*>& it
     OutputClaim claim;
     std::unique_ptr<AudioWriter> writer;
     if (straight || claim.Hold(target) == OutputClaim::Take::kTaken) {
-        writer = CreateMergeWriter(format, straight ? target : claim.PartialPath(), largestRate,
-                                   largestChannels, tagged && format.getsTags ? &tags : nullptr);
+        writer = CreateMergeWriter(
+            format, straight ? target : claim.PartialPath(), largestRate, largestChannels,
+            tagged && (format.getsTags || TagsGoIntoFinishedFile(format, tags)) ? &tags : nullptr);
     }
     if (!writer) {
         host_.ShowWarning("Failed to create file \"" + path + "\".");

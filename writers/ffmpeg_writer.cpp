@@ -537,9 +537,13 @@ bool FFmpegWriter::AddMetadata() {
 
 bool FFmpegWriter::AddVorbisCommentsBeyondNine(AVDictionary** target) {
     RemoveNineReplacedBy(tags_, target);
-    for (const auto& [key, value] : OggCommentEntries(tags_))
-        if (!SetMetadata(target, key, value))
+    for (const auto& [key, value] : OggCommentEntries(tags_)) {
+        // A picture's base64 is plain ASCII, and large: it goes in as it is.
+        const bool picture = key.rfind("METADATA_BLOCK_PICTUR", 0) == 0;
+        if (picture ? av_dict_set(target, key.c_str(), value.c_str(), 0) < 0
+                    : !SetMetadata(target, key, value))
             return false;
+    }
     return true;
 }
 

@@ -7,7 +7,6 @@
 #include <taglib/flacfile.h>
 #include <taglib/flacpicture.h>
 #include <taglib/id3v2tag.h>
-#include <taglib/infotag.h>
 #include <taglib/mp4coverart.h>
 #include <taglib/mp4file.h>
 #include <taglib/mpegfile.h>
@@ -41,8 +40,7 @@ enum class Form { kNone, kId3v23, kAiff, kWav, kFlac, kMp4, kAsf, kOgg };
 // What the writer did with the nine texts while encoding.
 enum class Nine {
     kWritten,   // in the tag that TagLib reads: they stay, a fuller field aside
-    kWithMore,  // elsewhere or not at all, and so it stays while there is nothing more to add;
-                // once there is, they go in with the rest
+    kWithMore,  // elsewhere or (AIFF, WAV) only with more to add: they go in with the rest
     kDropped,   // nowhere, although the format takes tags: they go in here
 };
 
@@ -185,19 +183,6 @@ void PutId3v2(TagLib::ID3v2::Tag* tag, const TagSet& tags, const TagLib::Propert
         frame->setPicture(Bytes(p.data));
         tag->addFrame(frame);  // the tag owns it
     }
-}
-
-// The nine in a WAV file's INFO list too, where most programs that read WAV look for them.
-void PutInfo(TagLib::RIFF::Info::Tag* info, const TagSet& tags) {
-    const std::pair<const char*, const std::string*> texts[] = {
-        {"INAM", &tags.title},    {"IART", &tags.artist}, {"IPRD", &tags.album},
-        {"ICRD", &tags.year},     {"IGNR", &tags.genre},  {"ICMT", &tags.comment},
-        {"ICOP", &tags.copyright}};
-    for (const auto& [id, text] : texts)
-        if (!text->empty())
-            info->setFieldText(id, Utf8(*text));
-    if (tags.TrackNumber() > 0)
-        info->setFieldText("IPRT", String::number(tags.TrackNumber()));
 }
 
 void PutFlacPictures(TagLib::FLAC::File& file, const TagSet& tags) {
@@ -500,9 +485,10 @@ bool Write(const std::string& path, Form form, const TagSet& tags, bool withNine
             TagLib::RIFF::WAV::File file(path.c_str(), false);
             if (!file.isValid())
                 return true;
+            // The INFO list (its writer's, before the sound) stays as it is: changing its size
+            // would move the whole file.
             PutId3v2(file.ID3v2Tag(), tags, wanted);
-            PutInfo(file.InfoTag(), tags);
-            return file.save(TagLib::RIFF::WAV::File::AllTags, TagLib::File::StripNone,
+            return file.save(TagLib::RIFF::WAV::File::ID3v2, TagLib::File::StripNone,
                              TagLib::ID3v2::v4);
         }
         case Form::kFlac: {
