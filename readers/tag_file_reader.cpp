@@ -480,12 +480,8 @@ bool ReadFolderCover(const std::string& sourcePath, TagPicture& picture) {
     if (ec || size == 0 || size > kLargestPicture)
         return false;
     std::vector<uint8_t> data(static_cast<size_t>(size));
-    FILE* f = std::fopen(best.c_str(), "rb");
-    if (!f)
-        return false;
-    const size_t got = std::fread(data.data(), 1, data.size(), f);
-    std::fclose(f);
-    if (got != data.size())
+    const std::unique_ptr<FILE, int (*)(FILE*)> f(std::fopen(best.c_str(), "rb"), &std::fclose);
+    if (!f || std::fread(data.data(), 1, data.size(), f.get()) != data.size())
         return false;
     picture = TagPicture{};
     picture.type = kFrontCover;

@@ -25,6 +25,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 
 #include "common/ffmpeg_handles.h"
 #include "readers/tag_file_reader.h"
@@ -88,19 +89,20 @@ void TagWithTagLib(const std::string& path, bool severalArtists) {
     map.replace("MUSICBRAINZ_ALBUMID", StringList(kAlbumId));
     File* file = ref.file();
     file->setProperties(map);
+    // Handed to TagLib, which owns them from there.
     auto apic = [] {
-        auto* frame = new ID3v2::AttachedPictureFrame;
+        auto frame = std::make_unique<ID3v2::AttachedPictureFrame>();
         frame->setType(ID3v2::AttachedPictureFrame::FrontCover);
         frame->setMimeType("image/jpeg");
         frame->setPicture(Bytes(Cover()));
-        return frame;
+        return frame.release();
     };
     auto flacPicture = [] {
-        auto* p = new FLAC::Picture;
+        auto p = std::make_unique<FLAC::Picture>();
         p->setType(FLAC::Picture::FrontCover);
         p->setMimeType("image/jpeg");
         p->setData(Bytes(Cover()));
-        return p;
+        return p.release();
     };
     if (auto* mp3 = dynamic_cast<MPEG::File*>(file)) {
         mp3->ID3v2Tag(true)->addFrame(apic());

@@ -26,6 +26,7 @@ extern "C" {
 #include <cstring>
 #include <exception>
 #include <memory>
+#include <string_view>
 
 namespace kestrune {
 
@@ -113,7 +114,8 @@ TagLib::PropertyMap WantedProperties(const TagSet& tags, Form form, bool withNin
     if (withNine) {
         for (size_t i = 0; i < std::size(kNineKeys); ++i) {
             const std::string& text = NineText(tags, i);
-            if (i != 6 && !text.empty())  // the track goes below, as a number
+            // The track goes in below, as a number.
+            if (!text.empty() && std::string_view(kNineKeys[i]) != "TRACKNUMBER")
                 map.replace(kNineKeys[i], StringList(Utf8(text)));
         }
     }
@@ -176,12 +178,12 @@ void PutId3v2(TagLib::ID3v2::Tag* tag, const TagSet& tags, const TagLib::Propert
         return;
     tag->removeFrames("APIC");
     for (const TagPicture& p : tags.pictures) {
-        auto* frame = new TagLib::ID3v2::AttachedPictureFrame;
+        auto frame = std::make_unique<TagLib::ID3v2::AttachedPictureFrame>();
         frame->setType(static_cast<TagLib::ID3v2::AttachedPictureFrame::Type>(p.type));
         frame->setMimeType(Utf8(p.mimeType));
         frame->setDescription(Utf8(p.description));
         frame->setPicture(Bytes(p.data));
-        tag->addFrame(frame);  // the tag owns it
+        tag->addFrame(frame.release());  // the tag owns it from here
     }
 }
 
@@ -190,12 +192,12 @@ void PutFlacPictures(TagLib::FLAC::File& file, const TagSet& tags) {
         return;
     file.removePictures();
     for (const TagPicture& p : tags.pictures) {
-        auto* picture = new TagLib::FLAC::Picture;
+        auto picture = std::make_unique<TagLib::FLAC::Picture>();
         picture->setType(static_cast<TagLib::FLAC::Picture::Type>(p.type));
         picture->setMimeType(Utf8(p.mimeType));
         picture->setDescription(Utf8(p.description));
         picture->setData(Bytes(p.data));
-        file.addPicture(picture);  // the file owns it
+        file.addPicture(picture.release());  // the file owns it from here
     }
 }
 
@@ -271,8 +273,14 @@ OggNames PlanOggNames(const TagSet& tags) {
         names.any = true;
         return key.substr(0, key.size() - 1) + static_cast<char>(next++);
     };
+    // A comment's name is printable ASCII without "=".
+    auto nameable = [](const std::string& key) {
+        return !key.empty() && std::all_of(key.begin(), key.end(), [](char c) {
+            return c >= 0x20 && c <= 0x7D && c != '=';
+        });
+    };
     for (const auto& [key, values] : tags.fields) {
-        if (key.empty() || key == "TRACKNUMBER" || values.empty())
+        if (!nameable(key) || key == "TRACKNUMBER" || values.empty())
             continue;
         for (size_t i = 0; i < values.size(); ++i) {
             const std::string n = name(key, i == 0);
