@@ -326,6 +326,20 @@ TEST_F(TagsTest, TheCustomTagReplacesOnlyTheNineTexts) {
     EXPECT_EQ(CoverAsFFmpegReadsIt(out), Cover());
 }
 
+// FFmpeg's MP2 muxer writes no tags at all: an MP2 output used to lose even the nine texts.
+TEST_F(TagsTest, AnMp2OutputGetsTheNineTextsItsMuxerDrops) {
+    config.settings.id3TagType = TagSource::kCustom;
+    config.tagOptions.artist = "Custom Artist";
+    config.tagOptions.trackNumType = TrackNumMode::kCustom;
+    config.tagOptions.customTrackNum = 5;
+    const std::string source = dir.File("plain.wav");
+    ASSERT_TRUE(test::WriteWav(source, test::MakeSignal(44100, 2, 4410)));
+    const test::ProbeInfo info = test::FfProbe(Convert(source, FormatId::kMp2));
+    EXPECT_EQ(info.Tag("title"), "plain");
+    EXPECT_EQ(info.Tag("artist"), "Custom Artist");
+    EXPECT_EQ(info.Tag("track"), "5");
+}
+
 TEST_F(TagsTest, NoTagsMeansNothingOfTheSource) {
     config.settings.id3TagType = TagSource::kNone;
     const std::string out = Convert(Sources::Of(kSources[1]), FormatId::kFlac);
