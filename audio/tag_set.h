@@ -24,7 +24,7 @@ inline constexpr int kFrontCover = 3;
 inline constexpr size_t kLargestPicture = size_t{16} << 20;
 
 // What describes a recording: the nine texts that every reader fills and every writer takes,
-// and beside them what a source holds besides them.
+// and beside them everything else a source's tags hold.
 struct TagSet {
     TagSet() = default;
     // The nine texts, in the reader order.
@@ -34,7 +34,7 @@ struct TagSet {
 
     std::string title, artist, album, year, genre, comment, track, composer, copyright;
 
-    // The totals of the track number and the disc with its total; 0 when unknown.
+    // The number of tracks, and the disc's number with the number of discs; 0 when unknown.
     int trackTotal = 0;
     int disc = 0;
     int discTotal = 0;
