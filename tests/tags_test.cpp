@@ -279,12 +279,12 @@ TEST_P(TagRoundTripTest, TheCoverAndTheWholeSetArrive) {
     const bool windowsMedia = IsWindowsMediaFormat(trip.output);
     // Windows Media files have no place for the number of tracks.
     EXPECT_EQ(back.trackTotal, windowsMedia ? 0 : 35);
-    // ID3v2.3 (MP3, MP2), Windows Media and (as FFmpeg writes it) Matroska keep one value a
-    // field: the two artists are one text.
+    // ID3v2.3 (MP3), Windows Media and (as FFmpeg writes it) Matroska keep one value a field:
+    // the two artists are one text.
     std::vector<std::string> artists = {"Ann"};
     if (trip.source.severalArtists) {
-        const bool oneValue = windowsMedia || trip.output == FormatId::kMp3 ||
-                              trip.output == FormatId::kMp2 || trip.output == FormatId::kMka;
+        const bool oneValue =
+            windowsMedia || trip.output == FormatId::kMp3 || trip.output == FormatId::kMka;
         artists = oneValue ? std::vector<std::string>{"Ann / Bob"}
                            : std::vector<std::string>{"Ann", "Bob"};
     }

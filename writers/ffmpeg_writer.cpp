@@ -516,7 +516,7 @@ bool FFmpegWriter::AddMetadata() {
         {"comment", &tags_.comment},    {"track", &track},         {"composer", &tags_.composer},
         {"copyright", &tags_.copyright}};
     // Ogg keeps its comments with the stream, the other muxers with the file.
-    AVDictionary** target = container_ == "ogg" ? &stream_->metadata : &format_->metadata;
+    AVDictionary** target = IsOggContainer(container_) ? &stream_->metadata : &format_->metadata;
     for (const auto& [key, value] : keys) {
         if (value->empty())
             continue;
@@ -528,7 +528,7 @@ bool FFmpegWriter::AddMetadata() {
     }
     if (!tags_.HasMore())
         return true;
-    if (container_ == "ogg")
+    if (IsOggContainer(container_))
         return AddVorbisCommentsBeyondNine(target);
     if (container_ == "matroska")
         return AddMatroskaTagsBeyondNine();

@@ -36,7 +36,7 @@ using TagLib::String;
 using TagLib::StringList;
 
 // Where a finished file keeps its tags.
-enum class Form { kNone, kId3v23, kAiff, kWav, kFlac, kMp4, kAsf, kOgg };
+enum class Form { kNone, kId3v23, kId3v24, kAiff, kWav, kFlac, kMp4, kAsf, kOgg };
 
 // What the writer did with the nine texts while encoding.
 enum class Nine {
@@ -50,12 +50,15 @@ struct FileForm {
     Nine nine = Nine::kWritten;
 };
 
-FileForm FormOf(FormatId id) {
-    switch (id) {
+FileForm FormOf(const OutputFormatEntry& format) {
+    if (format.containerShortName && IsOggContainer(format.containerShortName))
+        return {Form::kOgg, Nine::kWritten};
+    switch (format.formatId) {
         case FormatId::kMp3:
             return {Form::kId3v23, Nine::kWritten};
+        // Its muxer writes no tag at all, so no version to keep to.
         case FormatId::kMp2:
-            return {Form::kId3v23, Nine::kDropped};
+            return {Form::kId3v24, Nine::kDropped};
         case FormatId::kAiff:
             return {Form::kAiff, Nine::kWithMore};
         case FormatId::kWav:
@@ -79,8 +82,6 @@ FileForm FormOf(FormatId id) {
         case FormatId::kWmv:
         case FormatId::kAsf:
             return {Form::kAsf, Nine::kWritten};
-        case FormatId::kOgg:
-            return {Form::kOgg, Nine::kWritten};
         default:
             return {};
     }
@@ -474,12 +475,14 @@ bool Write(const std::string& path, Form form, const TagSet& tags, bool withNine
         return RestoreOggNames(path, tags);
     const TagLib::PropertyMap wanted = WantedProperties(tags, form, withNine);
     switch (form) {
-        case Form::kId3v23: {
+        case Form::kId3v23:
+        case Form::kId3v24: {
             TagLib::MPEG::File file(path.c_str(), false);
             if (!file.isValid())
                 return true;
             PutId3v2(file.ID3v2Tag(true), tags, wanted);
-            return file.save(TagLib::MPEG::File::ID3v2, TagLib::File::StripNone, TagLib::ID3v2::v3,
+            return file.save(TagLib::MPEG::File::ID3v2, TagLib::File::StripNone,
+                             form == Form::kId3v23 ? TagLib::ID3v2::v3 : TagLib::ID3v2::v4,
                              TagLib::File::DoNotDuplicate);
         }
         case Form::kAiff: {
@@ -530,8 +533,12 @@ bool Write(const std::string& path, Form form, const TagSet& tags, bool withNine
 
 }  // namespace
 
+bool IsOggContainer(std::string_view container) {
+    return container == "ogg" || container == "oga" || container == "opus" || container == "spx";
+}
+
 bool TagsGoIntoFinishedFile(const OutputFormatEntry& format, const TagSet& tags) {
-    const FileForm f = FormOf(format.formatId);
+    const FileForm f = FormOf(format);
     if (f.form == Form::kNone)
         return false;
     if (f.form == Form::kOgg)
@@ -540,11 +547,11 @@ bool TagsGoIntoFinishedFile(const OutputFormatEntry& format, const TagSet& tags)
 }
 
 bool FinishedFileTakesTags(const OutputFormatEntry& format) {
-    return FormOf(format.formatId).form != Form::kNone;
+    return FormOf(format).form != Form::kNone;
 }
 
 bool WriteTagsToFile(const std::string& path, const OutputFormatEntry& format, const TagSet& tags) {
-    const FileForm f = FormOf(format.formatId);
+    const FileForm f = FormOf(format);
     try {
         return Write(path, f.form, tags, f.nine != Nine::kWritten);
     } catch (const std::exception&) {

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -12,8 +13,8 @@ namespace kestrune {
 
 // The tags that a writer cannot write while it encodes go into the finished file, with TagLib,
 // before the file takes its name: the pictures and every field beyond the nine texts, for
-// MP3 and MP2 (ID3v2.3, as the MP3 muxer writes it), AIFF and WAV (an ID3v2.4 chunk at the end),
-// FLAC, the MPEG-4 family (M4A, M4B, M4R, MP4, MOV, 3GP, 3G2) and Windows Media. Ogg and
+// MP3 (ID3v2.3, as its muxer writes it), MP2 (ID3v2.4), AIFF and WAV (an ID3v2.4 chunk at the
+// end), FLAC, the MPEG-4 family (M4A, M4B, M4R, MP4, MOV, 3GP, 3G2) and Windows Media. Ogg and
 // Matroska get the whole set from the FFmpeg writer itself (rewriting an Ogg file's comment
 // would move every page after it); an Ogg file only has the names of its fields' further values
 // put right here (see OggCommentEntries). What a format cannot hold is left out.
@@ -24,6 +25,9 @@ namespace kestrune {
 // the tags too (the muxer writes the nine into the file's own text chunks or INFO list, which
 // many programs read) before they go into the ID3 chunk as well.
 bool TagsGoIntoFinishedFile(const OutputFormatEntry& format, const TagSet& tags);
+// True when FFmpeg's muxer of that name writes an Ogg file, whose tags are Vorbis comments
+// whatever its codec (Vorbis, FLAC, Opus, Speex).
+bool IsOggContainer(std::string_view container);
 // True when a finished output of format can take tags here at all.
 bool FinishedFileTakesTags(const OutputFormatEntry& format);
 
