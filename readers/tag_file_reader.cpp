@@ -466,11 +466,15 @@ bool ReadFolderCover(const std::string& sourcePath, TagPicture& picture) {
     std::error_code ec;
     fs::path best;
     size_t bestRank = std::size(kNames);
-    for (const auto& entry : fs::directory_iterator(folder.empty() ? "." : folder, ec)) {
-        const std::string name = LowerUtf8(entry.path().filename().string());
+    // Stepped with an error code: a folder that cannot be read gives what was read of it, not
+    // an exception that would end the conversion.
+    fs::directory_iterator it(folder.empty() ? "." : folder, ec);
+    for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
+        const std::string name = LowerUtf8(it->path().filename().string());
+        std::error_code typeError;
         for (size_t rank = 0; rank < bestRank; ++rank)
-            if (name == kNames[rank] && entry.is_regular_file(ec)) {
-                best = entry.path();
+            if (name == kNames[rank] && it->is_regular_file(typeError)) {
+                best = it->path();
                 bestRank = rank;
             }
     }
