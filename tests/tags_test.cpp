@@ -87,6 +87,9 @@ void TagWithTagLib(const std::string& path, bool severalArtists) {
     map.replace("TRACKNUMBER", StringList("29/35"));
     map.replace("DISCNUMBER", StringList("1/2"));
     map.replace("MUSICBRAINZ_ALBUMID", StringList(kAlbumId));
+    // Two that ID3v2.3 has no frame for.
+    map.replace("MOOD", StringList("Calm"));
+    map.replace("PRODUCER", StringList("Pat"));
     File* file = ref.file();
     file->setProperties(map);
     // Handed to TagLib, which owns them from there.
@@ -166,7 +169,8 @@ private:
                                 "filename=cover.jpg -metadata TITLE=Song -metadata ARTIST=Ann "
                                 "-metadata ALBUMARTIST='The Band' -metadata DATE=2005-03-14 "
                                 "-metadata PART_NUMBER=29 -metadata TOTAL_PARTS=35 -metadata "
-                                "DISCNUMBER=1/2 -metadata MUSICBRAINZ_ALBUMID=" +
+                                "DISCNUMBER=1/2 -metadata MOOD=Calm -metadata PRODUCER=Pat "
+                                "-metadata MUSICBRAINZ_ALBUMID=" +
                                 kAlbumId + " " + kind.codecArgs + " " + Quote(path)),
                       0);
             return path;
@@ -273,6 +277,8 @@ TEST_P(TagRoundTripTest, TheCoverAndTheWholeSetArrive) {
     EXPECT_EQ(Field(back, "ALBUMARTIST"), std::vector<std::string>{"The Band"});
     EXPECT_EQ(Field(back, "MUSICBRAINZ_ALBUMID"), std::vector<std::string>{kAlbumId});
     EXPECT_EQ(Field(back, "DATE"), std::vector<std::string>{"2005-03-14"});
+    EXPECT_EQ(Field(back, "MOOD"), std::vector<std::string>{"Calm"});
+    EXPECT_EQ(Field(back, "PRODUCER"), std::vector<std::string>{"Pat"});
     EXPECT_EQ(Field(back, "TRACKNUMBER"), std::vector<std::string>{"29"});
     EXPECT_EQ(back.disc, 1);
     EXPECT_EQ(back.discTotal, 2);

@@ -10,6 +10,7 @@
 #include <taglib/mp4coverart.h>
 #include <taglib/mp4file.h>
 #include <taglib/mpegfile.h>
+#include <taglib/textidentificationframe.h>
 #include <taglib/tpropertymap.h>
 #include <taglib/wavfile.h>
 #include <taglib/xiphcomment.h>
@@ -173,8 +174,38 @@ TagLib::ByteVector Bytes(const std::vector<uint8_t>& data) {
                               static_cast<unsigned>(data.size()));
 }
 
-void PutId3v2(TagLib::ID3v2::Tag* tag, const TagSet& tags, const TagLib::PropertyMap& wanted) {
-    Merge(tag, wanted);
+// Fields whose frames ID3v2.3 lacks (TagLib leaves them out when it writes 2.3): the mood,
+// the release and tagging dates, the produced notice, and the people of TIPL and TMCL.
+bool OnlyInId3v24(const String& key) {
+    static const char* const kKeys[] = {"MOOD",           "RELEASEDATE", "TAGGINGDATE",
+                                        "PRODUCEDNOTICE", "ARRANGER",    "ENGINEER",
+                                        "PRODUCER",       "DJMIXER",     "MIXER"};
+    for (const char* k : kKeys)
+        if (key == k)
+            return true;
+    return key.startsWith("PERFORMER:");
+}
+
+void PutId3v2(TagLib::ID3v2::Tag* tag, const TagSet& tags, const TagLib::PropertyMap& wanted,
+              bool v23) {
+    if (!v23) {
+        Merge(tag, wanted);
+    } else {
+        // What 2.3 has no frame for goes in as a text of the user's, named as the field, which
+        // reads back as the same field. (After the others: setting properties would make
+        // people's texts into a TIPL frame again.)
+        TagLib::PropertyMap framed, userTexts;
+        for (const auto& [key, values] : wanted)
+            (OnlyInId3v24(key) ? userTexts : framed).replace(key, values);
+        Merge(tag, framed);
+        for (const auto& [key, values] : userTexts) {
+            using TagLib::ID3v2::UserTextIdentificationFrame;
+            if (auto* old = UserTextIdentificationFrame::find(tag, key))
+                tag->removeFrame(old);
+            auto frame = std::make_unique<UserTextIdentificationFrame>(key, values);
+            tag->addFrame(frame.release());  // the tag owns it from here
+        }
+    }
     if (tags.pictures.empty())
         return;
     tag->removeFrames("APIC");
@@ -480,7 +511,7 @@ bool Write(const std::string& path, Form form, const TagSet& tags, bool withNine
             TagLib::MPEG::File file(path.c_str(), false);
             if (!file.isValid())
                 return true;
-            PutId3v2(file.ID3v2Tag(true), tags, wanted);
+            PutId3v2(file.ID3v2Tag(true), tags, wanted, form == Form::kId3v23);
             return file.save(TagLib::MPEG::File::ID3v2, TagLib::File::StripNone,
                              form == Form::kId3v23 ? TagLib::ID3v2::v3 : TagLib::ID3v2::v4,
                              TagLib::File::DoNotDuplicate);
@@ -489,7 +520,7 @@ bool Write(const std::string& path, Form form, const TagSet& tags, bool withNine
             TagLib::RIFF::AIFF::File file(path.c_str(), false);
             if (!file.isValid())
                 return true;
-            PutId3v2(file.tag(), tags, wanted);
+            PutId3v2(file.tag(), tags, wanted, false);
             return file.save(TagLib::ID3v2::v4);
         }
         case Form::kWav: {
@@ -498,7 +529,7 @@ bool Write(const std::string& path, Form form, const TagSet& tags, bool withNine
                 return true;
             // The INFO list (its writer's, before the sound) stays as it is: changing its size
             // would move the whole file.
-            PutId3v2(file.ID3v2Tag(), tags, wanted);
+            PutId3v2(file.ID3v2Tag(), tags, wanted, false);
             return file.save(TagLib::RIFF::WAV::File::ID3v2, TagLib::File::StripNone,
                              TagLib::ID3v2::v4);
         }
