@@ -491,6 +491,7 @@ std::vector<CorpusTrip> CorpusTrips() {
     static const char* const kFiles[] = {
         "mutagen__tests_data_covr-with-name.m4a",
         "tinytag__tinytag_tests_samples_aiff_with_image.aiff",
+        "tinytag__tinytag_tests_samples_image-text-encoding.mp3",
         "tinytag__tinytag_tests_samples_mpeg4_with_image.m4a",
         "tinytag__tinytag_tests_samples_multiple_values_images.flac",
         "tinytag__tinytag_tests_samples_multiple_values_images.wma",
