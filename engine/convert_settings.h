@@ -33,6 +33,9 @@ constexpr int kTrackNone = 0;
 constexpr int kTrackRunPosition = 1;
 constexpr int kTrackCustom = 2;
 
+// The processors this process may run on (a scheduler may grant fewer than the machine has).
+int UsableCores();
+
 // Every option of the program. Fields are named after their stored value names; the
 // defaults here are the ones a fresh profile gets, except the two that depend on the
 // documents folder (see the settings store's ApplyDocumentsFolderDefaults).
