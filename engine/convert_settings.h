@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -32,6 +33,10 @@ constexpr int kTagsFromSource = 2;
 constexpr int kTrackNone = 0;
 constexpr int kTrackRunPosition = 1;
 constexpr int kTrackCustom = 2;
+
+// "SimultaneousConversions": how many files the window converts at once.
+constexpr int kMinSimultaneousConversions = 1;
+constexpr int kMaxSimultaneousConversions = 64;
 
 // The processors this process may run on (a scheduler may grant fewer than the machine has).
 int UsableCores();
@@ -71,6 +76,8 @@ struct ConvertSettings {
     int awbMode = 6;                              // "AWBMode"
     int awbDtx = 0;                               // "AWBDTX"
     int optStartPageIndex = 0;                    // "OptStartPageIndex"
+    // "SimultaneousConversions", 1 to 64: by default the cores this process may use.
+    int simultaneousConversions = std::min(UsableCores(), kMaxSimultaneousConversions);
 
     // Derived from filterExts by ParseFilterExts; never stored.
     std::vector<std::string> filterExtList;

@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QStandardPaths>
+#include <algorithm>
 #include <cstdint>
 #include <limits>
 
@@ -105,6 +106,9 @@ bool LoadSettings(SettingsStore& store, ConvertSettings& s, TagOptions& tags,
     ReadDword(store, g, "AWBMode", s.awbMode);
     ReadDword(store, g, "AWBDTX", s.awbDtx);
     ReadDword(store, g, "OptStartPageIndex", s.optStartPageIndex);
+    ReadDword(store, g, "SimultaneousConversions", s.simultaneousConversions);
+    s.simultaneousConversions = std::clamp(s.simultaneousConversions, kMinSimultaneousConversions,
+                                           kMaxSimultaneousConversions);
 
     LoadTagOptions(store, tags);
     return true;
@@ -160,6 +164,7 @@ bool SaveSettings(SettingsStore& store, int mask, const ConvertSettings& s, cons
         store.WriteInt(g, "AMRDTX", s.amrDtx);
         store.WriteInt(g, "AWBMode", s.awbMode);
         store.WriteInt(g, "AWBDTX", s.awbDtx);
+        store.WriteInt(g, "SimultaneousConversions", s.simultaneousConversions);
         SaveTagOptions(store, tags);
     }
     store.Sync();

@@ -53,6 +53,9 @@ TEST_F(OptionsPages, GeneralRefusesEachBadEntryInTurnAndKeepsThePage) {
         auto* length = Control<SpinEdit>(page, "Only convert");
         auto* volume = Control<SpinEdit>(page, "Adjust volume manually");
         auto* skip = Control<SpinEdit>(page, "Skip the first");
+        auto* simultaneous = Control<SpinEdit>(page, "Simultaneous conversions:");
+        // By default as many files at once as the cores this program may use.
+        EXPECT_EQ(simultaneous->Text(), QString::number(std::min(UsableCores(), 64)));
         Click(filter);
         Click(convert);
         Click(Control<QCheckBox>(page, "Skip the first"));
@@ -88,6 +91,14 @@ TEST_F(OptionsPages, GeneralRefusesEachBadEntryInTurnAndKeepsThePage) {
             ExpectRefused(sheet, h.prompter, "Please enter a positive integer.", kGeneral, skip);
         }
         skip->SetText("4294967295");
+
+        for (const char* bad : {"0", "65", "two"}) {
+            simultaneous->SetText(bad);
+            sheet.accept();
+            ExpectRefused(sheet, h.prompter, "Please enter a number of conversions from 1 to 64.",
+                          kGeneral, simultaneous);
+        }
+        simultaneous->SetText("3");
         sheet.accept();
         EXPECT_FALSE(sheet.isVisible());
         EXPECT_TRUE(h.prompter.shown.empty());
@@ -100,6 +111,7 @@ TEST_F(OptionsPages, GeneralRefusesEachBadEntryInTurnAndKeepsThePage) {
     EXPECT_EQ(h.settings.enableSkipLength, 1);
     EXPECT_EQ(h.settings.skipLength, 4294967295u);
     EXPECT_EQ(h.settings.volume, 150);
+    EXPECT_EQ(h.settings.simultaneousConversions, 3);
 }
 
 TEST_F(OptionsPages, GeneralEnablingFollowsChecksAndRadiosAndMovesTheFocus) {

@@ -72,7 +72,8 @@ std::set<std::string> OptionsMaskKeys() {
                                              "AMRWBMode",
                                              "AMRDTX",
                                              "AWBMode",
-                                             "AWBDTX"});
+                                             "AWBDTX",
+                                             "SimultaneousConversions"});
     for (const char* prefix : kFormatPrefixes)
         for (const char* suffix : kFormatSuffixes)
             keys.insert(std::string("Options/") + prefix + suffix);
@@ -207,6 +208,7 @@ TEST(SettingsRoundTrip, EveryValueComesBack) {
     s.awbMode = 2;
     s.awbDtx = 1;
     s.optStartPageIndex = 4;
+    s.simultaneousConversions = 7;
     TagOptions& t = saved.tags;
     t = {0,      "Title \"quoted\"", "Ärtist",     "Album=1", "1999", "Jazz", "line [x] #1",
          "Comp", "(c) me",           kTrackCustom, 7};
@@ -243,6 +245,18 @@ TEST(SettingsRoundTrip, EveryValueComesBack) {
         EXPECT_EQ(got.channels, want.channels);
     }
     EXPECT_EQ(IniValue(dir.File("k.ini"), "Options/ConvertLength"), "4000000000");
+}
+
+TEST(SimultaneousConversions, StoredValuesAreKeptFromOneTo64) {
+    for (const auto& [stored, loaded] : {std::pair{0, 1}, std::pair{-3, 1}, std::pair{1, 1},
+                                         std::pair{64, 64}, std::pair{65, 64}}) {
+        TempDir dir;
+        IniSettingsStore store(dir.File("k.ini"));
+        store.WriteInt(kOptionsGroup, "SimultaneousConversions", stored);
+        Records records;
+        records.Load(store);
+        EXPECT_EQ(records.settings.simultaneousConversions, loaded) << stored;
+    }
 }
 
 class WmaChannelsTest : public testing::TestWithParam<std::pair<int, int>> {};

@@ -149,6 +149,17 @@ COptGeneralPage::COptGeneralPage(Prompter& prompter, QWidget* parent)
     layout->addLayout(volumeRow);
     layout->addWidget(Radio(QStringLiteral("&Keep original volume (do not adjust volume)"),
                             volumeGroup_, kVolumeOriginal, this));
+    layout->addSpacing(6);
+
+    // How many files convert side by side: at most one per processor core pays.
+    simultaneousEdit_ =
+        new SpinEdit(kMinSimultaneousConversions, kMaxSimultaneousConversions, 1, this);
+    auto* simultaneousRow = new QHBoxLayout;
+    simultaneousRow->addWidget(
+        BuddyLabel(QStringLiteral("Si&multaneous conversions:"), simultaneousEdit_, this));
+    simultaneousRow->addWidget(simultaneousEdit_);
+    simultaneousRow->addStretch();
+    layout->addLayout(simultaneousRow);
     layout->addStretch();
 
     // Clicking a check or radio moves the focus into the edit it governs when that is enabled.
@@ -183,6 +194,7 @@ void COptGeneralPage::Load(const ConvertSettings& s) {
     v_.convertLength = s.convertLength;
     v_.volumeType = s.volumeType;
     v_.volume = s.volume;
+    v_.simultaneousConversions = s.simultaneousConversions;
 }
 
 void COptGeneralPage::Store(ConvertSettings& s) const {
@@ -197,6 +209,7 @@ void COptGeneralPage::Store(ConvertSettings& s) const {
     s.convertLength = v_.convertLength;
     s.volumeType = v_.volumeType;
     s.volume = v_.volume;
+    s.simultaneousConversions = v_.simultaneousConversions;
 }
 
 void COptGeneralPage::InitControls() {
@@ -216,6 +229,7 @@ void COptGeneralPage::InitControls() {
                                : kVolumeOriginal;
     volumeGroup_->button(volumeType)->setChecked(true);
     volumeEdit_->SetNumber(v_.volume);
+    simultaneousEdit_->SetNumber(v_.simultaneousConversions);
     UpdateEnabling();
 }
 
@@ -245,6 +259,13 @@ bool COptGeneralPage::ReadControls() {
         Refuse(QStringLiteral("Please enter a positive integer."), convertEdit_);
         return false;
     }
+    const std::optional<int> simultaneous = ParseInteger(simultaneousEdit_->Text());
+    if (!simultaneous || *simultaneous < kMinSimultaneousConversions ||
+        *simultaneous > kMaxSimultaneousConversions) {
+        Refuse(QStringLiteral("Please enter a number of conversions from 1 to 64."),
+               simultaneousEdit_);
+        return false;
+    }
     const bool filterOn = filterCheck_->isChecked();
     if (filterOn && NamesNoExtension(filterEdit_->text())) {
         Refuse(QStringLiteral("Please enter file extensions you need to filter."), filterEdit_);
@@ -272,6 +293,7 @@ bool COptGeneralPage::ReadControls() {
     v_.volumeType = volumeGroup_->checkedId();
     if (volume)
         v_.volume = *volume;
+    v_.simultaneousConversions = *simultaneous;
     return true;
 }
 
