@@ -43,7 +43,7 @@ void AddingRun::StartFiles(std::vector<std::string> paths) {
     total_ = static_cast<int>(paths.size());
     number_ = 0;
     window_->SetRange(total_);
-    probe_ = std::make_unique<ProbeRun>(config_, std::move(paths), workers_);
+    probe_ = std::make_unique<ProbeRun>(config_, std::move(paths), workers_, [this] { Wake(); });
     timer_.start();
 }
 
@@ -62,8 +62,23 @@ void AddingRun::StartDrop(std::vector<std::string> dropped, CandidateFilter filt
                 break;
         }
         searching_ = false;
+        Wake();
     });
     timer_.start();
+}
+
+void AddingRun::Wake() {
+    if (woken_.exchange(true))
+        return;
+    // Dropped with this object when it is gone before the call arrives.
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            woken_ = false;
+            if (timer_.isActive())
+                Tick();
+        },
+        Qt::QueuedConnection);
 }
 
 void AddingRun::Cancel() {

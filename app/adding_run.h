@@ -47,6 +47,9 @@ public:
 private:
     void Tick();
     void Finish(bool cancelled);
+    // From the search's and the probing's threads once they are done: the last tick is wanted
+    // now, not at the next beat of the timer. At most one is on its way at a time.
+    void Wake();
 
     SessionConfig& config_;
     const int workers_;
@@ -59,6 +62,7 @@ private:
     std::thread search_;
     std::atomic<bool> searching_{false};
     std::atomic<bool> cancelled_{false};
+    std::atomic<bool> woken_{false};
     std::vector<std::string> found_;  // the search's result, the search thread's until joined
 
     std::unique_ptr<ProbeRun> probe_;

@@ -6,8 +6,9 @@
 
 namespace kestrune {
 
-ProbeRun::ProbeRun(SessionConfig& config, std::vector<std::string> paths, int workers)
-    : config_(config), paths_(std::move(paths)), results_(paths_.size()) {
+ProbeRun::ProbeRun(SessionConfig& config, std::vector<std::string> paths, int workers,
+                   std::function<void()> done)
+    : config_(config), paths_(std::move(paths)), done_(std::move(done)), results_(paths_.size()) {
     const size_t count = std::min(static_cast<size_t>(std::max(workers, 1)), paths_.size());
     for (size_t i = 0; i < count; ++i)
         workers_.emplace_back([this] { Work(); });
@@ -27,8 +28,14 @@ void ProbeRun::Work() {
         probed.path = paths_[i];
         probed.key = SourceList::Key(probed.path);
         probed.result = session.ProbeSource(probed.path, probed.entry);
-        std::lock_guard<std::mutex> lock(mutex_);
-        results_[i] = std::move(probed);
+        bool all = false;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            results_[i] = std::move(probed);
+            all = ++stored_ == results_.size();
+        }
+        if (all && done_)
+            done_();
     }
 }
 

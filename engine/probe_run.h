@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -26,7 +27,9 @@ struct ProbedFile {
 // the object) stops the workers after the file each is probing.
 class ProbeRun {
 public:
-    ProbeRun(SessionConfig& config, std::vector<std::string> paths, int workers);
+    // done, when given, is called on a worker's thread once every result is there.
+    ProbeRun(SessionConfig& config, std::vector<std::string> paths, int workers,
+             std::function<void()> done = {});
     ~ProbeRun();
     ProbeRun(const ProbeRun&) = delete;
     ProbeRun& operator=(const ProbeRun&) = delete;
@@ -42,10 +45,12 @@ private:
 
     SessionConfig& config_;
     const std::vector<std::string> paths_;
+    const std::function<void()> done_;
     std::atomic<size_t> next_{0};
     std::atomic<bool> cancelled_{false};
     mutable std::mutex mutex_;
     std::vector<std::optional<ProbedFile>> results_;
+    size_t stored_ = 0;
     size_t taken_ = 0;
     std::vector<std::thread> workers_;
 };
