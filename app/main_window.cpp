@@ -70,19 +70,24 @@ void InstallToolTipDelay() {
 }
 
 struct CommandButton {
+    const char* name;  // the object name
     const char* text;
     const char* tip;
     QRect at;
 };
 
 // The command buttons, in the order the keyboard reaches them.
-const CommandButton kAddFiles{"&Add Files", "Add files", {11, 72, 107, 27}};
-const CommandButton kAddFolder{"Add &Folder", "Add files from a folder", {11, 119, 107, 27}};
-const CommandButton kRemoveAll{"&Remove All", "Remove all files in list", {11, 166, 107, 27}};
-const CommandButton kConvert{"&Convert", "Convert all files", {11, 213, 107, 27}};
-const CommandButton kConvertToOne{
-    "Co&nvert to One", "Convert all files into a sinle one file", {11, 297, 107, 27}};
-const CommandButton kOptions{"&Options", "Options", {11, 345, 107, 27}};
+const CommandButton kAddFiles{"addFilesButton", "&Add Files", "Add files", {11, 72, 107, 27}};
+const CommandButton kAddFolder{
+    "addFolderButton", "Add &Folder", "Add files from a folder", {11, 119, 107, 27}};
+const CommandButton kRemoveAll{
+    "removeAllButton", "&Remove All", "Remove all files in list", {11, 166, 107, 27}};
+const CommandButton kConvert{"convertButton", "&Convert", "Convert all files", {11, 213, 107, 27}};
+const CommandButton kConvertToOne{"convertToOneButton",
+                                  "Co&nvert to One",
+                                  "Convert all files into a sinle one file",
+                                  {11, 297, 107, 27}};
+const CommandButton kOptions{"optionsButton", "&Options", "Options", {11, 345, 107, 27}};
 
 // The open-file dialog's filters: each label names its own patterns.
 const char* const kOpenFilters[] = {
@@ -199,6 +204,7 @@ QStringList MainWindow::OpenFileFilters() {
 void MainWindow::BuildControls() {
     const auto addButton = [this](const CommandButton& layout) {
         auto* button = new QPushButton(QString::fromLatin1(layout.text), this);
+        button->setObjectName(QString::fromLatin1(layout.name));
         button->setGeometry(layout.at);
         button->setToolTip(QString::fromLatin1(layout.tip));
         // Bold, and no larger than the buttons were laid out for, so every label fits whole.
@@ -218,6 +224,7 @@ void MainWindow::BuildControls() {
     connect(addButton(kConvert), &QPushButton::clicked, this, &MainWindow::ConvertAll);
 
     formatBox_ = new QComboBox(this);
+    formatBox_->setObjectName(QStringLiteral("formatBox"));
     formatBox_->setGeometry(11, 258, 102, formatBox_->sizeHint().height());
     formatBox_->setToolTip(QStringLiteral("Output format"));
     formatBox_->setAccessibleName(QStringLiteral("Output format"));
@@ -230,6 +237,7 @@ void MainWindow::BuildControls() {
     connect(addButton(kOptions), &QPushButton::clicked, this, &MainWindow::Options);
 
     list_->setParent(this);
+    list_->setObjectName(QStringLiteral("fileList"));
     list_->setGeometry(137, 63, 803, 575);
     list_->setContextMenuPolicy(Qt::DefaultContextMenu);
     connect(list_, &FileListView::menuRequested, this, [this](const QPoint& at) {
@@ -242,6 +250,7 @@ void MainWindow::BuildControls() {
         QStringLiteral("visit homepage"),
         [this](const QString& address) { return OpenInBrowser(services_.desktop, address); },
         services_.prompter, this);
+    homepageLink_->setObjectName(QStringLiteral("homepageLink"));
     homepageLink_->setGeometry(9, 618, 113, 20);
     homepageLink_->SetAdjustToText(false);
     homepageLink_->SetAddress(QString::fromLatin1(kHomePageUrl));
@@ -253,6 +262,7 @@ void MainWindow::BuildControls() {
 
     const auto addCaptionButton = [this](const QString& name, QStyle::StandardPixmap icon, int x) {
         auto* button = new QToolButton(this);
+        button->setObjectName(name.toLower() + QStringLiteral("Button"));
         button->setGeometry(x, 11, 21, 21);
         button->setIcon(style()->standardIcon(icon));
         button->setIconSize(QSize(13, 13));
@@ -295,6 +305,7 @@ void MainWindow::BuildControls() {
 
 void MainWindow::BuildMenus() {
     struct Item {
+        const char* name;  // the object name
         const char* text;
         void (MainWindow::*command)();
     };
@@ -305,34 +316,42 @@ void MainWindow::BuildMenus() {
                 continue;
             }
             QAction* action = menu->addAction(QString::fromLatin1(item.text));
+            action->setObjectName(QString::fromLatin1(item.name));
             connect(action, &QAction::triggered, this, item.command);
         }
     };
+    constexpr Item separator{nullptr, nullptr, nullptr};
     listMenu_ = new QMenu(this);
-    fill(listMenu_, {{"&Play Source", &MainWindow::PlaySource},
-                     {"Play &Destination", &MainWindow::PlayDestination},
-                     {nullptr, nullptr},
-                     {"&Convert Selected", &MainWindow::ConvertSelected},
-                     {"Convert All", &MainWindow::ConvertAll},
-                     {"&Convert Selected to One", &MainWindow::ConvertSelectedToOne},
-                     {"Convert All to One", &MainWindow::ConvertAllToOne},
-                     {nullptr, nullptr},
-                     {"Browse &Source Folder", &MainWindow::BrowseSourceFolder},
-                     {"Browse Destination &Folder", &MainWindow::BrowseDestinationFolder},
-                     {nullptr, nullptr},
-                     {"&Add Files...\tCtrl+O", &MainWindow::AddFiles},
-                     {"Add F&older", &MainWindow::AddFolder},
-                     {"&Remove\tDel", &MainWindow::Remove},
-                     {"Remove Al&l", &MainWindow::RemoveAll}});
+    listMenu_->setObjectName(QStringLiteral("listMenu"));
+    fill(listMenu_,
+         {{"playSourceAction", "&Play Source", &MainWindow::PlaySource},
+          {"playDestinationAction", "Play &Destination", &MainWindow::PlayDestination},
+          separator,
+          {"convertSelectedAction", "&Convert Selected", &MainWindow::ConvertSelected},
+          {"convertAllAction", "Convert All", &MainWindow::ConvertAll},
+          {"convertSelectedToOneAction", "&Convert Selected to One",
+           &MainWindow::ConvertSelectedToOne},
+          {"convertAllToOneAction", "Convert All to One", &MainWindow::ConvertAllToOne},
+          separator,
+          {"browseSourceFolderAction", "Browse &Source Folder", &MainWindow::BrowseSourceFolder},
+          {"browseDestinationFolderAction", "Browse Destination &Folder",
+           &MainWindow::BrowseDestinationFolder},
+          separator,
+          {"addFilesAction", "&Add Files...\tCtrl+O", &MainWindow::AddFiles},
+          {"addFolderAction", "Add F&older", &MainWindow::AddFolder},
+          {"removeAction", "&Remove\tDel", &MainWindow::Remove},
+          {"removeAllAction", "Remove Al&l", &MainWindow::RemoveAll}});
     helpMenu_ = new QMenu(this);
-    fill(helpMenu_, {{"&Help Topics\tF1", &MainWindow::HelpTopics},
-                     {nullptr, nullptr},
-                     {"&Tell A Friend", &MainWindow::TellAFriend},
-                     {"&Feedback and Support", &MainWindow::FeedbackAndSupport},
-                     {"Home&page", &MainWindow::Homepage},
-                     {"&Check Latest Version", &MainWindow::CheckLatestVersion},
-                     {nullptr, nullptr},
-                     {"&About...", &MainWindow::About}});
+    helpMenu_->setObjectName(QStringLiteral("helpMenu"));
+    fill(helpMenu_,
+         {{"helpTopicsAction", "&Help Topics\tF1", &MainWindow::HelpTopics},
+          separator,
+          {"tellAFriendAction", "&Tell A Friend", &MainWindow::TellAFriend},
+          {"feedbackAction", "&Feedback and Support", &MainWindow::FeedbackAndSupport},
+          {"homepageAction", "Home&page", &MainWindow::Homepage},
+          {"checkLatestVersionAction", "&Check Latest Version", &MainWindow::CheckLatestVersion},
+          separator,
+          {"aboutAction", "&About...", &MainWindow::About}});
     connect(listMenu_, &QMenu::aboutToShow, this, &MainWindow::UpdateMenuState);
     connect(helpMenu_, &QMenu::aboutToShow, this, &MainWindow::UpdateMenuState);
 
@@ -478,8 +497,8 @@ void MainWindow::dropEvent(QDropEvent* event) {
 
 CandidateFilter MainWindow::CurrentFilter() const {
     CandidateFilter filter;
-    filter.skipHidden = config_.settings.doNotLoadHiddenFiles == 1;
-    filter.filterExtensions = config_.settings.enableExtFilter == 1;
+    filter.skipHidden = config_.settings.doNotLoadHiddenFiles;
+    filter.filterExtensions = config_.settings.enableExtFilter;
     filter.extensions = config_.settings.filterExtList;
     return filter;
 }
@@ -770,42 +789,20 @@ void MainWindow::UpdateMenuState() {
     const bool any = !selected.empty();
     const bool rows = list_->RowCount() > 0;
     const std::pair<const char*, bool> states[] = {
-        {"&Play Source", one},
-        {"Browse &Source Folder", one},
-        {"Play &Destination", oneConverted},
-        {"Browse Destination &Folder", oneConverted},
-        {"&Convert Selected", any},
-        {"&Convert Selected to One", any},
-        {"&Remove\tDel", any},
-        {"Convert All", rows},
-        {"Convert All to One", rows},
-        {"Remove Al&l", rows},
+        {"playSourceAction", one},
+        {"browseSourceFolderAction", one},
+        {"playDestinationAction", oneConverted},
+        {"browseDestinationFolderAction", oneConverted},
+        {"convertSelectedAction", any},
+        {"convertSelectedToOneAction", any},
+        {"removeAction", any},
+        {"convertAllAction", rows},
+        {"convertAllToOneAction", rows},
+        {"removeAllAction", rows},
     };
-    for (const auto& [text, enabled] : states)
-        if (QAction* action = MenuAction(QString::fromLatin1(text)))
+    for (const auto& [name, enabled] : states)
+        if (auto* action = listMenu_->findChild<QAction*>(QString::fromLatin1(name)))
             action->setEnabled(enabled);
-}
-
-QAction* MainWindow::MenuAction(const QString& text) const {
-    for (QMenu* menu : {listMenu_, helpMenu_})
-        for (QAction* action : menu->actions())
-            if (action->text() == text)
-                return action;
-    return nullptr;
-}
-
-QPushButton* MainWindow::Button(const QString& text) const {
-    for (QPushButton* button : buttons_)
-        if (button->text() == text)
-            return button;
-    return nullptr;
-}
-
-QToolButton* MainWindow::CaptionButton(const QString& name) const {
-    for (QToolButton* button : captionButtons_)
-        if (button->accessibleName() == name)
-            return button;
-    return nullptr;
 }
 
 void MainWindow::ShowHelp(bool maximised) {

@@ -14,7 +14,6 @@
 #include "engine/session_config.h"
 #include "settings/options/wma_format_source.h"
 
-class QAction;
 class QComboBox;
 class QMenu;
 class QPushButton;
@@ -92,15 +91,10 @@ public:
     // Enables the menu commands for the list's state, as when a menu opens.
     void UpdateMenuState();
 
-    // For the tests and the end-to-end driver.
+    // For the tests and the end-to-end driver; every control, menu and menu command also has
+    // an object name.
     FileListView* List() const { return list_; }
     QComboBox* FormatBox() const { return formatBox_; }
-    QMenu* ListMenu() const { return listMenu_; }
-    QMenu* HelpMenu() const { return helpMenu_; }
-    QAction* MenuAction(const QString& text) const;
-    QPushButton* Button(const QString& text) const;
-    QToolButton* CaptionButton(const QString& name) const;
-    HyperLink* HomepageLink() const { return homepageLink_; }
     ConvertSettings& Settings() { return config_.settings; }
     const OutputCatalogue& Catalogue() const { return config_.catalogue; }
     RunController& Runner() { return runner_; }

@@ -21,6 +21,7 @@
 #include "readers/bass_reader.h"
 #include "readers/ffmpeg_reader.h"
 #include "settings/ini_settings_store.h"
+#include "settings/settings_persistence.h"
 
 namespace {
 
@@ -71,7 +72,7 @@ int main(int argc, char** argv) {
     NoDialogs dialogs;
     NoDesktop desktop;
     IniSettingsStore store(args[3].toStdString());
-    store.WriteInt(kOptionsGroup, "FirstRun", 0);
+    CheckFirstRun(store);  // the first start is over: the window opens no manual
     AppServices services{prompter, dialogs, desktop, store, RunningProgramFolder(), {}};
     int status = 0;
     {

@@ -6,11 +6,12 @@
 #include <vector>
 
 #include "cli/commands.h"
+#include "cli/convert_options.h"
 #include "common/version.h"
 
 namespace {
 
-const char* const kUsage = R"(Usage:
+const char* const kCommands = R"(Usage:
   kestrune-cli formats
       Lists the output formats: id, extension, label, allowed codecs.
   kestrune-cli probe FILE...
@@ -27,35 +28,9 @@ const char* const kUsage = R"(Usage:
       Shows the program's version.
 
 Options of convert (each overrides the saved settings for this run only):
-  -f, --format F          output format: id (1000), extension (mp3) or label
-  -o, --output-dir DIR    write outputs into DIR ("Specific folder")
-      --same-folder       write each output next to its source
-      --keep-tree         recreate each source's folder tree below DIR
-      --if-exists P       rename | overwrite | skip when the target exists
-      --skip MS           skip the first MS milliseconds of each file
-      --length MS         convert at most MS milliseconds of each file
-      --mono M            avg | left | right: how stereo folds to one channel
-      --normalize         normalise each file to full scale
-      --volume PCT        change the volume to PCT percent
-      --tags T            source | custom | none
-      --title, --artist, --album, --year, --genre, --comment, --composer, --copyright TEXT
-                          the custom tag (with --tags custom)
-      --track N|auto      custom track number, or the file's position in the run
-      --codec C           codec id (0x15001 or 86017) or label substring of the format's codecs
-      --rate HZ           sample rate (0: the source's)
-      --bitrate BPS       bit rate in bit/s (0: automatic)
-      --channels N        1, 2 (0: the source's)
-      --dts-cda           decode CD tracks as DTS
-      --browse            show the first output in the file manager at the end
-      --yes, --no         answer questions (without either: ask on a terminal, else No)
-  -j, --jobs N            files converted at once (default: the cores this process may use)
-      --settings FILE     use another settings file instead of the user's
-      --files-from LIST   also convert the files named in LIST, one a line (-: standard input)
-      --null              the names in LIST are separated by NUL bytes (as find -print0 writes)
-      --json              print a JSON object per file, then a summary object
-      --dry-run           convert nothing: show the output each file would get, or why it
-                          would fail or be skipped; nothing is written
+)";
 
+const char* const kResults = R"(
 Each file prints one line, in the order given: the output's path and the applied volume
 ("volume 100.00%"), or why it failed or was skipped. A rerun with --if-exists skip reads no
 file whose output exists.
@@ -76,7 +51,9 @@ int main(int argc, char** argv) {
     const std::string command = args.front();
     args.erase(args.begin());
     if (command == "-h" || command == "--help" || command == "help") {
-        std::fputs(kUsage, stdout);
+        std::fputs(kCommands, stdout);
+        std::fputs(kestrune::cli::ConvertOptionsHelp().c_str(), stdout);
+        std::fputs(kResults, stdout);
         return 0;
     }
     if (command == "--version") {

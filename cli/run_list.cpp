@@ -29,7 +29,7 @@ void CollectSources(ConversionSession& session, const std::vector<std::string>& 
                     const std::atomic<bool>& cancel, RunReport& report, RunList& run) {
     const ConvertSettings& settings = session.config().settings;
     const std::string& documentsFolder = session.config().documentsFolder;
-    const bool skipPolicy = skipUnread && settings.targetExistsOpt == kTargetSkip;
+    const bool skipPolicy = skipUnread && settings.targetExistsOpt == TargetExists::kSkip;
     std::set<std::string> listed;
     for (const std::string& file : files) {
         const auto started = Clock::now();

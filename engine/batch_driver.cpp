@@ -45,11 +45,11 @@ ItemOutcome ConversionSession::ConvertItem(const SourceFileEntry& item, int inde
     claim.RemoveReplaced();
     // A name that existed is replaced only in overwrite mode; otherwise a file that appeared
     // there while converting is kept, and this output fails.
-    const bool replace = settings_.targetExistsOpt == kTargetOverwrite;
+    const bool replace = settings_.targetExistsOpt == TargetExists::kOverwrite;
 
     SourceFileEntry source = target;  // what the passes read; a temporary copy may replace it
     if ((item.sourceType == SourceType::kDts && BeginsWithRiff(item.path)) ||
-        (item.sourceType == SourceType::kCdAudio && settings_.enableDTSForCDA != 0)) {
+        (item.sourceType == SourceType::kCdAudio && settings_.enableDTSForCDA)) {
         observer_.ItemStarted(index, Pass::kPreprocessing);
         SourceFileEntry substitute;
         substitute.path = item.path;
@@ -66,7 +66,7 @@ ItemOutcome ConversionSession::ConvertItem(const SourceFileEntry& item, int inde
 
     appliedGain_ = 1.0f;
     normalizationGain_ = -1.0f;
-    if (settings_.volumeType == kVolumeNormalize) {
+    if (settings_.volumeType == VolumeMode::kNormalize) {
         observer_.ItemStarted(index, Pass::kNormalizing);
         int16_t lo = 0, hi = 0;
         const StepOutcome scan = WithGenericRetry(

@@ -49,7 +49,7 @@ bool ConversionSession::OpenSource(const SourceFileEntry& source, int requestedR
         return false;
     };
     out.skipFrames = 0;
-    if (settings_.enableSkipLength != 0 && settings_.skipLength != 0) {
+    if (settings_.enableSkipLength && settings_.skipLength != 0) {
         if (static_cast<int64_t>(settings_.skipLength) >=
             static_cast<int64_t>(reader.GetDuration()) * 1000) {
             usedDedicatedReader_ = 0;
@@ -61,7 +61,7 @@ bool ConversionSession::OpenSource(const SourceFileEntry& source, int requestedR
     }
     out.limited = false;
     out.limitLeft = 0;
-    if (settings_.enableConvertLength != 0 && settings_.convertLength != 0) {
+    if (settings_.enableConvertLength && settings_.convertLength != 0) {
         out.limited = true;
         out.limitLeft =
             static_cast<int64_t>(reader.GetSampleRate() * (settings_.convertLength * 0.001));
@@ -72,10 +72,10 @@ bool ConversionSession::OpenSource(const SourceFileEntry& source, int requestedR
 float ConversionSession::ChooseGain() {
     float gain = 0.0f;
     appliedGain_ = 1.0f;
-    if (settings_.volumeType == kVolumeNormalize) {
+    if (settings_.volumeType == VolumeMode::kNormalize) {
         if (normalizationGain_ > 0)
             gain = normalizationGain_;
-    } else if (settings_.volumeType == kVolumeManual) {
+    } else if (settings_.volumeType == VolumeMode::kManual) {
         if (settings_.volume != 100)
             gain = static_cast<float>(settings_.volume) * 0.01f;
     }
@@ -112,7 +112,7 @@ int ConversionSession::RunBlockLoop(OpenedSource& src, AudioWriter& writer, int 
     int16_t* inL = loop.Left();
     int16_t* inR = loop.Right();
     if (routing.pick) {
-        if (settings_.monoType == kMonoRight && inR)
+        if (settings_.monoType == MonoMix::kRight && inR)
             inL = inR;
         inR = nullptr;
     }
@@ -233,17 +233,17 @@ StepOutcome ConversionSession::ConvertFileTo(const SourceFileEntry& source,
     AudioWriter& writer = *plan.writer;
 
     if (format.getsTags) {
-        if (settings_.id3TagType == kTagsCustom) {
-            const std::string title = tagOptions_.titleAsFileName != 0
+        if (settings_.id3TagType == TagSource::kCustom) {
+            const std::string title = tagOptions_.titleAsFileName
                                           ? WithoutExtension(DisplayName(source))
                                           : tagOptions_.title;
             int track = 0;
-            if (tagOptions_.trackNumType == kTrackRunPosition)
+            if (tagOptions_.trackNumType == TrackNumMode::kRunPosition)
                 track = runPosition_;
-            else if (tagOptions_.trackNumType == kTrackCustom)
+            else if (tagOptions_.trackNumType == TrackNumMode::kCustom)
                 track = tagOptions_.customTrackNum;
             writer.SetTags(CustomTagSet(tagOptions_, title, track));
-        } else if (settings_.id3TagType == kTagsFromSource) {
+        } else if (settings_.id3TagType == TagSource::kFromSource) {
             TagSet tags;
             bool found = reader.ReadTags(tags) != 0;
             if (!found && source.sourceType == SourceType::kWav)

@@ -32,7 +32,7 @@ TagSet CustomTagSet(const TagOptions& o, const std::string& title, int track) {
 
 void ParseFilterExts(ConvertSettings& settings) {
     settings.filterExtList.clear();
-    if (settings.enableExtFilter == 0)
+    if (!settings.enableExtFilter)
         return;
 
     std::string text = settings.filterExts;

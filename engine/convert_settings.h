@@ -10,29 +10,24 @@
 
 namespace kestrune {
 
+// The stored codes of the options that choose one of several ways. A stored number that names
+// none of them is kept as it is (the store writes it back unchanged); each user says how it
+// treats one.
+
 // Where output files go ("DestOutputFolderOpt").
-constexpr int kDestSameAsSource = 199;
-constexpr int kDestSpecificFolder = 399;
+enum class DestOutputFolder : int32_t { kSameAsSource = 199, kSpecificFolder = 399 };
 // What happens when the target exists ("TargetExistsOpt").
-constexpr int kTargetRename = 11;
-constexpr int kTargetOverwrite = 22;
-constexpr int kTargetSkip = 33;
-// "MonoType".
-constexpr int kMonoAverage = 0;
-constexpr int kMonoLeft = 1;
-constexpr int kMonoRight = 2;
-// "VolumeType".
-constexpr int kVolumeNormalize = 0;
-constexpr int kVolumeManual = 1;
-constexpr int kVolumeOriginal = 2;
-// "ID3TagType".
-constexpr int kTagsNone = 0;
-constexpr int kTagsCustom = 1;
-constexpr int kTagsFromSource = 2;
-// "TrackNumType".
-constexpr int kTrackNone = 0;
-constexpr int kTrackRunPosition = 1;
-constexpr int kTrackCustom = 2;
+enum class TargetExists : int32_t { kRename = 11, kOverwrite = 22, kSkip = 33 };
+// What folding two channels to one gives ("MonoType").
+enum class MonoMix : int32_t { kAverage = 0, kLeft = 1, kRight = 2 };
+// How the volume changes ("VolumeType").
+enum class VolumeMode : int32_t { kNormalize = 0, kManual = 1, kOriginal = 2 };
+// Which tags outputs get ("ID3TagType").
+enum class TagSource : int32_t { kNone = 0, kCustom = 1, kFromSource = 2 };
+// The custom tag's track number ("TrackNumType").
+enum class TrackNumMode : int32_t { kNone = 0, kRunPosition = 1, kCustom = 2 };
+// The variant of the "amr" format ("AMRType").
+enum class AmrBand : int32_t { kNarrow = 0, kWide = 1 };
 
 // "SimultaneousConversions": how many files the window converts at once.
 constexpr int kMinSimultaneousConversions = 1;
@@ -43,40 +38,41 @@ int UsableCores();
 
 // Every option of the program. Fields are named after their stored value names; the
 // defaults here are the ones a fresh profile gets, except the two that depend on the
-// documents folder (see the settings store's ApplyDocumentsFolderDefaults).
+// documents folder (see the settings store's ApplyDocumentsFolderDefaults). The settings
+// layer's option table says how each is stored, edited and given on the command line.
 struct ConvertSettings {
-    std::string folder;                           // "Folder"
-    int destOutputFolderOpt = kDestSameAsSource;  // "DestOutputFolderOpt"
-    std::string destSpecifiedFolder;              // "DestSpecifiedFolder"
-    int createDirs = 0;                           // "CreateDirs"
-    int browseOutputFolder = 1;                   // "BrowseOutputFolder"
-    int outputFiles2MyDocuments = 1;              // "OutputFiles2MyDocuments"
-    int targetExistsOpt = kTargetRename;          // "TargetExistsOpt"
-    int monoType = kMonoAverage;                  // "MonoType"
-    int doNotLoadHiddenFiles = 0;                 // "DoNotLoadHiddenFiles"
-    int enableDTSForCDA = 0;                      // "EnableDTSForCDA"
-    int enableConvertLength = 0;                  // "EnableConvertLength"
-    int enableSkipLength = 0;                     // "EnableSkipLength"
-    uint32_t convertLength = 0;                   // "ConvertLength", milliseconds
-    uint32_t skipLength = 0;                      // "SkipLength", milliseconds
-    int enableExtFilter = 0;                      // "EnableExtFilter"
-    std::string filterExts;                       // "FilterExts", as typed
-    int volume = 100;                             // "Volume", percent
-    int volumeType = kVolumeOriginal;             // "VolumeType"
-    int id3TagType = kTagsFromSource;             // "ID3TagType"
-    FormatId outputFormat = FormatId::kMp3;       // "OutputFormat"
-    int wmaAutoEncParam = 1;                      // "WMAAutoEncParam"
-    int wmaBitRate = 128000;                      // "WMABitRate"
-    int wmaSampleRate = 44100;                    // "WMASampleRate"
-    int wmaChannels = 2;                          // "WMAChannels"
-    int amrType = 0;                              // "AMRType": 0 narrow band, 1 wide band
-    int amrMode = 6;                              // "AMRMode"
-    int amrwbMode = 6;                            // "AMRWBMode"
-    int amrDtx = 0;                               // "AMRDTX"
-    int awbMode = 6;                              // "AWBMode"
-    int awbDtx = 0;                               // "AWBDTX"
-    int optStartPageIndex = 0;                    // "OptStartPageIndex"
-    // "SimultaneousConversions", 1 to 64: by default the cores this process may use.
+    std::string folder;
+    DestOutputFolder destOutputFolderOpt = DestOutputFolder::kSameAsSource;
+    std::string destSpecifiedFolder;
+    bool createDirs = false;
+    bool browseOutputFolder = true;
+    bool outputFiles2MyDocuments = true;
+    TargetExists targetExistsOpt = TargetExists::kRename;
+    MonoMix monoType = MonoMix::kAverage;
+    bool doNotLoadHiddenFiles = false;
+    bool enableDTSForCDA = false;
+    bool enableConvertLength = false;
+    bool enableSkipLength = false;
+    uint32_t convertLength = 0;  // milliseconds
+    uint32_t skipLength = 0;     // milliseconds
+    bool enableExtFilter = false;
+    std::string filterExts;  // as typed
+    int volume = 100;        // percent
+    VolumeMode volumeType = VolumeMode::kOriginal;
+    TagSource id3TagType = TagSource::kFromSource;
+    FormatId outputFormat = FormatId::kMp3;
+    bool wmaAutoEncParam = true;
+    int wmaBitRate = 128000;
+    int wmaSampleRate = 44100;
+    int wmaChannels = 2;
+    AmrBand amrType = AmrBand::kNarrow;
+    int amrMode = 6;
+    int amrwbMode = 6;
+    bool amrDtx = false;
+    int awbMode = 6;
+    bool awbDtx = false;
+    int optStartPageIndex = 0;
+    // 1 to 64: by default the cores this process may use.
     int simultaneousConversions = std::min(UsableCores(), kMaxSimultaneousConversions);
 
     // Derived from filterExts by ParseFilterExts; never stored.
@@ -88,19 +84,19 @@ struct ConvertSettings {
     bool operator==(const ConvertSettings&) const = default;
 };
 
-// The custom tag ("ID3" group).
+// The custom tag (stored in a group of its own).
 struct TagOptions {
-    int titleAsFileName = 1;        // "TitleAsFileName"
-    std::string title;              // "Title"
-    std::string artist;             // "Artist"
-    std::string album;              // "Album"
-    std::string year;               // "Year"
-    std::string genre;              // "Genre"
-    std::string comment;            // "Comment"
-    std::string composer;           // "Composer"
-    std::string copyright;          // "Copyright"
-    int trackNumType = kTrackNone;  // "TrackNumType"
-    int customTrackNum = 0;         // "CustomTrackNum"
+    bool titleAsFileName = true;
+    std::string title;
+    std::string artist;
+    std::string album;
+    std::string year;
+    std::string genre;
+    std::string comment;
+    std::string composer;
+    std::string copyright;
+    TrackNumMode trackNumType = TrackNumMode::kNone;
+    int customTrackNum = 0;
 
     bool operator==(const TagOptions&) const = default;
 };

@@ -18,9 +18,9 @@ std::unique_ptr<AudioWriter> ConversionSession::CreateMergeWriter(const OutputFo
         return nullptr;
     mergeRequestedRate_ = RequestedRate(format);
     std::unique_ptr<AudioWriter> writer = std::move(plan.writer);
-    if (format.getsTags && settings_.id3TagType == kTagsCustom) {
+    if (format.getsTags && settings_.id3TagType == TagSource::kCustom) {
         writer->SetTags(CustomTagSet(
-            tagOptions_, tagOptions_.titleAsFileName != 0 ? std::string() : tagOptions_.title, 0));
+            tagOptions_, tagOptions_.titleAsFileName ? std::string() : tagOptions_.title, 0));
     }
     writer->SetPath(path);
     if (!writer->Open()) {

@@ -179,14 +179,14 @@ bool EnsureFolder(const std::string& path) {
 std::string FirstOutputPath(const std::string& sourcePath, const OutputFormatEntry& format,
                             const ConvertSettings& settings) {
     const std::string dotExtension = std::string(".") + format.extension;
-    if (settings.destOutputFolderOpt != kDestSpecificFolder)
+    if (settings.destOutputFolderOpt != DestOutputFolder::kSpecificFolder)
         return sourcePath.substr(0, StemEnd(sourcePath)) + dotExtension;
     std::string base = settings.destSpecifiedFolder;
     if (base.empty())
         return {};
     if (base.back() != '/')
         base += '/';
-    if (settings.createDirs != 0)
+    if (settings.createDirs)
         base += TreeBelowRoot(sourcePath);
     const size_t nameStart = NameStart(sourcePath);
     return base + sourcePath.substr(nameStart, StemEnd(sourcePath) - nameStart) + dotExtension;
@@ -202,15 +202,15 @@ Naming ChooseOutputPath(const std::string& sourcePath, const OutputFormatEntry& 
         sourcePath.substr(NameStart(sourcePath), stemEnd - NameStart(sourcePath));
     const std::string dotExtension = std::string(".") + format.extension;
 
-    int mode = settings.destOutputFolderOpt;
+    DestOutputFolder mode = settings.destOutputFolderOpt;
     std::string folder = settings.destSpecifiedFolder;
-    bool keepTree = settings.createDirs != 0;
+    bool keepTree = settings.createDirs;
     bool fallbackUsed = false;
 
     for (;;) {
         std::string base;
         bool folderReady = true;
-        if (mode == kDestSpecificFolder) {
+        if (mode == DestOutputFolder::kSpecificFolder) {
             if (folder.empty() || !IsValidUtf8(folder) || !ops.MakeFolder(folder)) {
                 failure = {FailureReason::kNameFolder, folder};
                 folderReady = false;
@@ -235,9 +235,9 @@ Naming ChooseOutputPath(const std::string& sourcePath, const OutputFormatEntry& 
             std::string target = base + dotExtension;
             NameState state = ops.Take(target);
             if (state == NameState::kTaken) {
-                if (settings.targetExistsOpt == kTargetSkip)
+                if (settings.targetExistsOpt == TargetExists::kSkip)
                     return Naming::kSkipped;
-                if (settings.targetExistsOpt == kTargetOverwrite) {
+                if (settings.targetExistsOpt == TargetExists::kOverwrite) {
                     if (SameFile(target, sourcePath)) {
                         failure = {FailureReason::kNameIsSource, {}};
                         return Naming::kFailed;
@@ -257,12 +257,13 @@ Naming ChooseOutputPath(const std::string& sourcePath, const OutputFormatEntry& 
             failure = {FailureReason::kNameFile, target};
         }
 
-        if (settings.outputFiles2MyDocuments == 0 || fallbackUsed || documents.empty())
+        if (!settings.outputFiles2MyDocuments || fallbackUsed || documents.empty())
             return Naming::kFailed;
         fallbackUsed = true;
         folder = documents;
-        keepTree = settings.destOutputFolderOpt == kDestSpecificFolder && settings.createDirs != 0;
-        mode = kDestSpecificFolder;
+        keepTree = settings.destOutputFolderOpt == DestOutputFolder::kSpecificFolder &&
+                   settings.createDirs;
+        mode = DestOutputFolder::kSpecificFolder;
     }
 }
 

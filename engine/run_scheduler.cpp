@@ -90,7 +90,7 @@ bool MissesSoundFont(const SessionConfig& config, const SourceFileEntry& item) {
 // The output to show at the end of a run that was not cancelled: the first item's, in run
 // order, that exists.
 std::string OutputToShow(const SessionConfig& config, const std::vector<ItemOutcome>& outcomes) {
-    if (config.settings.browseOutputFolder == 0)
+    if (!config.settings.browseOutputFolder)
         return {};
     for (const ItemOutcome& o : outcomes)
         if (o.end == ItemEnd::kConverted && Exists(o.outputPath))
@@ -200,7 +200,7 @@ RunSummary RunConversion(SessionConfig& config, const RunRequest& request, RunOb
             continue;
         }
         // A name an earlier item overwrites waits until that one is done, and is claimed then.
-        if (settings.targetExistsOpt == kTargetOverwrite &&
+        if (settings.targetExistsOpt == TargetExists::kOverwrite &&
             taken.count(FirstOutputPath(item.path, format, settings))) {
             deferred[i] = true;
             continue;

@@ -51,8 +51,8 @@ bool PlanWindowsMediaWriter(const ConvertSettings& settings, const WindowsMediaS
         // The writer gets the source's rate and every source channel (a mono source twice) and
         // folds them itself; one channel is picked only when the user asked for fewer channels
         // and a side.
-        const bool pick = settings.wmaAutoEncParam == 0 && wanted.channels < channels &&
-                          settings.monoType > kMonoAverage;
+        const bool pick = !settings.wmaAutoEncParam && wanted.channels < channels &&
+                          settings.monoType > MonoMix::kAverage;
         plan.rate = rate;
         plan.channels = pick ? 1 : channels < wanted.channels ? 2 : channels;
     }
@@ -87,25 +87,26 @@ SourceRouting RouteSource(const ConvertSettings& settings, int sourceRate, int s
                           int outRate, int outChannels) {
     const bool fewer = outChannels < sourceChannels;
     SourceRouting routing;
-    routing.resample = outRate != sourceRate || (fewer && settings.monoType == kMonoAverage);
-    routing.pick = fewer && settings.monoType > kMonoAverage;
+    routing.resample = outRate != sourceRate || (fewer && settings.monoType == MonoMix::kAverage);
+    routing.pick = fewer && settings.monoType > MonoMix::kAverage;
     return routing;
 }
 
 AmrOptions AmrFamilyOptions(FormatId formatId, const ConvertSettings& s) {
     if (formatId == FormatId::kAwb)
-        return AmrOptions(0, s.awbDtx, s.amrMode, s.awbMode);
-    return AmrOptions(s.amrType == 0 ? 1 : 0, s.amrDtx, s.amrMode, s.amrwbMode);
+        return AmrOptions(0, s.awbDtx ? 1 : 0, s.amrMode, s.awbMode);
+    return AmrOptions(s.amrType == AmrBand::kNarrow ? 1 : 0, s.amrDtx ? 1 : 0, s.amrMode,
+                      s.amrwbMode);
 }
 
 int AmrFamilyRate(FormatId formatId, const ConvertSettings& s) {
     if (formatId == FormatId::kAwb)
         return 16000;
-    return s.amrType == 1 ? 16000 : 8000;
+    return s.amrType == AmrBand::kWide ? 16000 : 8000;
 }
 
 WmaWanted WantedWmaParameters(const ConvertSettings& s, int rate, int channels) {
-    if (s.wmaAutoEncParam != 0) {
+    if (s.wmaAutoEncParam) {
         const WmaParameters p = WmaAutoParameters(rate, channels);
         return {p.sampleRate, p.bitRate, channels};
     }

@@ -6,45 +6,63 @@
 #include <cstdint>
 #include <limits>
 
+#include "settings/option_table.h"
+
 namespace kestrune {
 
 namespace {
 
-// Values are 32-bit numbers; a stored value is accepted as signed or unsigned and kept as its
-// 32 bits. Absent or unreadable values leave the field alone.
-template <typename Field>
-void ReadDword(SettingsStore& store, const std::string& group, const std::string& name,
-               Field& field) {
-    const std::optional<int64_t> value = store.ReadInt(group, name);
-    if (!value || *value < std::numeric_limits<int32_t>::min() ||
-        *value > std::numeric_limits<uint32_t>::max()) {
-        return;
+// Not an option: whether the program has started before.
+constexpr const char* kFirstRunKey = "FirstRun";
+
+// Reads every option of group from the store into the records. Numbers are 32-bit values,
+// accepted signed or unsigned; absent or unreadable values leave the field alone. A text that
+// is absent leaves it too, unless absentTextClears.
+void LoadGroup(SettingsStore& store, OptionGroup group, ConvertSettings& settings, TagOptions& tags,
+               bool absentTextClears) {
+    const std::string g = group == OptionGroup::kTags ? kTagOptionsGroup : kOptionsGroup;
+    for (const OptionEntry& e : OptionTable()) {
+        if (e.Group() != group)
+            continue;
+        if (!e.IsNumber()) {
+            // Paths are read whole: a longer path than some fixed room is still the user's path.
+            if (std::optional<std::string> text = store.ReadText(g, e.key))
+                e.SetText(settings, tags, std::move(*text));
+            else if (absentTextClears)
+                e.SetText(settings, tags, {});
+            continue;
+        }
+        const std::optional<int64_t> value = store.ReadInt(g, e.key);
+        if (!value || !e.SetNumber(settings, tags, *value))
+            continue;
+        const int64_t loaded = e.Number(settings, tags);
+        if (loaded >= e.minimum && loaded <= e.maximum)
+            continue;
+        if (e.range == OptionRange::kLoadsAsDefault)
+            e.Copy(ConvertSettings{}, TagOptions{}, settings, tags);
+        else if (e.range == OptionRange::kClamped)
+            e.SetNumber(settings, tags, std::clamp(loaded, e.minimum, e.maximum));
     }
-    field = static_cast<Field>(static_cast<uint32_t>(*value));
 }
 
-void ReadText(SettingsStore& store, const std::string& group, const std::string& name,
-              std::string& field) {
-    if (std::optional<std::string> value = store.ReadText(group, name))
-        field = std::move(*value);
+void SaveGroup(SettingsStore& store, OptionGroup group, int mask, const ConvertSettings& settings,
+               const TagOptions& tags) {
+    const std::string g = group == OptionGroup::kTags ? kTagOptionsGroup : kOptionsGroup;
+    for (const OptionEntry& e : OptionTable()) {
+        if (e.Group() != group || !(e.saveMask & mask))
+            continue;
+        if (e.IsNumber())
+            store.WriteInt(g, e.key, e.Number(settings, tags));
+        else
+            store.WriteText(g, e.key, e.Text(settings, tags));
+    }
 }
-
-// The five stored values of a catalogue row, by suffix.
-struct FormatValue {
-    const char* suffix;
-    int OutputFormatEntry::*field;
-};
-constexpr FormatValue kFormatValues[] = {
-    {"AutoEncParam", &OutputFormatEntry::autoParams}, {"CodecID", &OutputFormatEntry::codecId},
-    {"SampleRate", &OutputFormatEntry::sampleRate},   {"BitRate", &OutputFormatEntry::bitRate},
-    {"Channels", &OutputFormatEntry::channels},
-};
 
 }  // namespace
 
 void ApplyDocumentsFolderDefaults(ConvertSettings& settings, const std::string& documentsFolder) {
-    settings.destOutputFolderOpt =
-        documentsFolder.empty() ? kDestSameAsSource : kDestSpecificFolder;
+    settings.destOutputFolderOpt = documentsFolder.empty() ? DestOutputFolder::kSameAsSource
+                                                           : DestOutputFolder::kSpecificFolder;
     settings.destSpecifiedFolder = documentsFolder;
 }
 
@@ -57,59 +75,21 @@ std::string FindDocumentsFolder() {
 
 bool LoadSettings(SettingsStore& store, ConvertSettings& s, TagOptions& tags,
                   OutputCatalogue& catalogue) {
-    const std::string g = kOptionsGroup;
-    if (!store.HasGroup(g))
+    if (!store.HasGroup(kOptionsGroup))
         return true;
-
-    // Paths are read whole: a longer path than some fixed room is still the user's path.
-    ReadText(store, g, "Folder", s.folder);
-    ReadDword(store, g, "DestOutputFolderOpt", s.destOutputFolderOpt);
-    ReadText(store, g, "DestSpecifiedFolder", s.destSpecifiedFolder);
-    ReadDword(store, g, "CreateDirs", s.createDirs);
-    ReadDword(store, g, "BrowseOutputFolder", s.browseOutputFolder);
-    ReadDword(store, g, "OutputFiles2MyDocuments", s.outputFiles2MyDocuments);
-    ReadDword(store, g, "TargetExistsOpt", s.targetExistsOpt);
-    ReadDword(store, g, "MonoType", s.monoType);
-    ReadDword(store, g, "DoNotLoadHiddenFiles", s.doNotLoadHiddenFiles);
-    ReadDword(store, g, "EnableDTSForCDA", s.enableDTSForCDA);
-    ReadDword(store, g, "EnableConvertLength", s.enableConvertLength);
-    ReadDword(store, g, "EnableSkipLength", s.enableSkipLength);
-    ReadDword(store, g, "ConvertLength", s.convertLength);
-    ReadDword(store, g, "SkipLength", s.skipLength);
-    ReadDword(store, g, "EnableExtFilter", s.enableExtFilter);
-    ReadText(store, g, "FilterExts", s.filterExts);
-    ParseFilterExts(s);
-    ReadDword(store, g, "Volume", s.volume);
-    ReadDword(store, g, "VolumeType", s.volumeType);
-    ReadDword(store, g, "ID3TagType", s.id3TagType);
-    ReadDword(store, g, "OutputFormat", s.outputFormat);
-
+    LoadGroup(store, OptionGroup::kOptions, s, tags, false);
     for (OutputFormatEntry& row : catalogue) {
         if (!row.HasStoredParameters())
             continue;
         const std::string prefix = row.SettingsName();
-        for (const FormatValue& v : kFormatValues)
-            ReadDword(store, g, prefix + v.suffix, row.*v.field);
+        for (const OptionEntry& e : OptionTable()) {
+            if (e.Group() != OptionGroup::kFormat)
+                continue;
+            if (const std::optional<int64_t> value = store.ReadInt(kOptionsGroup, prefix + e.key))
+                e.SetNumber(row, *value);
+        }
     }
-
-    ReadDword(store, g, "WMAAutoEncParam", s.wmaAutoEncParam);
-    ReadDword(store, g, "WMABitRate", s.wmaBitRate);
-    ReadDword(store, g, "WMASampleRate", s.wmaSampleRate);
-    ReadDword(store, g, "WMAChannels", s.wmaChannels);
-    if (s.wmaChannels != 1 && s.wmaChannels != 2)
-        s.wmaChannels = 2;
-
-    ReadDword(store, g, "AMRType", s.amrType);
-    ReadDword(store, g, "AMRMode", s.amrMode);
-    ReadDword(store, g, "AMRWBMode", s.amrwbMode);
-    ReadDword(store, g, "AMRDTX", s.amrDtx);
-    ReadDword(store, g, "AWBMode", s.awbMode);
-    ReadDword(store, g, "AWBDTX", s.awbDtx);
-    ReadDword(store, g, "OptStartPageIndex", s.optStartPageIndex);
-    ReadDword(store, g, "SimultaneousConversions", s.simultaneousConversions);
-    s.simultaneousConversions = std::clamp(s.simultaneousConversions, kMinSimultaneousConversions,
-                                           kMaxSimultaneousConversions);
-
+    ParseFilterExts(s);
     LoadTagOptions(store, tags);
     return true;
 }
@@ -118,53 +98,16 @@ bool SaveSettings(SettingsStore& store, int mask, const ConvertSettings& s, cons
                   const OutputCatalogue& catalogue) {
     if (mask == 0)
         return false;
-    const std::string g = kOptionsGroup;
-
-    if (mask & kSaveFormatAndPage) {
-        store.WriteInt(g, "OutputFormat", StoredValue(s.outputFormat));
-        store.WriteInt(g, "OptStartPageIndex", s.optStartPageIndex);
-    }
-    if (mask & kSaveFolder)
-        store.WriteText(g, "Folder", s.folder);
+    SaveGroup(store, OptionGroup::kOptions, mask, s, tags);
     if (mask & kSaveOptions) {
-        store.WriteInt(g, "DestOutputFolderOpt", s.destOutputFolderOpt);
-        store.WriteText(g, "DestSpecifiedFolder", s.destSpecifiedFolder);
-        store.WriteInt(g, "CreateDirs", s.createDirs);
-        store.WriteInt(g, "BrowseOutputFolder", s.browseOutputFolder);
-        store.WriteInt(g, "OutputFiles2MyDocuments", s.outputFiles2MyDocuments);
-        store.WriteInt(g, "TargetExistsOpt", s.targetExistsOpt);
-        store.WriteInt(g, "MonoType", s.monoType);
-        store.WriteInt(g, "DoNotLoadHiddenFiles", s.doNotLoadHiddenFiles);
-        store.WriteInt(g, "EnableDTSForCDA", s.enableDTSForCDA);
-        store.WriteInt(g, "EnableConvertLength", s.enableConvertLength);
-        store.WriteInt(g, "EnableSkipLength", s.enableSkipLength);
-        store.WriteInt(g, "ConvertLength", s.convertLength);
-        store.WriteInt(g, "SkipLength", s.skipLength);
-        store.WriteInt(g, "EnableExtFilter", s.enableExtFilter);
-        store.WriteText(g, "FilterExts", s.filterExts);
-        store.WriteInt(g, "Volume", s.volume);
-        store.WriteInt(g, "VolumeType", s.volumeType);
-        store.WriteInt(g, "ID3TagType", s.id3TagType);
-
         for (const OutputFormatEntry& row : catalogue) {
             if (!row.HasStoredParameters())
                 continue;
             const std::string prefix = row.SettingsName();
-            for (const FormatValue& v : kFormatValues)
-                store.WriteInt(g, prefix + v.suffix, row.*v.field);
+            for (const OptionEntry& e : OptionTable())
+                if (e.Group() == OptionGroup::kFormat)
+                    store.WriteInt(kOptionsGroup, prefix + e.key, e.Number(row));
         }
-
-        store.WriteInt(g, "WMAAutoEncParam", s.wmaAutoEncParam);
-        store.WriteInt(g, "WMABitRate", s.wmaBitRate);
-        store.WriteInt(g, "WMASampleRate", s.wmaSampleRate);
-        store.WriteInt(g, "WMAChannels", s.wmaChannels);
-        store.WriteInt(g, "AMRType", s.amrType);
-        store.WriteInt(g, "AMRMode", s.amrMode);
-        store.WriteInt(g, "AMRWBMode", s.amrwbMode);
-        store.WriteInt(g, "AMRDTX", s.amrDtx);
-        store.WriteInt(g, "AWBMode", s.awbMode);
-        store.WriteInt(g, "AWBDTX", s.awbDtx);
-        store.WriteInt(g, "SimultaneousConversions", s.simultaneousConversions);
         SaveTagOptions(store, tags);
     }
     store.Sync();
@@ -172,53 +115,34 @@ bool SaveSettings(SettingsStore& store, int mask, const ConvertSettings& s, cons
 }
 
 bool LoadTagOptions(SettingsStore& store, TagOptions& t) {
-    const std::string g = kTagOptionsGroup;
-    if (!store.HasGroup(g))
+    if (!store.HasGroup(kTagOptionsGroup))
         return false;
-
-    ReadDword(store, g, "TitleAsFileName", t.titleAsFileName);
-    const std::pair<const char*, std::string TagOptions::*> texts[] = {
-        {"Title", &TagOptions::title},       {"Artist", &TagOptions::artist},
-        {"Album", &TagOptions::album},       {"Year", &TagOptions::year},
-        {"Genre", &TagOptions::genre},       {"Comment", &TagOptions::comment},
-        {"Composer", &TagOptions::composer}, {"Copyright", &TagOptions::copyright},
-    };
-    // A text that is absent clears the field rather than keeping an old value.
-    for (const auto& [name, field] : texts)
-        t.*field = store.ReadText(g, name).value_or("");
-    ReadDword(store, g, "TrackNumType", t.trackNumType);
-    ReadDword(store, g, "CustomTrackNum", t.customTrackNum);
+    // Only the tag's own fields are reached; the settings record is a stand-in.
+    ConvertSettings unused;
+    LoadGroup(store, OptionGroup::kTags, unused, t, true);
     return true;
 }
 
 bool SaveTagOptions(SettingsStore& store, const TagOptions& t) {
     if (!store.IsWritable())
         return false;
-    const std::string g = kTagOptionsGroup;
-    store.WriteInt(g, "TitleAsFileName", t.titleAsFileName);
-    store.WriteText(g, "Title", t.title);
-    store.WriteText(g, "Artist", t.artist);
-    store.WriteText(g, "Album", t.album);
-    store.WriteText(g, "Year", t.year);
-    store.WriteText(g, "Genre", t.genre);
-    store.WriteText(g, "Comment", t.comment);
-    store.WriteText(g, "Composer", t.composer);
-    store.WriteText(g, "Copyright", t.copyright);
-    store.WriteInt(g, "TrackNumType", t.trackNumType);
-    store.WriteInt(g, "CustomTrackNum", t.customTrackNum);
+    SaveGroup(store, OptionGroup::kTags, kSaveOptions, ConvertSettings{}, t);
     return store.Sync();
 }
 
 bool CheckFirstRun(SettingsStore& store) {
     if (!store.IsWritable())
         return true;
-    int firstRun = 1;
-    ReadDword(store, kOptionsGroup, "FirstRun", firstRun);
-    if (firstRun != 0) {
-        store.WriteInt(kOptionsGroup, "FirstRun", 0);
+    // A value that is absent or does not fit 32 bits counts as 1.
+    const std::optional<int64_t> stored = store.ReadInt(kOptionsGroup, kFirstRunKey);
+    const bool firstRun = !stored || *stored < std::numeric_limits<int32_t>::min() ||
+                          *stored > std::numeric_limits<uint32_t>::max() ||
+                          static_cast<uint32_t>(*stored) != 0;
+    if (firstRun) {
+        store.WriteInt(kOptionsGroup, kFirstRunKey, 0);
         store.Sync();
     }
-    return firstRun != 0;
+    return firstRun;
 }
 
 }  // namespace kestrune

@@ -18,10 +18,10 @@ namespace fs = std::filesystem;
 class BatchTest : public test::SessionTest {
 protected:
     BatchTest() {
-        config.settings.destOutputFolderOpt = kDestSpecificFolder;
+        config.settings.destOutputFolderOpt = DestOutputFolder::kSpecificFolder;
         config.settings.destSpecifiedFolder = dir.File("out");
-        config.settings.id3TagType = kTagsNone;
-        config.settings.browseOutputFolder = 1;
+        config.settings.id3TagType = TagSource::kNone;
+        config.settings.browseOutputFolder = true;
         config.documentsFolder = dir.File("docs");
     }
 
@@ -65,8 +65,8 @@ protected:
 TEST_F(BatchTest, ConvertsExactlyTheChosenItemsInOrder) {
     for (int i = 0; i < 5; ++i)
         AddWav("s" + std::to_string(i) + ".wav", 44100, 2, 0.5, i + 1);
-    config.settings.id3TagType = kTagsCustom;
-    config.tagOptions.trackNumType = kTrackRunPosition;
+    config.settings.id3TagType = TagSource::kCustom;
+    config.tagOptions.trackNumType = TrackNumMode::kRunPosition;
     Run({0, 2, 4}, FormatId::kMp3);
     for (int i : {0, 2, 4}) {
         const std::string out = dir.File("out/s" + std::to_string(i) + ".mp3");
@@ -112,7 +112,7 @@ TEST_F(BatchTest, FailureTexts) {
                         test::Quote(video)),
               0);
     Add(video);
-    config.settings.enableSkipLength = 1;
+    config.settings.enableSkipLength = true;
     config.settings.skipLength = 5000;
     Run({0, 1, 2}, FormatId::kMp3);
     EXPECT_EQ(host.output[0],
@@ -148,7 +148,7 @@ TEST_F(BatchTest, NormalizationScalesToFullScale) {
     quiet.samples[6] = 8192;
     ASSERT_TRUE(test::WriteWav(dir.File("quiet.wav"), quiet));
     Add(dir.File("quiet.wav"));
-    config.settings.volumeType = kVolumeNormalize;
+    config.settings.volumeType = VolumeMode::kNormalize;
     Run({0}, FormatId::kWav);
     EXPECT_EQ(host.volume[0], "200.00%");
     EXPECT_EQ(host.outputHistory[0],
@@ -235,7 +235,7 @@ TEST_F(BatchTest, MergeTakesTheLargestRateAndChannels) {
         EXPECT_EQ(host.output[i], "merged.mp3") << i;
 
     // Skip and limit apply to every item.
-    config.settings.enableSkipLength = 1;
+    config.settings.enableSkipLength = true;
     config.settings.skipLength = 200;
     const std::string merged2 = dir.File("merged2.wav");
     Run({0, 1, 2}, FormatId::kWav, true, merged2);

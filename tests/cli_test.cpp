@@ -184,15 +184,17 @@ TEST_F(CliTest, FormatsListsTheCatalogueInOrder) {
     const auto lines = Lines(out);
     OutputCatalogue catalogue;
     BuildOutputCatalogue(catalogue);
-    ASSERT_EQ(lines.size(), 30u);
+    ASSERT_EQ(lines.size(), catalogue.size());
     for (size_t i = 0; i < lines.size(); ++i) {
         const auto cols = Split(lines[i]);
         ASSERT_EQ(cols.size(), 4u) << lines[i];
         EXPECT_EQ(cols[0], std::to_string(StoredValue(catalogue[i].formatId)));
         EXPECT_EQ(cols[1], catalogue[i].extension);
         EXPECT_EQ(cols[2], catalogue[i].DisplayLabel());
+        if (catalogue[i].formatId == FormatId::kMp3) {
+            EXPECT_NE(lines[i].find("0x15001 LAME MP3"), std::string::npos) << lines[i];
+        }
     }
-    EXPECT_NE(lines[21].find("0x15001 LAME MP3"), std::string::npos);
 }
 
 // A mistake on the command line is said in one line that ends by pointing at --help, with
@@ -208,6 +210,9 @@ TEST_F(CliTest, UsageErrorsSayTheMistakeInOneLine) {
         {"convert --if-exists maybe x.wav", "--if-exists takes rename, overwrite or skip"},
         {"convert --format nosuch x.wav", "unknown format \"nosuch\" (see kestrune-cli formats)"},
         {"convert --jobs 0 x.wav", "option --jobs needs a valid value"},
+        // A number its setting cannot hold is refused, not wrapped round to another.
+        {"convert --skip 4294967296 x.wav", "option --skip needs a valid value"},
+        {"convert --volume 2147483648 x.wav", "option --volume needs a valid value"},
         {"convert --files-from", "option --files-from needs a valid value"},
         {"convert --null x.wav", "--null needs --files-from"},
     };
@@ -264,11 +269,9 @@ TEST_F(CliTest, ConvertsToEveryFFmpegRow) {
     ASSERT_TRUE(test::WriteWav(wav, test::MakeSignal(22050, 2, 22050)));
     OutputCatalogue catalogue;
     BuildOutputCatalogue(catalogue);
-    int rows = 0;
     for (const OutputFormatEntry& row : catalogue) {
         if (!row.UsesFFmpegWriter())
             continue;
-        ++rows;
         for (bool manual : {false, true}) {
             const fs::path outDir =
                 dir.path() / (std::to_string(StoredValue(row.formatId)) + (manual ? "m" : "a"));
@@ -312,7 +315,6 @@ TEST_F(CliTest, ConvertsToEveryFFmpegRow) {
             }
         }
     }
-    EXPECT_EQ(rows, 25);
 }
 
 TEST_F(CliTest, ConvertsTheCorpusToMp3) {

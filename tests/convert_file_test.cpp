@@ -19,7 +19,7 @@ using test::Pcm;
 class ConvertFileTest : public test::SessionTest {
 protected:
     ConvertFileTest() {
-        config.settings.id3TagType = kTagsNone;
+        config.settings.id3TagType = TagSource::kNone;
         wav = *FindOutputFormat(config.catalogue, FormatId::kWav);
         run.Present({{0, "source.wav"}}, "WAV");
     }
@@ -70,7 +70,7 @@ TEST_F(ConvertFileTest, PlainCopyIsExact) {
 
 TEST_F(ConvertFileTest, SkipAndLimitCountFrames) {
     const Pcm in = Ramp(44100, 2, 3 * 44100);
-    config.settings.enableSkipLength = 1;
+    config.settings.enableSkipLength = true;
     config.settings.skipLength = 1000;
     Pcm out;
     ASSERT_EQ(Convert(in, wav, &out), StepOutcome::kDone);
@@ -78,7 +78,7 @@ TEST_F(ConvertFileTest, SkipAndLimitCountFrames) {
     EXPECT_TRUE(std::equal(out.samples.begin(), out.samples.end(), in.samples.begin() + 88200));
 
     // Skip and limit together: the limit counts after the skipped part.
-    config.settings.enableConvertLength = 1;
+    config.settings.enableConvertLength = true;
     config.settings.convertLength = 500;
     ASSERT_EQ(Convert(in, wav, &out), StepOutcome::kDone);
     ASSERT_EQ(out.Frames(), 22050u);
@@ -87,7 +87,7 @@ TEST_F(ConvertFileTest, SkipAndLimitCountFrames) {
 
 TEST_F(ConvertFileTest, LimitAtEightKilohertzPassesExactly4000Frames) {
     const Pcm in = Ramp(8000, 1, 20000);
-    config.settings.enableConvertLength = 1;
+    config.settings.enableConvertLength = true;
     config.settings.convertLength = 500;
     OutputFormatEntry manual = wav;
     manual.autoParams = 0;
@@ -102,7 +102,7 @@ TEST_F(ConvertFileTest, LimitAtEightKilohertzPassesExactly4000Frames) {
 
 TEST_F(ConvertFileTest, SkipNotShorterThanTheFileFails) {
     const Pcm in = Ramp(44100, 1, 44100 * 2 + 100);  // duration 2 s
-    config.settings.enableSkipLength = 1;
+    config.settings.enableSkipLength = true;
     config.settings.skipLength = 2000;
     EXPECT_EQ(Convert(in, wav), StepOutcome::kFailed);
     EXPECT_EQ(session.UsedDedicatedReader(), 0);  // no retry
@@ -116,7 +116,7 @@ TEST_F(ConvertFileTest, GainTruncatesAndClips) {
     in.sampleRate = 44100;
     in.channels = 2;
     in.samples = {-3, 3, 30000, -30000, 1001, -1001, 32767, -32768};
-    config.settings.volumeType = kVolumeManual;
+    config.settings.volumeType = VolumeMode::kManual;
     config.settings.volume = 50;
     Pcm out;
     ASSERT_EQ(Convert(in, wav, &out), StepOutcome::kDone);
@@ -146,21 +146,21 @@ TEST_F(ConvertFileTest, ChannelRouting) {
     mono.channels = 1;
     Pcm out;
     const struct {
-        int monoType;
+        MonoMix monoType;
         int (*expect)(int l, int r);
     } cases[] = {
-        {kMonoAverage, [](int l, int r) { return (l + r) >> 1; }},
-        {kMonoLeft, [](int l, int) { return l; }},
-        {kMonoRight, [](int, int r) { return r; }},
+        {MonoMix::kAverage, [](int l, int r) { return (l + r) >> 1; }},
+        {MonoMix::kLeft, [](int l, int) { return l; }},
+        {MonoMix::kRight, [](int, int r) { return r; }},
     };
     for (const auto& c : cases) {
         config.settings.monoType = c.monoType;
-        ASSERT_EQ(Convert(stereo, mono, &out), StepOutcome::kDone) << c.monoType;
+        ASSERT_EQ(Convert(stereo, mono, &out), StepOutcome::kDone) << static_cast<int>(c.monoType);
         ASSERT_EQ(out.channels, 1);
         ASSERT_EQ(out.Frames(), 3000u);
         for (size_t f = 0; f < 3000; ++f)
             ASSERT_EQ(out.samples[f], c.expect(stereo.samples[2 * f], stereo.samples[2 * f + 1]))
-                << "mono type " << c.monoType << " frame " << f;
+                << "mono type " << static_cast<int>(c.monoType) << " frame " << f;
     }
 
     // A mono source to a stereo output carries the same samples on both sides, scaled once.
@@ -169,7 +169,7 @@ TEST_F(ConvertFileTest, ChannelRouting) {
     two.autoParams = 0;
     two.sampleRate = 0;
     two.channels = 2;
-    config.settings.volumeType = kVolumeManual;
+    config.settings.volumeType = VolumeMode::kManual;
     config.settings.volume = 50;
     ASSERT_EQ(Convert(in, two, &out), StepOutcome::kDone);
     ASSERT_EQ(out.channels, 2);
@@ -251,10 +251,10 @@ TEST_F(ConvertFileTest, NoAudioAndNoReader) {
 TEST_F(ConvertFileTest, CustomAndCopiedTags) {
     const Pcm in = test::MakeSignal(44100, 2, 20000);
     const OutputFormatEntry mp3 = *FindOutputFormat(config.catalogue, FormatId::kMp3);
-    config.settings.id3TagType = kTagsCustom;
-    config.tagOptions.titleAsFileName = 1;
+    config.settings.id3TagType = TagSource::kCustom;
+    config.tagOptions.titleAsFileName = true;
     config.tagOptions.artist = "Ärtist ☃";
-    config.tagOptions.trackNumType = kTrackRunPosition;
+    config.tagOptions.trackNumType = TrackNumMode::kRunPosition;
     // As the third item of a run: the position is the track number.
     SourceFileEntry item;
     item.path = dir.File("source.wav");
@@ -272,12 +272,11 @@ TEST_F(ConvertFileTest, CustomAndCopiedTags) {
 
     // Copied from a tagged source: the track text 7/12 becomes 7.
     const std::string tagged = dir.File("tagged.mp3");
-    ASSERT_EQ(test::Run("ffmpeg -v error -nostdin -y -i " + test::Quote(dir.File("source.wav")) +
-                        " -metadata title='Copied' -metadata artist='Someone' -metadata "
-                        "track=7/12 -metadata date=1999 " +
-                        test::Quote(tagged)),
-              0);
-    config.settings.id3TagType = kTagsFromSource;
+    ASSERT_TRUE(test::Ffmpeg(dir.File("source.wav"),
+                             "-metadata title='Copied' -metadata artist='Someone' -metadata "
+                             "track=7/12 -metadata date=1999",
+                             tagged));
+    config.settings.id3TagType = TagSource::kFromSource;
     SourceFileEntry src;
     src.path = tagged;
     src.sourceType = SourceTypeOf(tagged);

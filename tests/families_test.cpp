@@ -42,9 +42,9 @@ class FamiliesTest : public test::SessionTest {
 protected:
     explicit FamiliesTest(const std::string& programFolder = RunningProgramFolder())
         : SessionTest(programFolder) {
-        config.settings.destOutputFolderOpt = kDestSpecificFolder;
+        config.settings.destOutputFolderOpt = DestOutputFolder::kSpecificFolder;
         config.settings.destSpecifiedFolder = dir.File("out");
-        config.settings.browseOutputFolder = 0;
+        config.settings.browseOutputFolder = false;
     }
 
     // Adds a file as the window does: asked first whether to fetch a missing Windows Media
@@ -71,10 +71,7 @@ protected:
         const std::string wav = dir.File(name + ".src.wav");
         EXPECT_TRUE(
             test::WriteWav(wav, test::MakeSignal(44100, 2, static_cast<size_t>(44100 * seconds))));
-        EXPECT_EQ(test::Run("ffmpeg -v error -nostdin -y -i " + Quote(wav) + " " + codecArgs + " " +
-                            Quote(dir.File(name))),
-                  0)
-            << name;
+        EXPECT_TRUE(test::Ffmpeg(wav, codecArgs, dir.File(name))) << name;
         return Add(dir.File(name));
     }
 
@@ -187,7 +184,7 @@ TEST_F(FamiliesTest, AmrAndWindowsMediaOutputs) {
                    {FormatId::kWma, "wma", "wmav2", 44100},
                    {FormatId::kWmv, "wmv", "wmav2", 44100},
                    {FormatId::kAsf, "asf", "wmav2", 44100}};
-    config.settings.id3TagType = kTagsCustom;
+    config.settings.id3TagType = TagSource::kCustom;
     config.tagOptions.artist = "Somebody";
     for (const auto& o : outputs) {
         Run(o.formatId);
@@ -275,7 +272,7 @@ TEST_F(FamiliesTest, TheListHoldsAFileOnce) {
 }
 
 TEST_F(FamiliesTest, TagsComeFromAiffId3AndWavInfo) {
-    config.settings.id3TagType = kTagsFromSource;
+    config.settings.id3TagType = TagSource::kFromSource;
     AddEncoded("tagged.aiff",
                "-c:a pcm_s16be -write_id3v2 1 -metadata title='Aiff Title' "
                "-metadata artist='Aiff Artist' -metadata track=5",

@@ -2,8 +2,10 @@
 """Checks the manual pages against the program.
 
 kestrune-cli.1 and `kestrune-cli --help` must document the same commands, options and exit
-statuses; every example of the page must be a command line the program accepts; both pages
-must format without a warning.
+statuses, and the page must say each option's line of --help in that option's paragraph (the
+lines of the stored options come from the option table, so every flag of the table is held to
+its page entry); every example of the page must be a command line the program accepts; both
+pages must format without a warning.
 
 Usage: man_pages_test.py KESTRUNE_CLI MAN_PAGE_FOLDER
 """
@@ -41,6 +43,43 @@ def sections(page):
             result[current] = []
         elif current:
             result[current].append(line)
+    return result
+
+
+def text_of(lines):
+    """The running text of roff source lines: font macros give their words (the alternating
+    ones without spaces between them), other requests nothing."""
+    words = []
+    for line in lines:
+        if line.startswith("."):
+            name, _, rest = line[1:].partition(" ")
+            args = [a or b for a, b in re.findall(r'"([^"]*)"|(\S+)', rest)]
+            if name in ("B", "I"):
+                words.append(" ".join(args))
+            elif name in ("BR", "BI", "IB", "IR", "RB", "RI"):
+                words.append("".join(args))
+        else:
+            words.append(line)
+    return " ".join(plain(" ".join(words), quotes=True).replace("\\ ", " ").split())
+
+
+def paragraphs(lines):
+    """{option: the running text of its .TP paragraph}; tags joined by .PD 0 share one."""
+    result, named, i = {}, [], 0
+    while i < len(lines):
+        if not lines[i].startswith(".TP") or i + 1 >= len(lines):
+            i += 1
+            continue
+        named += OPTION.findall(plain(re.sub(r"^\.[A-Z]+ ?", "", lines[i + 1])))
+        i += 2
+        body = []
+        while i < len(lines) and not lines[i].startswith((".TP", ".PP", ".SH")):
+            body.append(lines[i])
+            i += 1
+        text = text_of(body)
+        if text:
+            result.update((option, text) for option in named)
+            named = []
     return result
 
 
@@ -83,6 +122,26 @@ class CliManPage(unittest.TestCase):
         self.assertIn("--copyright", in_help)
         self.assertEqual(sorted(in_help - in_page), [], "in --help, not in the page")
         self.assertEqual(sorted(in_page - in_help), [], "in the page, not in --help")
+
+    def test_each_help_line_is_in_its_paragraph(self):
+        # The options of convert in --help: a line names them and begins their help, which may
+        # go on in lines of its own, indented as far.
+        options = self.help.split("Options of convert", 1)[1].split("\n\n", 1)[0]
+        entries = []
+        for line in options.splitlines()[1:]:
+            if re.match(r"^ {2}(-| {4}--)", line):
+                names, _, help_text = line.strip().partition("  ")
+                entries.append([OPTION.findall(names), help_text])
+            else:
+                entries[-1][1] += " " + line
+        page = paragraphs(self.page["OPTIONS"])
+        self.assertGreaterEqual(len(entries), 25)
+        for names, help_text in entries:
+            said = " ".join(help_text.split()).lower()
+            for name in names:
+                with self.subTest(option=name):
+                    self.assertIn(name, page)
+                    self.assertIn(said, page[name].lower())
 
     def test_commands_agree(self):
         in_help = set(re.findall(r"^  kestrune-cli (\w+)", self.help, re.M))

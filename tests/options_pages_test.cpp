@@ -31,6 +31,7 @@ using test::Control;
 using test::ExpectRefused;
 using test::Go;
 using test::Items;
+using namespace Qt::StringLiterals;
 
 constexpr int kGeneral = 0, kOutput = 1, kId3 = 2;
 
@@ -42,135 +43,134 @@ protected:
 // --- General -------------------------------------------------------------------------------
 
 TEST_F(OptionsPages, GeneralRefusesEachBadEntryInTurnAndKeepsThePage) {
-    h.settings.volumeType = kVolumeManual;
+    h.settings.volumeType = VolumeMode::kManual;
     const bool confirmed = h.Show([&](COptSheet& sheet) {
         QWidget* page = sheet.ActivePage();
-        ASSERT_EQ(page->accessibleName(), "General");
-        auto* filter = Control<QCheckBox>(
-            page, "Only add the following file extensions for \"Add Folder\" and Drag/Drop");
-        auto* exts = Control<QLineEdit>(page, filter->accessibleName());
-        auto* convert = Control<QCheckBox>(page, "Only convert");
-        auto* length = Control<SpinEdit>(page, "Only convert");
-        auto* volume = Control<SpinEdit>(page, "Adjust volume manually");
-        auto* skip = Control<SpinEdit>(page, "Skip the first");
-        auto* simultaneous = Control<SpinEdit>(page, "Simultaneous conversions:");
+        ASSERT_EQ(sheet.ActivePageIndex(), kGeneral);
+        auto* filter = Control<QCheckBox>(page, u"enableExtFilter");
+        auto* exts = Control<QLineEdit>(page, u"filterExts");
+        auto* convert = Control<QCheckBox>(page, u"enableConvertLength");
+        auto* length = Control<SpinEdit>(page, u"convertLength");
+        auto* volume = Control<SpinEdit>(page, u"volume");
+        auto* skip = Control<SpinEdit>(page, u"skipLength");
+        auto* simultaneous = Control<SpinEdit>(page, u"simultaneousConversions");
         // By default as many files at once as the cores this program may use.
         EXPECT_EQ(simultaneous->Text(), QString::number(std::min(UsableCores(), 64)));
         Click(filter);
         Click(convert);
-        Click(Control<QCheckBox>(page, "Skip the first"));
-        length->SetText("0");
-        volume->SetText("ten");
-        skip->SetText("soon");
+        Click(Control<QCheckBox>(page, u"enableSkipLength"));
+        length->SetText(u"0"_s);
+        volume->SetText(u"ten"_s);
+        skip->SetText(u"soon"_s);
 
         // Leaving the page and pressing OK meet the same checks, one message at a time: the
         // volume, the lengths, the extensions, the conversion length.
-        Go(sheet, "Output");
-        ExpectRefused(sheet, h.prompter, "Please enter an integer.", kGeneral, volume);
-        volume->SetText("150");
+        Go(sheet, u"Output");
+        ExpectRefused(sheet, h.prompter, u"Please enter an integer.", kGeneral, volume);
+        volume->SetText(u"150"_s);
         sheet.accept();
-        ExpectRefused(sheet, h.prompter, "Please enter a positive integer.", kGeneral, skip);
-        skip->SetText("0");
+        ExpectRefused(sheet, h.prompter, u"Please enter a positive integer.", kGeneral, skip);
+        skip->SetText(u"0"_s);
         // Spaces only, or separators only, name no extension.
-        for (const char* none : {"   ", " \t ; ,"}) {
+        for (const QString& none : {u"   "_s, u" \t ; ,"_s}) {
             exts->setText(none);
             sheet.accept();
-            ExpectRefused(sheet, h.prompter, "Please enter file extensions you need to filter.",
+            ExpectRefused(sheet, h.prompter, u"Please enter file extensions you need to filter.",
                           kGeneral, exts);
         }
-        exts->setText(" mp3 ");
-        Go(sheet, "ID3");
-        ExpectRefused(sheet, h.prompter, "Conversion length must be greater than 0 millisecond.",
+        exts->setText(u" mp3 "_s);
+        Go(sheet, u"ID3");
+        ExpectRefused(sheet, h.prompter, u"Conversion length must be greater than 0 millisecond.",
                       kGeneral, length);
-        length->SetText("1");
+        length->SetText(u"1"_s);
 
         // Lengths are unsigned: a sign or a letter is refused, on whichever length edit.
-        for (const char* bad : {"-5", "1e3", "", "4294967296"}) {
+        for (const QString& bad : {u"-5"_s, u"1e3"_s, QString(), u"4294967296"_s}) {
             skip->SetText(bad);
             sheet.accept();
-            ExpectRefused(sheet, h.prompter, "Please enter a positive integer.", kGeneral, skip);
+            ExpectRefused(sheet, h.prompter, u"Please enter a positive integer.", kGeneral, skip);
         }
-        skip->SetText("4294967295");
+        skip->SetText(u"4294967295"_s);
 
-        for (const char* bad : {"0", "65", "two"}) {
+        // Files converted at once: a whole number from 1 to 64.
+        for (const QString& bad : {u"0"_s, u"65"_s}) {
             simultaneous->SetText(bad);
             sheet.accept();
-            ExpectRefused(sheet, h.prompter, "Please enter a number of conversions from 1 to 64.",
-                          kGeneral, simultaneous);
+            ExpectRefused(sheet, h.prompter, u"Please enter an integer between 1 and 64.", kGeneral,
+                          simultaneous);
         }
-        simultaneous->SetText("3");
+        simultaneous->SetText(u"two"_s);
+        sheet.accept();
+        ExpectRefused(sheet, h.prompter, u"Please enter an integer.", kGeneral, simultaneous);
+        simultaneous->SetText(u"3"_s);
         sheet.accept();
         EXPECT_FALSE(sheet.isVisible());
         EXPECT_TRUE(h.prompter.shown.empty());
     });
     ASSERT_TRUE(confirmed);
-    EXPECT_EQ(h.settings.enableExtFilter, 1);
+    EXPECT_TRUE(h.settings.enableExtFilter);
     EXPECT_EQ(h.settings.filterExts, " mp3 ");  // stored as typed
     EXPECT_EQ(h.settings.filterExtList, std::vector<std::string>{"mp3"});
     EXPECT_EQ(h.settings.convertLength, 1u);
-    EXPECT_EQ(h.settings.enableSkipLength, 1);
+    EXPECT_TRUE(h.settings.enableSkipLength);
     EXPECT_EQ(h.settings.skipLength, 4294967295u);
     EXPECT_EQ(h.settings.volume, 150);
     EXPECT_EQ(h.settings.simultaneousConversions, 3);
 }
 
 TEST_F(OptionsPages, GeneralEnablingFollowsChecksAndRadiosAndMovesTheFocus) {
-    h.settings.volumeType = 7;  // unknown: shows as "keep original"
-    h.settings.monoType = kMonoRight;
+    h.settings.volumeType = static_cast<VolumeMode>(7);  // unknown: shows as "keep original"
+    h.settings.monoType = MonoMix::kRight;
     h.Show([&](COptSheet& sheet) {
         QWidget* page = sheet.ActivePage();
-        const QString filterText =
-            "Only add the following file extensions for \"Add Folder\" and Drag/Drop";
-        auto* exts = Control<QLineEdit>(page, filterText);
-        auto* skip = Control<SpinEdit>(page, "Skip the first");
-        auto* convert = Control<SpinEdit>(page, "Only convert");
-        auto* volume = Control<SpinEdit>(page, "Adjust volume manually");
-        EXPECT_TRUE(Control<QRadioButton>(page, "R channel")->isChecked());
-        EXPECT_TRUE(Control<QRadioButton>(page, "Keep original volume (do not adjust volume)")
-                        ->isChecked());
+        auto* exts = Control<QLineEdit>(page, u"filterExts");
+        auto* skip = Control<SpinEdit>(page, u"skipLength");
+        auto* convert = Control<SpinEdit>(page, u"convertLength");
+        auto* volume = Control<SpinEdit>(page, u"volume");
+        EXPECT_TRUE(Control<QRadioButton>(page, u"monoType.right")->isChecked());
+        EXPECT_TRUE(Control<QRadioButton>(page, u"volumeType.original")->isChecked());
         for (QWidget* w : std::initializer_list<QWidget*>{exts, skip, convert, volume})
-            EXPECT_FALSE(w->isEnabled()) << w->accessibleName().toStdString();
+            EXPECT_FALSE(w->isEnabled()) << w->objectName().toStdString();
 
-        Click(Control<QCheckBox>(page, filterText));
+        Click(Control<QCheckBox>(page, u"enableExtFilter"));
         EXPECT_TRUE(exts->isEnabled());
         EXPECT_EQ(sheet.focusWidget(), exts);
-        Click(Control<QCheckBox>(page, "Skip the first"));
+        Click(Control<QCheckBox>(page, u"enableSkipLength"));
         EXPECT_TRUE(skip->isEnabled());
         EXPECT_EQ(sheet.focusWidget(), skip);
-        Click(Control<QRadioButton>(page, "Adjust volume manually"));
+        Click(Control<QRadioButton>(page, u"volumeType.manual"));
         EXPECT_TRUE(volume->isEnabled());
         EXPECT_EQ(sheet.focusWidget(), volume);
-        Click(Control<QRadioButton>(
-            page, "Normalize volume automatically so that all output files have the same volume"));
+        Click(Control<QRadioButton>(page, u"volumeType.normalize"));
         EXPECT_FALSE(volume->isEnabled());
-        Click(Control<QCheckBox>(page, "Skip the first"));
+        Click(Control<QCheckBox>(page, u"enableSkipLength"));
         EXPECT_FALSE(skip->isEnabled());
 
         // The spins step by 10 and 100 within their ranges.
-        Click(Control<QRadioButton>(page, "Adjust volume manually"));
+        Click(Control<QRadioButton>(page, u"volumeType.manual"));
         volume->stepBy(1);
-        EXPECT_EQ(volume->Text(), "110");
-        volume->SetText("32765");
+        EXPECT_EQ(volume->Text(), u"110");
+        volume->SetText(u"32765"_s);
         volume->stepBy(1);
-        EXPECT_EQ(volume->Text(), "32767");
-        volume->SetText("15");
+        EXPECT_EQ(volume->Text(), u"32767");
+        volume->SetText(u"15"_s);
         volume->stepBy(-1);
-        EXPECT_EQ(volume->Text(), "10");
-        Click(Control<QCheckBox>(page, "Only convert"));
-        convert->SetText("250");
+        EXPECT_EQ(volume->Text(), u"10");
+        Click(Control<QCheckBox>(page, u"enableConvertLength"));
+        convert->SetText(u"250"_s);
         convert->stepBy(2);
-        EXPECT_EQ(convert->Text(), "450");
-        convert->SetText("3000000000");  // beyond the spin's range: the spin brings it back
+        EXPECT_EQ(convert->Text(), u"450");
+        convert->SetText(u"3000000000"_s);  // beyond the spin's range: the spin brings it back
         convert->stepBy(-1);
-        EXPECT_EQ(convert->Text(), "2147483547");
+        EXPECT_EQ(convert->Text(), u"2147483547");
 
         // "?" explains the channel choice.
-        Click(Control<QPushButton>(page, "?"));
+        Click(Control<QPushButton>(page, u"channelHelp"));
         ASSERT_EQ(h.prompter.shown.size(), 1u);
         EXPECT_EQ(h.prompter.shown[0].icon, Prompter::Icon::Information);
         EXPECT_EQ(h.prompter.shown[0].text, QString::fromUtf8(COptGeneralPage::kChannelHelp));
         EXPECT_TRUE(h.prompter.shown[0].text.startsWith(
-            "In general, the output sound equals to \"(L+R)/2,\" which contains"));
+            u"In general, the output sound equals to \"(L+R)/2,\" which contains"));
     });
 }
 
@@ -179,9 +179,9 @@ TEST_F(OptionsPages, AnEditThatIsSwitchedOffNeverHoldsThePage) {
     h.settings.skipLength = 500;
     const bool confirmed = h.Show([&](COptSheet& sheet) {
         QWidget* page = sheet.ActivePage();
-        Control<SpinEdit>(page, "Adjust volume manually")->SetText("loud");
-        Control<SpinEdit>(page, "Skip the first")->SetText("soon");
-        Control<SpinEdit>(page, "Only convert")->SetText("7000");
+        Control<SpinEdit>(page, u"volume")->SetText(u"loud"_s);
+        Control<SpinEdit>(page, u"skipLength")->SetText(u"soon"_s);
+        Control<SpinEdit>(page, u"convertLength")->SetText(u"7000"_s);
         sheet.accept();
         EXPECT_FALSE(sheet.isVisible());
     });
@@ -196,28 +196,28 @@ TEST_F(OptionsPages, AnEditThatIsSwitchedOffNeverHoldsThePage) {
 // --- Output --------------------------------------------------------------------------------
 
 TEST_F(OptionsPages, OutputFolderChoiceEnablingBrowseAndOpen) {
-    h.settings.destOutputFolderOpt = 5;  // matches no item
-    h.settings.targetExistsOpt = 99;
+    h.settings.destOutputFolderOpt = static_cast<DestOutputFolder>(5);  // matches no item
+    h.settings.targetExistsOpt = static_cast<TargetExists>(99);
     h.settings.destSpecifiedFolder = h.dir.File("not here yet");
     h.settings.optStartPageIndex = kOutput;
     const bool confirmed = h.Show([&](COptSheet& sheet) {
         QWidget* page = sheet.ActivePage();
-        ASSERT_EQ(page->accessibleName(), "Output");
-        auto* dest = Control<QComboBox>(page, "Output folder:");
-        auto* folder = Control<QLineEdit>(page, "Specific folder:");
-        auto* browse = Control<QPushButton>(page, "Browse");
-        auto* open = Control<QPushButton>(page, "Open");
-        auto* tree = Control<QCheckBox>(page, "Keep original directory tree");
-        auto* exists = Control<QComboBox>(page, "If target file exists ");
-        EXPECT_EQ(Items(dest), (QStringList{"Same as source file", "Specific folder"}));
+        ASSERT_EQ(sheet.ActivePageIndex(), kOutput);
+        auto* dest = Control<QComboBox>(page, u"destOutputFolderOpt");
+        auto* folder = Control<QLineEdit>(page, u"destSpecifiedFolder");
+        auto* browse = Control<QPushButton>(page, u"browse");
+        auto* open = Control<QPushButton>(page, u"open");
+        auto* tree = Control<QCheckBox>(page, u"createDirs");
+        auto* exists = Control<QComboBox>(page, u"targetExistsOpt");
+        EXPECT_EQ(Items(dest), (QStringList{u"Same as source file"_s, u"Specific folder"_s}));
         EXPECT_EQ(Items(exists),
-                  (QStringList{"Rename automatically (add number at end of file name)", "Overwrite",
-                               "Skip (not convert)"}));
-        EXPECT_EQ(dest->currentText(), "Same as source file");
+                  (QStringList{u"Rename automatically (add number at end of file name)"_s,
+                               u"Overwrite"_s, u"Skip (not convert)"_s}));
+        EXPECT_EQ(dest->currentText(), u"Same as source file");
         EXPECT_EQ(exists->currentIndex(), 0);
         for (QWidget* w : std::initializer_list<QWidget*>{folder, browse, open, tree})
             EXPECT_FALSE(w->isEnabled());
-        Choose(dest, "Specific folder");
+        Choose(dest, u"Specific folder");
         for (QWidget* w : std::initializer_list<QWidget*>{folder, browse, open, tree})
             EXPECT_TRUE(w->isEnabled());
 
@@ -226,9 +226,9 @@ TEST_F(OptionsPages, OutputFolderChoiceEnablingBrowseAndOpen) {
         ASSERT_EQ(h.prompter.shown.size(), 1u);
         EXPECT_EQ(h.prompter.shown[0].icon, Prompter::Icon::Warning);
         EXPECT_EQ(h.prompter.TakeLast(),
-                  "The folder \"" + folder->text() +
-                      "\" doesn't exist yet.\n\nNote: the program will create the folder "
-                      "automatically when converting files.");
+                  u"The folder \""_s + folder->text() +
+                      u"\" doesn't exist yet.\n\nNote: the program will create the folder "
+                      u"automatically when converting files."_s);
         EXPECT_TRUE(h.desktop.opened.isEmpty());
         folder->setText(QString::fromStdString(h.dir.path().string()));
         Click(open);
@@ -239,7 +239,7 @@ TEST_F(OptionsPages, OutputFolderChoiceEnablingBrowseAndOpen) {
         // "Browse" starts at the folder typed; what is chosen replaces it, ending in "/".
         h.dialogs.chosenFolder = QString::fromStdString(h.dir.File("chosen"));
         Click(browse);
-        EXPECT_EQ(h.dialogs.captions, QStringList{"Please choose an output folder:"});
+        EXPECT_EQ(h.dialogs.captions, QStringList{u"Please choose an output folder:"_s});
         EXPECT_EQ(h.dialogs.folders, QStringList{QString::fromStdString(h.dir.path().string())});
         EXPECT_EQ(folder->text(), QString::fromStdString(h.dir.File("chosen/")));
         h.dialogs.chosenFolder.clear();  // cancelled: the text stays
@@ -249,32 +249,31 @@ TEST_F(OptionsPages, OutputFolderChoiceEnablingBrowseAndOpen) {
         // An empty specific folder cannot be confirmed.
         folder->clear();
         sheet.accept();
-        ExpectRefused(sheet, h.prompter, "Please choose an output folder.", kOutput, folder);
-        Go(sheet, "General");
-        ExpectRefused(sheet, h.prompter, "Please choose an output folder.", kOutput, folder);
-        folder->setText("/srv/music out");
+        ExpectRefused(sheet, h.prompter, u"Please choose an output folder.", kOutput, folder);
+        Go(sheet, u"General");
+        ExpectRefused(sheet, h.prompter, u"Please choose an output folder.", kOutput, folder);
+        folder->setText(u"/srv/music out"_s);
         Click(tree);
-        Choose(exists, "Skip (not convert)");
-        Click(
-            Control<QCheckBox>(page, "Output files to \"My Documents\" if creating file failure"));
+        Choose(exists, u"Skip (not convert)");
+        Click(Control<QCheckBox>(page, u"outputFiles2MyDocuments"));
         sheet.accept();
     });
     ASSERT_TRUE(confirmed);
-    EXPECT_EQ(h.settings.destOutputFolderOpt, kDestSpecificFolder);
+    EXPECT_EQ(h.settings.destOutputFolderOpt, DestOutputFolder::kSpecificFolder);
     EXPECT_EQ(h.settings.destSpecifiedFolder, "/srv/music out");
-    EXPECT_EQ(h.settings.createDirs, 1);
-    EXPECT_EQ(h.settings.targetExistsOpt, kTargetSkip);
-    EXPECT_EQ(h.settings.outputFiles2MyDocuments, 0);
-    EXPECT_EQ(h.settings.browseOutputFolder, 1);
+    EXPECT_TRUE(h.settings.createDirs);
+    EXPECT_EQ(h.settings.targetExistsOpt, TargetExists::kSkip);
+    EXPECT_FALSE(h.settings.outputFiles2MyDocuments);
+    EXPECT_TRUE(h.settings.browseOutputFolder);
 }
 
 TEST_F(OptionsPages, OutputUnknownStoredValuesTakeTheFirstItems) {
-    h.settings.destOutputFolderOpt = 5;
-    h.settings.targetExistsOpt = 99;
+    h.settings.destOutputFolderOpt = static_cast<DestOutputFolder>(5);
+    h.settings.targetExistsOpt = static_cast<TargetExists>(99);
     h.settings.optStartPageIndex = kOutput;
     ASSERT_TRUE(h.Show([](COptSheet& sheet) { sheet.accept(); }));
-    EXPECT_EQ(h.settings.destOutputFolderOpt, kDestSameAsSource);
-    EXPECT_EQ(h.settings.targetExistsOpt, kTargetRename);
+    EXPECT_EQ(h.settings.destOutputFolderOpt, DestOutputFolder::kSameAsSource);
+    EXPECT_EQ(h.settings.targetExistsOpt, TargetExists::kRename);
 }
 
 // --- ID3 -----------------------------------------------------------------------------------
@@ -282,11 +281,11 @@ TEST_F(OptionsPages, OutputUnknownStoredValuesTakeTheFirstItems) {
 TEST_F(OptionsPages, GenreListHoldsTheTableSortedAndTakesAnyText) {
     h.tags.genre = "Chillwave";
     h.settings.optStartPageIndex = kId3;
-    h.settings.id3TagType = kTagsCustom;
+    h.settings.id3TagType = TagSource::kCustom;
     bool confirmed = h.Show([&](COptSheet& sheet) {
-        auto* genre = Control<QComboBox>(sheet.ActivePage(), "Genre:");
+        auto* genre = Control<QComboBox>(sheet.ActivePage(), u"genre");
         ASSERT_TRUE(genre->isEditable());
-        EXPECT_EQ(genre->currentText(), "Chillwave");
+        EXPECT_EQ(genre->currentText(), u"Chillwave");
         const QStringList items = Items(genre);
         ASSERT_EQ(items.size(), 148);
         const QStringList table = GenreTableNames();
@@ -295,16 +294,17 @@ TEST_F(OptionsPages, GenreListHoldsTheTableSortedAndTakesAnyText) {
         for (qsizetype i = 1; i < items.size(); ++i)
             EXPECT_LE(QString::compare(items[i - 1], items[i], Qt::CaseInsensitive), 0)
                 << items[i - 1].toStdString() << " before " << items[i].toStdString();
-        for (const char* name : {"Alt. Rock", "Psychadelic", "Bebob", "R&B", "A Cappella"})
-            EXPECT_TRUE(items.contains(name)) << name;
-        EXPECT_EQ(items.first(), "A Cappella");
-        Choose(genre, "Bebob");
+        for (const QString& name :
+             {u"Alt. Rock"_s, u"Psychadelic"_s, u"Bebob"_s, u"R&B"_s, u"A Cappella"_s})
+            EXPECT_TRUE(items.contains(name)) << name.toStdString();
+        EXPECT_EQ(items.first(), u"A Cappella");
+        Choose(genre, u"Bebob");
 
         // Typed text stays as typed, even where it begins a name of the list ("Synthpop") or
         // differs from one only in case ("rock").
         sheet.activateWindow();
         ASSERT_TRUE(QTest::qWaitForWindowActive(&sheet));
-        for (const char* typed : {"Synth", "Bebo"}) {
+        for (const QString& typed : {u"Synth"_s, u"Bebo"_s}) {
             genre->setFocus();
             genre->lineEdit()->selectAll();
             QTest::keyClicks(genre->lineEdit(), typed);
@@ -314,7 +314,7 @@ TEST_F(OptionsPages, GenreListHoldsTheTableSortedAndTakesAnyText) {
         // Enter confirms the sheet with the text as it stands.
         genre->setFocus();
         genre->lineEdit()->selectAll();
-        QTest::keyClicks(genre->lineEdit(), "rock");
+        QTest::keyClicks(genre->lineEdit(), u"rock"_s);
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
         EXPECT_FALSE(sheet.isVisible());
     });
@@ -323,9 +323,9 @@ TEST_F(OptionsPages, GenreListHoldsTheTableSortedAndTakesAnyText) {
 
     // A name chosen from the list is stored as the list spells it.
     confirmed = h.Show([&](COptSheet& sheet) {
-        auto* genre = Control<QComboBox>(sheet.ActivePage(), "Genre:");
-        EXPECT_EQ(genre->currentText(), "rock");
-        Choose(genre, "Bebob");
+        auto* genre = Control<QComboBox>(sheet.ActivePage(), u"genre");
+        EXPECT_EQ(genre->currentText(), u"rock");
+        Choose(genre, u"Bebob");
         sheet.accept();
     });
     ASSERT_TRUE(confirmed);
@@ -333,23 +333,23 @@ TEST_F(OptionsPages, GenreListHoldsTheTableSortedAndTakesAnyText) {
 }
 
 TEST_F(OptionsPages, Id3EnablingAndTheTrackNumberRange) {
-    h.settings.id3TagType = 5;  // unknown: shows as "None"
-    h.tags.trackNumType = kTrackCustom;
+    h.settings.id3TagType = static_cast<TagSource>(5);  // unknown: shows as "None"
+    h.tags.trackNumType = TrackNumMode::kCustom;
     h.tags.customTrackNum = 300;
-    h.tags.titleAsFileName = 1;
+    h.tags.titleAsFileName = true;
     h.tags.artist = "Ann Exämple";
     h.settings.optStartPageIndex = kId3;
     const bool confirmed = h.Show([&](COptSheet& sheet) {
         QWidget* page = sheet.ActivePage();
-        auto* custom = Control<QRadioButton>(page, "Add custom ID3 tag");
-        auto* none = Control<QRadioButton>(page, "None", 1);  // the first "None" is the track's
-        auto* title = Control<QLineEdit>(page, "Title:");
-        auto* artist = Control<QLineEdit>(page, "Artist:");
-        auto* fileName = Control<QCheckBox>(page, "Name as file name (not include extension)");
-        auto* track = Control<SpinEdit>(page, "Custom");
+        auto* custom = Control<QRadioButton>(page, u"id3TagType.custom");
+        auto* none = Control<QRadioButton>(page, u"id3TagType.none");
+        auto* title = Control<QLineEdit>(page, u"title");
+        auto* artist = Control<QLineEdit>(page, u"artist");
+        auto* fileName = Control<QCheckBox>(page, u"titleAsFileName");
+        auto* track = Control<SpinEdit>(page, u"customTrackNum");
         EXPECT_TRUE(none->isChecked());
-        EXPECT_EQ(artist->text(), "Ann Exämple");
-        EXPECT_EQ(track->Text(), "300");
+        EXPECT_EQ(artist->text(), u"Ann Exämple");
+        EXPECT_EQ(track->Text(), u"300");
         for (QWidget* w : std::initializer_list<QWidget*>{title, artist, fileName, track})
             EXPECT_FALSE(w->isEnabled());
 
@@ -362,83 +362,86 @@ TEST_F(OptionsPages, Id3EnablingAndTheTrackNumberRange) {
         Click(fileName);
         EXPECT_TRUE(title->isEnabled());
         EXPECT_EQ(sheet.focusWidget(), title);
-        title->setText("Night Train");
+        title->setText(u"Night Train"_s);
 
         sheet.accept();
-        ExpectRefused(sheet, h.prompter, "Please enter an integer between 0 and 255.", kId3, track);
-        track->SetText("-1");
-        Go(sheet, "General");
-        ExpectRefused(sheet, h.prompter, "Please enter an integer between 0 and 255.", kId3, track);
-        track->SetText("seven");
+        ExpectRefused(sheet, h.prompter, u"Please enter an integer between 0 and 255.", kId3,
+                      track);
+        track->SetText(u"-1"_s);
+        Go(sheet, u"General");
+        ExpectRefused(sheet, h.prompter, u"Please enter an integer between 0 and 255.", kId3,
+                      track);
+        track->SetText(u"seven"_s);
         sheet.accept();
-        ExpectRefused(sheet, h.prompter, "Please enter an integer.", kId3, track);
-        track->SetText("250");
+        ExpectRefused(sheet, h.prompter, u"Please enter an integer.", kId3, track);
+        track->SetText(u"250"_s);
         track->stepBy(10);
-        EXPECT_EQ(track->Text(), "255");
+        EXPECT_EQ(track->Text(), u"255");
 
-        Click(Control<QRadioButton>(page, "Sequence number in list"));
+        Click(Control<QRadioButton>(page, u"trackNumType.runPosition"));
         EXPECT_FALSE(track->isEnabled());
-        Click(Control<QRadioButton>(page, "Custom"));
+        Click(Control<QRadioButton>(page, u"trackNumType.custom"));
         EXPECT_EQ(sheet.focusWidget(), track);
         sheet.accept();
     });
     ASSERT_TRUE(confirmed);
-    EXPECT_EQ(h.settings.id3TagType, kTagsCustom);
-    EXPECT_EQ(h.tags.titleAsFileName, 0);
+    EXPECT_EQ(h.settings.id3TagType, TagSource::kCustom);
+    EXPECT_FALSE(h.tags.titleAsFileName);
     EXPECT_EQ(h.tags.title, "Night Train");
-    EXPECT_EQ(h.tags.trackNumType, kTrackCustom);
+    EXPECT_EQ(h.tags.trackNumType, TrackNumMode::kCustom);
     EXPECT_EQ(h.tags.customTrackNum, 255);
 }
 
 // --- AMR, AWB ------------------------------------------------------------------------------
 
 TEST_F(OptionsPages, AmrListsFallBackToTheFifthRateAndFollowTheVariant) {
-    h.settings.amrType = 0;
+    h.settings.amrType = AmrBand::kNarrow;
     h.settings.amrMode = 12;    // no such rate
     h.settings.amrwbMode = -1;  // no such rate
     h.settings.awbMode = 9;     // no such rate
-    h.settings.awbDtx = 1;
+    h.settings.awbDtx = true;
     const bool confirmed = h.Show([&](COptSheet& sheet) {
-        QWidget* page = Go(sheet, "AMR");
-        auto* nb = Control<QRadioButton>(page, "NB (Narrow Band, 8000 Hz)");
-        auto* wb = Control<QRadioButton>(page, "WB (Wide Band, 16000 Hz)");
-        auto* nbRates = Control<QComboBox>(page, "Bit Rate:");
-        auto* wbRates = Control<QComboBox>(page, "Bit Rate:", 1);
-        EXPECT_EQ(Items(nbRates), (QStringList{"4.75 kbps", "5.15 kbps", "5.9 kbps", "6.7 kbps",
-                                               "7.4 kbps", "7.95 kbps", "10.2 kbps", "12.2 kbps"}));
-        const QStringList wide{"6.60 kbps",  "8.85 kbps",  "12.65 kbps", "14.25 kbps", "15.85 kbps",
-                               "18.25 kbps", "19.85 kbps", "23.05 kbps", "23.85 kbps"};
+        QWidget* page = Go(sheet, u"AMR");
+        auto* nb = Control<QRadioButton>(page, u"amrType.narrowBand");
+        auto* wb = Control<QRadioButton>(page, u"amrType.wideBand");
+        auto* nbRates = Control<QComboBox>(page, u"amrMode");
+        auto* wbRates = Control<QComboBox>(page, u"amrwbMode");
+        EXPECT_EQ(Items(nbRates),
+                  (QStringList{u"4.75 kbps"_s, u"5.15 kbps"_s, u"5.9 kbps"_s, u"6.7 kbps"_s,
+                               u"7.4 kbps"_s, u"7.95 kbps"_s, u"10.2 kbps"_s, u"12.2 kbps"_s}));
+        const QStringList wide{u"6.60 kbps"_s,  u"8.85 kbps"_s,  u"12.65 kbps"_s,
+                               u"14.25 kbps"_s, u"15.85 kbps"_s, u"18.25 kbps"_s,
+                               u"19.85 kbps"_s, u"23.05 kbps"_s, u"23.85 kbps"_s};
         EXPECT_EQ(Items(wbRates), wide);
-        EXPECT_EQ(nbRates->currentText(), "7.4 kbps");
-        EXPECT_EQ(wbRates->currentText(), "15.85 kbps");
+        EXPECT_EQ(nbRates->currentText(), u"7.4 kbps");
+        EXPECT_EQ(wbRates->currentText(), u"15.85 kbps");
         EXPECT_TRUE(nb->isChecked());
         EXPECT_TRUE(nbRates->isEnabled());
         EXPECT_FALSE(wbRates->isEnabled());
         Click(wb);
         EXPECT_FALSE(nbRates->isEnabled());
         EXPECT_TRUE(wbRates->isEnabled());
-        Choose(wbRates, "23.85 kbps");
-        Click(Control<QCheckBox>(page, "Enable DTX (Discontinuous Transmission)"));
+        Choose(wbRates, u"23.85 kbps");
+        Click(Control<QCheckBox>(page, u"amrDtx"));
 
-        QWidget* awb = Go(sheet, "AWB");
-        auto* awbRates = Control<QComboBox>(awb, "Bit Rate:");
+        QWidget* awb = Go(sheet, u"AWB");
+        auto* awbRates = Control<QComboBox>(awb, u"awbMode");
         EXPECT_EQ(Items(awbRates), wide);
-        EXPECT_EQ(awbRates->currentText(), "15.85 kbps");
-        EXPECT_TRUE(
-            Control<QCheckBox>(awb, "Enable DTX (Discontinuous Transmission)")->isChecked());
+        EXPECT_EQ(awbRates->currentText(), u"15.85 kbps");
+        EXPECT_TRUE(Control<QCheckBox>(awb, u"awbDtx")->isChecked());
         bool frequencyShown = false;
         for (QLabel* l : awb->findChildren<QLabel*>())
-            frequencyShown |= l->text() == "Sample Frequency: 16000 Hz";
+            frequencyShown |= l->text() == u"Sample Frequency: 16000 Hz";
         EXPECT_TRUE(frequencyShown);
         sheet.accept();
     });
     ASSERT_TRUE(confirmed);
-    EXPECT_EQ(h.settings.amrType, 1);
+    EXPECT_EQ(h.settings.amrType, AmrBand::kWide);
     EXPECT_EQ(h.settings.amrMode, 4);
     EXPECT_EQ(h.settings.amrwbMode, 8);
-    EXPECT_EQ(h.settings.amrDtx, 1);
+    EXPECT_TRUE(h.settings.amrDtx);
     EXPECT_EQ(h.settings.awbMode, 4);
-    EXPECT_EQ(h.settings.awbDtx, 1);
+    EXPECT_TRUE(h.settings.awbDtx);
 }
 
 // --- Windows Media -------------------------------------------------------------------------
@@ -446,35 +449,35 @@ TEST_F(OptionsPages, AmrListsFallBackToTheFifthRateAndFollowTheVariant) {
 TEST_F(OptionsPages, WindowsMediaWithoutTheRuntimeOffersOnlyAuto) {
     h.wma.loadable = false;
     h.prompter.answer = QMessageBox::Yes;
-    h.settings.wmaAutoEncParam = 0;
+    h.settings.wmaAutoEncParam = false;
     h.settings.wmaSampleRate = 32000;
     h.settings.wmaBitRate = 48000;
     h.settings.wmaChannels = 1;
     const bool confirmed = h.Show([&](COptSheet& sheet) {
         EXPECT_TRUE(h.prompter.shown.empty());  // asked only when the page is shown
-        QWidget* page = Go(sheet, "WMA/WMV/ASF");
+        QWidget* page = Go(sheet, u"WMA/WMV/ASF");
         ASSERT_EQ(h.prompter.shown.size(), 1u);
         EXPECT_EQ(h.prompter.shown[0].icon, Prompter::Icon::Question);
         EXPECT_EQ(h.prompter.shown[0].buttons, QMessageBox::Yes | QMessageBox::No);
         EXPECT_EQ(h.prompter.shown[0].text,
-                  "Dear user, WMA file requires Windows Media Format 9 Series Runtime.\n"
-                  "Unfortunately, the component isn't available on your computer.\n\n"
-                  "Do you want to download and install it now?");
-        EXPECT_EQ(h.desktop.opened, QList<QUrl>{QUrl(kWindowsMediaDownloadUrl)});
-        auto* list =
-            Control<QListWidget>(page, "Encoding Options: (sample rate, bit rate, channels)");
+                  u"Dear user, WMA file requires Windows Media Format 9 Series Runtime.\n"
+                  u"Unfortunately, the component isn't available on your computer.\n\n"
+                  u"Do you want to download and install it now?");
+        EXPECT_EQ(h.desktop.opened,
+                  QList<QUrl>{QUrl(QString::fromLatin1(kWindowsMediaDownloadUrl))});
+        auto* list = Control<QListWidget>(page, u"wmaFormats");
         ASSERT_EQ(list->count(), 1);
-        EXPECT_EQ(list->item(0)->text(), "Auto (the program will choose the best options)");
+        EXPECT_EQ(list->item(0)->text(), u"Auto (the program will choose the best options)");
         EXPECT_TRUE(list->selectedItems().isEmpty());
-        Go(sheet, "General");
-        Go(sheet, "WMA/WMV/ASF");
+        Go(sheet, u"General");
+        Go(sheet, u"WMA/WMV/ASF");
         EXPECT_EQ(h.prompter.shown.size(), 1u);  // once per showing of the sheet
         sheet.accept();
     });
     ASSERT_TRUE(confirmed);
     EXPECT_EQ(h.wma.buildCalls, 0);
     // Nothing to choose from: the manual choice made before stays.
-    EXPECT_EQ(h.settings.wmaAutoEncParam, 0);
+    EXPECT_FALSE(h.settings.wmaAutoEncParam);
     EXPECT_EQ(h.settings.wmaSampleRate, 32000);
     EXPECT_EQ(h.settings.wmaBitRate, 48000);
     EXPECT_EQ(h.settings.wmaChannels, 1);
@@ -486,33 +489,32 @@ TEST_F(OptionsPages, WindowsMediaListsTheRuntimesFormatsAndStoresTheChoice) {
                      {44100, 64000, 2},
                      {44100, 128000, 2},
                      {48000, 192000, 2}};
-    h.settings.wmaAutoEncParam = 0;
+    h.settings.wmaAutoEncParam = false;
     h.settings.wmaSampleRate = 22050;
     h.settings.wmaBitRate = 32999;  // the same whole kbps as the format's 32040
     h.settings.wmaChannels = 1;
-    const QStringList expected{"Auto (the program will choose the best options)",
-                               "22050 Hz, 32 kbps, Mono", "44100 Hz, 64 kbps, Stereo",
-                               "44100 Hz, 128 kbps, Stereo", "48000 Hz, 192 kbps, Stereo"};
+    const QStringList expected{u"Auto (the program will choose the best options)"_s,
+                               u"22050 Hz, 32 kbps, Mono"_s, u"44100 Hz, 64 kbps, Stereo"_s,
+                               u"44100 Hz, 128 kbps, Stereo"_s, u"48000 Hz, 192 kbps, Stereo"_s};
     auto itemsOf = [](QListWidget* list) {
         QStringList texts;
         for (int i = 0; i < list->count(); ++i)
             texts << list->item(i)->text();
         return texts;
     };
-    const QString listName = "Encoding Options: (sample rate, bit rate, channels)";
     bool confirmed = h.Show([&](COptSheet& sheet) {
-        auto* list = Control<QListWidget>(Go(sheet, "WMA/WMV/ASF"), listName);
+        auto* list = Control<QListWidget>(Go(sheet, u"WMA/WMV/ASF"), u"wmaFormats");
         EXPECT_TRUE(h.prompter.shown.empty());
         EXPECT_EQ(h.wma.loadCalls, 1);
         EXPECT_EQ(h.wma.buildCalls, 1);
         EXPECT_EQ(itemsOf(list), expected);
         ASSERT_EQ(list->selectedItems().size(), 1);
-        EXPECT_EQ(list->selectedItems()[0]->text(), "22050 Hz, 32 kbps, Mono");
+        EXPECT_EQ(list->selectedItems()[0]->text(), u"22050 Hz, 32 kbps, Mono");
         list->setCurrentRow(4);
         sheet.accept();
     });
     ASSERT_TRUE(confirmed);
-    EXPECT_EQ(h.settings.wmaAutoEncParam, 0);
+    EXPECT_FALSE(h.settings.wmaAutoEncParam);
     EXPECT_EQ(h.settings.wmaSampleRate, 48000);
     EXPECT_EQ(h.settings.wmaBitRate, 192000);
     EXPECT_EQ(h.settings.wmaChannels, 2);
@@ -521,7 +523,7 @@ TEST_F(OptionsPages, WindowsMediaListsTheRuntimesFormatsAndStoresTheChoice) {
     // which leaves the other values alone. The loaded runtime's list is used as it is.
     h.settings.wmaSampleRate = 11025;
     confirmed = h.Show([&](COptSheet& sheet) {
-        auto* list = Control<QListWidget>(Go(sheet, "WMA/WMV/ASF"), listName);
+        auto* list = Control<QListWidget>(Go(sheet, u"WMA/WMV/ASF"), u"wmaFormats");
         EXPECT_EQ(itemsOf(list), expected);
         EXPECT_TRUE(list->selectedItems().isEmpty());
         sheet.accept();
@@ -529,18 +531,18 @@ TEST_F(OptionsPages, WindowsMediaListsTheRuntimesFormatsAndStoresTheChoice) {
     ASSERT_TRUE(confirmed);
     EXPECT_EQ(h.wma.loadCalls, 1);
     EXPECT_EQ(h.wma.buildCalls, 1);
-    EXPECT_EQ(h.settings.wmaAutoEncParam, 1);
+    EXPECT_TRUE(h.settings.wmaAutoEncParam);
     EXPECT_EQ(h.settings.wmaSampleRate, 11025);
     EXPECT_EQ(h.settings.wmaBitRate, 192000);
 
     // Automatic choice selects "Auto".
     confirmed = h.Show([&](COptSheet& sheet) {
-        auto* list = Control<QListWidget>(Go(sheet, "WMA/WMV/ASF"), listName);
+        auto* list = Control<QListWidget>(Go(sheet, u"WMA/WMV/ASF"), u"wmaFormats");
         ASSERT_EQ(list->selectedItems().size(), 1);
         EXPECT_EQ(list->row(list->selectedItems()[0]), 0);
         sheet.accept();
     });
-    EXPECT_EQ(h.settings.wmaAutoEncParam, 1);
+    EXPECT_TRUE(h.settings.wmaAutoEncParam);
 }
 
 TEST_F(OptionsPages, WindowsMediaPageOverTheRealRuntime) {
@@ -548,8 +550,7 @@ TEST_F(OptionsPages, WindowsMediaPageOverTheRealRuntime) {
     auto showPage = [&] {
         items.clear();
         h.Show([&](COptSheet& sheet) {
-            auto* l = Control<QListWidget>(Go(sheet, "WMA/WMV/ASF"),
-                                           "Encoding Options: (sample rate, bit rate, channels)");
+            auto* l = Control<QListWidget>(Go(sheet, u"WMA/WMV/ASF"), u"wmaFormats");
             for (int i = 0; l && i < l->count(); ++i)
                 items << l->item(i)->text();
         });
@@ -559,7 +560,7 @@ TEST_F(OptionsPages, WindowsMediaPageOverTheRealRuntime) {
     RuntimeWmaFormatSource missing(none);
     h.windowsMedia = &missing;
     showPage();
-    EXPECT_EQ(items, QStringList{"Auto (the program will choose the best options)"});
+    EXPECT_EQ(items, QStringList{u"Auto (the program will choose the best options)"_s});
     ASSERT_EQ(h.prompter.shown.size(), 1u);
     EXPECT_EQ(h.prompter.shown[0].icon, Prompter::Icon::Question);
     h.prompter.shown.clear();
@@ -570,21 +571,21 @@ TEST_F(OptionsPages, WindowsMediaPageOverTheRealRuntime) {
     EXPECT_TRUE(h.prompter.shown.empty());
     ASSERT_FALSE(layer.Formats().empty());
     ASSERT_GT(items.size(), 1);
-    EXPECT_EQ(items[0], "Auto (the program will choose the best options)");
-    const QRegularExpression shape("^\\d+ Hz, \\d+ kbps, (Mono|Stereo)$");
+    EXPECT_EQ(items[0], u"Auto (the program will choose the best options)");
+    const QRegularExpression shape(u"^\\d+ Hz, \\d+ kbps, (Mono|Stereo)$"_s);
     for (qsizetype i = 1; i < items.size(); ++i)
         EXPECT_TRUE(shape.match(items[i]).hasMatch()) << items[i].toStdString();
-    EXPECT_TRUE(items.contains("44100 Hz, 128 kbps, Stereo"));
+    EXPECT_TRUE(items.contains(u"44100 Hz, 128 kbps, Stereo"_s));
 }
 
 // --- Audio pages ---------------------------------------------------------------------------
 
 TEST_F(OptionsPages, BitRateLabels) {
-    EXPECT_EQ(CPageOptAudio::BitRateLabel(16), "16 bit");
-    EXPECT_EQ(CPageOptAudio::BitRateLabel(64000), "64 kbps");
-    EXPECT_EQ(CPageOptAudio::BitRateLabel(22050), "22.05 kbps");
-    EXPECT_EQ(CPageOptAudio::BitRateLabel(999), "999 bit");
-    EXPECT_EQ(CPageOptAudio::BitRateLabel(1000), "1 kbps");
+    EXPECT_EQ(CPageOptAudio::BitRateLabel(16), u"16 bit");
+    EXPECT_EQ(CPageOptAudio::BitRateLabel(64000), u"64 kbps");
+    EXPECT_EQ(CPageOptAudio::BitRateLabel(22050), u"22.05 kbps");
+    EXPECT_EQ(CPageOptAudio::BitRateLabel(999), u"999 bit");
+    EXPECT_EQ(CPageOptAudio::BitRateLabel(1000), u"1 kbps");
 }
 
 TEST_F(OptionsPages, Mp3PageListsAndTheAutoCheck) {
@@ -593,29 +594,29 @@ TEST_F(OptionsPages, Mp3PageListsAndTheAutoCheck) {
     h.Format(FormatId::kMp3).bitRate = 128000;
     h.Format(FormatId::kMp3).channels = 2;
     const bool confirmed = h.Show([&](COptSheet& sheet) {
-        QWidget* page = Go(sheet, "MP3");
-        auto* codec = Control<QComboBox>(page, "Codec:");
-        auto* rate = Control<QComboBox>(page, "Sample Rate:");
-        auto* bitRate = Control<QComboBox>(page, "Bit Rate:");
-        auto* channels = Control<QComboBox>(page, "Channels:");
-        auto* autoCheck =
-            Control<QCheckBox>(page, "Auto (the program will choose the best options)");
-        EXPECT_EQ(Items(codec), QStringList{"LAME MP3 (MPEG audio layer 3)"});
-        EXPECT_EQ(Items(rate),
-                  (QStringList{"8000 Hz", "11025 Hz", "12000 Hz", "16000 Hz", "22050 Hz",
-                               "24000 Hz", "32000 Hz", "44100 Hz", "48000 Hz",
-                               "Auto (the program will choose the best sample rate)"}));
-        EXPECT_EQ(rate->currentText(), "44100 Hz");
+        QWidget* page = Go(sheet, u"MP3");
+        auto* codec = Control<QComboBox>(page, u"codecId");
+        auto* rate = Control<QComboBox>(page, u"sampleRate");
+        auto* bitRate = Control<QComboBox>(page, u"bitRate");
+        auto* channels = Control<QComboBox>(page, u"channels");
+        auto* autoCheck = Control<QCheckBox>(page, u"autoParams");
+        EXPECT_EQ(Items(codec), QStringList{u"LAME MP3 (MPEG audio layer 3)"_s});
+        EXPECT_EQ(
+            Items(rate),
+            (QStringList{u"8000 Hz"_s, u"11025 Hz"_s, u"12000 Hz"_s, u"16000 Hz"_s, u"22050 Hz"_s,
+                         u"24000 Hz"_s, u"32000 Hz"_s, u"44100 Hz"_s, u"48000 Hz"_s,
+                         u"Auto (the program will choose the best sample rate)"_s}));
+        EXPECT_EQ(rate->currentText(), u"44100 Hz");
         const QStringList bitRates = Items(bitRate);
         ASSERT_EQ(bitRates.size(), 19);
-        EXPECT_EQ(bitRates.first(), "8 kbps");
-        EXPECT_EQ(bitRates[17], "320 kbps");
-        EXPECT_EQ(bitRates.last(), "Auto (the program will choose the best bit rate)");
-        EXPECT_EQ(bitRate->currentText(), "128 kbps");
-        EXPECT_EQ(
-            Items(channels),
-            (QStringList{"Stereo", "Mono", "Auto (the program will choose the best channels)"}));
-        EXPECT_EQ(channels->currentText(), "Stereo");
+        EXPECT_EQ(bitRates.first(), u"8 kbps");
+        EXPECT_EQ(bitRates[17], u"320 kbps");
+        EXPECT_EQ(bitRates.last(), u"Auto (the program will choose the best bit rate)");
+        EXPECT_EQ(bitRate->currentText(), u"128 kbps");
+        EXPECT_EQ(Items(channels),
+                  (QStringList{u"Stereo"_s, u"Mono"_s,
+                               u"Auto (the program will choose the best channels)"_s}));
+        EXPECT_EQ(channels->currentText(), u"Stereo");
         EXPECT_TRUE(autoCheck->isChecked());
         for (QComboBox* l : {rate, bitRate, channels})
             EXPECT_FALSE(l->isEnabled());
@@ -623,9 +624,9 @@ TEST_F(OptionsPages, Mp3PageListsAndTheAutoCheck) {
         Click(autoCheck);
         for (QComboBox* l : {rate, bitRate, channels})
             EXPECT_TRUE(l->isEnabled());
-        Choose(bitRate, "192 kbps");
-        Choose(rate, "Auto (the program will choose the best sample rate)");
-        Choose(channels, "Mono");
+        Choose(bitRate, u"192 kbps");
+        Choose(rate, u"Auto (the program will choose the best sample rate)");
+        Choose(channels, u"Mono");
         sheet.accept();
     });
     ASSERT_TRUE(confirmed);
@@ -648,44 +649,44 @@ TEST_F(OptionsPages, AnotherCodecRefillsTheListsKeepingWhatCanBeKept) {
     flv.autoParams = 0;
     flv.sampleRate = 22050;
     const bool confirmed = h.Show([&](COptSheet& sheet) {
-        QWidget* page = Go(sheet, "WAV");
-        auto* codec = Control<QComboBox>(page, "Codec:");
-        auto* rate = Control<QComboBox>(page, "Sample Rate:");
-        auto* bitRate = Control<QComboBox>(page, "Bit Rate:");
-        auto* channels = Control<QComboBox>(page, "Channels:");
-        EXPECT_EQ(codec->currentText(), "PCM 16-bit");
+        QWidget* page = Go(sheet, u"WAV");
+        auto* codec = Control<QComboBox>(page, u"codecId");
+        auto* rate = Control<QComboBox>(page, u"sampleRate");
+        auto* bitRate = Control<QComboBox>(page, u"bitRate");
+        auto* channels = Control<QComboBox>(page, u"channels");
+        EXPECT_EQ(codec->currentText(), u"PCM 16-bit");
         EXPECT_EQ(Items(codec).size(), 14);
         EXPECT_EQ(bitRate->count(), 0);  // PCM has no bit-rate choice
         EXPECT_FALSE(bitRate->isEnabled());
-        Choose(rate, "48000 Hz");
-        Choose(codec, "G.726 ADPCM");
-        EXPECT_EQ(rate->currentText(), "48000 Hz");  // kept
+        Choose(rate, u"48000 Hz");
+        Choose(codec, u"G.726 ADPCM");
+        EXPECT_EQ(rate->currentText(), u"48000 Hz");  // kept
         EXPECT_EQ(Items(bitRate),
-                  (QStringList{"2 bit", "3 bit", "4 bit", "5 bit",
-                               "Auto (the program will choose the best bit rate)"}));
-        EXPECT_EQ(bitRate->currentText(), "2 bit");  // 128000 is not one of them
+                  (QStringList{u"2 bit"_s, u"3 bit"_s, u"4 bit"_s, u"5 bit"_s,
+                               u"Auto (the program will choose the best bit rate)"_s}));
+        EXPECT_EQ(bitRate->currentText(), u"2 bit");  // 128000 is not one of them
         EXPECT_TRUE(bitRate->isEnabled());
-        EXPECT_EQ(Items(channels), QStringList{"Mono"});  // mono-only codec
-        Choose(bitRate, "4 bit");
-        Choose(codec, "LAME MP3 (MPEG audio layer 3)");
-        EXPECT_EQ(bitRate->currentText(), "8 kbps");  // 4 is not an MP3 rate
-        EXPECT_EQ(channels->currentText(), "Mono");
-        Choose(codec, "G.726 ADPCM");
-        EXPECT_EQ(bitRate->currentText(), "2 bit");  // the preference is now 8000
-        Choose(bitRate, "5 bit");
+        EXPECT_EQ(Items(channels), QStringList{u"Mono"_s});  // mono-only codec
+        Choose(bitRate, u"4 bit");
+        Choose(codec, u"LAME MP3 (MPEG audio layer 3)");
+        EXPECT_EQ(bitRate->currentText(), u"8 kbps");  // 4 is not an MP3 rate
+        EXPECT_EQ(channels->currentText(), u"Mono");
+        Choose(codec, u"G.726 ADPCM");
+        EXPECT_EQ(bitRate->currentText(), u"2 bit");  // the preference is now 8000
+        Choose(bitRate, u"5 bit");
 
         // A codec with a single sample rate offers no "Auto" for it.
-        QWidget* flvPage = Go(sheet, "FLV");
-        auto* flvCodec = Control<QComboBox>(flvPage, "Codec:");
-        auto* flvRate = Control<QComboBox>(flvPage, "Sample Rate:");
-        EXPECT_EQ(Items(flvCodec), (QStringList{"LAME MP3 (MPEG audio layer 3)",
-                                                "AAC (Advanced Audio Codec)", "ADPCM"}));
+        QWidget* flvPage = Go(sheet, u"FLV");
+        auto* flvCodec = Control<QComboBox>(flvPage, u"codecId");
+        auto* flvRate = Control<QComboBox>(flvPage, u"sampleRate");
+        EXPECT_EQ(Items(flvCodec), (QStringList{u"LAME MP3 (MPEG audio layer 3)"_s,
+                                                u"AAC (Advanced Audio Codec)"_s, u"ADPCM"_s}));
         EXPECT_EQ(Items(flvRate),
-                  (QStringList{"11025 Hz", "22050 Hz", "44100 Hz",
-                               "Auto (the program will choose the best sample rate)"}));
-        Choose(flvCodec, "AAC (Advanced Audio Codec)");
-        EXPECT_EQ(Items(flvRate), QStringList{"44100 Hz"});
-        EXPECT_EQ(Items(Control<QComboBox>(flvPage, "Channels:")), QStringList{"Stereo"});
+                  (QStringList{u"11025 Hz"_s, u"22050 Hz"_s, u"44100 Hz"_s,
+                               u"Auto (the program will choose the best sample rate)"_s}));
+        Choose(flvCodec, u"AAC (Advanced Audio Codec)");
+        EXPECT_EQ(Items(flvRate), QStringList{u"44100 Hz"_s});
+        EXPECT_EQ(Items(Control<QComboBox>(flvPage, u"channels")), QStringList{u"Stereo"_s});
         sheet.accept();
     });
     ASSERT_TRUE(confirmed);
@@ -706,12 +707,13 @@ TEST_F(OptionsPages, AudioPageEmptyListsAndAStoredCodecTheRowDoesNotOffer) {
     mp2.codecId = 0x99999;
     mp2.bitRate = 64000;
     const bool confirmed = h.Show([&](COptSheet& sheet) {
-        QWidget* page = Go(sheet, "AIFF");
-        EXPECT_EQ(Control<QComboBox>(page, "Codec:")->currentText(), "PCM 16-bit");
-        EXPECT_EQ(Control<QComboBox>(page, "Bit Rate:")->count(), 0);
-        QWidget* mp2Page = Go(sheet, "MP2");
-        EXPECT_EQ(Control<QComboBox>(mp2Page, "Codec:")->currentText(), "MP2 (MPEG audio layer 2)");
-        EXPECT_EQ(Control<QComboBox>(mp2Page, "Bit Rate:")->currentText(), "64 kbps");
+        QWidget* page = Go(sheet, u"AIFF");
+        EXPECT_EQ(Control<QComboBox>(page, u"codecId")->currentText(), u"PCM 16-bit");
+        EXPECT_EQ(Control<QComboBox>(page, u"bitRate")->count(), 0);
+        QWidget* mp2Page = Go(sheet, u"MP2");
+        EXPECT_EQ(Control<QComboBox>(mp2Page, u"codecId")->currentText(),
+                  u"MP2 (MPEG audio layer 2)");
+        EXPECT_EQ(Control<QComboBox>(mp2Page, u"bitRate")->currentText(), u"64 kbps");
         sheet.accept();
     });
     ASSERT_TRUE(confirmed);
@@ -722,20 +724,21 @@ TEST_F(OptionsPages, AudioPageEmptyListsAndAStoredCodecTheRowDoesNotOffer) {
 }
 
 // What assistive technology calls each control: a button by its own text, a control with a
-// label by the label's text, an edit governed by a check or radio by that one's text. And Tab
-// alone reaches every control that is switched on (a radio group through one of its radios).
+// label by the label's text, an edit governed by a check or radio by that one's text. Each has
+// an object name too. And Tab alone reaches every control that is switched on (a radio group
+// through one of its radios).
 TEST_F(OptionsPages, EveryControlIsNamedAfterItsTextAndReachedByTab) {
     // Everything a check or radio governs switched on, so that Tab has it all to visit.
-    h.settings.enableExtFilter = 1;
+    h.settings.enableExtFilter = true;
     h.settings.filterExts = "mp3";
-    h.settings.enableSkipLength = 1;
-    h.settings.enableConvertLength = 1;
+    h.settings.enableSkipLength = true;
+    h.settings.enableConvertLength = true;
     h.settings.convertLength = 1000;
-    h.settings.volumeType = kVolumeManual;
-    h.settings.destOutputFolderOpt = kDestSpecificFolder;
-    h.settings.id3TagType = kTagsCustom;
-    h.tags.titleAsFileName = 0;
-    h.tags.trackNumType = kTrackCustom;
+    h.settings.volumeType = VolumeMode::kManual;
+    h.settings.destOutputFolderOpt = DestOutputFolder::kSpecificFolder;
+    h.settings.id3TagType = TagSource::kCustom;
+    h.tags.titleAsFileName = false;
+    h.tags.trackNumType = TrackNumMode::kCustom;
     for (OutputFormatEntry& entry : h.catalogue)
         entry.autoParams = 0;
     h.wma.formats = {{44100, 128000, 2}};
@@ -781,9 +784,10 @@ TEST_F(OptionsPages, EveryControlIsNamedAfterItsTextAndReachedByTab) {
                         << name.toStdString() << "\" after no check or radio";
                 }
                 EXPECT_TRUE(w->focusPolicy() & Qt::TabFocus) << where << ": " << name.toStdString();
+                EXPECT_FALSE(w->objectName().isEmpty()) << where << ": " << name.toStdString();
             }
             for (QLabel* label : page->findChildren<QLabel*>()) {
-                if (label->text().contains('&')) {
+                if (label->text().contains(u'&')) {
                     EXPECT_NE(label->buddy(), nullptr)
                         << where << ": " << label->text().toStdString();
                 }
@@ -823,35 +827,35 @@ TEST_F(OptionsPages, KeyboardOnly) {
         sheet.activateWindow();
         ASSERT_TRUE(QTest::qWaitForWindowActive(&sheet));
         QWidget* general = sheet.ActivePage();
-        auto* skip = Control<SpinEdit>(general, "Skip the first");
+        auto* skip = Control<SpinEdit>(general, u"skipLength");
         QTest::keyClick(&sheet, Qt::Key_S, Qt::AltModifier);
         QTRY_VERIFY(skip->isEnabled());
-        EXPECT_TRUE(Control<QCheckBox>(general, "Skip the first")->isChecked());
+        EXPECT_TRUE(Control<QCheckBox>(general, u"enableSkipLength")->isChecked());
         EXPECT_EQ(QApplication::focusWidget(), skip);
-        QTest::keyClicks(QApplication::focusWidget(), "2500");
+        QTest::keyClicks(QApplication::focusWidget(), u"2500"_s);
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Up);
-        EXPECT_EQ(skip->Text(), "2600");
+        EXPECT_EQ(skip->Text(), u"2600");
 
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_PageDown, Qt::ControlModifier);
-        EXPECT_EQ(sheet.ActivePage()->Title(), "Output");
+        EXPECT_EQ(sheet.ActivePage()->Title(), u"Output");
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_PageDown, Qt::ControlModifier);
         COptPage* id3 = sheet.ActivePage();
-        EXPECT_EQ(id3->Title(), "ID3");
+        EXPECT_EQ(id3->Title(), u"ID3");
         QTest::keyClick(&sheet, Qt::Key_A, Qt::AltModifier);  // "&Add custom ID3 tag"
-        QTRY_VERIFY(Control<QRadioButton>(id3, "Add custom ID3 tag")->isChecked());
+        QTRY_VERIFY(Control<QRadioButton>(id3, u"id3TagType.custom")->isChecked());
         QTest::keyClick(&sheet, Qt::Key_R, Qt::AltModifier);  // the "A&rtist:" label
-        auto* artist = Control<QLineEdit>(id3, "Artist:");
+        auto* artist = Control<QLineEdit>(id3, u"artist");
         EXPECT_EQ(QApplication::focusWidget(), artist);
-        QTest::keyClicks(artist, "Ann");
+        QTest::keyClicks(artist, u"Ann"_s);
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_PageUp, Qt::ControlModifier);
-        EXPECT_EQ(sheet.ActivePage()->Title(), "Output");
+        EXPECT_EQ(sheet.ActivePage()->Title(), u"Output");
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
         EXPECT_FALSE(sheet.isVisible());
     });
     ASSERT_TRUE(confirmed);
     EXPECT_EQ(h.settings.enableSkipLength, 1);
     EXPECT_EQ(h.settings.skipLength, 2600u);
-    EXPECT_EQ(h.settings.id3TagType, kTagsCustom);
+    EXPECT_EQ(h.settings.id3TagType, TagSource::kCustom);
     EXPECT_EQ(h.tags.artist, "Ann");
     EXPECT_EQ(h.settings.optStartPageIndex, kOutput);
 }

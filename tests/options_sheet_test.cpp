@@ -15,8 +15,8 @@
 
 #include "engine/conversion_session.h"
 #include "engine/run_scheduler.h"
-#include "readers/bass_reader.h"
 #include "settings/options/page_opt_audio.h"
+#include "tests/support/decoding_layer.h"
 #include "tests/support/options_harness.h"
 #include "tests/support/recording_host.h"
 
@@ -28,6 +28,7 @@ using test::Choose;
 using test::Click;
 using test::Control;
 using test::Go;
+using namespace Qt::StringLiterals;
 
 class OptionsSheet : public ::testing::Test {
 protected:
@@ -35,14 +36,39 @@ protected:
 };
 
 TEST_F(OptionsSheet, PagesInCatalogueOrderAndTheStartPageHoweverItCloses) {
-    const QStringList expected{
-        "General", "Output", "ID3",        "3G2", "3GP", "AAC", "AAC for iPod/DSi",
-        "AC3",     "AIFF",   "ALAC",       "AMR", "AU",  "AVI", "AWB",
-        "FLAC",    "FLV",    "M4A",        "M4B", "M4R", "MKA", "MMF",
-        "MOV",     "MP2",    "MP3",        "MP4", "MPA", "OGG", "SWF",
-        "VOC",     "WAV",    "WMA/WMV/ASF"};
+    const QStringList expected{u"General"_s,
+                               u"Output"_s,
+                               u"ID3"_s,
+                               u"3G2"_s,
+                               u"3GP"_s,
+                               u"AAC"_s,
+                               u"AAC for iPod/DSi"_s,
+                               u"AC3"_s,
+                               u"AIFF"_s,
+                               u"ALAC"_s,
+                               u"AMR"_s,
+                               u"AU"_s,
+                               u"AVI"_s,
+                               u"AWB"_s,
+                               u"FLAC"_s,
+                               u"FLV"_s,
+                               u"M4A"_s,
+                               u"M4B"_s,
+                               u"M4R"_s,
+                               u"MKA"_s,
+                               u"MMF"_s,
+                               u"MOV"_s,
+                               u"MP2"_s,
+                               u"MP3"_s,
+                               u"MP4"_s,
+                               u"MPA"_s,
+                               u"OGG"_s,
+                               u"SWF"_s,
+                               u"VOC"_s,
+                               u"WAV"_s,
+                               u"WMA/WMV/ASF"_s};
     bool confirmed = h.Show([&](COptSheet& sheet) {
-        EXPECT_EQ(sheet.windowTitle(), "Options");
+        EXPECT_EQ(sheet.windowTitle(), u"Options");
         EXPECT_EQ(test::TitleTexts(sheet), expected);
         ASSERT_EQ(sheet.PageCount(), 31);
         EXPECT_EQ(sheet.ActivePageIndex(), 0);
@@ -52,9 +78,9 @@ TEST_F(OptionsSheet, PagesInCatalogueOrderAndTheStartPageHoweverItCloses) {
             if (b->parentWidget() != nullptr && !qobject_cast<COptPage*>(b->parentWidget()))
                 buttons << StripMnemonic(b->text());
         buttons.sort();
-        EXPECT_EQ(buttons, (QStringList{"Cancel", "OK"}));
-        Go(sheet, "AC3");
-        Go(sheet, "3GP");  // the fifth page
+        EXPECT_EQ(buttons, (QStringList{u"Cancel"_s, u"OK"_s}));
+        Go(sheet, u"AC3");
+        Go(sheet, u"3GP");  // the fifth page
         EXPECT_EQ(sheet.ActivePageIndex(), 4);
         sheet.reject();
     });
@@ -65,9 +91,9 @@ TEST_F(OptionsSheet, PagesInCatalogueOrderAndTheStartPageHoweverItCloses) {
     confirmed = h.Show([&](COptSheet& sheet) {
         EXPECT_EQ(sheet.ActivePageIndex(), 4);
         EXPECT_EQ(test::Titles(sheet)->currentRow(), 4);
-        EXPECT_EQ(sheet.ActivePage()->Title(), "3GP");
+        EXPECT_EQ(sheet.ActivePage()->Title(), u"3GP");
         EXPECT_TRUE(sheet.ActivePage()->isVisible());
-        Go(sheet, "WAV");
+        Go(sheet, u"WAV");
         sheet.accept();
     });
     EXPECT_TRUE(confirmed);
@@ -75,7 +101,7 @@ TEST_F(OptionsSheet, PagesInCatalogueOrderAndTheStartPageHoweverItCloses) {
 
     // Closing the window itself counts as cancelling.
     h.Show([&](COptSheet& sheet) {
-        Go(sheet, "MKA");
+        Go(sheet, u"MKA");
         sheet.close();
     });
     EXPECT_EQ(h.settings.optStartPageIndex, 19);
@@ -103,23 +129,18 @@ TEST_F(OptionsSheet, CancelChangesNothingInMemoryOrInTheStore) {
 
     const bool confirmed = h.Show([&](COptSheet& sheet) {
         QWidget* general = sheet.ActivePage();
-        Click(Control<QCheckBox>(general, "Do not load hidden files"));
-        Control<QLineEdit>(general,
-                           "Only add the following file extensions for \"Add Folder\" and "
-                           "Drag/Drop")
-            ->setText("wav");
-        QWidget* output = Go(sheet, "Output");
-        Choose(Control<QComboBox>(output, "If target file exists "), "Overwrite");
-        QWidget* id3 = Go(sheet, "ID3");
-        Click(Control<QRadioButton>(id3, "Add custom ID3 tag"));
-        Control<QLineEdit>(id3, "Artist:")->setText("Nobody");
-        Click(Control<QRadioButton>(Go(sheet, "AMR"), "WB (Wide Band, 16000 Hz)"));
-        Control<QListWidget>(Go(sheet, "WMA/WMV/ASF"),
-                             "Encoding Options: (sample rate, bit rate, channels)")
-            ->setCurrentRow(1);
-        QWidget* mp3 = Go(sheet, "MP3");
-        Click(Control<QCheckBox>(mp3, "Auto (the program will choose the best options)"));
-        Choose(Control<QComboBox>(mp3, "Bit Rate:"), "320 kbps");
+        Click(Control<QCheckBox>(general, u"doNotLoadHiddenFiles"));
+        Control<QLineEdit>(general, u"filterExts")->setText(u"wav"_s);
+        QWidget* output = Go(sheet, u"Output");
+        Choose(Control<QComboBox>(output, u"targetExistsOpt"), u"Overwrite");
+        QWidget* id3 = Go(sheet, u"ID3");
+        Click(Control<QRadioButton>(id3, u"id3TagType.custom"));
+        Control<QLineEdit>(id3, u"artist")->setText(u"Nobody"_s);
+        Click(Control<QRadioButton>(Go(sheet, u"AMR"), u"amrType.wideBand"));
+        Control<QListWidget>(Go(sheet, u"WMA/WMV/ASF"), u"wmaFormats")->setCurrentRow(1);
+        QWidget* mp3 = Go(sheet, u"MP3");
+        Click(Control<QCheckBox>(mp3, u"autoParams"));
+        Choose(Control<QComboBox>(mp3, u"bitRate"), u"320 kbps");
         sheet.reject();
     });
     EXPECT_FALSE(confirmed);
@@ -140,60 +161,56 @@ TEST_F(OptionsSheet, ConfirmedChangesOnEveryKindOfPageAreSaved) {
     h.wma.formats = {{32000, 48000, 1}, {44100, 96000, 2}};
     const bool confirmed = h.Show([&](COptSheet& sheet) {
         QWidget* general = sheet.ActivePage();
-        const QString filter =
-            "Only add the following file extensions for \"Add Folder\" and Drag/Drop";
-        Click(Control<QCheckBox>(general, filter));
-        Control<QLineEdit>(general, filter)->setText("MP3; wav,,OGG ");
-        Click(Control<QRadioButton>(general, "L channel"));
-        Click(Control<QCheckBox>(general, "Skip the first"));
-        Control<SpinEdit>(general, "Skip the first")->SetText("1500");
+        Click(Control<QCheckBox>(general, u"enableExtFilter"));
+        Control<QLineEdit>(general, u"filterExts")->setText(u"MP3; wav,,OGG "_s);
+        Click(Control<QRadioButton>(general, u"monoType.left"));
+        Click(Control<QCheckBox>(general, u"enableSkipLength"));
+        Control<SpinEdit>(general, u"skipLength")->SetText(u"1500"_s);
 
-        QWidget* output = Go(sheet, "Output");
-        Choose(Control<QComboBox>(output, "Output folder:"), "Specific folder");
+        QWidget* output = Go(sheet, u"Output");
+        Choose(Control<QComboBox>(output, u"destOutputFolderOpt"), u"Specific folder");
         h.dialogs.chosenFolder = QString::fromStdString(h.dir.File("out"));
-        Click(Control<QPushButton>(output, "Browse"));
-        Click(Control<QCheckBox>(output, "Browse output folder when conversion completes"));
+        Click(Control<QPushButton>(output, u"browse"));
+        Click(Control<QCheckBox>(output, u"browseOutputFolder"));
 
-        QWidget* id3 = Go(sheet, "ID3");
-        Click(Control<QRadioButton>(id3, "Add custom ID3 tag"));
-        Control<QLineEdit>(id3, "Composer:")->setText("B. Composer");
-        Control<QComboBox>(id3, "Genre:")->setEditText("Bebob");
+        QWidget* id3 = Go(sheet, u"ID3");
+        Click(Control<QRadioButton>(id3, u"id3TagType.custom"));
+        Control<QLineEdit>(id3, u"composer")->setText(u"B. Composer"_s);
+        Control<QComboBox>(id3, u"genre")->setEditText(u"Bebob"_s);
 
-        QWidget* amr = Go(sheet, "AMR");
-        Click(Control<QRadioButton>(amr, "WB (Wide Band, 16000 Hz)"));
-        Choose(Control<QComboBox>(amr, "Bit Rate:", 1), "12.65 kbps");
-        Click(Control<QCheckBox>(amr, "Enable DTX (Discontinuous Transmission)"));
-        Choose(Control<QComboBox>(Go(sheet, "AWB"), "Bit Rate:"), "6.60 kbps");
-        Control<QListWidget>(Go(sheet, "WMA/WMV/ASF"),
-                             "Encoding Options: (sample rate, bit rate, channels)")
-            ->setCurrentRow(1);
-        QWidget* ogg = Go(sheet, "OGG");
-        Choose(Control<QComboBox>(ogg, "Codec:"), "FLAC (Free Lossless Audio Codec)");
-        Click(Control<QCheckBox>(ogg, "Auto (the program will choose the best options)"));
-        Choose(Control<QComboBox>(ogg, "Sample Rate:"), "96000 Hz");
+        QWidget* amr = Go(sheet, u"AMR");
+        Click(Control<QRadioButton>(amr, u"amrType.wideBand"));
+        Choose(Control<QComboBox>(amr, u"amrwbMode"), u"12.65 kbps");
+        Click(Control<QCheckBox>(amr, u"amrDtx"));
+        Choose(Control<QComboBox>(Go(sheet, u"AWB"), u"awbMode"), u"6.60 kbps");
+        Control<QListWidget>(Go(sheet, u"WMA/WMV/ASF"), u"wmaFormats")->setCurrentRow(1);
+        QWidget* ogg = Go(sheet, u"OGG");
+        Choose(Control<QComboBox>(ogg, u"codecId"), u"FLAC (Free Lossless Audio Codec)");
+        Click(Control<QCheckBox>(ogg, u"autoParams"));
+        Choose(Control<QComboBox>(ogg, u"sampleRate"), u"96000 Hz");
         sheet.accept();
     });
     ASSERT_TRUE(confirmed);
 
     // What the program reads at its next start.
     h.Reload();
-    EXPECT_EQ(h.settings.enableExtFilter, 1);
+    EXPECT_TRUE(h.settings.enableExtFilter);
     EXPECT_EQ(h.settings.filterExts, "MP3; wav,,OGG ");
     EXPECT_EQ(h.settings.filterExtList, (std::vector<std::string>{"mp3", "wav", "ogg"}));
-    EXPECT_EQ(h.settings.monoType, kMonoLeft);
-    EXPECT_EQ(h.settings.enableSkipLength, 1);
+    EXPECT_EQ(h.settings.monoType, MonoMix::kLeft);
+    EXPECT_TRUE(h.settings.enableSkipLength);
     EXPECT_EQ(h.settings.skipLength, 1500u);
-    EXPECT_EQ(h.settings.destOutputFolderOpt, kDestSpecificFolder);
+    EXPECT_EQ(h.settings.destOutputFolderOpt, DestOutputFolder::kSpecificFolder);
     EXPECT_EQ(h.settings.destSpecifiedFolder, h.dir.File("out/"));
-    EXPECT_EQ(h.settings.browseOutputFolder, 0);
-    EXPECT_EQ(h.settings.id3TagType, kTagsCustom);
+    EXPECT_FALSE(h.settings.browseOutputFolder);
+    EXPECT_EQ(h.settings.id3TagType, TagSource::kCustom);
     EXPECT_EQ(h.tags.composer, "B. Composer");
     EXPECT_EQ(h.tags.genre, "Bebob");
-    EXPECT_EQ(h.settings.amrType, 1);
+    EXPECT_EQ(h.settings.amrType, AmrBand::kWide);
     EXPECT_EQ(h.settings.amrwbMode, 2);
-    EXPECT_EQ(h.settings.amrDtx, 1);
+    EXPECT_TRUE(h.settings.amrDtx);
     EXPECT_EQ(h.settings.awbMode, 0);
-    EXPECT_EQ(h.settings.wmaAutoEncParam, 0);
+    EXPECT_FALSE(h.settings.wmaAutoEncParam);
     EXPECT_EQ(h.settings.wmaSampleRate, 32000);
     EXPECT_EQ(h.settings.wmaBitRate, 48000);
     EXPECT_EQ(h.settings.wmaChannels, 1);
@@ -215,19 +232,16 @@ TEST_F(OptionsSheet, ConfirmedChangesOnEveryKindOfPageAreSaved) {
 // Open the sheet, choose the MP3 bit rate and an output folder, confirm, convert: the output
 // is in that folder at that bit rate.
 TEST_F(OptionsSheet, ConversionUsesWhatTheSheetStored) {
-    static const bool layerReady =
-        InitDecodingLayer(RunningProgramFolder()) == DecodingLayerStart::Ready;
-    ASSERT_TRUE(layerReady);
     const std::string source = h.dir.File("tone.wav");
     ASSERT_TRUE(test::WriteWav(source, test::MakeSignal(44100, 2, 44100 * 2)));
     const QString outFolder = QString::fromStdString(h.dir.File("chosen out"));
     const bool confirmed = h.Show([&](COptSheet& sheet) {
-        QWidget* output = Go(sheet, "Output");
-        Choose(Control<QComboBox>(output, "Output folder:"), "Specific folder");
-        Control<QLineEdit>(output, "Specific folder:")->setText(outFolder);
-        QWidget* mp3 = Go(sheet, "MP3");
-        Click(Control<QCheckBox>(mp3, "Auto (the program will choose the best options)"));
-        Choose(Control<QComboBox>(mp3, "Bit Rate:"), "96 kbps");
+        QWidget* output = Go(sheet, u"Output");
+        Choose(Control<QComboBox>(output, u"destOutputFolderOpt"), u"Specific folder");
+        Control<QLineEdit>(output, u"destSpecifiedFolder")->setText(outFolder);
+        QWidget* mp3 = Go(sheet, u"MP3");
+        Click(Control<QCheckBox>(mp3, u"autoParams"));
+        Choose(Control<QComboBox>(mp3, u"bitRate"), u"96 kbps");
         sheet.accept();
     });
     ASSERT_TRUE(confirmed);
@@ -237,7 +251,7 @@ TEST_F(OptionsSheet, ConversionUsesWhatTheSheetStored) {
     test::RecordingRun run(host);
     SessionConfig config;
     config.settings = h.settings;
-    config.settings.id3TagType = kTagsNone;
+    config.settings.id3TagType = TagSource::kNone;
     config.tagOptions = h.tags;
     config.catalogue = h.catalogue;
     ConversionSession session(config, run);
@@ -271,24 +285,24 @@ QStringList LayoutFaults(QWidget* page) {
         QString name = w->accessibleName();
         if (auto* label = qobject_cast<QLabel*>(w))
             name = label->text();
-        return QString::fromLatin1(w->metaObject()->className()) + " \"" + name.left(40) + "\"";
+        return QString::fromLatin1(w->metaObject()->className()) + u" \""_s + name.left(40) + u'"';
     };
     for (QWidget* w : shown) {
         if (!page->rect().contains(w->geometry()))
-            faults << nameOf(w) + " reaches outside the page";
+            faults << nameOf(w) + u" reaches outside the page"_s;
         // A control given a width of its own (the narrow "?") is measured by its text alone.
         const bool ownSize = w->minimumWidth() == w->maximumWidth();
         const QSize need = w->minimumSizeHint();
         if ((!ownSize && w->width() < need.width()) || w->height() < need.height())
-            faults << nameOf(w) + " is smaller than its minimum";
+            faults << nameOf(w) + u" is smaller than its minimum"_s;
         auto* label = qobject_cast<QLabel*>(w);
         auto* button = qobject_cast<QAbstractButton*>(w);
         if (label && label->wordWrap()) {
             if (w->height() < w->heightForWidth(w->width()))
-                faults << nameOf(w) + " cuts off its lines";
+                faults << nameOf(w) + u" cuts off its lines"_s;
         } else if (button && ownSize) {
             if (w->width() < w->fontMetrics().horizontalAdvance(StripMnemonic(button->text())) + 8)
-                faults << nameOf(w) + " cuts off its text";
+                faults << nameOf(w) + u" cuts off its text"_s;
         } else if (auto* list = qobject_cast<QComboBox*>(w)) {
             // Any of its items, once chosen, shows whole in the field.
             QStyleOptionComboBox option;
@@ -299,16 +313,16 @@ QStringList LayoutFaults(QWidget* page) {
                                   .width();
             for (int i = 0; i < list->count(); ++i)
                 if (list->fontMetrics().horizontalAdvance(list->itemText(i)) > field)
-                    faults << nameOf(w) + " cuts off \"" + list->itemText(i) + "\"";
+                    faults << nameOf(w) + u" cuts off \""_s + list->itemText(i) + u'"';
         } else if (label || button) {
             if (w->width() < w->sizeHint().width())
-                faults << nameOf(w) + " cuts off its text";
+                faults << nameOf(w) + u" cuts off its text"_s;
         }
     }
     for (qsizetype i = 0; i < shown.size(); ++i)
         for (qsizetype j = i + 1; j < shown.size(); ++j)
             if (shown[i]->geometry().intersects(shown[j]->geometry()))
-                faults << nameOf(shown[i]) + " overlaps " + nameOf(shown[j]);
+                faults << nameOf(shown[i]) + u" overlaps "_s + nameOf(shown[j]);
     return faults;
 }
 
@@ -323,13 +337,13 @@ TEST_F(OptionsSheet, EveryPageShowsItsControlsWhole) {
     // Values that fill the pages as much as they can be: every check and list switched on,
     // the longest items chosen.
     h.wma.formats = {{22050, 32000, 1}, {44100, 64000, 2}, {44100, 128000, 2}};
-    h.settings.enableExtFilter = 1;
+    h.settings.enableExtFilter = true;
     h.settings.filterExts = "wav,mp3,m4a,aac";
-    h.settings.enableSkipLength = 1;
+    h.settings.enableSkipLength = true;
     h.settings.skipLength = 2000;
-    h.settings.volumeType = kVolumeManual;
-    h.settings.id3TagType = kTagsCustom;
-    h.tags.trackNumType = kTrackCustom;
+    h.settings.volumeType = VolumeMode::kManual;
+    h.settings.id3TagType = TagSource::kCustom;
+    h.tags.trackNumType = TrackNumMode::kCustom;
     h.tags.customTrackNum = 7;
     h.tags.genre = "Alt. Rock";
     for (OutputFormatEntry& entry : h.catalogue) {
@@ -355,7 +369,7 @@ TEST_F(OptionsSheet, EveryPageShowsItsControlsWhole) {
             QApplication::processEvents();
             // The lists of an encoding page change with the codec.
             if (auto* codecs = qobject_cast<CPageOptAudio*>(page)
-                                   ? Control<QComboBox>(page, "Codec:")
+                                   ? Control<QComboBox>(page, u"codecId")
                                    : nullptr) {
                 for (int c = codecs->count() - 1; c >= 0; --c) {
                     Choose(codecs, codecs->itemText(c));
@@ -367,8 +381,8 @@ TEST_F(OptionsSheet, EveryPageShowsItsControlsWhole) {
             }
             if (!pictures.isEmpty()) {
                 QString name = page->Title();
-                name.replace('/', '-');
-                EXPECT_TRUE(sheet.grab().save(pictures + "/options-" + name + ".png"));
+                name.replace(u'/', u'-');
+                EXPECT_TRUE(sheet.grab().save(pictures + u"/options-"_s + name + u".png"_s));
             }
         }
     });

@@ -29,8 +29,8 @@ protected:
     void SetUp() override {
         BuildOutputCatalogue(catalogue);
         documents = Path("Documents");
-        settings.destOutputFolderOpt = kDestSameAsSource;
-        settings.outputFiles2MyDocuments = 0;
+        settings.destOutputFolderOpt = DestOutputFolder::kSameAsSource;
+        settings.outputFiles2MyDocuments = false;
     }
 
     std::string Path(const std::string& rel) const { return dir.File(rel); }
@@ -125,10 +125,10 @@ TEST_F(OutputPathTest, EnsureFolderCreatesFromTheRootDown) {
 
 struct NamingCase {
     const char* name;
-    int destination;
+    DestOutputFolder destination;
     const char* folder;  // below the temporary folder; "" for none
-    int createDirs;
-    int policy;
+    bool createDirs;
+    TargetExists policy;
     std::vector<const char*> existing;  // files made first; a trailing "/" makes a folder
     const char* source;
     const char* extension;
@@ -181,119 +181,126 @@ TEST_P(NamingTest, PlanNamesTheSameAndTouchesNothing) {
     EXPECT_EQ(planned, PlannedNames{Expected(c)});
 }
 
-constexpr int kSame = kDestSameAsSource;
-constexpr int kSpecific = kDestSpecificFolder;
+constexpr DestOutputFolder kSame = DestOutputFolder::kSameAsSource;
+constexpr DestOutputFolder kSpecific = DestOutputFolder::kSpecificFolder;
 
 INSTANTIATE_TEST_SUITE_P(
     Examples, NamingTest,
-    testing::Values(
-        NamingCase{"SameAsSource",
-                   kSame,
-                   "",
-                   0,
-                   kTargetRename,
-                   {},
-                   "Music/pop/track01.mp3",
-                   "ogg",
-                   "Music/pop/track01.ogg"},
-        NamingCase{"SpecificFolder",
-                   kSpecific,
-                   "Output",
-                   0,
-                   kTargetRename,
-                   {},
-                   "Music/pop/track01.mp3",
-                   "ogg",
-                   "Output/track01.ogg"},
-        NamingCase{"KeepTree",
-                   kSpecific,
-                   "Output",
-                   1,
-                   kTargetRename,
-                   {},
-                   "Music/pop/track01.mp3",
-                   "ogg",
-                   "Output/@/Music/pop/track01.ogg"},
-        NamingCase{"RenameAfterTwo",
-                   kSame,
-                   "",
-                   0,
-                   kTargetRename,
-                   {"Music/pop/track01.ogg", "Music/pop/track01_1.ogg"},
-                   "Music/pop/track01.mp3",
-                   "ogg",
-                   "Music/pop/track01_2.ogg"},
-        NamingCase{"NoExtension", kSame, "", 0, kTargetRename, {}, "a/noext", "mp3", "a/noext.mp3"},
-        NamingCase{"SameFormatRenames",
-                   kSame,
-                   "",
-                   0,
-                   kTargetRename,
-                   {},
-                   "Music/pop/track01.mp3",
-                   "mp3",
-                   "Music/pop/track01_1.mp3"},
-        NamingCase{"KeepTreeNeedsSpecificFolder",
-                   kSame,
-                   "Output",
-                   1,
-                   kTargetRename,
-                   {},
-                   "Music/pop/track01.mp3",
-                   "ogg",
-                   "Music/pop/track01.ogg"},
-        NamingCase{"HiddenFileKeepsItsName",
-                   kSame,
-                   "",
-                   0,
-                   kTargetRename,
-                   {},
-                   "a/.profile",
-                   "ogg",
-                   "a/.profile.ogg"},
-        NamingCase{"DotInFolderOnly",
-                   kSame,
-                   "",
-                   0,
-                   kTargetRename,
-                   {},
-                   "a.b/noext",
-                   "ogg",
-                   "a.b/noext.ogg"},
-        NamingCase{"MissingNestedFolderIsMade",
-                   kSpecific,
-                   "Out/deep/er/",
-                   0,
-                   kTargetRename,
-                   {},
-                   "Music/track01.wav",
-                   "ogg",
-                   "Out/deep/er/track01.ogg"},
-        NamingCase{"FolderNamedLikeTargetRenames",
-                   kSame,
-                   "",
-                   0,
-                   kTargetRename,
-                   {"Music/pop/track01.ogg/"},
-                   "Music/pop/track01.mp3",
-                   "ogg",
-                   "Music/pop/track01_1.ogg"},
-        NamingCase{"OverwriteNothingThere",
-                   kSpecific,
-                   "Output",
-                   0,
-                   kTargetOverwrite,
-                   {},
-                   "Music/pop/track01.mp3",
-                   "mp3",
-                   "Output/track01.mp3"}),
+    testing::Values(NamingCase{"SameAsSource",
+                               kSame,
+                               "",
+                               0,
+                               TargetExists::kRename,
+                               {},
+                               "Music/pop/track01.mp3",
+                               "ogg",
+                               "Music/pop/track01.ogg"},
+                    NamingCase{"SpecificFolder",
+                               kSpecific,
+                               "Output",
+                               0,
+                               TargetExists::kRename,
+                               {},
+                               "Music/pop/track01.mp3",
+                               "ogg",
+                               "Output/track01.ogg"},
+                    NamingCase{"KeepTree",
+                               kSpecific,
+                               "Output",
+                               1,
+                               TargetExists::kRename,
+                               {},
+                               "Music/pop/track01.mp3",
+                               "ogg",
+                               "Output/@/Music/pop/track01.ogg"},
+                    NamingCase{"RenameAfterTwo",
+                               kSame,
+                               "",
+                               0,
+                               TargetExists::kRename,
+                               {"Music/pop/track01.ogg", "Music/pop/track01_1.ogg"},
+                               "Music/pop/track01.mp3",
+                               "ogg",
+                               "Music/pop/track01_2.ogg"},
+                    NamingCase{"NoExtension",
+                               kSame,
+                               "",
+                               0,
+                               TargetExists::kRename,
+                               {},
+                               "a/noext",
+                               "mp3",
+                               "a/noext.mp3"},
+                    NamingCase{"SameFormatRenames",
+                               kSame,
+                               "",
+                               0,
+                               TargetExists::kRename,
+                               {},
+                               "Music/pop/track01.mp3",
+                               "mp3",
+                               "Music/pop/track01_1.mp3"},
+                    NamingCase{"KeepTreeNeedsSpecificFolder",
+                               kSame,
+                               "Output",
+                               1,
+                               TargetExists::kRename,
+                               {},
+                               "Music/pop/track01.mp3",
+                               "ogg",
+                               "Music/pop/track01.ogg"},
+                    NamingCase{"HiddenFileKeepsItsName",
+                               kSame,
+                               "",
+                               0,
+                               TargetExists::kRename,
+                               {},
+                               "a/.profile",
+                               "ogg",
+                               "a/.profile.ogg"},
+                    NamingCase{"DotInFolderOnly",
+                               kSame,
+                               "",
+                               0,
+                               TargetExists::kRename,
+                               {},
+                               "a.b/noext",
+                               "ogg",
+                               "a.b/noext.ogg"},
+                    NamingCase{"MissingNestedFolderIsMade",
+                               kSpecific,
+                               "Out/deep/er/",
+                               0,
+                               TargetExists::kRename,
+                               {},
+                               "Music/track01.wav",
+                               "ogg",
+                               "Out/deep/er/track01.ogg"},
+                    NamingCase{"FolderNamedLikeTargetRenames",
+                               kSame,
+                               "",
+                               0,
+                               TargetExists::kRename,
+                               {"Music/pop/track01.ogg/"},
+                               "Music/pop/track01.mp3",
+                               "ogg",
+                               "Music/pop/track01_1.ogg"},
+                    NamingCase{"OverwriteNothingThere",
+                               kSpecific,
+                               "Output",
+                               0,
+                               TargetExists::kOverwrite,
+                               {},
+                               "Music/pop/track01.mp3",
+                               "mp3",
+                               "Output/track01.mp3"}),
     [](const testing::TestParamInfo<NamingCase>& test) { return test.param.name; });
 
 TEST_F(OutputPathTest, KeepTreeOfAnAbsoluteSourceGoesBelowTheFolder) {
     // The source needs not exist for naming; only the output folder is made.
-    settings.destOutputFolderOpt = kDestSpecificFolder;
+    settings.destOutputFolderOpt = DestOutputFolder::kSpecificFolder;
     settings.destSpecifiedFolder = Path("out");
-    settings.createDirs = 1;
+    settings.createDirs = true;
     ASSERT_TRUE(Prepare("/home/ann/Music/pop/track01.mp3", "ogg")) << message;
     EXPECT_EQ(output, Path("out/home/ann/Music/pop/track01.ogg"));
     // Doubled slashes and "." or ".." parts are tidied, never climbing out of the folder.
@@ -305,10 +312,10 @@ TEST_F(OutputPathTest, KeepTreeOfAnAbsoluteSourceGoesBelowTheFolder) {
 
 struct FailureCase {
     const char* name;
-    int destination;
+    DestOutputFolder destination;
     const char* folder;
-    int createDirs;
-    int policy;
+    bool createDirs;
+    TargetExists policy;
     std::vector<const char*> existing;
     const char* source;
     const char* extension;
@@ -349,7 +356,7 @@ TEST_P(FailureTest, MessageWithoutFallback) {
     const FailureCase& c = GetParam();
     const std::string source = MakeFile(Expand(c.source));
     Arrange(c);
-    settings.outputFiles2MyDocuments = 0;
+    settings.outputFiles2MyDocuments = false;
     EXPECT_FALSE(Prepare(source, c.extension));
     EXPECT_EQ(message, Expand(c.message));
     EXPECT_EQ(output, "untouched");
@@ -361,7 +368,7 @@ TEST_P(FailureTest, FallbackToDocumentsOnlyWhereAllowed) {
     const FailureCase& c = GetParam();
     const std::string source = MakeFile(Expand(c.source));
     Arrange(c);
-    settings.outputFiles2MyDocuments = 1;
+    settings.outputFiles2MyDocuments = true;
     if (!c.fallsBack) {
         EXPECT_FALSE(Prepare(source, c.extension));
         EXPECT_EQ(message, Expand(c.message));
@@ -386,7 +393,7 @@ TEST_P(FailureTest, PlanAnswersAsTheRealNamingDoes) {
     const FailureCase& c = GetParam();
     const std::string source = MakeFile(Expand(c.source));
     Arrange(c);
-    for (int fallback : {0, 1}) {
+    for (bool fallback : {false, true}) {
         SCOPED_TRACE(fallback ? "with the fall-back" : "without the fall-back");
         settings.outputFiles2MyDocuments = fallback;
         const std::string before = Snapshot();
@@ -409,9 +416,10 @@ TEST_F(OutputPathTest, PlanOfAListFollowsTheRunOrder) {
     const std::vector<std::string> sources = {MakeFile("x/a.mp3"), MakeFile("y/a.wav"),
                                               MakeFile("x/b.mp3"), MakeFile("z/a.flac")};
     MakeFile("Output/b.ogg");
-    settings.destOutputFolderOpt = kDestSpecificFolder;
+    settings.destOutputFolderOpt = DestOutputFolder::kSpecificFolder;
     settings.destSpecifiedFolder = Path("Output");
-    for (int policy : {kTargetRename, kTargetSkip, kTargetOverwrite}) {
+    for (TargetExists policy :
+         {TargetExists::kRename, TargetExists::kSkip, TargetExists::kOverwrite}) {
         settings.targetExistsOpt = policy;
         planned.clear();
         std::vector<std::string> plan, run;
@@ -431,7 +439,7 @@ TEST_F(OutputPathTest, PlanOfAListFollowsTheRunOrder) {
                 run.push_back(message);
             }
         }
-        EXPECT_EQ(plan, run) << "policy " << policy;
+        EXPECT_EQ(plan, run) << "policy " << static_cast<int>(policy);
         for (const std::string& m : made)
             if (m != Path("Output/b.ogg"))
                 fs::remove(m);
@@ -449,7 +457,7 @@ INSTANTIATE_TEST_SUITE_P(
                                 kSame,
                                 "",
                                 0,
-                                kTargetSkip,
+                                TargetExists::kSkip,
                                 {"Music/track01.ogg"},
                                 "Music/track01.mp3",
                                 "ogg",
@@ -460,7 +468,7 @@ INSTANTIATE_TEST_SUITE_P(
                                 kSame,
                                 "",
                                 0,
-                                kTargetSkip,
+                                TargetExists::kSkip,
                                 {},
                                 "Music/track01.mp3",
                                 "mp3",
@@ -471,7 +479,7 @@ INSTANTIATE_TEST_SUITE_P(
                                 kSame,
                                 "",
                                 0,
-                                kTargetSkip,
+                                TargetExists::kSkip,
                                 {"Music/track01.ogg/"},
                                 "Music/track01.mp3",
                                 "ogg",
@@ -482,7 +490,7 @@ INSTANTIATE_TEST_SUITE_P(
                                 kSame,
                                 "",
                                 0,
-                                kTargetOverwrite,
+                                TargetExists::kOverwrite,
                                 {},
                                 "Music/track01.mp3",
                                 "mp3",
@@ -493,7 +501,7 @@ INSTANTIATE_TEST_SUITE_P(
                                 kSpecific,
                                 "",
                                 0,
-                                kTargetRename,
+                                TargetExists::kRename,
                                 {},
                                 "Music/track01.mp3",
                                 "ogg",
@@ -504,7 +512,7 @@ INSTANTIATE_TEST_SUITE_P(
                                 kSpecific,
                                 "plain/out",
                                 0,
-                                kTargetRename,
+                                TargetExists::kRename,
                                 {"plain"},
                                 "Music/track01.mp3",
                                 "ogg",
@@ -515,7 +523,7 @@ INSTANTIATE_TEST_SUITE_P(
                                 kSpecific,
                                 "Output",
                                 1,
-                                kTargetRename,
+                                TargetExists::kRename,
                                 {"Output/tmp"},
                                 "Music/pop/track01.mp3",
                                 "ogg",
@@ -526,7 +534,7 @@ INSTANTIATE_TEST_SUITE_P(
                                 kSpecific,
                                 "Output",
                                 0,
-                                kTargetOverwrite,
+                                TargetExists::kOverwrite,
                                 {"Output/track01.ogg/"},
                                 "Music/track01.mp3",
                                 "ogg",
@@ -537,7 +545,7 @@ INSTANTIATE_TEST_SUITE_P(
                                 kSame,
                                 "",
                                 0,
-                                kTargetRename,
+                                TargetExists::kRename,
                                 {},
                                 "Music/{long}",
                                 "ogg",
@@ -548,12 +556,12 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(OutputPathTest, SourceFolderGoneFallsBackWithoutTree) {
     // Same as source with the tree option set: the documents fall-back does not recreate it.
-    settings.createDirs = 1;
-    settings.outputFiles2MyDocuments = 0;
+    settings.createDirs = true;
+    settings.outputFiles2MyDocuments = false;
     const std::string source = Path("gone/track01.mp3");
     EXPECT_FALSE(Prepare(source, "ogg"));
     EXPECT_EQ(message, "Failed to create file \"" + Path("gone/track01.ogg") + "\"");
-    settings.outputFiles2MyDocuments = 1;
+    settings.outputFiles2MyDocuments = true;
     ASSERT_TRUE(Prepare(source, "ogg")) << message;
     EXPECT_EQ(output, Path("Documents/track01.ogg"));
 }
@@ -561,9 +569,9 @@ TEST_F(OutputPathTest, SourceFolderGoneFallsBackWithoutTree) {
 TEST_F(OutputPathTest, UnusableDocumentsFolderGivesTheLastMessage) {
     MakeFile("plain");
     documents = Path("plain/Documents");
-    settings.destOutputFolderOpt = kDestSpecificFolder;
+    settings.destOutputFolderOpt = DestOutputFolder::kSpecificFolder;
     settings.destSpecifiedFolder = Path("plain/out");
-    settings.outputFiles2MyDocuments = 1;
+    settings.outputFiles2MyDocuments = true;
     EXPECT_FALSE(Prepare(MakeFile("Music/track01.mp3"), "ogg"));
     EXPECT_EQ(message, "Failed to create folder \"" + Path("plain/Documents") + "\"");
 }
@@ -571,9 +579,9 @@ TEST_F(OutputPathTest, UnusableDocumentsFolderGivesTheLastMessage) {
 TEST_F(OutputPathTest, UnknownDocumentsFolderKeepsTheFirstMessage) {
     MakeFile("plain");
     documents = "";
-    settings.destOutputFolderOpt = kDestSpecificFolder;
+    settings.destOutputFolderOpt = DestOutputFolder::kSpecificFolder;
     settings.destSpecifiedFolder = Path("plain/out");
-    settings.outputFiles2MyDocuments = 1;
+    settings.outputFiles2MyDocuments = true;
     EXPECT_FALSE(Prepare(MakeFile("Music/track01.mp3"), "ogg"));
     EXPECT_EQ(message, "Failed to create folder \"" + Path("plain/out") + "\"");
     EXPECT_EQ(output, "untouched");
@@ -582,9 +590,9 @@ TEST_F(OutputPathTest, UnknownDocumentsFolderKeepsTheFirstMessage) {
 TEST_F(OutputPathTest, OverwriteRemovesADifferentTargetAtOnce) {
     const std::string source = MakeFile("Music/track01.mp3");
     const std::string old = MakeFile("Output/track01.ogg");
-    settings.destOutputFolderOpt = kDestSpecificFolder;
+    settings.destOutputFolderOpt = DestOutputFolder::kSpecificFolder;
     settings.destSpecifiedFolder = Path("Output");
-    settings.targetExistsOpt = kTargetOverwrite;
+    settings.targetExistsOpt = TargetExists::kOverwrite;
     // Claimed for a run: the old file stays until its replacement is under way, so a run
     // cancelled before then leaves it; from then on a failure leaves no file of that name.
     OutputClaim claim;
@@ -605,7 +613,7 @@ TEST_F(OutputPathTest, OverwriteRemovesADifferentTargetAtOnce) {
 TEST_F(OutputPathTest, NamesDifferingOnlyInCaseAreDifferentFiles) {
     const std::string source = MakeFile("s/TRACK.MP3");
     const std::string other = MakeFile("s/TRACK.mp3");
-    settings.targetExistsOpt = kTargetOverwrite;
+    settings.targetExistsOpt = TargetExists::kOverwrite;
     ASSERT_TRUE(Prepare(source, "mp3")) << message;
     EXPECT_EQ(output, other);
     EXPECT_FALSE(FileExists(other));
@@ -632,10 +640,10 @@ TEST_P(SourceSpellingTest, SourceIsNeverOverwritten) {
         fs::create_symlink(real, Path("Output/track01.mp3"));
     if (std::string(c.link) == "hardlink")
         fs::create_hard_link(real, Path("Output/track01.mp3"));
-    settings.destOutputFolderOpt = kDestSpecificFolder;
+    settings.destOutputFolderOpt = DestOutputFolder::kSpecificFolder;
     settings.destSpecifiedFolder = Path(c.folder);
-    settings.targetExistsOpt = kTargetOverwrite;
-    settings.outputFiles2MyDocuments = 1;
+    settings.targetExistsOpt = TargetExists::kOverwrite;
+    settings.outputFiles2MyDocuments = true;
 
     EXPECT_FALSE(Plan(Path(c.sourceAs), "mp3"));
     EXPECT_EQ(message, kSameMessage);
@@ -666,7 +674,7 @@ TEST_F(OutputPathTest, PathThatIsNotUtf8IsRefused) {
     EXPECT_FALSE(fs::exists(Path("a/bad\xFF.ogg")));
     EXPECT_EQ(output, "untouched");
 
-    settings.destOutputFolderOpt = kDestSpecificFolder;
+    settings.destOutputFolderOpt = DestOutputFolder::kSpecificFolder;
     settings.destSpecifiedFolder = Path("out\xFE");
     EXPECT_FALSE(Prepare(MakeFile("a/good.mp3"), "ogg"));
     EXPECT_EQ(message, "Failed to create folder \"" + Path("out\uFFFD") + "\"");

@@ -32,6 +32,11 @@ std::set<std::string> KeysIn(const std::string& iniPath) {
     return keys;
 }
 
+std::string ReadAll(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
 std::string IniValue(const std::string& iniPath, const std::string& key) {
     QSettings ini(QString::fromStdString(iniPath), QSettings::IniFormat);
     return ini.value(QString::fromStdString(key)).toString().toStdString();
@@ -117,19 +122,19 @@ TEST(SettingsDefaults, FreshStoreKeepsEveryDefault) {
     Records loaded(docs);
     EXPECT_TRUE(loaded.Load(store));
 
-    EXPECT_EQ(loaded.settings.destOutputFolderOpt, kDestSpecificFolder);
+    EXPECT_EQ(loaded.settings.destOutputFolderOpt, DestOutputFolder::kSpecificFolder);
     EXPECT_EQ(loaded.settings.destSpecifiedFolder, docs);
     EXPECT_EQ(loaded.settings.folder, "");
-    EXPECT_EQ(loaded.settings.createDirs, 0);
-    EXPECT_EQ(loaded.settings.browseOutputFolder, 1);
-    EXPECT_EQ(loaded.settings.outputFiles2MyDocuments, 1);
-    EXPECT_EQ(loaded.settings.targetExistsOpt, 11);
-    EXPECT_EQ(loaded.settings.monoType, 0);
+    EXPECT_FALSE(loaded.settings.createDirs);
+    EXPECT_TRUE(loaded.settings.browseOutputFolder);
+    EXPECT_TRUE(loaded.settings.outputFiles2MyDocuments);
+    EXPECT_EQ(loaded.settings.targetExistsOpt, TargetExists::kRename);
+    EXPECT_EQ(loaded.settings.monoType, MonoMix::kAverage);
     EXPECT_EQ(loaded.settings.volume, 100);
-    EXPECT_EQ(loaded.settings.volumeType, 2);
-    EXPECT_EQ(loaded.settings.id3TagType, 2);
+    EXPECT_EQ(loaded.settings.volumeType, VolumeMode::kOriginal);
+    EXPECT_EQ(loaded.settings.id3TagType, TagSource::kFromSource);
     EXPECT_EQ(loaded.settings.outputFormat, FormatId::kMp3);
-    EXPECT_EQ(loaded.settings.wmaAutoEncParam, 1);
+    EXPECT_TRUE(loaded.settings.wmaAutoEncParam);
     EXPECT_EQ(loaded.settings.wmaBitRate, 128000);
     EXPECT_EQ(loaded.settings.wmaSampleRate, 44100);
     EXPECT_EQ(loaded.settings.wmaChannels, 2);
@@ -139,8 +144,8 @@ TEST(SettingsDefaults, FreshStoreKeepsEveryDefault) {
     EXPECT_TRUE(loaded.settings.filterExtList.empty());
     EXPECT_EQ(loaded.settings.normalizeWork1, -1.0);
     EXPECT_EQ(loaded.settings.normalizeWork2, -1.0);
-    EXPECT_EQ(loaded.tags.titleAsFileName, 1);
-    EXPECT_EQ(loaded.tags.trackNumType, 0);
+    EXPECT_TRUE(loaded.tags.titleAsFileName);
+    EXPECT_EQ(loaded.tags.trackNumType, TrackNumMode::kNone);
     EXPECT_EQ(loaded.tags, TagOptions{});
     ExpectSameFormatValues(loaded.catalogue, Records().catalogue);
     // Loading reads only: the file is not created.
@@ -151,7 +156,7 @@ TEST(SettingsDefaults, UnknownDocumentsFolderMeansSameAsSource) {
     ConvertSettings settings;
     ApplyDocumentsFolderDefaults(settings, "/somewhere/Documents");
     ApplyDocumentsFolderDefaults(settings, "");
-    EXPECT_EQ(settings.destOutputFolderOpt, kDestSameAsSource);
+    EXPECT_EQ(settings.destOutputFolderOpt, DestOutputFolder::kSameAsSource);
     EXPECT_EQ(settings.destSpecifiedFolder, "");
 }
 
@@ -173,47 +178,62 @@ TEST(SettingsStoreFile, DefaultStoreIsTheUsersIniFile) {
     EXPECT_TRUE(name.ends_with("/Kestrune/Kestrune 4.ini")) << name;
 }
 
-TEST(SettingsRoundTrip, EveryValueComesBack) {
+// A file the program wrote before its options were described in one table (commit 3536462),
+// with every key of both groups set to a value other than its default: it loads as written,
+// and saving what was loaded writes the same file again, with the one option added since
+// (SimultaneousConversions) at its default.
+TEST(SettingsFile, AnEarlierVersionsFileReadsAndIsWrittenBackTheSame) {
     TempDir dir;
-    Records saved(dir.File("Documents"));
-    ConvertSettings& s = saved.settings;
-    s.folder = "/home/ann/Music/Ünïcode, with comma; and semicolon";
-    s.destOutputFolderOpt = kDestSameAsSource;
-    s.destSpecifiedFolder = "/srv/out put";
-    s.createDirs = 1;
-    s.browseOutputFolder = 0;
-    s.outputFiles2MyDocuments = 0;
-    s.targetExistsOpt = kTargetSkip;
-    s.monoType = kMonoRight;
-    s.doNotLoadHiddenFiles = 1;
-    s.enableDTSForCDA = 1;
-    s.enableConvertLength = 1;
-    s.enableSkipLength = 1;
+    const std::string written = dir.File("written.ini");
+    std::filesystem::copy_file(
+        std::string(KESTRUNE_SOURCE_DIR) + "/tests/data/settings/every_option.ini", written);
+    Records loaded(dir.File("Documents"));
+    {
+        IniSettingsStore store(written);
+        ASSERT_TRUE(loaded.Load(store));
+    }
+
+    Records expected(dir.File("Documents"));
+    ConvertSettings& s = expected.settings;
+    s.folder = "/home/ann/Music/in, with comma";
+    s.destOutputFolderOpt = DestOutputFolder::kSameAsSource;
+    s.destSpecifiedFolder = "/srv/out put/Ünï";
+    s.createDirs = true;
+    s.browseOutputFolder = false;
+    s.outputFiles2MyDocuments = false;
+    s.targetExistsOpt = TargetExists::kSkip;
+    s.monoType = MonoMix::kRight;
+    s.doNotLoadHiddenFiles = true;
+    s.enableDTSForCDA = true;
+    s.enableConvertLength = true;
+    s.enableSkipLength = true;
     s.convertLength = 4000000000u;  // above the signed range: stored values are unsigned
     s.skipLength = 1500;
-    s.enableExtFilter = 1;
+    s.enableExtFilter = true;
     s.filterExts = "MP3; wav,, OGG ";
     s.volume = 250;
-    s.volumeType = kVolumeManual;
-    s.id3TagType = kTagsCustom;
+    s.volumeType = VolumeMode::kManual;
+    s.id3TagType = TagSource::kCustom;
     s.outputFormat = FormatId::kFlac;
-    s.wmaAutoEncParam = 0;
+    s.wmaAutoEncParam = false;
     s.wmaBitRate = 64000;
     s.wmaSampleRate = 32000;
     s.wmaChannels = 1;
-    s.amrType = 1;
+    s.amrType = AmrBand::kWide;
     s.amrMode = 3;
     s.amrwbMode = 8;
-    s.amrDtx = 1;
+    s.amrDtx = true;
     s.awbMode = 2;
-    s.awbDtx = 1;
+    s.awbDtx = true;
     s.optStartPageIndex = 4;
-    s.simultaneousConversions = 7;
-    TagOptions& t = saved.tags;
-    t = {0,      "Title \"quoted\"", "Ärtist",     "Album=1", "1999", "Jazz", "line [x] #1",
-         "Comp", "(c) me",           kTrackCustom, 7};
+    ParseFilterExts(s);
+    expected.tags = {false,  "Title \"quoted\"", "Ärtist", "Album=1", "1999",
+                     "Jazz", "line [x] #1; two", "Comp",   "(c) me",  TrackNumMode::kCustom,
+                     7};
     int n = 1;
-    for (OutputFormatEntry& row : saved.catalogue) {
+    for (OutputFormatEntry& row : expected.catalogue) {
+        if (!row.HasStoredParameters())
+            continue;  // keeps its defaults
         row.autoParams = 1 - row.autoParams;
         row.codecId = 0x20000 + n;
         row.sampleRate = 1000 * n;
@@ -221,30 +241,23 @@ TEST(SettingsRoundTrip, EveryValueComesBack) {
         row.channels = n % 3;
         ++n;
     }
-    ParseFilterExts(s);
+    EXPECT_EQ(loaded.settings, expected.settings);
+    EXPECT_EQ(loaded.tags, expected.tags);
+    ExpectSameFormatValues(loaded.catalogue, expected.catalogue);
+
     {
-        IniSettingsStore store(dir.File("k.ini"));
-        ASSERT_TRUE(saved.Save(store, kSaveFolder | kSaveOptions | kSaveFormatAndPage));
+        IniSettingsStore store(dir.File("again.ini"));
+        ASSERT_TRUE(loaded.Save(store, kSaveFolder | kSaveOptions | kSaveFormatAndPage));
+        EXPECT_TRUE(CheckFirstRun(store));  // the one key that is no option
     }
-    IniSettingsStore store(dir.File("k.ini"));
-    Records loaded(dir.File("Documents"));
-    ASSERT_TRUE(loaded.Load(store));
-    EXPECT_EQ(loaded.settings, saved.settings);
-    EXPECT_EQ(loaded.tags, saved.tags);
-    // The rows without stored values keep their defaults; all others come back.
-    const Records fresh;
-    for (size_t i = 0; i < saved.catalogue.size(); ++i) {
-        const OutputFormatEntry& want =
-            saved.catalogue[i].HasStoredParameters() ? saved.catalogue[i] : fresh.catalogue[i];
-        const OutputFormatEntry& got = loaded.catalogue[i];
-        SCOPED_TRACE(got.SettingsName());
-        EXPECT_EQ(got.autoParams, want.autoParams);
-        EXPECT_EQ(got.codecId, want.codecId);
-        EXPECT_EQ(got.sampleRate, want.sampleRate);
-        EXPECT_EQ(got.bitRate, want.bitRate);
-        EXPECT_EQ(got.channels, want.channels);
-    }
-    EXPECT_EQ(IniValue(dir.File("k.ini"), "Options/ConvertLength"), "4000000000");
+    std::string again = ReadAll(dir.File("again.ini"));
+    const std::string added =
+        "SimultaneousConversions=" + std::to_string(ConvertSettings{}.simultaneousConversions) +
+        "\n";
+    const size_t at = again.find(added);
+    ASSERT_NE(at, std::string::npos) << again;
+    again.erase(at, added.size());
+    EXPECT_EQ(again, ReadAll(written));
 }
 
 TEST(SimultaneousConversions, StoredValuesAreKeptFromOneTo64) {
@@ -281,7 +294,7 @@ INSTANTIATE_TEST_SUITE_P(Stored, WmaChannelsTest,
                          });
 
 struct FilterCase {
-    int enable;
+    bool enable;
     std::string text;
     std::vector<std::string> list;
 };
@@ -315,7 +328,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(FilterExts, InvalidUtf8PassesThroughUnchanged) {
     ConvertSettings s;
-    s.enableExtFilter = 1;
+    s.enableExtFilter = true;
     s.filterExts = std::string("A\xFF\xC3(B", 5);
     ParseFilterExts(s);
     ASSERT_EQ(s.filterExtList.size(), 1u);
@@ -457,13 +470,13 @@ TEST(TagOptionsStore, EmptyAndAbsentTextsLoadEmpty) {
     TagOptions tags;
     tags.title = "old title";
     tags.artist = "old artist";
-    tags.titleAsFileName = 0;
+    tags.titleAsFileName = false;
     ASSERT_TRUE(LoadTagOptions(store, tags));
     EXPECT_EQ(tags.title, "");
     EXPECT_EQ(tags.artist, "");
     EXPECT_EQ(tags.album, "Kept");
     EXPECT_EQ(tags.customTrackNum, 12);
-    EXPECT_EQ(tags.titleAsFileName, 0);  // absent numbers keep their value
+    EXPECT_FALSE(tags.titleAsFileName);  // absent numbers keep their value
 }
 
 TEST(TagOptionsStore, MissingGroupFailsAndLeavesTheRecord) {
@@ -489,9 +502,9 @@ TEST(SettingsStoreFile, UnreadableNumbersLeaveDefaults) {
     Records loaded;
     loaded.Load(store);
     EXPECT_EQ(loaded.settings.volume, 100);
-    EXPECT_EQ(loaded.settings.monoType, 1);
+    EXPECT_EQ(loaded.settings.monoType, MonoMix::kLeft);
     EXPECT_EQ(loaded.settings.skipLength, 0xFFFFFFFFu);
-    EXPECT_EQ(loaded.settings.createDirs, 0);
+    EXPECT_FALSE(loaded.settings.createDirs);
     EXPECT_EQ(loaded.settings.filterExtList, (std::vector<std::string>{"mp3", "wav"}));
 }
 

@@ -20,11 +20,6 @@ void FillRates(QComboBox* list, const QStringList& rates) {
         list->addItem(rates[i], i);
 }
 
-void SelectIndex(QComboBox* list, int value) {
-    const int index = list->findData(value);
-    list->setCurrentIndex(index >= 0 ? index : kFallbackIndex);
-}
-
 QCheckBox* DtxCheck(QWidget* parent) {
     auto* check = new QCheckBox(QStringLiteral("&Enable DTX (Discontinuous Transmission)"), parent);
     NameFor(check, check->text());
@@ -56,8 +51,8 @@ CAMROptPage::CAMROptPage(Prompter& prompter, QWidget* parent)
     auto* wb = new QRadioButton(QStringLiteral("&WB (Wide Band, 16000 Hz)"), this);
     NameFor(nb, nb->text());
     NameFor(wb, wb->text());
-    typeGroup_->addButton(nb, 0);
-    typeGroup_->addButton(wb, 1);
+    typeGroup_->addButton(nb, StoredCode(AmrBand::kNarrow));
+    typeGroup_->addButton(wb, StoredCode(AmrBand::kWide));
 
     nbList_ = new QComboBox(this);
     FillRates(nbList_, AmrNarrowBandRates());
@@ -81,47 +76,26 @@ CAMROptPage::CAMROptPage(Prompter& prompter, QWidget* parent)
     layout->addWidget(dtxCheck_);
     layout->addStretch();
 
+    // A variant this program does not know leaves both unchosen (and the value kept).
+    Bind(typeGroup_, &ConvertSettings::amrType);
+    Bind(nbList_, &ConvertSettings::amrMode, kFallbackIndex);
+    Bind(wbList_, &ConvertSettings::amrwbMode, kFallbackIndex);
+    Bind(dtxCheck_, &ConvertSettings::amrDtx);
+
     connect(typeGroup_, &QButtonGroup::idClicked, this, &CAMROptPage::UpdateEnabling);
 }
 
-void CAMROptPage::Load(const ConvertSettings& s) {
-    amrType_ = s.amrType;
-    amrMode_ = s.amrMode;
-    amrwbMode_ = s.amrwbMode;
-    amrDtx_ = s.amrDtx;
-}
-
-void CAMROptPage::Store(ConvertSettings& s) const {
-    s.amrType = amrType_;
-    s.amrMode = amrMode_;
-    s.amrwbMode = amrwbMode_;
-    s.amrDtx = amrDtx_;
-}
-
 void CAMROptPage::InitControls() {
-    // A variant this program does not know leaves both unchosen (and the value kept).
-    if (QAbstractButton* radio = typeGroup_->button(amrType_))
-        radio->setChecked(true);
-    SelectIndex(nbList_, amrMode_);
-    SelectIndex(wbList_, amrwbMode_);
-    dtxCheck_->setChecked(amrDtx_ != 0);
+    ShowBindings();
     UpdateEnabling();
 }
 
 void CAMROptPage::UpdateEnabling() {
     const int type = typeGroup_->checkedId();
-    nbLabel_->setEnabled(type == 0);
-    nbList_->setEnabled(type == 0);
-    wbLabel_->setEnabled(type == 1);
-    wbList_->setEnabled(type == 1);
-}
-
-void CAMROptPage::ApplyControls() {
-    if (typeGroup_->checkedId() >= 0)
-        amrType_ = typeGroup_->checkedId();
-    amrMode_ = nbList_->currentData().toInt();
-    amrwbMode_ = wbList_->currentData().toInt();
-    amrDtx_ = dtxCheck_->isChecked() ? 1 : 0;
+    nbLabel_->setEnabled(type == StoredCode(AmrBand::kNarrow));
+    nbList_->setEnabled(type == StoredCode(AmrBand::kNarrow));
+    wbLabel_->setEnabled(type == StoredCode(AmrBand::kWide));
+    wbList_->setEnabled(type == StoredCode(AmrBand::kWide));
 }
 
 CAWBOptPage::CAWBOptPage(Prompter& prompter, QWidget* parent)
@@ -129,36 +103,22 @@ CAWBOptPage::CAWBOptPage(Prompter& prompter, QWidget* parent)
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(new QLabel(QStringLiteral("Sample Frequency: 16000 Hz"), this));
     auto* grid = new QGridLayout;
-    rateList_ = new QComboBox(this);
-    FillRates(rateList_, AmrWideBandRates());
-    grid->addWidget(BuddyLabel(QStringLiteral("&Bit Rate:"), rateList_, this), 0, 0);
-    grid->addWidget(rateList_, 0, 1);
+    auto* rateList = new QComboBox(this);
+    FillRates(rateList, AmrWideBandRates());
+    grid->addWidget(BuddyLabel(QStringLiteral("&Bit Rate:"), rateList, this), 0, 0);
+    grid->addWidget(rateList, 0, 1);
     grid->setColumnStretch(2, 1);
     layout->addLayout(grid);
     layout->addSpacing(8);
-    dtxCheck_ = DtxCheck(this);
-    layout->addWidget(dtxCheck_);
+    QCheckBox* dtxCheck = DtxCheck(this);
+    layout->addWidget(dtxCheck);
     layout->addStretch();
-}
-
-void CAWBOptPage::Load(const ConvertSettings& s) {
-    awbMode_ = s.awbMode;
-    awbDtx_ = s.awbDtx;
-}
-
-void CAWBOptPage::Store(ConvertSettings& s) const {
-    s.awbMode = awbMode_;
-    s.awbDtx = awbDtx_;
+    Bind(rateList, &ConvertSettings::awbMode, kFallbackIndex);
+    Bind(dtxCheck, &ConvertSettings::awbDtx);
 }
 
 void CAWBOptPage::InitControls() {
-    SelectIndex(rateList_, awbMode_);
-    dtxCheck_->setChecked(awbDtx_ != 0);
-}
-
-void CAWBOptPage::ApplyControls() {
-    awbMode_ = rateList_->currentData().toInt();
-    awbDtx_ = dtxCheck_->isChecked() ? 1 : 0;
+    ShowBindings();
 }
 
 }  // namespace kestrune

@@ -1,6 +1,5 @@
 #pragma once
 
-#include "engine/convert_settings.h"
 #include "settings/options/opt_page.h"
 
 class QButtonGroup;
@@ -20,20 +19,11 @@ class CAMROptPage : public COptPage {
 public:
     explicit CAMROptPage(Prompter& prompter, QWidget* parent = nullptr);
 
-    void Load(const ConvertSettings& settings);
-    void Store(ConvertSettings& settings) const;
-
 protected:
     void InitControls() override;
-    void ApplyControls() override;
 
 private:
     void UpdateEnabling();
-
-    int amrType_ = 0;
-    int amrMode_ = 6;
-    int amrwbMode_ = 6;
-    int amrDtx_ = 0;
 
     QButtonGroup* typeGroup_;
     QLabel* nbLabel_;
@@ -49,19 +39,8 @@ class CAWBOptPage : public COptPage {
 public:
     explicit CAWBOptPage(Prompter& prompter, QWidget* parent = nullptr);
 
-    void Load(const ConvertSettings& settings);
-    void Store(ConvertSettings& settings) const;
-
 protected:
     void InitControls() override;
-    void ApplyControls() override;
-
-private:
-    int awbMode_ = 6;
-    int awbDtx_ = 0;
-
-    QComboBox* rateList_;
-    QCheckBox* dtxCheck_;
 };
 
 }  // namespace kestrune

@@ -16,8 +16,6 @@ namespace kestrune {
 
 namespace {
 
-constexpr qint64 kLengthMax = 2147483647;
-
 // Whether the extension text names no extension at all: nothing but spaces, tabs and
 // separators (the filter would then let no file through).
 bool NamesNoExtension(const QString& text) {
@@ -29,10 +27,11 @@ bool NamesNoExtension(const QString& text) {
     return cleaned.isEmpty();
 }
 
-QRadioButton* Radio(const QString& text, QButtonGroup* group, int id, QWidget* parent) {
+template <class Choice>
+QRadioButton* Radio(const QString& text, QButtonGroup* group, Choice id, QWidget* parent) {
     auto* radio = new QRadioButton(text, parent);
     NameFor(radio, text);
-    group->addButton(radio, id);
+    group->addButton(radio, StoredCode(id));
     return radio;
 }
 
@@ -84,10 +83,11 @@ COptGeneralPage::COptGeneralPage(Prompter& prompter, QWidget* parent)
     auto* monoRow = new QHBoxLayout;
     monoRow->setContentsMargins(20, 0, 0, 0);
     monoRow->addWidget(
-        Radio(QStringLiteral("(L+R) / &2 (default)"), monoGroup_, kMonoAverage, this));
-    monoRow->addWidget(Radio(QStringLiteral("&L channel"), monoGroup_, kMonoLeft, this));
-    monoRow->addWidget(Radio(QStringLiteral("&R channel"), monoGroup_, kMonoRight, this));
+        Radio(QStringLiteral("(L+R) / &2 (default)"), monoGroup_, MonoMix::kAverage, this));
+    monoRow->addWidget(Radio(QStringLiteral("&L channel"), monoGroup_, MonoMix::kLeft, this));
+    monoRow->addWidget(Radio(QStringLiteral("&R channel"), monoGroup_, MonoMix::kRight, this));
     helpButton_ = new QPushButton(QStringLiteral("?"), this);
+    helpButton_->setObjectName(QStringLiteral("channelHelp"));
     NameFor(helpButton_, QStringLiteral("?"));
     helpButton_->setAccessibleDescription(
         QStringLiteral("When converting 2 channels to 1 channel, the out channel equals to:"));
@@ -100,7 +100,7 @@ COptGeneralPage::COptGeneralPage(Prompter& prompter, QWidget* parent)
 
     auto* lengths = new QGridLayout;
     skipCheck_ = Check(QStringLiteral("&Skip the first"), this);
-    skipEdit_ = new SpinEdit(0, kLengthMax, 100, this);
+    skipEdit_ = NumberEdit(&ConvertSettings::skipLength, 100);
     NameFor(skipEdit_, skipCheck_->text());
     lengths->addWidget(skipCheck_, 0, 0);
     lengths->addWidget(skipEdit_, 0, 1);
@@ -109,7 +109,7 @@ COptGeneralPage::COptGeneralPage(Prompter& prompter, QWidget* parent)
     skipEdit_->setAccessibleDescription(skipUnit->text());
     lengths->addWidget(skipUnit, 0, 2);
     convertCheck_ = Check(QStringLiteral("Only &convert"), this);
-    convertEdit_ = new SpinEdit(0, kLengthMax, 100, this);
+    convertEdit_ = NumberEdit(&ConvertSettings::convertLength, 100);
     NameFor(convertEdit_, convertCheck_->text());
     lengths->addWidget(convertCheck_, 1, 0);
     lengths->addWidget(convertEdit_, 1, 1);
@@ -125,13 +125,13 @@ COptGeneralPage::COptGeneralPage(Prompter& prompter, QWidget* parent)
     layout->addWidget(
         Radio(QStringLiteral(
                   "&Normalize volume automatically so that all output files have the same volume"),
-              volumeGroup_, kVolumeNormalize, this));
+              volumeGroup_, VolumeMode::kNormalize, this));
     auto* manual =
-        Radio(QStringLiteral("&Adjust volume manually"), volumeGroup_, kVolumeManual, this);
+        Radio(QStringLiteral("&Adjust volume manually"), volumeGroup_, VolumeMode::kManual, this);
     layout->addWidget(manual);
     auto* volumeRow = new QHBoxLayout;
     volumeRow->setContentsMargins(20, 0, 0, 0);
-    volumeEdit_ = new SpinEdit(10, 32767, 10, this);
+    volumeEdit_ = NumberEdit(&ConvertSettings::volume, 10);
     NameFor(volumeEdit_, manual->text());
     // The edit and its unit side by side, level with the first line of the explanation.
     auto* volumeBox = new QHBoxLayout;
@@ -148,12 +148,11 @@ COptGeneralPage::COptGeneralPage(Prompter& prompter, QWidget* parent)
     volumeRow->addStretch();
     layout->addLayout(volumeRow);
     layout->addWidget(Radio(QStringLiteral("&Keep original volume (do not adjust volume)"),
-                            volumeGroup_, kVolumeOriginal, this));
+                            volumeGroup_, VolumeMode::kOriginal, this));
     layout->addSpacing(6);
 
     // How many files convert side by side: at most one per processor core pays.
-    simultaneousEdit_ =
-        new SpinEdit(kMinSimultaneousConversions, kMaxSimultaneousConversions, 1, this);
+    simultaneousEdit_ = NumberEdit(&ConvertSettings::simultaneousConversions, 1);
     auto* simultaneousRow = new QHBoxLayout;
     simultaneousRow->addWidget(
         BuddyLabel(QStringLiteral("Si&multaneous conversions:"), simultaneousEdit_, this));
@@ -161,6 +160,21 @@ COptGeneralPage::COptGeneralPage(Prompter& prompter, QWidget* parent)
     simultaneousRow->addStretch();
     layout->addLayout(simultaneousRow);
     layout->addStretch();
+
+    // The numbers are checked first, in this order, when the page is left.
+    Bind(volumeEdit_, &ConvertSettings::volume);
+    Bind(skipEdit_, &ConvertSettings::skipLength);
+    Bind(convertEdit_, &ConvertSettings::convertLength);
+    Bind(simultaneousEdit_, &ConvertSettings::simultaneousConversions);
+    Bind(filterCheck_, &ConvertSettings::enableExtFilter);
+    Bind(filterEdit_, &ConvertSettings::filterExts);
+    Bind(hiddenCheck_, &ConvertSettings::doNotLoadHiddenFiles);
+    Bind(dtsCheck_, &ConvertSettings::enableDTSForCDA);
+    // A channel rule this program does not know leaves all three unchosen (and the value kept).
+    Bind(monoGroup_, &ConvertSettings::monoType);
+    Bind(skipCheck_, &ConvertSettings::enableSkipLength);
+    Bind(convertCheck_, &ConvertSettings::enableConvertLength);
+    Bind(volumeGroup_, &ConvertSettings::volumeType, StoredCode(VolumeMode::kOriginal));
 
     // Clicking a check or radio moves the focus into the edit it governs when that is enabled.
     auto focusInto = [this](QWidget* edit) {
@@ -182,54 +196,8 @@ COptGeneralPage::COptGeneralPage(Prompter& prompter, QWidget* parent)
     connect(helpButton_, &QPushButton::clicked, this, &COptGeneralPage::ShowChannelHelp);
 }
 
-void COptGeneralPage::Load(const ConvertSettings& s) {
-    v_.enableExtFilter = s.enableExtFilter;
-    v_.filterExts = s.filterExts;
-    v_.doNotLoadHiddenFiles = s.doNotLoadHiddenFiles;
-    v_.enableDTSForCDA = s.enableDTSForCDA;
-    v_.monoType = s.monoType;
-    v_.enableSkipLength = s.enableSkipLength;
-    v_.skipLength = s.skipLength;
-    v_.enableConvertLength = s.enableConvertLength;
-    v_.convertLength = s.convertLength;
-    v_.volumeType = s.volumeType;
-    v_.volume = s.volume;
-    v_.simultaneousConversions = s.simultaneousConversions;
-}
-
-void COptGeneralPage::Store(ConvertSettings& s) const {
-    s.enableExtFilter = v_.enableExtFilter;
-    s.filterExts = v_.filterExts;
-    s.doNotLoadHiddenFiles = v_.doNotLoadHiddenFiles;
-    s.enableDTSForCDA = v_.enableDTSForCDA;
-    s.monoType = v_.monoType;
-    s.enableSkipLength = v_.enableSkipLength;
-    s.skipLength = v_.skipLength;
-    s.enableConvertLength = v_.enableConvertLength;
-    s.convertLength = v_.convertLength;
-    s.volumeType = v_.volumeType;
-    s.volume = v_.volume;
-    s.simultaneousConversions = v_.simultaneousConversions;
-}
-
 void COptGeneralPage::InitControls() {
-    filterCheck_->setChecked(v_.enableExtFilter != 0);
-    filterEdit_->setText(QString::fromStdString(v_.filterExts));
-    hiddenCheck_->setChecked(v_.doNotLoadHiddenFiles != 0);
-    dtsCheck_->setChecked(v_.enableDTSForCDA != 0);
-    // A channel rule this program does not know leaves all three unchosen (and the value kept).
-    if (QAbstractButton* radio = monoGroup_->button(v_.monoType))
-        radio->setChecked(true);
-    skipCheck_->setChecked(v_.enableSkipLength != 0);
-    skipEdit_->SetNumber(v_.skipLength);
-    convertCheck_->setChecked(v_.enableConvertLength != 0);
-    convertEdit_->SetNumber(v_.convertLength);
-    const int volumeType = v_.volumeType == kVolumeNormalize || v_.volumeType == kVolumeManual
-                               ? v_.volumeType
-                               : kVolumeOriginal;
-    volumeGroup_->button(volumeType)->setChecked(true);
-    volumeEdit_->SetNumber(v_.volume);
-    simultaneousEdit_->SetNumber(v_.simultaneousConversions);
+    ShowBindings();
     UpdateEnabling();
 }
 
@@ -237,63 +205,24 @@ void COptGeneralPage::UpdateEnabling() {
     filterEdit_->setEnabled(filterCheck_->isChecked());
     skipEdit_->setEnabled(skipCheck_->isChecked());
     convertEdit_->setEnabled(convertCheck_->isChecked());
-    volumeEdit_->setEnabled(volumeGroup_->checkedId() == kVolumeManual);
+    volumeEdit_->setEnabled(volumeGroup_->checkedId() == StoredCode(VolumeMode::kManual));
 }
 
 bool COptGeneralPage::ReadControls() {
-    // Numbers first: the volume, then the two lengths. An edit that is switched off never
-    // holds the page (the focus could not go there): what it says is taken when it is a number,
-    // else its value stays as it was.
-    const std::optional<int> volume = ParseInteger(volumeEdit_->Text());
-    if (!volume && volumeEdit_->isEnabled()) {
-        Refuse(QStringLiteral("Please enter an integer."), volumeEdit_);
+    // Numbers first: the volume, the two lengths and the simultaneous conversions; then the
+    // extensions and the conversion length.
+    if (!CheckBindings())
         return false;
-    }
-    const std::optional<uint32_t> skip = ParseUnsigned(skipEdit_->Text());
-    if (!skip && skipEdit_->isEnabled()) {
-        Refuse(QStringLiteral("Please enter a positive integer."), skipEdit_);
-        return false;
-    }
-    const std::optional<uint32_t> convert = ParseUnsigned(convertEdit_->Text());
-    if (!convert && convertEdit_->isEnabled()) {
-        Refuse(QStringLiteral("Please enter a positive integer."), convertEdit_);
-        return false;
-    }
-    const std::optional<int> simultaneous = ParseInteger(simultaneousEdit_->Text());
-    if (!simultaneous || *simultaneous < kMinSimultaneousConversions ||
-        *simultaneous > kMaxSimultaneousConversions) {
-        Refuse(QStringLiteral("Please enter a number of conversions from 1 to 64."),
-               simultaneousEdit_);
-        return false;
-    }
-    const bool filterOn = filterCheck_->isChecked();
-    if (filterOn && NamesNoExtension(filterEdit_->text())) {
+    if (filterCheck_->isChecked() && NamesNoExtension(filterEdit_->text())) {
         Refuse(QStringLiteral("Please enter file extensions you need to filter."), filterEdit_);
         return false;
     }
-    const bool convertOn = convertCheck_->isChecked();
-    if (convertOn && convert && *convert == 0) {
+    if (convertCheck_->isChecked() && ParseUnsigned(convertEdit_->Text()) == 0u) {
         Refuse(QStringLiteral("Conversion length must be greater than 0 millisecond."),
                convertEdit_);
         return false;
     }
-
-    v_.enableExtFilter = filterOn ? 1 : 0;
-    v_.filterExts = filterEdit_->text().toStdString();  // exactly as typed
-    v_.doNotLoadHiddenFiles = hiddenCheck_->isChecked() ? 1 : 0;
-    v_.enableDTSForCDA = dtsCheck_->isChecked() ? 1 : 0;
-    if (monoGroup_->checkedId() >= 0)
-        v_.monoType = monoGroup_->checkedId();
-    v_.enableSkipLength = skipCheck_->isChecked() ? 1 : 0;
-    if (skip)
-        v_.skipLength = *skip;
-    v_.enableConvertLength = convertOn ? 1 : 0;
-    if (convert)
-        v_.convertLength = *convert;
-    v_.volumeType = volumeGroup_->checkedId();
-    if (volume)
-        v_.volume = *volume;
-    v_.simultaneousConversions = *simultaneous;
+    ReadBindings();  // the extensions exactly as typed
     return true;
 }
 

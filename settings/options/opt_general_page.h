@@ -1,9 +1,5 @@
 #pragma once
 
-#include <cstdint>
-#include <string>
-
-#include "engine/convert_settings.h"
 #include "settings/options/opt_page.h"
 
 class QButtonGroup;
@@ -22,9 +18,6 @@ class COptGeneralPage : public COptPage {
 public:
     explicit COptGeneralPage(Prompter& prompter, QWidget* parent = nullptr);
 
-    void Load(const ConvertSettings& settings);
-    void Store(ConvertSettings& settings) const;
-
     static const char* const kChannelHelp;
 
 protected:
@@ -34,21 +27,6 @@ protected:
 private:
     void UpdateEnabling();
     void ShowChannelHelp();
-
-    struct Values {
-        int enableExtFilter = 0;
-        std::string filterExts;
-        int doNotLoadHiddenFiles = 0;
-        int enableDTSForCDA = 0;
-        int monoType = 0;
-        int enableSkipLength = 0;
-        uint32_t skipLength = 0;
-        int enableConvertLength = 0;
-        uint32_t convertLength = 0;
-        int volumeType = kVolumeOriginal;
-        int volume = 100;
-        int simultaneousConversions = kMinSimultaneousConversions;
-    } v_;
 
     QCheckBox* filterCheck_;
     QLineEdit* filterEdit_;

@@ -18,12 +18,6 @@ namespace kestrune {
 
 namespace {
 
-// Selects the item holding value; a value no item holds selects the first item.
-void SelectValue(QComboBox* list, int value) {
-    const int index = list->findData(value);
-    list->setCurrentIndex(index >= 0 ? index : 0);
-}
-
 QCheckBox* Check(const QString& text, QWidget* parent) {
     auto* check = new QCheckBox(text, parent);
     NameFor(check, text);
@@ -45,8 +39,10 @@ COptOutputPage::COptOutputPage(Prompter& prompter, FileDialogs& dialogs, Desktop
     auto* layout = new QVBoxLayout(this);
 
     destList_ = new QComboBox(this);
-    destList_->addItem(QStringLiteral("Same as source file"), kDestSameAsSource);
-    destList_->addItem(QStringLiteral("Specific folder"), kDestSpecificFolder);
+    destList_->addItem(QStringLiteral("Same as source file"),
+                       StoredCode(DestOutputFolder::kSameAsSource));
+    destList_->addItem(QStringLiteral("Specific folder"),
+                       StoredCode(DestOutputFolder::kSpecificFolder));
     auto* grid = new QGridLayout;
     grid->addWidget(BuddyLabel(QStringLiteral("&Output folder:"), destList_, this), 0, 0);
     grid->addWidget(destList_, 0, 1, 1, 3);
@@ -54,7 +50,9 @@ COptOutputPage::COptOutputPage(Prompter& prompter, FileDialogs& dialogs, Desktop
     folderEdit_ = new QLineEdit(this);
     folderLabel_ = BuddyLabel(QStringLiteral("&Specific folder:"), folderEdit_, this);
     browseButton_ = Button(QStringLiteral("&Browse"), this);
+    browseButton_->setObjectName(QStringLiteral("browse"));
     openButton_ = Button(QStringLiteral("O&pen"), this);
+    openButton_->setObjectName(QStringLiteral("open"));
     grid->addWidget(folderLabel_, 1, 0);
     grid->addWidget(folderEdit_, 1, 1);
     grid->addWidget(browseButton_, 1, 2);
@@ -80,9 +78,9 @@ COptOutputPage::COptOutputPage(Prompter& prompter, FileDialogs& dialogs, Desktop
 
     existsList_ = new QComboBox(this);
     existsList_->addItem(QStringLiteral("Rename automatically (add number at end of file name)"),
-                         kTargetRename);
-    existsList_->addItem(QStringLiteral("Overwrite"), kTargetOverwrite);
-    existsList_->addItem(QStringLiteral("Skip (not convert)"), kTargetSkip);
+                         StoredCode(TargetExists::kRename));
+    existsList_->addItem(QStringLiteral("Overwrite"), StoredCode(TargetExists::kOverwrite));
+    existsList_->addItem(QStringLiteral("Skip (not convert)"), StoredCode(TargetExists::kSkip));
     auto* existsRow = new QHBoxLayout;
     existsRow->addWidget(BuddyLabel(QStringLiteral("&If target file exists "), existsList_, this));
     existsRow->addWidget(existsList_, 1);
@@ -96,41 +94,27 @@ COptOutputPage::COptOutputPage(Prompter& prompter, FileDialogs& dialogs, Desktop
     layout->addWidget(browseCheck_);
     layout->addStretch();
 
+    // A stored value no item holds selects the first item.
+    Bind(destList_, &ConvertSettings::destOutputFolderOpt);
+    Bind(folderEdit_, &ConvertSettings::destSpecifiedFolder);
+    Bind(treeCheck_, &ConvertSettings::createDirs);
+    Bind(existsList_, &ConvertSettings::targetExistsOpt);
+    Bind(documentsCheck_, &ConvertSettings::outputFiles2MyDocuments);
+    Bind(browseCheck_, &ConvertSettings::browseOutputFolder);
+
     connect(destList_, &QComboBox::currentIndexChanged, this, &COptOutputPage::UpdateEnabling);
     connect(browseButton_, &QPushButton::clicked, this, &COptOutputPage::Browse);
     connect(openButton_, &QPushButton::clicked, this, &COptOutputPage::Open);
 }
 
-void COptOutputPage::Load(const ConvertSettings& s) {
-    v_.destOutputFolderOpt = s.destOutputFolderOpt;
-    v_.destSpecifiedFolder = s.destSpecifiedFolder;
-    v_.createDirs = s.createDirs;
-    v_.targetExistsOpt = s.targetExistsOpt;
-    v_.outputFiles2MyDocuments = s.outputFiles2MyDocuments;
-    v_.browseOutputFolder = s.browseOutputFolder;
-}
-
-void COptOutputPage::Store(ConvertSettings& s) const {
-    s.destOutputFolderOpt = v_.destOutputFolderOpt;
-    s.destSpecifiedFolder = v_.destSpecifiedFolder;
-    s.createDirs = v_.createDirs;
-    s.targetExistsOpt = v_.targetExistsOpt;
-    s.outputFiles2MyDocuments = v_.outputFiles2MyDocuments;
-    s.browseOutputFolder = v_.browseOutputFolder;
-}
-
 void COptOutputPage::InitControls() {
-    SelectValue(destList_, v_.destOutputFolderOpt);
-    folderEdit_->setText(QString::fromStdString(v_.destSpecifiedFolder));
-    treeCheck_->setChecked(v_.createDirs != 0);
-    SelectValue(existsList_, v_.targetExistsOpt);
-    documentsCheck_->setChecked(v_.outputFiles2MyDocuments != 0);
-    browseCheck_->setChecked(v_.browseOutputFolder != 0);
+    ShowBindings();
     UpdateEnabling();
 }
 
 void COptOutputPage::UpdateEnabling() {
-    const bool specific = destList_->currentData().toInt() == kDestSpecificFolder;
+    const bool specific =
+        destList_->currentData().toInt() == StoredCode(DestOutputFolder::kSpecificFolder);
     for (QWidget* w : {static_cast<QWidget*>(folderLabel_), static_cast<QWidget*>(folderEdit_),
                        static_cast<QWidget*>(browseButton_), static_cast<QWidget*>(openButton_),
                        static_cast<QWidget*>(treeCheck_), static_cast<QWidget*>(treeNote_)})
@@ -138,17 +122,12 @@ void COptOutputPage::UpdateEnabling() {
 }
 
 bool COptOutputPage::ReadControls() {
-    const int dest = destList_->currentData().toInt();
-    if (dest == kDestSpecificFolder && folderEdit_->text().isEmpty()) {
+    if (destList_->currentData().toInt() == StoredCode(DestOutputFolder::kSpecificFolder) &&
+        folderEdit_->text().isEmpty()) {
         Refuse(QStringLiteral("Please choose an output folder."), folderEdit_);
         return false;
     }
-    v_.destOutputFolderOpt = dest;
-    v_.destSpecifiedFolder = folderEdit_->text().toStdString();
-    v_.createDirs = treeCheck_->isChecked() ? 1 : 0;
-    v_.targetExistsOpt = existsList_->currentData().toInt();
-    v_.outputFiles2MyDocuments = documentsCheck_->isChecked() ? 1 : 0;
-    v_.browseOutputFolder = browseCheck_->isChecked() ? 1 : 0;
+    ReadBindings();
     return true;
 }
 

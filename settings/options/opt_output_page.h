@@ -1,8 +1,5 @@
 #pragma once
 
-#include <string>
-
-#include "engine/convert_settings.h"
 #include "settings/options/opt_page.h"
 
 class QCheckBox;
@@ -24,9 +21,6 @@ public:
     COptOutputPage(Prompter& prompter, FileDialogs& dialogs, Desktop& desktop,
                    QWidget* parent = nullptr);
 
-    void Load(const ConvertSettings& settings);
-    void Store(ConvertSettings& settings) const;
-
 protected:
     void InitControls() override;
     bool ReadControls() override;
@@ -35,15 +29,6 @@ private:
     void UpdateEnabling();
     void Browse();
     void Open();
-
-    struct Values {
-        int destOutputFolderOpt = kDestSameAsSource;
-        std::string destSpecifiedFolder;
-        int createDirs = 0;
-        int targetExistsOpt = kTargetRename;
-        int outputFiles2MyDocuments = 1;
-        int browseOutputFolder = 1;
-    } v_;
 
     FileDialogs& dialogs_;
     Desktop& desktop_;

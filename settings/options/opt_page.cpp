@@ -31,6 +31,47 @@ void COptPage::Apply() {
         ApplyControls();
 }
 
+void COptPage::Load(const ConvertSettings& settings, const TagOptions& tags) {
+    values_ = {settings, tags};
+}
+
+void COptPage::Store(ConvertSettings& settings, TagOptions& tags) const {
+    for (const OptionEntry* entry : owned_)
+        entry->Copy(values_.settings, values_.tags, settings, tags);
+}
+
+bool COptPage::ReadControls() {
+    if (!CheckBindings())
+        return false;
+    ReadBindings();
+    return true;
+}
+
+SpinEdit* COptPage::NumberEdit(const OptionMember& member, int step) {
+    const OptionEntry& entry = OptionFor(member);
+    return new SpinEdit(entry.minimum, entry.maximum, step, this);
+}
+
+void COptPage::ShowBindings() {
+    for (const OptionBinding& binding : bindings_)
+        binding.Show(values_);
+}
+
+bool COptPage::CheckBindings() {
+    for (const OptionBinding& binding : bindings_) {
+        if (const QString refusal = binding.Refusal(); !refusal.isEmpty()) {
+            Refuse(refusal, binding.Control());
+            return false;
+        }
+    }
+    return true;
+}
+
+void COptPage::ReadBindings() {
+    for (const OptionBinding& binding : bindings_)
+        binding.Read(values_);
+}
+
 void COptPage::Refuse(const QString& text, QWidget* control) {
     prompter_.Warn(this, text);
     if (control) {
@@ -114,6 +155,10 @@ QString StripMnemonic(const QString& text) {
         out += text[i];
     }
     return out;
+}
+
+void NameAfter(QWidget* control, const OptionMember& member) {
+    control->setObjectName(QString::fromLatin1(OptionFor(member).name));
 }
 
 void NameFor(QWidget* control, const QString& text) {

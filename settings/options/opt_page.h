@@ -6,6 +6,9 @@
 #include <QString>
 #include <QWidget>
 #include <optional>
+#include <vector>
+
+#include "settings/options/option_binding.h"
 
 class QAbstractButton;
 class QLabel;
@@ -16,7 +19,8 @@ class Prompter;
 
 // One page of the Options sheet. A page holds copies of the values it edits (given by its
 // Load, handed back by its Store). Its controls show those values from the first time the
-// page is shown; a page that was never shown hands its values back unchanged.
+// page is shown; a page that was never shown hands its values back unchanged. The values a
+// page edits are the options its controls are bound to (Bind) and those it names (Own).
 class COptPage : public QWidget {
     Q_OBJECT
 public:
@@ -34,11 +38,35 @@ public:
     // The sheet was confirmed: pages that capture their lists at that moment do it here.
     void Apply();
 
+    void Load(const ConvertSettings& settings, const TagOptions& tags);
+    // Hands back the page's own options only.
+    void Store(ConvertSettings& settings, TagOptions& tags) const;
+
 protected:
     // Shows the held values in the controls (first activation only).
     virtual void InitControls() = 0;
-    virtual bool ReadControls() { return true; }
+    // By default: refuses what a bound control cannot take, else reads every bound control.
+    virtual bool ReadControls();
     virtual void ApplyControls() {}
+
+    // Ties control to the option of member (see OptionBinding); returns control.
+    template <class Control, class... Extra>
+    Control* Bind(Control* control, const OptionMember& member, Extra... extra) {
+        bindings_.emplace_back(OptionFor(member), control, extra...);
+        owned_.push_back(&bindings_.back().Entry());
+        return control;
+    }
+    // An option the page edits through a control of its own making.
+    void Own(const OptionMember& member) { owned_.push_back(&OptionFor(member)); }
+    // A spin edit over the range of the option of member (to be bound to it).
+    SpinEdit* NumberEdit(const OptionMember& member, int step);
+
+    // The bound controls show the held values.
+    void ShowBindings();
+    // Shows the first refusal of a bound control, in the order they were bound; false then.
+    bool CheckBindings();
+    void ReadBindings();
+    OptionValues& values() { return values_; }
 
     // Shows text with the exclamation icon and moves the focus to control.
     void Refuse(const QString& text, QWidget* control);
@@ -48,6 +76,9 @@ private:
     QString title_;
     Prompter& prompter_;
     bool initialised_ = false;
+    OptionValues values_;
+    std::vector<OptionBinding> bindings_;
+    std::vector<const OptionEntry*> owned_;
 };
 
 // A text edit with spin buttons, as the pages need it: the text is free (what the user typed
@@ -79,6 +110,9 @@ private:
 
 // The text with its mnemonic marks taken out ("&Browse" -> "Browse", "R&&B" -> "R&B").
 QString StripMnemonic(const QString& text);
+
+// Gives control the object name of the option of member.
+void NameAfter(QWidget* control, const OptionMember& member);
 
 // Names control for assistive technology after the text that stands for it.
 void NameFor(QWidget* control, const QString& text);

@@ -30,6 +30,7 @@ COptSheet::COptSheet(QWidget* parent) : QDialog(parent) {
     auto* layout = new QVBoxLayout(this);
     auto* body = new QHBoxLayout;
     titles_ = new QListWidget(this);
+    titles_->setObjectName(QStringLiteral("pages"));
     titles_->setAccessibleName(QStringLiteral("Options"));
     titles_->setSelectionMode(QAbstractItemView::SingleSelection);
     stack_ = new QStackedWidget(this);
@@ -112,36 +113,27 @@ bool ShowOptions(QWidget* parent, ConvertSettings& settings, TagOptions& tags,
     std::optional<WaitCursor> wait(std::in_place);
     COptSheet sheet(parent);
 
-    auto* general = new COptGeneralPage(prompter);
-    general->Load(settings);
-    auto* output = new COptOutputPage(prompter, dialogs, desktop);
-    output->Load(settings);
-    auto* id3 = new CPageOptID3(prompter);
-    id3->Load(settings, tags);
-    sheet.AddPage(general);
-    sheet.AddPage(output);
-    sheet.AddPage(id3);
-
-    CAMROptPage* amr = nullptr;
-    CAWBOptPage* awb = nullptr;
-    CPageWMAOptions* wma = nullptr;
+    // The pages that edit the settings and the tag, and those that edit a catalogue row.
+    std::vector<COptPage*> optionPages;
     std::vector<std::pair<CPageOptAudio*, OutputFormatEntry*>> audioPages;
+    auto add = [&](COptPage* page) {
+        page->Load(settings, tags);
+        sheet.AddPage(page);
+        optionPages.push_back(page);
+    };
+    add(new COptGeneralPage(prompter));
+    add(new COptOutputPage(prompter, dialogs, desktop));
+    add(new CPageOptID3(prompter));
     for (OutputFormatEntry& entry : catalogue) {
         switch (entry.formatId) {
             case FormatId::kAmr:
-                amr = new CAMROptPage(prompter);
-                amr->Load(settings);
-                sheet.AddPage(amr);
+                add(new CAMROptPage(prompter));
                 break;
             case FormatId::kAwb:
-                awb = new CAWBOptPage(prompter);
-                awb->Load(settings);
-                sheet.AddPage(awb);
+                add(new CAWBOptPage(prompter));
                 break;
             case FormatId::kWma:
-                wma = new CPageWMAOptions(prompter, desktop, windowsMedia);
-                wma->Load(settings);
-                sheet.AddPage(wma);
+                add(new CPageWMAOptions(prompter, desktop, windowsMedia));
                 break;
             case FormatId::kWmv:
             case FormatId::kAsf:
@@ -164,15 +156,8 @@ bool ShowOptions(QWidget* parent, ConvertSettings& settings, TagOptions& tags,
     if (!confirmed)
         return false;
 
-    general->Store(settings);
-    output->Store(settings);
-    id3->Store(settings, tags);
-    if (amr)
-        amr->Store(settings);
-    if (awb)
-        awb->Store(settings);
-    if (wma)
-        wma->Store(settings);
+    for (const COptPage* page : optionPages)
+        page->Store(settings, tags);
     ParseFilterExts(settings);
     for (auto& [page, entry] : audioPages)
         page->Store(*entry);

@@ -73,35 +73,37 @@ CPageOptAudio::CPageOptAudio(const QString& title, std::vector<const CodecEntry*
     layout->addWidget(autoCheck_);
     layout->addStretch();
 
+    NameAfter(codecList_, &OutputFormatEntry::codecId);
+    NameAfter(rateList_, &OutputFormatEntry::sampleRate);
+    NameAfter(bitRateList_, &OutputFormatEntry::bitRate);
+    NameAfter(channelList_, &OutputFormatEntry::channels);
+    NameAfter(autoCheck_, &OutputFormatEntry::autoParams);
+
     connect(codecList_, &QComboBox::currentIndexChanged, this, &CPageOptAudio::CodecChosen);
     connect(autoCheck_, &QCheckBox::clicked, this, &CPageOptAudio::UpdateEnabling);
 }
 
 void CPageOptAudio::Load(const OutputFormatEntry& e) {
-    autoEncParam_ = e.autoParams;
-    codecId_ = e.codecId;
-    sampleRate_ = e.sampleRate;
-    bitRate_ = e.bitRate;
-    channels_ = e.channels;
+    for (const OptionEntry& option : OptionTable())
+        if (option.Group() == OptionGroup::kFormat)
+            option.Copy(e, row_);
 }
 
 void CPageOptAudio::Store(OutputFormatEntry& e) const {
-    e.autoParams = autoEncParam_;
-    e.codecId = codecId_;
-    e.sampleRate = sampleRate_;
-    e.bitRate = bitRate_;
-    e.channels = channels_;
+    for (const OptionEntry& option : OptionTable())
+        if (option.Group() == OptionGroup::kFormat)
+            option.Copy(row_, e);
 }
 
 void CPageOptAudio::InitControls() {
     {
         const QSignalBlocker quiet(codecList_);
-        SelectValue(codecList_, codecId_);
+        SelectValue(codecList_, row_.codecId);
     }
     // A stored codec the row does not offer shows the first one, with that codec's lists.
-    if (codecList_->count() > 0 && codecList_->findData(codecId_) < 0)
-        codecId_ = codecList_->currentData().toInt();
-    autoCheck_->setChecked(autoEncParam_ == 1);
+    if (codecList_->count() > 0 && codecList_->findData(row_.codecId) < 0)
+        row_.codecId = codecList_->currentData().toInt();
+    autoCheck_->setChecked(row_.autoParams == 1);
     FillLists();
 }
 
@@ -111,7 +113,7 @@ void CPageOptAudio::FillLists() {
     channelList_->clear();
     const CodecEntry* codec = nullptr;
     for (const CodecEntry* c : codecs_)
-        if (c->codecId == codecId_)
+        if (c->codecId == row_.codecId)
             codec = c;  // the last one with the id
     hasRates_ = codec && !codec->sampleRates.empty();
     hasBitRates_ = codec && !codec->bitRates.empty();
@@ -132,28 +134,28 @@ void CPageOptAudio::FillLists() {
             channelList_->addItem(kAutoChannels, 0);
     }
     if (rateList_->count() > 0)
-        SelectValue(rateList_, sampleRate_);
+        SelectValue(rateList_, row_.sampleRate);
     if (bitRateList_->count() > 0)
-        SelectValue(bitRateList_, bitRate_);
+        SelectValue(bitRateList_, row_.bitRate);
     if (channelList_->count() > 0)
-        SelectValue(channelList_, channels_);
+        SelectValue(channelList_, row_.channels);
     UpdateEnabling();
 }
 
 void CPageOptAudio::CodecChosen() {
     // What the lists show now is what the next codec's lists should show where they can.
     CaptureLists();
-    codecId_ = codecList_->currentData().toInt();
+    row_.codecId = codecList_->currentData().toInt();
     FillLists();
 }
 
 void CPageOptAudio::CaptureLists() {
     if (rateList_->count() > 0)
-        sampleRate_ = rateList_->currentData().toInt();
+        row_.sampleRate = rateList_->currentData().toInt();
     if (bitRateList_->count() > 0)
-        bitRate_ = bitRateList_->currentData().toInt();
+        row_.bitRate = bitRateList_->currentData().toInt();
     if (channelList_->count() > 0)
-        channels_ = channelList_->currentData().toInt();
+        row_.channels = channelList_->currentData().toInt();
 }
 
 void CPageOptAudio::UpdateEnabling() {
@@ -167,12 +169,12 @@ void CPageOptAudio::UpdateEnabling() {
 }
 
 void CPageOptAudio::ApplyControls() {
-    autoEncParam_ = autoCheck_->isChecked() ? 1 : 0;
+    row_.autoParams = autoCheck_->isChecked() ? 1 : 0;
     if (codecList_->count() > 0)
-        codecId_ = codecList_->currentData().toInt();
-    sampleRate_ = rateList_->count() > 0 ? rateList_->currentData().toInt() : 0;
-    bitRate_ = bitRateList_->count() > 0 ? bitRateList_->currentData().toInt() : 0;
-    channels_ = channelList_->count() > 0 ? channelList_->currentData().toInt() : 1;
+        row_.codecId = codecList_->currentData().toInt();
+    row_.sampleRate = rateList_->count() > 0 ? rateList_->currentData().toInt() : 0;
+    row_.bitRate = bitRateList_->count() > 0 ? bitRateList_->currentData().toInt() : 0;
+    row_.channels = channelList_->count() > 0 ? channelList_->currentData().toInt() : 1;
 }
 
 }  // namespace kestrune

@@ -19,7 +19,7 @@ public:
     CPageOptAudio(const QString& title, std::vector<const CodecEntry*> codecs, Prompter& prompter,
                   QWidget* parent = nullptr);
 
-    // The five stored values of the row.
+    // The row's stored values (the option table's per-format options).
     void Load(const OutputFormatEntry& entry);
     void Store(OutputFormatEntry& entry) const;
 
@@ -36,11 +36,7 @@ private:
     void UpdateEnabling();
     void CaptureLists();
 
-    int autoEncParam_ = 1;
-    int codecId_ = 0;
-    int sampleRate_ = 0;
-    int bitRate_ = 0;
-    int channels_ = 0;
+    OutputFormatEntry row_;  // the row's stored values that the page edits
 
     std::vector<const CodecEntry*> codecs_;
     bool hasRates_ = false;

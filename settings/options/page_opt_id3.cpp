@@ -17,15 +17,12 @@ namespace kestrune {
 
 namespace {
 
-QRadioButton* Radio(const QString& text, QButtonGroup* group, int id, QWidget* parent) {
+template <class Choice>
+QRadioButton* Radio(const QString& text, QButtonGroup* group, Choice id, QWidget* parent) {
     auto* radio = new QRadioButton(text, parent);
     NameFor(radio, text);
-    group->addButton(radio, id);
+    group->addButton(radio, StoredCode(id));
     return radio;
-}
-
-QString FromUtf8(const std::string& s) {
-    return QString::fromStdString(s);
 }
 
 }  // namespace
@@ -34,7 +31,8 @@ CPageOptID3::CPageOptID3(Prompter& prompter, QWidget* parent)
     : COptPage(QStringLiteral("ID3"), prompter, parent) {
     auto* layout = new QVBoxLayout(this);
     typeGroup_ = new QButtonGroup(this);
-    layout->addWidget(Radio(QStringLiteral("&Add custom ID3 tag"), typeGroup_, kTagsCustom, this));
+    layout->addWidget(
+        Radio(QStringLiteral("&Add custom ID3 tag"), typeGroup_, TagSource::kCustom, this));
 
     auto* grid = new QGridLayout;
     grid->setContentsMargins(20, 0, 0, 0);
@@ -83,11 +81,12 @@ CPageOptID3::CPageOptID3(Prompter& prompter, QWidget* parent)
     trackLabel_ = new QLabel(QStringLiteral("Track #:"), this);
     trackGroup_ = new QButtonGroup(this);
     auto* trackRow = new QHBoxLayout;
-    QRadioButton* none = Radio(QStringLiteral("N&one"), trackGroup_, kTrackNone, this);
-    QRadioButton* sequence =
-        Radio(QStringLiteral("&Sequence number in list"), trackGroup_, kTrackRunPosition, this);
-    QRadioButton* custom = Radio(QStringLiteral("C&ustom"), trackGroup_, kTrackCustom, this);
-    trackEdit_ = new SpinEdit(0, 255, 1, this);
+    QRadioButton* none = Radio(QStringLiteral("N&one"), trackGroup_, TrackNumMode::kNone, this);
+    QRadioButton* sequence = Radio(QStringLiteral("&Sequence number in list"), trackGroup_,
+                                   TrackNumMode::kRunPosition, this);
+    QRadioButton* custom =
+        Radio(QStringLiteral("C&ustom"), trackGroup_, TrackNumMode::kCustom, this);
+    trackEdit_ = NumberEdit(&TagOptions::customTrackNum, 1);
     NameFor(trackEdit_, custom->text());
     trackEdit_->setAccessibleDescription(trackLabel_->text());
     for (QRadioButton* r : {none, sequence, custom})
@@ -104,9 +103,23 @@ CPageOptID3::CPageOptID3(Prompter& prompter, QWidget* parent)
     layout->addLayout(grid);
 
     layout->addWidget(Radio(QStringLiteral("&Transfer ID3 tag from source file"), typeGroup_,
-                            kTagsFromSource, this));
-    layout->addWidget(Radio(QStringLiteral("&None"), typeGroup_, kTagsNone, this));
+                            TagSource::kFromSource, this));
+    layout->addWidget(Radio(QStringLiteral("&None"), typeGroup_, TagSource::kNone, this));
     layout->addStretch();
+
+    // A tag source or track number this program does not know shows as "None".
+    Bind(typeGroup_, &ConvertSettings::id3TagType, StoredCode(TagSource::kNone));
+    Bind(trackGroup_, &TagOptions::trackNumType, StoredCode(TrackNumMode::kNone));
+    Bind(trackEdit_, &TagOptions::customTrackNum);
+    Bind(fileNameCheck_, &TagOptions::titleAsFileName);
+    Bind(titleEdit_, &TagOptions::title);
+    Bind(artistEdit_, &TagOptions::artist);
+    Bind(albumEdit_, &TagOptions::album);
+    Bind(yearEdit_, &TagOptions::year);
+    Bind(genreList_, &TagOptions::genre);
+    Bind(commentEdit_, &TagOptions::comment);
+    Bind(composerEdit_, &TagOptions::composer);
+    Bind(copyrightEdit_, &TagOptions::copyright);
 
     connect(typeGroup_, &QButtonGroup::idClicked, this, &CPageOptID3::UpdateEnabling);
     connect(fileNameCheck_, &QCheckBox::clicked, this, [this] {
@@ -125,70 +138,17 @@ CPageOptID3::CPageOptID3(Prompter& prompter, QWidget* parent)
     });
 }
 
-void CPageOptID3::Load(const ConvertSettings& settings, const TagOptions& tags) {
-    id3TagType_ = settings.id3TagType;
-    tags_ = tags;
-}
-
-void CPageOptID3::Store(ConvertSettings& settings, TagOptions& tags) const {
-    settings.id3TagType = id3TagType_;
-    tags = tags_;
-}
-
 void CPageOptID3::InitControls() {
-    const int type =
-        id3TagType_ == kTagsCustom || id3TagType_ == kTagsFromSource ? id3TagType_ : kTagsNone;
-    typeGroup_->button(type)->setChecked(true);
-    const int track = tags_.trackNumType == kTrackRunPosition || tags_.trackNumType == kTrackCustom
-                          ? tags_.trackNumType
-                          : kTrackNone;
-    trackGroup_->button(track)->setChecked(true);
-    trackEdit_->SetNumber(tags_.customTrackNum);
-    fileNameCheck_->setChecked(tags_.titleAsFileName != 0);
-    titleEdit_->setText(FromUtf8(tags_.title));
-    artistEdit_->setText(FromUtf8(tags_.artist));
-    albumEdit_->setText(FromUtf8(tags_.album));
-    yearEdit_->setText(FromUtf8(tags_.year));
-    genreList_->setCurrentIndex(-1);
-    genreList_->setEditText(FromUtf8(tags_.genre));
-    commentEdit_->setText(FromUtf8(tags_.comment));
-    composerEdit_->setText(FromUtf8(tags_.composer));
-    copyrightEdit_->setText(FromUtf8(tags_.copyright));
+    ShowBindings();
     UpdateEnabling();
 }
 
 void CPageOptID3::UpdateEnabling() {
-    const bool custom = typeGroup_->checkedId() == kTagsCustom;
+    const bool custom = typeGroup_->checkedId() == StoredCode(TagSource::kCustom);
     for (QWidget* w : tagControls_)
         w->setEnabled(custom);
     titleEdit_->setEnabled(custom && !fileNameCheck_->isChecked());
-    trackEdit_->setEnabled(custom && trackGroup_->checkedId() == kTrackCustom);
-}
-
-bool CPageOptID3::ReadControls() {
-    // A switched-off track edit never holds the page; its number is taken only when valid.
-    const std::optional<int> track = ParseInteger(trackEdit_->Text());
-    const bool inRange = track && *track >= 0 && *track <= 255;
-    if (!inRange && trackEdit_->isEnabled()) {
-        Refuse(track ? QStringLiteral("Please enter an integer between 0 and 255.")
-                     : QStringLiteral("Please enter an integer."),
-               trackEdit_);
-        return false;
-    }
-    id3TagType_ = typeGroup_->checkedId();
-    tags_.trackNumType = trackGroup_->checkedId();
-    if (inRange)
-        tags_.customTrackNum = *track;
-    tags_.titleAsFileName = fileNameCheck_->isChecked() ? 1 : 0;
-    tags_.title = titleEdit_->text().toStdString();
-    tags_.artist = artistEdit_->text().toStdString();
-    tags_.album = albumEdit_->text().toStdString();
-    tags_.year = yearEdit_->text().toStdString();
-    tags_.genre = genreList_->currentText().toStdString();
-    tags_.comment = commentEdit_->text().toStdString();
-    tags_.composer = composerEdit_->text().toStdString();
-    tags_.copyright = copyrightEdit_->text().toStdString();
-    return true;
+    trackEdit_->setEnabled(custom && trackGroup_->checkedId() == StoredCode(TrackNumMode::kCustom));
 }
 
 }  // namespace kestrune

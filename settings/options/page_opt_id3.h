@@ -1,6 +1,5 @@
 #pragma once
 
-#include "engine/convert_settings.h"
 #include "settings/options/opt_page.h"
 
 class QButtonGroup;
@@ -17,18 +16,11 @@ class CPageOptID3 : public COptPage {
 public:
     explicit CPageOptID3(Prompter& prompter, QWidget* parent = nullptr);
 
-    void Load(const ConvertSettings& settings, const TagOptions& tags);
-    void Store(ConvertSettings& settings, TagOptions& tags) const;
-
 protected:
     void InitControls() override;
-    bool ReadControls() override;
 
 private:
     void UpdateEnabling();
-
-    int id3TagType_ = kTagsFromSource;
-    TagOptions tags_;
 
     QButtonGroup* typeGroup_;
     QButtonGroup* trackGroup_;

@@ -34,29 +34,21 @@ CPageWMAOptions::CPageWMAOptions(Prompter& prompter, Desktop& desktop, WmaFormat
       source_(formats) {
     auto* layout = new QVBoxLayout(this);
     list_ = new QListWidget(this);
+    list_->setObjectName(QStringLiteral("wmaFormats"));
     list_->setSelectionMode(QAbstractItemView::SingleSelection);
     layout->addWidget(BuddyLabel(
         QStringLiteral("&Encoding Options: (sample rate, bit rate, channels)"), list_, this));
     layout->addWidget(list_, 1);
-}
-
-void CPageWMAOptions::Load(const ConvertSettings& s) {
-    wmaAutoEncParam_ = s.wmaAutoEncParam;
-    wmaSampleRate_ = s.wmaSampleRate;
-    wmaBitRate_ = s.wmaBitRate;
-    wmaChannels_ = s.wmaChannels;
-}
-
-void CPageWMAOptions::Store(ConvertSettings& s) const {
-    s.wmaAutoEncParam = wmaAutoEncParam_;
-    s.wmaSampleRate = wmaSampleRate_;
-    s.wmaBitRate = wmaBitRate_;
-    s.wmaChannels = wmaChannels_;
+    Own(&ConvertSettings::wmaAutoEncParam);
+    Own(&ConvertSettings::wmaSampleRate);
+    Own(&ConvertSettings::wmaBitRate);
+    Own(&ConvertSettings::wmaChannels);
 }
 
 void CPageWMAOptions::InitControls() {
+    const ConvertSettings& s = values().settings;
     list_->addItem(QStringLiteral("Auto (the program will choose the best options)"));
-    if (wmaAutoEncParam_ == 1)
+    if (s.wmaAutoEncParam)
         list_->setCurrentRow(0);
 
     if (!source_.RuntimeLoaded()) {
@@ -83,9 +75,8 @@ void CPageWMAOptions::InitControls() {
                                          format.bitRate / 1000,
                                          format.channels == 1 ? "Mono" : "Stereo"));
         formats_.push_back(format);
-        if (wmaAutoEncParam_ != 1 && SelectedRow(list_) < 0 &&
-            format.sampleRate == wmaSampleRate_ && format.bitRate / 1000 == wmaBitRate_ / 1000 &&
-            format.channels == wmaChannels_)
+        if (!s.wmaAutoEncParam && SelectedRow(list_) < 0 && format.sampleRate == s.wmaSampleRate &&
+            format.bitRate / 1000 == s.wmaBitRate / 1000 && format.channels == s.wmaChannels)
             list_->setCurrentRow(list_->count() - 1);
     }
 }
@@ -96,15 +87,16 @@ void CPageWMAOptions::ApplyControls() {
     // unless "Auto" itself is picked.
     if (runtimeMissing_ && row < 0)
         return;
+    ConvertSettings& s = values().settings;
     if (row <= 0) {
-        wmaAutoEncParam_ = 1;
+        s.wmaAutoEncParam = true;
         return;
     }
     const Format& f = formats_[static_cast<size_t>(row - 1)];
-    wmaAutoEncParam_ = 0;
-    wmaSampleRate_ = f.sampleRate;
-    wmaBitRate_ = f.bitRate;
-    wmaChannels_ = f.channels;
+    s.wmaAutoEncParam = false;
+    s.wmaSampleRate = f.sampleRate;
+    s.wmaBitRate = f.bitRate;
+    s.wmaChannels = f.channels;
 }
 
 }  // namespace kestrune

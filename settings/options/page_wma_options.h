@@ -2,7 +2,6 @@
 
 #include <vector>
 
-#include "engine/convert_settings.h"
 #include "settings/options/opt_page.h"
 
 class QListWidget;
@@ -20,9 +19,6 @@ public:
     CPageWMAOptions(Prompter& prompter, Desktop& desktop, WmaFormatSource& formats,
                     QWidget* parent = nullptr);
 
-    void Load(const ConvertSettings& settings);
-    void Store(ConvertSettings& settings) const;
-
     static const char* const kRuntimeMissing;
 
 protected:
@@ -35,11 +31,6 @@ private:
         int bitRate;
         int channels;
     };
-
-    int wmaAutoEncParam_ = 1;
-    int wmaSampleRate_ = 44100;
-    int wmaBitRate_ = 128000;
-    int wmaChannels_ = 2;
 
     Desktop& desktop_;
     WmaFormatSource& source_;

@@ -32,6 +32,8 @@ inline void PrintTo(const QString& s, std::ostream* os) {
 
 namespace kestrune::test {
 
+using namespace Qt::StringLiterals;
+
 class QtEnvironment : public ::testing::Environment {
 public:
     void SetUp() override {
@@ -210,10 +212,7 @@ struct OptionsHarness {
 
 // The sheet's page list.
 inline QListWidget* Titles(COptSheet& sheet) {
-    for (QListWidget* list : sheet.findChildren<QListWidget*>())
-        if (list->accessibleName() == "Options")
-            return list;
-    return nullptr;
+    return sheet.findChild<QListWidget*>(u"pages"_s);
 }
 
 inline QStringList TitleTexts(COptSheet& sheet) {
@@ -224,24 +223,23 @@ inline QStringList TitleTexts(COptSheet& sheet) {
     return texts;
 }
 
-// Picks a page in the list as a user would; returns the page now active.
-inline COptPage* Go(COptSheet& sheet, const QString& title) {
+// Picks a page in the list by its title, as a user would; returns the page now active.
+inline COptPage* Go(COptSheet& sheet, QStringView title) {
     QListWidget* list = Titles(sheet);
-    const QList<QListWidgetItem*> found = list->findItems(title, Qt::MatchExactly);
-    EXPECT_EQ(found.size(), 1) << title.toStdString();
+    const QList<QListWidgetItem*> found = list->findItems(title.toString(), Qt::MatchExactly);
+    EXPECT_EQ(found.size(), 1) << title.toString().toStdString();
     if (!found.isEmpty())
         list->setCurrentItem(found.first());
     return sheet.ActivePage();
 }
 
-// The nth control of type W named name (its accessible name) on a page.
+// The control of type W with that object name on a page.
 template <class W>
-W* Control(QWidget* page, const QString& name, int nth = 0) {
-    for (W* w : page->findChildren<W*>())
-        if (w->accessibleName() == name && nth-- == 0)
-            return w;
-    ADD_FAILURE() << "no control named \"" << name.toStdString() << "\"";
-    return nullptr;
+W* Control(QWidget* page, QStringView name) {
+    W* w = page->findChild<W*>(name.toString());
+    if (!w)
+        ADD_FAILURE() << "no control named \"" << name.toString().toStdString() << "\"";
+    return w;
 }
 
 inline QStringList Items(const QComboBox* list) {
@@ -252,9 +250,9 @@ inline QStringList Items(const QComboBox* list) {
 }
 
 // Chooses the item with that text as a user would.
-inline void Choose(QComboBox* list, const QString& text) {
-    const int index = list->findText(text);
-    ASSERT_GE(index, 0) << text.toStdString();
+inline void Choose(QComboBox* list, QStringView text) {
+    const int index = list->findText(text.toString());
+    ASSERT_GE(index, 0) << text.toString().toStdString();
     list->setCurrentIndex(index);
     emit list->activated(index);
 }
@@ -265,10 +263,10 @@ inline void Click(QAbstractButton* button) {
 }
 
 // A message box shown, the sheet still open on the same page, and the focus on control.
-inline void ExpectRefused(COptSheet& sheet, FakePrompter& prompter, const QString& message,
-                          int page, QWidget* control) {
-    ASSERT_FALSE(prompter.shown.empty()) << "expected " << message.toStdString();
-    EXPECT_EQ(prompter.shown.back().text, message);
+inline void ExpectRefused(COptSheet& sheet, FakePrompter& prompter, QStringView message, int page,
+                          QWidget* control) {
+    ASSERT_FALSE(prompter.shown.empty()) << "expected " << message.toString().toStdString();
+    EXPECT_EQ(prompter.shown.back().text, message.toString());
     EXPECT_EQ(prompter.shown.back().icon, Prompter::Icon::Warning);
     EXPECT_TRUE(sheet.isVisible());
     EXPECT_EQ(sheet.ActivePageIndex(), page);

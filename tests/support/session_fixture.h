@@ -1,7 +1,7 @@
 #pragma once
 
-// What the engine's driver tests share: the decoding layer set up once, a session that reports
-// to a recording front end, and a run of a list as the window starts one.
+// What the engine's driver tests share: the decoding layer, a session that reports to a
+// recording front end, and a run of a list as the window starts one.
 
 #include <gtest/gtest.h>
 
@@ -11,7 +11,7 @@
 #include "engine/conversion_session.h"
 #include "engine/run_scheduler.h"
 #include "messages/run_questions.h"
-#include "readers/bass_reader.h"
+#include "tests/support/decoding_layer.h"
 #include "tests/support/recording_host.h"
 #include "tests/support/test_support.h"
 
@@ -20,11 +20,7 @@ namespace kestrune::test {
 class SessionTest : public ::testing::Test {
 protected:
     explicit SessionTest(const std::string& programFolder = RunningProgramFolder())
-        : config(programFolder), run(host), session(config, run) {
-        static const bool layerReady =
-            InitDecodingLayer(RunningProgramFolder()) == DecodingLayerStart::Ready;
-        EXPECT_TRUE(layerReady);
-    }
+        : config(programFolder), run(host), session(config, run) {}
 
     // Converts items (in their rows) as the window does: what the run needs is asked first,
     // then the items convert one output each, or joined into mergePath, on workers; each item
