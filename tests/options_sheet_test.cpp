@@ -14,6 +14,7 @@
 #include <filesystem>
 
 #include "engine/conversion_session.h"
+#include "engine/run_scheduler.h"
 #include "settings/options/page_opt_audio.h"
 #include "tests/support/decoding_layer.h"
 #include "tests/support/options_harness.h"
@@ -247,16 +248,19 @@ TEST_F(OptionsSheet, ConversionUsesWhatTheSheetStored) {
     h.Reload();
 
     test::RecordingHost host;
+    test::RecordingRun run(host);
     SessionConfig config;
     config.settings = h.settings;
     config.settings.id3TagType = TagSource::kNone;
     config.tagOptions = h.tags;
     config.catalogue = h.catalogue;
-    ConversionSession session(config, host);
-    SourceFileEntry entry;
-    ASSERT_TRUE(session.ProbeSource(source, entry));
-    std::vector<SourceFileEntry*> items{&entry};
-    session.ConvertList(items, {0}, *FindOutputFormat(config.catalogue, FormatId::kMp3));
+    ConversionSession session(config, run);
+    RunRequest request;
+    request.items.emplace_back();
+    ASSERT_TRUE(session.ProbeSource(source, request.items[0]).opened);
+    request.format = *FindOutputFormat(config.catalogue, FormatId::kMp3);
+    run.Present({{0, FileNameOf(source)}}, "MP3");
+    RunConversion(config, request, run);
 
     const std::string out = (fs::path(outFolder.toStdString()) / "tone.mp3").string();
     ASSERT_TRUE(fs::exists(out)) << host.output[0];
