@@ -106,7 +106,8 @@ def make_tagged_source(folder, wav):
 
 def run_timed(cmd, pauses=None):
     """Runs the window's benchmark program; returns (seconds of its timed step, wall seconds).
-    The longest pause between two chances to take Cancel goes into pauses when given."""
+    The longest stretch in which the window's thread did not answer goes into pauses when
+    given."""
     start = time.perf_counter()
     done = subprocess.run(cmd, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
     wall = time.perf_counter() - start
@@ -234,7 +235,8 @@ def main():
         print(line, flush=True)
 
     # The window against the command line: adding a folder of short files (kestrune-cli probe
-    # reads the same files), and converting the corpus to MP3 one file at a time.
+    # reads the same files), and converting the corpus to MP3 with the window's default number
+    # of simultaneous conversions, beside kestrune-cli -j <cores> and -j 1 on the same files.
     if os.path.exists(args.window):
         short = make_short_files(os.path.join(args.work, "short-%d" % args.short_files),
                                  args.short_files)
@@ -242,30 +244,35 @@ def main():
         window_cases = [
             ("window-add", lambda: [args.window, "add", short,
                                     window_settings(os.path.join(args.work, "window.ini"), fresh("w"))],
-             lambda: [args.cli, "probe"] + short_files),
-            ("window-mp3-j1", lambda: [args.window, "convert", corpus,
-                                       window_settings(os.path.join(args.work, "window.ini"),
-                                                       fresh("w"), "wav"),
-                                       "1000"],
-             kestrune("mp3", [], sorted(allwavs), 1)),
+             [("kestrune-cli probe", lambda: [args.cli, "probe"] + short_files)]),
+            ("window-mp3", lambda: [args.window, "convert", corpus,
+                                    window_settings(os.path.join(args.work, "window.ini"),
+                                                    fresh("w"), "wav"),
+                                    "1000"],
+             [("kestrune-cli -j %d" % cores, kestrune("mp3", [], sorted(allwavs), cores)),
+              ("kestrune-cli -j 1", kestrune("mp3", [], sorted(allwavs), 1))]),
         ]
-        for name, win, cli in window_cases:
+        for name, win, clis in window_cases:
             if only and name not in only:
                 continue
-            samples = {"window": [], "cli": []}
-            for _ in range(args.runs):
+            samples = {"window": [], "cli": [[] for _ in clis]}
+            for _ in range(args.runs):  # alternate, so drift hits every contender alike
                 samples["window"].append(run_timed(win()))
-                samples["cli"].append(measure(cli))
+                for i, (_, cli) in enumerate(clis):
+                    samples["cli"][i].append(measure(cli))
             step = statistics.median(x for x, _ in samples["window"])
             process = statistics.median(x for _, x in samples["window"])
-            c = statistics.median(x for x, _ in samples["cli"])
             # The window's step alone (its own start-up is not part of adding or converting)
             # against the whole kestrune-cli process, which also starts up and probes.
-            print("%-14s window %7.2fs (process %.2fs) | kestrune-cli %7.2fs (window/cli %.2f)"
-                  % (name, step, process, c, step / c), flush=True)
+            line = "%-14s window %7.2fs (process %.2fs)" % (name, step, process)
+            for i, (label, _) in enumerate(clis):
+                c = statistics.median(x for x, _ in samples["cli"][i])
+                line += " | %s %7.2fs (window/cli %.2f)" % (label, c, step / c)
+            print(line, flush=True)
 
-        # How soon Cancel can be seen while each kind of output is written: the longest stretch
-        # between two pumps of the window, one 44.1 kHz stereo piece per format.
+        # How long the window's thread may go without answering while each kind of output is
+        # written: the longest gap between two runs of a 1 ms timer on it, one 44.1 kHz stereo
+        # piece per format.
         if not only or "window-cancel" in only:
             one = os.path.join(args.work, "one-piece")
             shutil.rmtree(one, ignore_errors=True)

@@ -8,9 +8,7 @@
 #include "audio/audio_writer.h"
 #include "audio/gain.h"
 #include "audio/tag_set.h"
-#include "audio/utf8_text.h"
 #include "engine/block_loop.h"
-#include "engine/conversion_host.h"
 #include "engine/conversion_session.h"
 #include "engine/progress_meter.h"
 #include "engine/resample_stage.h"
@@ -24,18 +22,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const char* const kSkipTooLong =
-    "Length of the file is shorter than skipping length set at Options -> General";
-const char* const kWriteFailed = "Failed to write the output file (is the disk full?)";
-const char* const kSameAsSource = "The output file would replace the source file";
-
 std::string WithoutExtension(const std::string& name) {
     const auto dot = name.rfind('.');
     return dot == std::string::npos ? name : name.substr(0, dot);
-}
-
-std::string CreateFailure(const std::string& path) {
-    return "Failed to create file \"" + RepairUtf8(path) + "\"";
 }
 
 }  // namespace
@@ -65,7 +54,7 @@ bool ConversionSession::OpenSource(const SourceFileEntry& source, int requestedR
         if (static_cast<int64_t>(settings_.skipLength) >=
             static_cast<int64_t>(reader.GetDuration()) * 1000) {
             usedDedicatedReader_ = 0;
-            failureDetail_ = kSkipTooLong;
+            Fail(FailureReason::kSkipTooLong);
             return fail();
         }
         out.skipFrames =
@@ -99,24 +88,21 @@ float ConversionSession::ChooseGain() {
 }
 
 bool ConversionSession::FeedWriter(OpenedSource& src, AudioWriter& writer, int outRate,
-                                   int outChannels, SourceType sourceType,
-                                   const std::string& displayName) {
+                                   int outChannels, SourceType sourceType) {
     bool writeFailed = false;
-    const bool ok =
-        RunBlockLoop(src, writer, outRate, outChannels, sourceType, displayName, writeFailed) == 1;
+    const bool ok = RunBlockLoop(src, writer, outRate, outChannels, sourceType, writeFailed) == 1;
     src.reader->Close();
     src.reader.reset();
     if (writeFailed) {
         usedDedicatedReader_ = 0;
-        failureDetail_ = kWriteFailed;
+        Fail(FailureReason::kWriteFailed);
         return false;
     }
     return ok;
 }
 
 int ConversionSession::RunBlockLoop(OpenedSource& src, AudioWriter& writer, int outRate,
-                                    int outChannels, SourceType sourceType,
-                                    const std::string& displayName, bool& writeFailed) {
+                                    int outChannels, SourceType sourceType, bool& writeFailed) {
     AudioReader& reader = *src.reader;
     const int sourceRate = reader.GetSampleRate();
     const SourceRouting routing =
@@ -176,8 +162,8 @@ int ConversionSession::RunBlockLoop(OpenedSource& src, AudioWriter& writer, int 
 
     const bool synthesised = sourceType == SourceType::kTracker || sourceType == SourceType::kMidi;
     const int64_t length = reader.GetLength();
-    ProgressMeter meter(host_, length, "Converting", displayName);
-    const BlockLoop::End end = loop.Run(host_, meter, 1, [&](int n, int64_t pos) {
+    ProgressMeter meter(observer_, currentIndex_, Pass::kConverting, length);
+    const BlockLoop::End end = loop.Run(observer_, meter, 1, [&](int n, int64_t pos) {
         if (src.skipFrames > 0) {
             src.skipFrames -= n;
             if (src.skipFrames >= 0)
@@ -231,7 +217,6 @@ StepOutcome ConversionSession::ConvertFile(const SourceFileEntry& source,
 StepOutcome ConversionSession::ConvertFileTo(const SourceFileEntry& source,
                                              const OutputFormatEntry& format, ReaderTry tries,
                                              OutputClaim* claim, bool replace) {
-    const std::string displayName = FileNameOf(currentItem_ ? currentItem_->path : source.path);
     OpenedSource src;
     if (!OpenSource(source, RequestedRate(format), tries, src))
         return Ended(false, src.hasAudio);
@@ -255,7 +240,7 @@ StepOutcome ConversionSession::ConvertFileTo(const SourceFileEntry& source,
     bool tagged = false;
     if (format.getsTags || FinishedFileTakesTags(format)) {
         const std::string title =
-            tagOptions_.titleAsFileName ? WithoutExtension(displayName) : tagOptions_.title;
+            tagOptions_.titleAsFileName ? WithoutExtension(DisplayName(source)) : tagOptions_.title;
         int track = 0;
         if (tagOptions_.trackNumType == TrackNumMode::kRunPosition)
             track = runPosition_;
@@ -271,7 +256,7 @@ StepOutcome ConversionSession::ConvertFileTo(const SourceFileEntry& source,
     if (source.outputPath.empty() || SameFile(source.outputPath, source.path)) {
         closeReader();
         usedDedicatedReader_ = 0;
-        failureDetail_ = kSameAsSource;
+        Fail(FailureReason::kOutputIsSource);
         return Ended(false, src.hasAudio);
     }
     // The output is written under its partial name and gets its own once whole.
@@ -284,7 +269,7 @@ StepOutcome ConversionSession::ConvertFileTo(const SourceFileEntry& source,
     if ((!claim && !IsSpecialFile(source.outputPath)) || (claim && !claim->Restart())) {
         closeReader();
         usedDedicatedReader_ = 0;
-        failureDetail_ = CreateFailure(source.outputPath);
+        Fail(FailureReason::kCreateOutput, source.outputPath);
         return Ended(false, src.hasAudio);
     }
     const std::string writePath = claim ? claim->PartialPath() : source.outputPath;
@@ -298,7 +283,7 @@ StepOutcome ConversionSession::ConvertFileTo(const SourceFileEntry& source,
         return Ended(false, src.hasAudio);
     }
 
-    bool ok = FeedWriter(src, writer, plan.rate, plan.channels, source.sourceType, displayName);
+    bool ok = FeedWriter(src, writer, plan.rate, plan.channels, source.sourceType);
     writer.Close();
     const bool whole = writer.Completed();
     plan.writer.reset();
@@ -306,7 +291,7 @@ StepOutcome ConversionSession::ConvertFileTo(const SourceFileEntry& source,
         // The end of the file (its trailer, the last of its data) could not be written.
         ok = false;
         usedDedicatedReader_ = 0;
-        failureDetail_ = kWriteFailed;
+        Fail(FailureReason::kWriteFailed);
     }
     if (ok) {
         std::error_code ec;
@@ -319,12 +304,12 @@ StepOutcome ConversionSession::ConvertFileTo(const SourceFileEntry& source,
         !WriteTagsToFile(writePath, format, tags)) {
         ok = false;
         usedDedicatedReader_ = 0;
-        failureDetail_ = kWriteFailed;
+        Fail(FailureReason::kWriteFailed);
     }
     if (ok && claim && !claim->Commit(replace)) {
         ok = false;
         usedDedicatedReader_ = 0;
-        failureDetail_ = CreateFailure(claim->Target());
+        Fail(FailureReason::kCreateOutput, claim->Target());
     }
     // A failed partial file stays with its claim: emptied by the next attempt, removed when
     // the claim is given up.

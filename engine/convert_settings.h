@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -27,6 +28,13 @@ enum class TagSource : int32_t { kNone = 0, kCustom = 1, kFromSource = 2 };
 enum class TrackNumMode : int32_t { kNone = 0, kRunPosition = 1, kCustom = 2 };
 // The variant of the "amr" format ("AMRType").
 enum class AmrBand : int32_t { kNarrow = 0, kWide = 1 };
+
+// "SimultaneousConversions": how many files the window converts at once.
+constexpr int kMinSimultaneousConversions = 1;
+constexpr int kMaxSimultaneousConversions = 64;
+
+// The processors this process may run on (a scheduler may grant fewer than the machine has).
+int UsableCores();
 
 // Every option of the program. Fields are named after their stored value names; the
 // defaults here are the ones a fresh profile gets, except the two that depend on the
@@ -68,6 +76,8 @@ struct ConvertSettings {
     int awbMode = 6;
     bool awbDtx = false;
     int optStartPageIndex = 0;
+    // 1 to 64: by default the cores this process may use.
+    int simultaneousConversions = std::min(UsableCores(), kMaxSimultaneousConversions);
 
     // Derived from filterExts by ParseFilterExts; never stored.
     std::vector<std::string> filterExtList;

@@ -26,7 +26,7 @@ private:
     int ReadAdpcm(int16_t* left, int16_t* right);
 
     FileHandle file_;
-    std::unique_ptr<uint8_t[]> buffer_;
+    std::unique_ptr<uint8_t[]> buffer_;  // one block, made in Open
     int encoding_ = 0;
     int codeBits_ = 0;
     bool bigEndian_ = true;

@@ -10,6 +10,7 @@
 #include <tuple>
 
 #include "audio/downmix.h"
+#include "common/byte_order.h"
 #include "readers/aiff_reader.h"
 #include "support/test_support.h"
 #include "tests/support/reader_checks.h"
@@ -21,28 +22,18 @@ using namespace test;  // the reader checks
 
 // ---- Hand-made files for the rules libsndfile has no way to write ----
 
-void Put16(std::vector<uint8_t>& b, uint32_t v) {
-    b.push_back(static_cast<uint8_t>(v >> 8));
-    b.push_back(static_cast<uint8_t>(v));
-}
-void Put32(std::vector<uint8_t>& b, uint32_t v) {
-    Put16(b, v >> 16);
-    Put16(b, v & 0xFFFF);
-}
-
 // An 80-bit IEEE extended value.
 void PutExtended(std::vector<uint8_t>& b, double v) {
     int exponent = 0;
     const double m = std::frexp(v, &exponent);  // v = m * 2^exponent, 0.5 <= m < 1
     const uint64_t mantissa = static_cast<uint64_t>(std::ldexp(m, 64));
-    Put16(b, static_cast<uint32_t>(exponent - 1 + 16383));
-    Put32(b, static_cast<uint32_t>(mantissa >> 32));
-    Put32(b, static_cast<uint32_t>(mantissa));
+    AppendBe(b, exponent - 1 + 16383, 2);
+    AppendBe(b, mantissa, 8);
 }
 
 void PutChunk(std::vector<uint8_t>& b, const char* id, const std::vector<uint8_t>& body) {
     b.insert(b.end(), id, id + 4);
-    Put32(b, static_cast<uint32_t>(body.size()));
+    AppendBe(b, body.size(), 4);
     b.insert(b.end(), body.begin(), body.end());
     if (body.size() & 1)
         b.push_back(0);
@@ -63,9 +54,9 @@ struct AiffLayout {
 
 std::vector<uint8_t> BuildAiff(const AiffLayout& s) {
     std::vector<uint8_t> comm;
-    Put16(comm, static_cast<uint32_t>(s.channels));
-    Put32(comm, s.frames);
-    Put16(comm, static_cast<uint32_t>(s.sampleSize));
+    AppendBe(comm, s.channels, 2);
+    AppendBe(comm, s.frames, 4);
+    AppendBe(comm, s.sampleSize, 2);
     PutExtended(comm, s.rate);
     if (s.aifc) {
         comm.insert(comm.end(), s.compression, s.compression + 4);
@@ -85,7 +76,7 @@ std::vector<uint8_t> BuildAiff(const AiffLayout& s) {
         PutChunk(body, "SSND", ssnd);
     }
     std::vector<uint8_t> file = {'F', 'O', 'R', 'M'};
-    Put32(file, static_cast<uint32_t>(body.size()));
+    AppendBe(file, body.size(), 4);
     file.insert(file.end(), body.begin(), body.end());
     return file;
 }
@@ -381,7 +372,7 @@ TEST(AiffReader, OversizedId3ChunkIsSkippedWhole) {
     s.data = Bytes({0x01, 0x02, 0x03, 0x04});
     std::vector<uint8_t> id3 = {'I', 'D', '3', ' '};
     const uint32_t size = 10 * 1024 * 1024 + 2;
-    Put32(id3, size);
+    AppendBe(id3, size, 4);
     id3.resize(id3.size() + size, 0);
     s.extraChunk = id3;
     TempDir dir;
@@ -401,23 +392,13 @@ TEST(AiffReader, SurvivesDamagedFiles) {
                                            {SF_FORMAT_AIFF | SF_FORMAT_IMA_ADPCM, 2},
                                            {SF_FORMAT_AIFF | SF_FORMAT_GSM610, 1},
                                            {SF_FORMAT_AIFF | SF_FORMAT_DWVW_16, 1}};
-    uint32_t rng = 99;
+    Lcg random(99);
     for (const auto& [format, ch] : formats) {
         ASSERT_TRUE(SndWrite(good, format, test::MakeSignal(8000, ch, 4000, 5)));
-        std::ifstream in(good, std::ios::binary);
-        const std::vector<uint8_t> original((std::istreambuf_iterator<char>(in)), {});
+        const std::vector<uint8_t> original = ReadBytes(good);
         for (int round = 0; round < 150; ++round) {
-            std::vector<uint8_t> bytes = original;
-            rng = rng * 1664525u + 1013904223u;
-            if (round % 3 == 0) {
-                bytes.resize(rng % bytes.size());
-            } else {
-                for (int k = 0; k < 6; ++k) {
-                    rng = rng * 1664525u + 1013904223u;
-                    bytes[(rng >> 8) % std::min<size_t>(bytes.size(), 80)] =
-                        static_cast<uint8_t>(rng >> 24);
-                }
-            }
+            const auto bytes =
+                Damaged(original, round, {.cutEvery = 3, .changes = 6, .span = 80}, random);
             WriteBytes(dir.File("bad.aif"), bytes);
             AiffReader reader;
             if (reader.Open(dir.File("bad.aif"), 0) == 1) {

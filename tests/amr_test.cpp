@@ -10,7 +10,8 @@
 #include "platform/amr/amrnb.h"
 #include "platform/amr/amrwb.h"
 #include "readers/amr_reader.h"
-#include "tests/support/test_support.h"
+#include "tests/support/lossy_match.h"
+#include "tests/support/reader_checks.h"
 #include "writers/amr_writer.h"
 
 namespace kestrune {
@@ -100,21 +101,6 @@ bool WriteAmr(const std::string& path, const AmrOptions& options,
     return true;
 }
 
-// Every sample AmrReader delivers, checking the block sizes on the way.
-std::vector<int16_t> ReadAll(AmrReader& reader, int* shortBlocks = nullptr) {
-    std::vector<int16_t> all;
-    int16_t block[kBlockFrames];
-    int shorter = 0;
-    for (int n; (n = reader.Read(block, nullptr)) > 0;) {
-        if (n < kBlockFrames)
-            ++shorter;
-        all.insert(all.end(), block, block + n);
-    }
-    if (shortBlocks)
-        *shortBlocks = shorter;
-    return all;
-}
-
 class AmrModes : public testing::TestWithParam<AmrCase> {};
 
 TEST_P(AmrModes, WrittenFileDecodesWithFfmpegAndAmrReader) {
@@ -165,15 +151,18 @@ TEST_P(AmrModes, WrittenFileDecodesWithFfmpegAndAmrReader) {
     EXPECT_EQ(reader.GetBitsPerSample(), 16);
     EXPECT_EQ(reader.GetLength(), static_cast<int64_t>(fs::file_size(path)));
     EXPECT_EQ(reader.GetPosition(), c.narrowBand ? 6 : 9);
-    int shortBlocks = 0;
-    const std::vector<int16_t> ours = ReadAll(reader, &shortBlocks);
+    const test::Decoded d = test::Drain(reader);
+    const std::vector<int16_t>& ours = d.samples;
     EXPECT_EQ(ours.size(), static_cast<size_t>(frames * frameLength));
-    EXPECT_LE(shortBlocks, 1);
+    EXPECT_LE(
+        std::count_if(d.blocks.begin(), d.blocks.end(), [](int n) { return n < kBlockFrames; }), 1);
     EXPECT_EQ(reader.GetPosition(), reader.GetLength());
     reader.Close();
 
-    // Without DTX both decoders see the same frames: their outputs must agree closely.
+    // Without DTX both decoders see the same frames: their outputs must agree closely, and
+    // follow the source.
     if (!c.dtx) {
+        test::ExpectFollowsSource({rate, 1, signal}, decoded, probe.codecName, "amr");
         double dot = 0, a2 = 0, b2 = 0;
         for (size_t i = 0; i < ours.size(); ++i) {
             dot += static_cast<double>(ours[i]) * decoded.samples[i];
@@ -304,11 +293,6 @@ TEST(AmrWriter, CloseRestoresTheDefaults) {
     EXPECT_EQ(PacketSizes(dir.File("second.amr")), std::vector<int>(10, 27));
 }
 
-void WriteBytes(const std::string& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary)
-        .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
-
 TEST(AmrReader, MagicDecidesTheBand) {
     test::TempDir dir;
     // Named .amr although it is wide band: the magic decides, not the name.
@@ -318,7 +302,7 @@ TEST(AmrReader, MagicDecidesTheBand) {
     ASSERT_EQ(reader.Open(wide, 8000), 1);
     EXPECT_EQ(reader.GetSampleRate(), 16000);
     EXPECT_EQ(reader.GetPosition(), 9);
-    EXPECT_EQ(ReadAll(reader).size(), 3200u);
+    EXPECT_EQ(test::Drain(reader).samples.size(), 3200u);
     reader.Close();
     EXPECT_EQ(reader.GetSampleRate(), 0);
     EXPECT_EQ(reader.Read(nullptr, nullptr), 0);
@@ -340,7 +324,7 @@ TEST(AmrReader, RefusesShortAndForeignFiles) {
     };
     for (const Bad& b : bad) {
         const std::string path = dir.File("bad.amr");
-        WriteBytes(path, b.bytes);
+        test::WriteBytes(path, b.bytes);
         AmrReader reader;
         EXPECT_EQ(reader.Open(path, 8000), 0) << b.name;
         EXPECT_EQ(reader.GetSampleRate(), 0) << b.name;
@@ -359,17 +343,17 @@ TEST(AmrReader, StopsAtDamagedOrTruncatedFrames) {
     std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     ASSERT_EQ(bytes.size(), 6u + 5 * 32);
     // Cut in the middle of the fourth frame: three frames remain.
-    WriteBytes(dir.File("cut.amr"), bytes.substr(0, 6 + 3 * 32 + 10));
+    test::WriteBytes(dir.File("cut.amr"), bytes.substr(0, 6 + 3 * 32 + 10));
     AmrReader reader;
     ASSERT_EQ(reader.Open(dir.File("cut.amr"), 8000), 1);
-    EXPECT_EQ(ReadAll(reader).size(), 480u);
+    EXPECT_EQ(test::Drain(reader).samples.size(), 480u);
     reader.Close();
     // A reserved frame type as the third frame: decoding ends before it.
     std::string damaged = bytes;
     damaged[6 + 2 * 32] = static_cast<char>(13 << 3);
-    WriteBytes(dir.File("damaged.amr"), damaged);
+    test::WriteBytes(dir.File("damaged.amr"), damaged);
     ASSERT_EQ(reader.Open(dir.File("damaged.amr"), 8000), 1);
-    EXPECT_EQ(ReadAll(reader).size(), 320u);
+    EXPECT_EQ(test::Drain(reader).samples.size(), 320u);
     int16_t block[kBlockFrames];
     EXPECT_EQ(reader.Read(block, nullptr), 0) << "the stream stays ended";
 }
@@ -424,7 +408,7 @@ TEST(AmrReader, DecodesCorpusFiles) {
         AmrReader reader;
         if (reader.Open(file.string(), 8000) != 1)
             continue;
-        const auto samples = ReadAll(reader);
+        const auto samples = test::Drain(reader).samples;
         const int frameLength = reader.GetSampleRate() == 8000 ? 160 : 320;
         EXPECT_EQ(samples.size() % static_cast<size_t>(frameLength), 0u) << file;
         test::Pcm decoded;

@@ -8,6 +8,7 @@
 #include <tuple>
 
 #include "audio/downmix.h"
+#include "common/byte_order.h"
 #include "readers/au_reader.h"
 #include "readers/g711.h"
 #include "support/test_support.h"
@@ -18,21 +19,12 @@ namespace {
 
 using namespace test;  // the reader checks
 
-void PutWord(std::vector<uint8_t>& b, size_t at, uint32_t v, bool bigEndian) {
-    for (int i = 0; i < 4; ++i)
-        b[at + static_cast<size_t>(i)] =
-            static_cast<uint8_t>(v >> (bigEndian ? 24 - 8 * i : 8 * i));
-}
-
 std::vector<uint8_t> AuHeader(uint32_t encoding, uint32_t rate, uint32_t channels,
-                              uint32_t dataSize, bool bigEndian = true) {
-    std::vector<uint8_t> h(24);
-    std::memcpy(h.data(), bigEndian ? ".snd" : "dns.", 4);
-    PutWord(h, 4, 24, bigEndian);
-    PutWord(h, 8, dataSize, bigEndian);
-    PutWord(h, 12, encoding, bigEndian);
-    PutWord(h, 16, rate, bigEndian);
-    PutWord(h, 20, channels, bigEndian);
+                              uint32_t dataSize, bool bigEndian = true, uint32_t offset = 24) {
+    const char* magic = bigEndian ? ".snd" : "dns.";
+    std::vector<uint8_t> h(magic, magic + 4);
+    for (uint32_t word : {offset, dataSize, encoding, rate, channels})
+        bigEndian ? AppendBe(h, word, 4) : AppendLe(h, word, 4);
     return h;
 }
 
@@ -211,10 +203,8 @@ TEST_P(AuStereoAdpcm, EachChannelDecodesLikeItsMonoTwin) {
         ASSERT_TRUE(SndWrite(mono, SF_FORMAT_AU | subformat | SF_ENDIAN_BIG,
                              test::MakeSignal(8000, 1, frames, 20 + ch)));
         ASSERT_TRUE(SoxReadShort(mono, expected[ch]));
-        std::ifstream in(mono, std::ios::binary);
-        const std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), {});
-        const uint32_t offset = (uint32_t{bytes[4]} << 24) | (uint32_t{bytes[5]} << 16) |
-                                (uint32_t{bytes[6]} << 8) | bytes[7];
+        const std::vector<uint8_t> bytes = ReadBytes(mono);
+        const uint32_t offset = LoadBe32(bytes.data() + 4);
         codes[ch] = UnpackCodes(bytes.data() + offset, bytes.size() - offset, bits);
         codes[ch].resize(frames);
     }
@@ -276,21 +266,18 @@ std::vector<HeaderCase> HeaderCases() {
     auto badMagic = WithData(AuHeader(3, 8000, 1, 100), 100);
     badMagic[0] = 'x';
     c.push_back({"badMagic", badMagic, 0, 0, 0, 0, 0});
-    auto smallOffset = WithData(AuHeader(3, 8000, 1, 100), 100);
-    PutWord(smallOffset, 4, 16, true);
-    c.push_back({"offsetBelow24", smallOffset, 0, 0, 0, 0, 0});
+    c.push_back(
+        {"offsetBelow24", WithData(AuHeader(3, 8000, 1, 100, true, 16), 100), 0, 0, 0, 0, 0});
     auto tooShort = AuHeader(3, 8000, 1, 0);
     tooShort.resize(20);
     c.push_back({"tooShort", tooShort, 0, 0, 0, 0, 0});
     // The encoding word one byte further on is found by the search.
-    std::vector<uint8_t> shifted(40, 0);
-    std::memcpy(shifted.data(), ".snd", 4);
-    PutWord(shifted, 4, 40, true);
-    PutWord(shifted, 8, 16, true);
-    shifted[12] = 0xFF;
-    PutWord(shifted, 13, 3, true);
-    PutWord(shifted, 17, 11025, true);
-    PutWord(shifted, 21, 1, true);
+    std::vector<uint8_t> shifted = AuHeader(0, 0, 0, 16, true, 40);
+    shifted.resize(12);
+    shifted.push_back(0xFF);  // a stray byte before the encoding
+    for (uint32_t word : {3, 11025, 1})
+        AppendBe(shifted, word, 4);
+    shifted.resize(40, 0);
     c.push_back({"shiftedEncoding", WithData(shifted, 16), 1, 11025, 1, 1, 16});
     return c;
 }
@@ -381,21 +368,12 @@ TEST(AuReader, SurvivesDamagedFiles) {
     const std::string good = dir.File("good.au");
     ASSERT_TRUE(
         SndWrite(good, SF_FORMAT_AU | SF_FORMAT_G723_40, test::MakeSignal(8000, 1, 3000, 3)));
-    std::ifstream in(good, std::ios::binary);
-    const std::vector<uint8_t> original((std::istreambuf_iterator<char>(in)), {});
+    const std::vector<uint8_t> original = ReadBytes(good);
     const std::string bad = dir.File("bad.au");
-    uint32_t rng = 12345;
+    Lcg random(12345);
     for (int round = 0; round < 300; ++round) {
-        std::vector<uint8_t> bytes = original;
-        rng = rng * 1664525u + 1013904223u;
-        if (round % 3 == 0) {
-            bytes.resize(rng % bytes.size());
-        } else {
-            for (int k = 0; k < 4; ++k) {
-                rng = rng * 1664525u + 1013904223u;
-                bytes[(rng >> 8) % 40] = static_cast<uint8_t>(rng >> 24);
-            }
-        }
+        const auto bytes =
+            Damaged(original, round, {.cutEvery = 3, .changes = 4, .span = 40}, random);
         WriteBytes(bad, bytes);
         AuReader reader;
         if (reader.Open(bad, 0) == 1) {

@@ -12,6 +12,7 @@
 #include <random>
 
 #include "platform/bass/bass.h"
+#include "tests/support/decoding_layer.h"
 #include "tests/support/test_support.h"
 
 namespace kestrune {
@@ -20,26 +21,11 @@ namespace {
 namespace fs = std::filesystem;
 using namespace test;
 
-class LayerEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override { ASSERT_TRUE(BASS_Init(0, 44100, 0, nullptr, nullptr)); }
-    void TearDown() override {
-        BASS_Free();
-        BASS_PluginFree(0);
-    }
-};
-const auto* const gLayer = ::testing::AddGlobalTestEnvironment(new LayerEnvironment);
-
 constexpr DWORD kEnd = 0xFFFFFFFFu;
 constexpr QWORD kUnknown = ~QWORD{0};
 
 std::string BinFile(const char* name) {
     return std::string(KESTRUNE_BIN_DIR) + "/" + name;
-}
-
-bool Ffmpeg(const std::string& in, const std::string& args, const std::string& out) {
-    return test::Run("ffmpeg -v error -nostdin -y -i " + Quote(in) + " " + args + " " + Quote(out) +
-                     " 2>/dev/null") == 0;
 }
 
 // Everything a channel delivers, read in odd-sized requests.

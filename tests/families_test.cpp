@@ -8,6 +8,7 @@
 
 #include "engine/conversion_session.h"
 #include "engine/source_list.h"
+#include "messages/item_texts.h"
 #include "readers/bass_reader.h"
 #include "tests/support/session_fixture.h"
 #include "tests/support/test_support.h"
@@ -46,10 +47,14 @@ protected:
         config.settings.browseOutputFolder = false;
     }
 
+    // Adds a file as the window does: asked first whether to fetch a missing Windows Media
+    // runtime, then probed.
     SourceFileEntry& Add(const std::string& path) {
+        if (ProbeNeedsWindowsMedia(config, {path}))
+            AnswerProbeNeeds(host);
         entries.push_back({});
         SourceFileEntry& e = entries.back();
-        EXPECT_TRUE(session.ProbeSource(path, e)) << path;
+        EXPECT_TRUE(session.ProbeSource(path, e).opened) << path;
         e.path = path;
         e.sourceType = SourceTypeOf(path);
         return e;
@@ -66,10 +71,7 @@ protected:
         const std::string wav = dir.File(name + ".src.wav");
         EXPECT_TRUE(
             test::WriteWav(wav, test::MakeSignal(44100, 2, static_cast<size_t>(44100 * seconds))));
-        EXPECT_EQ(test::Run("ffmpeg -v error -nostdin -y -i " + Quote(wav) + " " + codecArgs + " " +
-                            Quote(dir.File(name))),
-                  0)
-            << name;
+        EXPECT_TRUE(test::Ffmpeg(wav, codecArgs, dir.File(name))) << name;
         return Add(dir.File(name));
     }
 
@@ -262,7 +264,7 @@ TEST_F(FamiliesTest, TheListHoldsAFileOnce) {
     EXPECT_EQ(list.AddSourceFile(session, dir.File("noise.mp3")), -1);
     std::ofstream(dir.File("track01.cda")) << std::string(44, 'c');
     EXPECT_EQ(list.AddSourceFile(session, dir.File("track01.cda")), -1);
-    EXPECT_EQ(session.FailureDetail(),
+    EXPECT_EQ(FailureDetailText(session.LastFailure()),
               "IMPORTANT: please DO NOT add CDA file from hard drive, but add CDA file from CD "
               "drive.");
     list.Remove(0);

@@ -13,7 +13,8 @@
 
 #include "audio/downmix.h"
 #include "audio/tag_set.h"
-#include "tests/support/test_support.h"
+#include "common/byte_order.h"
+#include "tests/support/reader_checks.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -29,6 +30,8 @@ namespace {
 using test::Pcm;
 using test::Quote;
 using test::TempDir;
+using test::WavBytes;
+using test::WriteBytes;
 
 // What a reader delivered: interleaved in its output channel count.
 struct Decoded {
@@ -61,36 +64,6 @@ Decoded ReadAll(AudioReader& reader, int maxBlocks = 1 << 30) {
             d.positionsOk = false;
     }
     return d;
-}
-
-void Put(std::string& out, uint64_t v, int bytes) {
-    for (int i = 0; i < bytes; ++i)
-        out += static_cast<char>((v >> (8 * i)) & 0xff);
-}
-
-// A WAV of any sample coding: tag 1 integer PCM, tag 3 IEEE float. data is already coded.
-std::string WavBytes(int tag, int bits, int channels, int rate, const std::string& data,
-                     const std::string& extraChunks = {}) {
-    std::string w = "RIFF";
-    Put(w, 4 + 24 + extraChunks.size() + 8 + data.size(), 4);
-    w += "WAVEfmt ";
-    Put(w, 16, 4);
-    Put(w, tag, 2);
-    Put(w, channels, 2);
-    Put(w, rate, 4);
-    Put(w, static_cast<uint64_t>(rate) * channels * bits / 8, 4);
-    Put(w, channels * bits / 8, 2);
-    Put(w, bits, 2);
-    w += extraChunks;
-    w += "data";
-    Put(w, data.size(), 4);
-    return w + data;
-}
-
-bool WriteFile(const std::string& path, const std::string& bytes) {
-    std::ofstream o(path, std::ios::binary);
-    o.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    return static_cast<bool>(o);
 }
 
 std::string ReadFileBytes(const std::string& path) {
@@ -231,7 +204,7 @@ std::string Coded(const std::vector<T>& values) {
     for (T v : values) {
         uint64_t bits = 0;
         std::memcpy(&bits, &v, sizeof(T));
-        Put(out, bits, sizeof(T));
+        AppendLe(out, bits, sizeof(T));
     }
     return out;
 }
@@ -268,7 +241,7 @@ std::vector<CodingCase> CodingCases() {
                      [] {
                          std::string s;
                          for (int32_t v : {-8388608, 8388607, -1, 255, 256, -257})
-                             Put(s, static_cast<uint32_t>(v), 3);
+                             AppendLe(s, static_cast<uint32_t>(v), 3);
                          return s;
                      },
                      {-32768, 32767, -1, 0, 1, -2}});
@@ -305,7 +278,7 @@ class CodingTest : public FFmpegReaderTest, public ::testing::WithParamInterface
 TEST_P(CodingTest, ConvertsByTheRule) {
     const CodingCase& c = GetParam();
     const std::string path = dir.File(std::string(c.name) + ".wav");
-    ASSERT_TRUE(WriteFile(path, WavBytes(c.tag, c.bits, 2, 8000, c.data())));
+    ASSERT_TRUE(WriteBytes(path, WavBytes(c.tag, c.bits, 2, 8000, c.data())));
 
     FFmpegReader reader;
     ASSERT_EQ(reader.Open(path, 0), 1);
@@ -680,7 +653,7 @@ TEST_F(FFmpegReaderTest, AudioWithoutADecoderStillCountsAsAudio) {
     const size_t at = bytes.find("sowt");
     ASSERT_NE(at, std::string::npos);
     bytes.replace(at, 4, "mhm1");
-    ASSERT_TRUE(WriteFile(odd, bytes));
+    ASSERT_TRUE(WriteBytes(odd, bytes));
     ASSERT_EQ(test::FfProbe(odd).codecName, "mpegh_3d_audio");
     ASSERT_EQ(avcodec_find_decoder(AV_CODEC_ID_MPEGH_3D_AUDIO), nullptr);
 
@@ -698,14 +671,12 @@ TEST_F(FFmpegReaderTest, AudioWithoutADecoderStillCountsAsAudio) {
 
 TEST_F(FFmpegReaderTest, UnreadableFilesFailWithoutClaimingNoAudio) {
     const std::string empty = dir.File("empty.mp3"), noise = dir.File("noise.bin");
-    ASSERT_TRUE(WriteFile(empty, ""));
+    ASSERT_TRUE(WriteBytes(empty, ""));
     std::string junk;
-    uint32_t state = 99;
-    for (int i = 0; i < 5000; ++i) {
-        state = state * 1664525u + 1013904223u;
-        junk += static_cast<char>(state >> 24);
-    }
-    ASSERT_TRUE(WriteFile(noise, junk));
+    test::Lcg random(99);
+    for (int i = 0; i < 5000; ++i)
+        junk += static_cast<char>(random.Next() >> 24);
+    ASSERT_TRUE(WriteBytes(noise, junk));
     for (const std::string& path : {empty, noise, dir.File("missing.wav")}) {
         SCOPED_TRACE(path);
         FFmpegReader reader;
@@ -776,13 +747,11 @@ TEST_F(FFmpegReaderTest, DamagedAndTruncatedFilesEndCleanly) {
 
         // Garbage over a stretch in the middle: decoding goes on after it.
         std::string damaged = whole;
-        uint32_t state = 5;
-        for (size_t i = whole.size() * 2 / 5; i < whole.size() / 2; ++i) {
-            state = state * 1664525u + 1013904223u;
-            damaged[i] = static_cast<char>(state >> 24);
-        }
+        test::Lcg random(5);
+        for (size_t i = whole.size() * 2 / 5; i < whole.size() / 2; ++i)
+            damaged[i] = static_cast<char>(random.Next() >> 24);
         const std::string bad = dir.File("bad-" + name);
-        ASSERT_TRUE(WriteFile(bad, damaged));
+        ASSERT_TRUE(WriteBytes(bad, damaged));
         FFmpegReader reader;
         Pcm theirs;
         const bool theyDecode = test::FfDecode(bad, theirs);
@@ -799,7 +768,7 @@ TEST_F(FFmpegReaderTest, DamagedAndTruncatedFilesEndCleanly) {
         // Cut at several places, the header included.
         for (size_t cut : {size_t{10}, size_t{200}, whole.size() / 3, whole.size() - 7}) {
             const std::string part = dir.File("cut-" + name);
-            ASSERT_TRUE(WriteFile(part, whole.substr(0, cut)));
+            ASSERT_TRUE(WriteBytes(part, whole.substr(0, cut)));
             FFmpegReader r2;
             if (r2.Open(part, 0)) {
                 const Decoded d = ReadAll(r2);

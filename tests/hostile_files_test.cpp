@@ -8,7 +8,6 @@
 #include <string>
 #include <vector>
 
-#include "engine/create_reader.h"
 #include "tests/support/child_process.h"
 #include "tests/support/test_support.h"
 
@@ -19,6 +18,9 @@ namespace fs = std::filesystem;
 
 constexpr char kDamagedSong[] = "The song would last longer than 2 hours: the file is damaged";
 constexpr char kOneHertz[] = "The file's sample rate of 1 Hz is no audio rate (1000 to 768000 Hz)";
+constexpr char kUndecodable[] =
+    "Kestrune cannot decode this file. Please send it to support@kestrune.org so that we can add "
+    "support for it.";
 // What any of these may take: the program itself and its libraries, and no more.
 constexpr long kMostKiB = 300 * 1024;
 
@@ -29,7 +31,7 @@ struct HostileFile {
 };
 
 std::string ConvertReason(const HostileFile& f) {
-    return f.reason ? f.reason : kUndecodableDetail;
+    return f.reason ? f.reason : kUndecodable;
 }
 std::string ProbeReason(const HostileFile& f) {
     return f.reason ? f.reason : "no reader can open this file";

@@ -157,7 +157,9 @@ class InstalledProgram(unittest.TestCase):
         built = subprocess.run([str(BUILD / "bin" / "kestrune-cli"), "formats"], env=self.env,
                                capture_output=True, text=True)
         self.assertEqual(formats.stdout, built.stdout)
-        self.assertEqual(len(formats.stdout.splitlines()), 30)
+        ids = [line.split("\t")[0] for line in formats.stdout.splitlines()]
+        self.assertTrue(ids)
+        self.assertEqual(len(ids), len(set(ids)))
         self.assert_private(loaded, tried, ["libkestrune_engine.so", "libkestrune_readers.so",
                                             "libkestrune_writers.so", "libkestrune_audio.so",
                                             "libkestrune_bass.so", "libamrnb.so", "libamrwb.so"])

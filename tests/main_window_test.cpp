@@ -25,6 +25,7 @@ namespace kestrune::test {
 namespace {
 
 namespace fs = std::filesystem;
+using namespace Qt::StringLiterals;
 
 std::string MakeMp3(const fs::path& path, double seconds) {
     fs::create_directories(path.parent_path());
@@ -45,15 +46,6 @@ std::string MakeJunk(const fs::path& path) {
 void Link(const fs::path& target, const fs::path& link) {
     fs::create_directories(link.parent_path());
     fs::create_symlink(target, link);
-}
-
-// The stored id of the first format with this extension.
-int StoredIdOf(const MainWindow& w, const std::string& extension) {
-    for (const OutputFormatEntry& e : w.Catalogue())
-        if (e.extension == extension)
-            return StoredValue(e.formatId);
-    ADD_FAILURE() << "no format " << extension;
-    return -1;
 }
 
 ProgressWindow* AddingWindow() {
@@ -103,36 +95,33 @@ TEST(StartUp, FreshProfileOpensTheManualOnceAndTheChosenFormatComesBack) {
     WindowHarness h;
     {
         MainWindow& w = h.Open(true);
-        EXPECT_EQ(w.windowTitle(), "Kestrune");
+        EXPECT_EQ(w.windowTitle(), u"Kestrune"_s);
         EXPECT_FALSE(w.windowIcon().isNull());
         EXPECT_NE(w.SoundFontLoaded(), 0);
         ASSERT_TRUE(WaitUntil([] { return HelpViewer::Find() != nullptr; }, 5000));
         HelpViewer* viewer = HelpViewer::Find();
         EXPECT_TRUE(viewer->windowState() & Qt::WindowMaximized);
-        EXPECT_TRUE(viewer->Browser()->toPlainText().contains("Your first conversion"));
+        EXPECT_TRUE(viewer->Browser()->toPlainText().contains(u"Your first conversion"_s));
         // The pages' shared stylesheet reached the window: headings in the manual's blue.
         QTextCursor heading(viewer->Browser()->document()->findBlockByNumber(1));
         for (QTextBlock b = viewer->Browser()->document()->begin(); b.isValid(); b = b.next())
-            if (b.text() == "Kestrune Help")
+            if (b.text() == u"Kestrune Help"_s)
                 heading = QTextCursor(b);
         heading.movePosition(QTextCursor::NextCharacter);
         EXPECT_EQ(heading.charFormat().foreground().color(), QColor(0x1d, 0x4f, 0x91));
         EXPECT_EQ(h.StoredInt("FirstRun"), 0);
 
         // FLAC chosen, then the window closed: the manual goes with it, the format is kept.
-        const int flac = w.FormatBox()->findText(" to FLAC");
-        ASSERT_GE(flac, 0);
-        w.FormatBox()->setCurrentIndex(flac);
-        EXPECT_EQ(StoredValue(w.Settings().outputFormat), StoredIdOf(w, "flac"));
-        const int flacId = StoredIdOf(w, "flac");
+        ChooseFormat(w, FormatId::kFlac);
+        EXPECT_EQ(w.Settings().outputFormat, FormatId::kFlac);
         h.Close();
         EXPECT_EQ(HelpViewer::Find(), nullptr);
-        EXPECT_EQ(h.StoredInt("OutputFormat"), flacId);
+        EXPECT_EQ(h.StoredInt("OutputFormat"), StoredValue(FormatId::kFlac));
     }
     MainWindow& again = h.Open(true);
     QTest::qWait(50);
     EXPECT_EQ(HelpViewer::Find(), nullptr) << "the manual opens on the first start only";
-    EXPECT_EQ(again.FormatBox()->currentText(), " to FLAC");
+    EXPECT_EQ(again.FormatBox()->currentData().toInt(), StoredValue(FormatId::kFlac));
 }
 
 TEST(StartUp, StoredFormatThatNamesNoEntryFallsBackToTheFirstAndIsSavedSo) {
@@ -181,7 +170,7 @@ TEST(StartUp, DecodingLayerThatCannotStartIsReportedAndOneOfAnotherVersionEndsSi
     EXPECT_FALSE(StartLibraries("/nowhere/", prompter,
                                 [](const std::string&) { return DecodingLayerStart::InitFailed; }));
     ASSERT_EQ(prompter.shown.size(), 1u);
-    EXPECT_EQ(prompter.shown[0].text, "Failed to initialize the software (0x0002020).");
+    EXPECT_EQ(prompter.shown[0].text, u"Failed to initialize the software (0x0002020)."_s);
     EXPECT_EQ(prompter.shown[0].icon, Prompter::Icon::Error);
 
     prompter.shown.clear();
@@ -204,67 +193,82 @@ TEST(Frame, ControlsSitWhereTheyShouldWithTheirTextsTipsAndAccessibleNames) {
     WindowHarness h;
     h.store->WriteInt(kOptionsGroup, "FirstRun", 0);
     MainWindow& w = h.Open(true);
+    // The labels, tips and names are what a user and assistive tools meet.
     struct Expected {
-        QString text, tip, name;
+        QStringView object, text, tip, name;
         QRect at;
     };
     const Expected buttons[] = {
-        {"&Add Files", "Add files", "Add Files", {11, 72, 107, 27}},
-        {"Add &Folder", "Add files from a folder", "Add Folder", {11, 119, 107, 27}},
-        {"&Remove All", "Remove all files in list", "Remove All", {11, 166, 107, 27}},
-        {"&Convert", "Convert all files", "Convert", {11, 213, 107, 27}},
-        {"Co&nvert to One",
-         "Convert all files into a sinle one file",
-         "Convert to One",
+        {u"addFilesButton", u"&Add Files", u"Add files", u"Add Files", {11, 72, 107, 27}},
+        {u"addFolderButton",
+         u"Add &Folder",
+         u"Add files from a folder",
+         u"Add Folder",
+         {11, 119, 107, 27}},
+        {u"removeAllButton",
+         u"&Remove All",
+         u"Remove all files in list",
+         u"Remove All",
+         {11, 166, 107, 27}},
+        {u"convertButton", u"&Convert", u"Convert all files", u"Convert", {11, 213, 107, 27}},
+        {u"convertToOneButton",
+         u"Co&nvert to One",
+         u"Convert all files into a sinle one file",
+         u"Convert to One",
          {11, 297, 107, 27}},
-        {"&Options", "Options", "Options", {11, 345, 107, 27}},
+        {u"optionsButton", u"&Options", u"Options", u"Options", {11, 345, 107, 27}},
     };
     for (const Expected& e : buttons) {
-        QPushButton* b = w.Button(e.text);
-        ASSERT_NE(b, nullptr) << e.text.toStdString();
-        EXPECT_EQ(b->geometry(), e.at) << e.text.toStdString();
+        auto* b = Named<QPushButton>(w, e.object);
+        ASSERT_NE(b, nullptr) << e.object.toString().toStdString();
+        EXPECT_EQ(b->text(), e.text);
+        EXPECT_EQ(b->geometry(), e.at) << b->text().toStdString();
         EXPECT_EQ(b->toolTip(), e.tip);
         EXPECT_EQ(AccessibleName(b), e.name);
         EXPECT_NE(b->focusPolicy() & Qt::TabFocus, 0);
-        EXPECT_LE(b->fontMetrics().horizontalAdvance(e.name), b->width() - 4)
-            << e.text.toStdString() << " is cut off";
+        EXPECT_LE(b->fontMetrics().horizontalAdvance(e.name.toString()), b->width() - 4)
+            << b->text().toStdString() << " is cut off";
     }
-    const QRect captions[] = {{867, 11, 21, 21}, {893, 11, 21, 21}, {918, 11, 21, 21}};
-    int i = 0;
-    for (const char* name : {"Help", "Minimize", "Close"}) {
-        QToolButton* b = w.CaptionButton(name);
-        ASSERT_NE(b, nullptr) << name;
-        EXPECT_EQ(b->geometry(), captions[i++]);
-        EXPECT_EQ(b->toolTip(), name);
-        EXPECT_EQ(AccessibleName(b), name);
+    const Expected captions[] = {
+        {u"helpButton", {}, u"Help", u"Help", {867, 11, 21, 21}},
+        {u"minimizeButton", {}, u"Minimize", u"Minimize", {893, 11, 21, 21}},
+        {u"closeButton", {}, u"Close", u"Close", {918, 11, 21, 21}}};
+    for (const Expected& e : captions) {
+        auto* b = Named<QToolButton>(w, e.object);
+        ASSERT_NE(b, nullptr) << e.object.toString().toStdString();
+        EXPECT_EQ(b->geometry(), e.at);
+        EXPECT_EQ(b->toolTip(), e.tip);
+        EXPECT_EQ(AccessibleName(b), e.name);
     }
     EXPECT_EQ(w.FormatBox()->geometry().topLeft(), QPoint(11, 258));
     EXPECT_EQ(w.FormatBox()->width(), 102);
-    EXPECT_EQ(w.FormatBox()->toolTip(), "Output format");
+    EXPECT_EQ(w.FormatBox()->toolTip(), u"Output format");
     // Assistive tools read a drop-down list by its current item, and what it is for.
-    EXPECT_EQ(AccessibleName(w.FormatBox()), " to MP3");
+    EXPECT_EQ(AccessibleName(w.FormatBox()), u" to MP3");
     EXPECT_EQ(QAccessible::queryAccessibleInterface(w.FormatBox())->text(QAccessible::Description),
-              "Output format");
+              u"Output format");
     EXPECT_GE(w.FormatBox()->view()->minimumWidth(), 300);
     EXPECT_EQ(w.List()->geometry(), QRect(137, 63, 803, 575));
-    EXPECT_EQ(w.HomepageLink()->geometry(), QRect(9, 618, 113, 20));
-    EXPECT_EQ(w.HomepageLink()->text(), "visit homepage");
-    EXPECT_EQ(w.HomepageLink()->toolTip(), "Visit Kestrune Homepage");
+    auto* link = Named<HyperLink>(w, u"homepageLink");
+    ASSERT_NE(link, nullptr);
+    EXPECT_EQ(link->geometry(), QRect(9, 618, 113, 20));
+    EXPECT_EQ(link->text(), u"visit homepage");
+    EXPECT_EQ(link->toolTip(), u"Visit Kestrune Homepage");
     EXPECT_EQ(QApplication::style()->styleHint(QStyle::SH_ToolTip_WakeUpDelay), 300);
 
     // The format box: one " to ..." item per format, the video item last.
     ASSERT_EQ(w.FormatBox()->count(), static_cast<int>(w.Catalogue().size()) + 1);
     EXPECT_EQ(w.FormatBox()->itemText(0),
-              " to " + QString::fromStdString(w.Catalogue().front().DisplayLabel()));
-    EXPECT_EQ(w.FormatBox()->currentText(), " to MP3");
+              u" to "_s + QString::fromStdString(w.Catalogue().front().DisplayLabel()));
+    EXPECT_EQ(w.FormatBox()->currentText(), u" to MP3");
     EXPECT_EQ(w.FormatBox()->itemText(w.FormatBox()->count() - 1),
-              " to VIDEO (3GP, AVI, FLV, MOV, MP4, MPEG, WMV, etc.)");
+              u" to VIDEO (3GP, AVI, FLV, MOV, MP4, MPEG, WMV, etc.)");
     for (int row = 0; row + 1 < w.FormatBox()->count(); ++row)
-        EXPECT_TRUE(w.FormatBox()->itemText(row).startsWith(" to "));
+        EXPECT_TRUE(w.FormatBox()->itemText(row).startsWith(u" to "));
 
     // The keyboard reaches every command, the list and the link in a sensible order.
     QStringList order;
-    QWidget* start = w.Button("&Add Files");
+    QWidget* start = Named<QPushButton>(w, u"addFilesButton");
     start->setFocus();
     QWidget* at = start;
     do {
@@ -273,17 +277,17 @@ TEST(Frame, ControlsSitWhereTheyShouldWithTheirTextsTipsAndAccessibleNames) {
         while (at != start && !(at->focusPolicy() & Qt::TabFocus))
             at = at->nextInFocusChain();
     } while (at != start && order.size() < 40);
-    EXPECT_EQ(order, QStringList({"Add Files", "Add Folder", "Remove All", "Convert", " to MP3",
-                                  "Convert to One", "Options", "Files", "visit homepage", "Help",
-                                  "Minimize", "Close"}));
+    EXPECT_EQ(order, QStringList({u"Add Files"_s, u"Add Folder"_s, u"Remove All"_s, u"Convert"_s,
+                                  u" to MP3"_s, u"Convert to One"_s, u"Options"_s, u"Files"_s,
+                                  u"visit homepage"_s, u"Help"_s, u"Minimize"_s, u"Close"_s}));
 }
 
 TEST(Frame, ListHasItsSevenColumnsAndShowsRowsAndCellsToAssistiveTools) {
     WindowHarness h;
     h.store->WriteInt(kOptionsGroup, "FirstRun", 0);
     MainWindow& w = h.Open(true);
-    const QStringList headers{"File",     "Duration", "Bit Rate", "Sample Rate",
-                              "Channels", "Volume",   "Output"};
+    const QStringList headers{u"File"_s,     u"Duration"_s, u"Bit Rate"_s, u"Sample Rate"_s,
+                              u"Channels"_s, u"Volume"_s,   u"Output"_s};
     const int widths[] = {206, 70, 80, 85, 75, 70, 200};
     ASSERT_EQ(w.List()->columnCount(), 7);
     for (int c = 0; c < 7; ++c) {
@@ -291,12 +295,12 @@ TEST(Frame, ListHasItsSevenColumnsAndShowsRowsAndCellsToAssistiveTools) {
         EXPECT_EQ(w.List()->columnWidth(c), widths[c]);
     }
     const std::string wav = MakeWav(h.dir.path() / "in" / "song.wav", 2.0, 22050, 1);
-    w.AddFileList({wav});
+    AddAndWait(w, {wav});
     ASSERT_EQ(w.List()->RowCount(), 1);
-    EXPECT_EQ(w.List()->Row(0)->text(1), "00:02");
-    EXPECT_EQ(w.List()->Row(0)->text(2), "353 kbps");
-    EXPECT_EQ(w.List()->Row(0)->text(3), "22050 Hz");
-    EXPECT_EQ(w.List()->Row(0)->text(4), "Mono");
+    EXPECT_EQ(w.List()->Row(0)->text(1), u"00:02"_s);
+    EXPECT_EQ(w.List()->Row(0)->text(2), u"353 kbps"_s);
+    EXPECT_EQ(w.List()->Row(0)->text(3), u"22050 Hz"_s);
+    EXPECT_EQ(w.List()->Row(0)->text(4), u"Mono"_s);
     EXPECT_EQ(w.List()->Row(0)->textAlignment(1) & Qt::AlignRight, Qt::AlignRight);
 
     QAccessibleInterface* list = QAccessible::queryAccessibleInterface(w.List());
@@ -305,10 +309,10 @@ TEST(Frame, ListHasItsSevenColumnsAndShowsRowsAndCellsToAssistiveTools) {
     ASSERT_NE(table, nullptr);
     EXPECT_EQ(table->rowCount(), 1);
     EXPECT_EQ(table->columnCount(), 7);
-    EXPECT_EQ(table->columnDescription(3), "Sample Rate");
+    EXPECT_EQ(table->columnDescription(3), u"Sample Rate"_s);
     QAccessibleInterface* cell = table->cellAt(0, 0);
     ASSERT_NE(cell, nullptr);
-    EXPECT_EQ(cell->text(QAccessible::Name), "song.wav");
+    EXPECT_EQ(cell->text(QAccessible::Name), u"song.wav"_s);
 }
 
 // --- Adding files --------------------------------------------------------------------------
@@ -321,18 +325,20 @@ TEST(AddFiles, DialogOffersEveryFilterAndAddsWhatWasChosenOnce) {
     const std::string b = MakeMp3(h.dir.path() / "in" / "b.mp3", 1.0);
     h.dialogs.filesToOpen = {QString::fromStdString(a), QString::fromStdString(b)};
     QTest::keyClick(&w, Qt::Key_O, Qt::ControlModifier);
+    ASSERT_TRUE(WaitUntilIdle(w));
     ASSERT_EQ(h.dialogs.openCalls, 1);
     ASSERT_EQ(h.dialogs.openFilters.size(), 50);
-    EXPECT_EQ(h.dialogs.openFilters.front(), "All Files (*.*)");
-    EXPECT_EQ(h.dialogs.openFilters[1], "3GPP Files (*.3gp;*.3gpp)");
-    EXPECT_EQ(h.dialogs.openFilters.back(), "YUV Video Files (*.yuv)");
-    EXPECT_EQ(h.Column(FileListView::kFile), QStringList({"a.wav", "b.mp3"}));
+    EXPECT_EQ(h.dialogs.openFilters.front(), u"All Files (*.*)"_s);
+    EXPECT_EQ(h.dialogs.openFilters[1], u"3GPP Files (*.3gp;*.3gpp)"_s);
+    EXPECT_EQ(h.dialogs.openFilters.back(), u"YUV Video Files (*.yuv)"_s);
+    EXPECT_EQ(h.Column(FileListView::kFile), QStringList({u"a.wav"_s, u"b.mp3"_s}));
 
     // The same files again, one spelled through "..": nothing new, nothing said.
     h.dialogs.filesToOpen = {
         QString::fromStdString((h.dir.path() / "in" / ".." / "in" / "a.wav").string()),
         QString::fromStdString(b)};
-    w.Button("&Add Files")->click();
+    Named<QPushButton>(w, u"addFilesButton")->click();
+    ASSERT_TRUE(WaitUntilIdle(w));
     EXPECT_EQ(w.List()->RowCount(), 2);
     EXPECT_TRUE(h.prompter.shown.empty());
 
@@ -342,8 +348,8 @@ TEST(AddFiles, DialogOffersEveryFilterAndAddsWhatWasChosenOnce) {
     w.AddFiles();
     ASSERT_EQ(h.prompter.shown.size(), 1u);
     EXPECT_EQ(h.prompter.shown[0].text,
-              "Failed to choose files. Error code: 0x2.\n\nTo get help, please contact us at "
-              "support@kestrune.org, and attach the error code above.");
+              u"Failed to choose files. Error code: 0x2.\n\nTo get help, please contact us at "
+              u"support@kestrune.org, and attach the error code above."_s);
 }
 
 TEST(AddFiles, FolderAddedTwiceListsEachFileOnceAndRemembersTheFolder) {
@@ -355,10 +361,10 @@ TEST(AddFiles, FolderAddedTwiceListsEachFileOnceAndRemembersTheFolder) {
     MakeWav(music / "sub" / "two.wav", 1.0);
     MakeWav(music / "sub" / ".hidden" / "three.wav", 1.0);  // hidden folders are walked too
     h.dialogs.chosenFolder = QString::fromStdString(music.string());
-    w.Button("Add &Folder")->click();
+    Named<QPushButton>(w, u"addFolderButton")->click();
     ASSERT_TRUE(WaitUntil([&] { return !w.Busy(); }));
-    EXPECT_EQ(SortedNames(h), QStringList({"one.wav", "three.wav", "two.wav"}));
-    EXPECT_EQ(h.dialogs.captions.back(), "Please choose a folder:");
+    EXPECT_EQ(SortedNames(h), QStringList({u"one.wav"_s, u"three.wav"_s, u"two.wav"_s}));
+    EXPECT_EQ(h.dialogs.captions.back(), u"Please choose a folder:"_s);
     EXPECT_EQ(h.StoredText("Folder"), music.string() + "/");
 
     w.AddFolder();
@@ -380,22 +386,23 @@ TEST(AddFiles, FailuresAreReportedWithAtMostThirtyPaths) {
         paths.push_back(MakeJunk(h.dir.path() / "junk" / name));
     }
     paths.insert(paths.begin() + 10, MakeWav(h.dir.path() / "good.wav", 0.5));
-    w.AddFileList(paths);
-    EXPECT_EQ(h.Column(FileListView::kFile), QStringList({"good.wav"}));
+    AddAndWait(w, paths);
+    EXPECT_EQ(h.Column(FileListView::kFile), QStringList({u"good.wav"_s}));
     ASSERT_EQ(h.prompter.shown.size(), 1u);
     const QString text = h.prompter.shown[0].text;
     EXPECT_EQ(h.prompter.shown[0].icon, Prompter::Icon::Warning);
-    QString expected = "Failed to load the following files.\n\n";
+    QString expected = u"Failed to load the following files.\n\n"_s;
     for (int i = 0; i < 30; ++i)
-        expected += QString::fromStdString(paths[static_cast<size_t>(i < 10 ? i : i + 1)]) + "\n";
-    expected += "<more files>...\n";
+        expected +=
+            QString::fromStdString(paths[static_cast<size_t>(i < 10 ? i : i + 1)]) + u"\n"_s;
+    expected += u"<more files>...\n"_s;
     EXPECT_TRUE(text.startsWith(expected)) << text.toStdString();
-    EXPECT_FALSE(text.contains("broken30")) << "only thirty paths are named";
-    const std::string detail = w.Session().FailureDetail();
+    EXPECT_FALSE(text.contains(u"broken30"_s)) << "only thirty paths are named";
+    const std::string detail = w.LastAddingDetail();
     EXPECT_TRUE(text.endsWith(detail.empty()
-                                  ? QString("\nTo get help, please forward the failure files to "
-                                            "support@kestrune.org.")
-                                  : "\n" + QString::fromStdString(detail)))
+                                  ? u"\nTo get help, please forward the failure files to "
+                                    u"support@kestrune.org."_s
+                                  : u"\n"_s + QString::fromStdString(detail)))
         << text.toStdString();
 }
 
@@ -408,14 +415,14 @@ TEST(AddFiles, NameThatIsNotUtf8IsRefusedWithTheNoteAboutCharacters) {
     MakeWav(folder / std::string("caf\xE9.wav"), 0.5);  // Latin-1 bytes, not UTF-8
     MakeJunk(folder / "junk.mp3");
     Drop(w, {FileUrl(folder.string())});
-    EXPECT_EQ(h.Column(FileListView::kFile), QStringList({"fine.wav"}));
+    EXPECT_EQ(h.Column(FileListView::kFile), QStringList({u"fine.wav"_s}));
     ASSERT_EQ(h.prompter.shown.size(), 1u);
     const QString text = h.prompter.shown[0].text;
-    EXPECT_TRUE(text.contains("junk.mp3"));
+    EXPECT_TRUE(text.contains(u"junk.mp3"_s));
     EXPECT_TRUE(text.contains(QString::fromUtf8("caf\xEF\xBF\xBD.wav"))) << text.toStdString();
     EXPECT_TRUE(text.endsWith(
-        "\nThere are non-English characters in filename of some files. Please remove the "
-        "characters from filename and then try again."));
+        u"\nThere are non-English characters in filename of some files. Please remove the "
+        u"characters from filename and then try again."));
 }
 
 TEST(AddFiles, CancelAfterTheThirdOfTenFilesKeepsThree) {
@@ -435,11 +442,11 @@ TEST(AddFiles, CancelAfterTheThirdOfTenFilesKeepsThree) {
         if (number == 3)
             QTest::mouseClick(p->CancelButton(), Qt::LeftButton);
     });
-    w.AddFileList(paths);
+    AddAndWait(w, paths);
     EXPECT_EQ(w.List()->RowCount(), 3);
     ASSERT_EQ(texts.size(), 3u);
-    EXPECT_EQ(texts[0], "[1/10] Adding file f0.wav...");
-    EXPECT_EQ(texts[2], "[3/10] Adding file f2.wav...");
+    EXPECT_EQ(texts[0], u"[1/10] Adding file f0.wav..."_s);
+    EXPECT_EQ(texts[2], u"[3/10] Adding file f2.wav..."_s);
     EXPECT_TRUE(disabledMeanwhile);
     EXPECT_TRUE(w.isEnabled());
     EXPECT_EQ(AddingWindow(), nullptr);
@@ -459,7 +466,7 @@ TEST(AddFiles, ExtensionFilterFollowsLinksAndSkipsFilesWithoutExtension) {
     const std::string elsewhere = MakeMp3(h.dir.path() / "elsewhere" / "target.mp3", 0.5);
     Link(elsewhere, drop / "shortcut");
     Drop(w, {FileUrl(drop.string())});
-    EXPECT_EQ(SortedNames(h), QStringList({"LOUD.MP3", "song.mp3", "target.mp3"}));
+    EXPECT_EQ(SortedNames(h), QStringList({u"LOUD.MP3"_s, u"song.mp3"_s, u"target.mp3"_s}));
     EXPECT_TRUE(h.prompter.shown.empty());
 }
 
@@ -479,7 +486,7 @@ TEST(AddFiles, HiddenFilesAreSkippedButAHiddenLinkToAVisibleFileIsFollowed) {
     // A folder that links back to its parent is walked once.
     Link(folder, folder / "again");
     Drop(w, {FileUrl(folder.string())});
-    EXPECT_EQ(SortedNames(h), QStringList({"plain.wav", "shown.wav"}));
+    EXPECT_EQ(SortedNames(h), QStringList({u"plain.wav"_s, u"shown.wav"_s}));
     QStringList paths;
     for (int i = 0; i < w.List()->RowCount(); ++i)
         paths << QString::fromStdString(w.List()->Row(i)->Entry().path);
@@ -495,8 +502,8 @@ TEST(AddFiles, DroppedFilesAndFoldersAreAddedAndFilesAreNotFiltered) {
     MakeWav(folder / "01.wav", 0.5);
     MakeMp3(folder / "cd2" / "02.mp3", 0.5);
     Drop(w, {FileUrl(loose), FileUrl(folder.string())});
-    EXPECT_EQ(SortedNames(h), QStringList({"01.wav", "02.mp3", "loose.wav"}));
-    EXPECT_EQ(h.Column(FileListView::kFile).front(), "loose.wav") << "the drop's order is kept";
+    EXPECT_EQ(SortedNames(h), QStringList({u"01.wav"_s, u"02.mp3"_s, u"loose.wav"_s}));
+    EXPECT_EQ(h.Column(FileListView::kFile).front(), u"loose.wav"_s) << "the drop's order is kept";
 }
 
 // --- Removing and sorting ------------------------------------------------------------------
@@ -510,7 +517,7 @@ TEST(FileList, RemoveNeedsASelectionAndRemoveAllEmptiesTheListAndItsIndex) {
     std::vector<std::string> paths;
     for (const char* name : {"a.wav", "b.wav", "c.wav"})
         paths.push_back(MakeWav(h.dir.path() / name, 0.3));
-    w.AddFileList(paths);
+    AddAndWait(w, paths);
     ASSERT_EQ(w.List()->RowCount(), 3);
     // When the progress window goes, the window takes the keys again.
     ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
@@ -518,21 +525,21 @@ TEST(FileList, RemoveNeedsASelectionAndRemoveAllEmptiesTheListAndItsIndex) {
     w.List()->setFocus();
     QTest::keyClick(w.List(), Qt::Key_Delete);
     ASSERT_EQ(h.prompter.shown.size(), 1u);
-    EXPECT_EQ(h.prompter.shown[0].text, "You should select a file at least.");
+    EXPECT_EQ(h.prompter.shown[0].text, u"You should select a file at least."_s);
     EXPECT_EQ(h.prompter.shown[0].icon, Prompter::Icon::Information);
 
     w.List()->Row(1)->setSelected(true);
     QTest::keyClick(w.List(), Qt::Key_Delete);
-    EXPECT_EQ(h.Column(FileListView::kFile), QStringList({"a.wav", "c.wav"}));
+    EXPECT_EQ(h.Column(FileListView::kFile), QStringList({u"a.wav"_s, u"c.wav"_s}));
     // A removed file can come back.
-    w.AddFileList({paths[1]});
+    AddAndWait(w, {paths[1]});
     EXPECT_EQ(w.List()->RowCount(), 3);
 
     QTest::keyClick(w.List(), Qt::Key_A, Qt::ControlModifier);
     EXPECT_EQ(w.List()->SelectedRows().size(), 3u);
-    w.Button("&Remove All")->click();
+    Named<QPushButton>(w, u"removeAllButton")->click();
     EXPECT_EQ(w.List()->RowCount(), 0);
-    w.AddFileList(paths);
+    AddAndWait(w, paths);
     EXPECT_EQ(w.List()->RowCount(), 3);
 }
 
@@ -567,14 +574,17 @@ TEST(FileList, HeaderClicksSortByEachColumnsKindAndASecondClickReverses) {
         QTest::mouseClick(header->viewport(), Qt::LeftButton, Qt::NoModifier, at);
     };
     clickHeader(FileListView::kDuration);
-    EXPECT_EQ(column(FileListView::kDuration), QStringList({"00:05", "01:05", "59:00", "1:01:40"}));
+    EXPECT_EQ(column(FileListView::kDuration),
+              QStringList({u"00:05"_s, u"01:05"_s, u"59:00"_s, u"1:01:40"_s}));
     clickHeader(FileListView::kDuration);
-    EXPECT_EQ(column(FileListView::kDuration), QStringList({"1:01:40", "59:00", "01:05", "00:05"}));
+    EXPECT_EQ(column(FileListView::kDuration),
+              QStringList({u"1:01:40"_s, u"59:00"_s, u"01:05"_s, u"00:05"_s}));
     list.SortByColumn(FileListView::kBitRate);
     EXPECT_EQ(column(FileListView::kBitRate),
-              QStringList({"64 kbps", "96 kbps", "128 kbps", "1411 kbps"}));
+              QStringList({u"64 kbps"_s, u"96 kbps"_s, u"128 kbps"_s, u"1411 kbps"_s}));
     list.SortByColumn(FileListView::kFile);
-    EXPECT_EQ(column(FileListView::kFile), QStringList({"a.mp3", "b.mp3", "c.mp3", "d.mp3"}));
+    EXPECT_EQ(column(FileListView::kFile),
+              QStringList({u"a.mp3"_s, u"b.mp3"_s, u"c.mp3"_s, u"d.mp3"_s}));
     // The rows keep their entries as they move.
     EXPECT_EQ(list.Row(0)->Entry().path, "/music/a.mp3");
 }

@@ -262,20 +262,10 @@ TEST(OggVorbisReader, SurvivesDamagedFiles) {
     TempDir dir;
     const std::string good = dir.File("good.ogg");
     ASSERT_TRUE(EncodeVorbis(good, test::MakeSignal(22050, 2, 22050, 9), {"TITLE=x"}));
-    std::ifstream in(good, std::ios::binary);
-    const std::vector<uint8_t> original((std::istreambuf_iterator<char>(in)), {});
-    uint32_t rng = 7;
+    const std::vector<uint8_t> original = ReadBytes(good);
+    Lcg random(7);
     for (int round = 0; round < 120; ++round) {
-        std::vector<uint8_t> bytes = original;
-        rng = rng * 1664525u + 1013904223u;
-        if (round % 3 == 0) {
-            bytes.resize(rng % bytes.size());
-        } else {
-            for (int k = 0; k < 8; ++k) {
-                rng = rng * 1664525u + 1013904223u;
-                bytes[(rng >> 4) % bytes.size()] = static_cast<uint8_t>(rng >> 24);
-            }
-        }
+        const auto bytes = Damaged(original, round, {.cutEvery = 3, .changes = 8}, random);
         WriteBytes(dir.File("bad.ogg"), bytes);
         OggVorbisReader reader;
         if (reader.Open(dir.File("bad.ogg"), 0) == 1) {

@@ -14,8 +14,9 @@
 #include <filesystem>
 
 #include "engine/conversion_session.h"
-#include "readers/bass_reader.h"
+#include "engine/run_scheduler.h"
 #include "settings/options/page_opt_audio.h"
+#include "tests/support/decoding_layer.h"
 #include "tests/support/options_harness.h"
 #include "tests/support/recording_host.h"
 
@@ -231,9 +232,6 @@ TEST_F(OptionsSheet, ConfirmedChangesOnEveryKindOfPageAreSaved) {
 // Open the sheet, choose the MP3 bit rate and an output folder, confirm, convert: the output
 // is in that folder at that bit rate.
 TEST_F(OptionsSheet, ConversionUsesWhatTheSheetStored) {
-    static const bool layerReady =
-        InitDecodingLayer(RunningProgramFolder()) == DecodingLayerStart::Ready;
-    ASSERT_TRUE(layerReady);
     const std::string source = h.dir.File("tone.wav");
     ASSERT_TRUE(test::WriteWav(source, test::MakeSignal(44100, 2, 44100 * 2)));
     const QString outFolder = QString::fromStdString(h.dir.File("chosen out"));
@@ -250,16 +248,19 @@ TEST_F(OptionsSheet, ConversionUsesWhatTheSheetStored) {
     h.Reload();
 
     test::RecordingHost host;
+    test::RecordingRun run(host);
     SessionConfig config;
     config.settings = h.settings;
     config.settings.id3TagType = TagSource::kNone;
     config.tagOptions = h.tags;
     config.catalogue = h.catalogue;
-    ConversionSession session(config, host);
-    SourceFileEntry entry;
-    ASSERT_TRUE(session.ProbeSource(source, entry));
-    std::vector<SourceFileEntry*> items{&entry};
-    session.ConvertList(items, {0}, *FindOutputFormat(config.catalogue, FormatId::kMp3));
+    ConversionSession session(config, run);
+    RunRequest request;
+    request.items.emplace_back();
+    ASSERT_TRUE(session.ProbeSource(source, request.items[0]).opened);
+    request.format = *FindOutputFormat(config.catalogue, FormatId::kMp3);
+    run.Present({{0, FileNameOf(source)}}, "MP3");
+    RunConversion(config, request, run);
 
     const std::string out = (fs::path(outFolder.toStdString()) / "tone.mp3").string();
     ASSERT_TRUE(fs::exists(out)) << host.output[0];

@@ -80,7 +80,8 @@ std::set<std::string> OptionsMaskKeys() {
                                              "AMRWBMode",
                                              "AMRDTX",
                                              "AWBMode",
-                                             "AWBDTX"});
+                                             "AWBDTX",
+                                             "SimultaneousConversions"});
     for (const char* prefix : kFormatPrefixes)
         for (const char* suffix : kFormatSuffixes)
             keys.insert(std::string("Options/") + prefix + suffix);
@@ -182,7 +183,8 @@ TEST(SettingsStoreFile, DefaultStoreIsTheUsersIniFile) {
 
 // A file the program wrote before its options were described in one table (commit 3536462),
 // with every key of both groups set to a value other than its default: it loads as written,
-// and saving what was loaded writes the same file again.
+// and saving what was loaded writes the same file again, with the one option added since
+// (SimultaneousConversions) at its default.
 TEST(SettingsFile, AnEarlierVersionsFileReadsAndIsWrittenBackTheSame) {
     TempDir dir;
     const std::string written = dir.File("written.ini");
@@ -253,12 +255,28 @@ TEST(SettingsFile, AnEarlierVersionsFileReadsAndIsWrittenBackTheSame) {
     }
     // The options added since then are written too, at their defaults.
     std::string again = ReadAll(dir.File("again.ini"));
-    for (const char* added : {"CopyCoverArt=1\n", "FolderCoverArt=0\n"}) {
+    const std::string simultaneous =
+        "SimultaneousConversions=" + std::to_string(ConvertSettings{}.simultaneousConversions) +
+        "\n";
+    for (const std::string& added :
+         {std::string("CopyCoverArt=1\n"), std::string("FolderCoverArt=0\n"), simultaneous}) {
         const size_t at = again.find(added);
         ASSERT_NE(at, std::string::npos) << added;
-        again.erase(at, std::strlen(added));
+        again.erase(at, added.size());
     }
     EXPECT_EQ(again, ReadAll(written));
+}
+
+TEST(SimultaneousConversions, StoredValuesAreKeptFromOneTo64) {
+    for (const auto& [stored, loaded] : {std::pair{0, 1}, std::pair{-3, 1}, std::pair{1, 1},
+                                         std::pair{64, 64}, std::pair{65, 64}}) {
+        TempDir dir;
+        IniSettingsStore store(dir.File("k.ini"));
+        store.WriteInt(kOptionsGroup, "SimultaneousConversions", stored);
+        Records records;
+        records.Load(store);
+        EXPECT_EQ(records.settings.simultaneousConversions, loaded) << stored;
+    }
 }
 
 class WmaChannelsTest : public testing::TestWithParam<std::pair<int, int>> {};

@@ -230,7 +230,7 @@ protected:
     // Converts path to the format with the options set; the output's path.
     std::string Convert(const std::string& path, FormatId formatId) {
         SourceFileEntry entry;
-        EXPECT_TRUE(session.ProbeSource(path, entry)) << path;
+        EXPECT_TRUE(session.ProbeSource(path, entry).opened) << path;
         entry.path = path;
         entry.sourceType = SourceTypeOf(path);
         RunDriver({&entry}, {0}, formatId, false, {});
@@ -442,7 +442,7 @@ TEST_F(TagsTest, AJoinedFileTakesItsFirstPartsAlbumAndCover) {
     std::vector<SourceFileEntry> entries(2);
     for (size_t i = 0; i < 2; ++i) {
         const std::string& path = i == 0 ? first : second;
-        ASSERT_TRUE(session.ProbeSource(path, entries[i]));
+        ASSERT_TRUE(session.ProbeSource(path, entries[i]).opened);
         entries[i].path = path;
         entries[i].sourceType = SourceTypeOf(path);
     }

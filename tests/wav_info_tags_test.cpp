@@ -9,8 +9,9 @@
 #include <vector>
 
 #include "audio/utf8_text.h"
+#include "common/byte_order.h"
 #include "readers/wav_info_tags.h"
-#include "support/test_support.h"
+#include "tests/support/reader_checks.h"
 
 // The largest single allocation of this program while a test watches: a declared chunk size
 // must not become a buffer bigger than the file.
@@ -42,11 +43,6 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-void Put32(Bytes& b, uint32_t v) {
-    for (int i = 0; i < 4; ++i)
-        b.push_back(static_cast<uint8_t>(v >> (8 * i)));
-}
-
 void Append(Bytes& b, const std::string& s) {
     b.insert(b.end(), s.begin(), s.end());
 }
@@ -55,7 +51,7 @@ void Append(Bytes& b, const std::string& s) {
 Bytes Chunk(const std::string& id, const Bytes& body, bool pad = true) {
     Bytes b;
     Append(b, id);
-    Put32(b, static_cast<uint32_t>(body.size()));
+    AppendLe(b, body.size(), 4);
     b.insert(b.end(), body.begin(), body.end());
     if (pad && (body.size() & 1))
         b.push_back(0);
@@ -80,7 +76,7 @@ Bytes List(const std::string& type, const std::vector<Bytes>& subs) {
 
 Bytes Disp(uint32_t type, const std::string& text) {
     Bytes body;
-    Put32(body, type);
+    AppendLe(body, type, 4);
     Append(body, text);
     body.push_back(0);
     return Chunk("DISP", body);
@@ -97,7 +93,7 @@ Bytes Wav(const std::vector<Bytes>& chunks) {
     for (const Bytes& c : chunks)
         body.insert(body.end(), c.begin(), c.end());
     Bytes file = Text("RIFF");
-    Put32(file, static_cast<uint32_t>(body.size()));
+    AppendLe(file, body.size(), 4);
     file.insert(file.end(), body.begin(), body.end());
     return file;
 }
@@ -255,19 +251,10 @@ TEST(WavInfoTags, SurvivesDamagedFiles) {
         Wav({Disp(1, "Intro"),
              List("INFO", {Chunk("INAM", TextZ("Heron")), Chunk("IGRE", Bytes{200}),
                            Chunk("IART", Text("Odd")), Chunk("ICRD", TextZ("2011"))})});
-    uint32_t rng = 3;
+    test::Lcg random(3);
     for (int round = 0; round < 400; ++round) {
-        Bytes bytes = original;
-        rng = rng * 1664525u + 1013904223u;
-        if (round % 4 == 0) {
-            bytes.resize(rng % bytes.size());
-        } else {
-            for (int k = 0; k < 3; ++k) {
-                rng = rng * 1664525u + 1013904223u;
-                bytes[12 + (rng >> 8) % (bytes.size() - 12)] = static_cast<uint8_t>(rng >> 24);
-            }
-        }
-        const Tags tags = ReadBytes(bytes);
+        const Tags tags = ReadBytes(
+            test::Damaged(original, round, {.cutEvery = 4, .changes = 3, .from = 12}, random));
         EXPECT_TRUE(tags.result == 0 || tags.result == 1);
         for (const auto& s : tags.t)
             EXPECT_EQ(RepairUtf8(s), s);

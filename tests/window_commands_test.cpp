@@ -16,12 +16,15 @@
 #include "app/help_viewer.h"
 #include "app/hyper_link.h"
 #include "app/progress_dialog.h"
+#include "common/version.h"
+#include "tests/support/child_process.h"
 #include "tests/support/window_harness.h"
 
 namespace kestrune::test {
 namespace {
 
 namespace fs = std::filesystem;
+using namespace Qt::StringLiterals;
 
 // A one-note General MIDI song of about a second.
 std::string MakeMidi(const fs::path& path) {
@@ -35,9 +38,11 @@ std::string MakeMidi(const fs::path& path) {
     return path.string();
 }
 
-// Every output goes to out/, nothing is asked at the end, the manual is not opened.
-void PrepareStore(WindowHarness& h, const fs::path& out, int browse = 0) {
+// Every output goes to out/, nothing is asked at the end, the manual is not opened; the files
+// convert one at a time unless told otherwise.
+void PrepareStore(WindowHarness& h, const fs::path& out, int browse = 0, int workers = 1) {
     h.store->WriteInt(kOptionsGroup, "FirstRun", 0);
+    h.store->WriteInt(kOptionsGroup, "SimultaneousConversions", workers);
     h.store->WriteInt(kOptionsGroup, "DestOutputFolderOpt", 399);
     h.store->WriteText(kOptionsGroup, "DestSpecifiedFolder", out.string());
     h.store->WriteInt(kOptionsGroup, "BrowseOutputFolder", browse);
@@ -51,18 +56,8 @@ void Screenshot(QWidget& widget, const char* name) {
     if (!folder || !*folder)
         return;
     fs::create_directories(folder);
-    widget.grab().save(QString::fromLocal8Bit(folder) + "/" + name + ".png");
-}
-
-void ChooseFormat(MainWindow& w, const QString& text) {
-    const int index = w.FormatBox()->findText(text);
-    ASSERT_GE(index, 0) << text.toStdString();
-    w.FormatBox()->setCurrentIndex(index);
-}
-
-std::string ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
+    widget.grab().save(QString::fromLocal8Bit(folder) + u"/"_s + QString::fromLatin1(name) +
+                       u".png"_s);
 }
 
 // --- Converting ----------------------------------------------------------------------------
@@ -75,14 +70,14 @@ TEST(Convert, ThreeWavsBecomeMp3sWithTheirRowsFilledAndTheFirstOutputShown) {
     std::vector<std::string> sources;
     for (int i = 1; i <= 3; ++i)
         sources.push_back(MakeWav(h.dir.path() / "in" / ("take" + std::to_string(i) + ".wav"), i));
-    w.AddFileList(sources);
-    ChooseFormat(w, " to MP3");
+    AddAndWait(w, sources);
+    ChooseFormat(w, FormatId::kMp3);
 
     // What the progress dialog says while the run goes on, and that the window waits.
     QStringList overall, fileLabels;
     bool windowDisabled = true;
-    w.Host().SetPumpObserver([&] {
-        ProgressDialog* d = w.Host().Dialog();
+    const auto watching = QObject::connect(&w.Runner(), &RunController::updated, [&] {
+        ProgressDialog* d = w.Runner().Dialog();
         if (!d || d->OverallLabel().isEmpty())
             return;
         if (overall.isEmpty() || overall.back() != d->OverallLabel())
@@ -95,22 +90,24 @@ TEST(Convert, ThreeWavsBecomeMp3sWithTheirRowsFilledAndTheFirstOutputShown) {
             Screenshot(w, "window-during-run");
         }
     });
-    w.Button("&Convert")->click();
-    w.Host().SetPumpObserver({});
+    Named<QPushButton>(w, u"convertButton")->click();
+    ASSERT_TRUE(WaitUntilIdle(w));
+    QObject::disconnect(watching);
 
     EXPECT_TRUE(windowDisabled);
     EXPECT_TRUE(w.isEnabled());
-    EXPECT_EQ(w.Host().Dialog(), nullptr);
-    EXPECT_EQ(overall, QStringList({"Converting 1 of 3 file(s) to MP3...",
-                                    "Converting 2 of 3 file(s) to MP3...",
-                                    "Converting 3 of 3 file(s) to MP3..."}));
-    EXPECT_TRUE(fileLabels.contains("Starting to convert take2.wav...") ||
-                fileLabels.filter("take2.wav").size() > 0);
+    EXPECT_EQ(w.Runner().Dialog(), nullptr);
+    EXPECT_EQ(overall, QStringList({u"Converting 1 of 3 file(s) to MP3..."_s,
+                                    u"Converting 2 of 3 file(s) to MP3..."_s,
+                                    u"Converting 3 of 3 file(s) to MP3..."_s}));
+    EXPECT_TRUE(fileLabels.contains(u"Starting to convert take2.wav..."_s) ||
+                fileLabels.filter(u"take2.wav"_s).size() > 0);
     EXPECT_EQ(test::FolderEntries(out),
               std::vector<std::string>({"take1.mp3", "take2.mp3", "take3.mp3"}));
     EXPECT_EQ(h.Column(FileListView::kOutput),
-              QStringList({"take1.mp3", "take2.mp3", "take3.mp3"}));
-    EXPECT_EQ(h.Column(FileListView::kVolume), QStringList({"100.00%", "100.00%", "100.00%"}));
+              QStringList({u"take1.mp3"_s, u"take2.mp3"_s, u"take3.mp3"_s}));
+    EXPECT_EQ(h.Column(FileListView::kVolume),
+              QStringList({u"100.00%"_s, u"100.00%"_s, u"100.00%"_s}));
     for (int i = 1; i <= 3; ++i) {
         const ProbeInfo info = FfProbe((out / ("take" + std::to_string(i) + ".mp3")).string());
         ASSERT_TRUE(info.ok);
@@ -145,26 +142,27 @@ TEST(Convert, ConvertSelectedTakesOnlyTheSelectedRowsInListOrder) {
     std::vector<std::string> sources;
     for (const char* name : {"a.wav", "b.wav", "c.wav"})
         sources.push_back(MakeWav(h.dir.path() / "in" / name, 0.5));
-    w.AddFileList(sources);
-    ChooseFormat(w, " to MP3");
+    AddAndWait(w, sources);
+    ChooseFormat(w, FormatId::kMp3);
     w.List()->Row(2)->setSelected(true);
     w.List()->Row(0)->setSelected(true);
 
-    w.MenuAction("&Convert Selected")->trigger();
+    Named<QAction>(w, u"convertSelectedAction")->trigger();
+    ASSERT_TRUE(WaitUntilIdle(w));
     EXPECT_EQ(test::FolderEntries(out), std::vector<std::string>({"a.mp3", "c.mp3"}));
-    EXPECT_EQ(h.Column(FileListView::kOutput), QStringList({"a.mp3", "", "c.mp3"}));
+    EXPECT_EQ(h.Column(FileListView::kOutput), QStringList({u"a.mp3"_s, u""_s, u"c.mp3"_s}));
     EXPECT_EQ(FfProbe((out / "c.mp3").string()).Tag("track"), "2");
 
     // Without a selection the command says so and converts nothing.
     w.List()->clearSelection();
     w.ConvertSelected();
     ASSERT_FALSE(h.prompter.shown.empty());
-    EXPECT_EQ(h.prompter.TakeLast(), "You should select a file at least.");
+    EXPECT_EQ(h.prompter.TakeLast(), u"You should select a file at least."_s);
     w.RemoveAll();
     w.ConvertAll();
-    EXPECT_EQ(h.prompter.TakeLast(), "There aren't files in list.");
+    EXPECT_EQ(h.prompter.TakeLast(), u"There aren't files in list."_s);
     w.ConvertAllToOne();
-    EXPECT_EQ(h.prompter.TakeLast(), "There aren't files in list.");
+    EXPECT_EQ(h.prompter.TakeLast(), u"There aren't files in list."_s);
 }
 
 TEST(Convert, ConvertToOneJoinsTheFilesIntoTheFileNamedInTheSaveDialog) {
@@ -172,16 +170,17 @@ TEST(Convert, ConvertToOneJoinsTheFilesIntoTheFileNamedInTheSaveDialog) {
     const fs::path out = h.dir.path() / "out";
     PrepareStore(h, out);
     MainWindow& w = h.Open(true);
-    w.AddFileList({MakeWav(h.dir.path() / "in" / "one.wav", 1.0),
+    AddAndWait(w, {MakeWav(h.dir.path() / "in" / "one.wav", 1.0),
                    MakeWav(h.dir.path() / "in" / "two.wav", 2.0, 22050, 1)});
-    ChooseFormat(w, " to WAV");
+    ChooseFormat(w, FormatId::kWav);
     const std::string ext = FindOutputFormat(w.Catalogue(), w.Settings().outputFormat)->extension;
     h.dialogs.pathToSave = QString::fromStdString((out / "joined").string());
-    w.Button("Co&nvert to One")->click();
+    Named<QPushButton>(w, u"convertToOneButton")->click();
+    ASSERT_TRUE(WaitUntilIdle(w));
     ASSERT_EQ(h.dialogs.saveCalls, 1);
     const QString upper = QString::fromStdString(ext).toUpper();
     EXPECT_EQ(h.dialogs.saveFilters,
-              QStringList({upper + " File (*." + QString::fromStdString(ext) + ")"}));
+              QStringList({upper + u" File (*."_s + QString::fromStdString(ext) + u")"_s}));
     const fs::path joined = out / ("joined." + ext);
     ASSERT_TRUE(fs::exists(joined));
     const ProbeInfo info = FfProbe(joined.string());
@@ -196,6 +195,7 @@ TEST(Convert, ConvertToOneJoinsTheFilesIntoTheFileNamedInTheSaveDialog) {
     h.dialogs.pathToSave.clear();
     fs::remove(joined);
     w.ConvertAllToOne();
+    EXPECT_FALSE(w.Busy());
     EXPECT_FALSE(fs::exists(joined));
 }
 
@@ -207,27 +207,116 @@ TEST(Convert, CancelDuringTheSecondItemLeavesNoOutputAndMarksOnlyThatRow) {
     std::vector<std::string> sources;
     for (int i = 1; i <= 4; ++i)
         sources.push_back(
-            MakeWav(h.dir.path() / "in" / ("part" + std::to_string(i) + ".wav"), 4.0));
-    w.AddFileList(sources);
-    w.List()->Row(3)->setText(FileListView::kOutput, "earlier text");
-    ChooseFormat(w, " to MP3");
-    int blocks = 0;
-    w.Host().SetPumpObserver([&] {
-        ProgressDialog* d = w.Host().Dialog();
-        if (d && d->OverallLabel().startsWith("Converting 2 of") && ++blocks == 20)
+            MakeWav(h.dir.path() / "in" / ("part" + std::to_string(i) + ".wav"), 10.0));
+    AddAndWait(w, sources);
+    w.List()->Row(3)->setText(FileListView::kOutput, u"earlier text"_s);
+    ChooseFormat(w, FormatId::kMp3);
+    // Cancel as soon as the dialog shows the second item.
+    int clicks = 0;
+    const auto watching = QObject::connect(&w.Runner(), &RunController::updated, [&] {
+        ProgressDialog* d = w.Runner().Dialog();
+        if (d && d->OverallLabel().startsWith(u"Converting 2 of"_s) && clicks++ == 0)
             QTest::mouseClick(d->CancelButton(), Qt::LeftButton);
     });
-    const std::string before = ReadAll(sources[1]);
+    const std::string before = ReadFile(sources[1]);
     w.ConvertAll();
-    w.Host().SetPumpObserver({});
-    EXPECT_EQ(blocks, 20);
+    ASSERT_TRUE(WaitUntilIdle(w));
+    QObject::disconnect(watching);
+    EXPECT_GE(clicks, 1);
     EXPECT_EQ(test::FolderEntries(out), std::vector<std::string>({"part1.mp3"}));
     EXPECT_EQ(h.Column(FileListView::kOutput),
-              QStringList({"part1.mp3", "Cancelled", "", "earlier text"}));
+              QStringList({u"part1.mp3"_s, u"Cancelled"_s, u""_s, u"earlier text"_s}));
     EXPECT_TRUE(w.List()->Row(1)->Entry().outputPath.empty());
     EXPECT_TRUE(h.desktop.shownInFileManager.isEmpty()) << "a cancelled run shows nothing";
-    EXPECT_EQ(ReadAll(sources[1]), before);
+    EXPECT_EQ(ReadFile(sources[1]), before);
     EXPECT_TRUE(w.isEnabled());
+}
+
+// The outputs do not depend on how many files convert at once: the same names (a second
+// source of the same name renamed, track numbers by list position) and the same bytes with one
+// and with four simultaneous conversions, and the same as kestrune-cli -j 1 writes.
+TEST(Convert, OneOrFourAtOnceWriteTheSameOutputsAsTheCommandLine) {
+    WindowHarness h;
+    const fs::path in = h.dir.path() / "in";
+    const fs::path one = h.dir.path() / "one", four = h.dir.path() / "four",
+                   cli = h.dir.path() / "cli";
+    PrepareStore(h, one);
+    h.store->WriteInt(kOptionsGroup, "ID3TagType", 1);
+    h.store->WriteInt(kTagOptionsGroup, "TrackNumType", 1);
+    h.store->WriteText(kTagOptionsGroup, "Artist", "Somebody");
+    h.store->Sync();
+    MainWindow& w = h.Open(true);
+    // Lengths that make the workers finish out of list order.
+    const std::vector<std::string> sources = {
+        MakeWav(in / "a" / "song.wav", 3.0), MakeWav(in / "b" / "song.wav", 0.5, 22050, 1),
+        MakeWav(in / "long.wav", 4.0), MakeWav(in / "short.wav", 0.3, 48000, 1),
+        MakeWav(in / "mid.wav", 2.0)};
+    AddAndWait(w, sources);
+    ChooseFormat(w, FormatId::kMp3);
+    for (const auto& [workers, folder] : {std::pair{1, one}, std::pair{4, four}}) {
+        fs::create_directories(folder);
+        w.Settings().destSpecifiedFolder = folder.string();
+        w.Settings().simultaneousConversions = workers;
+        w.ConvertAll();
+        ASSERT_TRUE(WaitUntilIdle(w));
+    }
+    std::string command = Quote(CliPath()) + " convert --settings " + Quote(h.iniPath) +
+                          " -f mp3 -j 1 -o " + Quote(cli.string());
+    for (const std::string& source : sources)
+        command += " " + Quote(source);
+    ASSERT_EQ(test::Run(command), 0);
+
+    const std::vector<std::string> names = {"long.mp3", "mid.mp3", "short.mp3", "song.mp3",
+                                            "song_1.mp3"};
+    ASSERT_EQ(test::FolderEntries(one), names);
+    ASSERT_EQ(test::FolderEntries(four), names);
+    ASSERT_EQ(test::FolderEntries(cli), names);
+    for (const std::string& name : names) {
+        const std::string bytes = ReadFile((one / name).string());
+        EXPECT_FALSE(bytes.empty()) << name;
+        EXPECT_EQ(ReadFile((four / name).string()), bytes) << name;
+        EXPECT_EQ(ReadFile((cli / name).string()), bytes) << name;
+    }
+    EXPECT_EQ(FfProbe((four / "song_1.mp3").string()).Tag("track"), "2");
+    EXPECT_EQ(FfProbe((four / "mid.mp3").string()).Tag("track"), "5");
+    EXPECT_EQ(
+        h.Column(FileListView::kOutput),
+        QStringList({u"song.mp3"_s, u"song_1.mp3"_s, u"long.mp3"_s, u"short.mp3"_s, u"mid.mp3"_s}));
+}
+
+// Cancel reaches every worker: nothing is left in the output folder, not even a partial file,
+// and every row that was converting says so.
+TEST(Convert, CancelDuringAFourWorkerRunLeavesNothingBehind) {
+    WindowHarness h;
+    const fs::path out = h.dir.path() / "out";
+    PrepareStore(h, out, 0, 4);
+    MainWindow& w = h.Open(true);
+    std::vector<std::string> sources;
+    for (int i = 1; i <= 4; ++i)
+        sources.push_back(MakeWav(h.dir.path() / "in" / ("long" + std::to_string(i) + ".wav"), 20));
+    AddAndWait(w, sources);
+    ChooseFormat(w, FormatId::kMp3);
+    bool clicked = false;
+    const auto watching = QObject::connect(&w.Runner(), &RunController::updated, [&] {
+        ProgressDialog* d = w.Runner().Dialog();
+        const QStringList cells = h.Column(FileListView::kOutput);
+        const bool allConverting = std::all_of(cells.begin(), cells.end(), [](const QString& c) {
+            return c.startsWith(u"Converting...");
+        });
+        if (d && allConverting && !clicked) {
+            clicked = true;
+            QTest::mouseClick(d->CancelButton(), Qt::LeftButton);
+        }
+    });
+    w.ConvertAll();
+    ASSERT_TRUE(WaitUntilIdle(w));
+    QObject::disconnect(watching);
+    ASSERT_TRUE(clicked);
+    EXPECT_EQ(test::FolderEntries(out), std::vector<std::string>());
+    EXPECT_EQ(h.Column(FileListView::kOutput),
+              QStringList({u"Cancelled"_s, u"Cancelled"_s, u"Cancelled"_s, u"Cancelled"_s}));
+    for (int i = 0; i < 4; ++i)
+        EXPECT_TRUE(w.List()->Row(i)->Entry().outputPath.empty()) << i;
 }
 
 TEST(Convert, MidiWithoutTheSoundFontAsksAndFailsOnlyTheMidiRow) {
@@ -236,33 +325,35 @@ TEST(Convert, MidiWithoutTheSoundFontAsksAndFailsOnlyTheMidiRow) {
     PrepareStore(h, out);
     MainWindow& w = h.Open(true);
     ASSERT_EQ(w.SoundFontLoaded(), 0);
-    w.AddFileList({MakeMidi(h.dir.path() / "in" / "tune.mid"),
+    AddAndWait(w, {MakeMidi(h.dir.path() / "in" / "tune.mid"),
                    MakeWav(h.dir.path() / "in" / "song.wav", 0.5)});
     ASSERT_EQ(w.List()->RowCount(), 2);
-    ChooseFormat(w, " to MP3");
+    ChooseFormat(w, FormatId::kMp3);
 
     h.prompter.answer = QMessageBox::No;
     w.ConvertAll();
+    ASSERT_TRUE(WaitUntilIdle(w));
     ASSERT_EQ(h.prompter.shown.size(), 1u);
     EXPECT_EQ(h.prompter.shown[0].icon, Prompter::Icon::Question);
     EXPECT_TRUE(h.prompter.shown[0].text.startsWith(
-        "Dear user, to decode MIDI file, file \"ct4mgm.sf2\" is required."));
-    EXPECT_TRUE(
-        h.prompter.shown[0].text.contains("\"" + QString::fromStdString(h.programFolder) + "\""));
+        u"Dear user, to decode MIDI file, file \"ct4mgm.sf2\" is required."_s));
+    EXPECT_TRUE(h.prompter.shown[0].text.contains(
+        u"\""_s + QString::fromStdString(h.programFolder) + u"\""_s));
     EXPECT_EQ(h.Column(FileListView::kOutput),
-              QStringList({"Failure. Requires file \"ct4mgm.sf2\".", "song.mp3"}));
+              QStringList({u"Failure. Requires file \"ct4mgm.sf2\"."_s, u"song.mp3"_s}));
 
     // Yes: the program folder and the download page open, and the run ends at once.
     h.prompter.shown.clear();
     h.prompter.answer = QMessageBox::Yes;
     fs::remove(out / "song.mp3");
     w.ConvertAll();
+    ASSERT_TRUE(WaitUntilIdle(w));
     EXPECT_EQ(h.prompter.shown.size(), 1u);
     EXPECT_FALSE(fs::exists(out / "song.mp3"));
     ASSERT_GE(h.desktop.opened.size(), 2);
     EXPECT_EQ(QDir(h.desktop.opened[h.desktop.opened.size() - 2].toLocalFile()),
               QDir(QString::fromStdString(h.programFolder)));
-    EXPECT_EQ(h.desktop.opened.back().toString(), "https://kestrune.org/download/ct4mgm.sf2");
+    EXPECT_EQ(h.desktop.opened.back().toString(), u"https://kestrune.org/download/ct4mgm.sf2"_s);
 }
 
 // --- The format box, menus and commands ----------------------------------------------------
@@ -271,48 +362,50 @@ TEST(Commands, VideoItemIsRefusedAndThePreviousFormatStaysUnsaved) {
     WindowHarness h;
     PrepareStore(h, h.dir.path() / "out");
     MainWindow& w = h.Open(true);
-    ChooseFormat(w, " to FLAC");
+    ChooseFormat(w, FormatId::kFlac);
     const FormatId flac = w.Settings().outputFormat;
-    const std::string stored = ReadAll(h.iniPath);
+    const std::string stored = ReadFile(h.iniPath);
     w.FormatBox()->setCurrentIndex(w.FormatBox()->count() - 1);
     ASSERT_EQ(h.prompter.shown.size(), 1u);
     EXPECT_EQ(h.prompter.shown[0].icon, Prompter::Icon::Information);
     EXPECT_EQ(h.prompter.shown[0].buttons, QMessageBox::Ok | QMessageBox::Cancel);
-    EXPECT_EQ(w.FormatBox()->currentText(), " to FLAC");
+    EXPECT_EQ(w.FormatBox()->currentData().toInt(), StoredValue(FormatId::kFlac));
     EXPECT_EQ(w.Settings().outputFormat, flac);
-    EXPECT_EQ(ReadAll(h.iniPath), stored);
+    EXPECT_EQ(ReadFile(h.iniPath), stored);
 }
 
 TEST(Commands, MenuCommandsAreEnabledByTheSelectionAndWhatWasConverted) {
     WindowHarness h;
     PrepareStore(h, h.dir.path() / "out");
     MainWindow& w = h.Open(true);
+    auto* listMenu = Named<QMenu>(w, u"listMenu");
+    ASSERT_NE(listMenu, nullptr);
+    // The enabled commands, by their object names less "Action".
     const auto enabled = [&] {
         w.UpdateMenuState();
         QStringList on;
-        for (QAction* a : w.ListMenu()->actions())
+        for (QAction* a : listMenu->actions())
             if (!a->isSeparator() && a->isEnabled())
-                on << a->text();
+                on << a->objectName().remove(u"Action"_s);
         return on;
     };
-    EXPECT_EQ(enabled(), QStringList({"&Add Files...\tCtrl+O", "Add F&older"}));
-    w.AddFileList({MakeWav(h.dir.path() / "a.wav", 0.3), MakeWav(h.dir.path() / "b.wav", 0.3)});
-    EXPECT_EQ(enabled(), QStringList({"Convert All", "Convert All to One", "&Add Files...\tCtrl+O",
-                                      "Add F&older", "Remove Al&l"}));
+    EXPECT_EQ(enabled(), QStringList({u"addFiles"_s, u"addFolder"_s}));
+    AddAndWait(w, {MakeWav(h.dir.path() / "a.wav", 0.3), MakeWav(h.dir.path() / "b.wav", 0.3)});
+    EXPECT_EQ(enabled(), QStringList({u"convertAll"_s, u"convertAllToOne"_s, u"addFiles"_s,
+                                      u"addFolder"_s, u"removeAll"_s}));
     w.List()->Row(0)->setSelected(true);
-    EXPECT_EQ(enabled(), QStringList({"&Play Source", "&Convert Selected", "Convert All",
-                                      "&Convert Selected to One", "Convert All to One",
-                                      "Browse &Source Folder", "&Add Files...\tCtrl+O",
-                                      "Add F&older", "&Remove\tDel", "Remove Al&l"}));
-    w.List()->Row(0)->Entry().outputPath = (h.dir.path() / "a.mp3").string();
-    EXPECT_TRUE(enabled().contains("Play &Destination"));
-    EXPECT_TRUE(enabled().contains("Browse Destination &Folder"));
-    w.List()->Row(1)->setSelected(true);
     EXPECT_EQ(enabled(),
-              QStringList({"&Convert Selected", "Convert All", "&Convert Selected to One",
-                           "Convert All to One", "&Add Files...\tCtrl+O", "Add F&older",
-                           "&Remove\tDel", "Remove Al&l"}));
-    for (QAction* a : w.HelpMenu()->actions())
+              QStringList({u"playSource"_s, u"convertSelected"_s, u"convertAll"_s,
+                           u"convertSelectedToOne"_s, u"convertAllToOne"_s, u"browseSourceFolder"_s,
+                           u"addFiles"_s, u"addFolder"_s, u"remove"_s, u"removeAll"_s}));
+    w.List()->Row(0)->Entry().outputPath = (h.dir.path() / "a.mp3").string();
+    EXPECT_TRUE(enabled().contains(u"playDestination"_s));
+    EXPECT_TRUE(enabled().contains(u"browseDestinationFolder"_s));
+    w.List()->Row(1)->setSelected(true);
+    EXPECT_EQ(enabled(), QStringList({u"convertSelected"_s, u"convertAll"_s,
+                                      u"convertSelectedToOne"_s, u"convertAllToOne"_s,
+                                      u"addFiles"_s, u"addFolder"_s, u"remove"_s, u"removeAll"_s}));
+    for (QAction* a : Named<QMenu>(w, u"helpMenu")->actions())
         EXPECT_TRUE(a->isEnabled());
 
     // The keyboard's menu key opens the list menu in the middle of the list; the mouse, where
@@ -320,20 +413,20 @@ TEST(Commands, MenuCommandsAreEnabledByTheSelectionAndWhatWasConverted) {
     QContextMenuEvent fromKeys(QContextMenuEvent::Keyboard, QPoint(0, 0),
                                w.List()->mapToGlobal(QPoint(0, 0)));
     QApplication::sendEvent(w.List(), &fromKeys);
-    ASSERT_TRUE(WaitUntil([&] { return w.ListMenu()->isVisible(); }, 3000));
+    ASSERT_TRUE(WaitUntil([&] { return listMenu->isVisible(); }, 3000));
     const QPoint centre = w.List()->mapToGlobal(w.List()->rect().center());
-    EXPECT_LE((w.ListMenu()->pos() - centre).manhattanLength(), 2);
-    EXPECT_FALSE(w.MenuAction("&Play Source")->isEnabled());
-    w.ListMenu()->close();
+    EXPECT_LE((listMenu->pos() - centre).manhattanLength(), 2);
+    EXPECT_FALSE(Named<QAction>(w, u"playSourceAction")->isEnabled());
+    listMenu->close();
     w.List()->clearSelection();
     w.List()->Row(1)->setSelected(true);
     const QPoint spot = w.List()->viewport()->mapToGlobal(QPoint(40, 10));
     QContextMenuEvent fromMouse(QContextMenuEvent::Mouse, QPoint(40, 10), spot);
     QApplication::sendEvent(w.List()->viewport(), &fromMouse);
-    ASSERT_TRUE(WaitUntil([&] { return w.ListMenu()->isVisible(); }, 3000));
-    EXPECT_LE((w.ListMenu()->pos() - spot).manhattanLength(), 2);
-    EXPECT_TRUE(w.MenuAction("&Play Source")->isEnabled());
-    w.ListMenu()->close();
+    ASSERT_TRUE(WaitUntil([&] { return listMenu->isVisible(); }, 3000));
+    EXPECT_LE((listMenu->pos() - spot).manhattanLength(), 2);
+    EXPECT_TRUE(Named<QAction>(w, u"playSourceAction")->isEnabled());
+    listMenu->close();
 
     // A double-click plays the first selected row.
     h.desktop.opened.clear();
@@ -348,20 +441,22 @@ TEST(Commands, HelpAndWebCommandsOpenTheirAddressesAndF1ReusesTheHelpWindow) {
     WindowHarness h;
     PrepareStore(h, h.dir.path() / "out");
     MainWindow& w = h.Open(true);
-    for (const char* text :
-         {"&Tell A Friend", "&Feedback and Support", "Home&page", "&Check Latest Version"})
-        w.MenuAction(text)->trigger();
-    QTest::mouseClick(w.HomepageLink(), Qt::LeftButton);
+    for (QStringView name :
+         {u"tellAFriendAction", u"feedbackAction", u"homepageAction", u"checkLatestVersionAction"})
+        Named<QAction>(w, name)->trigger();
+    auto* link = Named<HyperLink>(w, u"homepageLink");
+    QTest::mouseClick(link, Qt::LeftButton);
     QStringList opened;
     for (const QUrl& url : h.desktop.opened)
         opened << QUrl::fromPercentEncoding(url.toEncoded());
+    const QString checkForUpdates = QStringLiteral(
+        "https://kestrune.org/checkforupdates/?ver=4.0&build=" KESTRUNE_BUILD_NUMBER);
     EXPECT_EQ(opened,
-              QStringList({"mailto:?subject=Kestrune - very COOL application!!!&body=Download "
-                           "from https://kestrune.org/",
-                           "mailto:support@kestrune.org", "https://kestrune.org/",
-                           "https://kestrune.org/checkforupdates/?ver=4.0&build=2157",
-                           "https://kestrune.org/"}));
-    EXPECT_TRUE(w.HomepageLink()->IsVisited());
+              QStringList({u"mailto:?subject=Kestrune - very COOL application!!!&body=Download "
+                           u"from https://kestrune.org/"_s,
+                           u"mailto:support@kestrune.org"_s, u"https://kestrune.org/"_s,
+                           checkForUpdates, u"https://kestrune.org/"_s}));
+    EXPECT_TRUE(link->IsVisited());
 
     // F1 opens the manual; F1 and "Help Topics" then bring back the same window.
     ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
@@ -375,7 +470,7 @@ TEST(Commands, HelpAndWebCommandsOpenTheirAddressesAndF1ReusesTheHelpWindow) {
     QTest::keyClick(&w, Qt::Key_F1);
     EXPECT_EQ(HelpViewer::Find(), viewer);
     EXPECT_FALSE(viewer->isMinimized());
-    w.MenuAction("&Help Topics\tF1")->trigger();
+    Named<QAction>(w, u"helpTopicsAction")->trigger();
     int viewers = 0;
     for (QWidget* top : QApplication::topLevelWidgets())
         viewers += qobject_cast<HelpViewer*>(top) && top->isVisible();
@@ -387,17 +482,18 @@ TEST(Commands, CaptionButtonsPopTheHelpMenuMinimiseAndClose) {
     PrepareStore(h, h.dir.path() / "out");
     MainWindow& w = h.Open(true);
     w.move(-700, 0);  // the small buttons well inside the test screen, so the menu fits there
-    QToolButton* help = w.CaptionButton("Help");
+    auto* help = Named<QToolButton>(w, u"helpButton");
+    auto* helpMenu = Named<QMenu>(w, u"helpMenu");
     help->click();
-    ASSERT_TRUE(WaitUntil([&] { return w.HelpMenu()->isVisible(); }, 3000));
-    EXPECT_EQ(w.HelpMenu()->pos(), help->mapToGlobal(QPoint(0, help->height())));
-    w.HelpMenu()->close();
-    w.CaptionButton("Minimize")->click();
+    ASSERT_TRUE(WaitUntil([&] { return helpMenu->isVisible(); }, 3000));
+    EXPECT_EQ(helpMenu->pos(), help->mapToGlobal(QPoint(0, help->height())));
+    helpMenu->close();
+    Named<QToolButton>(w, u"minimizeButton")->click();
     EXPECT_TRUE(WaitUntil([&] { return w.isMinimized(); }, 3000));
     w.showNormal();
-    ChooseFormat(w, " to OGG");
+    ChooseFormat(w, FormatId::kOgg);
     const int chosen = StoredValue(w.Settings().outputFormat);
-    w.CaptionButton("Close")->click();
+    Named<QToolButton>(w, u"closeButton")->click();
     QApplication::processEvents();
     EXPECT_FALSE(w.isVisible());
     EXPECT_EQ(h.StoredInt("OutputFormat"), chosen);
@@ -416,14 +512,14 @@ TEST(Links, AboutBoxNamesTheVersionAndItsButtonsAndLinksOpenTheirAddresses) {
             return 33;
         },
         prompter, [&] { ++updates; }, [&] { ++friends; });
-    EXPECT_EQ(box.windowTitle(), "About");
-    EXPECT_EQ(AboutBox::TitleLine(), "Kestrune v4.0 build 2157");
-    EXPECT_EQ(box.HomepageLink()->text(), "Visit Kestrune Homepage");
+    EXPECT_EQ(box.windowTitle(), u"About"_s);
+    EXPECT_EQ(AboutBox::TitleLine(), QStringLiteral("Kestrune v4.0 build " KESTRUNE_BUILD_NUMBER));
+    EXPECT_EQ(box.HomepageLink()->text(), u"Visit Kestrune Homepage"_s);
     EXPECT_TRUE(box.HomepageLink()->font().underline());
     EXPECT_TRUE(box.SupportLink()->font().underline());
     box.HomepageLink()->Activate();
     box.SupportLink()->Activate();
-    EXPECT_EQ(opened, QStringList({"https://kestrune.org/", "mailto:support@kestrune.org"}));
+    EXPECT_EQ(opened, QStringList({u"https://kestrune.org/"_s, u"mailto:support@kestrune.org"_s}));
     EXPECT_EQ(box.HomepageLink()->CurrentColour(), HyperLink::kVisitedColour);
     box.CheckUpdatesButton()->click();
     box.TellAFriendButton()->click();
@@ -437,15 +533,16 @@ TEST(Links, LinkThatCannotBeOpenedSaysWhyAndStaysUnvisited) {
     desktop.openable = false;
     QWidget page;
     HyperLink link(
-        "Homepage", [&](const QString& a) { return OpenInBrowser(desktop, a); }, prompter, &page);
-    link.SetAddress("https://kestrune.org/");
-    EXPECT_EQ(link.toolTip(), "https://kestrune.org/");
+        u"Homepage"_s, [&](const QString& a) { return OpenInBrowser(desktop, a); }, prompter,
+        &page);
+    link.SetAddress(u"https://kestrune.org/"_s);
+    EXPECT_EQ(link.toolTip(), u"https://kestrune.org/"_s);
     link.Activate();
-    EXPECT_EQ(desktop.handedToBrowser, QStringList({"https://kestrune.org/"}));
+    EXPECT_EQ(desktop.handedToBrowser, QStringList({u"https://kestrune.org/"_s}));
     ASSERT_EQ(prompter.shown.size(), 1u);
     EXPECT_EQ(prompter.shown[0].text,
-              "Unable to open hyperlink:\n\nThere is no application associated\nwith the given "
-              "filename extension.");
+              u"Unable to open hyperlink:\n\nThere is no application associated\nwith the given "
+              u"filename extension."_s);
     EXPECT_EQ(prompter.shown[0].icon, Prompter::Icon::Warning);
     EXPECT_FALSE(link.IsVisited());
     EXPECT_EQ(link.CurrentColour(), HyperLink::kLinkColour);
@@ -457,18 +554,18 @@ TEST(Links, LinkThatCannotBeOpenedSaysWhyAndStaysUnvisited) {
 
     // A local file that is not there, and one in a folder that is not there either.
     HyperLink file(
-        "file", [&](const QString& a) { return OpenInBrowser(desktop, a); }, prompter, &page);
-    file.SetAddress("/nonexistent-folder/x.html");
+        u"file"_s, [&](const QString& a) { return OpenInBrowser(desktop, a); }, prompter, &page);
+    file.SetAddress(u"/nonexistent-folder/x.html"_s);
     prompter.shown.clear();
     file.Activate();
     EXPECT_EQ(prompter.TakeLast(),
-              "Unable to open hyperlink:\n\nThe specified path was not found.");
-    file.SetAddress(QDir::tempPath() + "/kestrune-missing-page.html");
+              u"Unable to open hyperlink:\n\nThe specified path was not found."_s);
+    file.SetAddress(QDir::tempPath() + u"/kestrune-missing-page.html"_s);
     file.Activate();
     EXPECT_EQ(prompter.TakeLast(),
-              "Unable to open hyperlink:\n\nThe specified file was not found.");
+              u"Unable to open hyperlink:\n\nThe specified file was not found."_s);
     EXPECT_EQ(HyperlinkFailureText(1234),
-              "Unable to open hyperlink:\n\nUnknown Error (1234) occurred.");
+              u"Unable to open hyperlink:\n\nUnknown Error (1234) occurred."_s);
 }
 
 TEST(Links, LinkTurnsRedUnderTheMouseAndBlueAgainSoonAfterItLeaves) {
@@ -476,7 +573,7 @@ TEST(Links, LinkTurnsRedUnderTheMouseAndBlueAgainSoonAfterItLeaves) {
     QWidget page;
     page.resize(300, 100);
     HyperLink link(
-        "visit homepage", [](const QString&) { return 33; }, prompter, &page);
+        u"visit homepage"_s, [](const QString&) { return 33; }, prompter, &page);
     link.move(10, 10);
     page.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&page));
@@ -497,12 +594,13 @@ TEST(Links, LinkTurnsRedUnderTheMouseAndBlueAgainSoonAfterItLeaves) {
 }
 
 TEST(Links, HtmlHandlerCommandCutsAtTheAddressField) {
-    EXPECT_EQ(HtmlHandlerCommand("firefox-esr %u", "https://kestrune.org/"),
-              QStringList({"firefox-esr", "https://kestrune.org/"}));
-    EXPECT_EQ(HtmlHandlerCommand("/usr/bin/browser --new-window \"%U\" --flag", "mailto:a@b.c"),
-              QStringList({"/usr/bin/browser", "--new-window", "mailto:a@b.c"}));
-    EXPECT_EQ(HtmlHandlerCommand("viewer", "x"), QStringList({"viewer", "x"}));
-    EXPECT_TRUE(HtmlHandlerCommand("", "x").isEmpty());
+    EXPECT_EQ(HtmlHandlerCommand(u"firefox-esr %u"_s, u"https://kestrune.org/"_s),
+              QStringList({u"firefox-esr"_s, u"https://kestrune.org/"_s}));
+    EXPECT_EQ(
+        HtmlHandlerCommand(u"/usr/bin/browser --new-window \"%U\" --flag"_s, u"mailto:a@b.c"_s),
+        QStringList({u"/usr/bin/browser"_s, u"--new-window"_s, u"mailto:a@b.c"_s}));
+    EXPECT_EQ(HtmlHandlerCommand(u"viewer"_s, u"x"_s), QStringList({u"viewer"_s, u"x"_s}));
+    EXPECT_TRUE(HtmlHandlerCommand(u""_s, u"x"_s).isEmpty());
 }
 
 }  // namespace

@@ -14,7 +14,8 @@
 
 #include "audio/program_folder.h"
 #include "readers/windows_media_reader.h"
-#include "tests/support/test_support.h"
+#include "tests/support/lossy_match.h"
+#include "tests/support/reader_checks.h"
 #include "writers/windows_media_runtime.h"
 #include "writers/windows_media_writer.h"
 #include "writers/wma_codec_list.h"
@@ -106,24 +107,6 @@ double FormatDuration(const std::string& path) {
 // The runtime's reader factory, or none.
 wm::CreateSyncReaderFn SyncReaders(const WindowsMediaRuntime* runtime) {
     return runtime ? runtime->createSyncReader : nullptr;
-}
-
-struct Decoded {
-    std::vector<int16_t> left, right;
-    std::vector<int> blocks;
-};
-
-Decoded ReadAll(WindowsMediaReader& reader) {
-    Decoded d;
-    int16_t left[kBlockFrames], right[kBlockFrames];
-    const bool stereo = reader.GetChannels() == 2;
-    for (int n; (n = reader.Read(left, stereo ? right : nullptr)) > 0;) {
-        d.blocks.push_back(n);
-        d.left.insert(d.left.end(), left, left + n);
-        if (stereo)
-            d.right.insert(d.right.end(), right, right + n);
-    }
-    return d;
 }
 
 // --- the runtime itself ---------------------------------------------------------------------
@@ -440,6 +423,8 @@ TEST_P(WindowsMediaOutput, FfprobeReadsWmav2WithTheTags) {
     test::Pcm decoded;
     ASSERT_TRUE(test::FfDecode(path, decoded));
     EXPECT_NEAR(static_cast<double>(decoded.Frames()) / decoded.sampleRate, seconds, 0.1);
+    if (c.sourceRate == c.formatRate && c.sourceChannels == c.formatChannels)
+        test::ExpectFollowsSource(pcm, decoded, probe.codecName, probe.formatName);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -574,18 +559,16 @@ TEST_F(WindowsMedia, ReadsBackWhatTheWriterWrote) {
     EXPECT_EQ(got.composer, tags.composer);
     EXPECT_EQ(got.copyright, tags.copyright);
 
-    const Decoded d = ReadAll(reader);
+    const test::Decoded d = test::Drain(reader);
     ASSERT_FALSE(d.blocks.empty());
     for (size_t i = 0; i + 1 < d.blocks.size(); ++i)
         EXPECT_EQ(d.blocks[i], kBlockFrames);
     test::Pcm ffmpeg;
     ASSERT_TRUE(test::FfDecode(path, ffmpeg));
-    ASSERT_EQ(d.left.size(), ffmpeg.Frames());
+    ASSERT_EQ(d.samples.size(), ffmpeg.samples.size());
     int worst = 0;
-    for (size_t i = 0; i < d.left.size(); ++i) {
-        worst = std::max(worst, std::abs(d.left[i] - ffmpeg.samples[2 * i]));
-        worst = std::max(worst, std::abs(d.right[i] - ffmpeg.samples[2 * i + 1]));
-    }
+    for (size_t i = 0; i < d.samples.size(); ++i)
+        worst = std::max(worst, std::abs(d.samples[i] - ffmpeg.samples[i]));
     EXPECT_LE(worst, 1);
     EXPECT_GT(reader.GetPosition(), 0);
     EXPECT_LE(reader.GetPosition(), reader.GetLength());
@@ -626,11 +609,11 @@ TEST_P(WindowsMediaSource, DecodesFilesMadeByFfmpeg) {
     EXPECT_EQ(got.artist, "Someone");
     EXPECT_EQ(got.track, "7");
     EXPECT_EQ(got.year, "1999");
-    const Decoded d = ReadAll(reader);
+    const test::Decoded d = test::Drain(reader);
     test::Pcm ffmpeg;
     ASSERT_TRUE(test::FfDecode(path, ffmpeg));
-    EXPECT_EQ(d.left.size(), ffmpeg.Frames());
-    EXPECT_NEAR(static_cast<double>(d.left.size()) / c.rate, probe.duration, 0.1);
+    EXPECT_EQ(d.Frames(), ffmpeg.Frames());
+    EXPECT_NEAR(static_cast<double>(d.Frames()) / c.rate, probe.duration, 0.1);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -672,10 +655,12 @@ TEST_P(WindowsMediaDownmix, FoldsMoreThanTwoChannelsIntoStereo) {
     ASSERT_EQ(reader.Open(path, 44100), 1);
     EXPECT_EQ(reader.GetSourceChannels(), pcm.channels);
     EXPECT_EQ(reader.GetChannels(), 2);
-    const Decoded d = ReadAll(reader);
-    ASSERT_EQ(d.left.size(), frames);
-    EXPECT_EQ(std::count(d.left.begin(), d.left.end(), c.left), static_cast<long>(frames));
-    EXPECT_EQ(std::count(d.right.begin(), d.right.end(), c.right), static_cast<long>(frames));
+    const test::Decoded d = test::Drain(reader);
+    ASSERT_EQ(d.Frames(), frames);
+    for (size_t i = 0; i < frames; ++i) {
+        ASSERT_EQ(d.samples[2 * i], c.left) << i;
+        ASSERT_EQ(d.samples[2 * i + 1], c.right) << i;
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -727,10 +712,10 @@ TEST_F(WindowsMedia, CorpusFilesDecodeLikeFfmpeg) {
         EXPECT_EQ(reader.GetSourceChannels(), probe.channels);
         EXPECT_NEAR(static_cast<double>(reader.GetLength()) / 1e7, FormatDuration(file.string()),
                     0.002);
-        const Decoded d = ReadAll(reader);
+        const test::Decoded d = test::Drain(reader);
         test::Pcm ffmpeg;
         if (test::FfDecode(file.string(), ffmpeg)) {
-            EXPECT_EQ(d.left.size(), ffmpeg.Frames());
+            EXPECT_EQ(d.Frames(), ffmpeg.Frames());
         }
     }
     EXPECT_GT(decoded, 0);

@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 #include <sndfile.h>
 
+#include <algorithm>
 #include <cstring>
 #include <fstream>
+#include <iterator>
 
 #include "audio/downmix.h"
 
@@ -20,7 +22,7 @@ Decoded Drain(AudioReader& reader) {
         if (n <= 0)
             break;
         EXPECT_LE(n, kBlockFrames);
-        ++d.calls;
+        d.blocks.push_back(n);
         for (int i = 0; i < n; ++i) {
             d.samples.push_back(left[static_cast<size_t>(i)]);
             if (d.channels == 2)
@@ -100,10 +102,35 @@ bool SoxReadShort(const std::string& path, std::vector<int16_t>& out) {
     return true;
 }
 
-void WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
-    std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()),
-               static_cast<std::streamsize>(bytes.size()));
+bool WriteBytes(const std::string& path, std::string_view bytes) {
+    std::ofstream out(path, std::ios::binary);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    return static_cast<bool>(out);
+}
+
+bool WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
+    return WriteBytes(path, {reinterpret_cast<const char*>(bytes.data()), bytes.size()});
+}
+
+std::vector<uint8_t> ReadBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+std::vector<uint8_t> Damaged(const std::vector<uint8_t>& good, int round, const Damage& how,
+                             Lcg& random) {
+    std::vector<uint8_t> bytes = good;
+    if (round % how.cutEvery == 0) {
+        bytes.resize(random.Next() % bytes.size());
+        return bytes;
+    }
+    const size_t span =
+        how.span ? std::min(how.span, bytes.size() - how.from) : bytes.size() - how.from;
+    for (int k = 0; k < how.changes; ++k) {
+        const uint32_t r = random.Next();
+        bytes[how.from + (r >> 8) % span] = static_cast<uint8_t>(r >> 24);
+    }
+    return bytes;
 }
 
 }  // namespace kestrune::test

@@ -8,6 +8,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "common/byte_order.h"
+
 namespace kestrune::test {
 
 namespace fs = std::filesystem;
@@ -29,7 +31,7 @@ Pcm MakeSignal(int sampleRate, int channels, size_t frames, uint32_t seed) {
     pcm.sampleRate = sampleRate;
     pcm.channels = channels;
     pcm.samples.resize(frames * static_cast<size_t>(channels));
-    uint32_t state = seed * 2654435761u + 12345u;
+    Lcg random(seed * 2654435761u + 12345u);
     const double base[] = {220.0, 277.18, 329.63, 440.0, 554.37, 659.26};
     for (size_t f = 0; f < frames; ++f) {
         const double t = static_cast<double>(f) / sampleRate;
@@ -41,44 +43,44 @@ Pcm MakeSignal(int sampleRate, int channels, size_t frames, uint32_t seed) {
             }
             // slow amplitude movement so codecs see changing material
             v *= 0.8 + 0.2 * std::sin(2 * M_PI * 0.7 * t + c);
-            state = state * 1664525u + 1013904223u;
-            v += (static_cast<double>(state >> 16) / 65536.0 - 0.5) * 0.01;
+            v += (static_cast<double>(random.Next() >> 16) / 65536.0 - 0.5) * 0.01;
             pcm.samples[f * channels + c] = static_cast<int16_t>(std::lround(v * 32767.0));
         }
     }
     return pcm;
 }
 
-namespace {
-void Put16(std::ofstream& o, uint16_t v) {
-    const char b[2] = {static_cast<char>(v & 0xff), static_cast<char>(v >> 8)};
-    o.write(b, 2);
+double Rms(const std::vector<int16_t>& samples) {
+    double sum = 0;
+    for (int16_t s : samples)
+        sum += static_cast<double>(s) * s;
+    return samples.empty() ? 0 : std::sqrt(sum / static_cast<double>(samples.size()));
 }
-void Put32(std::ofstream& o, uint32_t v) {
-    Put16(o, static_cast<uint16_t>(v & 0xffff));
-    Put16(o, static_cast<uint16_t>(v >> 16));
+
+std::string WavBytes(int tag, int bits, int channels, int rate, const std::string& data,
+                     const std::string& extraChunks) {
+    std::string w = "RIFF";
+    AppendLe(w, 4 + 24 + extraChunks.size() + 8 + data.size(), 4);
+    w += "WAVEfmt ";
+    AppendLe(w, 16, 4);
+    AppendLe(w, tag, 2);
+    AppendLe(w, channels, 2);
+    AppendLe(w, rate, 4);
+    AppendLe(w, static_cast<uint64_t>(rate) * channels * bits / 8, 4);
+    AppendLe(w, channels * bits / 8, 2);
+    AppendLe(w, bits, 2);
+    w += extraChunks;
+    w += "data";
+    AppendLe(w, data.size(), 4);
+    return w + data;
 }
-}  // namespace
 
 bool WriteWav(const std::string& path, const Pcm& pcm) {
-    std::ofstream o(path, std::ios::binary);
-    if (!o)
-        return false;
-    const uint32_t dataBytes = static_cast<uint32_t>(pcm.samples.size() * 2);
-    o.write("RIFF", 4);
-    Put32(o, 36 + dataBytes);
-    o.write("WAVEfmt ", 8);
-    Put32(o, 16);
-    Put16(o, 1);
-    Put16(o, static_cast<uint16_t>(pcm.channels));
-    Put32(o, static_cast<uint32_t>(pcm.sampleRate));
-    Put32(o, static_cast<uint32_t>(pcm.sampleRate * pcm.channels * 2));
-    Put16(o, static_cast<uint16_t>(pcm.channels * 2));
-    Put16(o, 16);
-    o.write("data", 4);
-    Put32(o, dataBytes);
+    std::string data;
     for (int16_t s : pcm.samples)
-        Put16(o, static_cast<uint16_t>(s));
+        AppendLe(data, static_cast<uint16_t>(s), 2);
+    std::ofstream o(path, std::ios::binary);
+    o << WavBytes(1, 16, pcm.channels, pcm.sampleRate, data);
     return static_cast<bool>(o);
 }
 
@@ -106,6 +108,11 @@ std::string Quote(const std::string& s) {
             q += c;
     }
     return q + "'";
+}
+
+bool Ffmpeg(const std::string& in, const std::string& args, const std::string& out) {
+    return Run("ffmpeg -v error -nostdin -y -i " + Quote(in) + " " + args + " " + Quote(out) +
+               " 2>/dev/null") == 0;
 }
 
 std::string ProbeInfo::Tag(const std::string& key) const {

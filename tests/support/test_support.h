@@ -30,9 +30,28 @@ struct Pcm {
     size_t Frames() const { return channels ? samples.size() / static_cast<size_t>(channels) : 0; }
 };
 
+// Where the tests' random numbers come from: a 32-bit linear congruential generator, so that
+// every run sees the same "random" data.
+class Lcg {
+public:
+    explicit Lcg(uint32_t seed) : state_(seed) {}
+    uint32_t Next() { return state_ = state_ * 1664525u + 1013904223u; }
+
+private:
+    uint32_t state_;
+};
+
 // A deterministic music-like signal: a few partials per channel plus a little noise,
 // never silent, peaks near 0.6 of full scale.
 Pcm MakeSignal(int sampleRate, int channels, size_t frames, uint32_t seed = 1);
+
+// The root mean square of samples (0 for none).
+double Rms(const std::vector<int16_t>& samples);
+
+// The bytes of a WAV file of any sample coding (tag 1 integer PCM, tag 3 IEEE float) around
+// data already coded; extraChunks (whole chunks) go between "fmt " and "data".
+std::string WavBytes(int tag, int bits, int channels, int rate, const std::string& data,
+                     const std::string& extraChunks = {});
 
 // Writes a canonical 16-bit PCM WAV file.
 bool WriteWav(const std::string& path, const Pcm& pcm);
@@ -42,6 +61,10 @@ int Run(const std::string& command, std::string* out = nullptr);
 
 // Quotes a path for the shell.
 std::string Quote(const std::string& s);
+
+// Converts in to out with the ffmpeg command line and args (codec, bit rate, tags...); true
+// when ffmpeg succeeded.
+bool Ffmpeg(const std::string& in, const std::string& args, const std::string& out);
 
 // What ffprobe sees in a file's first audio stream and its container.
 struct ProbeInfo {

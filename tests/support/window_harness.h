@@ -14,23 +14,15 @@
 #include "app/app_services.h"
 #include "app/file_list_view.h"
 #include "app/main_window.h"
-#include "readers/bass_reader.h"
+#include "tests/support/decoding_layer.h"
 #include "tests/support/options_harness.h"
 
+// Views in failure messages as text.
+inline void PrintTo(QStringView s, std::ostream* os) {
+    PrintTo(s.toString(), os);
+}
+
 namespace kestrune::test {
-
-// The decoding layer, started once for the whole test program from the build's bin folder.
-class DecodingLayerEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override {
-        started = InitDecodingLayer(RunningProgramFolder()) == DecodingLayerStart::Ready;
-    }
-    void TearDown() override { FreeDecodingLayer(); }
-    static inline bool started = false;
-};
-
-inline ::testing::Environment* const kDecodingLayerEnvironment =
-    ::testing::AddGlobalTestEnvironment(new DecodingLayerEnvironment);
 
 // Open and save dialogs that answer what the test sets, and remember what they were asked.
 class ScriptedDialogs : public FakeDialogs {
@@ -168,6 +160,19 @@ inline std::string MakeWav(const std::filesystem::path& path, double seconds, in
     return path.string();
 }
 
+// A control, menu or menu command by its object name; null when there is none.
+template <typename T>
+T* Named(const QObject& parent, QStringView name) {
+    return parent.findChild<T*>(name.toString());
+}
+
+// Chooses an output format in the window's format box, as the user does.
+inline void ChooseFormat(MainWindow& w, FormatId format) {
+    const int index = w.FormatBox()->findData(StoredValue(format));
+    ASSERT_GE(index, 0) << StoredValue(format);
+    w.FormatBox()->setCurrentIndex(index);
+}
+
 // Lets the event loop run until done() holds or the time is up; true when it held.
 inline bool WaitUntil(const std::function<bool()>& done, int milliseconds = 20000) {
     QElapsedTimer timer;
@@ -178,6 +183,17 @@ inline bool WaitUntil(const std::function<bool()>& done, int milliseconds = 2000
         QTest::qWait(5);
     }
     return true;
+}
+
+// Lets the window's run of adding or converting finish; true when it did in time.
+inline bool WaitUntilIdle(MainWindow& w, int milliseconds = 60000) {
+    return WaitUntil([&] { return !w.Busy(); }, milliseconds);
+}
+
+// Adds paths as the list's commands do, and waits until they are in.
+inline void AddAndWait(MainWindow& w, const std::vector<std::string>& paths) {
+    w.AddFileList(paths);
+    EXPECT_TRUE(WaitUntilIdle(w));
 }
 
 }  // namespace kestrune::test

@@ -10,9 +10,9 @@ extern "C" {
 #include <fstream>
 #include <memory>
 #include <string>
-#include <vector>
 
 #include "common/ffmpeg_handles.h"
+#include "common/no_coverage.h"
 #include "platform/bass/plugins/plugin_support.h"
 
 namespace kestrune::bass {
@@ -31,45 +31,38 @@ InputPtr OpenInput(const char* path, const AVInputFormat* demuxer) {
     return input;
 }
 
-int16_t ToS16(const uint8_t* data, AVSampleFormat fmt, size_t index) {
-    switch (fmt) {
-        case AV_SAMPLE_FMT_U8:
-        case AV_SAMPLE_FMT_U8P:
-            return static_cast<int16_t>((data[index] - 128) * 256);
-        case AV_SAMPLE_FMT_S16:
-        case AV_SAMPLE_FMT_S16P: {
-            int16_t v;
-            std::memcpy(&v, data + index * 2, 2);
-            return v;
+// One decoded sample as 16 bits.
+int16_t ToS16(uint8_t v) {
+    return static_cast<int16_t>((v - 128) * 256);
+}
+int16_t ToS16(int16_t v) {
+    return v;
+}
+int16_t ToS16(int32_t v) {
+    return static_cast<int16_t>(v >> 16);
+}
+int16_t ToS16(int64_t v) {
+    return static_cast<int16_t>(v >> 48);
+}
+int16_t ToS16(double v) {
+    return static_cast<int16_t>(std::clamp<long>(std::lround(v * 32768.0), -32768, 32767));
+}
+int16_t ToS16(float v) {
+    return ToS16(static_cast<double>(v));
+}
+
+// A frame's samples of type T, planar or interleaved, as interleaved 16-bit ones.
+template <typename T>
+KESTRUNE_NO_COVERAGE void Interleave(const AVFrame* f, bool planar, size_t channels, size_t frames,
+                                     int16_t* out) {
+    for (size_t c = 0; c < channels; ++c) {
+        const uint8_t* in = planar ? f->extended_data[c] : f->extended_data[0] + c * sizeof(T);
+        const size_t step = (planar ? 1 : channels) * sizeof(T);
+        for (size_t i = 0; i < frames; ++i, in += step) {
+            T v;
+            std::memcpy(&v, in, sizeof v);
+            out[i * channels + c] = ToS16(v);
         }
-        case AV_SAMPLE_FMT_S32:
-        case AV_SAMPLE_FMT_S32P: {
-            int32_t v;
-            std::memcpy(&v, data + index * 4, 4);
-            return static_cast<int16_t>(v >> 16);
-        }
-        case AV_SAMPLE_FMT_S64:
-        case AV_SAMPLE_FMT_S64P: {
-            int64_t v;
-            std::memcpy(&v, data + index * 8, 8);
-            return static_cast<int16_t>(v >> 48);
-        }
-        case AV_SAMPLE_FMT_FLT:
-        case AV_SAMPLE_FMT_FLTP:
-        case AV_SAMPLE_FMT_DBL:
-        case AV_SAMPLE_FMT_DBLP: {
-            double v;
-            if (fmt == AV_SAMPLE_FMT_FLT || fmt == AV_SAMPLE_FMT_FLTP) {
-                float f;
-                std::memcpy(&f, data + index * 4, 4);
-                v = f;
-            } else {
-                std::memcpy(&v, data + index * 8, 8);
-            }
-            return static_cast<int16_t>(std::clamp<long>(std::lround(v * 32768.0), -32768, 32767));
-        }
-        default:
-            return 0;
     }
 }
 
@@ -176,14 +169,24 @@ private:
         if (static_cast<size_t>(f->ch_layout.nb_channels) != channels)
             return;
         const size_t frames = static_cast<size_t>(f->nb_samples);
-        std::vector<int16_t>& pending = pending_.Samples();
-        pending.resize(frames * channels);
+        int16_t* out = pending_.Extend(frames * channels);
         const bool planar = av_sample_fmt_is_planar(fmt);
-        for (size_t i = 0; i < frames; ++i)
-            for (size_t c = 0; c < channels; ++c)
-                pending[i * channels + c] = planar
-                                                ? ToS16(f->extended_data[c], fmt, i)
-                                                : ToS16(f->extended_data[0], fmt, i * channels + c);
+        switch (av_get_packed_sample_fmt(fmt)) {
+            case AV_SAMPLE_FMT_U8:
+                return Interleave<uint8_t>(f, planar, channels, frames, out);
+            case AV_SAMPLE_FMT_S16:
+                return Interleave<int16_t>(f, planar, channels, frames, out);
+            case AV_SAMPLE_FMT_S32:
+                return Interleave<int32_t>(f, planar, channels, frames, out);
+            case AV_SAMPLE_FMT_S64:
+                return Interleave<int64_t>(f, planar, channels, frames, out);
+            case AV_SAMPLE_FMT_FLT:
+                return Interleave<float>(f, planar, channels, frames, out);
+            case AV_SAMPLE_FMT_DBL:
+                return Interleave<double>(f, planar, channels, frames, out);
+            default:
+                std::fill_n(out, frames * channels, int16_t{0});
+        }
     }
 
     const AVInputFormat* demuxer_ = nullptr;

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <cstring>
 #include <fstream>
-#include <vector>
+#include <memory>
 
 namespace kestrune::bass {
 
@@ -35,25 +35,38 @@ inline bool StartsWithStreamMarker(const char* path, const char (&marker)[5]) {
 // Interleaved 16-bit PCM decoded ahead of what the layer asked for.
 class PendingPcm {
 public:
-    // Where a decoding step puts what it decoded.
-    std::vector<int16_t>& Samples() { return samples_; }
+    // Room for n more samples after the pending ones, for a decoding step to fill. Nothing is
+    // cleared first: a long silent stream should cost its decoding, not a second pass.
+    int16_t* Extend(size_t n) {
+        if (n > capacity_ - size_) {
+            const size_t capacity = std::max(size_ + n, 2 * capacity_);
+            auto grown = std::make_unique_for_overwrite<int16_t[]>(capacity);
+            std::copy_n(samples_.get(), size_, grown.get());
+            samples_ = std::move(grown);
+            capacity_ = capacity;
+        }
+        int16_t* room = samples_.get() + size_;
+        size_ += n;
+        return room;
+    }
+    size_t Size() const { return size_; }
     void Clear() {
-        samples_.clear();
+        size_ = 0;
         read_ = 0;
     }
 
     // Decoder::Decode over the pending PCM: fills buffer with up to bytes of whole frames of
     // channels, calling refill whenever everything pending is handed out. refill decodes more
-    // into Samples() and returns 1, or 0 at the end of the stream, or -1 on an error.
+    // through Extend() and returns 1, or 0 at the end of the stream, or -1 on an error.
     template <typename Refill>
     long Decode(void* buffer, size_t bytes, uint32_t channels, Refill&& refill) {
         auto* out = static_cast<int16_t*>(buffer);
         const size_t want = bytes / 2 - (bytes / 2) % channels;
         size_t done = 0;
         while (done < want) {
-            if (read_ < samples_.size()) {
-                const size_t n = std::min(want - done, samples_.size() - read_);
-                std::copy_n(samples_.begin() + static_cast<long>(read_), n, out + done);
+            if (read_ < size_) {
+                const size_t n = std::min(want - done, size_ - read_);
+                std::copy_n(samples_.get() + read_, n, out + done);
                 read_ += n;
                 done += n;
                 continue;
@@ -69,7 +82,9 @@ public:
     }
 
 private:
-    std::vector<int16_t> samples_;
+    std::unique_ptr<int16_t[]> samples_;
+    size_t size_ = 0;
+    size_t capacity_ = 0;
     size_t read_ = 0;
 };
 

@@ -10,6 +10,7 @@
 #include <memory>
 #include <vector>
 
+#include "common/no_coverage.h"
 #include "platform/bass/decoder.h"
 #include "platform/bass/plugins/plugin_support.h"
 
@@ -52,22 +53,27 @@ public:
             return 0;
         work_.resize(static_cast<size_t>(frames) * format.channels);
         const uint32_t got = WavpackUnpackSamples(context_.get(), work_.data(), frames);
-        auto* out = static_cast<int16_t*>(buffer);
         const size_t n = static_cast<size_t>(got) * format.channels;
-        for (size_t i = 0; i < n; ++i)
-            out[i] = Convert(work_[i]);
+        Convert(work_.data(), n, static_cast<int16_t*>(buffer));
         return static_cast<long>(n * 2);
     }
 
 private:
-    int16_t Convert(int32_t v) const {
+    KESTRUNE_NO_COVERAGE void Convert(const int32_t* in, size_t n, int16_t* out) const {
         if (isFloat_) {
-            float f;
-            std::memcpy(&f, &v, sizeof f);
-            const long s = std::lround(static_cast<double>(f) * 32768.0);
-            return static_cast<int16_t>(std::clamp<long>(s, -32768, 32767));
+            for (size_t i = 0; i < n; ++i) {
+                float f;
+                std::memcpy(&f, in + i, sizeof f);
+                const long s = std::lround(static_cast<double>(f) * 32768.0);
+                out[i] = static_cast<int16_t>(std::clamp<long>(s, -32768, 32767));
+            }
+        } else if (shift_ >= 0) {
+            for (size_t i = 0; i < n; ++i)
+                out[i] = static_cast<int16_t>(in[i] >> shift_);
+        } else {
+            for (size_t i = 0; i < n; ++i)
+                out[i] = static_cast<int16_t>(in[i] * (1 << -shift_));
         }
-        return static_cast<int16_t>(shift_ >= 0 ? v >> shift_ : v * (1 << -shift_));
     }
 
     std::unique_ptr<WavpackContext, WavpackDeleter> context_;
