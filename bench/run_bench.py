@@ -79,6 +79,31 @@ def make_short_files(folder, count):
     return folder
 
 
+def make_tagged_source(folder, wav):
+    """A FLAC of wav with a 500 KB front cover and the fields a tagger writes (MusicBrainz ids,
+    album artist, disc and track totals, a full date)."""
+    path = os.path.join(folder, "tagged-500k-cover.flac")
+    if os.path.exists(path):
+        return path
+    cover = os.path.join(folder, "cover-500k.jpg")
+    subprocess.run(["ffmpeg", "-v", "error", "-nostdin", "-y", "-f", "lavfi", "-i",
+                    "color=c=gray:size=760x760,noise=alls=60:allf=t:all_seed=1", "-frames:v", "1",
+                    "-q:v", "2", cover], check=True)
+    fields = {"TITLE": "Song", "ARTIST": "Artist", "ALBUM": "Album", "ALBUMARTIST": "Band",
+              "DATE": "2005-03-14", "TRACKNUMBER": "29", "TRACKTOTAL": "35", "DISCNUMBER": "1",
+              "DISCTOTAL": "2", "GENRE": "Rock", "ISRC": "USXXX0500001", "LABEL": "Label",
+              "MUSICBRAINZ_TRACKID": "0f1e2d3c-aaaa-4bbb-8ccc-123456789abc",
+              "MUSICBRAINZ_ALBUMID": "1f1e2d3c-aaaa-4bbb-8ccc-123456789abc",
+              "MUSICBRAINZ_ARTISTID": "2f1e2d3c-aaaa-4bbb-8ccc-123456789abc"}
+    metadata = []
+    for key, value in fields.items():
+        metadata += ["-metadata", "%s=%s" % (key, value)]
+    subprocess.run(["ffmpeg", "-v", "error", "-nostdin", "-y", "-i", wav, "-i", cover, "-map", "0",
+                    "-map", "1", "-c:a", "flac", "-c:v", "copy", "-disposition:v", "attached_pic",
+                    "-metadata:s:v", "comment=Cover (front)"] + metadata + [path], check=True)
+    return path
+
+
 def run_timed(cmd, pauses=None):
     """Runs the window's benchmark program; returns (seconds of its timed step, wall seconds).
     The longest stretch in which the window's thread did not answer goes into pauses when
@@ -263,6 +288,24 @@ def main():
                            str(fid)], pauses)
                 line += " %s %.1f" % (label, max(pauses) if pauses else float("nan"))
             print(line, flush=True)
+
+    # What the tags beyond the nine texts and a 500 KB cover cost one four-minute output of each
+    # format that holds them: reading them from a tagged FLAC, the writer's part, and what goes
+    # into the finished file (kestrune-tag-bench prints the medians, wall and processor time).
+    tag_bench = os.path.join(os.path.dirname(args.cli), "kestrune-tag-bench")
+    if os.path.exists(tag_bench) and (not only or "tags-cover" in only):
+        tagged = make_tagged_source(args.work, stereo[0])
+        line = "tags-cover     ms a file (cpu; wall):"
+        for label, fid in (("MP3", 1000), ("M4A", 6500), ("FLAC", 3200), ("OGG", 4000),
+                           ("WAV", 2000), ("AIFF", 5100), ("WMA", 7100)):
+            done = subprocess.run([tag_bench, tagged, str(fid), "240", str(max(args.runs, 5))],
+                                  capture_output=True, text=True)
+            if done.returncode != 0:
+                line += " %s failed" % label
+                continue
+            times = {l.split()[0]: l.split()[1:] for l in done.stdout.splitlines()}
+            line += " %s %.2f; %.2f" % (label, float(times["total"][1]), float(times["total"][0]))
+        print(line, flush=True)
 
     batch = [r for r in rows if r[0].startswith("batch-mp3-j")]
     if len(batch) == 2:

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "audio/tag_set.h"
 #include "engine/convert_settings.h"
 #include "engine/create_reader.h"
 #include "engine/item_outcome.h"
@@ -80,11 +81,16 @@ public:
                             OutputClaim claim, AudioWriter* mergeWriter = nullptr,
                             const std::string& mergePath = {});
 
-    // The writer of a merge into path, open; merge rate and channels are set for the run. Null
-    // when it cannot be made or opened (nothing is left at path then).
+    // The tags of a merge whose first item is firstSourcePath, as the tag options say: false
+    // when the merged file gets none.
+    bool ChooseMergeTags(const OutputFormatEntry& format, const std::string& firstSourcePath,
+                         TagSet& tags) const;
+    // The writer of a merge into path, open, with the tags it writes itself (none when tags is
+    // null); merge rate and channels are set for the run. Null when it cannot be made or opened
+    // (nothing is left at path then).
     std::unique_ptr<AudioWriter> CreateMergeWriter(const OutputFormatEntry& format,
                                                    const std::string& path, int largestRate,
-                                                   int channels);
+                                                   int channels, const TagSet* tags);
 
     // --- The steps of one item, as ConvertItem runs them -------------------------------------
     // A step that fails with the source type's dedicated reader (UsedDedicatedReader) is run
@@ -147,6 +153,8 @@ private:
     };
     bool OpenSource(const SourceFileEntry& source, int requestedRate, ReaderTry tries,
                     OpenedSource& out);
+    // The gain the options give the current item, 0 for none.
+    float GainToApply() const;
     // Sets the applied gain and returns the gain to apply, 0 for none.
     float ChooseGain();
     // Converts the open source into writer, which takes outRate and outChannels, and closes

@@ -12,8 +12,9 @@
 #include "engine/conversion_session.h"
 #include "engine/progress_meter.h"
 #include "engine/resample_stage.h"
+#include "engine/tag_choice.h"
 #include "engine/writer_plan.h"
-#include "readers/wav_info_tags.h"
+#include "writers/tag_file_writer.h"
 
 namespace kestrune {
 
@@ -69,18 +70,20 @@ bool ConversionSession::OpenSource(const SourceFileEntry& source, int requestedR
     return true;
 }
 
-float ConversionSession::ChooseGain() {
-    float gain = 0.0f;
-    appliedGain_ = 1.0f;
+float ConversionSession::GainToApply() const {
     if (settings_.volumeType == VolumeMode::kNormalize) {
         if (normalizationGain_ > 0)
-            gain = normalizationGain_;
+            return normalizationGain_;
     } else if (settings_.volumeType == VolumeMode::kManual) {
         if (settings_.volume != 100)
-            gain = static_cast<float>(settings_.volume) * 0.01f;
+            return static_cast<float>(settings_.volume) * 0.01f;
     }
-    if (gain != 0.0f)
-        appliedGain_ = gain;
+    return 0.0f;
+}
+
+float ConversionSession::ChooseGain() {
+    const float gain = GainToApply();
+    appliedGain_ = gain != 0.0f ? gain : 1.0f;
     return gain;
 }
 
@@ -232,25 +235,21 @@ StepOutcome ConversionSession::ConvertFileTo(const SourceFileEntry& source,
     }
     AudioWriter& writer = *plan.writer;
 
-    if (format.getsTags) {
-        if (settings_.id3TagType == TagSource::kCustom) {
-            const std::string title = tagOptions_.titleAsFileName
-                                          ? WithoutExtension(DisplayName(source))
-                                          : tagOptions_.title;
-            int track = 0;
-            if (tagOptions_.trackNumType == TrackNumMode::kRunPosition)
-                track = runPosition_;
-            else if (tagOptions_.trackNumType == TrackNumMode::kCustom)
-                track = tagOptions_.customTrackNum;
-            writer.SetTags(CustomTagSet(tagOptions_, title, track));
-        } else if (settings_.id3TagType == TagSource::kFromSource) {
-            TagSet tags;
-            bool found = reader.ReadTags(tags) != 0;
-            if (!found && source.sourceType == SourceType::kWav)
-                found = ReadWavInfoTags(source.path, tags) != 0;
-            if (found)
-                writer.SetTags(tags);
-        }
+    // Formats whose files take no tags at all are not asked to.
+    TagSet tags;
+    bool tagged = false;
+    if (format.getsTags || FinishedFileTakesTags(format)) {
+        const std::string title =
+            tagOptions_.titleAsFileName ? WithoutExtension(DisplayName(source)) : tagOptions_.title;
+        int track = 0;
+        if (tagOptions_.trackNumType == TrackNumMode::kRunPosition)
+            track = runPosition_;
+        else if (tagOptions_.trackNumType == TrackNumMode::kCustom)
+            track = tagOptions_.customTrackNum;
+        tagged = ChooseOutputTags(settings_, tagOptions_, source, reader, title, track,
+                                  GainToApply() != 0.0f, tags);
+        if (tagged && (format.getsTags || TagsGoIntoFinishedFile(format, tags)))
+            writer.SetTags(tags);
     }
 
     // Never let a writer open (and truncate) the source itself, whatever the spelling.
@@ -298,6 +297,14 @@ StepOutcome ConversionSession::ConvertFileTo(const SourceFileEntry& source,
         std::error_code ec;
         const auto size = fs::file_size(writePath, ec);
         ok = !ec && size != 0;
+    }
+    // The tags its writer could not write go into the file before it takes its name (a device
+    // written straight gets none of them).
+    if (ok && tagged && claim && TagsGoIntoFinishedFile(format, tags) &&
+        !WriteTagsToFile(writePath, format, tags)) {
+        ok = false;
+        usedDedicatedReader_ = 0;
+        Fail(FailureReason::kWriteFailed);
     }
     if (ok && claim && !claim->Commit(replace)) {
         ok = false;

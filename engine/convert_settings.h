@@ -60,6 +60,10 @@ struct ConvertSettings {
     int volume = 100;        // percent
     VolumeMode volumeType = VolumeMode::kOriginal;
     TagSource id3TagType = TagSource::kFromSource;
+    // Pictures go into the outputs' tags along with the rest ("CopyCoverArt"); a source without
+    // any then gets its folder's cover image when that is asked for ("FolderCoverArt").
+    bool copyCoverArt = true;
+    bool folderCoverArt = false;
     FormatId outputFormat = FormatId::kMp3;
     bool wmaAutoEncParam = true;
     int wmaBitRate = 128000;

@@ -2,13 +2,25 @@
 #include "audio/audio_reader.h"
 #include "audio/audio_writer.h"
 #include "engine/conversion_session.h"
+#include "engine/tag_choice.h"
 #include "engine/writer_plan.h"
+#include "writers/tag_file_writer.h"
 
 namespace kestrune {
 
+bool ConversionSession::ChooseMergeTags(const OutputFormatEntry& format,
+                                        const std::string& firstSourcePath, TagSet& tags) const {
+    return (format.getsTags || FinishedFileTakesTags(format)) &&
+           kestrune::ChooseMergeTags(
+               settings_, tagOptions_,
+               tagOptions_.titleAsFileName ? std::string() : tagOptions_.title, firstSourcePath,
+               tags);
+}
+
 std::unique_ptr<AudioWriter> ConversionSession::CreateMergeWriter(const OutputFormatEntry& format,
                                                                   const std::string& path,
-                                                                  int largestRate, int channels) {
+                                                                  int largestRate, int channels,
+                                                                  const TagSet* tags) {
     WriterPlan plan;
     const bool planned = PlanWriter(format, settings_, config_.windowsMedia, largestRate, channels,
                                     WriterFor::kMerge, plan);
@@ -18,10 +30,8 @@ std::unique_ptr<AudioWriter> ConversionSession::CreateMergeWriter(const OutputFo
         return nullptr;
     mergeRequestedRate_ = RequestedRate(format);
     std::unique_ptr<AudioWriter> writer = std::move(plan.writer);
-    if (format.getsTags && settings_.id3TagType == TagSource::kCustom) {
-        writer->SetTags(CustomTagSet(
-            tagOptions_, tagOptions_.titleAsFileName ? std::string() : tagOptions_.title, 0));
-    }
+    if (tags)
+        writer->SetTags(*tags);
     writer->SetPath(path);
     if (!writer->Open()) {
         writer.reset();

@@ -13,6 +13,7 @@
 #include "audio/audio_writer.h"
 #include "engine/conversion_session.h"
 #include "engine/output_path.h"
+#include "writers/tag_file_writer.h"
 
 namespace kestrune {
 
@@ -112,11 +113,18 @@ RunSummary RunMerge(SessionConfig& config, const RunRequest& request, RunTracker
     // user chose the name, so a file there is replaced then. A device is written straight.
     const std::string target = ResolvedOutputPath(request.mergePath);
     const bool straight = IsSpecialFile(target);
+    TagSet tags;
+    const bool tagged =
+        !items.empty() && session.ChooseMergeTags(request.format, items.front().path, tags);
+    // What the writer cannot write itself goes into the finished file (below).
+    const bool writerTags =
+        tagged && (request.format.getsTags || TagsGoIntoFinishedFile(request.format, tags));
     OutputClaim claim;
     std::unique_ptr<AudioWriter> writer;
     if (straight || claim.Hold(target) == OutputClaim::Take::kTaken) {
-        writer = session.CreateMergeWriter(request.format, straight ? target : claim.PartialPath(),
-                                           largestRate, largestChannels);
+        writer =
+            session.CreateMergeWriter(request.format, straight ? target : claim.PartialPath(),
+                                      largestRate, largestChannels, writerTags ? &tags : nullptr);
     }
     if (!writer) {
         summary.merge = RunSummary::Merge::kCreateFailed;
@@ -138,8 +146,11 @@ RunSummary RunMerge(SessionConfig& config, const RunRequest& request, RunTracker
         tracker.ItemEnded(i, outcome);
     }
     writer->Close();
-    const bool whole = writer->Completed();
+    bool whole = writer->Completed();
     writer.reset();
+    // The tags the writer could not write go into the file before it takes its name.
+    if (!cancelled && whole && !straight && tagged && TagsGoIntoFinishedFile(request.format, tags))
+        whole = WriteTagsToFile(claim.PartialPath(), request.format, tags);
     if (cancelled) {
         summary.cancelled = true;
     } else if (!whole || (!straight && !claim.Commit(true))) {

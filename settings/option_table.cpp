@@ -189,6 +189,18 @@ const OptionEntry kTable[] = {
      .saveMask = kSaveOptions,
      .maximum = 255,
      .range = OptionRange::kRefused},
+    {.key = "CopyCoverArt",
+     .name = "copyCoverArt",
+     .member = &S::copyCoverArt,
+     .saveMask = kSaveOptions,
+     .flag = {"--no-cover", nullptr, nullptr, "leave the sources' cover art out of the outputs",
+              FlagAction::kSet, 0}},
+    {.key = "FolderCoverArt",
+     .name = "folderCoverArt",
+     .member = &S::folderCoverArt,
+     .saveMask = kSaveOptions,
+     .flag = {"--folder-cover", nullptr, nullptr,
+              "a file without cover art gets its folder's cover image", FlagAction::kSet}},
     // Each catalogue row's own values (the rows with pages of their own have none). Given on
     // the command line, they apply to the chosen format.
     {.key = "AutoEncParam",

@@ -89,6 +89,41 @@ INSTANTIATE_TEST_SUITE_P(
         HostileFile{"RiffMidiChunkLoop", "midi_riff_chunk_loop.rmi", nullptr}),
     [](const ::testing::TestParamInfo<HostileFile>& test) { return test.param.name; });
 
+// Tags whose picture claims nearly 2 GiB in a file of a few hundred bytes, after a title: the
+// conversion with the source's tags ends at once, within the same memory, with the audio and
+// the title, and without the picture.
+class HostileTagTest : public ::testing::TestWithParam<const char*> {
+protected:
+    test::TempDir dir;
+};
+
+TEST_P(HostileTagTest, ThePictureIsLeftOutAndTheRestConverted) {
+    const fs::path out = dir.path() / "out";
+    test::ChildProcess convert({test::CliPath(), "convert", "--settings", dir.File("settings.ini"),
+                                "-f", "mp3", "--tags", "source", "-o", out.string(),
+                                HostilePath(GetParam())});
+    ASSERT_EQ(convert.Run(dir.path().string(), 60), 0) << convert.Out() << convert.Err();
+    EXPECT_EQ(convert.endSignal(), 0) << "it had to be stopped";
+    EXPECT_LT(convert.peakKiB(), kMostKiB);
+    const std::string output = (out / fs::path(GetParam()).replace_extension(".mp3")).string();
+    test::Pcm pcm;
+    ASSERT_TRUE(test::FfDecode(output, pcm));
+    EXPECT_GT(pcm.Frames(), 0u);
+    const test::ProbeInfo info = test::FfProbe(output);
+    EXPECT_EQ(info.Tag("title"), "Survivor");
+    std::string streams;
+    test::Run("ffprobe -v error -show_entries stream=codec_type -of csv=p=0 " + test::Quote(output),
+              &streams);
+    EXPECT_EQ(streams, "audio\n") << "no picture";
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, HostileTagTest,
+                         ::testing::Values("flac_picture_two_gigabytes.flac",
+                                           "mp3_picture_two_gigabytes.mp3"),
+                         [](const ::testing::TestParamInfo<const char*>& test) {
+                             return std::string(test.param).starts_with("flac") ? "Flac" : "Mp3";
+                         });
+
 // A FLAC stream whose frames turn stereo after its mono header: reading it went on without end
 // (and without noticing Ctrl+C). What decodes before the damage is the output, and the
 // conversion ends there like any other truncated file.

@@ -347,14 +347,25 @@ TEST_F(OptionsPages, Id3EnablingAndTheTrackNumberRange) {
         auto* artist = Control<QLineEdit>(page, u"artist");
         auto* fileName = Control<QCheckBox>(page, u"titleAsFileName");
         auto* track = Control<SpinEdit>(page, u"customTrackNum");
+        auto* cover = Control<QCheckBox>(page, u"copyCoverArt");
+        auto* folderCover = Control<QCheckBox>(page, u"folderCoverArt");
         EXPECT_TRUE(none->isChecked());
         EXPECT_EQ(artist->text(), u"Ann Exämple");
         EXPECT_EQ(track->Text(), u"300");
-        for (QWidget* w : std::initializer_list<QWidget*>{title, artist, fileName, track})
+        EXPECT_TRUE(cover->isChecked());
+        EXPECT_FALSE(folderCover->isChecked());
+        for (QWidget* w :
+             std::initializer_list<QWidget*>{title, artist, fileName, track, cover, folderCover})
             EXPECT_FALSE(w->isEnabled());
 
         // A switched-off custom track does not stop the sheet; switched on, 300 does.
         Click(custom);
+        // The folder's cover stands in for a missing one only while covers are copied.
+        EXPECT_TRUE(folderCover->isEnabled());
+        Click(cover);
+        EXPECT_FALSE(folderCover->isEnabled());
+        Click(cover);
+        Click(folderCover);
         EXPECT_TRUE(artist->isEnabled());
         EXPECT_TRUE(fileName->isEnabled());
         EXPECT_FALSE(title->isEnabled());  // the title is the file name
@@ -390,6 +401,8 @@ TEST_F(OptionsPages, Id3EnablingAndTheTrackNumberRange) {
     EXPECT_EQ(h.tags.title, "Night Train");
     EXPECT_EQ(h.tags.trackNumType, TrackNumMode::kCustom);
     EXPECT_EQ(h.tags.customTrackNum, 255);
+    EXPECT_TRUE(h.settings.copyCoverArt);
+    EXPECT_TRUE(h.settings.folderCoverArt);
 }
 
 // --- AMR, AWB ------------------------------------------------------------------------------
