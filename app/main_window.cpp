@@ -5,10 +5,10 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
-#include <QCoreApplication>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QMenu>
 #include <QMimeData>
@@ -20,10 +20,10 @@
 #include <QTimer>
 #include <QToolButton>
 #include <QWindow>
-#include <chrono>
 #include <filesystem>
 
 #include "app/about_box.h"
+#include "app/adding_run.h"
 #include "app/app_services.h"
 #include "app/desktop_links.h"
 #include "app/file_list_view.h"
@@ -33,8 +33,10 @@
 #include "audio/utf8_text.h"
 #include "desktop/prompter.h"
 #include "desktop/wait_cursor.h"
-#include "engine/source_list.h"
+#include "engine/run_scheduler.h"
 #include "engine/web_addresses.h"
+#include "messages/item_texts.h"
+#include "messages/run_questions.h"
 #include "settings/options/opt_sheet.h"
 #include "settings/settings_persistence.h"
 
@@ -47,13 +49,9 @@ namespace kestrune {
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-// How often a long run of adding lets the window breathe: often enough for the progress to move
-// smoothly and Cancel to answer at once, seldom enough that repainting the list costs little
-// beside probing the files.
-constexpr auto kAddingPumpInterval = std::chrono::milliseconds(40);
-constexpr auto kListRepaintInterval = std::chrono::milliseconds(250);
+// Bringing the newest row into view lays the whole list out again: a run of adding does it a
+// few times a second.
+constexpr int kScrollMilliseconds = 250;
 
 // Tooltips come up after 300 ms.
 class ToolTipStyle : public QProxyStyle {
@@ -168,44 +166,31 @@ std::string LocalPathOf(const QUrl& url) {
 
 }  // namespace
 
-// Counts the window as busy while a run of adding or converting lasts; a close asked for
-// meanwhile happens when the last run ends.
-class MainWindow::BusyGuard {
-public:
-    explicit BusyGuard(MainWindow& window) : window_(window) {
-        if (window_.busy_++ == 0)
-            emit window_.busyChanged(true);
-    }
-    ~BusyGuard() {
-        if (--window_.busy_ != 0)
-            return;
-        emit window_.busyChanged(false);
-        if (window_.closeWhenIdle_)
-            QTimer::singleShot(0, &window_, &QWidget::close);
-    }
-    BusyGuard(const BusyGuard&) = delete;
-    BusyGuard& operator=(const BusyGuard&) = delete;
-
-private:
-    MainWindow& window_;
-};
-
 MainWindow::MainWindow(AppServices& services, QWidget* parent)
     : QWidget(parent),
       services_(services),
       list_(new FileListView(this)),
-      host_(*this, *list_, services),
       config_(services.programFolder),
-      session_(config_, host_),
+      prompts_(*this, services),
+      runner_(*this, *list_, services),
       windowsMedia_(config_.windowsMedia) {
     InitAppResources();
     ApplyDocumentsFolderDefaults(config_.settings, services.documentsFolder);
+    config_.documentsFolder =
+        services.documentsFolder.empty() ? FindDocumentsFolder() : services.documentsFolder;
+    connect(&runner_, &RunController::finished, this, [this] {
+        SetActivity(Activity::kIdle);
+        activateWindow();
+    });
     listed_.reserve(3000);
     BuildControls();
     BuildMenus();
 }
 
 MainWindow::~MainWindow() {
+    // A run of adding still under way stops before the configuration its workers read goes.
+    delete adding_;
+    adding_ = nullptr;
     Shutdown();
 }
 
@@ -385,8 +370,8 @@ void MainWindow::BuildMenus() {
 }
 
 void MainWindow::Initialise() {
-    if (!session_.SoundFontLoaded() && !services_.programFolder.empty())
-        session_.LoadDefaultSoundFont();
+    if (!config_.soundFontLoaded && !services_.programFolder.empty())
+        config_.LoadSoundFont();
     LoadSettings(services_.store, config_.settings, config_.tagOptions, config_.catalogue);
 
     setWindowTitle(QStringLiteral("Kestrune"));
@@ -462,12 +447,12 @@ void MainWindow::Shutdown() {
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
-    if (busy_ > 0) {
+    if (Busy()) {
         // Stop what runs first; the window closes as soon as it has.
         closeWhenIdle_ = true;
-        host_.RequestCancel();
+        runner_.RequestCancel();
         if (adding_)
-            adding_->RequestCancel();
+            adding_->Cancel();
         event->ignore();
         return;
     }
@@ -520,89 +505,95 @@ CandidateFilter MainWindow::CurrentFilter() const {
 
 // --- Adding and removing files -------------------------------------------------------------
 
-MainWindow::AddResult MainWindow::AddSourceFile(const std::string& path) {
-    std::string key = SourceList::Key(path);
-    if (listed_.count(key))
-        return AddResult::AlreadyListed;
-    SourceFileEntry entry;
-    if (!session_.ProbeSource(path, entry))
-        return AddResult::Failed;
-    FileRow* row = list_->InsertFileRow(entry, /*scroll=*/false);
-    row->SetListKey(key);
-    listed_.emplace(std::move(key), row);
-    return AddResult::Added;
+void MainWindow::SetActivity(Activity activity) {
+    const bool wasBusy = Busy();
+    activity_ = activity;
+    setEnabled(!Busy());
+    if (wasBusy == Busy())
+        return;
+    emit busyChanged(Busy());
+    if (!Busy() && closeWhenIdle_)
+        QTimer::singleShot(0, this, &QWidget::close);
 }
 
-void MainWindow::AddFileList(const std::vector<std::string>& paths, ProgressWindow* progress) {
-    BusyGuard busy(*this);
-    setEnabled(false);
-    std::unique_ptr<ProgressWindow> window(progress ? progress : new ProgressWindow(this));
-    adding_ = window.get();
-    if (!window->isVisible())
-        window->show();
-    // The main window is disabled; its progress window must still take the Cancel.
-    window->setEnabled(true);
-    const int total = static_cast<int>(paths.size());
-    window->SetRange(total);
-    QCoreApplication::processEvents();
-    session_.ClearFailureDetail();
+int MainWindow::Workers() const {
+    return std::clamp(config_.settings.simultaneousConversions, kMinSimultaneousConversions,
+                      kMaxSimultaneousConversions);
+}
 
-    QString failures;
-    int failed = 0;
-    bool unrepresentable = false;
-    auto lastPump = Clock::now();
-    auto lastRows = lastPump;
-    for (int i = 0; i < total; ++i) {
-        const std::string& path = paths[static_cast<size_t>(i)];
-        window->SetText(
-            QStringLiteral("[%1/%2] Adding file %3...")
-                .arg(QString::number(i + 1), QString::number(total), Shown(FileNameOf(path))));
-        window->Step();
-        bool ok = false;
-        if (!IsRepresentable(path))
-            unrepresentable = true;
-        else
-            ok = AddSourceFile(path) != AddResult::Failed;
-        if (!ok) {
-            ++failed;
-            if (failed <= 30)
-                failures += Shown(path) + QStringLiteral("\n");
-            else if (failed == 31)
-                failures += QStringLiteral("<more files>...\n");
+AddingRun* MainWindow::StartAdding(std::unique_ptr<ProgressWindow> progress) {
+    SetActivity(Activity::kAdding);
+    addingReport_ = AddingReport{};
+    addingReport_.sinceScroll.start();
+    addingDetail_.clear();
+    adding_ = new AddingRun(
+        config_, Workers(), std::move(progress),
+        [this](const std::vector<std::string>& paths) {
+            // Windows Media files are read by the generic reader while their runtime is
+            // missing: the user may fetch it first.
+            if (ProbeNeedsWindowsMedia(config_, paths))
+                AnswerProbeNeeds(prompts_);
+        },
+        [this](int number, int, const ProbedFile& file) { OnFileProbed(number, file); },
+        [this](bool) { OnAddingFinished(); });
+    return adding_;
+}
+
+void MainWindow::AddFileList(const std::vector<std::string>& paths) {
+    if (Busy())
+        return;
+    StartAdding(std::make_unique<ProgressWindow>(this))->StartFiles(paths);
+}
+
+void MainWindow::OnFileProbed(int number, const ProbedFile& file) {
+    AddingReport& report = addingReport_;
+    bool ok = false;
+    if (!IsRepresentable(file.path)) {
+        report.unrepresentable = true;
+    } else if (file.result.opened) {
+        ok = true;
+        if (!listed_.count(file.key)) {
+            FileRow* row = list_->InsertFileRow(file.entry, /*scroll=*/false);
+            row->SetListKey(file.key);
+            listed_.emplace(file.key, row);
         }
-        emit fileAdded(i + 1);
-        const auto now = Clock::now();
-        if (now - lastPump >= kAddingPumpInterval) {
-            // Drawing the list costs more than the progress window: it shows its new rows
-            // a few times a second.
-            const bool showRows = now - lastRows >= kListRepaintInterval;
-            list_->viewport()->setUpdatesEnabled(showRows);
-            if (showRows) {
-                ScrollToLastRow();
-                lastRows = now;
-            }
-            QCoreApplication::processEvents();
-            lastPump = Clock::now();
-        }
-        if (window->CancelRequested())
-            break;
+    } else if (listed_.count(file.key)) {
+        ok = true;  // listed already: nothing to add, nothing to report
+    } else if (file.result.failure.reason != FailureReason::kNone) {
+        // Each reason replaces the one before: the report ends with the last.
+        addingDetail_ = FailureDetailText(file.result.failure);
     }
-    list_->viewport()->setUpdatesEnabled(true);
-    ScrollToLastRow();
+    if (!ok) {
+        ++report.failed;
+        if (report.failed <= 30)
+            report.failures += Shown(file.path) + QStringLiteral("\n");
+        else if (report.failed == 31)
+            report.failures += QStringLiteral("<more files>...\n");
+    }
+    if (report.sinceScroll.elapsed() >= kScrollMilliseconds) {
+        ScrollToLastRow();
+        report.sinceScroll.restart();
+    }
+    emit fileAdded(number);
+}
+
+void MainWindow::OnAddingFinished() {
+    adding_->deleteLater();
     adding_ = nullptr;
-    window.reset();
-    setEnabled(true);
+    ScrollToLastRow();
+    SetActivity(Activity::kIdle);
     // The keys go back to the list, not to wherever the progress window left them.
     activateWindow();
-    if (failures.isEmpty())
+    const AddingReport& report = addingReport_;
+    if (report.failures.isEmpty())
         return;
-    QString text = QStringLiteral("Failed to load the following files.\n\n") + failures;
-    if (unrepresentable)
+    QString text = QStringLiteral("Failed to load the following files.\n\n") + report.failures;
+    if (report.unrepresentable)
         text += QStringLiteral(
             "\nThere are non-English characters in filename of some files. Please remove the "
             "characters from filename and then try again.");
-    else if (!session_.FailureDetail().empty())
-        text += QStringLiteral("\n") + QString::fromStdString(session_.FailureDetail());
+    else if (!addingDetail_.empty())
+        text += QStringLiteral("\n") + QString::fromStdString(addingDetail_);
     else
         text += QStringLiteral("\nTo get help, please forward the failure files to ") +
                 QString::fromLatin1(kSupportAddress) + QStringLiteral(".");
@@ -615,8 +606,6 @@ void MainWindow::ScrollToLastRow() {
 }
 
 void MainWindow::AddFiles() {
-    if (busy_ > 0)
-        return;
     const QStringList files =
         services_.dialogs.OpenFiles(this, QString(), QString(), OpenFileFilters());
     if (files.isEmpty()) {
@@ -630,7 +619,6 @@ void MainWindow::AddFiles() {
                                         QStringLiteral(", and attach the error code above."));
         return;
     }
-    QCoreApplication::processEvents();
     WaitCursor wait;
     std::vector<std::string> paths;
     paths.reserve(static_cast<size_t>(files.size()));
@@ -640,8 +628,6 @@ void MainWindow::AddFiles() {
 }
 
 void MainWindow::AddFolder() {
-    if (busy_ > 0)
-        return;
     QString start = QString::fromStdString(config_.settings.folder);
     while (start.size() > 1 && start.endsWith(u'/'))
         start.chop(1);
@@ -655,53 +641,18 @@ void MainWindow::AddFolder() {
     config_.settings.folder = folder;
     SaveSettings(services_.store, kSaveFolder, config_.settings, config_.tagOptions,
                  config_.catalogue);
-    QCoreApplication::processEvents();
     AddDropped({folder});
 }
 
 void MainWindow::AddDropped(const std::vector<std::string>& dropped) {
-    if (busy_ > 0)
+    if (Busy())
         return;
-    BusyGuard busy(*this);
-    setEnabled(false);
-    auto* progress = new ProgressWindow(this);
-    adding_ = progress;
+    auto progress = std::make_unique<ProgressWindow>(this);
     progress->SetText(QStringLiteral("Searching files..."));
-    progress->show();
-    progress->setEnabled(true);
-    QCoreApplication::processEvents();
-
-    std::vector<std::string> paths;
-    const CandidateFilter filter = CurrentFilter();
-    auto lastPump = Clock::now();
-    const auto keepGoing = [&] {
-        if (Clock::now() - lastPump >= kAddingPumpInterval) {
-            QCoreApplication::processEvents();
-            lastPump = Clock::now();
-        }
-        return !progress->CancelRequested();
-    };
-    for (const std::string& path : dropped) {
-        std::error_code ec;
-        if (std::filesystem::is_directory(path, ec))
-            CollectFolderFiles(path, filter, paths, keepGoing);
-        else if (auto taken = FilterCandidate(path, filter))
-            paths.push_back(std::move(*taken));
-        if (!keepGoing())
-            break;
-    }
-    adding_ = nullptr;
-    if (progress->CancelRequested() || paths.empty()) {
-        delete progress;
-        setEnabled(true);
-        return;
-    }
-    AddFileList(paths, progress);
+    StartAdding(std::move(progress))->StartDrop(dropped, CurrentFilter());
 }
 
 void MainWindow::Remove() {
-    if (busy_ > 0)
-        return;
     const std::vector<FileRow*> rows = list_->SelectedRows();
     if (rows.empty()) {
         services_.prompter.Inform(this, QStringLiteral("You should select a file at least."));
@@ -714,7 +665,7 @@ void MainWindow::Remove() {
 }
 
 void MainWindow::RemoveAll() {
-    if (busy_ > 0 || list_->RowCount() == 0)
+    if (list_->RowCount() == 0)
         return;
     listed_.clear();
     list_->clear();
@@ -727,7 +678,7 @@ void MainWindow::SelectAll() {
 // --- Converting ----------------------------------------------------------------------------
 
 void MainWindow::RunConversion(bool selectedOnly, bool toOne) {
-    if (busy_ > 0)
+    if (Busy())
         return;
     std::vector<FileRow*> rows;
     if (selectedOnly) {
@@ -751,18 +702,31 @@ void MainWindow::RunConversion(bool selectedOnly, bool toOne) {
         config_.catalogue, static_cast<FormatId>(formatBox_->itemData(index).toInt()));
     if (!format)
         return;
-    std::vector<SourceFileEntry*> items;
-    std::vector<int> indices;
-    for (FileRow* row : rows) {
-        items.push_back(&row->Entry());
-        indices.push_back(list_->IndexOf(row));
+    RunRequest request;
+    for (FileRow* row : rows)
+        request.items.push_back(row->Entry());
+    request.format = *format;
+    if (!AnswerRunNeeds(CheckRunNeeds(config_, request.items, *format), config_.programFolder,
+                        prompts_))
+        return;
+    std::string target = format->DisplayLabel();
+    if (toOne) {
+        // The save dialog's one filter, "MP3 File (*.mp3)": a name typed without an extension
+        // gets the format's.
+        const QString extension = QString::fromLatin1(format->extension);
+        QString path = services_.dialogs.SaveFile(
+            this, QString(), QString(),
+            {QString::fromStdString(MergeFilterText(format->extension))});
+        if (path.isEmpty())
+            return;
+        if (QFileInfo(path).suffix().isEmpty())
+            path += QStringLiteral(".") + extension;
+        request.mergePath = QFile::encodeName(path).toStdString();
+        target = FileNameOf(request.mergePath);
     }
-    BusyGuard busy(*this);
-    if (toOne)
-        session_.ConvertListToOne(items, indices, *format);
-    else
-        session_.ConvertList(items, indices, *format);
-    activateWindow();
+    request.workers = toOne ? 1 : Workers();
+    SetActivity(Activity::kConverting);
+    runner_.Start(config_, std::move(request), std::move(rows), target);
 }
 
 void MainWindow::ConvertAll() {
@@ -804,14 +768,18 @@ void MainWindow::PlayDestination() {
 }
 
 void MainWindow::BrowseSourceFolder() {
-    if (FileRow* row = FirstSelectedRow())
-        host_.SelectInExplorer(row->Entry().path);
+    if (FileRow* row = FirstSelectedRow()) {
+        WaitCursor wait;
+        services_.desktop.ShowInFileManager(Shown(row->Entry().path));
+    }
 }
 
 void MainWindow::BrowseDestinationFolder() {
     FileRow* row = FirstSelectedRow();
-    if (row && !row->Entry().outputPath.empty())
-        host_.SelectInExplorer(row->Entry().outputPath);
+    if (row && !row->Entry().outputPath.empty()) {
+        WaitCursor wait;
+        services_.desktop.ShowInFileManager(Shown(row->Entry().outputPath));
+    }
 }
 
 void MainWindow::UpdateMenuState() {
@@ -893,8 +861,6 @@ void MainWindow::About() {
 }
 
 void MainWindow::Options() {
-    if (busy_ > 0)
-        return;
     ShowOptions(this, config_.settings, config_.tagOptions, config_.catalogue, services_.store,
                 windowsMedia_, services_.prompter, services_.dialogs, services_.desktop);
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QWidget>
 #include <memory>
 #include <string>
@@ -7,8 +8,10 @@
 #include <vector>
 
 #include "app/folder_walk.h"
-#include "app/window_host.h"
-#include "engine/conversion_session.h"
+#include "app/run_controller.h"
+#include "app/window_prompts.h"
+#include "engine/probe_run.h"
+#include "engine/session_config.h"
 #include "settings/options/wma_format_source.h"
 
 class QComboBox;
@@ -19,15 +22,17 @@ class QToolButton;
 namespace kestrune {
 
 struct AppServices;
+class AddingRun;
 class FileListView;
 class FileRow;
 class HyperLink;
 class ProgressWindow;
 
 // The program's window: the file list, the command buttons, the output-format box, the small
-// Help / Minimize / Close buttons and the home-page link. It owns the session's configuration
-// (the settings, the custom tag, the catalogue, the Windows Media runtime) and the conversion
-// session for as long as the program runs.
+// Help / Minimize / Close buttons and the home-page link. It owns the engine's configuration
+// (the settings, the custom tag, the catalogue, the Windows Media runtime) for as long as the
+// program runs. Adding files and converting run on threads of their own; meanwhile the window
+// is disabled (its progress window takes the Cancel) and its thread stays free.
 class MainWindow : public QWidget {
     Q_OBJECT
 public:
@@ -77,13 +82,11 @@ public:
     void Options();
     void PopHelpMenu();
 
-    // Probes paths in order and adds a row for each file that opens; reports the files that
-    // did not. progress is the window that searched for them, or null (one is made).
-    void AddFileList(const std::vector<std::string>& paths, ProgressWindow* progress = nullptr);
-    // Adds what a drop brought: folders are searched, files filtered.
+    // Starts probing paths in order, adding a row for each file that opens, and reports the
+    // files that did not once all are done.
+    void AddFileList(const std::vector<std::string>& paths);
+    // Starts adding what a drop brought: folders are searched, files filtered.
     void AddDropped(const std::vector<std::string>& paths);
-    enum class AddResult { Added, AlreadyListed, Failed };
-    AddResult AddSourceFile(const std::string& path);
 
     // Enables the menu commands for the list's state, as when a menu opens.
     void UpdateMenuState();
@@ -94,15 +97,17 @@ public:
     QComboBox* FormatBox() const { return formatBox_; }
     ConvertSettings& Settings() { return config_.settings; }
     const OutputCatalogue& Catalogue() const { return config_.catalogue; }
-    ConversionSession& Session() { return session_; }
-    WindowHost& Host() { return host_; }
-    int SoundFontLoaded() const { return session_.SoundFontLoaded(); }
-    bool Busy() const { return busy_ > 0; }
+    RunController& Runner() { return runner_; }
+    int SoundFontLoaded() const { return config_.soundFontLoaded; }
+    // While files are added or converted.
+    bool Busy() const { return activity_ != Activity::kIdle; }
+    // Why the last file that failed to be added failed, where there is more to say.
+    const std::string& LastAddingDetail() const { return addingDetail_; }
     // The open-file dialog's filters, in order.
     static QStringList OpenFileFilters();
 
 signals:
-    // After each path of AddFileList, numbered from 1.
+    // After each path of a run of adding, numbered from 1.
     void fileAdded(int number);
     // A run of adding or converting starts (true) or ends (false).
     void busyChanged(bool busy);
@@ -124,20 +129,28 @@ private:
     // Opens the help, maximised on the very first start.
     void ShowHelp(bool maximised);
     void RunConversion(bool selectedOnly, bool toOne);
+    // What the window does while files are added or converted: it is disabled, so every
+    // command is, and a close waits for the run to stop.
+    enum class Activity { kIdle, kAdding, kConverting };
+    void SetActivity(Activity activity);
+    // Starts a run of adding in progress (a window that may already show "Searching files...").
+    AddingRun* StartAdding(std::unique_ptr<ProgressWindow> progress);
+    void OnFileProbed(int number, const ProbedFile& file);
+    void OnAddingFinished();
     FileRow* FirstSelectedRow() const;
     // Brings the newest row into view.
     void ScrollToLastRow();
     // The options that decide which found files are taken.
     CandidateFilter CurrentFilter() const;
-    // Marks the window busy (adding or converting) for as long as it lives.
-    class BusyGuard;
-    friend class BusyGuard;
+    // How many files are converted (and probed) at once.
+    int Workers() const;
 
     AppServices& services_;
     FileListView* list_ = nullptr;
-    WindowHost host_;
     SessionConfig config_;
-    ConversionSession session_;
+    WindowPrompts prompts_;
+    // After the configuration: a run's thread reads it until the controller is gone.
+    RunController runner_;
     RuntimeWmaFormatSource windowsMedia_;
     std::unordered_map<std::string, FileRow*> listed_;  // the duplicate index
 
@@ -149,10 +162,18 @@ private:
     std::vector<QPushButton*> buttons_;
     std::vector<QToolButton*> captionButtons_;
 
-    int busy_ = 0;
+    Activity activity_ = Activity::kIdle;
     bool closeWhenIdle_ = false;
     bool shutDown_ = false;
-    ProgressWindow* adding_ = nullptr;  // the progress window of the adding under way
+    AddingRun* adding_ = nullptr;  // the run of adding under way
+    // What a run of adding reports at its end.
+    struct AddingReport {
+        QString failures;
+        int failed = 0;
+        bool unrepresentable = false;
+        QElapsedTimer sinceScroll;
+    } addingReport_;
+    std::string addingDetail_;
 };
 
 }  // namespace kestrune

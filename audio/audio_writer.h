@@ -29,7 +29,8 @@ public:
     virtual ~AudioWriter() = default;
 
     // The tags of the output; the track is written as its number (TagSet::TrackNumber), and
-    // not at all when that is 0.
+    // not at all when that is 0. Of the rest of the set a writer takes what it can write while
+    // encoding; what it cannot goes into the finished file afterwards.
     virtual void SetTags(const TagSet& tags) { (void)tags; }
     virtual void SetPath(const std::string& path) = 0;
     virtual void SetSampleRate(int rate) { (void)rate; }

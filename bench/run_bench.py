@@ -79,9 +79,35 @@ def make_short_files(folder, count):
     return folder
 
 
+def make_tagged_source(folder, wav):
+    """A FLAC of wav with a 500 KB front cover and the fields a tagger writes (MusicBrainz ids,
+    album artist, disc and track totals, a full date)."""
+    path = os.path.join(folder, "tagged-500k-cover.flac")
+    if os.path.exists(path):
+        return path
+    cover = os.path.join(folder, "cover-500k.jpg")
+    subprocess.run(["ffmpeg", "-v", "error", "-nostdin", "-y", "-f", "lavfi", "-i",
+                    "color=c=gray:size=760x760,noise=alls=60:allf=t:all_seed=1", "-frames:v", "1",
+                    "-q:v", "2", cover], check=True)
+    fields = {"TITLE": "Song", "ARTIST": "Artist", "ALBUM": "Album", "ALBUMARTIST": "Band",
+              "DATE": "2005-03-14", "TRACKNUMBER": "29", "TRACKTOTAL": "35", "DISCNUMBER": "1",
+              "DISCTOTAL": "2", "GENRE": "Rock", "ISRC": "USXXX0500001", "LABEL": "Label",
+              "MUSICBRAINZ_TRACKID": "0f1e2d3c-aaaa-4bbb-8ccc-123456789abc",
+              "MUSICBRAINZ_ALBUMID": "1f1e2d3c-aaaa-4bbb-8ccc-123456789abc",
+              "MUSICBRAINZ_ARTISTID": "2f1e2d3c-aaaa-4bbb-8ccc-123456789abc"}
+    metadata = []
+    for key, value in fields.items():
+        metadata += ["-metadata", "%s=%s" % (key, value)]
+    subprocess.run(["ffmpeg", "-v", "error", "-nostdin", "-y", "-i", wav, "-i", cover, "-map", "0",
+                    "-map", "1", "-c:a", "flac", "-c:v", "copy", "-disposition:v", "attached_pic",
+                    "-metadata:s:v", "comment=Cover (front)"] + metadata + [path], check=True)
+    return path
+
+
 def run_timed(cmd, pauses=None):
     """Runs the window's benchmark program; returns (seconds of its timed step, wall seconds).
-    The longest pause between two chances to take Cancel goes into pauses when given."""
+    The longest stretch in which the window's thread did not answer goes into pauses when
+    given."""
     start = time.perf_counter()
     done = subprocess.run(cmd, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
     wall = time.perf_counter() - start
@@ -222,7 +248,8 @@ def main():
         print(line, flush=True)
 
     # The window against the command line: adding a folder of short files (kestrune-cli probe
-    # reads the same files), and converting the corpus to MP3 one file at a time.
+    # reads the same files), and converting the corpus to MP3 with the window's default number
+    # of simultaneous conversions, beside kestrune-cli -j <cores> and -j 1 on the same files.
     if os.path.exists(args.window):
         short = make_short_files(os.path.join(args.work, "short-%d" % args.short_files),
                                  args.short_files)
@@ -230,30 +257,35 @@ def main():
         window_cases = [
             ("window-add", lambda: [args.window, "add", short,
                                     window_settings(os.path.join(args.work, "window.ini"), fresh("w"))],
-             lambda: [args.cli, "probe"] + short_files),
-            ("window-mp3-j1", lambda: [args.window, "convert", corpus,
-                                       window_settings(os.path.join(args.work, "window.ini"),
-                                                       fresh("w"), "wav"),
-                                       "1000"],
-             kestrune("mp3", [], sorted(allwavs), 1)),
+             [("kestrune-cli probe", lambda: [args.cli, "probe"] + short_files)]),
+            ("window-mp3", lambda: [args.window, "convert", corpus,
+                                    window_settings(os.path.join(args.work, "window.ini"),
+                                                    fresh("w"), "wav"),
+                                    "1000"],
+             [("kestrune-cli -j %d" % cores, kestrune("mp3", [], sorted(allwavs), cores)),
+              ("kestrune-cli -j 1", kestrune("mp3", [], sorted(allwavs), 1))]),
         ]
-        for name, win, cli in window_cases:
+        for name, win, clis in window_cases:
             if only and name not in only:
                 continue
-            samples = {"window": [], "cli": []}
-            for _ in range(args.runs):
+            samples = {"window": [], "cli": [[] for _ in clis]}
+            for _ in range(args.runs):  # alternate, so drift hits every contender alike
                 samples["window"].append(run_timed(win()))
-                samples["cli"].append(measure(cli))
+                for i, (_, cli) in enumerate(clis):
+                    samples["cli"][i].append(measure(cli))
             step = statistics.median(x for x, _ in samples["window"])
             process = statistics.median(x for _, x in samples["window"])
-            c = statistics.median(x for x, _ in samples["cli"])
             # The window's step alone (its own start-up is not part of adding or converting)
             # against the whole kestrune-cli process, which also starts up and probes.
-            print("%-14s window %7.2fs (process %.2fs) | kestrune-cli %7.2fs (window/cli %.2f)"
-                  % (name, step, process, c, step / c), flush=True)
+            line = "%-14s window %7.2fs (process %.2fs)" % (name, step, process)
+            for i, (label, _) in enumerate(clis):
+                c = statistics.median(x for x, _ in samples["cli"][i])
+                line += " | %s %7.2fs (window/cli %.2f)" % (label, c, step / c)
+            print(line, flush=True)
 
-        # How soon Cancel can be seen while each kind of output is written: the longest stretch
-        # between two pumps of the window, one 44.1 kHz stereo piece per format.
+        # How long the window's thread may go without answering while each kind of output is
+        # written: the longest gap between two runs of a 1 ms timer on it, one 44.1 kHz stereo
+        # piece per format.
         if not only or "window-cancel" in only:
             one = os.path.join(args.work, "one-piece")
             shutil.rmtree(one, ignore_errors=True)
@@ -269,6 +301,24 @@ def main():
                            str(fid)], pauses)
                 line += " %s %.1f" % (label, max(pauses) if pauses else float("nan"))
             print(line, flush=True)
+
+    # What the tags beyond the nine texts and a 500 KB cover cost one four-minute output of each
+    # format that holds them: reading them from a tagged FLAC, the writer's part, and what goes
+    # into the finished file (kestrune-tag-bench prints the medians, wall and processor time).
+    tag_bench = os.path.join(os.path.dirname(args.cli), "kestrune-tag-bench")
+    if os.path.exists(tag_bench) and (not only or "tags-cover" in only):
+        tagged = make_tagged_source(args.work, stereo[0])
+        line = "tags-cover     ms a file (cpu; wall):"
+        for label, fid in (("MP3", 1000), ("M4A", 6500), ("FLAC", 3200), ("OGG", 4000),
+                           ("WAV", 2000), ("AIFF", 5100), ("WMA", 7100)):
+            done = subprocess.run([tag_bench, tagged, str(fid), "240", str(max(args.runs, 5))],
+                                  capture_output=True, text=True)
+            if done.returncode != 0:
+                line += " %s failed" % label
+                continue
+            times = {l.split()[0]: l.split()[1:] for l in done.stdout.splitlines()}
+            line += " %s %.2f; %.2f" % (label, float(times["total"][1]), float(times["total"][0]))
+        print(line, flush=True)
 
     batch = [r for r in rows if r[0].startswith("batch-mp3-j")]
     if len(batch) == 2:

@@ -4,7 +4,6 @@
 
 #include <QDBusConnection>
 #include <QDBusMessage>
-#include <QDir>
 #include <QFileInfo>
 #include <QProcess>
 #include <QStandardPaths>
@@ -15,8 +14,7 @@
 
 namespace kestrune::cli {
 
-CliHost::CliHost(Answer answer, std::atomic<bool>& cancel)
-    : answer_(answer), cancel_(cancel), tty_(isatty(STDERR_FILENO) != 0) {}
+CliHost::CliHost(Answer answer) : answer_(answer), tty_(isatty(STDERR_FILENO) != 0) {}
 
 void CliHost::SetFileLabel(const std::string& text) {
     file_ = text;
@@ -70,16 +68,11 @@ void CliHost::ShowWarning(const std::string& text) {
     std::cerr << "kestrune-cli: " << text << "\n";
 }
 
-void CliHost::ShowNotice(const std::string& text) {
-    ClearLine();
-    std::cerr << text << "\n";
-}
-
 void CliHost::OpenInBrowser(const std::string& url) {
     QProcess::startDetached(QStringLiteral("xdg-open"), {QString::fromStdString(url)});
 }
 
-void CliHost::SelectInExplorer(const std::string& path) {
+void CliHost::ShowInFileManager(const std::string& path) {
     // The desktop's file manager shows the file selected; without one, open its folder.
     const QString uri = QUrl::fromLocalFile(QString::fromStdString(path)).toString();
     QDBusMessage call = QDBusMessage::createMethodCall(
@@ -94,13 +87,6 @@ void CliHost::SelectInExplorer(const std::string& path) {
 
 void CliHost::OpenFolder(const std::string& path) {
     QProcess::startDetached(QStringLiteral("xdg-open"), {QString::fromStdString(path)});
-}
-
-std::string CliHost::DocumentsFolder() {
-    const QString docs = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
-    if (docs.isEmpty() || !QDir().mkpath(docs))
-        return {};
-    return docs.toStdString();
 }
 
 std::string CliHost::DocumentsFolderPath() const {

@@ -1,6 +1,5 @@
 #include "cli/commands.h"
 
-#include <sched.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -10,16 +9,19 @@
 #include <filesystem>
 #include <functional>
 #include <map>
-#include <thread>
+#include <optional>
 
 #include "cli/cli_host.h"
 #include "cli/convert_options.h"
 #include "cli/file_list.h"
-#include "cli/parallel_run.h"
 #include "cli/run_list.h"
 #include "cli/run_report.h"
 #include "engine/conversion_session.h"
+#include "engine/run_scheduler.h"
 #include "engine/source_list.h"
+#include "messages/item_texts.h"
+#include "messages/run_presenter.h"
+#include "messages/run_questions.h"
 #include "readers/bass_reader.h"
 #include "readers/ffmpeg_reader.h"
 #include "settings/ini_settings_store.h"
@@ -70,10 +72,9 @@ int RunFormats(const std::vector<std::string>& args) {
 int RunProbe(const std::vector<std::string>& args) {
     if (args.empty())
         return UsageError("probe needs at least one file");
-    std::atomic<bool> cancel{false};
-    CliHost host(Answer::kNo, cancel);
+    RunObserver quiet;
     SessionConfig config;
-    ConversionSession session(config, host);
+    ConversionSession session(config, quiet);
     int status = 0;
     std::printf("File\tDuration\tBit Rate\tSample Rate\tChannels\n");
     for (const std::string& path : args) {
@@ -84,10 +85,10 @@ int RunProbe(const std::vector<std::string>& args) {
             continue;
         }
         SourceFileEntry entry;
-        session.ClearFailureDetail();
-        if (!session.ProbeSource(path, entry)) {
-            const std::string why = session.FailureDetail().empty() ? "no reader can open this file"
-                                                                    : session.FailureDetail();
+        const ProbeResult probed = session.ProbeSource(path, entry);
+        if (!probed.opened) {
+            const std::string detail = FailureDetailText(probed.failure);
+            const std::string why = detail.empty() ? "no reader can open this file" : detail;
             std::fprintf(stderr, "kestrune-cli: %s: %s\n", path.c_str(), why.c_str());
             status = 1;
             continue;
@@ -120,43 +121,71 @@ void CatchInterrupts() {
         sigaction(signal, &action, nullptr);
 }
 
-// Hands each item's final "Output" text (and "Volume" text) on as soon as the item is done,
-// with the seconds since the previous item was done: one item runs at a time here.
-class ConvertHost : public CliHost {
+// A run as kestrune-cli shows it: each item's result into the report as soon as the item
+// ends (typed, never read back from a text), the progress line while one file at a time
+// converts, and Ctrl+C as cancel. The calls come one at a time, from the workers' threads.
+class CliRunObserver : public RunObserver {
 public:
-    using Finished = std::function<void(int row, const std::string& output,
-                                        const std::string& volume, double seconds)>;
-    using CliHost::CliHost;
-    void OnItemDone(Finished finished) {
-        finished_ = std::move(finished);
-        lastDone_ = std::chrono::steady_clock::now();
+    CliRunObserver(CliHost& host, RunPresenter& presenter, RunList& run, RunReport& report,
+                   bool showProgress)
+        : host_(host),
+          presenter_(presenter),
+          run_(run),
+          report_(report),
+          showProgress_(showProgress),
+          started_(run.items.size()) {}
+
+    void RunStarted(int itemCount) override {
+        if (showProgress_)
+            presenter_.RunStarted(itemCount);
     }
-    void SetItemVolume(int row, const std::string& text) override { volume_[row] = text; }
-    void SetItemOutput(int row, const std::string& text) override {
-        if (text == "Preprocessing..." || text == "Normalizing..." || text == "Converting...")
-            return;
-        ClearLine();
-        const auto now = std::chrono::steady_clock::now();
-        const std::chrono::duration<double> took = now - lastDone_;
-        lastDone_ = now;
-        if (finished_)
-            finished_(row, text, volume_[row], took.count());
-        volume_[row].clear();
+    void ItemStarted(int item, Pass pass) override {
+        auto& started = started_[static_cast<size_t>(item)];
+        if (!started)
+            started = Clock::now();
+        if (showProgress_)
+            presenter_.ItemStarted(item, pass);
     }
+    void Progress(int item, Pass pass, double itemFraction, double runFraction) override {
+        if (showProgress_)
+            presenter_.Progress(item, pass, itemFraction, runFraction);
+    }
+    void ItemEnded(int item, const ItemOutcome& outcome) override {
+        if (showProgress_)
+            presenter_.ItemEnded(item, outcome);
+        host_.ClearLine();
+        const size_t row = static_cast<size_t>(item);
+        const size_t index = run_.reportIndex[row];
+        FileResult& r = report_[index];
+        r.status = StatusOf(outcome.end);
+        r.output = outcome.end == ItemEnd::kConverted ? outcome.outputPath : std::string();
+        r.text = OutputText(outcome);
+        r.volume = outcome.end == ItemEnd::kConverted ? VolumeText(outcome.gain) : std::string();
+        r.seconds = started_[row]
+                        ? std::chrono::duration<double>(Clock::now() - *started_[row]).count()
+                        : 0.0;
+        run_.items[row]->outputPath = r.output;
+        report_.Done(index);
+        ++ended_;
+    }
+    void RunEnded(const RunSummary& summary) override {
+        // The presenter says what became of a join and shows the first output when asked.
+        presenter_.RunEnded(summary);
+    }
+    bool CancelRequested() override { return gInterrupted.load(std::memory_order_relaxed); }
+
+    int Ended() const { return ended_; }
 
 private:
-    Finished finished_;
-    std::chrono::steady_clock::time_point lastDone_;
-    std::map<int, std::string> volume_;
+    using Clock = std::chrono::steady_clock;
+    CliHost& host_;
+    RunPresenter& presenter_;
+    RunList& run_;
+    RunReport& report_;
+    const bool showProgress_;
+    std::vector<std::optional<Clock::time_point>> started_;
+    int ended_ = 0;
 };
-
-// The processors this process may run on (a scheduler may grant fewer than the machine has).
-int UsableCores() {
-    cpu_set_t set;
-    if (sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0)
-        return CPU_COUNT(&set);
-    return static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-}
 
 }  // namespace
 
@@ -174,9 +203,11 @@ int RunConvert(const std::vector<std::string>& args) {
     }
 
     // A dry run asks nothing: whatever it would ask is answered No.
-    ConvertHost host(o.dryRun ? Answer::kNo : o.answer, gInterrupted);
+    CliHost host(o.dryRun ? Answer::kNo : o.answer);
     SessionConfig config;
-    ConversionSession session(config, host);
+    config.documentsFolder = host.DocumentsFolderPath();
+    RunObserver quiet;
+    ConversionSession session(config, quiet);
     {
         std::unique_ptr<IniSettingsStore> store =
             o.settingsFile.empty() ? std::make_unique<IniSettingsStore>()
@@ -197,51 +228,43 @@ int RunConvert(const std::vector<std::string>& args) {
         o.toOne.empty() ? std::string() : std::filesystem::absolute(o.toOne, ec).string();
     RunReport report(o.json, o.dryRun);
     RunList run;
-    CollectSources(session, o.files, *format, mergePath.empty(), host.DocumentsFolderPath(), report,
-                   run);
+    // Windows Media files are read by the generic reader while their runtime is missing: the
+    // user is asked whether to fetch it first, once.
+    if (!o.dryRun && ProbeNeedsWindowsMedia(config, o.files))
+        AnswerProbeNeeds(host);
+    CollectSources(session, o.files, *format, mergePath.empty(), gInterrupted, report, run);
     std::vector<SourceFileEntry*>& items = run.items;
 
-    int finished = 0;
-    auto itemDone = [&](int row, const std::string& text, const std::string& volume,
-                        double seconds) {
-        const SourceFileEntry& item = *items[static_cast<size_t>(row)];
-        const size_t index = run.reportIndex[static_cast<size_t>(row)];
-        FileResult& r = report[index];
-        r.status = StatusOf(text, !item.outputPath.empty());
-        r.output = item.outputPath;
-        r.text = text;
-        r.volume = volume;
-        r.seconds = seconds;
-        report.Done(index);
-        ++finished;
-    };
     const int jobs = o.jobs > 0 ? static_cast<int>(o.jobs) : UsableCores();
     if (o.dryRun) {
-        if (!PlanRun(session, run, *format, mergePath, host.DocumentsFolderPath(), report))
+        std::string warning;
+        if (!PlanRun(config, run, *format, mergePath, host, report, warning)) {
+            if (!warning.empty())
+                host.ShowWarning(warning);
             std::fprintf(stderr,
                          "kestrune-cli: nothing would be converted: the run needs a component "
                          "that is missing, or the output file could not be created\n");
-    } else if (!items.empty() && !gInterrupted.load()) {
-        if (mergePath.empty() && jobs > 1 && items.size() > 1) {
-            host.SetQuiet(true);  // several files at once: one line per finished file only
-            ConvertListInParallel(session, items, *format, jobs, gInterrupted, itemDone);
-            if (config.settings.browseOutputFolder && !gInterrupted.load()) {
-                for (const SourceFileEntry* e : items) {
-                    if (!e->outputPath.empty() && std::filesystem::exists(e->outputPath, ec)) {
-                        host.SelectInExplorer(e->outputPath);
-                        break;
-                    }
-                }
-            }
-        } else {
-            host.OnItemDone(itemDone);
-            if (mergePath.empty())
-                session.ConvertList(items, run.rows, *format);
-            else
-                session.ConvertListToOne(items, run.rows, *format, mergePath);
         }
+    } else if (!items.empty() && !gInterrupted.load()) {
+        RunRequest request;
+        for (const SourceFileEntry* item : items)
+            request.items.push_back(*item);
+        request.format = *format;
+        request.mergePath = mergePath;
+        request.workers = mergePath.empty() ? jobs : 1;
+        std::vector<RunPresenter::Item> shown;
+        for (size_t i = 0; i < items.size(); ++i)
+            shown.push_back({static_cast<int>(i), FileNameOf(items[i]->path)});
+        RunPresenter presenter(host, std::move(shown),
+                               mergePath.empty() ? format->DisplayLabel() : FileNameOf(mergePath));
+        // Several files at once: one line per finished file only.
+        CliRunObserver observer(host, presenter, run, report,
+                                request.workers == 1 || items.size() == 1);
+        if (AnswerRunNeeds(CheckRunNeeds(config, request.items, *format), config.programFolder,
+                           host))
+            RunConversion(config, request, observer);
         host.ClearLine();
-        if (!gInterrupted.load() && finished == 0)
+        if (!gInterrupted.load() && observer.Ended() == 0)
             std::fprintf(stderr,
                          "kestrune-cli: nothing was converted: the run needs a component that is "
                          "missing (the Windows Media runtime or the MIDI sound font), or the "

@@ -6,8 +6,10 @@
 #include <filesystem>
 #include <set>
 
-#include "engine/create_reader.h"
 #include "engine/output_path.h"
+#include "engine/run_scheduler.h"
+#include "messages/item_texts.h"
+#include "messages/run_questions.h"
 
 namespace kestrune::cli {
 
@@ -24,8 +26,9 @@ double SecondsSince(Clock::time_point start) {
 
 void CollectSources(ConversionSession& session, const std::vector<std::string>& files,
                     const OutputFormatEntry& format, bool skipUnread,
-                    const std::string& documentsFolder, RunReport& report, RunList& run) {
+                    const std::atomic<bool>& cancel, RunReport& report, RunList& run) {
     const ConvertSettings& settings = session.config().settings;
+    const std::string& documentsFolder = session.config().documentsFolder;
     const bool skipPolicy = skipUnread && settings.targetExistsOpt == TargetExists::kSkip;
     std::set<std::string> listed;
     for (const std::string& file : files) {
@@ -36,34 +39,36 @@ void CollectSources(ConversionSession& session, const std::vector<std::string>& 
             continue;
         const size_t index = report.Add(path);
         // Ctrl+C while a long list is read: the rest stays unreported, and counts as cancelled.
-        if (session.host().CancelRequested())
+        if (cancel.load())
             continue;
         FileResult& r = report[index];
         if (!fs::is_regular_file(path, ec)) {
-            r.text = "Conversion Failure (" + file + ": no such file)";
+            r.text = ConversionFailureText(file + ": no such file");
             report.Done(index);
             continue;
         }
         if (skipPolicy) {
             // What the naming would answer now, before the file is read.
             PlannedNames none;
-            std::string output, message;
-            if (!PlanOutputPath(path, format, settings, documentsFolder, none, output, message) &&
-                message == kTargetSkippedText) {
+            std::string output;
+            Failure failure;
+            if (PlanOutputPath(path, format, settings, documentsFolder, none, output, failure) ==
+                Naming::kSkipped) {
+                ItemOutcome skipped;
+                skipped.end = ItemEnd::kSkipped;
                 r.status = FileStatus::kSkipped;
-                r.text = message;
+                r.text = OutputText(skipped);
                 r.seconds = SecondsSince(started);
                 report.Done(index);
                 continue;
             }
         }
-        session.ClearFailureDetail();
         const size_t before = run.list.size();
         if (run.list.AddSourceFile(session, path) < 0 || run.list.size() == before) {
-            const std::string detail = session.FailureDetail().empty()
-                                           ? std::string(kUndecodableDetail)
-                                           : session.FailureDetail();
-            r.text = "Conversion Failure (" + detail + ")";
+            Failure failure = session.LastFailure();
+            if (failure.reason == FailureReason::kNone)
+                failure.reason = FailureReason::kUndecodable;
+            r.text = ConversionFailureText(FailureDetailText(failure));
             r.seconds = SecondsSince(started);
             report.Done(index);
             continue;
@@ -76,13 +81,17 @@ void CollectSources(ConversionSession& session, const std::vector<std::string>& 
     }
 }
 
-bool PlanRun(ConversionSession& session, RunList& run, const OutputFormatEntry& format,
-             const std::string& mergePath, const std::string& documentsFolder, RunReport& report) {
+bool PlanRun(SessionConfig& config, RunList& run, const OutputFormatEntry& format,
+             const std::string& mergePath, Prompts& prompts, RunReport& report,
+             std::string& warning) {
     if (run.items.empty())
         return true;
     const bool merge = !mergePath.empty();
+    std::vector<SourceFileEntry> items;
+    for (const SourceFileEntry* item : run.items)
+        items.push_back(*item);
     // The components a run needs (questions are answered No in a dry run).
-    if (!session.PreRunChecks(run.items, format))
+    if (!AnswerRunNeeds(CheckRunNeeds(config, items, format), config.programFolder, prompts))
         return false;
     if (merge) {
         // The joined file is made in place, in a folder that must be there.
@@ -90,7 +99,10 @@ bool PlanRun(ConversionSession& session, RunList& run, const OutputFormatEntry& 
         std::error_code ec;
         if (!fs::is_directory(folder, ec) || access(folder.c_str(), W_OK | X_OK) != 0 ||
             fs::is_directory(mergePath, ec)) {
-            session.host().ShowWarning("Failed to create file \"" + mergePath + "\".");
+            RunSummary failed;
+            failed.merge = RunSummary::Merge::kCreateFailed;
+            failed.mergePath = mergePath;
+            warning = MergeFailureText(failed);
             return false;
         }
     }
@@ -99,21 +111,28 @@ bool PlanRun(ConversionSession& session, RunList& run, const OutputFormatEntry& 
         const auto started = Clock::now();
         const SourceFileEntry& item = *run.items[row];
         FileResult& r = report[run.reportIndex[row]];
-        std::string output, message;
-        if (item.sourceType == SourceType::kMidi && !session.SoundFontLoaded()) {
-            r.text = kSoundFontFailure;
+        ItemOutcome outcome;
+        std::string output;
+        if (item.sourceType == SourceType::kMidi && !config.soundFontLoaded) {
+            outcome.failure = {FailureReason::kSoundFontMissing, {}};
+            r.text = OutputText(outcome);
         } else if (merge) {
             r.status = FileStatus::kPlanned;
             r.output = mergePath;
             r.text = FileNameOf(mergePath);
-        } else if (PlanOutputPath(item.path, format, session.config().settings, documentsFolder,
-                                  planned, output, message)) {
-            r.status = FileStatus::kPlanned;
-            r.output = output;
-            r.text = FileNameOf(output);
         } else {
-            r.status = StatusOf(message, false);
-            r.text = message;
+            const Naming named =
+                PlanOutputPath(item.path, format, config.settings, config.documentsFolder, planned,
+                               output, outcome.failure);
+            if (named == Naming::kNamed) {
+                r.status = FileStatus::kPlanned;
+                r.output = output;
+                r.text = FileNameOf(output);
+            } else {
+                outcome.end = named == Naming::kSkipped ? ItemEnd::kSkipped : ItemEnd::kFailed;
+                r.status = StatusOf(outcome.end);
+                r.text = OutputText(outcome);
+            }
         }
         r.seconds = SecondsSince(started);
         report.Done(run.reportIndex[row]);

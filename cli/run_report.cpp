@@ -4,8 +4,6 @@
 #include <cstdio>
 
 #include "audio/utf8_text.h"
-#include "engine/output_path.h"
-#include "readers/source_type.h"
 
 namespace kestrune::cli {
 
@@ -70,13 +68,18 @@ std::string JsonString(const std::string& text) {
     return out + "\"";
 }
 
-FileStatus StatusOf(const std::string& outputText, bool hasOutput) {
-    if (hasOutput)
-        return FileStatus::kConverted;
-    if (outputText == "Cancelled")
-        return FileStatus::kCancelled;
-    if (outputText == kTargetSkippedText)
-        return FileStatus::kSkipped;
+FileStatus StatusOf(ItemEnd end) {
+    switch (end) {
+        case ItemEnd::kConverted:
+            return FileStatus::kConverted;
+        case ItemEnd::kSkipped:
+            return FileStatus::kSkipped;
+        case ItemEnd::kCancelled:
+            return FileStatus::kCancelled;
+        case ItemEnd::kNoAudio:
+        case ItemEnd::kFailed:
+            break;
+    }
     return FileStatus::kFailed;
 }
 
@@ -129,8 +132,8 @@ void RunReport::Print(const FileResult& r) {
         // A file the list shows nothing for (never reached) has no line. Where the window
         // shows an output's file name, a terminal shows its whole path: the output may have
         // gone to the documents folder instead of the one asked for.
-        const bool showPath = !r.output.empty() && ((dryRun_ && r.status == FileStatus::kPlanned) ||
-                                                    FileNameOf(r.output) == r.text);
+        const bool showPath = !r.output.empty() && (r.status == FileStatus::kConverted ||
+                                                    (dryRun_ && r.status == FileStatus::kPlanned));
         const std::string& first = showPath ? r.output : r.text;
         if (first.empty())
             return;

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "engine/item_outcome.h"
+
 namespace kestrune::cli {
 
 // How a file of a run ended; kPlanned only in a dry run, for a file that would be converted.
@@ -20,8 +22,8 @@ struct FileResult {
     double seconds = 0;  // how long the file took
 };
 
-// The status of a finished file from its "Output" text and whether it got an output.
-FileStatus StatusOf(const std::string& outputText, bool hasOutput);
+// The status of a file from how its item ended.
+FileStatus StatusOf(ItemEnd end);
 
 // The results of a run on standard output, one per file in the order the files were given,
 // each as soon as it and every file before it are done. As text, a line with the "Output"

@@ -4,8 +4,8 @@
 #include <vector>
 
 #include "audio/audio_reader.h"
-#include "engine/conversion_host.h"
 #include "engine/progress_meter.h"
+#include "engine/run_observer.h"
 
 namespace kestrune {
 
@@ -27,8 +27,8 @@ struct BlockLoopSteps {
 };
 
 // What every pass over a source shares: the buffers one reader's blocks are read into, and the
-// reading itself, with the progress, the message pump and the Cancel button served between
-// blocks. Allocated once per file, never per block. Sample is int16_t for the contract's blocks,
+// reading itself, with the progress and the question whether to cancel served between blocks.
+// Allocated once per file, never per block. Sample is int16_t for the contract's blocks,
 // int32_t or float for a reader's wide ones.
 template <typename Sample>
 class BasicBlockLoop : public BlockLoopSteps {
@@ -42,12 +42,12 @@ public:
     // Null for a mono reader.
     Sample* Right() { return right_.empty() ? nullptr : right_.data(); }
 
-    // Reads block after block until the reader has no more, body stops or fails, or Cancel is
-    // pressed. Before every serveEvery-th block (from the first on) the meter shows the
-    // reader's position, the host pumps its messages and Cancel is looked at.
+    // Reads block after block until the reader has no more, body stops or fails, or the
+    // observer asks to cancel. Before every serveEvery-th block (from the first on) the meter
+    // takes the reader's position and the observer is asked.
     // body(frames, position) finds the block in Left() and Right() and may trim it in place.
     template <typename Body>
-    End Run(ConversionHost& host, ProgressMeter& meter, unsigned serveEvery, Body&& body) {
+    End Run(RunObserver& observer, ProgressMeter& meter, unsigned serveEvery, Body&& body) {
         int n = ReadInto(reader_, Left(), Right());
         if (n <= 0)
             return End::kNothingRead;
@@ -55,8 +55,7 @@ public:
             const int64_t position = reader_.GetPosition();
             if (block % serveEvery == 0) {
                 meter.Update(position);
-                host.PumpMessages();
-                if (host.CancelRequested())
+                if (observer.CancelRequested())
                     return End::kCancelled;
             }
             switch (body(n, position)) {

@@ -1,40 +1,24 @@
 #include "engine/conversion_session.h"
 
 #include "audio/audio_reader.h"
-#include "engine/conversion_host.h"
 #include "readers/bass_reader.h"
 #include "writers/windows_media_runtime.h"
 
 namespace kestrune {
 
-ConversionSession::ConversionSession(SessionConfig& config, ConversionHost& host)
-    : ConversionSession(config, host, 0) {}
-
-ConversionSession::ConversionSession(SessionConfig& config, ConversionHost& host,
-                                     int soundFontLoaded)
+ConversionSession::ConversionSession(SessionConfig& config, RunObserver& observer)
     : config_(config),
-      host_(host),
+      observer_(observer),
       settings_(config.settings),
-      tagOptions_(config.tagOptions),
-      soundFontLoaded_(soundFontLoaded) {}
-
-ConversionSession ConversionSession::WorkerSession(ConversionHost& host) const {
-    return ConversionSession(config_, host, soundFontLoaded_);
-}
-
-int ConversionSession::LoadDefaultSoundFont() {
-    soundFontLoaded_ =
-        config_.loadSoundFont ? config_.loadSoundFont(config_.programFolder + kSoundFontName) : 0;
-    return soundFontLoaded_;
-}
+      tagOptions_(config.tagOptions) {}
 
 ReaderChoice ConversionSession::OpenReader(const SourceFileEntry& source, int targetRate,
                                            ReaderUse use, ReaderTry tries) {
     ReaderChoice choice = CreateReader(source.path, source.sourceType, targetRate, use, tries,
-                                       ReaderContext{&config_.windowsMedia, &host_});
+                                       ReaderContext{&config_.windowsMedia});
     usedDedicatedReader_ = choice.dedicated ? 1 : 0;
-    if (!choice.failureDetail.empty())
-        failureDetail_ = choice.failureDetail;
+    if (choice.failure.reason != FailureReason::kNone)
+        failure_ = choice.failure;
     return choice;
 }
 
@@ -63,27 +47,31 @@ StepOutcome ConversionSession::WithGenericRetry(const std::function<StepOutcome(
 StepOutcome ConversionSession::Ended(bool ok, bool hasAudio) {
     if (ok)
         return StepOutcome::kDone;
-    if (host_.CancelRequested())
+    if (Cancelling())
         return StepOutcome::kCancelled;
     return hasAudio ? StepOutcome::kFailed : StepOutcome::kNoAudio;
 }
 
-bool ConversionSession::ProbeSource(const std::string& path, SourceFileEntry& entry) {
+std::string ConversionSession::DisplayName(const SourceFileEntry& source) const {
+    return FileNameOf(currentItem_ ? currentItem_->path : source.path);
+}
+
+ProbeResult ConversionSession::ProbeSource(const std::string& path, SourceFileEntry& entry) {
+    ProbeResult result;
     SourceFileEntry probed;
     probed.path = path;
     probed.sourceType = SourceTypeOf(path);
+    failure_ = {};
     ReaderChoice choice = OpenReader(probed, 0, ReaderUse::kProbe, ReaderTry::kDedicatedFirst);
+    result.windowsMediaMissing = choice.windowsMediaMissing;
     if (!choice.reader) {
         const std::string ext = ExtensionOf(path);
         if (probed.sourceType == SourceType::kCdAudio)
-            failureDetail_ =
-                "IMPORTANT: please DO NOT add CDA file from hard drive, but add CDA file from CD "
-                "drive.";
+            Fail(FailureReason::kCdAudioFromDisk);
         else if (ext == ".swf" || ext == ".flv")
-            failureDetail_ =
-                "Flash files often hold their sound in a form only a dedicated SWF/FLV "
-                "converter can extract; please try one for this file.";
-        return false;
+            Fail(FailureReason::kFlashFile);
+        result.failure = failure_;
+        return result;
     }
     AudioReader* reader = choice.reader.get();
     entry = std::move(probed);
@@ -93,7 +81,8 @@ bool ConversionSession::ProbeSource(const std::string& path, SourceFileEntry& en
     entry.sourceChannels = reader->GetSourceChannels();
     entry.depth = reader->GetSourceDepth();
     reader->Close();
-    return true;
+    result.opened = true;
+    return result;
 }
 
 }  // namespace kestrune

@@ -7,10 +7,13 @@
 #include <vector>
 
 #include "audio/audio_writer.h"
+#include "audio/tag_set.h"
 #include "engine/convert_settings.h"
 #include "engine/create_reader.h"
+#include "engine/item_outcome.h"
 #include "engine/output_claim.h"
 #include "engine/output_files.h"
+#include "engine/run_observer.h"
 #include "engine/session_config.h"
 #include "readers/source_type.h"
 #include "writers/output_catalogue.h"
@@ -19,91 +22,81 @@ namespace kestrune {
 
 class AudioReader;
 class AudioWriter;
-class ConversionHost;
 
 // How one step of an item ended: the conversion, or a pass before it.
 enum class StepOutcome {
     kDone,       // converted, or the pass ran through
     kNoAudio,    // the file holds no audio
-    kFailed,     // FailureDetail may say why
-    kCancelled,  // Cancel was pressed
+    kFailed,     // LastFailure may say why
+    kCancelled,  // the observer asked to cancel
 };
 
-// The engine's object for converting: one item at a time, a list of items into one output
-// each, or a list into one file. It is configured once with a SessionConfig that the caller
-// owns and the session reads at every step: the window makes its session at start-up, after
-// LoadSettings filled the configuration, and what the Options sheet changes in place holds
-// from the next run on. The session keeps the state of the current run, which callers read
-// through the getters below but never write. Each session is independent of every other, so
-// several may convert side by side in different threads; it is neither copied nor moved (its
-// host and configuration are references, and the drivers hand out pointers to its state).
+// What probing a file found out besides its columns.
+struct ProbeResult {
+    bool opened = false;
+    // Why not, where there is more to say than that no reader opened it.
+    Failure failure;
+    // The file's own reader needs the Windows Media runtime, which is missing (the generic
+    // reader stood in).
+    bool windowsMediaMissing = false;
+};
+
+// The engine's worker: it converts one item at a time, and probes files for the list. The
+// scheduler (RunConversion) gives each of its workers a session of its own over the caller's
+// SessionConfig, which sessions read at every step but never write. It reports to its observer
+// (progress and the start of each pass) and asks it whether to cancel. The state of the
+// current item is read through the getters below and written only by the session. A session
+// is used by one thread at a time; several sessions may convert side by side.
 class ConversionSession {
 public:
-    ConversionSession(SessionConfig& config, ConversionHost& host);
+    ConversionSession(SessionConfig& config, RunObserver& observer);
     ConversionSession(const ConversionSession&) = delete;
     ConversionSession& operator=(const ConversionSession&) = delete;
-    ConversionSession(ConversionSession&&) = delete;
-    ConversionSession& operator=(ConversionSession&&) = delete;
 
     SessionConfig& config() { return config_; }
     const SessionConfig& config() const { return config_; }
-    ConversionHost& host() { return host_; }
 
-    // --- The state of the current run, read only ---------------------------------------------
+    // --- The state of the current item, read only -------------------------------------------
     // 1 when the reader of the last step was the source type's dedicated reader.
     int UsedDedicatedReader() const { return usedDedicatedReader_; }
-    // Why the last step failed, one line; empty when there is nothing to add.
-    const std::string& FailureDetail() const { return failureDetail_; }
+    // Why the last step failed; kNone when there is nothing to add.
+    const Failure& LastFailure() const { return failure_; }
     // The peak-derived gain of the normalising pass for the current item, -1 when there is none.
     float NormalizationGain() const { return normalizationGain_; }
     // The gain used for the current (or last) item, 1.0 when none.
     float AppliedGain() const { return appliedGain_; }
-    // 1 once the MIDI sound font was installed in the decoding layer.
-    int SoundFontLoaded() const { return soundFontLoaded_; }
-    // The list item being converted (its name is shown even for a substitute source), or null
-    // between items, and its 1-based position among the items of the run.
-    const SourceFileEntry* CurrentItem() const { return currentItem_; }
+    // The item's 1-based position in its run (the automatic track number).
     int RunPosition() const { return runPosition_; }
     // The rate and channel count every item of the current merge is converted to.
     int MergeRate() const { return mergeRate_; }
     int MergeChannels() const { return mergeChannels_; }
 
-    // Empties FailureDetail: the window does so before it adds a list of files, so that the
-    // reason shown afterwards belongs to one of them.
-    void ClearFailureDetail() { failureDetail_.clear(); }
+    // Probes a file for the list: fills entry (outputPath empty) when a reader opened it.
+    ProbeResult ProbeSource(const std::string& path, SourceFileEntry& entry);
 
-    // Installs the sound font beside the program (config().programFolder + "ct4mgm.sf2") as the
-    // decoding layer's default, as the window does at start-up; SoundFontLoaded records the
-    // result, which is also returned.
-    int LoadDefaultSoundFont();
+    // Runs the passes and the conversion of the item at index of a run (its automatic track
+    // number is index + 1) into the name claim holds, or into mergeWriter, which stays open
+    // across the items of a merge written to mergePath. The claim is given back whatever the
+    // outcome.
+    ItemOutcome ConvertItem(const SourceFileEntry& item, int index, const OutputFormatEntry& format,
+                            OutputClaim claim, AudioWriter* mergeWriter = nullptr,
+                            const std::string& mergePath = {});
 
-    // Probes a file for the list: fills entry (outputPath empty) and returns true, or false with
-    // the reason in FailureDetail when no reader could open it.
-    bool ProbeSource(const std::string& path, SourceFileEntry& entry);
+    // The tags of a merge whose first item is firstSourcePath, as the tag options say: false
+    // when the merged file gets none.
+    bool ChooseMergeTags(const OutputFormatEntry& format, const std::string& firstSourcePath,
+                         TagSet& tags) const;
+    // The writer of a merge into path, open, with the tags it writes itself (none when tags is
+    // null); merge rate and channels are set for the run. Null when it cannot be made or opened
+    // (nothing is left at path then).
+    std::unique_ptr<AudioWriter> CreateMergeWriter(const OutputFormatEntry& format,
+                                                   const std::string& path, int largestRate,
+                                                   int channels, const TagSet* tags);
 
-    // One output per item, in order. rows are the items' rows in the file list.
-    void ConvertList(const std::vector<SourceFileEntry*>& items, const std::vector<int>& rows,
-                     const OutputFormatEntry& format);
-    // Every item, in order, into the one file that host.AskSavePath names (or mergePath when it
-    // is not empty).
-    void ConvertListToOne(const std::vector<SourceFileEntry*>& items, const std::vector<int>& rows,
-                          const OutputFormatEntry& format, const std::string& mergePath = {});
-
-    // For drivers that spread one run over several sessions: the checks made once before a run
-    // (false: the run ends), a session for another thread of that run, and one item of the run
-    // at the given 1-based position. When claim holds a name (the caller claimed it with
-    // PrepareOutputPath), the item's output goes there; otherwise its name is chosen now.
-    // ConvertItem returns false when the run was cancelled.
-    bool PreRunChecks(const std::vector<SourceFileEntry*>& items, const OutputFormatEntry& format);
-    // The same configuration, and the sound font as this session found it in PreRunChecks.
-    ConversionSession WorkerSession(ConversionHost& host) const;
-    bool ConvertItem(SourceFileEntry& item, int row, int position, int itemCount,
-                     const OutputFormatEntry& format, OutputClaim claim = {});
-
-    // --- The steps of one item, as the drivers run them ---------------------------------------
+    // --- The steps of one item, as ConvertItem runs them -------------------------------------
     // A step that fails with the source type's dedicated reader (UsedDedicatedReader) is run
-    // once more with ReaderTry::kGenericOnly by the drivers; a failure no other reader can
-    // mend (the skip, the output) leaves UsedDedicatedReader at 0.
+    // once more with ReaderTry::kGenericOnly; a failure no other reader can mend (the skip,
+    // the output) leaves UsedDedicatedReader at 0.
     //
     // Converts one source into source.outputPath with the given output format: kDone when an
     // output with at least one byte was written; a failed or cancelled output is removed. The
@@ -123,10 +116,8 @@ public:
                           ReaderTry tries = ReaderTry::kDedicatedFirst);
 
 private:
-    ConversionSession(SessionConfig& config, ConversionHost& host, int soundFontLoaded);
-
     // CreateReader with this session's surroundings; records UsedDedicatedReader and the
-    // failure detail.
+    // failure.
     ReaderChoice OpenReader(const SourceFileEntry& source, int targetRate, ReaderUse use,
                             ReaderTry tries);
     // A decoding reader that delivers audio at a known rate; false when there is none
@@ -136,27 +127,13 @@ private:
     // A step, and when it failed with the dedicated reader, the same step once more with the
     // generic reader: the one place that retry is decided.
     StepOutcome WithGenericRetry(const std::function<StepOutcome(ReaderTry)>& step);
-    // How a step that is over ended: done when ok, else cancelled when Cancel was pressed,
-    // else failed or without audio.
+    // How a step that is over ended: done when ok, else cancelled when cancelling, else failed
+    // or without audio.
     StepOutcome Ended(bool ok, bool hasAudio);
-    bool EnsureSoundFont();
-    // Loads the runtime (and with it the format list); false when it is missing.
-    bool EnsureWindowsMediaRuntime();
-    void BeginRun(int itemCount);
-    void EndRun(const std::vector<SourceFileEntry*>& items, bool cancelled, bool reachedAny);
-    // The passes and the conversion of one item with its statuses; false when the run was
-    // cancelled. mergeWriter is null for one output per item; claim, when it holds a name, is
-    // the item's output.
-    bool RunItem(SourceFileEntry& item, int row, int itemCount, const OutputFormatEntry& format,
-                 const std::string& overallName, AudioWriter* mergeWriter, OutputClaim claim = {});
-    // Every item of a run in order, as its position; false when the run was cancelled.
-    bool RunItems(const std::vector<SourceFileEntry*>& items, const std::vector<int>& rows,
-                  const OutputFormatEntry& format, const std::string& overallName,
-                  AudioWriter* mergeWriter);
-    // The writer of a merge, open at path; merge rate and channels are set for the run.
-    std::unique_ptr<AudioWriter> CreateMergeWriter(const OutputFormatEntry& format,
-                                                   const std::string& path, int largestRate,
-                                                   int channels);
+    bool Cancelling() { return observer_.CancelRequested(); }
+    void Fail(FailureReason reason, std::string detail = {}) {
+        failure_ = {reason, std::move(detail)};
+    }
     // ConvertFile into claim's partial file, committed with replace once whole; without a claim
     // one is held on source.outputPath (replacing), unless that is no regular file.
     StepOutcome ConvertFileTo(const SourceFileEntry& source, const OutputFormatEntry& format,
@@ -180,43 +157,43 @@ private:
     };
     bool OpenSource(const SourceFileEntry& source, int requestedRate, ReaderTry tries,
                     OpenedSource& out);
+    // The gain the options give the current item, 0 for none.
+    float GainToApply() const;
     // Sets the applied gain and returns the gain to apply, 0 for none.
     float ChooseGain();
     // Converts the open source into writer, which takes outRate and outChannels (and wide
     // blocks as wide says), and closes the reader: true when at least one block was read and
-    // nothing was cancelled or failed. A write that failed is told in FailureDetail and is not
+    // nothing was cancelled or failed. A write that failed is told in LastFailure and is not
     // retried.
     bool FeedWriter(OpenedSource& src, AudioWriter& writer, int outRate, int outChannels,
-                    SourceType sourceType, const std::string& displayName, WideInput wide = {});
+                    SourceType sourceType, WideInput wide = {});
     // FeedWriter's block loop over blocks of Sample (the contract's int16_t, or the reader's
     // wide int32_t or float): reads, skips, limits, routes, resamples, scales and writes every
     // block. 1 when at least one block was read and nothing was cancelled or failed.
     template <typename Sample>
     int RunBlocks(OpenedSource& src, AudioWriter& writer, int outRate, int outChannels,
-                  SourceType sourceType, const std::string& displayName, WideInput wide,
-                  bool& writeFailed);
+                  SourceType sourceType, WideInput wide, bool& writeFailed);
+    // The source's name as the item's title: the list item's, even for a substitute source.
+    std::string DisplayName(const SourceFileEntry& source) const;
 
     SessionConfig& config_;
-    ConversionHost& host_;
+    RunObserver& observer_;
     // Shorthands for the parts of the configuration every step reads.
     const ConvertSettings& settings_;
     const TagOptions& tagOptions_;
 
     int usedDedicatedReader_ = 0;
-    std::string failureDetail_;
+    Failure failure_;
     float normalizationGain_ = -1.0f;
     float appliedGain_ = 1.0f;
-    int soundFontLoaded_ = 0;
+    // The item being converted (its name is its title even for a substitute source), or null.
     const SourceFileEntry* currentItem_ = nullptr;
+    int currentIndex_ = 0;
     int runPosition_ = 0;
     int mergeRequestedRate_ = 44100;
     int mergeRate_ = 0;
     int mergeChannels_ = 0;
-    std::string mergeOutputPath_;
 };
-
-// The "Output" text of a MIDI item when the sound font is missing.
-extern const char* const kSoundFontFailure;
 
 // The normalising gain for the peaks of a source, or -1 when none applies: the larger peak
 // reaches full scale, and sources that already touch it (or have no negative or no positive

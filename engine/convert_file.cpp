@@ -10,14 +10,13 @@
 #include "audio/audio_writer.h"
 #include "audio/gain.h"
 #include "audio/tag_set.h"
-#include "audio/utf8_text.h"
 #include "engine/block_loop.h"
-#include "engine/conversion_host.h"
 #include "engine/conversion_session.h"
 #include "engine/progress_meter.h"
 #include "engine/resample_stage.h"
+#include "engine/tag_choice.h"
 #include "engine/writer_plan.h"
-#include "readers/wav_info_tags.h"
+#include "writers/tag_file_writer.h"
 
 namespace kestrune {
 
@@ -25,18 +24,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const char* const kSkipTooLong =
-    "Length of the file is shorter than skipping length set at Options -> General";
-const char* const kWriteFailed = "Failed to write the output file (is the disk full?)";
-const char* const kSameAsSource = "The output file would replace the source file";
-
 std::string WithoutExtension(const std::string& name) {
     const auto dot = name.rfind('.');
     return dot == std::string::npos ? name : name.substr(0, dot);
-}
-
-std::string CreateFailure(const std::string& path) {
-    return "Failed to create file \"" + RepairUtf8(path) + "\"";
 }
 
 }  // namespace
@@ -66,7 +56,7 @@ bool ConversionSession::OpenSource(const SourceFileEntry& source, int requestedR
         if (static_cast<int64_t>(settings_.skipLength) >=
             static_cast<int64_t>(reader.GetDuration()) * 1000) {
             usedDedicatedReader_ = 0;
-            failureDetail_ = kSkipTooLong;
+            Fail(FailureReason::kSkipTooLong);
             return fail();
         }
         out.skipFrames =
@@ -82,24 +72,25 @@ bool ConversionSession::OpenSource(const SourceFileEntry& source, int requestedR
     return true;
 }
 
-float ConversionSession::ChooseGain() {
-    float gain = 0.0f;
-    appliedGain_ = 1.0f;
+float ConversionSession::GainToApply() const {
     if (settings_.volumeType == VolumeMode::kNormalize) {
         if (normalizationGain_ > 0)
-            gain = normalizationGain_;
+            return normalizationGain_;
     } else if (settings_.volumeType == VolumeMode::kManual) {
         if (settings_.volume != 100)
-            gain = static_cast<float>(settings_.volume) * 0.01f;
+            return static_cast<float>(settings_.volume) * 0.01f;
     }
-    if (gain != 0.0f)
-        appliedGain_ = gain;
+    return 0.0f;
+}
+
+float ConversionSession::ChooseGain() {
+    const float gain = GainToApply();
+    appliedGain_ = gain != 0.0f ? gain : 1.0f;
     return gain;
 }
 
 bool ConversionSession::FeedWriter(OpenedSource& src, AudioWriter& writer, int outRate,
-                                   int outChannels, SourceType sourceType,
-                                   const std::string& displayName, WideInput wide) {
+                                   int outChannels, SourceType sourceType, WideInput wide) {
     bool writeFailed = false;
     // A source of more than 16 bits is read in its wide blocks when the conversion is its own
     // (a merge's writer was set up for 16 bits before the items were opened).
@@ -109,16 +100,16 @@ bool ConversionSession::FeedWriter(OpenedSource& src, AudioWriter& writer, int o
     int result;
     switch (blocks) {
         case SampleFormat::kS32:
-            result = RunBlocks<int32_t>(src, writer, outRate, outChannels, sourceType, displayName,
-                                        wide, writeFailed);
+            result = RunBlocks<int32_t>(src, writer, outRate, outChannels, sourceType, wide,
+                                        writeFailed);
             break;
         case SampleFormat::kF32:
-            result = RunBlocks<float>(src, writer, outRate, outChannels, sourceType, displayName,
-                                      wide, writeFailed);
+            result =
+                RunBlocks<float>(src, writer, outRate, outChannels, sourceType, wide, writeFailed);
             break;
         default:
-            result = RunBlocks<int16_t>(src, writer, outRate, outChannels, sourceType, displayName,
-                                        wide, writeFailed);
+            result = RunBlocks<int16_t>(src, writer, outRate, outChannels, sourceType, wide,
+                                        writeFailed);
             break;
     }
     const bool ok = result == 1;
@@ -126,7 +117,7 @@ bool ConversionSession::FeedWriter(OpenedSource& src, AudioWriter& writer, int o
     src.reader.reset();
     if (writeFailed) {
         usedDedicatedReader_ = 0;
-        failureDetail_ = kWriteFailed;
+        Fail(FailureReason::kWriteFailed);
         return false;
     }
     return ok;
@@ -220,8 +211,7 @@ private:
 
 template <typename Sample>
 int ConversionSession::RunBlocks(OpenedSource& src, AudioWriter& writer, int outRate,
-                                 int outChannels, SourceType sourceType,
-                                 const std::string& displayName, WideInput wide,
+                                 int outChannels, SourceType sourceType, WideInput wide,
                                  bool& writeFailed) {
     using Next = BlockLoopSteps::Next;
     using End = BlockLoopSteps::End;
@@ -288,8 +278,8 @@ int ConversionSession::RunBlocks(OpenedSource& src, AudioWriter& writer, int out
 
     const bool synthesised = sourceType == SourceType::kTracker || sourceType == SourceType::kMidi;
     const int64_t length = reader.GetLength();
-    ProgressMeter meter(host_, length, "Converting", displayName);
-    const End end = loop.Run(host_, meter, 1, [&](int n, int64_t pos) {
+    ProgressMeter meter(observer_, currentIndex_, Pass::kConverting, length);
+    const End end = loop.Run(observer_, meter, 1, [&](int n, int64_t pos) {
         if (src.skipFrames > 0) {
             src.skipFrames -= n;
             if (src.skipFrames >= 0)
@@ -343,7 +333,6 @@ StepOutcome ConversionSession::ConvertFile(const SourceFileEntry& source,
 StepOutcome ConversionSession::ConvertFileTo(const SourceFileEntry& source,
                                              const OutputFormatEntry& format, ReaderTry tries,
                                              OutputClaim* claim, bool replace) {
-    const std::string displayName = FileNameOf(currentItem_ ? currentItem_->path : source.path);
     OpenedSource src;
     if (!OpenSource(source, RequestedRate(format), tries, src))
         return Ended(false, src.hasAudio);
@@ -368,31 +357,28 @@ StepOutcome ConversionSession::ConvertFileTo(const SourceFileEntry& source,
         src.wideToSixteen = wide.format == SampleFormat::kS16;
     }
 
-    if (format.getsTags) {
-        if (settings_.id3TagType == TagSource::kCustom) {
-            const std::string title =
-                tagOptions_.titleAsFileName ? WithoutExtension(displayName) : tagOptions_.title;
-            int track = 0;
-            if (tagOptions_.trackNumType == TrackNumMode::kRunPosition)
-                track = runPosition_;
-            else if (tagOptions_.trackNumType == TrackNumMode::kCustom)
-                track = tagOptions_.customTrackNum;
-            writer.SetTags(CustomTagSet(tagOptions_, title, track));
-        } else if (settings_.id3TagType == TagSource::kFromSource) {
-            TagSet tags;
-            bool found = reader.ReadTags(tags) != 0;
-            if (!found && source.sourceType == SourceType::kWav)
-                found = ReadWavInfoTags(source.path, tags) != 0;
-            if (found)
-                writer.SetTags(tags);
-        }
+    // Formats whose files take no tags at all are not asked to.
+    TagSet tags;
+    bool tagged = false;
+    if (format.getsTags || FinishedFileTakesTags(format)) {
+        const std::string title =
+            tagOptions_.titleAsFileName ? WithoutExtension(DisplayName(source)) : tagOptions_.title;
+        int track = 0;
+        if (tagOptions_.trackNumType == TrackNumMode::kRunPosition)
+            track = runPosition_;
+        else if (tagOptions_.trackNumType == TrackNumMode::kCustom)
+            track = tagOptions_.customTrackNum;
+        tagged = ChooseOutputTags(settings_, tagOptions_, source, reader, title, track,
+                                  GainToApply() != 0.0f, tags);
+        if (tagged && (format.getsTags || TagsGoIntoFinishedFile(format, tags)))
+            writer.SetTags(tags);
     }
 
     // Never let a writer open (and truncate) the source itself, whatever the spelling.
     if (source.outputPath.empty() || SameFile(source.outputPath, source.path)) {
         closeReader();
         usedDedicatedReader_ = 0;
-        failureDetail_ = kSameAsSource;
+        Fail(FailureReason::kOutputIsSource);
         return Ended(false, src.hasAudio);
     }
     // The output is written under its partial name and gets its own once whole.
@@ -405,7 +391,7 @@ StepOutcome ConversionSession::ConvertFileTo(const SourceFileEntry& source,
     if ((!claim && !IsSpecialFile(source.outputPath)) || (claim && !claim->Restart())) {
         closeReader();
         usedDedicatedReader_ = 0;
-        failureDetail_ = CreateFailure(source.outputPath);
+        Fail(FailureReason::kCreateOutput, source.outputPath);
         return Ended(false, src.hasAudio);
     }
     const std::string writePath = claim ? claim->PartialPath() : source.outputPath;
@@ -419,8 +405,7 @@ StepOutcome ConversionSession::ConvertFileTo(const SourceFileEntry& source,
         return Ended(false, src.hasAudio);
     }
 
-    bool ok =
-        FeedWriter(src, writer, plan.rate, plan.channels, source.sourceType, displayName, wide);
+    bool ok = FeedWriter(src, writer, plan.rate, plan.channels, source.sourceType, wide);
     writer.Close();
     const bool whole = writer.Completed();
     plan.writer.reset();
@@ -428,17 +413,25 @@ StepOutcome ConversionSession::ConvertFileTo(const SourceFileEntry& source,
         // The end of the file (its trailer, the last of its data) could not be written.
         ok = false;
         usedDedicatedReader_ = 0;
-        failureDetail_ = kWriteFailed;
+        Fail(FailureReason::kWriteFailed);
     }
     if (ok) {
         std::error_code ec;
         const auto size = fs::file_size(writePath, ec);
         ok = !ec && size != 0;
     }
+    // The tags its writer could not write go into the file before it takes its name (a device
+    // written straight gets none of them).
+    if (ok && tagged && claim && TagsGoIntoFinishedFile(format, tags) &&
+        !WriteTagsToFile(writePath, format, tags)) {
+        ok = false;
+        usedDedicatedReader_ = 0;
+        Fail(FailureReason::kWriteFailed);
+    }
     if (ok && claim && !claim->Commit(replace)) {
         ok = false;
         usedDedicatedReader_ = 0;
-        failureDetail_ = CreateFailure(claim->Target());
+        Fail(FailureReason::kCreateOutput, claim->Target());
     }
     // A failed partial file stays with its claim: emptied by the next attempt, removed when
     // the claim is given up.

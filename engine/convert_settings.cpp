@@ -1,10 +1,20 @@
 #include "engine/convert_settings.h"
 
+#include <sched.h>
+
 #include <algorithm>
+#include <thread>
 
 #include "audio/utf8_text.h"
 
 namespace kestrune {
+
+int UsableCores() {
+    cpu_set_t set;
+    if (sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0)
+        return CPU_COUNT(&set);
+    return static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+}
 
 TagSet CustomTagSet(const TagOptions& o, const std::string& title, int track) {
     TagSet tags;

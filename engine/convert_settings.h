@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -28,6 +29,13 @@ enum class TrackNumMode : int32_t { kNone = 0, kRunPosition = 1, kCustom = 2 };
 // The variant of the "amr" format ("AMRType").
 enum class AmrBand : int32_t { kNarrow = 0, kWide = 1 };
 
+// "SimultaneousConversions": how many files the window converts at once.
+constexpr int kMinSimultaneousConversions = 1;
+constexpr int kMaxSimultaneousConversions = 64;
+
+// The processors this process may run on (a scheduler may grant fewer than the machine has).
+int UsableCores();
+
 // Every option of the program. Fields are named after their stored value names; the
 // defaults here are the ones a fresh profile gets, except the two that depend on the
 // documents folder (see the settings store's ApplyDocumentsFolderDefaults). The settings
@@ -52,6 +60,10 @@ struct ConvertSettings {
     int volume = 100;        // percent
     VolumeMode volumeType = VolumeMode::kOriginal;
     TagSource id3TagType = TagSource::kFromSource;
+    // Pictures go into the outputs' tags along with the rest ("CopyCoverArt"); a source without
+    // any then gets its folder's cover image when that is asked for ("FolderCoverArt").
+    bool copyCoverArt = true;
+    bool folderCoverArt = false;
     FormatId outputFormat = FormatId::kMp3;
     bool wmaAutoEncParam = true;
     int wmaBitRate = 128000;
@@ -64,6 +76,8 @@ struct ConvertSettings {
     int awbMode = 6;
     bool awbDtx = false;
     int optStartPageIndex = 0;
+    // 1 to 64: by default the cores this process may use.
+    int simultaneousConversions = std::min(UsableCores(), kMaxSimultaneousConversions);
 
     // Derived from filterExts by ParseFilterExts; never stored.
     std::vector<std::string> filterExtList;

@@ -1,8 +1,6 @@
 #include "engine/create_reader.h"
 
 #include "audio/tag_set.h"
-#include "engine/conversion_host.h"
-#include "engine/web_addresses.h"
 #include "readers/aiff_reader.h"
 #include "readers/amr_reader.h"
 #include "readers/au_reader.h"
@@ -14,15 +12,6 @@
 #include "writers/windows_media_runtime.h"
 
 namespace kestrune {
-
-const char* const kUndecodableDetail =
-    "Kestrune cannot decode this file. Please send it to support@kestrune.org so that we can "
-    "add support for it.";
-
-const char* const kWindowsMediaQuestion =
-    "Dear user, WMA file requires Windows Media Format 9 Series Runtime.\nUnfortunately, the "
-    "component isn't available on your computer.\n\nDo you want to download and install it "
-    "now?";
 
 namespace {
 
@@ -36,16 +25,14 @@ constexpr int kHighestAudioRate = 768000;
 // which would all be rendered.
 constexpr int kLongestSongSeconds = 2 * 3600;
 
-// Why an open reader's stream cannot be taken as it says it is; empty when it can.
-std::string Implausible(AudioReader& reader, SourceType sourceType) {
+// Why an open reader's stream cannot be taken as it says it is; kNone when it can.
+Failure Implausible(AudioReader& reader, SourceType sourceType) {
     const int rate = reader.GetSampleRate();
-    if (rate > 0 && (rate < kLowestAudioRate || rate > kHighestAudioRate)) {
-        return "The file's sample rate of " + std::to_string(rate) +
-               " Hz is no audio rate (1000 to 768000 Hz)";
-    }
+    if (rate > 0 && (rate < kLowestAudioRate || rate > kHighestAudioRate))
+        return {FailureReason::kNoAudioRate, std::to_string(rate)};
     const bool synthesised = sourceType == SourceType::kTracker || sourceType == SourceType::kMidi;
     if (synthesised && reader.GetDuration() > kLongestSongSeconds)
-        return "The song would last longer than 2 hours: the file is damaged";
+        return {FailureReason::kSongTooLong, {}};
     return {};
 }
 
@@ -59,18 +46,12 @@ int ReadCarrierTags(const std::string& mp3Path, TagSet& tags) {
     return found;
 }
 
-bool WindowsMediaAvailable(const ReaderContext& context) {
-    if (context.windowsMedia && context.windowsMedia->Load())
-        return true;
-    if (context.host && context.host->AskYesNo(kWindowsMediaQuestion))
-        context.host->OpenInBrowser(kWindowsMediaDownloadUrl);
-    // The user may have installed it meanwhile.
-    return context.windowsMedia && context.windowsMedia->Load();
-}
-
 // The type's dedicated reader and whether a second try through the decoding layer follows.
+// Null when there is none, or when it needs the missing Windows Media runtime (then
+// windowsMediaMissing is set).
 std::unique_ptr<AudioReader> MakeDedicated(SourceType sourceType, Second& second,
-                                           const ReaderContext& context) {
+                                           const ReaderContext& context,
+                                           bool& windowsMediaMissing) {
     second = Second::kNone;
     switch (sourceType) {
         case SourceType::kMp3:
@@ -98,8 +79,11 @@ std::unique_ptr<AudioReader> MakeDedicated(SourceType sourceType, Second& second
         case SourceType::kAmr:
             return std::make_unique<AmrReader>();
         case SourceType::kWindowsMedia:
-            if (!WindowsMediaAvailable(context))
+            // A failed load is tried again each time: the user may have installed it meanwhile.
+            if (!context.windowsMedia || !context.windowsMedia->Load()) {
+                windowsMediaMissing = true;
                 return nullptr;
+            }
             return std::make_unique<WindowsMediaReader>(
                 context.windowsMedia->Runtime()->createSyncReader);
         default:
@@ -113,12 +97,12 @@ ReaderChoice CreateReader(const std::string& path, SourceType sourceType, int ta
                           ReaderUse use, ReaderTry tries, const ReaderContext& context) {
     ReaderChoice choice;
     // Why a reader that opened the file was not taken: the last such reason is the file's.
-    std::string refused;
+    Failure refused;
     auto take = [&](std::unique_ptr<AudioReader>& reader) {
         if (!reader->Open(path, targetRate))
             return false;
-        const std::string why = Implausible(*reader, sourceType);
-        if (why.empty())
+        const Failure why = Implausible(*reader, sourceType);
+        if (why.reason == FailureReason::kNone)
             return true;
         refused = why;
         reader->Close();
@@ -126,7 +110,7 @@ ReaderChoice CreateReader(const std::string& path, SourceType sourceType, int ta
     };
     if (tries == ReaderTry::kDedicatedFirst) {
         Second second = Second::kNone;
-        if (auto reader = MakeDedicated(sourceType, second, context)) {
+        if (auto reader = MakeDedicated(sourceType, second, context, choice.windowsMediaMissing)) {
             choice.dedicated = true;
             if (take(reader)) {
                 choice.reader = std::move(reader);
@@ -154,15 +138,15 @@ ReaderChoice CreateReader(const std::string& path, SourceType sourceType, int ta
         choice.reader = std::move(generic);
         return choice;
     }
-    if (!refused.empty()) {
+    if (refused.reason != FailureReason::kNone) {
         // The file holds audio; it only says impossible things about it.
         choice.hasAudio = true;
-        choice.failureDetail = refused;
+        choice.failure = refused;
         return choice;
     }
     choice.hasAudio = generic->HasAudioStream() != 0;
     if (use == ReaderUse::kDecode)
-        choice.failureDetail = kUndecodableDetail;
+        choice.failure = {FailureReason::kUndecodable, {}};
     return choice;
 }
 

@@ -4,11 +4,11 @@
 #include <string>
 
 #include "audio/audio_reader.h"
+#include "engine/item_outcome.h"
 #include "readers/source_type.h"
 
 namespace kestrune {
 
-class ConversionHost;
 class WindowsMediaSupport;
 
 // What the generic reader is: FFmpegReader, which decodes, or FFmpegProbeReader, which only
@@ -20,12 +20,10 @@ enum class ReaderUse { kDecode, kProbe };
 // failed with the dedicated reader.
 enum class ReaderTry { kDedicatedFirst, kGenericOnly };
 
-// What CreateReader needs of its surroundings; either may be null.
+// What CreateReader needs of its surroundings.
 struct ReaderContext {
     // Loaded when a Windows Media source needs it; null: the runtime is missing.
     WindowsMediaSupport* windowsMedia = nullptr;
-    // Asked whether to fetch the runtime when it is missing; null: no question.
-    ConversionHost* host = nullptr;
 };
 
 // What CreateReader found.
@@ -38,15 +36,13 @@ struct ReaderChoice {
     // False once a reader that failed to open found the file readable but without an audio
     // stream.
     bool hasAudio = true;
-    // Why nothing could decode the file (ReaderUse::kDecode only), else empty.
-    std::string failureDetail;
+    // Why nothing could decode the file (kUndecodable only with ReaderUse::kDecode), or a
+    // reader's refusal of what the file claims; kNone when there is nothing to say.
+    Failure failure;
+    // The type's dedicated reader needs the Windows Media runtime, which is missing; the
+    // generic reader was tried instead.
+    bool windowsMediaMissing = false;
 };
-
-// Asked when a Windows Media file or output needs the missing runtime.
-extern const char* const kWindowsMediaQuestion;
-
-// The sentence shown when no reader could decode a file.
-extern const char* const kUndecodableDetail;
 
 // Opens a reader for path, trying the readers that tries names in turn. targetRate is the rate
 // a synthesising reader renders at.

@@ -1,27 +1,26 @@
-// All items, in list order, into one output file.
-#include <algorithm>
-
+// All items, in list order, into one output file: its writer, and an item fed into it.
 #include "audio/audio_reader.h"
 #include "audio/audio_writer.h"
-#include "engine/conversion_host.h"
 #include "engine/conversion_session.h"
+#include "engine/tag_choice.h"
 #include "engine/writer_plan.h"
+#include "writers/tag_file_writer.h"
 
 namespace kestrune {
 
-namespace {
-
-std::string ToUpper(std::string s) {
-    for (char& c : s)
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return s;
+bool ConversionSession::ChooseMergeTags(const OutputFormatEntry& format,
+                                        const std::string& firstSourcePath, TagSet& tags) const {
+    return (format.getsTags || FinishedFileTakesTags(format)) &&
+           kestrune::ChooseMergeTags(
+               settings_, tagOptions_,
+               tagOptions_.titleAsFileName ? std::string() : tagOptions_.title, firstSourcePath,
+               tags);
 }
-
-}  // namespace
 
 std::unique_ptr<AudioWriter> ConversionSession::CreateMergeWriter(const OutputFormatEntry& format,
                                                                   const std::string& path,
-                                                                  int largestRate, int channels) {
+                                                                  int largestRate, int channels,
+                                                                  const TagSet* tags) {
     WriterPlan plan;
     const bool planned = PlanWriter(format, settings_, config_.windowsMedia, largestRate, channels,
                                     WriterFor::kMerge, plan);
@@ -29,11 +28,10 @@ std::unique_ptr<AudioWriter> ConversionSession::CreateMergeWriter(const OutputFo
     mergeChannels_ = planned ? plan.channels : 0;
     if (!planned)
         return nullptr;
+    mergeRequestedRate_ = RequestedRate(format);
     std::unique_ptr<AudioWriter> writer = std::move(plan.writer);
-    if (format.getsTags && settings_.id3TagType == TagSource::kCustom) {
-        writer->SetTags(CustomTagSet(
-            tagOptions_, tagOptions_.titleAsFileName ? std::string() : tagOptions_.title, 0));
-    }
+    if (tags)
+        writer->SetTags(*tags);
     writer->SetPath(path);
     if (!writer->Open()) {
         writer.reset();
@@ -45,68 +43,11 @@ std::unique_ptr<AudioWriter> ConversionSession::CreateMergeWriter(const OutputFo
 
 StepOutcome ConversionSession::ConvertFileInto(const SourceFileEntry& source, AudioWriter& writer,
                                                ReaderTry tries) {
-    const std::string displayName = FileNameOf(currentItem_ ? currentItem_->path : source.path);
     OpenedSource src;
     if (!OpenSource(source, mergeRequestedRate_, tries, src))
         return Ended(false, src.hasAudio);
-    const bool ok =
-        FeedWriter(src, writer, mergeRate_, mergeChannels_, source.sourceType, displayName);
+    const bool ok = FeedWriter(src, writer, mergeRate_, mergeChannels_, source.sourceType);
     return Ended(ok, src.hasAudio);
-}
-
-void ConversionSession::ConvertListToOne(const std::vector<SourceFileEntry*>& items,
-                                         const std::vector<int>& rows,
-                                         const OutputFormatEntry& format,
-                                         const std::string& mergePath) {
-    std::vector<SourceFileEntry*> none;
-    if (!PreRunChecks(none, format))
-        return;  // the runtime; the font is asked below
-    bool anyMidi = false;
-    int largestRate = 0, largestChannels = 0;
-    for (const SourceFileEntry* item : items) {
-        anyMidi = anyMidi || item->sourceType == SourceType::kMidi;
-        largestRate = std::max(largestRate, item->sampleRate);
-        largestChannels = std::max(largestChannels, std::min(item->sourceChannels, 2));
-    }
-    if (anyMidi && !EnsureSoundFont())
-        return;
-
-    std::string path = mergePath;
-    if (path.empty()) {
-        const std::string ext = format.extension;
-        if (!host_.AskSavePath(ToUpper(ext) + " File (*." + ext + ")", path) || path.empty())
-            return;
-    }
-    mergeRequestedRate_ = RequestedRate(format);
-    // The merged file is written under its partial name and gets its own only once whole: the
-    // user chose the name, so a file there is replaced then. A device is written straight.
-    const std::string target = ResolvedOutputPath(path);
-    const bool straight = IsSpecialFile(target);
-    OutputClaim claim;
-    std::unique_ptr<AudioWriter> writer;
-    if (straight || claim.Hold(target) == OutputClaim::Take::kTaken) {
-        writer = CreateMergeWriter(format, straight ? target : claim.PartialPath(), largestRate,
-                                   largestChannels);
-    }
-    if (!writer) {
-        host_.ShowWarning("Failed to create file \"" + path + "\".");
-        return;
-    }
-    mergeOutputPath_ = path;
-    BeginRun(static_cast<int>(items.size()));
-    const bool cancelled = !RunItems(items, rows, format, FileNameOf(path), writer.get());
-    writer->Close();
-    const bool whole = writer->Completed();
-    writer.reset();
-    if (!cancelled && (!whole || (!straight && !claim.Commit(true)))) {
-        // Nothing of a merge that could not be written to its end stays behind.
-        claim.Release();
-        for (SourceFileEntry* item : items)
-            item->outputPath.clear();
-        host_.ShowWarning("Failed to write file \"" + path + "\" (is the disk full?).");
-    }
-    claim.Release();  // a cancelled merge leaves nothing
-    EndRun(items, cancelled, !items.empty());
 }
 
 }  // namespace kestrune

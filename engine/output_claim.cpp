@@ -115,6 +115,7 @@ OutputClaim::~OutputClaim() {
 
 OutputClaim::OutputClaim(OutputClaim&& other) noexcept
     : fd_(std::exchange(other.fd_, -1)),
+      replacing_(std::exchange(other.replacing_, false)),
       target_(std::move(other.target_)),
       partial_(std::move(other.partial_)) {
     other.target_.clear();
@@ -125,6 +126,7 @@ OutputClaim& OutputClaim::operator=(OutputClaim&& other) noexcept {
     if (this != &other) {
         Release();
         fd_ = std::exchange(other.fd_, -1);
+        replacing_ = std::exchange(other.replacing_, false);
         target_ = std::move(other.target_);
         partial_ = std::move(other.partial_);
         other.target_.clear();
@@ -201,12 +203,21 @@ bool OutputClaim::Commit(bool replace) {
     SyncFolder(FolderOf(target_));
     close(fd_);
     fd_ = -1;
+    replacing_ = false;
     target_.clear();
     partial_.clear();
     return true;
 }
 
+void OutputClaim::RemoveReplaced() {
+    struct stat st;
+    if (fd_ >= 0 && replacing_ && lstat(target_.c_str(), &st) == 0 && !S_ISDIR(st.st_mode))
+        unlink(target_.c_str());
+    replacing_ = false;
+}
+
 void OutputClaim::Release() {
+    replacing_ = false;
     if (fd_ >= 0) {
         // Only the file this claim made: another run may already hold a new one of that name.
         if (IsAt(fd_, partial_))

@@ -47,8 +47,16 @@ public:
     // Gives the name up and removes the partial file.
     void Release();
 
+    // Overwriting: the file that has the name now is to go once its replacement is under way
+    // (RemoveReplaced), not when the name is claimed, so that a run cancelled before then
+    // leaves it alone.
+    void MarkReplacing() { replacing_ = fd_ >= 0; }
+    // Removes the file of the held name when MarkReplacing asked for it (never a folder).
+    void RemoveReplaced();
+
 private:
     int fd_ = -1;
+    bool replacing_ = false;
     std::string target_;
     std::string partial_;
 };

@@ -21,11 +21,6 @@ bool IsFolder(const std::string& path) {
     return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-std::string Quoted(const char* what, const std::string& path) {
-    // Shown to the user: a name that is not UTF-8 is shown repaired, never passed on.
-    return std::string("Failed to create ") + what + " \"" + RepairUtf8(path) + "\"";
-}
-
 // The source's folder as a relative path ending in "/" ("home/ann/Music/pop/"), to be
 // recreated below the output folder. Made absolute and tidied first, so "..", "." and
 // doubled slashes can never lead outside the output folder.
@@ -70,13 +65,11 @@ public:
     // Overwrite: takes target in place of the file there now, which goes. A folder is never
     // removed: the name cannot be had then.
     virtual bool Replace(const std::string& target) = 0;
-    virtual std::string DocumentsFolder() = 0;
 };
 
 class RealNameOps : public NameOps {
 public:
-    RealNameOps(ConversionHost& host, const std::string& sourcePath)
-        : host_(host), sourcePath_(sourcePath) {}
+    explicit RealNameOps(const std::string& sourcePath) : sourcePath_(sourcePath) {}
     bool MakeFolder(const std::string& path) override { return EnsureFolder(path); }
     // Holds target unless a file or another claim (a run or job writing it now) has it.
     NameState Take(const std::string& target) override {
@@ -99,18 +92,17 @@ public:
         }
         return NameState::kHeld;
     }
-    // The old file goes once the name is held, so a later failure leaves nothing of that name.
+    // The old file goes once the name is held and its output under way (RemoveReplaced), so
+    // a later failure leaves nothing of that name.
     bool Replace(const std::string& target) override {
         if (IsFolder(target) || held_.Hold(target, sourcePath_) != OutputClaim::Take::kTaken)
             return false;
-        unlink(target.c_str());
+        held_.MarkReplacing();
         return true;
     }
-    std::string DocumentsFolder() override { return host_.DocumentsFolder(); }
     OutputClaim& held() { return held_; }
 
 private:
-    ConversionHost& host_;
     const std::string& sourcePath_;
     OutputClaim held_;
 };
@@ -132,8 +124,7 @@ std::string WritableAncestor(const std::string& path) {
 
 class PlanNameOps : public NameOps {
 public:
-    PlanNameOps(const std::string& documents, PlannedNames& planned)
-        : documents_(documents), planned_(planned) {}
+    explicit PlanNameOps(PlannedNames& planned) : planned_(planned) {}
     bool MakeFolder(const std::string& path) override {
         return IsFolder(path) || !WritableAncestor(path).empty();
     }
@@ -145,7 +136,6 @@ public:
         return Plan(target) ? NameState::kHeld : NameState::kFailed;
     }
     bool Replace(const std::string& target) override { return Plan(target); }
-    std::string DocumentsFolder() override { return documents_; }
 
 private:
     // What makes the real claim fail: a name that is no UTF-8, too long, a folder in the
@@ -161,13 +151,10 @@ private:
         return true;
     }
 
-    const std::string& documents_;
     PlannedNames& planned_;
 };
 
 }  // namespace
-
-const char* const kTargetSkippedText = "Target exists and skipped";
 
 bool FileExists(const std::string& path) {
     struct stat st;
@@ -207,9 +194,9 @@ std::string FirstOutputPath(const std::string& sourcePath, const OutputFormatEnt
 
 namespace {
 
-bool ChooseOutputPath(const std::string& sourcePath, const OutputFormatEntry& format,
-                      const ConvertSettings& settings, NameOps& ops, std::string& outputPath,
-                      std::string& message) {
+Naming ChooseOutputPath(const std::string& sourcePath, const OutputFormatEntry& format,
+                        const ConvertSettings& settings, const std::string& documents, NameOps& ops,
+                        std::string& outputPath, Failure& failure) {
     const size_t stemEnd = StemEnd(sourcePath);
     const std::string stem =
         sourcePath.substr(NameStart(sourcePath), stemEnd - NameStart(sourcePath));
@@ -225,7 +212,7 @@ bool ChooseOutputPath(const std::string& sourcePath, const OutputFormatEntry& fo
         bool folderReady = true;
         if (mode == DestOutputFolder::kSpecificFolder) {
             if (folder.empty() || !IsValidUtf8(folder) || !ops.MakeFolder(folder)) {
-                message = Quoted("folder", folder);
+                failure = {FailureReason::kNameFolder, folder};
                 folderReady = false;
             } else {
                 base = folder;
@@ -234,7 +221,7 @@ bool ChooseOutputPath(const std::string& sourcePath, const OutputFormatEntry& fo
                 if (keepTree) {
                     base += TreeBelowRoot(sourcePath);
                     if (!ops.MakeFolder(base)) {
-                        message = Quoted("folder", base);
+                        failure = {FailureReason::kNameFolder, base};
                         folderReady = false;
                     }
                 }
@@ -248,16 +235,12 @@ bool ChooseOutputPath(const std::string& sourcePath, const OutputFormatEntry& fo
             std::string target = base + dotExtension;
             NameState state = ops.Take(target);
             if (state == NameState::kTaken) {
-                if (settings.targetExistsOpt == TargetExists::kSkip) {
-                    message = kTargetSkippedText;
-                    return false;
-                }
+                if (settings.targetExistsOpt == TargetExists::kSkip)
+                    return Naming::kSkipped;
                 if (settings.targetExistsOpt == TargetExists::kOverwrite) {
                     if (SameFile(target, sourcePath)) {
-                        message =
-                            "Target file name is same as original file that can't be "
-                            "overwritten. Please output files to a custom folder.";
-                        return false;
+                        failure = {FailureReason::kNameIsSource, {}};
+                        return Naming::kFailed;
                     }
                     state = ops.Replace(target) ? NameState::kHeld : NameState::kFailed;
                 } else {
@@ -269,17 +252,14 @@ bool ChooseOutputPath(const std::string& sourcePath, const OutputFormatEntry& fo
             }
             if (state == NameState::kHeld) {
                 outputPath = target;
-                return true;
+                return Naming::kNamed;
             }
-            message = Quoted("file", target);
+            failure = {FailureReason::kNameFile, target};
         }
 
-        if (!settings.outputFiles2MyDocuments || fallbackUsed)
-            return false;
+        if (!settings.outputFiles2MyDocuments || fallbackUsed || documents.empty())
+            return Naming::kFailed;
         fallbackUsed = true;
-        const std::string documents = ops.DocumentsFolder();
-        if (documents.empty())
-            return false;
         folder = documents;
         keepTree = settings.destOutputFolderOpt == DestOutputFolder::kSpecificFolder &&
                    settings.createDirs;
@@ -289,22 +269,27 @@ bool ChooseOutputPath(const std::string& sourcePath, const OutputFormatEntry& fo
 
 }  // namespace
 
-bool PrepareOutputPath(const std::string& sourcePath, const OutputFormatEntry& format,
-                       const ConvertSettings& settings, ConversionHost& host,
-                       std::string& outputPath, std::string& message, OutputClaim* claim) {
-    RealNameOps ops(host, sourcePath);
-    if (!ChooseOutputPath(sourcePath, format, settings, ops, outputPath, message))
-        return false;
+Naming PrepareOutputPath(const std::string& sourcePath, const OutputFormatEntry& format,
+                         const ConvertSettings& settings, const std::string& documentsFolder,
+                         std::string& outputPath, Failure& failure, OutputClaim* claim) {
+    RealNameOps ops(sourcePath);
+    const Naming named =
+        ChooseOutputPath(sourcePath, format, settings, documentsFolder, ops, outputPath, failure);
+    if (named != Naming::kNamed)
+        return named;
     if (claim)
         *claim = std::move(ops.held());
-    return true;
+    else
+        ops.held().RemoveReplaced();
+    return named;
 }
 
-bool PlanOutputPath(const std::string& sourcePath, const OutputFormatEntry& format,
-                    const ConvertSettings& settings, const std::string& documentsFolder,
-                    PlannedNames& planned, std::string& outputPath, std::string& message) {
-    PlanNameOps ops(documentsFolder, planned);
-    return ChooseOutputPath(sourcePath, format, settings, ops, outputPath, message);
+Naming PlanOutputPath(const std::string& sourcePath, const OutputFormatEntry& format,
+                      const ConvertSettings& settings, const std::string& documentsFolder,
+                      PlannedNames& planned, std::string& outputPath, Failure& failure) {
+    PlanNameOps ops(planned);
+    return ChooseOutputPath(sourcePath, format, settings, documentsFolder, ops, outputPath,
+                            failure);
 }
 
 }  // namespace kestrune

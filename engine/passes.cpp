@@ -6,7 +6,6 @@
 
 #include "audio/audio_reader.h"
 #include "engine/block_loop.h"
-#include "engine/conversion_host.h"
 #include "engine/conversion_session.h"
 #include "engine/progress_meter.h"
 #include "engine/raw_pcm_writer.h"
@@ -16,7 +15,6 @@ namespace kestrune {
 namespace fs = std::filesystem;
 
 StepOutcome ConversionSession::ExtractDtsStream(SourceFileEntry& source) {
-    const std::string displayName = FileNameOf(currentItem_ ? currentItem_->path : source.path);
     ReaderChoice choice;
     if (!OpenDecoder(source, 44100, ReaderTry::kDedicatedFirst, choice))
         return Ended(false, choice.hasAudio);
@@ -33,9 +31,9 @@ StepOutcome ConversionSession::ExtractDtsStream(SourceFileEntry& source) {
     }
 
     BlockLoop loop(*reader);
-    ProgressMeter meter(host_, reader->GetLength(), "Preprocessing", displayName);
+    ProgressMeter meter(observer_, currentIndex_, Pass::kPreprocessing, reader->GetLength());
     // A copy that cannot be completed must not pass for the whole stream.
-    const BlockLoop::End end = loop.Run(host_, meter, 1, [&](int n, int64_t) {
+    const BlockLoop::End end = loop.Run(observer_, meter, 1, [&](int n, int64_t) {
         return writer.Write(loop.Left(), loop.Right(), n) ? BlockLoop::Next::kContinue
                                                           : BlockLoop::Next::kFail;
     });
@@ -62,7 +60,6 @@ StepOutcome ConversionSession::ScanPeaks(const SourceFileEntry& source,
                                          int16_t& maxOut, ReaderTry tries) {
     minOut = 0;
     maxOut = 0;
-    const std::string displayName = FileNameOf(currentItem_ ? currentItem_->path : source.path);
     ReaderChoice choice;
     if (!OpenDecoder(source, RequestedRate(format), tries, choice))
         return Ended(false, choice.hasAudio);
@@ -71,10 +68,10 @@ StepOutcome ConversionSession::ScanPeaks(const SourceFileEntry& source,
     const bool synthesised =
         source.sourceType == SourceType::kTracker || source.sourceType == SourceType::kMidi;
     BlockLoop loop(*reader);
-    ProgressMeter meter(host_, length, "Normalizing", displayName);
+    ProgressMeter meter(observer_, currentIndex_, Pass::kNormalizing, length);
     int16_t lo = 0, hi = 0;
-    // The scan is cheap: the surroundings are served every third block only.
-    const BlockLoop::End end = loop.Run(host_, meter, 3, [&](int n, int64_t pos) {
+    // The scan is cheap: the observer is served every third block only.
+    const BlockLoop::End end = loop.Run(observer_, meter, 3, [&](int n, int64_t pos) {
         const auto [l, h] = std::minmax_element(loop.Left(), loop.Left() + n);
         lo = std::min(lo, *l);
         hi = std::max(hi, *h);

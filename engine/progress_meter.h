@@ -1,31 +1,31 @@
 #pragma once
 
 #include <cstdint>
-#include <string>
+
+#include "engine/item_outcome.h"
 
 namespace kestrune {
 
-class ConversionHost;
+class RunObserver;
 
-// The per-file label "[%d%%] <verb> <name>..." and bar of a pass. Texts are formatted only
-// when the percentage grows and the bar moves only when its pixel position grows.
+// How far a pass over a source is: reported to the observer whenever it has grown by a
+// thousandth of the source's length, so that a pass costs the observer at most a thousand
+// calls however long the source.
 class ProgressMeter {
 public:
-    // verb is "Converting", "Scanning", ... as the pass calls itself.
-    ProgressMeter(ConversionHost& host, int64_t length, std::string verb, std::string name);
+    ProgressMeter(RunObserver& observer, int item, Pass pass, int64_t length);
     void Update(int64_t position);
-    // The 100 % state, unless it was already shown.
+    // The whole length, unless it was already reported.
     void Finish();
 
 private:
-    void ShowLabel(int percent);
+    void Report(int thousandths);
 
-    ConversionHost& host_;
-    std::string verb_, name_;
-    uint64_t length_, step_, pixelStep_;
-    int width_;
-    int lastPercent_ = 0;
-    int lastPixel_ = 0;
+    RunObserver& observer_;
+    int item_;
+    Pass pass_;
+    uint64_t length_;
+    int last_ = -1;
 };
 
 }  // namespace kestrune

@@ -16,4 +16,10 @@ SessionConfig::SessionConfig(std::string folder)
     };
 }
 
+int SessionConfig::LoadSoundFont() {
+    if (!soundFontLoaded && loadSoundFont)
+        soundFontLoaded = loadSoundFont(programFolder + kSoundFontName);
+    return soundFontLoaded;
+}
+
 }  // namespace kestrune

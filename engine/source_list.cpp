@@ -19,7 +19,7 @@ int SourceList::AddSourceFile(ConversionSession& session, const std::string& pat
     if (index_.count(key))
         return 0;
     SourceFileEntry entry;
-    if (!session.ProbeSource(path, entry))
+    if (!session.ProbeSource(path, entry).opened)
         return -1;
     entries_.push_back(std::move(entry));
     const size_t row = entries_.size() - 1;

@@ -15,7 +15,7 @@ class ConversionSession;
 class SourceList {
 public:
     // Probes path and appends it: the new row's index; 0 when the path is already listed
-    // (nothing is added); -1 when no reader could open it (the session's failure detail says
+    // (nothing is added); -1 when no reader could open it (the session's LastFailure says
     // why, where there is more to say).
     int AddSourceFile(ConversionSession& session, const std::string& path);
     void Remove(size_t row);

@@ -1,6 +1,8 @@
 // The decoding layer's streams: every plug-in's test of whether a file is its own (FLAC,
 // WavPack, ADX, AAC and ALAC in MP4 or ADTS), the WAV and MPEG decoders, then the stream read
-// to its end and its tags, as BassReader does it.
+// to its end (up to kMostFrames) and its tags, as BassReader does it.
+#include <algorithm>
+#include <cstdint>
 #include <vector>
 
 #include "fuzz/fuzz_support.h"
@@ -21,11 +23,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     (void)BASS_ChannelBytes2Seconds(stream, BASS_ChannelGetLength(stream, BASS_POS_BYTE));
     // Requests of BassReader's size: a block of 16-bit stereo.
     std::vector<unsigned char> buffer(4 * 1152);
-    for (;;) {
+    const uint64_t frameBytes =
+        std::max<uint64_t>(info.chans, 1) * (info.flags & BASS_SAMPLE_8BITS ? 1 : 2);
+    for (uint64_t read = 0; read < kestrune::fuzz::kMostFrames * frameBytes;) {
         const DWORD got =
             BASS_ChannelGetData(stream, buffer.data(), static_cast<DWORD>(buffer.size()));
         if (got == 0 || got == 0xFFFFFFFFu)
             break;
+        read += got;
     }
     TAGS_Read(stream, "%TRCK\n%TITL\n%ARTI\n%ALBM\n%GNRE\n%YEAR\n%CMNT\n%COMP\n%COPY");
     BASS_StreamFree(stream);

@@ -36,7 +36,11 @@ const std::string& InputFile(const uint8_t* data, size_t size, const std::string
 
 void ReadToEnd(AudioReader& reader) {
     std::vector<int16_t> left(kBlockFrames), right(kBlockFrames);
-    while (reader.Read(left.data(), right.data()) > 0) {
+    for (int64_t frames = 0; frames < kMostFrames;) {
+        const int got = reader.Read(left.data(), right.data());
+        if (got <= 0)
+            break;
+        frames += got;
     }
     TagSet tags;
     reader.ReadTags(tags);

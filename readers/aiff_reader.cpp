@@ -22,7 +22,12 @@ namespace kestrune {
 
 namespace {
 
-constexpr size_t kBufferBytes = 8 * 1024 * 1024;
+// One Read's worth of coded bytes never exceeds this, however many channels a frame has.
+constexpr int64_t kMostBlockBytes = 8 * 1024 * 1024;
+// No COMM chunk comes near this; one that does is not an AIFF.
+constexpr uint32_t kCommLimit = 8 * 1024 * 1024;
+// The ID3 chunk is copied to its carrier in pieces of this size.
+constexpr size_t kId3Piece = 64 * 1024;
 constexpr uint32_t kId3Limit = 10 * 1024 * 1024;
 constexpr int kImaPacket = 34;   // bytes of one channel's IMA4 packet
 constexpr int kImaSamples = 64;  // samples it holds
@@ -175,9 +180,7 @@ void AiffReader::GsmCloser::operator()(gsm_state* g) const {
         gsm_destroy(g);
 }
 
-AiffReader::AiffReader()
-    : buffer_(std::make_unique_for_overwrite<uint8_t[]>(kBufferBytes)),
-      tagSource_(&ReadMp3TagsWithTagLib) {}
+AiffReader::AiffReader() : tagSource_(&ReadMp3TagsWithTagLib) {}
 
 AiffReader::~AiffReader() {
     Close();
@@ -185,6 +188,7 @@ AiffReader::~AiffReader() {
 
 void AiffReader::Close() {
     file_.reset();
+    buffer_.reset();
     gsm_.reset();
     dwvw_.reset();
     dwvwArea_.reset();
@@ -255,14 +259,23 @@ int AiffReader::Open(const std::string& path, int /*preferredRate*/) {
     }
     const bool byteAligned =
         format_ != Format::Ima4 && format_ != Format::Gsm && format_ != Format::Dwvw;
+    int64_t bufferBytes = 0;  // DWVW reads through its own bit reservoir
+    if (format_ == Format::Ima4)
+        bufferBytes = int64_t{kImaPacket} * fileChannels_;
+    else if (format_ == Format::Gsm)
+        bufferBytes = kGsmFrame;
     if (byteAligned) {
         unpack_ = SelectUnpacker(coding);
         unpackS32_ = SelectS32Unpacker(coding);
         unpackF32_ = SelectF32Unpacker(coding);
         codedBytes_ = SampleBytes(coding);
         const int64_t frameBytes = int64_t{fileChannels_} * codedBytes_;
-        const int64_t frames = std::min<int64_t>(kBlockFrames, kBufferBytes / frameBytes);
+        // A short file gets a block of what it holds, not of what a long one would need.
+        const int64_t dataFrames = (dataLeft_ + frameBytes - 1) / frameBytes;
+        const int64_t frames =
+            std::min({int64_t{kBlockFrames}, kMostBlockBytes / frameBytes, dataFrames});
         blockBytes_ = frames * frameBytes;
+        bufferBytes = blockBytes_;
     } else if (format_ == Format::Dwvw) {
         dwvw_ = std::make_unique<Dwvw>();
         dwvw_->bitWidth = sampleSize_;
@@ -273,6 +286,8 @@ int AiffReader::Open(const std::string& path, int /*preferredRate*/) {
         dwvwFramesLeft_ = frameCount_;
         dwvwArea_ = std::make_unique<int32_t[]>(static_cast<size_t>(dwvwFrames_) * fileChannels_);
     }
+    if (bufferBytes > 0)
+        buffer_ = std::make_unique_for_overwrite<uint8_t[]>(static_cast<size_t>(bufferBytes));
 
     if (format_ == Format::Ima4)
         frameCount_ = static_cast<uint32_t>(static_cast<double>(dataLeft_) /
@@ -330,7 +345,9 @@ int AiffReader::ParseChunks(int64_t fileSize) {
         const int64_t rounded = int64_t{size} + (size & 1);
         const int64_t body = at + 8;
         if (std::memcmp(chunk, "COMM", 4) == 0) {
-            if (!ParseComm(static_cast<uint32_t>(std::min<int64_t>(rounded, 0xFFFFFFFF)), aifc))
+            // The whole chunk, pad byte included, must be in the file.
+            if (rounded > fileSize - body ||
+                !ParseComm(static_cast<uint32_t>(std::min<int64_t>(rounded, 0xFFFFFFFF)), aifc))
                 return 0;
             sawComm = true;
         } else if (std::memcmp(chunk, "SSND", 4) == 0) {
@@ -356,10 +373,12 @@ int AiffReader::ParseChunks(int64_t fileSize) {
 int AiffReader::ParseComm(uint32_t size, bool aifc) {
     if (aifc ? size < 22 : size != 18)
         return 0;
-    if (size > kBufferBytes)
+    if (size > kCommLimit)
         return 0;
-    uint8_t* c = buffer_.get();
-    if (std::fread(c, 1, size, file_.get()) != size)
+    // The fields read here; an AIFF-C compression name after them is not needed.
+    uint8_t c[22];
+    const size_t want = aifc ? 22 : 18;
+    if (std::fread(c, 1, want, file_.get()) != want)
         return 0;
 
     fileChannels_ = LoadBe16(c);
@@ -426,10 +445,11 @@ void AiffReader::ReadId3Chunk(uint32_t size) {
         return;
     bool ok = true;
     uint32_t left = size;
+    std::vector<uint8_t> bytes(std::min<size_t>(size, kId3Piece));
     while (ok && left > 0) {
-        const size_t piece = std::min<size_t>(left, kBufferBytes);
-        const size_t got = std::fread(buffer_.get(), 1, piece, file_.get());
-        ok = WriteAll(carrier.fd(), buffer_.get(), got);
+        const size_t piece = std::min<size_t>(left, bytes.size());
+        const size_t got = std::fread(bytes.data(), 1, piece, file_.get());
+        ok = WriteAll(carrier.fd(), bytes.data(), got);
         if (got < piece)
             break;
         left -= static_cast<uint32_t>(got);

@@ -58,7 +58,7 @@ private:
     };
 
     FileHandle file_;
-    std::unique_ptr<uint8_t[]> buffer_;
+    std::unique_ptr<uint8_t[]> buffer_;  // one block of coded data, made in Open
     TagSet tags_;
     Mp3TagSource tagSource_;
 

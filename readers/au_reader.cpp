@@ -10,7 +10,8 @@ namespace kestrune {
 
 namespace {
 
-constexpr size_t kBufferBytes = 8 * 1024 * 1024;
+// One Read's worth of coded bytes never exceeds this, however many channels a frame has.
+constexpr uint64_t kMostBlockBytes = 8 * 1024 * 1024;
 constexpr size_t kHeaderBytes = 120;
 
 uint32_t Word(const uint8_t* p, bool bigEndian) {
@@ -55,7 +56,7 @@ EncodingInfo Lookup(int encoding) {
 
 }  // namespace
 
-AuReader::AuReader() : buffer_(std::make_unique_for_overwrite<uint8_t[]>(kBufferBytes)) {}
+AuReader::AuReader() = default;
 
 AuReader::~AuReader() {
     Close();
@@ -63,6 +64,7 @@ AuReader::~AuReader() {
 
 void AuReader::Close() {
     file_.reset();
+    buffer_.reset();
     encoding_ = 0;
     codeBits_ = 0;
     bigEndian_ = true;
@@ -134,9 +136,9 @@ int AuReader::Open(const std::string& path, int /*preferredRate*/) {
     if (channelWord == 0)
         channelWord = 1;
 
-    // A frame must fit the work buffer many times over; anything larger is not audio.
+    // A block of frames must stay within a sane read; a frame larger than that is not audio.
     const uint64_t frameBits = uint64_t{channelWord} * static_cast<uint64_t>(info.codeBits);
-    if (frameBits > uint64_t{kBufferBytes} * 8 / kBlockFrames) {
+    if (frameBits > kMostBlockBytes * 8 / kBlockFrames) {
         Close();
         return 0;
     }
@@ -150,7 +152,6 @@ int AuReader::Open(const std::string& path, int /*preferredRate*/) {
     bitsPerSample = 16;
     bytesPerSample = 2;
     dataOffset_ = offset;
-    blockBytes_ = static_cast<int64_t>(frameBits * kBlockFrames / 8);
     if (info.adpcm) {
         adpcm_.assign(static_cast<size_t>(std::min(channelCount, 8)), G72xDecoder(codeBits_));
     } else {
@@ -165,11 +166,21 @@ int AuReader::Open(const std::string& path, int /*preferredRate*/) {
         return 0;
     }
 
+    const int64_t inFile = std::max<int64_t>(0, fileSize - static_cast<int64_t>(offset));
     if (dataSize == 0xFFFFFFFFu)
-        length = std::max<int64_t>(0, fileSize - static_cast<int64_t>(offset));
+        length = inFile;
     else
         length = dataSize;
     position = 0;
+
+    // A block is kBlockFrames frames, or what the file holds when that is less: a short file
+    // gets no buffer for data it does not have. frameBits bytes are eight whole frames, so a
+    // block never ends inside a frame, nor inside an ADPCM code.
+    const uint64_t held = static_cast<uint64_t>(std::min(length, inFile));
+    blockBytes_ = static_cast<int64_t>(
+        std::min(frameBits * kBlockFrames / 8, (held + frameBits - 1) / frameBits * frameBits));
+    if (blockBytes_ > 0)
+        buffer_ = std::make_unique_for_overwrite<uint8_t[]>(static_cast<size_t>(blockBytes_));
     const uint64_t seconds = static_cast<uint64_t>(length) * 8 / frameBits / rate;
     duration = static_cast<int32_t>(std::min<uint64_t>(seconds, INT32_MAX));
     if (duration > 0)
@@ -180,7 +191,7 @@ int AuReader::Open(const std::string& path, int /*preferredRate*/) {
 }
 
 int AuReader::Read(int16_t* left, int16_t* right) {
-    if (!file_ || position >= length)
+    if (!file_ || position >= length || blockBytes_ == 0)
         return 0;
     if (!adpcm_.empty())
         return ReadAdpcm(left, right);

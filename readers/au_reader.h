@@ -32,7 +32,7 @@ private:
     int ReadLinear(Sample* left, Sample* right, Unpacker unpack);
 
     FileHandle file_;
-    std::unique_ptr<uint8_t[]> buffer_;
+    std::unique_ptr<uint8_t[]> buffer_;  // one block, made in Open
     int encoding_ = 0;
     int codeBits_ = 0;
     bool bigEndian_ = true;

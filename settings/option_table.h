@@ -43,6 +43,7 @@ enum class OptionRange {
     kOffered,         // the range is what a spin control offers; any value of the type is taken
     kRefused,         // a page refuses a value outside it (the store keeps any value)
     kLoadsAsDefault,  // the store loads a value outside it as the default
+    kClamped,         // a page refuses a value outside it; the store loads one as the nearest end
 };
 
 // One value of an option that chooses one of several ways: its stored number, the name its
@@ -100,6 +101,10 @@ struct OptionEntry {
     OptionGroup Group() const;
     OptionType Type() const;
     bool IsNumber() const { return Type() != OptionType::kText; }
+    // Whether a page refuses a number outside the range.
+    bool RefusesOutsideRange() const {
+        return range == OptionRange::kRefused || range == OptionRange::kClamped;
+    }
     // The choice with that stored value, or null.
     const OptionChoice* Choice(int64_t stored) const;
     // The smallest and largest value the field can hold (0 and 1 for an on/off option).

@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QStandardPaths>
+#include <algorithm>
 #include <cstdint>
 #include <limits>
 
@@ -35,8 +36,12 @@ void LoadGroup(SettingsStore& store, OptionGroup group, ConvertSettings& setting
         if (!value || !e.SetNumber(settings, tags, *value))
             continue;
         const int64_t loaded = e.Number(settings, tags);
-        if (e.range == OptionRange::kLoadsAsDefault && (loaded < e.minimum || loaded > e.maximum))
+        if (loaded >= e.minimum && loaded <= e.maximum)
+            continue;
+        if (e.range == OptionRange::kLoadsAsDefault)
             e.Copy(ConvertSettings{}, TagOptions{}, settings, tags);
+        else if (e.range == OptionRange::kClamped)
+            e.SetNumber(settings, tags, std::clamp(loaded, e.minimum, e.maximum));
     }
 }
 

@@ -294,8 +294,12 @@ TEST_P(PluginFormatTest, DecodesLikeTheReference) {
 INSTANTIATE_TEST_SUITE_P(
     Formats, PluginFormatTest,
     ::testing::Values(CodecCase{"Flac", "a.flac", "-c:a flac", -1},
+                      // Wider samples: the 16 bits of the source come back from the top.
+                      CodecCase{"Flac24", "a.flac", "-c:a flac -sample_fmt s32", -1},
                       CodecCase{"WavPack", "a.wv", "-c:a wavpack", -1},
+                      CodecCase{"WavPack32", "a.wv", "-c:a wavpack -sample_fmt s32p", -1},
                       CodecCase{"AlacInM4a", "a.m4a", "-c:a alac", -1},
+                      CodecCase{"Alac24InM4a", "a.m4a", "-c:a alac -sample_fmt s32p", -1},
                       CodecCase{"AacInM4a", "a.m4a", "-c:a aac -b:a 128k", 1},
                       CodecCase{"AacInM4b", "a.m4b", "-c:a aac -b:a 96k -f ipod", 1},
                       CodecCase{"AacAdts", "a.aac", "-c:a aac -b:a 128k -f adts", 1},

@@ -4,6 +4,7 @@
 #include <fstream>
 
 #include "engine/conversion_session.h"
+#include "messages/item_texts.h"
 #include "readers/bass_reader.h"
 #include "tests/support/session_fixture.h"
 #include "tests/support/test_support.h"
@@ -20,6 +21,7 @@ protected:
     ConvertFileTest() {
         config.settings.id3TagType = TagSource::kNone;
         wav = *FindOutputFormat(config.catalogue, FormatId::kWav);
+        run.Present({{0, "source.wav"}}, "WAV");
     }
 
     // Writes pcm as a WAV source and converts it; returns what ConvertFile returned.
@@ -29,6 +31,7 @@ protected:
         EXPECT_TRUE(test::WriteWav(src.path, pcm));
         src.sourceType = SourceTypeOf(src.path);
         src.outputPath = dir.File(std::string("out.") + format.extension);
+        run.ItemStarted(0, Pass::kConverting);
         const StepOutcome outcome = session.ConvertFile(src, format);
         outputPath = src.outputPath;
         if (outcome == StepOutcome::kDone && out) {
@@ -57,11 +60,12 @@ TEST_F(ConvertFileTest, PlainCopyIsExact) {
     ASSERT_EQ(Convert(in, wav, &out), StepOutcome::kDone);
     EXPECT_EQ(out.samples, in.samples);
     EXPECT_FLOAT_EQ(session.AppliedGain(), 1.0f);
-    // The per-file label ends at 100 %.
-    ASSERT_FALSE(host.fileLabels.empty());
-    EXPECT_EQ(host.fileLabels.front(), "[0%] Converting source.wav...");
+    // The per-file label names the item, then counts from 0 to 100 %.
+    ASSERT_GE(host.fileLabels.size(), 2u);
+    EXPECT_EQ(host.fileLabels.front(), "Starting to convert source.wav...");
+    EXPECT_EQ(host.fileLabels[1], "[0%] Converting source.wav...");
     EXPECT_EQ(host.fileLabels.back(), "[100%] Converting source.wav...");
-    EXPECT_EQ(host.fileBar, host.barWidth);
+    EXPECT_EQ(host.fileFraction, 1.0);
 }
 
 TEST_F(ConvertFileTest, SkipAndLimitCountFrames) {
@@ -102,7 +106,7 @@ TEST_F(ConvertFileTest, SkipNotShorterThanTheFileFails) {
     config.settings.skipLength = 2000;
     EXPECT_EQ(Convert(in, wav), StepOutcome::kFailed);
     EXPECT_EQ(session.UsedDedicatedReader(), 0);  // no retry
-    EXPECT_EQ(session.FailureDetail(),
+    EXPECT_EQ(FailureDetailText(session.LastFailure()),
               "Length of the file is shorter than skipping length set at Options -> General");
     EXPECT_FALSE(fs::exists(outputPath));
 }
@@ -190,7 +194,7 @@ TEST_F(ConvertFileTest, ResampledOutputKeepsItsLength) {
 
 TEST_F(ConvertFileTest, CancelLeavesNoOutput) {
     const Pcm in = test::MakeSignal(44100, 2, 44100 * 3);
-    host.cancelAtPump = 5;
+    host.cancelAtPoll = 5;
     EXPECT_EQ(Convert(in, wav), StepOutcome::kCancelled);
     EXPECT_TRUE(host.cancelled);
     EXPECT_FALSE(fs::exists(outputPath));
@@ -238,7 +242,9 @@ TEST_F(ConvertFileTest, NoAudioAndNoReader) {
     src.sourceType = SourceType::kWav;
     src.outputPath = dir.File("out.wav");
     EXPECT_EQ(session.ConvertFile(src, wav), StepOutcome::kFailed);
-    EXPECT_EQ(session.FailureDetail(), kUndecodableDetail);
+    EXPECT_EQ(FailureDetailText(session.LastFailure()),
+              "Kestrune cannot decode this file. Please send it to support@kestrune.org so that "
+              "we can add support for it.");
     EXPECT_FALSE(fs::exists(src.outputPath));
 }
 
@@ -256,14 +262,15 @@ TEST_F(ConvertFileTest, CustomAndCopiedTags) {
     item.sourceType = SourceType::kWav;
     OutputClaim claim;
     ASSERT_EQ(claim.Hold(dir.File("out.mp3")), OutputClaim::Take::kTaken);
-    ASSERT_TRUE(session.ConvertItem(item, 0, 3, 3, mp3, std::move(claim)));
-    EXPECT_EQ(host.output[0], "out.mp3");
-    test::ProbeInfo info = test::FfProbe(item.outputPath);
+    const ItemOutcome outcome = session.ConvertItem(item, 2, mp3, std::move(claim));
+    ASSERT_EQ(outcome.end, ItemEnd::kConverted);
+    EXPECT_EQ(OutputText(outcome), "out.mp3");
+    test::ProbeInfo info = test::FfProbe(outcome.outputPath);
     EXPECT_EQ(info.Tag("title"), "source");
     EXPECT_EQ(info.Tag("artist"), "Ärtist ☃");
     EXPECT_EQ(info.Tag("track"), "3");
 
-    // Copied from a tagged source: the track text 7/12 becomes 7.
+    // Copied from a tagged source: the track number 7 of 12 keeps its total.
     const std::string tagged = dir.File("tagged.mp3");
     ASSERT_TRUE(test::Ffmpeg(dir.File("source.wav"),
                              "-metadata title='Copied' -metadata artist='Someone' -metadata "
@@ -279,7 +286,7 @@ TEST_F(ConvertFileTest, CustomAndCopiedTags) {
     info = test::FfProbe(src.outputPath);
     EXPECT_EQ(info.Tag("title"), "Copied");
     EXPECT_EQ(info.Tag("artist"), "Someone");
-    EXPECT_EQ(info.Tag("track"), "7");
+    EXPECT_EQ(info.Tag("track"), "7/12");
     EXPECT_EQ(info.Tag("date"), "1999");
 }
 

@@ -9,6 +9,7 @@
 
 #include "engine/conversion_session.h"
 #include "engine/source_list.h"
+#include "messages/item_texts.h"
 #include "readers/bass_reader.h"
 #include "tests/support/session_fixture.h"
 #include "tests/support/test_support.h"
@@ -48,10 +49,14 @@ protected:
         config.settings.browseOutputFolder = false;
     }
 
+    // Adds a file as the window does: asked first whether to fetch a missing Windows Media
+    // runtime, then probed.
     SourceFileEntry& Add(const std::string& path) {
+        if (ProbeNeedsWindowsMedia(config, {path}))
+            AnswerProbeNeeds(host);
         entries.push_back({});
         SourceFileEntry& e = entries.back();
-        EXPECT_TRUE(session.ProbeSource(path, e)) << path;
+        EXPECT_TRUE(session.ProbeSource(path, e).opened) << path;
         e.path = path;
         e.sourceType = SourceTypeOf(path);
         return e;
@@ -444,7 +449,7 @@ TEST_F(FamiliesTest, TheListHoldsAFileOnce) {
     EXPECT_EQ(list.AddSourceFile(session, dir.File("noise.mp3")), -1);
     std::ofstream(dir.File("track01.cda")) << std::string(44, 'c');
     EXPECT_EQ(list.AddSourceFile(session, dir.File("track01.cda")), -1);
-    EXPECT_EQ(session.FailureDetail(),
+    EXPECT_EQ(FailureDetailText(session.LastFailure()),
               "IMPORTANT: please DO NOT add CDA file from hard drive, but add CDA file from CD "
               "drive.");
     list.Remove(0);

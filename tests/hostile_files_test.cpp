@@ -8,7 +8,6 @@
 #include <string>
 #include <vector>
 
-#include "engine/create_reader.h"
 #include "tests/support/child_process.h"
 #include "tests/support/test_support.h"
 
@@ -19,6 +18,9 @@ namespace fs = std::filesystem;
 
 constexpr char kDamagedSong[] = "The song would last longer than 2 hours: the file is damaged";
 constexpr char kOneHertz[] = "The file's sample rate of 1 Hz is no audio rate (1000 to 768000 Hz)";
+constexpr char kUndecodable[] =
+    "Kestrune cannot decode this file. Please send it to support@kestrune.org so that we can add "
+    "support for it.";
 // What any of these may take: the program itself and its libraries, and no more.
 constexpr long kMostKiB = 300 * 1024;
 
@@ -29,7 +31,7 @@ struct HostileFile {
 };
 
 std::string ConvertReason(const HostileFile& f) {
-    return f.reason ? f.reason : kUndecodableDetail;
+    return f.reason ? f.reason : kUndecodable;
 }
 std::string ProbeReason(const HostileFile& f) {
     return f.reason ? f.reason : "no reader can open this file";
@@ -86,6 +88,41 @@ INSTANTIATE_TEST_SUITE_P(
         // A RIFF chunk size that wrapped the step to the next chunk to zero: opening never ended.
         HostileFile{"RiffMidiChunkLoop", "midi_riff_chunk_loop.rmi", nullptr}),
     [](const ::testing::TestParamInfo<HostileFile>& test) { return test.param.name; });
+
+// Tags whose picture claims nearly 2 GiB in a file of a few hundred bytes, after a title: the
+// conversion with the source's tags ends at once, within the same memory, with the audio and
+// the title, and without the picture.
+class HostileTagTest : public ::testing::TestWithParam<const char*> {
+protected:
+    test::TempDir dir;
+};
+
+TEST_P(HostileTagTest, ThePictureIsLeftOutAndTheRestConverted) {
+    const fs::path out = dir.path() / "out";
+    test::ChildProcess convert({test::CliPath(), "convert", "--settings", dir.File("settings.ini"),
+                                "-f", "mp3", "--tags", "source", "-o", out.string(),
+                                HostilePath(GetParam())});
+    ASSERT_EQ(convert.Run(dir.path().string(), 60), 0) << convert.Out() << convert.Err();
+    EXPECT_EQ(convert.endSignal(), 0) << "it had to be stopped";
+    EXPECT_LT(convert.peakKiB(), kMostKiB);
+    const std::string output = (out / fs::path(GetParam()).replace_extension(".mp3")).string();
+    test::Pcm pcm;
+    ASSERT_TRUE(test::FfDecode(output, pcm));
+    EXPECT_GT(pcm.Frames(), 0u);
+    const test::ProbeInfo info = test::FfProbe(output);
+    EXPECT_EQ(info.Tag("title"), "Survivor");
+    std::string streams;
+    test::Run("ffprobe -v error -show_entries stream=codec_type -of csv=p=0 " + test::Quote(output),
+              &streams);
+    EXPECT_EQ(streams, "audio\n") << "no picture";
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, HostileTagTest,
+                         ::testing::Values("flac_picture_two_gigabytes.flac",
+                                           "mp3_picture_two_gigabytes.mp3"),
+                         [](const ::testing::TestParamInfo<const char*>& test) {
+                             return std::string(test.param).starts_with("flac") ? "Flac" : "Mp3";
+                         });
 
 // A FLAC stream whose frames turn stereo after its mono header: reading it went on without end
 // (and without noticing Ctrl+C). What decodes before the damage is the output, and the

@@ -23,6 +23,7 @@ namespace {
 // header-only helpers (RAII for third-party handles, byte order) that every layer, the
 // self-contained ones included, may use; it includes nothing of the program. desktop/ holds the
 // window's ways to the user and the desktop, shared by the Options sheet and the window.
+// messages/ words what the engine reports, for the window and kestrune-cli alike.
 const std::map<std::string, std::set<std::string>>& AllowedBelow() {
     static const std::set<std::string> core = {"common", "audio", "readers", "writers", "engine"};
     auto with = [](std::set<std::string> layers, std::initializer_list<std::string> more) {
@@ -38,11 +39,12 @@ const std::map<std::string, std::set<std::string>>& AllowedBelow() {
         {"readers", {"common", "audio", "platform/bass", "platform/amr", "platform/wmvcore"}},
         {"writers", {"common", "audio", "platform/amr", "platform/wmvcore"}},
         {"engine", {"common", "audio", "readers", "writers"}},
+        {"messages", core},
         {"settings", core},
         {"desktop", {}},
         {"settings/options", with(core, {"settings", "desktop"})},
-        {"app", with(core, {"settings", "settings/options", "desktop"})},
-        {"cli", with(core, {"settings"})},
+        {"app", with(core, {"messages", "settings", "settings/options", "desktop"})},
+        {"cli", with(core, {"messages", "settings"})},
     };
     return table;
 }

@@ -295,7 +295,7 @@ TEST(Frame, ListHasItsSevenColumnsAndShowsRowsAndCellsToAssistiveTools) {
         EXPECT_EQ(w.List()->columnWidth(c), widths[c]);
     }
     const std::string wav = MakeWav(h.dir.path() / "in" / "song.wav", 2.0, 22050, 1);
-    w.AddFileList({wav});
+    AddAndWait(w, {wav});
     ASSERT_EQ(w.List()->RowCount(), 1);
     EXPECT_EQ(w.List()->Row(0)->text(1), u"00:02"_s);
     EXPECT_EQ(w.List()->Row(0)->text(2), u"353 kbps"_s);
@@ -325,6 +325,7 @@ TEST(AddFiles, DialogOffersEveryFilterAndAddsWhatWasChosenOnce) {
     const std::string b = MakeMp3(h.dir.path() / "in" / "b.mp3", 1.0);
     h.dialogs.filesToOpen = {QString::fromStdString(a), QString::fromStdString(b)};
     QTest::keyClick(&w, Qt::Key_O, Qt::ControlModifier);
+    ASSERT_TRUE(WaitUntilIdle(w));
     ASSERT_EQ(h.dialogs.openCalls, 1);
     ASSERT_EQ(h.dialogs.openFilters.size(), 50);
     EXPECT_EQ(h.dialogs.openFilters.front(), u"All Files (*.*)"_s);
@@ -337,6 +338,7 @@ TEST(AddFiles, DialogOffersEveryFilterAndAddsWhatWasChosenOnce) {
         QString::fromStdString((h.dir.path() / "in" / ".." / "in" / "a.wav").string()),
         QString::fromStdString(b)};
     Named<QPushButton>(w, u"addFilesButton")->click();
+    ASSERT_TRUE(WaitUntilIdle(w));
     EXPECT_EQ(w.List()->RowCount(), 2);
     EXPECT_TRUE(h.prompter.shown.empty());
 
@@ -384,7 +386,7 @@ TEST(AddFiles, FailuresAreReportedWithAtMostThirtyPaths) {
         paths.push_back(MakeJunk(h.dir.path() / "junk" / name));
     }
     paths.insert(paths.begin() + 10, MakeWav(h.dir.path() / "good.wav", 0.5));
-    w.AddFileList(paths);
+    AddAndWait(w, paths);
     EXPECT_EQ(h.Column(FileListView::kFile), QStringList({u"good.wav"_s}));
     ASSERT_EQ(h.prompter.shown.size(), 1u);
     const QString text = h.prompter.shown[0].text;
@@ -396,7 +398,7 @@ TEST(AddFiles, FailuresAreReportedWithAtMostThirtyPaths) {
     expected += u"<more files>...\n"_s;
     EXPECT_TRUE(text.startsWith(expected)) << text.toStdString();
     EXPECT_FALSE(text.contains(u"broken30"_s)) << "only thirty paths are named";
-    const std::string detail = w.Session().FailureDetail();
+    const std::string detail = w.LastAddingDetail();
     EXPECT_TRUE(text.endsWith(detail.empty()
                                   ? u"\nTo get help, please forward the failure files to "
                                     u"support@kestrune.org."_s
@@ -440,7 +442,7 @@ TEST(AddFiles, CancelAfterTheThirdOfTenFilesKeepsThree) {
         if (number == 3)
             QTest::mouseClick(p->CancelButton(), Qt::LeftButton);
     });
-    w.AddFileList(paths);
+    AddAndWait(w, paths);
     EXPECT_EQ(w.List()->RowCount(), 3);
     ASSERT_EQ(texts.size(), 3u);
     EXPECT_EQ(texts[0], u"[1/10] Adding file f0.wav..."_s);
@@ -515,7 +517,7 @@ TEST(FileList, RemoveNeedsASelectionAndRemoveAllEmptiesTheListAndItsIndex) {
     std::vector<std::string> paths;
     for (const char* name : {"a.wav", "b.wav", "c.wav"})
         paths.push_back(MakeWav(h.dir.path() / name, 0.3));
-    w.AddFileList(paths);
+    AddAndWait(w, paths);
     ASSERT_EQ(w.List()->RowCount(), 3);
     // When the progress window goes, the window takes the keys again.
     ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
@@ -530,14 +532,14 @@ TEST(FileList, RemoveNeedsASelectionAndRemoveAllEmptiesTheListAndItsIndex) {
     QTest::keyClick(w.List(), Qt::Key_Delete);
     EXPECT_EQ(h.Column(FileListView::kFile), QStringList({u"a.wav"_s, u"c.wav"_s}));
     // A removed file can come back.
-    w.AddFileList({paths[1]});
+    AddAndWait(w, {paths[1]});
     EXPECT_EQ(w.List()->RowCount(), 3);
 
     QTest::keyClick(w.List(), Qt::Key_A, Qt::ControlModifier);
     EXPECT_EQ(w.List()->SelectedRows().size(), 3u);
     Named<QPushButton>(w, u"removeAllButton")->click();
     EXPECT_EQ(w.List()->RowCount(), 0);
-    w.AddFileList(paths);
+    AddAndWait(w, paths);
     EXPECT_EQ(w.List()->RowCount(), 3);
 }
 

@@ -53,6 +53,9 @@ TEST_F(OptionsPages, GeneralRefusesEachBadEntryInTurnAndKeepsThePage) {
         auto* length = Control<SpinEdit>(page, u"convertLength");
         auto* volume = Control<SpinEdit>(page, u"volume");
         auto* skip = Control<SpinEdit>(page, u"skipLength");
+        auto* simultaneous = Control<SpinEdit>(page, u"simultaneousConversions");
+        // By default as many files at once as the cores this program may use.
+        EXPECT_EQ(simultaneous->Text(), QString::number(std::min(UsableCores(), 64)));
         Click(filter);
         Click(convert);
         Click(Control<QCheckBox>(page, u"enableSkipLength"));
@@ -88,6 +91,18 @@ TEST_F(OptionsPages, GeneralRefusesEachBadEntryInTurnAndKeepsThePage) {
             ExpectRefused(sheet, h.prompter, u"Please enter a positive integer.", kGeneral, skip);
         }
         skip->SetText(u"4294967295"_s);
+
+        // Files converted at once: a whole number from 1 to 64.
+        for (const QString& bad : {u"0"_s, u"65"_s}) {
+            simultaneous->SetText(bad);
+            sheet.accept();
+            ExpectRefused(sheet, h.prompter, u"Please enter an integer between 1 and 64.", kGeneral,
+                          simultaneous);
+        }
+        simultaneous->SetText(u"two"_s);
+        sheet.accept();
+        ExpectRefused(sheet, h.prompter, u"Please enter an integer.", kGeneral, simultaneous);
+        simultaneous->SetText(u"3"_s);
         sheet.accept();
         EXPECT_FALSE(sheet.isVisible());
         EXPECT_TRUE(h.prompter.shown.empty());
@@ -100,6 +115,7 @@ TEST_F(OptionsPages, GeneralRefusesEachBadEntryInTurnAndKeepsThePage) {
     EXPECT_TRUE(h.settings.enableSkipLength);
     EXPECT_EQ(h.settings.skipLength, 4294967295u);
     EXPECT_EQ(h.settings.volume, 150);
+    EXPECT_EQ(h.settings.simultaneousConversions, 3);
 }
 
 TEST_F(OptionsPages, GeneralEnablingFollowsChecksAndRadiosAndMovesTheFocus) {
@@ -331,14 +347,25 @@ TEST_F(OptionsPages, Id3EnablingAndTheTrackNumberRange) {
         auto* artist = Control<QLineEdit>(page, u"artist");
         auto* fileName = Control<QCheckBox>(page, u"titleAsFileName");
         auto* track = Control<SpinEdit>(page, u"customTrackNum");
+        auto* cover = Control<QCheckBox>(page, u"copyCoverArt");
+        auto* folderCover = Control<QCheckBox>(page, u"folderCoverArt");
         EXPECT_TRUE(none->isChecked());
         EXPECT_EQ(artist->text(), u"Ann Exämple");
         EXPECT_EQ(track->Text(), u"300");
-        for (QWidget* w : std::initializer_list<QWidget*>{title, artist, fileName, track})
+        EXPECT_TRUE(cover->isChecked());
+        EXPECT_FALSE(folderCover->isChecked());
+        for (QWidget* w :
+             std::initializer_list<QWidget*>{title, artist, fileName, track, cover, folderCover})
             EXPECT_FALSE(w->isEnabled());
 
         // A switched-off custom track does not stop the sheet; switched on, 300 does.
         Click(custom);
+        // The folder's cover stands in for a missing one only while covers are copied.
+        EXPECT_TRUE(folderCover->isEnabled());
+        Click(cover);
+        EXPECT_FALSE(folderCover->isEnabled());
+        Click(cover);
+        Click(folderCover);
         EXPECT_TRUE(artist->isEnabled());
         EXPECT_TRUE(fileName->isEnabled());
         EXPECT_FALSE(title->isEnabled());  // the title is the file name
@@ -374,6 +401,8 @@ TEST_F(OptionsPages, Id3EnablingAndTheTrackNumberRange) {
     EXPECT_EQ(h.tags.title, "Night Train");
     EXPECT_EQ(h.tags.trackNumType, TrackNumMode::kCustom);
     EXPECT_EQ(h.tags.customTrackNum, 255);
+    EXPECT_TRUE(h.settings.copyCoverArt);
+    EXPECT_TRUE(h.settings.folderCoverArt);
 }
 
 // --- AMR, AWB ------------------------------------------------------------------------------

@@ -14,6 +14,7 @@
 #include <filesystem>
 
 #include "engine/conversion_session.h"
+#include "engine/run_scheduler.h"
 #include "settings/options/page_opt_audio.h"
 #include "tests/support/decoding_layer.h"
 #include "tests/support/options_harness.h"
@@ -233,16 +234,19 @@ TEST_F(OptionsSheet, ConversionUsesWhatTheSheetStored) {
     h.Reload();
 
     test::RecordingHost host;
+    test::RecordingRun run(host);
     SessionConfig config;
     config.settings = h.settings;
     config.settings.id3TagType = TagSource::kNone;
     config.tagOptions = h.tags;
     config.catalogue = h.catalogue;
-    ConversionSession session(config, host);
-    SourceFileEntry entry;
-    ASSERT_TRUE(session.ProbeSource(source, entry));
-    std::vector<SourceFileEntry*> items{&entry};
-    session.ConvertList(items, {0}, *FindOutputFormat(config.catalogue, FormatId::kMp3));
+    ConversionSession session(config, run);
+    RunRequest request;
+    request.items.emplace_back();
+    ASSERT_TRUE(session.ProbeSource(source, request.items[0]).opened);
+    request.format = *FindOutputFormat(config.catalogue, FormatId::kMp3);
+    run.Present({{0, FileNameOf(source)}}, "MP3");
+    RunConversion(config, request, run);
 
     const std::string out = (fs::path(outFolder.toStdString()) / "tone.mp3").string();
     ASSERT_TRUE(fs::exists(out)) << host.output[0];
@@ -291,15 +295,18 @@ TEST_F(OptionsSheet, ARowAddedToTheCatalogueNeedsNothingElse) {
     const std::string source = h.dir.File("tone.wav");
     ASSERT_TRUE(test::WriteWav(source, test::MakeSignal(44100, 2, 44100)));
     test::RecordingHost host;
+    test::RecordingRun run(host);
     SessionConfig config;
     config.settings = h.settings;
     config.settings.destOutputFolderOpt = DestOutputFolder::kSameAsSource;
     config.catalogue = h.catalogue;
-    ConversionSession session(config, host);
-    SourceFileEntry entry;
-    ASSERT_TRUE(session.ProbeSource(source, entry));
-    std::vector<SourceFileEntry*> items{&entry};
-    session.ConvertList(items, {0}, scratch);
+    ConversionSession session(config, run);
+    RunRequest request;
+    request.items.emplace_back();
+    ASSERT_TRUE(session.ProbeSource(source, request.items[0]).opened);
+    request.format = scratch;
+    run.Present({{0, FileNameOf(source)}}, "Scratch");
+    RunConversion(config, request, run);
     const test::ProbeInfo info = test::FfProbe(h.dir.File("tone.sfl"));
     EXPECT_EQ(info.codecName, "flac") << host.output[0];
     EXPECT_EQ(info.sampleRate, 22050);

@@ -7,24 +7,15 @@
 #include <set>
 #include <sstream>
 
+#include "engine/output_claim.h"
 #include "engine/output_path.h"
+#include "messages/item_texts.h"
 #include "tests/support/test_support.h"
 
 namespace kestrune {
 namespace {
 
 namespace fs = std::filesystem;
-
-// Answers the documents folder with a folder inside the test's own temporary folder.
-class DocumentsHost : public ConversionHost {
-public:
-    std::string documents;
-    int documentsCalls = 0;
-    std::string DocumentsFolder() override {
-        ++documentsCalls;
-        return documents;
-    }
-};
 
 std::string ReadAll(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -37,7 +28,7 @@ class OutputPathTest : public testing::Test {
 protected:
     void SetUp() override {
         BuildOutputCatalogue(catalogue);
-        host.documents = Path("Documents");
+        documents = Path("Documents");
         settings.destOutputFolderOpt = DestOutputFolder::kSameAsSource;
         settings.outputFiles2MyDocuments = false;
     }
@@ -61,13 +52,29 @@ protected:
         throw std::runtime_error("no row " + extension);
     }
 
-    bool Prepare(const std::string& source, const std::string& extension) {
-        return PrepareOutputPath(source, Format(extension), settings, host, output, message);
+    // The name, or the message the file list shows instead.
+    bool Prepare(const std::string& source, const std::string& extension,
+                 OutputClaim* claim = nullptr) {
+        Failure failure;
+        return Named(PrepareOutputPath(source, Format(extension), settings, documents, output,
+                                       failure, claim),
+                     failure);
     }
-    // What a dry run names, with the documents folder the host would give.
+    // What a dry run names.
     bool Plan(const std::string& source, const std::string& extension) {
-        return PlanOutputPath(source, Format(extension), settings, host.documents, planned, output,
-                              message);
+        Failure failure;
+        return Named(PlanOutputPath(source, Format(extension), settings, documents, planned, output,
+                                    failure),
+                     failure);
+    }
+    bool Named(Naming named, const Failure& failure) {
+        if (named == Naming::kNamed)
+            return true;
+        ItemOutcome outcome;
+        outcome.end = named == Naming::kSkipped ? ItemEnd::kSkipped : ItemEnd::kFailed;
+        outcome.failure = failure;
+        message = OutputText(outcome);
+        return false;
     }
     // Every entry below the temporary folder with its size, to see that a plan touched nothing.
     std::string Snapshot() const {
@@ -86,7 +93,7 @@ protected:
     test::TempDir dir;
     OutputCatalogue catalogue;
     ConvertSettings settings;
-    DocumentsHost host;
+    std::string documents;  // the documents folder outputs fall back to
     PlannedNames planned;
     std::string output = "untouched";
     std::string message;
@@ -160,7 +167,7 @@ TEST_P(NamingTest, OutputPathFollowsTheSettings) {
     EXPECT_EQ(output, Expected(c));
     EXPECT_FALSE(FileExists(output));  // claimed, then given back for the writer
     EXPECT_EQ(ReadAll(source), c.source);
-    EXPECT_EQ(host.documentsCalls, 0);
+    EXPECT_FALSE(fs::exists(documents));
 }
 
 // A dry run names the same file, and neither makes the missing folders nor claims the name.
@@ -172,7 +179,6 @@ TEST_P(NamingTest, PlanNamesTheSameAndTouchesNothing) {
     EXPECT_EQ(output, Expected(c));
     EXPECT_EQ(Snapshot(), before);
     EXPECT_EQ(planned, PlannedNames{Expected(c)});
-    EXPECT_EQ(host.documentsCalls, 0);
 }
 
 constexpr DestOutputFolder kSame = DestOutputFolder::kSameAsSource;
@@ -354,9 +360,8 @@ TEST_P(FailureTest, MessageWithoutFallback) {
     EXPECT_FALSE(Prepare(source, c.extension));
     EXPECT_EQ(message, Expand(c.message));
     EXPECT_EQ(output, "untouched");
-    EXPECT_EQ(host.documentsCalls, 0);
     EXPECT_EQ(ReadAll(source), Expand(c.source));
-    EXPECT_FALSE(fs::exists(Path("Documents")));
+    EXPECT_FALSE(fs::exists(documents));
 }
 
 TEST_P(FailureTest, FallbackToDocumentsOnlyWhereAllowed) {
@@ -367,7 +372,7 @@ TEST_P(FailureTest, FallbackToDocumentsOnlyWhereAllowed) {
     if (!c.fallsBack) {
         EXPECT_FALSE(Prepare(source, c.extension));
         EXPECT_EQ(message, Expand(c.message));
-        EXPECT_EQ(host.documentsCalls, 0);
+        EXPECT_FALSE(fs::exists(documents));
         return;
     }
     if (*c.fallback) {
@@ -379,7 +384,6 @@ TEST_P(FailureTest, FallbackToDocumentsOnlyWhereAllowed) {
         EXPECT_EQ(message, Expand("Failed to create file \"{tmp}/Documents/{long}.ogg\""));
         EXPECT_EQ(output, "untouched");
     }
-    EXPECT_EQ(host.documentsCalls, 1);
     EXPECT_EQ(ReadAll(source), Expand(c.source));
 }
 
@@ -560,29 +564,26 @@ TEST_F(OutputPathTest, SourceFolderGoneFallsBackWithoutTree) {
     settings.outputFiles2MyDocuments = true;
     ASSERT_TRUE(Prepare(source, "ogg")) << message;
     EXPECT_EQ(output, Path("Documents/track01.ogg"));
-    EXPECT_EQ(host.documentsCalls, 1);
 }
 
 TEST_F(OutputPathTest, UnusableDocumentsFolderGivesTheLastMessage) {
     MakeFile("plain");
-    host.documents = Path("plain/Documents");
+    documents = Path("plain/Documents");
     settings.destOutputFolderOpt = DestOutputFolder::kSpecificFolder;
     settings.destSpecifiedFolder = Path("plain/out");
     settings.outputFiles2MyDocuments = true;
     EXPECT_FALSE(Prepare(MakeFile("Music/track01.mp3"), "ogg"));
     EXPECT_EQ(message, "Failed to create folder \"" + Path("plain/Documents") + "\"");
-    EXPECT_EQ(host.documentsCalls, 1);
 }
 
 TEST_F(OutputPathTest, UnknownDocumentsFolderKeepsTheFirstMessage) {
     MakeFile("plain");
-    host.documents = "";
+    documents = "";
     settings.destOutputFolderOpt = DestOutputFolder::kSpecificFolder;
     settings.destSpecifiedFolder = Path("plain/out");
     settings.outputFiles2MyDocuments = true;
     EXPECT_FALSE(Prepare(MakeFile("Music/track01.mp3"), "ogg"));
     EXPECT_EQ(message, "Failed to create folder \"" + Path("plain/out") + "\"");
-    EXPECT_EQ(host.documentsCalls, 1);
     EXPECT_EQ(output, "untouched");
 }
 
@@ -592,9 +593,20 @@ TEST_F(OutputPathTest, OverwriteRemovesADifferentTargetAtOnce) {
     settings.destOutputFolderOpt = DestOutputFolder::kSpecificFolder;
     settings.destSpecifiedFolder = Path("Output");
     settings.targetExistsOpt = TargetExists::kOverwrite;
+    // Claimed for a run: the old file stays until its replacement is under way, so a run
+    // cancelled before then leaves it; from then on a failure leaves no file of that name.
+    OutputClaim claim;
+    ASSERT_TRUE(Prepare(source, "ogg", &claim)) << message;
+    EXPECT_EQ(output, old);
+    EXPECT_EQ(ReadAll(old), "Output/track01.ogg");
+    claim.RemoveReplaced();
+    EXPECT_FALSE(FileExists(old));
+    claim.Release();
+    MakeFile("Output/track01.ogg");
+    // Named alone, the old file goes at once.
     ASSERT_TRUE(Prepare(source, "ogg")) << message;
     EXPECT_EQ(output, old);
-    EXPECT_FALSE(FileExists(old));  // a failure later leaves no file of that name
+    EXPECT_FALSE(FileExists(old));
     EXPECT_EQ(ReadAll(source), "Music/track01.mp3");
 }
 
@@ -638,7 +650,7 @@ TEST_P(SourceSpellingTest, SourceIsNeverOverwritten) {
     EXPECT_FALSE(Prepare(Path(c.sourceAs), "mp3"));
     EXPECT_EQ(message, kSameMessage);
     EXPECT_EQ(ReadAll(real), "Music/pop/track01.mp3");
-    EXPECT_EQ(host.documentsCalls, 0);
+    EXPECT_FALSE(fs::exists(documents));
     if (*c.link) {
         EXPECT_TRUE(FileExists(Path("Output/track01.mp3")));
     }

@@ -3,6 +3,7 @@
 #include <QSettings>
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <set>
 #include <sstream>
@@ -64,6 +65,8 @@ std::set<std::string> OptionsMaskKeys() {
                                              "Volume",
                                              "VolumeType",
                                              "ID3TagType",
+                                             "CopyCoverArt",
+                                             "FolderCoverArt",
                                              "WMAAutoEncParam",
                                              "WMABitRate",
                                              "WMASampleRate",
@@ -73,7 +76,8 @@ std::set<std::string> OptionsMaskKeys() {
                                              "AMRWBMode",
                                              "AMRDTX",
                                              "AWBMode",
-                                             "AWBDTX"});
+                                             "AWBDTX",
+                                             "SimultaneousConversions"});
     OutputCatalogue catalogue;
     BuildOutputCatalogue(catalogue);
     for (const OutputFormatEntry& row : catalogue)
@@ -179,7 +183,8 @@ TEST(SettingsStoreFile, DefaultStoreIsTheUsersIniFile) {
 // A file the program wrote before its options were described in one table (commit 3536462),
 // and before the catalogue grew, with every key of both groups set to a value other than its
 // default: it loads as written, the rows added since keep their defaults, and saving what was
-// loaded writes the same file again with the new rows' keys added.
+// loaded writes the same file again with the options and the rows' keys added since, the
+// options at their defaults.
 TEST(SettingsFile, AnEarlierVersionsFileReadsAndIsWrittenBackTheSame) {
     TempDir dir;
     const std::string written = dir.File("written.ini");
@@ -257,13 +262,36 @@ TEST(SettingsFile, AnEarlierVersionsFileReadsAndIsWrittenBackTheSame) {
         ASSERT_TRUE(loaded.Save(store, kSaveFolder | kSaveOptions | kSaveFormatAndPage));
         EXPECT_TRUE(CheckFirstRun(store));  // the one key that is no option
     }
+    // The options added since then are written too, at their defaults.
+    std::string again = ReadAll(dir.File("again.ini"));
+    const std::string simultaneous =
+        "SimultaneousConversions=" + std::to_string(ConvertSettings{}.simultaneousConversions) +
+        "\n";
+    for (const std::string& option :
+         {std::string("CopyCoverArt=1\n"), std::string("FolderCoverArt=0\n"), simultaneous}) {
+        const size_t at = again.find(option);
+        ASSERT_NE(at, std::string::npos) << option;
+        again.erase(at, option.size());
+    }
     EXPECT_FALSE(added.empty());
-    std::istringstream again(ReadAll(dir.File("again.ini")));
+    std::istringstream lines(again);
     std::string kept, line;
-    while (std::getline(again, line))
+    while (std::getline(lines, line))
         if (!added.count(line.substr(0, line.find('='))))
             kept += line + "\n";
     EXPECT_EQ(kept, file);
+}
+
+TEST(SimultaneousConversions, StoredValuesAreKeptFromOneTo64) {
+    for (const auto& [stored, loaded] : {std::pair{0, 1}, std::pair{-3, 1}, std::pair{1, 1},
+                                         std::pair{64, 64}, std::pair{65, 64}}) {
+        TempDir dir;
+        IniSettingsStore store(dir.File("k.ini"));
+        store.WriteInt(kOptionsGroup, "SimultaneousConversions", stored);
+        Records records;
+        records.Load(store);
+        EXPECT_EQ(records.settings.simultaneousConversions, loaded) << stored;
+    }
 }
 
 class WmaChannelsTest : public testing::TestWithParam<std::pair<int, int>> {};

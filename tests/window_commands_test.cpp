@@ -17,6 +17,7 @@
 #include "app/hyper_link.h"
 #include "app/progress_dialog.h"
 #include "common/version.h"
+#include "tests/support/child_process.h"
 #include "tests/support/window_harness.h"
 
 namespace kestrune::test {
@@ -37,9 +38,11 @@ std::string MakeMidi(const fs::path& path) {
     return path.string();
 }
 
-// Every output goes to out/, nothing is asked at the end, the manual is not opened.
-void PrepareStore(WindowHarness& h, const fs::path& out, int browse = 0) {
+// Every output goes to out/, nothing is asked at the end, the manual is not opened; the files
+// convert one at a time unless told otherwise.
+void PrepareStore(WindowHarness& h, const fs::path& out, int browse = 0, int workers = 1) {
     h.store->WriteInt(kOptionsGroup, "FirstRun", 0);
+    h.store->WriteInt(kOptionsGroup, "SimultaneousConversions", workers);
     h.store->WriteInt(kOptionsGroup, "DestOutputFolderOpt", 399);
     h.store->WriteText(kOptionsGroup, "DestSpecifiedFolder", out.string());
     h.store->WriteInt(kOptionsGroup, "BrowseOutputFolder", browse);
@@ -67,14 +70,14 @@ TEST(Convert, ThreeWavsBecomeMp3sWithTheirRowsFilledAndTheFirstOutputShown) {
     std::vector<std::string> sources;
     for (int i = 1; i <= 3; ++i)
         sources.push_back(MakeWav(h.dir.path() / "in" / ("take" + std::to_string(i) + ".wav"), i));
-    w.AddFileList(sources);
+    AddAndWait(w, sources);
     ChooseFormat(w, FormatId::kMp3);
 
     // What the progress dialog says while the run goes on, and that the window waits.
     QStringList overall, fileLabels;
     bool windowDisabled = true;
-    w.Host().SetPumpObserver([&] {
-        ProgressDialog* d = w.Host().Dialog();
+    const auto watching = QObject::connect(&w.Runner(), &RunController::updated, [&] {
+        ProgressDialog* d = w.Runner().Dialog();
         if (!d || d->OverallLabel().isEmpty())
             return;
         if (overall.isEmpty() || overall.back() != d->OverallLabel())
@@ -88,11 +91,12 @@ TEST(Convert, ThreeWavsBecomeMp3sWithTheirRowsFilledAndTheFirstOutputShown) {
         }
     });
     Named<QPushButton>(w, u"convertButton")->click();
-    w.Host().SetPumpObserver({});
+    ASSERT_TRUE(WaitUntilIdle(w));
+    QObject::disconnect(watching);
 
     EXPECT_TRUE(windowDisabled);
     EXPECT_TRUE(w.isEnabled());
-    EXPECT_EQ(w.Host().Dialog(), nullptr);
+    EXPECT_EQ(w.Runner().Dialog(), nullptr);
     EXPECT_EQ(overall, QStringList({u"Converting 1 of 3 file(s) to MP3..."_s,
                                     u"Converting 2 of 3 file(s) to MP3..."_s,
                                     u"Converting 3 of 3 file(s) to MP3..."_s}));
@@ -138,12 +142,13 @@ TEST(Convert, ConvertSelectedTakesOnlyTheSelectedRowsInListOrder) {
     std::vector<std::string> sources;
     for (const char* name : {"a.wav", "b.wav", "c.wav"})
         sources.push_back(MakeWav(h.dir.path() / "in" / name, 0.5));
-    w.AddFileList(sources);
+    AddAndWait(w, sources);
     ChooseFormat(w, FormatId::kMp3);
     w.List()->Row(2)->setSelected(true);
     w.List()->Row(0)->setSelected(true);
 
     Named<QAction>(w, u"convertSelectedAction")->trigger();
+    ASSERT_TRUE(WaitUntilIdle(w));
     EXPECT_EQ(test::FolderEntries(out), std::vector<std::string>({"a.mp3", "c.mp3"}));
     EXPECT_EQ(h.Column(FileListView::kOutput), QStringList({u"a.mp3"_s, u""_s, u"c.mp3"_s}));
     EXPECT_EQ(FfProbe((out / "c.mp3").string()).Tag("track"), "2");
@@ -165,12 +170,13 @@ TEST(Convert, ConvertToOneJoinsTheFilesIntoTheFileNamedInTheSaveDialog) {
     const fs::path out = h.dir.path() / "out";
     PrepareStore(h, out);
     MainWindow& w = h.Open(true);
-    w.AddFileList({MakeWav(h.dir.path() / "in" / "one.wav", 1.0),
+    AddAndWait(w, {MakeWav(h.dir.path() / "in" / "one.wav", 1.0),
                    MakeWav(h.dir.path() / "in" / "two.wav", 2.0, 22050, 1)});
     ChooseFormat(w, FormatId::kWav);
     const std::string ext = FindOutputFormat(w.Catalogue(), w.Settings().outputFormat)->extension;
     h.dialogs.pathToSave = QString::fromStdString((out / "joined").string());
     Named<QPushButton>(w, u"convertToOneButton")->click();
+    ASSERT_TRUE(WaitUntilIdle(w));
     ASSERT_EQ(h.dialogs.saveCalls, 1);
     const QString upper = QString::fromStdString(ext).toUpper();
     EXPECT_EQ(h.dialogs.saveFilters,
@@ -189,6 +195,7 @@ TEST(Convert, ConvertToOneJoinsTheFilesIntoTheFileNamedInTheSaveDialog) {
     h.dialogs.pathToSave.clear();
     fs::remove(joined);
     w.ConvertAllToOne();
+    EXPECT_FALSE(w.Busy());
     EXPECT_FALSE(fs::exists(joined));
 }
 
@@ -200,20 +207,22 @@ TEST(Convert, CancelDuringTheSecondItemLeavesNoOutputAndMarksOnlyThatRow) {
     std::vector<std::string> sources;
     for (int i = 1; i <= 4; ++i)
         sources.push_back(
-            MakeWav(h.dir.path() / "in" / ("part" + std::to_string(i) + ".wav"), 4.0));
-    w.AddFileList(sources);
+            MakeWav(h.dir.path() / "in" / ("part" + std::to_string(i) + ".wav"), 10.0));
+    AddAndWait(w, sources);
     w.List()->Row(3)->setText(FileListView::kOutput, u"earlier text"_s);
     ChooseFormat(w, FormatId::kMp3);
-    int blocks = 0;
-    w.Host().SetPumpObserver([&] {
-        ProgressDialog* d = w.Host().Dialog();
-        if (d && d->OverallLabel().startsWith(u"Converting 2 of"_s) && ++blocks == 20)
+    // Cancel as soon as the dialog shows the second item.
+    int clicks = 0;
+    const auto watching = QObject::connect(&w.Runner(), &RunController::updated, [&] {
+        ProgressDialog* d = w.Runner().Dialog();
+        if (d && d->OverallLabel().startsWith(u"Converting 2 of"_s) && clicks++ == 0)
             QTest::mouseClick(d->CancelButton(), Qt::LeftButton);
     });
     const std::string before = ReadFile(sources[1]);
     w.ConvertAll();
-    w.Host().SetPumpObserver({});
-    EXPECT_EQ(blocks, 20);
+    ASSERT_TRUE(WaitUntilIdle(w));
+    QObject::disconnect(watching);
+    EXPECT_GE(clicks, 1);
     EXPECT_EQ(test::FolderEntries(out), std::vector<std::string>({"part1.mp3"}));
     EXPECT_EQ(h.Column(FileListView::kOutput),
               QStringList({u"part1.mp3"_s, u"Cancelled"_s, u""_s, u"earlier text"_s}));
@@ -223,19 +232,107 @@ TEST(Convert, CancelDuringTheSecondItemLeavesNoOutputAndMarksOnlyThatRow) {
     EXPECT_TRUE(w.isEnabled());
 }
 
+// The outputs do not depend on how many files convert at once: the same names (a second
+// source of the same name renamed, track numbers by list position) and the same bytes with one
+// and with four simultaneous conversions, and the same as kestrune-cli -j 1 writes.
+TEST(Convert, OneOrFourAtOnceWriteTheSameOutputsAsTheCommandLine) {
+    WindowHarness h;
+    const fs::path in = h.dir.path() / "in";
+    const fs::path one = h.dir.path() / "one", four = h.dir.path() / "four",
+                   cli = h.dir.path() / "cli";
+    PrepareStore(h, one);
+    h.store->WriteInt(kOptionsGroup, "ID3TagType", 1);
+    h.store->WriteInt(kTagOptionsGroup, "TrackNumType", 1);
+    h.store->WriteText(kTagOptionsGroup, "Artist", "Somebody");
+    h.store->Sync();
+    MainWindow& w = h.Open(true);
+    // Lengths that make the workers finish out of list order.
+    const std::vector<std::string> sources = {
+        MakeWav(in / "a" / "song.wav", 3.0), MakeWav(in / "b" / "song.wav", 0.5, 22050, 1),
+        MakeWav(in / "long.wav", 4.0), MakeWav(in / "short.wav", 0.3, 48000, 1),
+        MakeWav(in / "mid.wav", 2.0)};
+    AddAndWait(w, sources);
+    ChooseFormat(w, FormatId::kMp3);
+    for (const auto& [workers, folder] : {std::pair{1, one}, std::pair{4, four}}) {
+        fs::create_directories(folder);
+        w.Settings().destSpecifiedFolder = folder.string();
+        w.Settings().simultaneousConversions = workers;
+        w.ConvertAll();
+        ASSERT_TRUE(WaitUntilIdle(w));
+    }
+    std::string command = Quote(CliPath()) + " convert --settings " + Quote(h.iniPath) +
+                          " -f mp3 -j 1 -o " + Quote(cli.string());
+    for (const std::string& source : sources)
+        command += " " + Quote(source);
+    ASSERT_EQ(test::Run(command), 0);
+
+    const std::vector<std::string> names = {"long.mp3", "mid.mp3", "short.mp3", "song.mp3",
+                                            "song_1.mp3"};
+    ASSERT_EQ(test::FolderEntries(one), names);
+    ASSERT_EQ(test::FolderEntries(four), names);
+    ASSERT_EQ(test::FolderEntries(cli), names);
+    for (const std::string& name : names) {
+        const std::string bytes = ReadFile((one / name).string());
+        EXPECT_FALSE(bytes.empty()) << name;
+        EXPECT_EQ(ReadFile((four / name).string()), bytes) << name;
+        EXPECT_EQ(ReadFile((cli / name).string()), bytes) << name;
+    }
+    EXPECT_EQ(FfProbe((four / "song_1.mp3").string()).Tag("track"), "2");
+    EXPECT_EQ(FfProbe((four / "mid.mp3").string()).Tag("track"), "5");
+    EXPECT_EQ(
+        h.Column(FileListView::kOutput),
+        QStringList({u"song.mp3"_s, u"song_1.mp3"_s, u"long.mp3"_s, u"short.mp3"_s, u"mid.mp3"_s}));
+}
+
+// Cancel reaches every worker: nothing is left in the output folder, not even a partial file,
+// and every row that was converting says so.
+TEST(Convert, CancelDuringAFourWorkerRunLeavesNothingBehind) {
+    WindowHarness h;
+    const fs::path out = h.dir.path() / "out";
+    PrepareStore(h, out, 0, 4);
+    MainWindow& w = h.Open(true);
+    std::vector<std::string> sources;
+    for (int i = 1; i <= 4; ++i)
+        sources.push_back(MakeWav(h.dir.path() / "in" / ("long" + std::to_string(i) + ".wav"), 20));
+    AddAndWait(w, sources);
+    ChooseFormat(w, FormatId::kMp3);
+    bool clicked = false;
+    const auto watching = QObject::connect(&w.Runner(), &RunController::updated, [&] {
+        ProgressDialog* d = w.Runner().Dialog();
+        const QStringList cells = h.Column(FileListView::kOutput);
+        const bool allConverting = std::all_of(cells.begin(), cells.end(), [](const QString& c) {
+            return c.startsWith(u"Converting...");
+        });
+        if (d && allConverting && !clicked) {
+            clicked = true;
+            QTest::mouseClick(d->CancelButton(), Qt::LeftButton);
+        }
+    });
+    w.ConvertAll();
+    ASSERT_TRUE(WaitUntilIdle(w));
+    QObject::disconnect(watching);
+    ASSERT_TRUE(clicked);
+    EXPECT_EQ(test::FolderEntries(out), std::vector<std::string>());
+    EXPECT_EQ(h.Column(FileListView::kOutput),
+              QStringList({u"Cancelled"_s, u"Cancelled"_s, u"Cancelled"_s, u"Cancelled"_s}));
+    for (int i = 0; i < 4; ++i)
+        EXPECT_TRUE(w.List()->Row(i)->Entry().outputPath.empty()) << i;
+}
+
 TEST(Convert, MidiWithoutTheSoundFontAsksAndFailsOnlyTheMidiRow) {
     WindowHarness h(WindowHarness::Program::WithoutSoundFont);
     const fs::path out = h.dir.path() / "out";
     PrepareStore(h, out);
     MainWindow& w = h.Open(true);
     ASSERT_EQ(w.SoundFontLoaded(), 0);
-    w.AddFileList({MakeMidi(h.dir.path() / "in" / "tune.mid"),
+    AddAndWait(w, {MakeMidi(h.dir.path() / "in" / "tune.mid"),
                    MakeWav(h.dir.path() / "in" / "song.wav", 0.5)});
     ASSERT_EQ(w.List()->RowCount(), 2);
     ChooseFormat(w, FormatId::kMp3);
 
     h.prompter.answer = QMessageBox::No;
     w.ConvertAll();
+    ASSERT_TRUE(WaitUntilIdle(w));
     ASSERT_EQ(h.prompter.shown.size(), 1u);
     EXPECT_EQ(h.prompter.shown[0].icon, Prompter::Icon::Question);
     EXPECT_TRUE(h.prompter.shown[0].text.startsWith(
@@ -250,6 +347,7 @@ TEST(Convert, MidiWithoutTheSoundFontAsksAndFailsOnlyTheMidiRow) {
     h.prompter.answer = QMessageBox::Yes;
     fs::remove(out / "song.mp3");
     w.ConvertAll();
+    ASSERT_TRUE(WaitUntilIdle(w));
     EXPECT_EQ(h.prompter.shown.size(), 1u);
     EXPECT_FALSE(fs::exists(out / "song.mp3"));
     ASSERT_GE(h.desktop.opened.size(), 2);
@@ -292,7 +390,7 @@ TEST(Commands, MenuCommandsAreEnabledByTheSelectionAndWhatWasConverted) {
         return on;
     };
     EXPECT_EQ(enabled(), QStringList({u"addFiles"_s, u"addFolder"_s}));
-    w.AddFileList({MakeWav(h.dir.path() / "a.wav", 0.3), MakeWav(h.dir.path() / "b.wav", 0.3)});
+    AddAndWait(w, {MakeWav(h.dir.path() / "a.wav", 0.3), MakeWav(h.dir.path() / "b.wav", 0.3)});
     EXPECT_EQ(enabled(), QStringList({u"convertAll"_s, u"convertAllToOne"_s, u"addFiles"_s,
                                       u"addFolder"_s, u"removeAll"_s}));
     w.List()->Row(0)->setSelected(true);

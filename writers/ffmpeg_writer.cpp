@@ -6,9 +6,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <initializer_list>
+#include <map>
 #include <string_view>
 #include <vector>
 
@@ -23,6 +25,7 @@ extern "C" {
 #include <opencore-amrnb/interf_enc.h>
 
 #include "writers/output_catalogue.h"
+#include "writers/tag_file_writer.h"
 
 namespace kestrune {
 
@@ -343,6 +346,46 @@ bool IsRegularFile(const std::string& path) {
     return lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
+// The generic keys the nine texts are set under, by their property names; the track has its
+// own.
+const char* GenericKey(const std::string& nineKey) {
+    static const std::pair<const char*, const char*> kKeys[] = {
+        {"TITLE", "title"},       {"ARTIST", "artist"},      {"ALBUM", "album"},
+        {"DATE", "date"},         {"GENRE", "genre"},        {"COMMENT", "comment"},
+        {"COMPOSER", "composer"}, {"COPYRIGHT", "copyright"}};
+    for (const auto& [name, key] : kKeys)
+        if (nineKey == name)
+            return key;
+    return nullptr;
+}
+
+// A fuller field replaces the text of the nine it stands for. (Removing an entry moves the
+// dictionary's last one into its place: done first, it leaves the order of the fields' values
+// alone.)
+void RemoveNineReplacedBy(const TagSet& tags, AVDictionary** target) {
+    for (const auto& [key, values] : tags.fields)
+        if (const char* generic = GenericKey(key); generic && !values.empty())
+            av_dict_set(target, generic, nullptr, 0);
+}
+
+// A picture's file name in a Matroska file, as a stem and an extension: players take the
+// one named cover for the cover.
+std::pair<std::string, std::string> PictureFileName(const TagPicture& p) {
+    std::string ext = "bin";
+    for (const char* e : {"jpg", "png", "gif", "bmp", "webp"})
+        if (p.mimeType == std::string("image/") + e)
+            ext = e;
+    if (p.mimeType == "image/jpeg")
+        ext = "jpg";
+    return {p.type == kFrontCover ? "cover" : p.type == 4 ? "back" : "picture", ext};
+}
+
+// Sets a text that can be given to the muxer under key; an empty text is none.
+bool SetMetadata(AVDictionary** target, const std::string& key, const std::string& value) {
+    const std::string text = RepairUtf8(value);
+    return text.empty() || av_dict_set(target, key.c_str(), text.c_str(), 0) >= 0;
+}
+
 }  // namespace
 
 const char* FFmpegCodecName(int codecId) {
@@ -363,6 +406,7 @@ FFmpegWriter::~FFmpegWriter() {
 void FFmpegWriter::SetTags(const TagSet& tags) {
     tags_ = tags;
     track_ = tags.TrackNumber();
+    tagRoom_ = tags.HasMore() ? TagRoomFor(tags) : 0;
 }
 
 void FFmpegWriter::SetPath(const std::string& path) {
@@ -458,6 +502,11 @@ int FFmpegWriter::Open() {
     }
     av_freep(&format_->url);
     format_->url = av_strdup(path_.c_str());
+    // The tags that go in once the file is whole then fit where the muxer leaves room (beyond
+    // the padding each muxer leaves anyway).
+    if (tagRoom_ > 0 && (container_ == "mp3" || container_ == "flac"))
+        format_->metadata_header_padding = static_cast<int>(
+            std::min<size_t>(tagRoom_ + (container_ == "flac" ? 8192 : 16), (size_t{1} << 24) - 1));
     AVDictionary* muxerOptions = nullptr;
     if (container_ == "mp3")
         av_dict_set(&muxerOptions, "id3v2_version", "3", 0);
@@ -611,7 +660,7 @@ bool FFmpegWriter::AddMetadata() {
         {"comment", &tags_.comment},    {"track", &track},         {"composer", &tags_.composer},
         {"copyright", &tags_.copyright}};
     // Ogg keeps its comments with the stream, the other muxers with the file.
-    AVDictionary** target = container_ == "ogg" ? &stream_->metadata : &format_->metadata;
+    AVDictionary** target = IsOggContainer(container_) ? &stream_->metadata : &format_->metadata;
     for (const auto& [key, value] : keys) {
         if (value->empty())
             continue;
@@ -619,6 +668,75 @@ bool FFmpegWriter::AddMetadata() {
         if (text.empty())
             continue;
         if (av_dict_set(target, key, text.c_str(), 0) < 0)
+            return false;
+    }
+    if (!tags_.HasMore())
+        return true;
+    if (IsOggContainer(container_))
+        return AddVorbisCommentsBeyondNine(target);
+    if (container_ == "matroska")
+        return AddMatroskaTagsBeyondNine();
+    return true;
+}
+
+bool FFmpegWriter::AddVorbisCommentsBeyondNine(AVDictionary** target) {
+    RemoveNineReplacedBy(tags_, target);
+    for (const auto& [key, value] : OggCommentEntries(tags_)) {
+        // A picture's base64 is plain ASCII, and large: it goes in as it is.
+        const bool picture = key.rfind("METADATA_BLOCK_PICTUR", 0) == 0;
+        if (picture ? av_dict_set(target, key.c_str(), value.c_str(), 0) < 0
+                    : !SetMetadata(target, key, value))
+            return false;
+    }
+    return true;
+}
+
+bool FFmpegWriter::AddMatroskaTagsBeyondNine() {
+    AVDictionary** target = &format_->metadata;
+    // The muxer keeps one value a name: several go in as one text.
+    RemoveNineReplacedBy(tags_, target);
+    for (const auto& [key, values] : tags_.fields) {
+        if (key == "TRACKNUMBER" || values.empty())
+            continue;
+        std::string joined;
+        for (const std::string& v : values)
+            joined += (joined.empty() ? "" : " / ") + v;
+        if (!SetMetadata(target, key, joined))
+            return false;
+    }
+    if (track_ > 0 && tags_.trackTotal > 0 &&
+        !SetMetadata(target, "TOTAL_PARTS", std::to_string(tags_.trackTotal)))
+        return false;
+    if (tags_.disc > 0) {
+        std::string disc = std::to_string(tags_.disc);
+        if (tags_.discTotal > 0)
+            disc += "/" + std::to_string(tags_.discTotal);
+        if (!SetMetadata(target, "DISCNUMBER", disc))
+            return false;
+    }
+    // Pictures go in as attachments, which the muxer writes with the header.
+    std::map<std::string, int> named;
+    for (const TagPicture& p : tags_.pictures) {
+        if (p.data.empty() || p.data.size() > static_cast<size_t>(INT_MAX) - 64)
+            continue;
+        AVStream* st = avformat_new_stream(format_.get(), nullptr);
+        if (!st)
+            return false;
+        AVCodecParameters* par = st->codecpar;
+        par->codec_type = AVMEDIA_TYPE_ATTACHMENT;
+        par->extradata =
+            static_cast<uint8_t*>(av_mallocz(p.data.size() + AV_INPUT_BUFFER_PADDING_SIZE));
+        if (!par->extradata)
+            return false;
+        std::copy(p.data.begin(), p.data.end(), par->extradata);
+        par->extradata_size = static_cast<int>(p.data.size());
+        const auto [stem, ext] = PictureFileName(p);
+        const int seen = named[stem]++;
+        const std::string name = stem + (seen > 0 ? std::to_string(seen + 1) : "") + "." + ext;
+        const std::string mime = p.mimeType.empty() ? "application/octet-stream" : p.mimeType;
+        if (!SetMetadata(&st->metadata, "filename", name) ||
+            !SetMetadata(&st->metadata, "mimetype", mime) ||
+            !SetMetadata(&st->metadata, "title", p.description))
             return false;
     }
     return true;

@@ -24,7 +24,10 @@ struct FFmpegEncoderOptions : EncoderOptions {
 const char* FFmpegCodecName(int codecId);
 
 // Writes every catalogue row that names a container: encodes with libavcodec (narrow-band
-// AMR with opencore-amrnb) and muxes with libavformat.
+// AMR with opencore-amrnb) and muxes with libavformat. The muxer writes the nine texts of the
+// tags; Ogg and Matroska files also get the rest of the set from it (Ogg as Vorbis comments,
+// pictures included; Matroska as tags and cover attachments), and MP3 and FLAC files leave
+// room in their header for what WriteTagsToFile adds once they are whole.
 class FFmpegWriter : public AudioWriter {
 public:
     FFmpegWriter();
@@ -70,6 +73,8 @@ private:
     bool OpenEncoder();
     bool OpenAmrEncoder();
     bool AddMetadata();
+    bool AddVorbisCommentsBeyondNine(AVDictionary** target);
+    bool AddMatroskaTagsBeyondNine();
     bool SendFrame(AVFrame* frame);
     bool DrainPackets();
     bool EncodeAmrFrame();
@@ -94,6 +99,7 @@ private:
     int bitRate_ = 0;
     TagSet tags_;
     int track_ = 0;
+    size_t tagRoom_ = 0;  // bytes left free in the header's tag
 
     // open state
     ffmpeg::OutputFormatPtr format_;

@@ -16,10 +16,12 @@ struct CodecStateDeleter {
     void operator()(void* state) const { Exit(state); }
 };
 
-template <int FrameSamples, void (*Exit)(void*)>
+template <int FrameSamples, void* (*Init)(), void (*Exit)(void*)>
 struct BandDecoder {
     static constexpr int kFrameSamples = FrameSamples;
+    static void* MakeState() { return Init(); }
     FilePtr file;
+    // Made with the first frame: a file that holds none never needs one.
     std::unique_ptr<void, CodecStateDeleter<Exit>> state;
     short samples[FrameSamples] = {};
     // After a damaged frame nothing later can be trusted to be a frame boundary.
@@ -34,23 +36,21 @@ struct BandEncoder {
     int dtx = 0;
 };
 
-// A layer's decoder init: the file, checked for magic, and a codec state from makeState();
-// null when either fails.
-template <typename Decoder, typename MakeState>
-void* OpenBandDecoder(const char* path, const char* magic, MakeState makeState) {
+// A layer's decoder init: the file, checked for magic; null when it cannot be opened or lacks
+// the magic.
+template <typename Decoder>
+void* OpenBandDecoder(const char* path, const char* magic) {
     FilePtr file = OpenWithMagic(path, magic);
     if (!file)
         return nullptr;
     auto decoder = std::make_unique<Decoder>();
-    decoder->state.reset(makeState());
-    if (!decoder->state)
-        return nullptr;
     decoder->file = std::move(file);
     return decoder.release();
 }
 
 // A layer's decode call: the next frame through decodeFrame(state, frame, samples). The
-// samples of one frame, 0 at the end of the file, -1 once a frame was damaged.
+// samples of one frame, 0 at the end of the file, -1 once a frame was damaged (or no codec
+// state could be made for the first one).
 template <typename Decoder, typename DecodeFrame>
 int DecodeBandFrame(void* handle, const FrameSizes& sizes, short** samples, long* position,
                     DecodeFrame decodeFrame) {
@@ -68,6 +68,13 @@ int DecodeBandFrame(void* handle, const FrameSizes& sizes, short** samples, long
             return -1;
         case FrameResult::Frame:
             break;
+    }
+    if (!decoder->state) {
+        decoder->state.reset(Decoder::MakeState());
+        if (!decoder->state) {
+            decoder->damaged = true;
+            return -1;
+        }
     }
     decodeFrame(decoder->state.get(), frame, decoder->samples);
     if (samples)

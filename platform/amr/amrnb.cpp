@@ -13,7 +13,7 @@ constexpr char kMagic[] = "#!AMR\n";
 // Speech bytes per frame type: the eight modes, SID, three foreign SID types, reserved, no data.
 constexpr FrameSizes kSizes = {12, 13, 15, 17, 19, 20, 26, 31, 5, 6, 5, 5, -1, -1, -1, 0};
 
-using Decoder = BandDecoder<160, Decoder_Interface_exit>;
+using Decoder = BandDecoder<160, Decoder_Interface_init, Decoder_Interface_exit>;
 using Encoder = BandEncoder<Encoder_Interface_exit>;
 
 }  // namespace
@@ -21,7 +21,7 @@ using Encoder = BandEncoder<Encoder_Interface_exit>;
 extern "C" {
 
 void* amrnbdec_init(const char* path) {
-    return OpenBandDecoder<Decoder>(path, kMagic, [] { return Decoder_Interface_init(); });
+    return OpenBandDecoder<Decoder>(path, kMagic);
 }
 
 int amrnbdec_decode(void* handle, short** samples, long* position) {

@@ -14,7 +14,7 @@ constexpr int kHighestMode = 8;
 // Speech bytes per frame type: the nine modes, SID, reserved, speech lost, no data.
 constexpr FrameSizes kSizes = {17, 23, 32, 36, 40, 46, 50, 58, 60, 5, -1, -1, -1, -1, 0, 0};
 
-using Decoder = BandDecoder<320, D_IF_exit>;
+using Decoder = BandDecoder<320, D_IF_init, D_IF_exit>;
 using Encoder = BandEncoder<E_IF_exit>;
 
 }  // namespace
@@ -22,7 +22,7 @@ using Encoder = BandEncoder<E_IF_exit>;
 extern "C" {
 
 void* amrwbdec_init(const char* path) {
-    return OpenBandDecoder<Decoder>(path, kMagic, [] { return D_IF_init(); });
+    return OpenBandDecoder<Decoder>(path, kMagic);
 }
 
 int amrwbdec_decode(void* handle, short** samples, long* position) {

@@ -180,12 +180,18 @@ bool LooksLikeMpegAudio(const std::string& path) {
                ((head[5] & 0x10) ? 10 : 0);
     constexpr size_t kSearch = 64 * 1024;
     constexpr int kChain = 4;
+    constexpr size_t kWindow = kSearch + kChain * 2900 + 4;
+    const int64_t size = FileSize(path);
+    const size_t after = size > 0 && static_cast<uint64_t>(size) > skip
+                             ? static_cast<size_t>(static_cast<uint64_t>(size) - skip)
+                             : 0;
     in.clear();
     in.seekg(static_cast<std::streamoff>(skip));
-    std::vector<unsigned char> d(kSearch + kChain * 2900 + 4);
+    // The window, or what the file holds of it.
+    std::vector<unsigned char> d(std::min(kWindow, after));
     in.read(reinterpret_cast<char*>(d.data()), static_cast<std::streamsize>(d.size()));
     const auto got = static_cast<size_t>(in.gcount());
-    const bool wholeFile = got < d.size();
+    const bool wholeFile = got < kWindow;
     for (size_t start = 0; start < std::min(kSearch, got) && start + 4 <= got; ++start) {
         int version = 0, layer = 0, rate = 0;
         size_t len = MpegFrameBytes(&d[start], version, layer, rate);

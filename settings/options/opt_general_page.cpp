@@ -149,12 +149,23 @@ COptGeneralPage::COptGeneralPage(Prompter& prompter, QWidget* parent)
     layout->addLayout(volumeRow);
     layout->addWidget(Radio(QStringLiteral("&Keep original volume (do not adjust volume)"),
                             volumeGroup_, VolumeMode::kOriginal, this));
+    layout->addSpacing(6);
+
+    // How many files convert side by side: at most one per processor core pays.
+    simultaneousEdit_ = NumberEdit(&ConvertSettings::simultaneousConversions, 1);
+    auto* simultaneousRow = new QHBoxLayout;
+    simultaneousRow->addWidget(
+        BuddyLabel(QStringLiteral("Si&multaneous conversions:"), simultaneousEdit_, this));
+    simultaneousRow->addWidget(simultaneousEdit_);
+    simultaneousRow->addStretch();
+    layout->addLayout(simultaneousRow);
     layout->addStretch();
 
     // The numbers are checked first, in this order, when the page is left.
     Bind(volumeEdit_, &ConvertSettings::volume);
     Bind(skipEdit_, &ConvertSettings::skipLength);
     Bind(convertEdit_, &ConvertSettings::convertLength);
+    Bind(simultaneousEdit_, &ConvertSettings::simultaneousConversions);
     Bind(filterCheck_, &ConvertSettings::enableExtFilter);
     Bind(filterEdit_, &ConvertSettings::filterExts);
     Bind(hiddenCheck_, &ConvertSettings::doNotLoadHiddenFiles);
@@ -198,8 +209,8 @@ void COptGeneralPage::UpdateEnabling() {
 }
 
 bool COptGeneralPage::ReadControls() {
-    // Numbers first: the volume, then the two lengths; then the extensions and the conversion
-    // length.
+    // Numbers first: the volume, the two lengths and the simultaneous conversions; then the
+    // extensions and the conversion length.
     if (!CheckBindings())
         return false;
     if (filterCheck_->isChecked() && NamesNoExtension(filterEdit_->text())) {

@@ -11,7 +11,8 @@ class QRadioButton;
 namespace kestrune {
 
 // "General": the file filter of "Add Folder" and drag and drop, hidden files, CD audio
-// decoding, the two-to-one channel rule, skip and convert lengths, and the volume.
+// decoding, the two-to-one channel rule, skip and convert lengths, the volume, and how many
+// files are converted at once.
 class COptGeneralPage : public COptPage {
     Q_OBJECT
 public:
@@ -39,6 +40,7 @@ private:
     SpinEdit* convertEdit_;
     QButtonGroup* volumeGroup_;
     SpinEdit* volumeEdit_;
+    SpinEdit* simultaneousEdit_;
 };
 
 }  // namespace kestrune

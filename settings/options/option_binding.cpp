@@ -97,7 +97,7 @@ std::optional<int64_t> OptionBinding::SpinNumber() const {
     } else if (const std::optional<int> n = ParseInteger(text)) {
         number = *n;
     }
-    if (number && entry_->range == OptionRange::kRefused &&
+    if (number && entry_->RefusesOutsideRange() &&
         (*number < entry_->minimum || *number > entry_->maximum))
         return std::nullopt;
     return number;
@@ -107,7 +107,7 @@ QString OptionBinding::Refusal() const {
     if (kind_ != Kind::kSpin || !control_->isEnabled() || SpinNumber())
         return {};
     const QString text = static_cast<SpinEdit*>(control_)->Text();
-    if (entry_->range == OptionRange::kRefused && ParseInteger(text))
+    if (entry_->RefusesOutsideRange() && ParseInteger(text))
         return QStringLiteral("Please enter an integer between %1 and %2.")
             .arg(entry_->minimum)
             .arg(entry_->maximum);

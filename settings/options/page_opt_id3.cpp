@@ -105,6 +105,19 @@ CPageOptID3::CPageOptID3(Prompter& prompter, QWidget* parent)
     layout->addWidget(Radio(QStringLiteral("&Transfer ID3 tag from source file"), typeGroup_,
                             TagSource::kFromSource, this));
     layout->addWidget(Radio(QStringLiteral("&None"), typeGroup_, TagSource::kNone, this));
+
+    // The pictures go with either kind of tag.
+    coverCheck_ = new QCheckBox(QStringLiteral("Copy co&ver art"), this);
+    folderCoverCheck_ = new QCheckBox(
+        QStringLiteral("When a file has no cover, use the fol&der's cover image"), this);
+    auto* coverRows = new QVBoxLayout;
+    coverRows->setContentsMargins(0, 8, 0, 0);
+    coverRows->addWidget(coverCheck_);
+    auto* folderRow = new QHBoxLayout;
+    folderRow->setContentsMargins(20, 0, 0, 0);
+    folderRow->addWidget(folderCoverCheck_);
+    coverRows->addLayout(folderRow);
+    layout->addLayout(coverRows);
     layout->addStretch();
 
     // A tag source or track number this program does not know shows as "None".
@@ -120,8 +133,11 @@ CPageOptID3::CPageOptID3(Prompter& prompter, QWidget* parent)
     Bind(commentEdit_, &TagOptions::comment);
     Bind(composerEdit_, &TagOptions::composer);
     Bind(copyrightEdit_, &TagOptions::copyright);
+    Bind(coverCheck_, &ConvertSettings::copyCoverArt);
+    Bind(folderCoverCheck_, &ConvertSettings::folderCoverArt);
 
     connect(typeGroup_, &QButtonGroup::idClicked, this, &CPageOptID3::UpdateEnabling);
+    connect(coverCheck_, &QCheckBox::clicked, this, &CPageOptID3::UpdateEnabling);
     connect(fileNameCheck_, &QCheckBox::clicked, this, [this] {
         UpdateEnabling();
         if (titleEdit_->isEnabled()) {
@@ -149,6 +165,9 @@ void CPageOptID3::UpdateEnabling() {
         w->setEnabled(custom);
     titleEdit_->setEnabled(custom && !fileNameCheck_->isChecked());
     trackEdit_->setEnabled(custom && trackGroup_->checkedId() == StoredCode(TrackNumMode::kCustom));
+    const bool tagged = custom || typeGroup_->checkedId() == StoredCode(TagSource::kFromSource);
+    coverCheck_->setEnabled(tagged);
+    folderCoverCheck_->setEnabled(tagged && coverCheck_->isChecked());
 }
 
 }  // namespace kestrune

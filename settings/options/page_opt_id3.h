@@ -10,7 +10,8 @@ class QLineEdit;
 
 namespace kestrune {
 
-// "ID3": which tags outputs get, and the custom tag with its track number.
+// "ID3": which tags outputs get, the custom tag with its track number, and whether the
+// pictures go with them.
 class CPageOptID3 : public COptPage {
     Q_OBJECT
 public:
@@ -35,6 +36,8 @@ private:
     QLineEdit* composerEdit_;
     QLineEdit* copyrightEdit_;
     QComboBox* genreList_;
+    QCheckBox* coverCheck_;
+    QCheckBox* folderCoverCheck_;
     QList<QWidget*> tagControls_;  // everything the custom tag governs
 };
 

@@ -209,9 +209,10 @@ def main():
     write_wav(os.path.join(music, "live", "encore.wav"), 3.0, frequency=550)
     ini = os.path.join(config, "Kestrune", "Kestrune 4.ini")
     os.makedirs(os.path.dirname(ini))
-    # A profile that has never started, except that no file manager is to be opened at the end.
+    # A profile that has never started, except that no file manager is to be opened at the end
+    # and that two files convert at once.
     with open(ini, "w") as f:
-        f.write("[Options]\nBrowseOutputFolder=0\n")
+        f.write("[Options]\nBrowseOutputFolder=0\nSimultaneousConversions=2\n")
 
     runtime = os.path.join(scratch, "run")
     os.makedirs(runtime, mode=0o700)

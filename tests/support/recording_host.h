@@ -2,75 +2,101 @@
 
 #include <algorithm>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
-#include "engine/conversion_host.h"
+#include "engine/run_observer.h"
+#include "messages/prompts.h"
+#include "messages/run_presenter.h"
+#include "messages/run_view.h"
 
 namespace kestrune::test {
 
-// Records what the engine shows and answers as it is told; can press Cancel at the Nth pump.
-class RecordingHost : public ConversionHost {
+// Records what a run shows and answers questions as it is told.
+class RecordingHost : public RunView, public Prompts {
 public:
     void ShowProgress(bool visible) override { events.push_back(visible ? "show" : "hide"); }
     void SetFileLabel(const std::string& text) override { fileLabels.push_back(text); }
-    int FileBarWidth() override { return barWidth; }
-    void SetFileProgress(int value, int maximum) override {
-        fileBar = value;
-        fileBarMax = maximum;
-    }
+    void SetFileProgress(double fraction) override { fileFraction = fraction; }
     void SetOverallLabel(const std::string& text) override { overallLabels.push_back(text); }
-    void SetOverallProgress(int value, int maximum) override {
-        overall = value;
-        overallMax = maximum;
-    }
-    void PumpMessages() override {
-        ++pumps;
-        if (cancelAtPump > 0 && pumps >= cancelAtPump)
-            cancelled = true;
-    }
-    bool CancelRequested() override { return cancelled; }
+    void SetOverallProgress(double fraction) override { overallFraction = fraction; }
     void SetItemVolume(int row, const std::string& text) override { volume[row] = text; }
     void SetItemOutput(int row, const std::string& text) override {
         output[row] = text;
         outputHistory[row].push_back(text);
     }
-    void SetOutputColumnWidth(int width) override { outputWidth = std::max(outputWidth, width); }
+    void WidenOutputColumn() override { widened = true; }
+    void ShowWarning(const std::string& text) override { warnings.push_back(text); }
+    void ShowInFileManager(const std::string& path) override { selected.push_back(path); }
     bool AskYesNo(const std::string& text) override {
         questions.push_back(text);
         return answer;
     }
-    void ShowWarning(const std::string& text) override { warnings.push_back(text); }
-    void ShowNotice(const std::string& text) override { notices.push_back(text); }
     void OpenInBrowser(const std::string& url) override { opened.push_back(url); }
-    void SelectInExplorer(const std::string& path) override { selected.push_back(path); }
     void OpenFolder(const std::string& path) override { opened.push_back(path); }
-    bool AskSavePath(const std::string& suggested, std::string& chosen) override {
-        saveFilters.push_back(suggested);
-        chosen = savePath;
-        return !savePath.empty();
-    }
-    void EnableMainWindow(bool enabled) override {
-        events.push_back(enabled ? "enable" : "disable");
-    }
-    std::string DocumentsFolder() override { return documents; }
 
     // Answers and switches.
-    int cancelAtPump = 0;  // 0: never
     bool answer = false;
-    int barWidth = 300;
-    std::string savePath;
-    std::string documents;
+    int cancelAtPoll = 0;  // cancels at the Nth question whether to: 0 never
 
     // What was shown.
     bool cancelled = false;
-    int pumps = 0;
-    int fileBar = 0, fileBarMax = 0, overall = 0, overallMax = 0;
-    int outputWidth = 0;
-    std::vector<std::string> events, fileLabels, overallLabels, questions, warnings, notices,
-        opened, selected, saveFilters;
+    int polls = 0;
+    double fileFraction = 0, overallFraction = 0;
+    bool widened = false;
+    std::vector<std::string> events, fileLabels, overallLabels, questions, warnings, opened,
+        selected;
     std::map<int, std::string> volume, output;
     std::map<int, std::vector<std::string>> outputHistory;
+};
+
+// A front end's side of a run, as the window and kestrune-cli have it: the presenter shows
+// the events on the host; Cancel is pressed at the host's cancelAtPoll-th question.
+class RecordingRun : public RunObserver {
+public:
+    explicit RecordingRun(RecordingHost& host) : host_(host) {}
+
+    // The run's items (each with its row and name) and what the overall label converts to.
+    void Present(std::vector<RunPresenter::Item> items, const std::string& target) {
+        presenter_ = std::make_unique<RunPresenter>(host_, std::move(items), target);
+    }
+
+    void RunStarted(int itemCount) override {
+        if (presenter_)
+            presenter_->RunStarted(itemCount);
+    }
+    void ItemStarted(int item, Pass pass) override {
+        if (presenter_)
+            presenter_->ItemStarted(item, pass);
+    }
+    void Progress(int item, Pass pass, double itemFraction, double runFraction) override {
+        if (presenter_)
+            presenter_->Progress(item, pass, itemFraction, runFraction);
+    }
+    void ItemEnded(int item, const ItemOutcome& outcome) override {
+        outcomes[item] = outcome;
+        if (presenter_)
+            presenter_->ItemEnded(item, outcome);
+    }
+    void RunEnded(const RunSummary& summary) override {
+        ended.push_back(summary);
+        if (presenter_)
+            presenter_->RunEnded(summary);
+    }
+    bool CancelRequested() override {
+        ++host_.polls;
+        if (host_.cancelAtPoll > 0 && host_.polls >= host_.cancelAtPoll)
+            host_.cancelled = true;
+        return host_.cancelled;
+    }
+
+    std::map<int, ItemOutcome> outcomes;
+    std::vector<RunSummary> ended;
+
+private:
+    RecordingHost& host_;
+    std::unique_ptr<RunPresenter> presenter_;
 };
 
 }  // namespace kestrune::test

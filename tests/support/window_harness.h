@@ -185,4 +185,15 @@ inline bool WaitUntil(const std::function<bool()>& done, int milliseconds = 2000
     return true;
 }
 
+// Lets the window's run of adding or converting finish; true when it did in time.
+inline bool WaitUntilIdle(MainWindow& w, int milliseconds = 60000) {
+    return WaitUntil([&] { return !w.Busy(); }, milliseconds);
+}
+
+// Adds paths as the list's commands do, and waits until they are in.
+inline void AddAndWait(MainWindow& w, const std::vector<std::string>& paths) {
+    w.AddFileList(paths);
+    EXPECT_TRUE(WaitUntilIdle(w));
+}
+
 }  // namespace kestrune::test

@@ -10,9 +10,10 @@ extern "C" {
 #include <fstream>
 #include <memory>
 #include <string>
-#include <vector>
+#include <type_traits>
 
 #include "common/ffmpeg_handles.h"
+#include "common/no_coverage.h"
 #include "platform/bass/plugins/plugin_support.h"
 
 namespace kestrune::bass {
@@ -31,65 +32,77 @@ InputPtr OpenInput(const char* path, const AVInputFormat* demuxer) {
     return input;
 }
 
-int16_t ToS16(const uint8_t* data, AVSampleFormat fmt, size_t index) {
-    switch (fmt) {
-        case AV_SAMPLE_FMT_U8:
-        case AV_SAMPLE_FMT_U8P:
-            return static_cast<int16_t>((data[index] - 128) * 256);
-        case AV_SAMPLE_FMT_S16:
-        case AV_SAMPLE_FMT_S16P: {
-            int16_t v;
-            std::memcpy(&v, data + index * 2, 2);
-            return v;
+// One decoded sample as 16 bits.
+int16_t ToS16(uint8_t v) {
+    return static_cast<int16_t>((v - 128) * 256);
+}
+int16_t ToS16(int16_t v) {
+    return v;
+}
+int16_t ToS16(int32_t v) {
+    return static_cast<int16_t>(v >> 16);
+}
+int16_t ToS16(int64_t v) {
+    return static_cast<int16_t>(v >> 48);
+}
+int16_t ToS16(double v) {
+    return static_cast<int16_t>(std::clamp<long>(std::lround(v * 32768.0), -32768, 32767));
+}
+int16_t ToS16(float v) {
+    return ToS16(static_cast<double>(v));
+}
+
+// One decoded sample as a 32-bit integer with full scale at 2^31, where FFmpeg's 32-bit
+// integers have it already.
+int32_t ToS32(int16_t v) {
+    return static_cast<int32_t>(v) * 65536;
+}
+int32_t ToS32(int32_t v) {
+    return v;
+}
+template <typename T>
+int32_t ToS32(T v) {
+    return static_cast<int32_t>(ToS16(v)) * 65536;
+}
+
+// A frame's samples of type T, planar or interleaved, as interleaved 16-bit or 32-bit ones.
+template <typename T, typename Out>
+KESTRUNE_NO_COVERAGE void Interleave(const AVFrame* f, bool planar, size_t channels, size_t frames,
+                                     Out* out) {
+    for (size_t c = 0; c < channels; ++c) {
+        const uint8_t* in = planar ? f->extended_data[c] : f->extended_data[0] + c * sizeof(T);
+        const size_t step = (planar ? 1 : channels) * sizeof(T);
+        for (size_t i = 0; i < frames; ++i, in += step) {
+            T v;
+            std::memcpy(&v, in, sizeof v);
+            if constexpr (std::is_same_v<Out, int16_t>)
+                out[i * channels + c] = ToS16(v);
+            else
+                out[i * channels + c] = ToS32(v);
         }
-        case AV_SAMPLE_FMT_S32:
-        case AV_SAMPLE_FMT_S32P: {
-            int32_t v;
-            std::memcpy(&v, data + index * 4, 4);
-            return static_cast<int16_t>(v >> 16);
-        }
-        case AV_SAMPLE_FMT_S64:
-        case AV_SAMPLE_FMT_S64P: {
-            int64_t v;
-            std::memcpy(&v, data + index * 8, 8);
-            return static_cast<int16_t>(v >> 48);
-        }
-        case AV_SAMPLE_FMT_FLT:
-        case AV_SAMPLE_FMT_FLTP:
-        case AV_SAMPLE_FMT_DBL:
-        case AV_SAMPLE_FMT_DBLP: {
-            double v;
-            if (fmt == AV_SAMPLE_FMT_FLT || fmt == AV_SAMPLE_FMT_FLTP) {
-                float f;
-                std::memcpy(&f, data + index * 4, 4);
-                v = f;
-            } else {
-                std::memcpy(&v, data + index * 8, 8);
-            }
-            return static_cast<int16_t>(std::clamp<long>(std::lround(v * 32768.0), -32768, 32767));
-        }
-        default:
-            return 0;
     }
 }
 
-// A sample as a 32-bit integer with full scale at 2^31.
-int32_t ToS32(const uint8_t* data, AVSampleFormat fmt, size_t index) {
-    switch (fmt) {
+// A whole frame into out, whatever FFmpeg's sample format.
+template <typename Out>
+void InterleaveFrame(const AVFrame* f, size_t channels, size_t frames, Out* out) {
+    const auto fmt = static_cast<AVSampleFormat>(f->format);
+    const bool planar = av_sample_fmt_is_planar(fmt);
+    switch (av_get_packed_sample_fmt(fmt)) {
+        case AV_SAMPLE_FMT_U8:
+            return Interleave<uint8_t>(f, planar, channels, frames, out);
         case AV_SAMPLE_FMT_S16:
-        case AV_SAMPLE_FMT_S16P: {
-            int16_t v;
-            std::memcpy(&v, data + index * 2, 2);
-            return static_cast<int32_t>(v) * 65536;
-        }
+            return Interleave<int16_t>(f, planar, channels, frames, out);
         case AV_SAMPLE_FMT_S32:
-        case AV_SAMPLE_FMT_S32P: {
-            int32_t v;
-            std::memcpy(&v, data + index * 4, 4);
-            return v;
-        }
+            return Interleave<int32_t>(f, planar, channels, frames, out);
+        case AV_SAMPLE_FMT_S64:
+            return Interleave<int64_t>(f, planar, channels, frames, out);
+        case AV_SAMPLE_FMT_FLT:
+            return Interleave<float>(f, planar, channels, frames, out);
+        case AV_SAMPLE_FMT_DBL:
+            return Interleave<double>(f, planar, channels, frames, out);
         default:
-            return static_cast<int32_t>(ToS16(data, fmt, index)) * 65536;
+            std::fill_n(out, frames * channels, Out{0});
     }
 }
 
@@ -205,30 +218,14 @@ private:
 
     void Append() {
         const AVFrame* f = frame_.get();
-        const auto fmt = static_cast<AVSampleFormat>(f->format);
         const size_t channels = format.channels;
         if (static_cast<size_t>(f->ch_layout.nb_channels) != channels)
             return;
         const size_t frames = static_cast<size_t>(f->nb_samples);
-        const bool planar = av_sample_fmt_is_planar(fmt);
-        if (format.bits == 32) {
-            // FFmpeg's 32-bit integers have their full scale at 2^31 already.
-            std::vector<int32_t>& wide = widePending_.Samples();
-            wide.resize(frames * channels);
-            for (size_t i = 0; i < frames; ++i)
-                for (size_t c = 0; c < channels; ++c)
-                    wide[i * channels + c] =
-                        planar ? ToS32(f->extended_data[c], fmt, i)
-                               : ToS32(f->extended_data[0], fmt, i * channels + c);
-            return;
-        }
-        std::vector<int16_t>& pending = pending_.Samples();
-        pending.resize(frames * channels);
-        for (size_t i = 0; i < frames; ++i)
-            for (size_t c = 0; c < channels; ++c)
-                pending[i * channels + c] = planar
-                                                ? ToS16(f->extended_data[c], fmt, i)
-                                                : ToS16(f->extended_data[0], fmt, i * channels + c);
+        if (format.bits == 32)
+            InterleaveFrame(f, channels, frames, widePending_.Extend(frames * channels));
+        else
+            InterleaveFrame(f, channels, frames, pending_.Extend(frames * channels));
     }
 
     const AVInputFormat* demuxer_ = nullptr;

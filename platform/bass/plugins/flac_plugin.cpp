@@ -9,6 +9,7 @@
 #include <memory>
 #include <vector>
 
+#include "common/no_coverage.h"
 #include "platform/bass/decoder.h"
 #include "platform/bass/plugins/plugin_support.h"
 
@@ -38,7 +39,7 @@ public:
         if (format.frames == 0) {
             // No length in the stream header: count the samples once.
             while (Step() > 0) {
-                format.frames += pending_.Samples().size() / format.channels;
+                format.frames += pending_.Size() / format.channels;
                 pending_.Clear();
             }
             if (!FLAC__stream_decoder_seek_absolute(decoder_.get(), 0))
@@ -82,8 +83,7 @@ private:
             case FLAC__STREAM_DECODER_READ_FRAME:
                 return 1;
             case FLAC__STREAM_DECODER_END_OF_STREAM:
-                return (wide_ ? widePending_.Samples().empty() : pending_.Samples().empty()) ? 0
-                                                                                             : 1;
+                return (wide_ ? widePending_.Size() : pending_.Size()) == 0 ? 0 : 1;
             default:
                 return -1;
         }
@@ -96,29 +96,46 @@ private:
         const unsigned channels = frame->header.channels;
         if (channels != d->format.channels)
             return FLAC__STREAM_DECODER_WRITE_STATUS_ABORT;
+        const unsigned frames = frame->header.blocksize;
         if (d->wide_) {
-            // Full scale at 2^31: the samples move up to the top of 32 bits.
-            const int up = 32 - static_cast<int>(frame->header.bits_per_sample);
-            std::vector<int32_t>& wide = d->widePending_.Samples();
-            const size_t at = wide.size();
-            wide.resize(at + frame->header.blocksize * channels);
-            int32_t* out = wide.data() + at;
-            for (unsigned i = 0; i < frame->header.blocksize; ++i)
-                for (unsigned c = 0; c < channels; ++c)
-                    *out++ = static_cast<int32_t>(static_cast<uint32_t>(samples[c][i]) << up);
+            InterleaveWide(samples, channels, frames,
+                           32 - static_cast<int>(frame->header.bits_per_sample),
+                           d->widePending_.Extend(static_cast<size_t>(frames) * channels));
             return FLAC__STREAM_DECODER_WRITE_STATUS_CONTINUE;
         }
         const int shift = static_cast<int>(frame->header.bits_per_sample) - 16;
-        std::vector<int16_t>& pending = d->pending_.Samples();
-        const size_t base = pending.size();
-        pending.resize(base + frame->header.blocksize * channels);
-        int16_t* out = pending.data() + base;
-        for (unsigned i = 0; i < frame->header.blocksize; ++i)
-            for (unsigned c = 0; c < channels; ++c) {
-                const FLAC__int32 v = samples[c][i];
-                *out++ = static_cast<int16_t>(shift >= 0 ? v >> shift : v * (1 << -shift));
-            }
+        Interleave(samples, channels, frames, shift,
+                   d->pending_.Extend(static_cast<size_t>(frames) * channels));
         return FLAC__STREAM_DECODER_WRITE_STATUS_CONTINUE;
+    }
+
+    // The planar samples of a frame as interleaved 16-bit ones.
+    KESTRUNE_NO_COVERAGE static void Interleave(const FLAC__int32* const samples[],
+                                                unsigned channels, unsigned frames, int shift,
+                                                int16_t* out) {
+        for (unsigned c = 0; c < channels; ++c) {
+            const FLAC__int32* in = samples[c];
+            int16_t* o = out + c;
+            if (shift >= 0)
+                for (unsigned i = 0; i < frames; ++i, o += channels)
+                    *o = static_cast<int16_t>(in[i] >> shift);
+            else
+                for (unsigned i = 0; i < frames; ++i, o += channels)
+                    *o = static_cast<int16_t>(in[i] * (1 << -shift));
+        }
+    }
+
+    // The planar samples of a frame as interleaved 32-bit ones, full scale at 2^31: each moves
+    // up by the bits its depth leaves free.
+    KESTRUNE_NO_COVERAGE static void InterleaveWide(const FLAC__int32* const samples[],
+                                                    unsigned channels, unsigned frames, int up,
+                                                    int32_t* out) {
+        for (unsigned c = 0; c < channels; ++c) {
+            const FLAC__int32* in = samples[c];
+            int32_t* o = out + c;
+            for (unsigned i = 0; i < frames; ++i, o += channels)
+                *o = static_cast<int32_t>(static_cast<uint32_t>(in[i]) << up);
+        }
     }
 
     static void Metadata(const FLAC__StreamDecoder*, const FLAC__StreamMetadata* m, void* self) {

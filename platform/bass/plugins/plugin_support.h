@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <cstring>
 #include <fstream>
-#include <vector>
+#include <memory>
 
 namespace kestrune::bass {
 
@@ -37,16 +37,29 @@ inline bool StartsWithStreamMarker(const char* path, const char (&marker)[5]) {
 template <typename Sample>
 class PendingSamples {
 public:
-    // Where a decoding step puts what it decoded.
-    std::vector<Sample>& Samples() { return samples_; }
+    // Room for n more samples after the pending ones, for a decoding step to fill. Nothing is
+    // cleared first: a long silent stream should cost its decoding, not a second pass.
+    Sample* Extend(size_t n) {
+        if (n > capacity_ - size_) {
+            const size_t capacity = std::max(size_ + n, 2 * capacity_);
+            auto grown = std::make_unique_for_overwrite<Sample[]>(capacity);
+            std::copy_n(samples_.get(), size_, grown.get());
+            samples_ = std::move(grown);
+            capacity_ = capacity;
+        }
+        Sample* room = samples_.get() + size_;
+        size_ += n;
+        return room;
+    }
+    size_t Size() const { return size_; }
     void Clear() {
-        samples_.clear();
+        size_ = 0;
         read_ = 0;
     }
 
     // Decoder::Decode over the pending samples: fills buffer with up to bytes of whole frames
     // of channels, calling refill whenever everything pending is handed out. refill decodes
-    // more into Samples() and returns 1, or 0 at the end of the stream, or -1 on an error.
+    // more through Extend() and returns 1, or 0 at the end of the stream, or -1 on an error.
     template <typename Refill>
     long Decode(void* buffer, size_t bytes, uint32_t channels, Refill&& refill) {
         auto* out = static_cast<Sample*>(buffer);
@@ -54,9 +67,9 @@ public:
         const size_t want = room - room % channels;
         size_t done = 0;
         while (done < want) {
-            if (read_ < samples_.size()) {
-                const size_t n = std::min(want - done, samples_.size() - read_);
-                std::copy_n(samples_.begin() + static_cast<long>(read_), n, out + done);
+            if (read_ < size_) {
+                const size_t n = std::min(want - done, size_ - read_);
+                std::copy_n(samples_.get() + read_, n, out + done);
                 read_ += n;
                 done += n;
                 continue;
@@ -72,7 +85,9 @@ public:
     }
 
 private:
-    std::vector<Sample> samples_;
+    std::unique_ptr<Sample[]> samples_;
+    size_t size_ = 0;
+    size_t capacity_ = 0;
     size_t read_ = 0;
 };
 

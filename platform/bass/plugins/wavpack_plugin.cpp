@@ -10,6 +10,7 @@
 #include <memory>
 #include <vector>
 
+#include "common/no_coverage.h"
 #include "platform/bass/decoder.h"
 #include "platform/bass/plugins/plugin_support.h"
 
@@ -57,16 +58,10 @@ public:
         const uint32_t got = WavpackUnpackSamples(context_.get(), work_.data(), frames);
         const size_t n = static_cast<size_t>(got) * format.channels;
         if (format.bits == 32) {
-            // Floats come as their bits; integers move up to the top of 32 bits.
-            auto* out = static_cast<int32_t*>(buffer);
-            const int up = isFloat_ ? 0 : 32 - (shift_ + 16);
-            for (size_t i = 0; i < n; ++i)
-                out[i] = static_cast<int32_t>(static_cast<uint32_t>(work_[i]) << up);
+            Widen(work_.data(), n, static_cast<int32_t*>(buffer));
             return static_cast<long>(n * 4);
         }
-        auto* out = static_cast<int16_t*>(buffer);
-        for (size_t i = 0; i < n; ++i)
-            out[i] = Convert(work_[i]);
+        Convert(work_.data(), n, static_cast<int16_t*>(buffer));
         return static_cast<long>(n * 2);
     }
 
@@ -79,14 +74,28 @@ public:
     }
 
 private:
-    int16_t Convert(int32_t v) const {
+    // Floats come as their bits; integers move up to the top of 32 bits.
+    KESTRUNE_NO_COVERAGE void Widen(const int32_t* in, size_t n, int32_t* out) const {
+        const int up = isFloat_ ? 0 : 32 - (shift_ + 16);
+        for (size_t i = 0; i < n; ++i)
+            out[i] = static_cast<int32_t>(static_cast<uint32_t>(in[i]) << up);
+    }
+
+    KESTRUNE_NO_COVERAGE void Convert(const int32_t* in, size_t n, int16_t* out) const {
         if (isFloat_) {
-            float f;
-            std::memcpy(&f, &v, sizeof f);
-            const long s = std::lround(static_cast<double>(f) * 32768.0);
-            return static_cast<int16_t>(std::clamp<long>(s, -32768, 32767));
+            for (size_t i = 0; i < n; ++i) {
+                float f;
+                std::memcpy(&f, in + i, sizeof f);
+                const long s = std::lround(static_cast<double>(f) * 32768.0);
+                out[i] = static_cast<int16_t>(std::clamp<long>(s, -32768, 32767));
+            }
+        } else if (shift_ >= 0) {
+            for (size_t i = 0; i < n; ++i)
+                out[i] = static_cast<int16_t>(in[i] >> shift_);
+        } else {
+            for (size_t i = 0; i < n; ++i)
+                out[i] = static_cast<int16_t>(in[i] * (1 << -shift_));
         }
-        return static_cast<int16_t>(shift_ >= 0 ? v >> shift_ : v * (1 << -shift_));
     }
 
     std::unique_ptr<WavpackContext, WavpackDeleter> context_;

@@ -119,3 +119,26 @@ streaminfo += b'\0' * 16
 write('flac_mono_header_stereo_frames.flac',
       b'fLaC' + bytes([0x80, 0, 0, len(streaminfo)]) + streaminfo + flac_frame(0, 1000) +
       b''.join(flac_frame(n, 1000, -1000) for n in range(1, blocks)))
+
+
+# Tags whose picture says it is nearly 2 GiB long, in files of a few hundred bytes, after a
+# title: the picture is left out, the title kept and the audio converted. A FLAC stream (the
+# frames above) whose PICTURE block claims the image...
+comment = struct.pack('<I', 0) + struct.pack('<I', 1)
+comment += struct.pack('<I', len(b'TITLE=Survivor')) + b'TITLE=Survivor'
+picture = struct.pack('>II', 3, 10) + b'image/jpeg' + struct.pack('>I', 0) + b'\0' * 16
+picture += struct.pack('>I', 0x7FFFFFF0) + b'\xff\xd8\xff\xe0'
+write('flac_picture_two_gigabytes.flac',
+      b'fLaC' + bytes([0x00, 0, 0, len(streaminfo)]) + streaminfo +
+      bytes([0x04]) + struct.pack('>I', len(comment))[1:] + comment +
+      bytes([0x86]) + struct.pack('>I', len(picture))[1:] + picture +
+      flac_frame(0, 1000) + b''.join(flac_frame(n, 1000) for n in range(1, blocks)))
+
+# ... and an MP3 (three silent frames of MPEG 2.5 layer III, 8 kHz mono) whose ID3v2.3 APIC
+# frame does, within a tag of honest size.
+title = b'TIT2' + struct.pack('>I', 9) + b'\0\0' + b'\0Survivor'
+apic = b'\0' + b'image/jpeg\0' + b'\x03' + b'\0' + b'\xff\xd8'
+frames = title + b'APIC' + struct.pack('>I', 0x7FFFFFF0) + b'\0\0' + apic
+id3 = b'ID3\x03\x00\x00' + bytes([(len(frames) >> s) & 0x7F for s in (21, 14, 7, 0)])
+mpeg = b'\xff\xe3\x18\xc0' + b'\0' * 68
+write('mp3_picture_two_gigabytes.mp3', id3 + frames + mpeg * 3)

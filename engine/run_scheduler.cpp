@@ -1,0 +1,329 @@
+#include "engine/run_scheduler.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <filesystem>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <thread>
+
+#include "audio/audio_writer.h"
+#include "engine/conversion_session.h"
+#include "engine/output_path.h"
+#include "writers/tag_file_writer.h"
+
+namespace kestrune {
+
+namespace {
+
+// What the sessions of a run report, passed on one call at a time with the run's progress
+// added: every item ended counts whole, every item converting by its share.
+class RunTracker : public RunObserver {
+public:
+    RunTracker(RunObserver& out, int itemCount)
+        : out_(out), count_(std::max(itemCount, 1)), converting_(static_cast<size_t>(itemCount)) {}
+
+    void RunStarted(int itemCount) override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        out_.RunStarted(itemCount);
+    }
+    void ItemStarted(int item, Pass pass) override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        out_.ItemStarted(item, pass);
+    }
+    void Progress(int item, Pass pass, double itemFraction, double) override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (pass == Pass::kConverting) {
+            double& share = converting_[static_cast<size_t>(item)];
+            running_ += itemFraction - share;
+            share = itemFraction;
+        }
+        out_.Progress(item, pass, itemFraction, Fraction());
+    }
+    void ItemEnded(int item, const ItemOutcome& outcome) override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        double& share = converting_[static_cast<size_t>(item)];
+        running_ -= share;
+        share = 0;
+        ++ended_;
+        out_.ItemEnded(item, outcome);
+    }
+    void RunEnded(const RunSummary& summary) override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        out_.RunEnded(summary);
+    }
+    bool CancelRequested() override { return out_.CancelRequested(); }
+
+private:
+    double Fraction() const { return std::clamp((ended_ + running_) / count_, 0.0, 1.0); }
+
+    RunObserver& out_;
+    std::mutex mutex_;
+    const double count_;
+    std::vector<double> converting_;
+    double running_ = 0;
+    int ended_ = 0;
+};
+
+bool Exists(const std::string& path) {
+    std::error_code ec;
+    return !path.empty() && std::filesystem::exists(path, ec);
+}
+
+ItemOutcome Ends(ItemEnd end, Failure failure = {}) {
+    ItemOutcome outcome;
+    outcome.end = end;
+    outcome.failure = std::move(failure);
+    return outcome;
+}
+
+ItemOutcome NamingOutcome(Naming named, const Failure& failure) {
+    return named == Naming::kSkipped ? Ends(ItemEnd::kSkipped) : Ends(ItemEnd::kFailed, failure);
+}
+
+bool MissesSoundFont(const SessionConfig& config, const SourceFileEntry& item) {
+    return item.sourceType == SourceType::kMidi && !config.soundFontLoaded;
+}
+
+// The output to show at the end of a run that was not cancelled: the first item's, in run
+// order, that exists.
+std::string OutputToShow(const SessionConfig& config, const std::vector<ItemOutcome>& outcomes) {
+    if (!config.settings.browseOutputFolder)
+        return {};
+    for (const ItemOutcome& o : outcomes)
+        if (o.end == ItemEnd::kConverted && Exists(o.outputPath))
+            return o.outputPath;
+    return {};
+}
+
+RunSummary RunMerge(SessionConfig& config, const RunRequest& request, RunTracker& tracker) {
+    RunSummary summary;
+    summary.mergePath = request.mergePath;
+    const std::vector<SourceFileEntry>& items = request.items;
+    int largestRate = 0, largestChannels = 0;
+    for (const SourceFileEntry& item : items) {
+        largestRate = std::max(largestRate, item.sampleRate);
+        largestChannels = std::max(largestChannels, std::min(item.sourceChannels, 2));
+    }
+    ConversionSession session(config, tracker);
+    // The merged file is written under its partial name and gets its own only once whole: the
+    // user chose the name, so a file there is replaced then. A device is written straight.
+    const std::string target = ResolvedOutputPath(request.mergePath);
+    const bool straight = IsSpecialFile(target);
+    TagSet tags;
+    const bool tagged =
+        !items.empty() && session.ChooseMergeTags(request.format, items.front().path, tags);
+    // What the writer cannot write itself goes into the finished file (below).
+    const bool writerTags =
+        tagged && (request.format.getsTags || TagsGoIntoFinishedFile(request.format, tags));
+    OutputClaim claim;
+    std::unique_ptr<AudioWriter> writer;
+    if (straight || claim.Hold(target) == OutputClaim::Take::kTaken) {
+        writer =
+            session.CreateMergeWriter(request.format, straight ? target : claim.PartialPath(),
+                                      largestRate, largestChannels, writerTags ? &tags : nullptr);
+    }
+    if (!writer) {
+        summary.merge = RunSummary::Merge::kCreateFailed;
+        tracker.RunEnded(summary);
+        return summary;
+    }
+    const int count = static_cast<int>(items.size());
+    tracker.RunStarted(count);
+    std::vector<ItemOutcome> outcomes;
+    bool cancelled = false;
+    for (int i = 0; i < count && !cancelled; ++i) {
+        const SourceFileEntry& item = items[static_cast<size_t>(i)];
+        ItemOutcome outcome =
+            MissesSoundFont(config, item)
+                ? Ends(ItemEnd::kFailed, {FailureReason::kSoundFontMissing, {}})
+                : session.ConvertItem(item, i, request.format, {}, writer.get(), request.mergePath);
+        cancelled = outcome.end == ItemEnd::kCancelled || tracker.CancelRequested();
+        outcomes.push_back(outcome);
+        tracker.ItemEnded(i, outcome);
+    }
+    writer->Close();
+    bool whole = writer->Completed();
+    writer.reset();
+    // The tags the writer could not write go into the file before it takes its name.
+    if (!cancelled && whole && !straight && tagged && TagsGoIntoFinishedFile(request.format, tags))
+        whole = WriteTagsToFile(claim.PartialPath(), request.format, tags);
+    if (cancelled) {
+        summary.cancelled = true;
+    } else if (!whole || (!straight && !claim.Commit(true))) {
+        // Nothing of a merge that could not be written to its end stays behind.
+        summary.merge = RunSummary::Merge::kWriteFailed;
+    } else {
+        summary.merge = RunSummary::Merge::kWritten;
+        summary.outputToShow = OutputToShow(config, outcomes);
+    }
+    claim.Release();  // a cancelled or failed merge leaves nothing
+    tracker.RunEnded(summary);
+    return summary;
+}
+
+}  // namespace
+
+RunNeeds CheckRunNeeds(SessionConfig& config, const std::vector<SourceFileEntry>& items,
+                       const OutputFormatEntry& format) {
+    RunNeeds needs;
+    needs.windowsMediaOutput = IsWindowsMediaFormat(format.formatId) && !config.windowsMedia.Load();
+    bool midi = false, windowsMedia = false;
+    for (const SourceFileEntry& item : items) {
+        midi = midi || item.sourceType == SourceType::kMidi;
+        windowsMedia = windowsMedia || item.sourceType == SourceType::kWindowsMedia;
+    }
+    needs.soundFont = midi && !config.LoadSoundFont();
+    needs.windowsMediaSources = windowsMedia && !config.windowsMedia.Load();
+    return needs;
+}
+
+bool ProbeNeedsWindowsMedia(SessionConfig& config, const std::vector<std::string>& paths) {
+    for (const std::string& path : paths)
+        if (SourceTypeOf(path) == SourceType::kWindowsMedia)
+            return !config.windowsMedia.Load();
+    return false;
+}
+
+RunSummary RunConversion(SessionConfig& config, const RunRequest& request, RunObserver& observer) {
+    const std::vector<SourceFileEntry>& items = request.items;
+    const int count = static_cast<int>(items.size());
+    RunTracker tracker(observer, count);
+    if (!request.mergePath.empty())
+        return RunMerge(config, request, tracker);
+    tracker.RunStarted(count);
+
+    // Every name is claimed in list order before anything is written: a held name looks taken
+    // to the items after it, exactly as a finished output would in a one-at-a-time run.
+    const ConvertSettings& settings = config.settings;
+    const OutputFormatEntry& format = request.format;
+    std::vector<OutputClaim> claims(items.size());
+    std::vector<std::optional<ItemOutcome>> decided(items.size());
+    std::vector<bool> deferred(items.size(), false);
+    std::set<std::string> taken;
+    for (size_t i = 0; i < items.size() && !tracker.CancelRequested(); ++i) {
+        const SourceFileEntry& item = items[i];
+        if (MissesSoundFont(config, item)) {
+            decided[i] = Ends(ItemEnd::kFailed, {FailureReason::kSoundFontMissing, {}});
+            continue;
+        }
+        // A name an earlier item overwrites waits until that one is done, and is claimed then.
+        if (settings.targetExistsOpt == TargetExists::kOverwrite &&
+            taken.count(FirstOutputPath(item.path, format, settings))) {
+            deferred[i] = true;
+            continue;
+        }
+        std::string path;
+        Failure failure;
+        const Naming named = PrepareOutputPath(item.path, format, settings, config.documentsFolder,
+                                               path, failure, &claims[i]);
+        if (named == Naming::kNamed)
+            taken.insert(path);
+        else
+            decided[i] = NamingOutcome(named, failure);
+    }
+
+    // One worker takes the items in list order. Several take the longest first, so that no
+    // long file is left running alone at the end; the deferred ones come last, in list order.
+    const int workers = std::max(1, std::min(request.workers, count));
+    std::vector<size_t> order;
+    for (size_t i = 0; i < items.size(); ++i)
+        if (workers == 1 || !deferred[i])
+            order.push_back(i);
+    if (workers > 1) {
+        auto work = [&](size_t i) {
+            return static_cast<double>(items[i].duration) * items[i].sampleRate *
+                   std::max(1, std::min(items[i].sourceChannels, 2));
+        };
+        std::stable_sort(order.begin(), order.end(),
+                         [&](size_t a, size_t b) { return work(a) > work(b); });
+        for (size_t i = 0; i < items.size(); ++i)
+            if (deferred[i])
+                order.push_back(i);
+    }
+
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::vector<bool> done(items.size(), false);
+    std::vector<ItemOutcome> outcomes(items.size());
+    std::atomic<size_t> next{0};
+    std::atomic<bool> stopped{false};
+    auto earlierDone = [&](size_t i) {
+        return std::all_of(done.begin(), done.begin() + static_cast<long>(i),
+                           [](bool d) { return d; });
+    };
+    auto worker = [&] {
+        ConversionSession session(config, tracker);
+        for (size_t k = next++; k < order.size(); k = next++) {
+            const size_t i = order[k];
+            if (stopped || tracker.CancelRequested()) {
+                stopped = true;
+                break;
+            }
+            ItemOutcome outcome;
+            if (decided[i]) {
+                outcome = *decided[i];
+            } else {
+                OutputClaim claim = std::move(claims[i]);
+                if (deferred[i]) {
+                    std::unique_lock<std::mutex> lock(mutex);
+                    while (!earlierDone(i) && !tracker.CancelRequested())
+                        changed.wait_for(lock, std::chrono::milliseconds(50));
+                    lock.unlock();
+                    if (tracker.CancelRequested()) {
+                        stopped = true;
+                        break;
+                    }
+                    std::string path;
+                    Failure failure;
+                    const Naming named =
+                        PrepareOutputPath(items[i].path, format, settings, config.documentsFolder,
+                                          path, failure, &claim);
+                    if (named != Naming::kNamed)
+                        decided[i] = NamingOutcome(named, failure);
+                }
+                outcome = decided[i] ? *decided[i]
+                                     : session.ConvertItem(items[i], static_cast<int>(i), format,
+                                                           std::move(claim));
+            }
+            tracker.ItemEnded(static_cast<int>(i), outcome);
+            {
+                std::lock_guard<std::mutex> lock(mutex);
+                outcomes[i] = std::move(outcome);
+                done[i] = true;
+            }
+            changed.notify_all();
+        }
+    };
+    if (workers == 1) {
+        worker();
+    } else {
+        std::vector<std::thread> threads;
+        for (int t = 0; t < workers; ++t)
+            threads.emplace_back(worker);
+        for (std::thread& t : threads)
+            t.join();
+    }
+    // Names claimed for items that never ran are given back with their partial files.
+    claims.clear();
+
+    RunSummary summary;
+    summary.cancelled = stopped || tracker.CancelRequested() ||
+                        std::any_of(outcomes.begin(), outcomes.end(), [](const ItemOutcome& o) {
+                            return o.end == ItemEnd::kCancelled;
+                        });
+    if (!summary.cancelled && count > 0) {
+        std::vector<ItemOutcome> reached;
+        for (size_t i = 0; i < items.size(); ++i)
+            if (done[i])
+                reached.push_back(outcomes[i]);
+        summary.outputToShow = OutputToShow(config, reached);
+    }
+    tracker.RunEnded(summary);
+    return summary;
+}
+
+}  // namespace kestrune

@@ -1,0 +1,68 @@
+#include "engine/tag_choice.h"
+
+#include "audio/audio_reader.h"
+#include "readers/tag_file_reader.h"
+#include "readers/wav_info_tags.h"
+
+namespace kestrune {
+
+namespace {
+
+// What the cover options make of the pictures: none, or the folder's cover for a source
+// without any.
+void ApplyCoverOptions(const ConvertSettings& settings, const std::string& sourcePath,
+                       TagSet& tags) {
+    if (!settings.copyCoverArt) {
+        tags.pictures.clear();
+        return;
+    }
+    TagPicture cover;
+    if (tags.pictures.empty() && settings.folderCoverArt && ReadFolderCover(sourcePath, cover))
+        tags.pictures.push_back(std::move(cover));
+}
+
+}  // namespace
+
+bool ChooseOutputTags(const ConvertSettings& settings, const TagOptions& options,
+                      const SourceFileEntry& source, AudioReader& reader,
+                      const std::string& customTitle, int customTrack, bool levelChanged,
+                      TagSet& tags) {
+    bool nineFromSource = false;
+    if (settings.id3TagType == TagSource::kCustom) {
+        tags = CustomTagSet(options, customTitle, customTrack);
+    } else if (settings.id3TagType == TagSource::kFromSource) {
+        tags = TagSet{};
+        nineFromSource = reader.ReadTags(tags) != 0;
+        if (!nineFromSource && source.sourceType == SourceType::kWav)
+            nineFromSource = ReadWavInfoTags(source.path, tags) != 0;
+    } else {
+        return false;
+    }
+    TagSet file;
+    ReadFileTags(source.path, file);
+    AddSourceTags(tags, file, settings.id3TagType == TagSource::kFromSource);
+    ApplyCoverOptions(settings, source.path, tags);
+    if (levelChanged)
+        DropReplayGain(tags);
+    return settings.id3TagType == TagSource::kCustom || nineFromSource || tags.HasMore();
+}
+
+bool ChooseMergeTags(const ConvertSettings& settings, const TagOptions& options,
+                     const std::string& customTitle, const std::string& firstSourcePath,
+                     TagSet& tags) {
+    if (settings.id3TagType != TagSource::kCustom && settings.id3TagType != TagSource::kFromSource)
+        return false;
+    TagSet first;
+    ReadFileTags(firstSourcePath, first);
+    // A ReplayGain of the first part says nothing of the whole: AlbumTags takes none.
+    if (settings.id3TagType == TagSource::kCustom) {
+        tags = CustomTagSet(options, customTitle, 0);
+        AddAlbumTags(tags, first);
+    } else {
+        tags = AlbumTags(first);
+    }
+    ApplyCoverOptions(settings, firstSourcePath, tags);
+    return settings.id3TagType == TagSource::kCustom || !tags.Empty() || tags.HasMore();
+}
+
+}  // namespace kestrune
