@@ -506,6 +506,21 @@ TEST(AddFiles, DroppedFilesAndFoldersAreAddedAndFilesAreNotFiltered) {
     EXPECT_EQ(h.Column(FileListView::kFile).front(), u"loose.wav"_s) << "the drop's order is kept";
 }
 
+TEST(AddFiles, AlbumFolderWithAnImageAndItsCueSheetListsExactlyItsTracks) {
+    WindowHarness h;
+    h.store->WriteInt(kOptionsGroup, "FirstRun", 0);
+    MainWindow& w = h.Open(true);
+    const fs::path album = h.dir.path() / "album";
+    MakeWav(album / "image.wav", 5.0);
+    std::ofstream(album / "image.cue")
+        << "FILE \"image.wav\" WAVE\nTRACK 01 AUDIO\nTITLE \"Intro\"\nINDEX 01 00:00:00\n"
+           "TRACK 02 AUDIO\nINDEX 00 00:01:00\nINDEX 01 00:02:10\n";
+    Drop(w, {FileUrl(album.string())});
+    EXPECT_EQ(SortedNames(h), QStringList({u"01 - Intro"_s, u"02 - Track 02"_s}));
+    EXPECT_EQ(h.Column(FileListView::kDuration), QStringList({u"00:02"_s, u"00:03"_s}));
+    EXPECT_TRUE(h.prompter.shown.empty());
+}
+
 // --- Removing and sorting ------------------------------------------------------------------
 
 TEST(FileList, RemoveNeedsASelectionAndRemoveAllEmptiesTheListAndItsIndex) {
