@@ -103,6 +103,7 @@ const char* const kOpenFilters[] = {
     "CD Audio (*.cda)",
     "Creative Voice Files (*.voc)",
     "CRI ADX Files (*.adx)",
+    "Cue Sheets (*.cue)",
     "Dolby Digital AC-3 (*.ac3)",
     "DTS Files (*.dts)",
     "DV Video Files (*.dv;*.dif)",

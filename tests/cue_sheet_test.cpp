@@ -136,6 +136,27 @@ TEST_F(CueTest, SkipAndLimitApplyToATrackAsToAFile) {
                            image.samples.begin() + static_cast<long>(from)));
 }
 
+TEST_F(CueTest, SheetOfOneFilePerTrackCutsEachFromItsOwnFile) {
+    const test::Pcm a = test::MakeSignal(44100, 2, 44100, 1),
+                    b = test::MakeSignal(44100, 2, 66150, 2);
+    ASSERT_TRUE(test::WriteWav(dir.File("a.wav"), a));
+    ASSERT_TRUE(test::WriteWav(dir.File("b.wav"), b));
+    WriteFile(dir.File("tracks.cue"),
+              "FILE \"a.wav\" WAVE\nTRACK 01 AUDIO\nINDEX 01 00:00:00\n"
+              "FILE \"b.wav\" WAVE\nTRACK 02 AUDIO\nINDEX 00 00:00:00\nINDEX 01 00:00:30\n");
+    std::vector<SourceFileEntry> rows;
+    ASSERT_TRUE(session.ProbeRows(dir.File("tracks.cue"), rows).opened);
+    ASSERT_EQ(rows.size(), 2u);
+    Convert(rows);
+    test::Pcm one, two;
+    ASSERT_TRUE(test::FfDecode(dir.File("out/01 - Track 01.flac"), one));
+    ASSERT_TRUE(test::FfDecode(dir.File("out/02 - Track 02.flac"), two));
+    EXPECT_EQ(one.samples, a.samples);
+    ASSERT_EQ(two.Frames(), b.Frames() - 30 * 588);
+    EXPECT_TRUE(
+        std::equal(two.samples.begin(), two.samples.end(), b.samples.begin() + 30 * 588 * 2));
+}
+
 // A FLAC CUESHEET block for 44.1 kHz with tracks starting at the given samples and the
 // lead-out at end.
 std::string FlacCueBlock(const std::vector<uint64_t>& starts, uint64_t end) {

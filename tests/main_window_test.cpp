@@ -327,7 +327,7 @@ TEST(AddFiles, DialogOffersEveryFilterAndAddsWhatWasChosenOnce) {
     QTest::keyClick(&w, Qt::Key_O, Qt::ControlModifier);
     ASSERT_TRUE(WaitUntilIdle(w));
     ASSERT_EQ(h.dialogs.openCalls, 1);
-    ASSERT_EQ(h.dialogs.openFilters.size(), 50);
+    ASSERT_EQ(h.dialogs.openFilters.size(), 51);
     EXPECT_EQ(h.dialogs.openFilters.front(), u"All Files (*.*)"_s);
     EXPECT_EQ(h.dialogs.openFilters[1], u"3GPP Files (*.3gp;*.3gpp)"_s);
     EXPECT_EQ(h.dialogs.openFilters.back(), u"YUV Video Files (*.yuv)"_s);
