@@ -197,6 +197,23 @@ void WriteCueSeeds(const fs::path& dir) {
     for (const char c : image)
         utf16 += std::string{c, '\0'};
     std::ofstream(dir / "utf16.cue", std::ios::binary) << utf16;
+    // A FLAC file's start with a CUESHEET block of two tracks and the lead-out.
+    auto be = [](uint64_t v, int bytes) {
+        std::string out;
+        for (int i = bytes - 1; i >= 0; --i)
+            out.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
+        return out;
+    };
+    std::string cue(128, '\0');
+    cue += be(88200, 8) + '\x80' + std::string(258, '\0') + '\x03';
+    const uint64_t starts[] = {0, 44100 * 3, 44100 * 5};
+    for (int i = 0; i < 3; ++i) {
+        cue += be(starts[i], 8) + static_cast<char>(i == 2 ? 170 : i + 1) + std::string(26, '\0');
+        cue += i == 2 ? std::string(1, '\0') : '\x01' + be(0, 8) + '\x01' + std::string(3, '\0');
+    }
+    std::ofstream(dir / "block.flac", std::ios::binary) << "fLaC" + std::string(1, '\0') +
+                                                               be(34, 3) + std::string(34, '\0') +
+                                                               '\x85' + be(cue.size(), 3) + cue;
     std::ofstream(dir / "cp1252.cue", std::ios::binary)
         << "TITLE \"Caf\xE9 \x93quoted\x94\"\nFILE \"a b.wv\" WAVE\nTRACK 1 AUDIO\n"
            "INDEX 1 0:0:0\n";

@@ -20,8 +20,9 @@ uint64_t BigEndian(const uint8_t* p, int bytes) {
     return v;
 }
 
-// FLAC's CUESHEET metadata block, when the file has one with audio tracks; its positions are
-// samples of the stream.
+}  // namespace
+
+// Its positions are samples of the stream.
 bool ReadFlacCueBlock(const std::string& path, CueSheet& sheet) {
     File f(std::fopen(path.c_str(), "rb"), std::fclose);
     uint8_t magic[4];
@@ -51,7 +52,10 @@ bool ReadFlacCueBlock(const std::string& path, CueSheet& sheet) {
         for (int i = 0; i < count; ++i) {
             if (at + 36 > block.size())
                 return false;
-            const auto offset = static_cast<int64_t>(BigEndian(&block[at], 8));
+            // Years of audio at any rate; beyond that a position is damage, and the sum of two
+            // such would overflow.
+            constexpr uint64_t kFarthest = uint64_t{1} << 48;
+            const uint64_t offset = BigEndian(&block[at], 8);
             const int number = block[at + 8];
             const bool audio = !(block[at + 21] & 0x80);
             const int indices = block[at + 35];
@@ -60,16 +64,18 @@ bool ReadFlacCueBlock(const std::string& path, CueSheet& sheet) {
             for (int k = 0; k < indices; ++k) {
                 if (at + 12 > block.size())
                     return false;
-                const auto position = static_cast<int64_t>(BigEndian(&block[at], 8));
+                const uint64_t position = BigEndian(&block[at], 8);
+                if (offset > kFarthest || position > kFarthest)
+                    return false;
+                const auto at0 = static_cast<int64_t>(offset + position);
                 if (block[at + 8] == 0)
-                    index00 = offset + position;
+                    index00 = at0;
                 else if (block[at + 8] == 1)
-                    index01 = offset + position;
+                    index01 = at0;
                 at += 12;
             }
             // The lead-out (170 on a CD, 255 otherwise) is no track.
-            if (number < 1 || number > kMostCueTracks || !audio || index01 < 0 ||
-                index01 > (int64_t{1} << 48))
+            if (number < 1 || number > kMostCueTracks || !audio || index01 < 0)
                 continue;
             if (!sheet.tracks.empty() && sheet.tracks.back().index01 >= index01)
                 return false;
@@ -86,8 +92,6 @@ bool ReadFlacCueBlock(const std::string& path, CueSheet& sheet) {
     }
     return false;
 }
-
-}  // namespace
 
 CueParse ReadEmbeddedCueSheet(const std::string& path) {
     CueParse parsed;

@@ -11,4 +11,8 @@ namespace kestrune {
 // belong to the image, whatever FILE the sheet names. kNoTracks when there is none.
 CueParse ReadEmbeddedCueSheet(const std::string& path);
 
+// FLAC's CUESHEET block alone: true when the file at path has one with audio tracks (at most
+// kMostCueTracks, each starting after the one before), which then fill sheet.
+bool ReadFlacCueBlock(const std::string& path, CueSheet& sheet);
+
 }  // namespace kestrune

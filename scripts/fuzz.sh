@@ -68,7 +68,7 @@ link_seeds fuzz_midi_file midi '*.mid' '*.rmi'
 link_seeds fuzz_stream_sniffers stream '*.wav' '*.mp3' '*.mp2' '*.mp1' '*.flac' '*.wv' \
   '*.m4a' '*.m4b' '*.mp4' '*.aac' '*.adx'
 link_seeds fuzz_utf8_text ''
-link_seeds fuzz_cue_sheet cue '*.cue'
+link_seeds fuzz_cue_sheet cue '*.cue' 'flac_cue_*.flac'
 # The tagged files of every kind whose tags a conversion reads.
 link_seeds fuzz_tags stream '*.mp3' '*.mp2' '*.flac' '*.ogg' '*.oga' '*.opus' '*.spx' '*.m4a' \
   '*.m4b' '*.mp4' '*.3g2' '*.wma' '*.aif' '*.aiff' '*.afc' '*.wav' '*.wv' '*.ape' '*.mpc' '*.tta' \

@@ -7,6 +7,7 @@
 
 #include "engine/source_list.h"
 #include "readers/cue_sheet.h"
+#include "readers/embedded_cue_sheet.h"
 #include "tests/support/session_fixture.h"
 #include "tests/support/test_support.h"
 
@@ -227,6 +228,15 @@ INSTANTIATE_TEST_SUITE_P(All, EmbeddedSheets,
                                            Embedding{"FlacBlock", ".flac", true},
                                            Embedding{"WavPackTag", ".wv", false}),
                          [](const auto& test) { return std::string(test.param.name); });
+
+// Found by fuzzing: a CUESHEET block whose track offset and index position overflowed when
+// added. The block is refused; the file lists as it would without it.
+TEST(HostileCueBlock, PositionsBeyondAnyImageRefuseTheBlock) {
+    CueSheet sheet;
+    EXPECT_FALSE(ReadFlacCueBlock(
+        std::string(KESTRUNE_SOURCE_DIR) + "/tests/data/hostile/flac_cue_block_index_overflow.flac",
+        sheet));
+}
 
 // What a sheet says in any of its encodings.
 struct Encoding {
