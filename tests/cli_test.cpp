@@ -323,7 +323,9 @@ TEST_F(CliTest, ConvertsTheCorpusToMp3) {
     const auto lines =
         RunOverTheCorpus("convert " + Settings() + " -f mp3 --tags source --length 20000 -o " +
                          Quote(dir.File("mp3")));
-    ASSERT_EQ(lines.size(), test::CorpusFiles().size());
+    // One FLAC file of the corpus carries a CUESHEET block with two audio tracks: it converts
+    // as two outputs, a line each.
+    ASSERT_EQ(lines.size(), test::CorpusFiles().size() + 1);
     size_t converted = 0;
     const std::string volume = "\tvolume 100.00%";
     for (const std::string& line : lines) {
