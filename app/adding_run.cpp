@@ -3,6 +3,7 @@
 #include <filesystem>
 
 #include "app/progress_window.h"
+#include "engine/source_list.h"
 
 namespace kestrune {
 
@@ -38,6 +39,8 @@ AddingRun::~AddingRun() {
 void AddingRun::StartFiles(std::vector<std::string> paths) {
     // A question asked here must not meet a tick of this run.
     timer_.stop();
+    // A folder of a disc image and its sheet lists the sheet's tracks, not the image as well.
+    DropSheetImages(paths);
     if (beforeProbing_)
         beforeProbing_(paths);
     total_ = static_cast<int>(paths.size());

@@ -103,6 +103,7 @@ const char* const kOpenFilters[] = {
     "CD Audio (*.cda)",
     "Creative Voice Files (*.voc)",
     "CRI ADX Files (*.adx)",
+    "Cue Sheets (*.cue)",
     "Dolby Digital AC-3 (*.ac3)",
     "DTS Files (*.dts)",
     "DV Video Files (*.dv;*.dif)",
@@ -552,10 +553,13 @@ void MainWindow::OnFileProbed(int number, const ProbedFile& file) {
         report.unrepresentable = true;
     } else if (file.result.opened) {
         ok = true;
-        if (!listed_.count(file.key)) {
-            FileRow* row = list_->InsertFileRow(file.entry, /*scroll=*/false);
-            row->SetListKey(file.key);
-            listed_.emplace(file.key, row);
+        for (size_t i = 0; i < file.rows.size(); ++i) {
+            const std::string& key = file.rowKeys[i];
+            if (listed_.count(key))
+                continue;
+            FileRow* row = list_->InsertFileRow(file.rows[i], /*scroll=*/false);
+            row->SetListKey(key);
+            listed_.emplace(key, row);
         }
     } else if (listed_.count(file.key)) {
         ok = true;  // listed already: nothing to add, nothing to report

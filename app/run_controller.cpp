@@ -51,7 +51,7 @@ bool RunController::Start(SessionConfig& config, RunRequest request, std::vector
     rows_ = std::move(rows);
     std::vector<RunPresenter::Item> items;
     for (size_t i = 0; i < request.items.size(); ++i)
-        items.push_back({static_cast<int>(i), FileNameOf(request.items[i].path)});
+        items.push_back({static_cast<int>(i), ColumnTextsOf(request.items[i]).file});
     presenter_ =
         std::make_unique<RunPresenter>(static_cast<RunView&>(*this), std::move(items), target);
     queue_ = std::make_unique<RunEventQueue>();

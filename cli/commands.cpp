@@ -84,8 +84,8 @@ int RunProbe(const std::vector<std::string>& args) {
             status = 1;
             continue;
         }
-        SourceFileEntry entry;
-        const ProbeResult probed = session.ProbeSource(path, entry);
+        std::vector<SourceFileEntry> rows;
+        const ProbeResult probed = session.ProbeRows(path, rows);
         if (!probed.opened) {
             const std::string detail = FailureDetailText(probed.failure);
             const std::string why = detail.empty() ? "no reader can open this file" : detail;
@@ -93,9 +93,12 @@ int RunProbe(const std::vector<std::string>& args) {
             status = 1;
             continue;
         }
-        const ColumnTexts t = ColumnTextsOf(entry);
-        std::printf("%s\t%s\t%s\t%s\t%s\n", t.file.c_str(), t.duration.c_str(), t.bitRate.c_str(),
-                    t.sampleRate.c_str(), t.channels.c_str());
+        // A cue sheet: a line per track.
+        for (const SourceFileEntry& entry : rows) {
+            const ColumnTexts t = ColumnTextsOf(entry);
+            std::printf("%s\t%s\t%s\t%s\t%s\n", t.file.c_str(), t.duration.c_str(),
+                        t.bitRate.c_str(), t.sampleRate.c_str(), t.channels.c_str());
+        }
         std::fflush(stdout);
     }
     return status;

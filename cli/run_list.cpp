@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <set>
 
@@ -31,7 +32,10 @@ void CollectSources(ConversionSession& session, const std::vector<std::string>& 
     const std::string& documentsFolder = session.config().documentsFolder;
     const bool skipPolicy = skipUnread && settings.targetExistsOpt == TargetExists::kSkip;
     std::set<std::string> listed;
-    for (const std::string& file : files) {
+    // An image named by a sheet among the files is converted as the sheet's tracks only.
+    std::vector<std::string> given = files;
+    DropSheetImages(given);
+    for (const std::string& file : given) {
         const auto started = Clock::now();
         std::error_code ec;
         const std::string path = fs::absolute(file, ec).lexically_normal().string();
@@ -47,7 +51,8 @@ void CollectSources(ConversionSession& session, const std::vector<std::string>& 
             report.Done(index);
             continue;
         }
-        if (skipPolicy) {
+        // A sheet's outputs are named after its tracks, known once it is read.
+        if (skipPolicy && ExtensionOf(path) != ".cue") {
             // What the naming would answer now, before the file is read.
             PlannedNames none;
             std::string output;
@@ -73,11 +78,24 @@ void CollectSources(ConversionSession& session, const std::vector<std::string>& 
             report.Done(index);
             continue;
         }
-        SourceFileEntry& item = run.list[run.list.size() - 1];
-        r.duration = item.duration;
-        run.items.push_back(&item);
-        run.rows.push_back(static_cast<int>(run.rows.size()));
-        run.reportIndex.push_back(index);
+        // A sheet's tracks each have their place in the report, as "sheet#NN".
+        for (size_t row = before; row < run.list.size(); ++row) {
+            SourceFileEntry& item = run.list[row];
+            size_t at = index;
+            if (row != before) {
+                char number[8];
+                std::snprintf(number, sizeof number, "#%02d", item.track.number);
+                at = report.Add(path + number);
+            } else if (item.track.number) {
+                char number[8];
+                std::snprintf(number, sizeof number, "#%02d", item.track.number);
+                r.source = path + number;
+            }
+            report[at].duration = item.duration;
+            run.items.push_back(&item);
+            run.rows.push_back(static_cast<int>(run.rows.size()));
+            run.reportIndex.push_back(at);
+        }
     }
 }
 
@@ -122,8 +140,8 @@ bool PlanRun(SessionConfig& config, RunList& run, const OutputFormatEntry& forma
             r.text = FileNameOf(mergePath);
         } else {
             const Naming named =
-                PlanOutputPath(item.path, format, config.settings, config.documentsFolder, planned,
-                               output, outcome.failure);
+                PlanOutputPath(NamingPath(item), format, config.settings, config.documentsFolder,
+                               planned, output, outcome.failure);
             if (named == Naming::kNamed) {
                 r.status = FileStatus::kPlanned;
                 r.output = output;

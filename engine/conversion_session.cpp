@@ -2,6 +2,8 @@
 
 #include "audio/audio_reader.h"
 #include "readers/bass_reader.h"
+#include "readers/cue_sheet.h"
+#include "readers/track_range_reader.h"
 #include "writers/windows_media_runtime.h"
 
 namespace kestrune {
@@ -19,6 +21,15 @@ ReaderChoice ConversionSession::OpenReader(const SourceFileEntry& source, int ta
     usedDedicatedReader_ = choice.dedicated ? 1 : 0;
     if (choice.failure.reason != FailureReason::kNone)
         failure_ = choice.failure;
+    // A track of an image reads its own range of the image, at the image's rate.
+    if (choice.reader && source.track.number && choice.reader->GetSampleRate() > 0) {
+        const int rate = choice.reader->GetSampleRate();
+        const ImageTrack& t = source.track;
+        auto sample = [&](int64_t at) { return t.inSamples ? at : CueFramesToSamples(at, rate); };
+        choice.reader =
+            std::make_unique<TrackRangeReader>(std::move(choice.reader), sample(t.startFrames),
+                                               t.endFrames < 0 ? -1 : sample(t.endFrames), t.tags);
+    }
     return choice;
 }
 
@@ -53,7 +64,8 @@ StepOutcome ConversionSession::Ended(bool ok, bool hasAudio) {
 }
 
 std::string ConversionSession::DisplayName(const SourceFileEntry& source) const {
-    return FileNameOf(currentItem_ ? currentItem_->path : source.path);
+    const SourceFileEntry& item = currentItem_ ? *currentItem_ : source;
+    return FileNameOf(NamingPath(item));
 }
 
 ProbeResult ConversionSession::ProbeSource(const std::string& path, SourceFileEntry& entry) {

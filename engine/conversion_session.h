@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -22,6 +23,8 @@ namespace kestrune {
 
 class AudioReader;
 class AudioWriter;
+class TrackRangeReader;
+struct CueSheet;
 
 // How one step of an item ended: the conversion, or a pass before it.
 enum class StepOutcome {
@@ -73,6 +76,9 @@ public:
 
     // Probes a file for the list: fills entry (outputPath empty) when a reader opened it.
     ProbeResult ProbeSource(const std::string& path, SourceFileEntry& entry);
+    // Probes a file for the list as its rows: a cue sheet gives a row per track of its image
+    // (every file it names must open), any other file its one row as ProbeSource gives it.
+    ProbeResult ProbeRows(const std::string& path, std::vector<SourceFileEntry>& rows);
 
     // Runs the passes and the conversion of the item at index of a run (its automatic track
     // number is index + 1) into the name claim holds, or into mergeWriter, which stays open
@@ -147,6 +153,9 @@ private:
     // A source opened for a conversion, with its skip and limit in frames.
     struct OpenedSource {
         std::unique_ptr<AudioReader> reader;
+        // The reader when it cuts a track from an image (it is then reader itself).
+        TrackRangeReader* track = nullptr;
+        int trackNumber = 0;
         bool hasAudio = true;
         int64_t skipFrames = 0;
         bool limited = false;
@@ -173,6 +182,12 @@ private:
     template <typename Sample>
     int RunBlocks(OpenedSource& src, AudioWriter& writer, int outRate, int outChannels,
                   SourceType sourceType, WideInput wide, bool& writeFailed);
+    // The rows of the cue sheet at path.
+    ProbeResult ProbeSheet(const std::string& path, std::vector<SourceFileEntry>& rows);
+    // A row per track of sheet, cut from images (by the FILE name the sheet gives).
+    Failure RowsOfSheet(const CueSheet& sheet, const std::string& sheetPath,
+                        const std::map<std::string, SourceFileEntry>& images,
+                        std::vector<SourceFileEntry>& rows) const;
     // The source's name as the item's title: the list item's, even for a substitute source.
     std::string DisplayName(const SourceFileEntry& source) const;
 

@@ -16,6 +16,7 @@
 #include "engine/resample_stage.h"
 #include "engine/tag_choice.h"
 #include "engine/writer_plan.h"
+#include "readers/track_range_reader.h"
 #include "writers/tag_file_writer.h"
 
 namespace kestrune {
@@ -46,6 +47,8 @@ bool ConversionSession::OpenSource(const SourceFileEntry& source, int requestedR
     if (!opened)
         return false;
     AudioReader& reader = *out.reader;
+    out.track = source.track.number ? static_cast<TrackRangeReader*>(out.reader.get()) : nullptr;
+    out.trackNumber = source.track.number;
     auto fail = [&] {
         reader.Close();
         out.reader.reset();
@@ -314,6 +317,14 @@ int ConversionSession::RunBlocks(OpenedSource& src, AudioWriter& writer, int out
             return Next::kStop;
         return Next::kContinue;
     });
+    // An image that ends before the track does is a sheet that does not fit it: no other
+    // reader would mend that.
+    if ((end == End::kEnded || end == End::kNothingRead) && src.track &&
+        src.track->EndedShort()) {
+        usedDedicatedReader_ = 0;
+        Fail(FailureReason::kTrackPastEnd, std::to_string(src.trackNumber));
+        return 0;
+    }
     if (end != End::kEnded && end != End::kStopped)
         return 0;
     // What the resampler still holds belongs to the end of the file.

@@ -30,6 +30,14 @@ enum class FailureReason {
     // A probe: a ".cda" file outside a CD drive, a Flash file.
     kCdAudioFromDisk,
     kFlashFile,
+    // A cue sheet, or a track of its image:
+    kSheetTooLarge,       // over 1 MiB
+    kSheetTooManyTracks,  // over 99 tracks
+    kSheetNoTracks,       // no track to cut (an empty sheet)
+    kSheetBadLine,        // detail: the number of the line that cannot be read
+    kSheetUnreadable,     // the sheet cannot be read
+    kSheetFileMissing,    // detail: the name of the missing file, as the sheet gives it
+    kTrackPastEnd,        // detail: the track's number; it starts or ends past the image's end
 };
 
 struct Failure {

@@ -27,7 +27,9 @@ void ProbeRun::Work() {
         ProbedFile probed;
         probed.path = paths_[i];
         probed.key = SourceList::Key(probed.path);
-        probed.result = session.ProbeSource(probed.path, probed.entry);
+        probed.result = session.ProbeRows(probed.path, probed.rows);
+        for (const SourceFileEntry& row : probed.rows)
+            probed.rowKeys.push_back(SourceList::KeyOf(row));
         bool all = false;
         {
             std::lock_guard<std::mutex> lock(mutex_);

@@ -17,8 +17,10 @@ struct ProbedFile {
     std::string path;
     // What identifies the file in a list (SourceList::Key).
     std::string key;
-    // Its columns, when result.opened.
-    SourceFileEntry entry;
+    // Its rows with their columns, when result.opened: the file's one row, or a cue sheet's
+    // tracks; rowKeys[i] identifies rows[i] in a list.
+    std::vector<SourceFileEntry> rows;
+    std::vector<std::string> rowKeys;
     ProbeResult result;
 };
 

@@ -212,14 +212,14 @@ RunSummary RunConversion(SessionConfig& config, const RunRequest& request, RunOb
         }
         // A name an earlier item overwrites waits until that one is done, and is claimed then.
         if (settings.targetExistsOpt == TargetExists::kOverwrite &&
-            taken.count(FirstOutputPath(item.path, format, settings))) {
+            taken.count(FirstOutputPath(NamingPath(item), format, settings))) {
             deferred[i] = true;
             continue;
         }
         std::string path;
         Failure failure;
-        const Naming named = PrepareOutputPath(item.path, format, settings, config.documentsFolder,
-                                               path, failure, &claims[i]);
+        const Naming named = PrepareOutputPath(NamingPath(item), format, settings,
+                                               config.documentsFolder, path, failure, &claims[i]);
         if (named == Naming::kNamed)
             taken.insert(path);
         else
@@ -280,8 +280,8 @@ RunSummary RunConversion(SessionConfig& config, const RunRequest& request, RunOb
                     std::string path;
                     Failure failure;
                     const Naming named =
-                        PrepareOutputPath(items[i].path, format, settings, config.documentsFolder,
-                                          path, failure, &claim);
+                        PrepareOutputPath(NamingPath(items[i]), format, settings,
+                                          config.documentsFolder, path, failure, &claim);
                     if (named != Naming::kNamed)
                         decided[i] = NamingOutcome(named, failure);
                 }

@@ -1,8 +1,10 @@
 #include "engine/source_list.h"
 
 #include <filesystem>
+#include <set>
 
 #include "engine/conversion_session.h"
+#include "engine/sheet_images.h"
 
 namespace kestrune {
 
@@ -14,17 +16,44 @@ std::string SourceList::Key(const std::string& path) {
     return ec ? path : canonical.string();
 }
 
+std::string SourceList::KeyOf(const SourceFileEntry& entry) {
+    if (!entry.track.number)
+        return Key(entry.path);
+    return Key(entry.track.sheetPath) + "#" + std::to_string(entry.track.number);
+}
+
 int SourceList::AddSourceFile(ConversionSession& session, const std::string& path) {
-    const std::string key = Key(path);
-    if (index_.count(key))
+    if (index_.count(Key(path)))
         return 0;
-    SourceFileEntry entry;
-    if (!session.ProbeSource(path, entry).opened)
+    std::vector<SourceFileEntry> rows;
+    if (!session.ProbeRows(path, rows).opened)
         return -1;
-    entries_.push_back(std::move(entry));
-    const size_t row = entries_.size() - 1;
-    index_[key] = row;
-    return static_cast<int>(row);
+    int first = 0;
+    for (SourceFileEntry& entry : rows) {
+        const std::string key = KeyOf(entry);
+        if (index_.count(key))
+            continue;
+        entries_.push_back(std::move(entry));
+        const size_t row = entries_.size() - 1;
+        index_[key] = row;
+        if (!first)
+            first = static_cast<int>(row);
+    }
+    return first;
+}
+
+void DropSheetImages(std::vector<std::string>& paths) {
+    std::set<std::string> images;
+    for (const std::string& path : paths) {
+        if (ExtensionOf(path) != ".cue")
+            continue;
+        for (const std::string& image : SheetImages(path))
+            images.insert(SourceList::Key(image));
+    }
+    if (images.empty())
+        return;
+    std::erase_if(paths,
+                  [&](const std::string& path) { return images.count(SourceList::Key(path)); });
 }
 
 void SourceList::Remove(size_t row) {
@@ -33,7 +62,7 @@ void SourceList::Remove(size_t row) {
     entries_.erase(entries_.begin() + static_cast<long>(row));
     index_.clear();
     for (size_t i = 0; i < entries_.size(); ++i)
-        index_[Key(entries_[i].path)] = i;
+        index_[KeyOf(entries_[i])] = i;
 }
 
 void SourceList::Clear() {

@@ -40,6 +40,16 @@ bool ChooseOutputTags(const ConvertSettings& settings, const TagOptions& options
     }
     TagSet file;
     ReadFileTags(source.path, file);
+    if (source.track.number) {
+        // The image's own texts and its sheet are the whole disc's, not the track's.
+        for (auto it = file.fields.begin(); it != file.fields.end();)
+            it = IsNineKey(it->first) || it->first == "CUESHEET" || it->first == "ISRC" ||
+                         tags.fields.count(it->first)
+                     ? file.fields.erase(it)
+                     : std::next(it);
+        file.trackTotal = source.track.tags.trackTotal;
+        file.disc = source.track.tags.disc ? source.track.tags.disc : file.disc;
+    }
     AddSourceTags(tags, file, settings.id3TagType == TagSource::kFromSource);
     ApplyCoverOptions(settings, source.path, tags);
     if (levelChanged)

@@ -178,13 +178,54 @@ void WriteAmr(const fs::path& path, bool narrowBand) {
 
 }  // namespace
 
+// Cue sheets: one image with a pregap, one file per track, and the same text in UTF-16 and
+// Windows-1252.
+void WriteCueSeeds(const fs::path& dir) {
+    const std::string image =
+        "REM GENRE Jazz\r\nREM DATE 1959\r\nREM DISCNUMBER 1\r\nREM COMMENT \"seed\"\r\n"
+        "PERFORMER \"Quartet\"\r\nTITLE \"Album\"\r\nFILE \"image.flac\" WAVE\r\n"
+        "  TRACK 01 AUDIO\r\n    TITLE \"One\"\r\n    ISRC USABC1234567\r\n"
+        "    INDEX 01 00:00:00\r\n  TRACK 02 AUDIO\r\n    TITLE \"Two\"\r\n"
+        "    SONGWRITER \"Someone\"\r\n    PREGAP 00:02:00\r\n    INDEX 00 04:10:50\r\n"
+        "    INDEX 01 04:12:00\r\n    POSTGAP 00:01:00\r\n";
+    std::ofstream(dir / "image.cue", std::ios::binary) << image;
+    std::ofstream(dir / "tracks.cue", std::ios::binary)
+        << "FILE \"01.wav\" WAVE\nTRACK 01 AUDIO\nINDEX 01 00:00:00\nFILE \"02.wav\" WAVE\n"
+           "TRACK 02 AUDIO\nINDEX 00 00:00:00\nINDEX 01 00:01:74\nTRACK 03 MODE1/2352\n"
+           "INDEX 01 10:00:00\n";
+    std::string utf16 = "\xFF\xFE";
+    for (const char c : image)
+        utf16 += std::string{c, '\0'};
+    std::ofstream(dir / "utf16.cue", std::ios::binary) << utf16;
+    // A FLAC file's start with a CUESHEET block of two tracks and the lead-out.
+    auto be = [](uint64_t v, int bytes) {
+        std::string out;
+        for (int i = bytes - 1; i >= 0; --i)
+            out.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
+        return out;
+    };
+    std::string cue(128, '\0');
+    cue += be(88200, 8) + '\x80' + std::string(258, '\0') + '\x03';
+    const uint64_t starts[] = {0, 44100 * 3, 44100 * 5};
+    for (int i = 0; i < 3; ++i) {
+        cue += be(starts[i], 8) + static_cast<char>(i == 2 ? 170 : i + 1) + std::string(26, '\0');
+        cue += i == 2 ? std::string(1, '\0') : '\x01' + be(0, 8) + '\x01' + std::string(3, '\0');
+    }
+    std::ofstream(dir / "block.flac", std::ios::binary) << "fLaC" + std::string(1, '\0') +
+                                                               be(34, 3) + std::string(34, '\0') +
+                                                               '\x85' + be(cue.size(), 3) + cue;
+    std::ofstream(dir / "cp1252.cue", std::ios::binary)
+        << "TITLE \"Caf\xE9 \x93quoted\x94\"\nFILE \"a b.wv\" WAVE\nTRACK 1 AUDIO\n"
+           "INDEX 1 0:0:0\n";
+}
+
 int main(int argc, char** argv) {
     if (argc != 2) {
         std::fprintf(stderr, "usage: %s OUTDIR\n", argv[0]);
         return 2;
     }
     const fs::path out = argv[1];
-    for (const char* dir : {"aiff", "au", "amr", "wav", "midi", "stream"})
+    for (const char* dir : {"aiff", "au", "amr", "wav", "midi", "stream", "cue"})
         fs::create_directories(out / dir);
 
     struct Kind {
@@ -245,5 +286,6 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "libsndfile writes no MPEG audio here\n");
 
     WriteMidiSeeds(out / "midi");
+    WriteCueSeeds(out / "cue");
     return 0;
 }

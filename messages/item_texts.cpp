@@ -79,6 +79,20 @@ std::string FailureDetailText(const Failure& failure) {
         case FailureReason::kFlashFile:
             return "Flash files often hold their sound in a form only a dedicated SWF/FLV "
                    "converter can extract; please try one for this file.";
+        case FailureReason::kSheetTooLarge:
+            return "The cue sheet is larger than 1 MB: it is no track list";
+        case FailureReason::kSheetTooManyTracks:
+            return "The cue sheet lists more than 99 tracks";
+        case FailureReason::kSheetNoTracks:
+            return "The cue sheet lists no track";
+        case FailureReason::kSheetBadLine:
+            return "Line " + failure.detail + " of the cue sheet cannot be read";
+        case FailureReason::kSheetUnreadable:
+            return "The cue sheet cannot be read";
+        case FailureReason::kSheetFileMissing:
+            return "The cue sheet's file " + Quoted(failure.detail) + " is missing";
+        case FailureReason::kTrackPastEnd:
+            return "Track " + failure.detail + " of the cue sheet lies past the end of its file";
     }
     return {};
 }

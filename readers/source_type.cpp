@@ -73,6 +73,15 @@ SourceType SourceTypeOf(const std::string& path) {
     return it == kTypes.end() ? SourceType::kOther : it->second;
 }
 
+std::string NamingPath(const SourceFileEntry& entry) {
+    if (!entry.track.number)
+        return entry.path;
+    const auto slash = entry.path.rfind('/');
+    // The extension stands for the image's and goes as any source's does.
+    return (slash == std::string::npos ? std::string() : entry.path.substr(0, slash + 1)) +
+           entry.track.name + ExtensionOf(entry.path);
+}
+
 std::string DurationText(int seconds) {
     if (seconds <= 0)
         return {};
@@ -111,7 +120,7 @@ std::string ChannelsText(int channels) {
 
 ColumnTexts ColumnTextsOf(const SourceFileEntry& e) {
     ColumnTexts t;
-    t.file = FileNameOf(e.path);
+    t.file = e.track.number ? e.track.name : FileNameOf(e.path);
     t.duration = DurationText(e.duration);
     if (e.bitRate != 0)
         t.bitRate = std::to_string(e.bitRate) + " kbps";

@@ -1,8 +1,10 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "audio/sample_format.h"
+#include "audio/tag_set.h"
 
 namespace kestrune {
 
@@ -34,6 +36,22 @@ std::string FileNameOf(const std::string& path);
 std::string ExtensionOf(const std::string& path);
 SourceType SourceTypeOf(const std::string& path);
 
+// A track of a disc image, cut from it where its cue sheet says.
+struct ImageTrack {
+    int number = 0;  // 0: the row is a whole file
+    // The sheet (a .cue, or the image when the sheet is inside it).
+    std::string sheetPath;
+    // "NN - Title": the track's name in the list and of its output.
+    std::string name;
+    // In CD frames (1/75 s) from the start of the image; endFrames -1: to the image's end.
+    int64_t startFrames = 0;
+    int64_t endFrames = -1;
+    // The positions are samples, not CD frames (a FLAC image's own CUESHEET block).
+    bool inSamples = false;
+    // What the sheet says of the track and its disc.
+    TagSet tags;
+};
+
 // One row of the file list.
 struct SourceFileEntry {
     std::string path;
@@ -44,7 +62,13 @@ struct SourceFileEntry {
     SampleDepth depth;   // the source's own samples, where the file says
     SourceType sourceType = SourceType::kOther;
     std::string outputPath;
+    // For a track of an image (path is the image's path).
+    ImageTrack track;
 };
+
+// The path an output is named after: the source's own, or for a track of an image its name in
+// the image's folder.
+std::string NamingPath(const SourceFileEntry& entry);
 
 // The texts of the file list's columns, shared by the window and kestrune-cli probe.
 struct ColumnTexts {

@@ -22,7 +22,7 @@ done
 shift $((OPTIND - 1))
 
 all=(fuzz_aiff_reader fuzz_au_reader fuzz_amr_reader fuzz_wav_info_tags fuzz_midi_file
-     fuzz_stream_sniffers fuzz_utf8_text fuzz_tags)
+     fuzz_stream_sniffers fuzz_utf8_text fuzz_tags fuzz_cue_sheet)
 targets=("$@")
 [ ${#targets[@]} -eq 0 ] && targets=("${all[@]}")
 
@@ -68,6 +68,7 @@ link_seeds fuzz_midi_file midi '*.mid' '*.rmi'
 link_seeds fuzz_stream_sniffers stream '*.wav' '*.mp3' '*.mp2' '*.mp1' '*.flac' '*.wv' \
   '*.m4a' '*.m4b' '*.mp4' '*.aac' '*.adx'
 link_seeds fuzz_utf8_text ''
+link_seeds fuzz_cue_sheet cue '*.cue' 'flac_cue_*.flac'
 # The tagged files of every kind whose tags a conversion reads.
 link_seeds fuzz_tags stream '*.mp3' '*.mp2' '*.flac' '*.ogg' '*.oga' '*.opus' '*.spx' '*.m4a' \
   '*.m4b' '*.mp4' '*.3g2' '*.wma' '*.aif' '*.aiff' '*.afc' '*.wav' '*.wv' '*.ape' '*.mpc' '*.tta' \

@@ -328,7 +328,9 @@ TEST_F(CliTest, ConvertsTheCorpusToMp3) {
     const auto lines =
         RunOverTheCorpus("convert " + Settings() + " -f mp3 --tags source --length 20000 -o " +
                          Quote(dir.File("mp3")));
-    ASSERT_EQ(lines.size(), test::CorpusFiles().size());
+    // One FLAC file of the corpus carries a CUESHEET block with two audio tracks: it converts
+    // as two outputs, a line each.
+    ASSERT_EQ(lines.size(), test::CorpusFiles().size() + 1);
     size_t converted = 0;
     const std::string volume = "\tvolume 100.00%";
     for (const std::string& line : lines) {
@@ -393,6 +395,27 @@ TEST_F(CliTest, JoinsAHandfulIntoOne) {
     EXPECT_EQ(info.sampleRate, 44100);
     EXPECT_NEAR(info.duration, 0.5 * 3 + 2.0, 0.1);
     EXPECT_EQ(info.Tag("title"), "Joined");
+}
+
+TEST_F(CliTest, ProbeAndConvertTakeACueSheetTrackByTrack) {
+    ASSERT_TRUE(test::WriteWav(dir.File("disc.wav"), test::MakeSignal(44100, 2, 44100 * 3)));
+    std::ofstream(dir.File("disc.cue"))
+        << "FILE \"disc.wav\" WAVE\nTRACK 01 AUDIO\nTITLE \"A\"\nINDEX 01 00:00:00\n"
+           "TRACK 02 AUDIO\nTITLE \"B\"\nINDEX 01 00:01:00\n";
+    std::string out;
+    ASSERT_EQ(Run("probe " + Quote(dir.File("disc.cue")), &out), 0);
+    EXPECT_EQ(out,
+              "File\tDuration\tBit Rate\tSample Rate\tChannels\n"
+              "01 - A\t00:01\t1411 kbps\t44100 Hz\tStereo\n"
+              "02 - B\t00:02\t1411 kbps\t44100 Hz\tStereo\n");
+    // The image given beside its sheet is converted as the sheet's tracks only.
+    ASSERT_EQ(Run("convert " + Settings() + " -f wav -o " + Quote(dir.File("out")) + " " +
+                      Quote(dir.File("disc.wav")) + " " + Quote(dir.File("disc.cue")),
+                  &out),
+              0);
+    EXPECT_EQ(test::FolderEntries(dir.File("out")),
+              (std::vector<std::string>{"01 - A.wav", "02 - B.wav"}));
+    EXPECT_NEAR(test::FfProbe(dir.File("out/02 - B.wav")).duration, 2.0, 1e-6);
 }
 
 // Ctrl+C, and a SIGTERM as timeout or a service manager sends it, cancel the run: the output

@@ -327,7 +327,7 @@ TEST(AddFiles, DialogOffersEveryFilterAndAddsWhatWasChosenOnce) {
     QTest::keyClick(&w, Qt::Key_O, Qt::ControlModifier);
     ASSERT_TRUE(WaitUntilIdle(w));
     ASSERT_EQ(h.dialogs.openCalls, 1);
-    ASSERT_EQ(h.dialogs.openFilters.size(), 50);
+    ASSERT_EQ(h.dialogs.openFilters.size(), 51);
     EXPECT_EQ(h.dialogs.openFilters.front(), u"All Files (*.*)"_s);
     EXPECT_EQ(h.dialogs.openFilters[1], u"3GPP Files (*.3gp;*.3gpp)"_s);
     EXPECT_EQ(h.dialogs.openFilters.back(), u"YUV Video Files (*.yuv)"_s);
@@ -504,6 +504,21 @@ TEST(AddFiles, DroppedFilesAndFoldersAreAddedAndFilesAreNotFiltered) {
     Drop(w, {FileUrl(loose), FileUrl(folder.string())});
     EXPECT_EQ(SortedNames(h), QStringList({u"01.wav"_s, u"02.mp3"_s, u"loose.wav"_s}));
     EXPECT_EQ(h.Column(FileListView::kFile).front(), u"loose.wav"_s) << "the drop's order is kept";
+}
+
+TEST(AddFiles, AlbumFolderWithAnImageAndItsCueSheetListsExactlyItsTracks) {
+    WindowHarness h;
+    h.store->WriteInt(kOptionsGroup, "FirstRun", 0);
+    MainWindow& w = h.Open(true);
+    const fs::path album = h.dir.path() / "album";
+    MakeWav(album / "image.wav", 5.0);
+    std::ofstream(album / "image.cue")
+        << "FILE \"image.wav\" WAVE\nTRACK 01 AUDIO\nTITLE \"Intro\"\nINDEX 01 00:00:00\n"
+           "TRACK 02 AUDIO\nINDEX 00 00:01:00\nINDEX 01 00:02:10\n";
+    Drop(w, {FileUrl(album.string())});
+    EXPECT_EQ(SortedNames(h), QStringList({u"01 - Intro"_s, u"02 - Track 02"_s}));
+    EXPECT_EQ(h.Column(FileListView::kDuration), QStringList({u"00:02"_s, u"00:03"_s}));
+    EXPECT_TRUE(h.prompter.shown.empty());
 }
 
 // --- Removing and sorting ------------------------------------------------------------------
