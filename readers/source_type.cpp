@@ -113,11 +113,13 @@ ColumnTexts ColumnTextsOf(const SourceFileEntry& e) {
     ColumnTexts t;
     t.file = FileNameOf(e.path);
     t.duration = DurationText(e.duration);
-    if (e.bitRate != 0)
+    // A value the reader could not tell (zero, or negative from a broken header) is left blank.
+    if (e.bitRate > 0)
         t.bitRate = std::to_string(e.bitRate) + " kbps";
-    if (e.sampleRate != 0)
+    if (e.sampleRate > 0)
         t.sampleRate = std::to_string(e.sampleRate) + " Hz";
-    t.channels = ChannelsText(e.sourceChannels);
+    if (e.sourceChannels > 0)
+        t.channels = ChannelsText(e.sourceChannels);
     return t;
 }
 

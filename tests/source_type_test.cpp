@@ -54,6 +54,13 @@ TEST(ColumnTexts, AsTheListShowsThem) {
     e.sampleRate = 0;
     EXPECT_EQ(ColumnTextsOf(e).bitRate, "320 kbps");
     EXPECT_EQ(ColumnTextsOf(e).sampleRate, "");
+    // A broken header's values are unknown, not shown.
+    e.sampleRate = -1;
+    e.sourceChannels = 0;
+    e.bitRate = -8;
+    EXPECT_EQ(ColumnTextsOf(e).sampleRate, "");
+    EXPECT_EQ(ColumnTextsOf(e).channels, "");
+    EXPECT_EQ(ColumnTextsOf(e).bitRate, "");
 }
 
 }  // namespace
