@@ -1,5 +1,6 @@
 #include "app/help_viewer.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QFileInfo>
 #include <QHBoxLayout>
@@ -19,6 +20,13 @@ HelpViewer::HelpViewer(const QString& indexPage, Desktop& desktop)
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowIcon(QApplication::windowIcon());
     resize(820, 620);
+    // Escape closes the help, as it does a dialog.
+    auto* closeAction = new QAction(this);
+    closeAction->setObjectName(QStringLiteral("closeHelpAction"));
+    closeAction->setShortcut(QKeySequence(Qt::Key_Escape));
+    closeAction->setShortcutContext(Qt::WindowShortcut);
+    connect(closeAction, &QAction::triggered, this, &QWidget::close);
+    addAction(closeAction);
 
     const auto makeButton = [this](const QString& text, QStyle::StandardPixmap icon) {
         auto* button = new QToolButton(this);
