@@ -202,6 +202,15 @@ void FileListView::FitHeaders() {
     }
 }
 
+void FileListView::FitValueColumns() {
+    // The short values (length, rates, channels) are read whole; names may be cut.
+    for (int column : {kDuration, kBitRate, kSampleRate, kChannels}) {
+        const int needed = sizeHintForColumn(column);
+        if (columnWidth(column) < needed)
+            setColumnWidth(column, needed);
+    }
+}
+
 void FileListView::changeEvent(QEvent* event) {
     QTreeWidget::changeEvent(event);
     if (event->type() == QEvent::FontChange)

@@ -60,6 +60,8 @@ public:
     Qt::SortOrder SortOrder() const { return sortOrder_; }
     // Sorts by column in order (column -1: no sort is shown); as a restart restores it.
     void SetSort(int column, Qt::SortOrder order);
+    // Widens the columns of short values whose cells would be cut (a larger font).
+    void FitValueColumns();
     // Sorts the rows again by the shown sort, after rows were added.
     void Resort();
     // The columns' widths as "206,70,...", and back; a text that does not hold a width for

@@ -339,7 +339,8 @@ void MainWindow::LayOut() {
     formatBox_->setGeometry(11, 258, column - 5, formatBox_->sizeHint().height());
     homepageLink_->setGeometry(9, 618, std::max(113, homepageLink_->sizeHint().width()),
                                std::max(20, homepageLink_->sizeHint().height()));
-    const int left = 11 + column + 19;
+    // The link under the buttons may be the wider of the two at a large font.
+    const int left = std::max(11 + column + 19, homepageLink_->geometry().right() + 9);
     list_->setGeometry(left, 63, w - left - 10, h - 75);
     summaryLabel_->setGeometry(260, 38, std::max(100, w - 350), 22);
     int x = w - 83;
@@ -745,6 +746,7 @@ void MainWindow::OnAddingFinished() {
     adding_ = nullptr;
     // The rows come in as found; a list shown sorted is sorted again.
     list_->Resort();
+    list_->FitValueColumns();
     ScrollToLastRow();
     SetActivity(Activity::kIdle);
     // The keys go back to the list, not to wherever the progress window left them.
