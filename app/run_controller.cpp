@@ -129,8 +129,8 @@ void RunController::ShowTimes(double runFraction) {
         return;
     const qint64 elapsed = clock_.elapsed() / 1000;
     QString text = QStringLiteral("Elapsed: %1").arg(ClockText(elapsed));
-    // Too early an estimate only jumps about.
-    if (runFraction >= 0.02 && clock_.elapsed() >= 2000) {
+    // Too early an estimate only jumps about: it waits for a twentieth of the run.
+    if (runFraction >= 0.05 && clock_.elapsed() > 0) {
         const double left =
             static_cast<double>(clock_.elapsed()) * (1.0 - runFraction) / runFraction / 1000.0;
         text += QStringLiteral("    Time left: about %1").arg(ClockText(std::llround(left)));

@@ -626,6 +626,18 @@ TEST(FileList, RowsMoveByCtrlArrowsAndByDraggingWithTheirFiles) {
     // The rows keep their files; no row was lost or doubled on the way.
     EXPECT_EQ(list.Row(0)->Entry().path, paths[3]);
     EXPECT_EQ(list.RowCount(), 4);
+
+    // Files dropped on the list from elsewhere are added, as on the rest of the window.
+    QMimeData files;
+    files.setUrls({FileUrl(MakeWav(h.dir.path() / "e.wav", 0.2))});
+    QDragEnterEvent fileEnter(at, Qt::CopyAction, &files, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(list.viewport(), &fileEnter);
+    ASSERT_TRUE(fileEnter.isAccepted());
+    QDropEvent fileDrop(QPointF(at), Qt::CopyAction, &files, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(list.viewport(), &fileDrop);
+    QApplication::processEvents();
+    ASSERT_TRUE(WaitUntil([&] { return !w.Busy(); }));
+    EXPECT_EQ(h.Column(FileListView::kFile).back(), u"e.wav"_s);
 }
 
 TEST(FileList, HeaderClicksSortByEachColumnsKindAndASecondClickReverses) {

@@ -216,16 +216,22 @@ TEST(Convert, CancelDuringTheSecondItemLeavesNoOutputAndMarksOnlyThatRow) {
     ChooseFormat(w, FormatId::kMp3);
     // Cancel as soon as the dialog shows the second item.
     int clicks = 0;
+    QString times;
     const auto watching = QObject::connect(&w.Runner(), &RunController::updated, [&] {
         ProgressDialog* d = w.Runner().Dialog();
-        if (d && d->OverallLabel().startsWith(u"Converting 2 of"_s) && clicks++ == 0)
+        if (d && d->OverallLabel().startsWith(u"Converting 2 of"_s) && clicks++ == 0) {
+            times = d->TimeLabel();
             QTest::mouseClick(d->CancelButton(), Qt::LeftButton);
+        }
     });
     const std::string before = ReadFile(sources[1]);
     w.ConvertAll();
     ASSERT_TRUE(WaitUntilIdle(w));
     QObject::disconnect(watching);
     EXPECT_GE(clicks, 1);
+    // A quarter of the run done: the dialog tells the time so far and about what is left.
+    EXPECT_TRUE(times.startsWith(u"Elapsed: 0:0"_s)) << times.toStdString();
+    EXPECT_TRUE(times.contains(u"Time left: about "_s)) << times.toStdString();
     EXPECT_EQ(test::FolderEntries(out), std::vector<std::string>({"part1.mp3"}));
     // The run emptied its rows' cells as it started: a row it never reached shows no earlier
     // run's output as if it were this one's.
