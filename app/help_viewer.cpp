@@ -10,12 +10,13 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include "app/desktop_links.h"
 #include "desktop/prompter.h"
 
 namespace kestrune {
 
-HelpViewer::HelpViewer(const QString& indexPage, Desktop& desktop)
-    : QWidget(nullptr, Qt::Window), desktop_(desktop) {
+HelpViewer::HelpViewer(const QString& indexPage, Desktop& desktop, Prompter& prompter)
+    : QWidget(nullptr, Qt::Window), desktop_(desktop), prompter_(prompter) {
     setWindowTitle(QString::fromLatin1(kTitle));
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowIcon(QApplication::windowIcon());
@@ -47,8 +48,8 @@ HelpViewer::HelpViewer(const QString& indexPage, Desktop& desktop)
     connect(browser_, &QTextBrowser::anchorClicked, this, [this](const QUrl& url) {
         if (url.isLocalFile() || url.isRelative() || url.scheme() == QStringLiteral("qrc"))
             browser_->setSource(browser_->source().resolved(url));
-        else
-            desktop_.OpenUrl(url);
+        else if (!desktop_.OpenUrl(url))
+            prompter_.Warn(this, HyperlinkFailureText(kOpenNoAssociation));
     });
     connect(back_, &QToolButton::clicked, browser_, &QTextBrowser::backward);
     connect(forward_, &QToolButton::clicked, browser_, &QTextBrowser::forward);

@@ -992,7 +992,7 @@ void MainWindow::ShowHelp(bool maximised) {
     const QString index = HelpViewer::ManualIndex(QString::fromStdString(services_.programFolder));
     if (index.isEmpty())
         return;
-    auto* viewer = new HelpViewer(index, services_.desktop);
+    auto* viewer = new HelpViewer(index, services_.desktop, services_.prompter);
     if (maximised)
         viewer->showMaximized();
     else

@@ -493,6 +493,15 @@ TEST(Commands, HelpAndWebCommandsOpenTheirAddressesAndF1ReusesTheHelpWindow) {
     for (QWidget* top : QApplication::topLevelWidgets())
         viewers += qobject_cast<HelpViewer*>(top) && top->isVisible();
     EXPECT_EQ(viewers, 1);
+
+    // Where nothing opens an address or a file, the user is told so.
+    h.desktop.openable = false;
+    Named<QAction>(w, u"homepageAction")->trigger();
+    EXPECT_TRUE(h.prompter.TakeLast().startsWith(u"Unable to open hyperlink:"_s));
+    AddAndWait(w, {MakeWav(h.dir.path() / "a.wav", 0.2)});
+    w.List()->Row(0)->setSelected(true);
+    w.PlaySource();
+    EXPECT_TRUE(h.prompter.TakeLast().startsWith(u"Unable to open "_s + u"/"_s));
 }
 
 TEST(Commands, CaptionButtonsPopTheHelpMenuMinimiseAndClose) {
