@@ -254,7 +254,7 @@ TEST_F(CliTest, ProbeSurvivesTheCorpus) {
             continue;
         const test::ManifestFormat& f = it->second;
         EXPECT_EQ(cols[3], f.sampleRate > 0 ? std::to_string(f.sampleRate) + " Hz" : "") << cols[0];
-        EXPECT_EQ(cols[4], ChannelsText(f.channels)) << cols[0];
+        EXPECT_EQ(cols[4], f.channels > 0 ? ChannelsText(f.channels) : "") << cols[0];
         // ffprobe takes an MP3's length from its VBR header, the decoding layer from the frames
         // really there; the corpus's truncated MP3s tell the two apart.
         if (f.duration >= 1.0 && type != SourceType::kMp3) {
