@@ -59,6 +59,8 @@ void AddingRun::StartDrop(std::vector<std::string> dropped, CandidateFilter filt
             std::error_code ec;
             if (std::filesystem::is_directory(path, ec))
                 CollectFolderFiles(path, filter, found_, keepGoing);
+            else if (IsPlainlyNotMedia(path))
+                continue;
             else if (auto taken = FilterCandidate(path, filter))
                 found_.push_back(std::move(*taken));
             if (!keepGoing())

@@ -1,7 +1,12 @@
 #include "app/file_list_view.h"
 
 #include <QContextMenuEvent>
+#include <QCoreApplication>
+#include <QDropEvent>
 #include <QHeaderView>
+#include <QMimeData>
+#include <QStyle>
+#include <algorithm>
 
 namespace kestrune {
 
@@ -23,6 +28,14 @@ constexpr ColumnSpec kColumns[FileListView::kColumnCount] = {
     {"Volume", 70, true, FileListView::SortType::Text},
     {"Output", 200, false, FileListView::SortType::Text},
 };
+
+// The list's own rows on the move: the payload names the process, so another window's rows are
+// never taken for ours.
+constexpr const char* kRowsMimeType = "application/x-kestrune-rows";
+
+QByteArray ProcessToken() {
+    return QByteArray::number(QCoreApplication::applicationPid());
+}
 
 // The decimal number a text starts with (after blanks and a sign); 0 when there is none.
 long long LeadingNumber(const QString& text) {
@@ -112,6 +125,13 @@ FileListView::FileListView(QWidget* parent) : QTreeWidget(parent) {
     header()->setSortIndicatorShown(false);
     connect(header(), &QHeaderView::sectionClicked, this, &FileListView::SortByColumn);
     setAccessibleName(QStringLiteral("Files"));
+    // Rows are reordered by dragging them; files dropped from elsewhere are added.
+    setDragEnabled(true);
+    setAcceptDrops(true);
+    setDropIndicatorShown(true);
+    setDragDropMode(QAbstractItemView::DragDrop);
+    setDefaultDropAction(Qt::MoveAction);
+    FitHeaders();
 }
 
 FileRow* FileListView::InsertFileRow(const SourceFileEntry& entry, bool scroll) {
@@ -147,9 +167,187 @@ void FileListView::SortByColumn(int column) {
     sortOrder_ = column == sortColumn_ && sortOrder_ == Qt::AscendingOrder ? Qt::DescendingOrder
                                                                            : Qt::AscendingOrder;
     sortColumn_ = column;
-    sortItems(column, sortOrder_);
+    Resort();
+}
+
+void FileListView::SetSort(int column, Qt::SortOrder order) {
+    if (column < 0 || column >= kColumnCount) {
+        ForgetSortOrder();
+        return;
+    }
+    sortColumn_ = column;
+    sortOrder_ = order;
+    Resort();
+}
+
+void FileListView::Resort() {
+    if (sortColumn_ < 0)
+        return;
+    sortItems(sortColumn_, sortOrder_);
     header()->setSortIndicatorShown(true);
-    header()->setSortIndicator(column, sortOrder_);
+    header()->setSortIndicator(sortColumn_, sortOrder_);
+    FitHeaders();
+}
+
+void FileListView::FitHeaders() {
+    // A title never cut: larger fonts and the sort arrow need more room than the defaults.
+    const int margin = 2 * style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, header()) + 4;
+    for (int column = 0; column < kColumnCount; ++column) {
+        const int needed =
+            column == sortColumn_
+                ? header()->sectionSizeHint(column)
+                : header()->fontMetrics().horizontalAdvance(headerItem()->text(column)) + margin;
+        if (columnWidth(column) < needed)
+            setColumnWidth(column, needed);
+    }
+}
+
+void FileListView::FitValueColumns() {
+    // The short values (length, rates, channels) are read whole; names may be cut.
+    for (int column : {kDuration, kBitRate, kSampleRate, kChannels}) {
+        const int needed = sizeHintForColumn(column);
+        if (columnWidth(column) < needed)
+            setColumnWidth(column, needed);
+    }
+}
+
+void FileListView::changeEvent(QEvent* event) {
+    QTreeWidget::changeEvent(event);
+    if (event->type() == QEvent::FontChange)
+        FitHeaders();
+}
+
+QString FileListView::ColumnWidthsText() const {
+    QStringList widths;
+    for (int column = 0; column < kColumnCount; ++column)
+        widths << QString::number(columnWidth(column));
+    return widths.join(u',');
+}
+
+void FileListView::SetColumnWidthsText(const QString& text) {
+    const QStringList fields = text.split(u',');
+    if (fields.size() != kColumnCount)
+        return;
+    std::vector<int> widths;
+    for (const QString& field : fields) {
+        bool ok = false;
+        const int width = field.trimmed().toInt(&ok);
+        // A hidden or absurd column would be lost to the user.
+        if (!ok || width < 10 || width > 5000)
+            return;
+        widths.push_back(width);
+    }
+    for (int column = 0; column < kColumnCount; ++column)
+        setColumnWidth(column, widths[static_cast<size_t>(column)]);
+    FitHeaders();
+}
+
+void FileListView::ForgetSortOrder() {
+    // The user's order replaces the sorted one.
+    sortColumn_ = -1;
+    sortOrder_ = Qt::AscendingOrder;
+    header()->setSortIndicatorShown(false);
+}
+
+void FileListView::MoveSelectedTo(int index) {
+    std::vector<FileRow*> rows = SelectedRows();
+    if (rows.empty())
+        return;
+    index = std::clamp(index, 0, RowCount());
+    // Rows above the target that move shift it up by one each.
+    int target = index;
+    for (FileRow* row : rows)
+        if (IndexOf(row) < index)
+            --target;
+    FileRow* current = static_cast<FileRow*>(currentItem());
+    for (FileRow* row : rows)
+        takeTopLevelItem(IndexOf(row));
+    for (size_t i = 0; i < rows.size(); ++i)
+        insertTopLevelItem(target + static_cast<int>(i), rows[i]);
+    clearSelection();
+    for (FileRow* row : rows)
+        row->setSelected(true);
+    if (current && IndexOf(current) >= 0)
+        setCurrentItem(current, 0, QItemSelectionModel::NoUpdate);
+    scrollToItem(rows.front());
+    ForgetSortOrder();
+}
+
+void FileListView::MoveSelected(int delta) {
+    const std::vector<FileRow*> rows = SelectedRows();
+    if (rows.empty())
+        return;
+    const int first = IndexOf(rows.front());
+    const int last = IndexOf(rows.back());
+    if (delta < 0 && first > 0)
+        MoveSelectedTo(first - 1);
+    else if (delta > 0 && last + 1 < RowCount())
+        MoveSelectedTo(last + 2);
+}
+
+QStringList FileListView::mimeTypes() const {
+    return {QString::fromLatin1(kRowsMimeType), QStringLiteral("text/uri-list")};
+}
+
+QMimeData* FileListView::mimeData(const QList<QTreeWidgetItem*>&) const {
+    auto* rows = new QMimeData;
+    rows->setData(QString::fromLatin1(kRowsMimeType), ProcessToken());
+    return rows;
+}
+
+bool FileListView::IsOwnRows(const QMimeData* mime) const {
+    return mime && mime->data(QString::fromLatin1(kRowsMimeType)) == ProcessToken();
+}
+
+int FileListView::DropIndex(const QPoint& pos) const {
+    const QModelIndex at = indexAt(pos);
+    if (!at.isValid())
+        return RowCount();
+    const QRect rect = visualRect(at);
+    return pos.y() < rect.center().y() ? at.row() : at.row() + 1;
+}
+
+void FileListView::dragEnterEvent(QDragEnterEvent* event) {
+    if (IsOwnRows(event->mimeData())) {
+        QTreeWidget::dragEnterEvent(event);
+        event->setDropAction(Qt::MoveAction);
+        event->accept();
+    } else if (event->mimeData()->hasUrls()) {
+        event->acceptProposedAction();
+    } else {
+        event->ignore();
+    }
+}
+
+void FileListView::dragMoveEvent(QDragMoveEvent* event) {
+    if (IsOwnRows(event->mimeData())) {
+        QTreeWidget::dragMoveEvent(event);
+        event->setDropAction(Qt::MoveAction);
+        event->accept();
+    } else if (event->mimeData()->hasUrls()) {
+        event->acceptProposedAction();
+    } else {
+        event->ignore();
+    }
+}
+
+void FileListView::dropEvent(QDropEvent* event) {
+    if (IsOwnRows(event->mimeData())) {
+        MoveSelectedTo(DropIndex(event->position().toPoint()));
+        // The rows are moved here: the drag must not remove them at its source as well.
+        event->setDropAction(Qt::CopyAction);
+        event->accept();
+        stopAutoScroll();
+        setState(NoState);
+        viewport()->update();
+        return;
+    }
+    if (event->mimeData()->hasUrls()) {
+        event->acceptProposedAction();
+        emit urlsDropped(event->mimeData()->urls());
+        return;
+    }
+    event->ignore();
 }
 
 void FileListView::contextMenuEvent(QContextMenuEvent* event) {

@@ -1,9 +1,14 @@
 #include "app/folder_walk.h"
 
+#include <QCollator>
+#include <QFile>
+#include <QString>
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <filesystem>
 #include <set>
+#include <string_view>
 
 namespace kestrune {
 
@@ -39,6 +44,67 @@ bool ExtensionAllowed(const fs::path& path, const CandidateFilter& filter) {
                                filter.extensions.end();
 }
 
+// Extensions of files that come with albums and are never sound. Cue sheets are not among them:
+// they describe tracks.
+constexpr std::array<std::string_view, 38> kNonMediaExtensions = {
+    "accurip", "bmp",  "cfg",     "db",  "doc",  "docx", "ffp", "gif",  "htm",    "html",
+    "ico",     "ini",  "jpeg",    "jpg", "json", "log",  "lrc", "m3u",  "m3u8",   "md",
+    "md5",     "nfo",  "pdf",     "pls", "png",  "rtf",  "sfv", "sha1", "sha256", "svg",
+    "tif",     "tiff", "torrent", "txt", "url",  "webp", "xml", "xspf"};
+
+// Compares names a run of digits at a time as numbers and the text between with the collator.
+// The collator's own numeric mode is asked for too, but it is not there in every Qt build.
+int NaturalCompare(const QCollator& collator, const QString& a, const QString& b) {
+    qsizetype i = 0, j = 0;
+    while (i < a.size() && j < b.size()) {
+        const bool digitA = a[i].isDigit(), digitB = b[j].isDigit();
+        qsizetype endA = i, endB = j;
+        while (endA < a.size() && a[endA].isDigit() == digitA)
+            ++endA;
+        while (endB < b.size() && b[endB].isDigit() == digitB)
+            ++endB;
+        const QStringView runA = QStringView(a).mid(i, endA - i);
+        const QStringView runB = QStringView(b).mid(j, endB - j);
+        int order = 0;
+        if (digitA && digitB) {
+            // Leading zeros aside, the longer number is the larger.
+            QStringView x = runA, y = runB;
+            while (x.size() > 1 && x.front() == u'0')
+                x = x.mid(1);
+            while (y.size() > 1 && y.front() == u'0')
+                y = y.mid(1);
+            order = x.size() != y.size() ? (x.size() < y.size() ? -1 : 1) : x.compare(y);
+        } else {
+            order = collator.compare(runA, runB);
+        }
+        if (order != 0)
+            return order;
+        i = endA;
+        j = endB;
+    }
+    if (i < a.size() || j < b.size())
+        return i < a.size() ? 1 : -1;
+    return collator.compare(a, b);
+}
+
+// Sorts paths by their names as a person reads them: digits compare as numbers.
+void SortNaturally(std::vector<fs::path>& paths) {
+    QCollator collator;
+    collator.setNumericMode(true);
+    collator.setCaseSensitivity(Qt::CaseInsensitive);
+    std::vector<std::pair<QString, fs::path>> named;
+    named.reserve(paths.size());
+    for (fs::path& path : paths)
+        named.emplace_back(QFile::decodeName(QByteArray::fromStdString(path.filename().string())),
+                           std::move(path));
+    std::stable_sort(named.begin(), named.end(), [&collator](const auto& a, const auto& b) {
+        return NaturalCompare(collator, a.first, b.first) < 0;
+    });
+    paths.clear();
+    for (auto& [name, path] : named)
+        paths.push_back(std::move(path));
+}
+
 // One step through a link: where it points, made absolute, when the chain it starts ends at
 // something that exists (a chain that loops ends nowhere).
 std::optional<fs::path> FollowLink(const fs::path& link) {
@@ -55,6 +121,12 @@ std::optional<fs::path> FollowLink(const fs::path& link) {
 }
 
 }  // namespace
+
+bool IsPlainlyNotMedia(const std::string& path) {
+    const std::string ext = ExtensionOfName(fs::path(path));
+    return std::find(kNonMediaExtensions.begin(), kNonMediaExtensions.end(), ext) !=
+           kNonMediaExtensions.end();
+}
 
 std::optional<std::string> ResolveShortcut(const std::string& path) {
     fs::path current = path;
@@ -111,6 +183,7 @@ void CollectFolderFiles(const std::string& folder, const CandidateFilter& filter
             if (it->is_directory(kindError))
                 children.push_back(it->path());
         }
+        SortNaturally(children);
         // Pushed in reverse so that they are walked in the order they were listed.
         pending.insert(pending.end(), children.rbegin(), children.rend());
         if (!goOn())
@@ -119,13 +192,16 @@ void CollectFolderFiles(const std::string& folder, const CandidateFilter& filter
 
     for (const fs::path& current : folders) {
         std::error_code ec;
+        std::vector<fs::path> files;
         for (fs::directory_iterator it(current, ec), end; !ec && it != end; it.increment(ec)) {
             std::error_code kindError;
-            if (it->is_directory(kindError))
-                continue;
-            if (auto taken = FilterCandidate(it->path().string(), filter))
-                paths.push_back(std::move(*taken));
+            if (!it->is_directory(kindError) && !IsPlainlyNotMedia(it->path().string()))
+                files.push_back(it->path());
         }
+        SortNaturally(files);
+        for (const fs::path& file : files)
+            if (auto taken = FilterCandidate(file.string(), filter))
+                paths.push_back(std::move(*taken));
         if (!goOn())
             return;
     }

@@ -27,8 +27,14 @@ std::optional<std::string> ResolveShortcut(const std::string& path);
 // options off every file is taken as it is, links included.
 std::optional<std::string> FilterCandidate(const std::string& path, const CandidateFilter& filter);
 
+// True for a name that is plainly neither audio nor video: the pictures, texts, logs, playlists
+// and checksums that sit beside the tracks of an album. A folder or a drop leaves them out
+// quietly rather than report each as a file that failed to load.
+bool IsPlainlyNotMedia(const std::string& path);
+
 // Appends the taken files of the tree below folder: the folder first, then its subfolders
-// depth-first, each folder's files in the order the file system lists them. A folder reached
+// depth-first, each folder's files and subfolders in natural order ("Track 2" before
+// "Track 10"), plainly non-media files left out. A folder reached
 // twice (through links) is walked once. keepGoing is asked now and then; when it says false the
 // walk stops where it is.
 void CollectFolderFiles(const std::string& folder, const CandidateFilter& filter,

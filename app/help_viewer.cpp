@@ -1,5 +1,6 @@
 #include "app/help_viewer.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QFileInfo>
 #include <QHBoxLayout>
@@ -9,16 +10,24 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include "app/desktop_links.h"
 #include "desktop/prompter.h"
 
 namespace kestrune {
 
-HelpViewer::HelpViewer(const QString& indexPage, Desktop& desktop)
-    : QWidget(nullptr, Qt::Window), desktop_(desktop) {
+HelpViewer::HelpViewer(const QString& indexPage, Desktop& desktop, Prompter& prompter)
+    : QWidget(nullptr, Qt::Window), desktop_(desktop), prompter_(prompter) {
     setWindowTitle(QString::fromLatin1(kTitle));
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowIcon(QApplication::windowIcon());
     resize(820, 620);
+    // Escape closes the help, as it does a dialog.
+    auto* closeAction = new QAction(this);
+    closeAction->setObjectName(QStringLiteral("closeHelpAction"));
+    closeAction->setShortcut(QKeySequence(Qt::Key_Escape));
+    closeAction->setShortcutContext(Qt::WindowShortcut);
+    connect(closeAction, &QAction::triggered, this, &QWidget::close);
+    addAction(closeAction);
 
     const auto makeButton = [this](const QString& text, QStyle::StandardPixmap icon) {
         auto* button = new QToolButton(this);
@@ -39,8 +48,8 @@ HelpViewer::HelpViewer(const QString& indexPage, Desktop& desktop)
     connect(browser_, &QTextBrowser::anchorClicked, this, [this](const QUrl& url) {
         if (url.isLocalFile() || url.isRelative() || url.scheme() == QStringLiteral("qrc"))
             browser_->setSource(browser_->source().resolved(url));
-        else
-            desktop_.OpenUrl(url);
+        else if (!desktop_.OpenUrl(url))
+            prompter_.Warn(this, HyperlinkFailureText(kOpenNoAssociation));
     });
     connect(back_, &QToolButton::clicked, browser_, &QTextBrowser::backward);
     connect(forward_, &QToolButton::clicked, browser_, &QTextBrowser::forward);

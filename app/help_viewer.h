@@ -8,6 +8,7 @@ class QToolButton;
 namespace kestrune {
 
 class Desktop;
+class Prompter;
 
 // The manual in a window of its own, titled "Kestrune Help". Links between its pages stay in
 // the window; web and mail addresses go to the desktop.
@@ -17,7 +18,8 @@ public:
     static constexpr const char* kTitle = "Kestrune Help";
 
     // Shows the manual whose first page is indexPage.
-    HelpViewer(const QString& indexPage, Desktop& desktop);
+    // An address that does not open is told through prompter.
+    HelpViewer(const QString& indexPage, Desktop& desktop, Prompter& prompter);
 
     // The manual's first page beside the program, or empty when it is not there.
     static QString ManualIndex(const QString& programFolder);
@@ -32,6 +34,7 @@ private:
     QToolButton* forward_;
     QToolButton* home_;
     Desktop& desktop_;
+    Prompter& prompter_;
 };
 
 }  // namespace kestrune

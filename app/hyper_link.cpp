@@ -1,5 +1,8 @@
 #include "app/hyper_link.h"
 
+#include <algorithm>
+#include <cmath>
+
 #include <QApplication>
 #include <QCursor>
 #include <QKeyEvent>
@@ -43,6 +46,57 @@ void HyperLink::SetUnderline(int mode) {
 void HyperLink::SetAdjustToText(bool adjust) {
     adjustToText_ = adjust;
     Adjust();
+}
+
+namespace {
+
+double Linear(int channel) {
+    const double v = channel / 255.0;
+    return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+}
+
+double Luminance(const QColor& c) {
+    const QColor rgb = c.toRgb();
+    return 0.2126 * Linear(rgb.red()) + 0.7152 * Linear(rgb.green()) + 0.0722 * Linear(rgb.blue());
+}
+
+}  // namespace
+
+double ContrastRatio(const QColor& a, const QColor& b) {
+    const double x = Luminance(a), y = Luminance(b);
+    return (std::max(x, y) + 0.05) / (std::min(x, y) + 0.05);
+}
+
+QColor ReadableOn(const QColor& colour, const QColor& background) {
+    constexpr double kWanted = 4.5;
+    if (ContrastRatio(colour, background) >= kWanted)
+        return colour;
+    // Towards whichever end gives the background more contrast.
+    const QColor end = ContrastRatio(Qt::white, background) > ContrastRatio(Qt::black, background)
+                           ? QColor(Qt::white)
+                           : QColor(Qt::black);
+    const QColor from = colour.toRgb();
+    QColor mixed = from;
+    for (int step = 1; step <= 20 && ContrastRatio(mixed, background) < kWanted; ++step) {
+        const double t = step / 20.0;
+        mixed =
+            QColor::fromRgbF(static_cast<float>(from.redF() + (end.redF() - from.redF()) * t),
+                             static_cast<float>(from.greenF() + (end.greenF() - from.greenF()) * t),
+                             static_cast<float>(from.blueF() + (end.blueF() - from.blueF()) * t));
+    }
+    return mixed;
+}
+
+QColor HyperLink::ShownColour() const {
+    return ReadableOn(CurrentColour(), palette().color(QPalette::Window));
+}
+
+void HyperLink::changeEvent(QEvent* event) {
+    QLabel::changeEvent(event);
+    // Another theme: the colour is chosen again for its background.
+    if (event->type() == QEvent::StyleChange ||
+        (event->type() == QEvent::PaletteChange && !restyling_))
+        Restyle();
 }
 
 QColor HyperLink::CurrentColour() const {
@@ -127,8 +181,10 @@ void HyperLink::Restyle() {
     f.setUnderline(underline_ == kUnderlineAlways || (underline_ == kUnderlineHover && hovering_));
     setFont(f);
     QPalette p = palette();
-    p.setColor(QPalette::WindowText, CurrentColour());
+    p.setColor(QPalette::WindowText, ShownColour());
+    restyling_ = true;
     setPalette(p);
+    restyling_ = false;
     Adjust();
     update();
 }

@@ -9,6 +9,12 @@ namespace kestrune {
 
 class Prompter;
 
+// The contrast ratio of two colours, from 1 to 21, as accessibility guidelines measure it.
+double ContrastRatio(const QColor& a, const QColor& b);
+// colour, or colour moved towards white (on a dark background) or black (on a light one) just
+// far enough to be read on background at a contrast of at least 4.5:1.
+QColor ReadableOn(const QColor& colour, const QColor& background);
+
 // A text that behaves as a link: blue, red while the mouse is over it, purple once it opened
 // its address; a click (or Enter or Space when it has the focus) opens the address.
 class HyperLink : public QLabel {
@@ -30,6 +36,8 @@ public:
     bool IsHovering() const { return hovering_; }
     bool IsVisited() const { return visited_; }
     QColor CurrentColour() const;
+    // CurrentColour as drawn: made readable on the window's background (a dark theme's too).
+    QColor ShownColour() const;
 
     static constexpr QColor kLinkColour{0, 0, 238};
     static constexpr QColor kVisitedColour{85, 26, 139};
@@ -43,6 +51,7 @@ signals:
 
 protected:
     void enterEvent(QEnterEvent* event) override;
+    void changeEvent(QEvent* event) override;
     void leaveEvent(QEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
@@ -61,6 +70,7 @@ private:
     bool adjustToText_ = true;
     bool hovering_ = false;
     bool visited_ = false;
+    bool restyling_ = false;  // its own palette change, not a theme's
     QTimer hoverTimer_;
 };
 

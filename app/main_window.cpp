@@ -12,6 +12,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMimeData>
+#include <QPainter>
 #include <QProxyStyle>
 #include <QPushButton>
 #include <QScreen>
@@ -181,6 +182,7 @@ MainWindow::MainWindow(AppServices& services, QWidget* parent)
         services.documentsFolder.empty() ? FindDocumentsFolder() : services.documentsFolder;
     connect(&runner_, &RunController::finished, this, [this] {
         SetActivity(Activity::kIdle);
+        OnConversionFinished();
         activateWindow();
     });
     listed_.reserve(3000);
@@ -208,7 +210,8 @@ void MainWindow::BuildControls() {
         button->setObjectName(QString::fromLatin1(layout.name));
         button->setGeometry(layout.at);
         button->setToolTip(QString::fromLatin1(layout.tip));
-        // Bold, and no larger than the buttons were laid out for, so every label fits whole.
+        // Bold, and no larger than the buttons were laid out for; a larger desktop font (or
+        // more dots per inch) widens the column of buttons instead of cutting the labels.
         QFont bold = button->font();
         bold.setBold(true);
         if (bold.pointSizeF() > 9.0)
@@ -246,6 +249,7 @@ void MainWindow::BuildControls() {
         listMenu_->popup(at);
     });
     connect(list_, &QTreeWidget::itemDoubleClicked, this, [this] { PlaySource(); });
+    connect(list_, &FileListView::urlsDropped, this, &MainWindow::DropUrls);
 
     homepageLink_ = new HyperLink(
         QStringLiteral("visit homepage"),
@@ -265,7 +269,7 @@ void MainWindow::BuildControls() {
         auto* button = new QToolButton(this);
         button->setObjectName(name.toLower() + QStringLiteral("Button"));
         button->setGeometry(x, 11, 21, 21);
-        button->setIcon(style()->standardIcon(icon));
+        button->setProperty("standardIcon", static_cast<int>(icon));
         button->setIconSize(QSize(13, 13));
         button->setAutoRaise(true);
         button->setToolTip(name);
@@ -281,6 +285,8 @@ void MainWindow::BuildControls() {
             &QToolButton::clicked, this, &QWidget::showMinimized);
     connect(addCaptionButton(QStringLiteral("Close"), QStyle::SP_TitleBarCloseButton, 918),
             &QToolButton::clicked, this, &QWidget::close);
+
+    TintCaptionIcons();
 
     // The Tab key walks the commands top to bottom, then the list, the link and the small
     // buttons.
@@ -302,6 +308,129 @@ void MainWindow::BuildControls() {
     nameFont.setPointSizeF(nameFont.pointSizeF() * 1.6);
     name->setFont(nameFont);
     name->setGeometry(50, 16, 200, 32);
+
+    // How the last run ended, above the list, until the next command.
+    summaryLabel_ = new QLabel(this);
+    summaryLabel_->setObjectName(QStringLiteral("summaryLabel"));
+    summaryLabel_->setTextFormat(Qt::PlainText);
+    summaryLabel_->setAccessibleName(QStringLiteral("Last conversion"));
+    summaryLabel_->setGeometry(260, 38, 600, 22);
+}
+
+void MainWindow::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    LayOut();
+}
+
+void MainWindow::LayOut() {
+    // The commands keep their places; the list takes the room the window gained, and the
+    // small buttons stay in the top right corner.
+    const int w = width(), h = height();
+    // The buttons keep their tops; they widen and heighten for labels that need it, and the
+    // list starts beside them.
+    int column = 107;
+    for (QPushButton* button : buttons_)
+        column = std::max(
+            column,
+            button->fontMetrics().horizontalAdvance(QString(button->text()).remove(u'&')) + 5);
+    for (QPushButton* button : buttons_) {
+        const QRect at = button->geometry();
+        button->setGeometry(at.x(), at.y(), column, std::max(27, button->sizeHint().height()));
+    }
+    formatBox_->setGeometry(11, 258, column - 5, formatBox_->sizeHint().height());
+    homepageLink_->setGeometry(9, 618, std::max(113, homepageLink_->sizeHint().width()),
+                               std::max(20, homepageLink_->sizeHint().height()));
+    // The link under the buttons may be the wider of the two at a large font.
+    const int left = std::max(11 + column + 19, homepageLink_->geometry().right() + 9);
+    list_->setGeometry(left, 63, w - left - 10, h - 75);
+    summaryLabel_->setGeometry(260, 38, std::max(100, w - 350), 22);
+    int x = w - 83;
+    for (QToolButton* button : captionButtons_) {
+        button->move(x, 11);
+        x += button == captionButtons_.front() ? 26 : 25;
+    }
+}
+
+void MainWindow::TintCaptionIcons() {
+    // The style's title-bar glyphs are drawn dark whatever the theme: painted in the window's
+    // text colour they show on a dark theme too.
+    const QColor ink = palette().color(QPalette::WindowText);
+    for (QToolButton* button : captionButtons_) {
+        const auto which =
+            static_cast<QStyle::StandardPixmap>(button->property("standardIcon").toInt());
+        const qreal ratio = devicePixelRatioF();
+        QPixmap glyph = style()->standardIcon(which).pixmap(button->iconSize(), ratio);
+        QPainter painter(&glyph);
+        painter.setCompositionMode(QPainter::CompositionMode_SourceIn);
+        painter.fillRect(glyph.rect(), ink);
+        painter.end();
+        button->setIcon(QIcon(glyph));
+    }
+}
+
+void MainWindow::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange || event->type() == QEvent::StyleChange)
+        TintCaptionIcons();
+    if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange)
+        LayOut();
+}
+
+QString MainWindow::SummaryLine() const {
+    return summaryLabel_->text();
+}
+
+void MainWindow::OnConversionFinished() {
+    const QString summary = runner_.Summary();
+    summaryLabel_->setText(summary);
+    // The user is elsewhere when no window of this program is active.
+    if (QGuiApplication::applicationState() != Qt::ApplicationActive && !summary.isEmpty())
+        services_.desktop.Notify(QStringLiteral("Kestrune"), summary);
+}
+
+void MainWindow::TellIfNotOpened(int result, const QString& what) {
+    if (result == kOpenSucceeded)
+        return;
+    QString why = HyperlinkFailureText(result);
+    if (what.isEmpty()) {
+        // An address: told as the link tells it.
+        services_.prompter.Warn(this, why);
+        return;
+    }
+    why.remove(0, why.indexOf(u'\n') + 1);
+    services_.prompter.Warn(this, QStringLiteral("Unable to open %1:\n%2").arg(what, why));
+}
+
+void MainWindow::RestoreLayout() {
+    const ConvertSettings& s = config_.settings;
+    // The window manager keeps a window that was left larger than this screen on it.
+    const QSize wanted(std::max(s.windowWidth, kWidth), std::max(s.windowHeight, kHeight));
+    const bool resizing = size() != wanted;
+    setMinimumSize(kWidth, kHeight);
+    if (resizing) {
+        resize(wanted);
+        if (QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen())
+            move(screen->availableGeometry().center() - rect().center());
+    }
+    if (s.windowMaximized)
+        setWindowState(windowState() | Qt::WindowMaximized);
+    list_->SetColumnWidthsText(QString::fromStdString(s.listColumnWidths));
+    list_->SetSort(s.listSortColumn - 1,
+                   s.listSortDescending ? Qt::DescendingOrder : Qt::AscendingOrder);
+}
+
+void MainWindow::SaveLayout() {
+    ConvertSettings& s = config_.settings;
+    // A maximised window keeps the size it goes back to.
+    const QSize normal = isMaximized() || isFullScreen() ? normalGeometry().size() : size();
+    if (normal.isValid()) {
+        s.windowWidth = std::max(normal.width(), kWidth);
+        s.windowHeight = std::max(normal.height(), kHeight);
+    }
+    s.windowMaximized = isMaximized();
+    s.listColumnWidths = list_->ColumnWidthsText().toStdString();
+    s.listSortColumn = list_->SortedColumn() + 1;
+    s.listSortDescending = list_->SortOrder() == Qt::DescendingOrder;
 }
 
 void MainWindow::BuildMenus() {
@@ -330,7 +459,7 @@ void MainWindow::BuildMenus() {
           separator,
           {"convertSelectedAction", "&Convert Selected", &MainWindow::ConvertSelected},
           {"convertAllAction", "Convert All", &MainWindow::ConvertAll},
-          {"convertSelectedToOneAction", "&Convert Selected to One",
+          {"convertSelectedToOneAction", "Convert Selected to O&ne",
            &MainWindow::ConvertSelectedToOne},
           {"convertAllToOneAction", "Convert All to One", &MainWindow::ConvertAllToOne},
           separator,
@@ -341,7 +470,10 @@ void MainWindow::BuildMenus() {
           {"addFilesAction", "&Add Files...\tCtrl+O", &MainWindow::AddFiles},
           {"addFolderAction", "Add F&older", &MainWindow::AddFolder},
           {"removeAction", "&Remove\tDel", &MainWindow::Remove},
-          {"removeAllAction", "Remove Al&l", &MainWindow::RemoveAll}});
+          {"removeAllAction", "Remove Al&l", &MainWindow::RemoveAll},
+          separator,
+          {"moveUpAction", "Move &Up\tCtrl+Up", &MainWindow::MoveUp},
+          {"moveDownAction", "Move Do&wn\tCtrl+Down", &MainWindow::MoveDown}});
     helpMenu_ = new QMenu(this);
     helpMenu_->setObjectName(QStringLiteral("helpMenu"));
     fill(helpMenu_,
@@ -368,6 +500,35 @@ void MainWindow::BuildMenus() {
     accelerator(QKeySequence(Qt::CTRL | Qt::Key_O), &MainWindow::AddFiles);
     accelerator(QKeySequence(Qt::Key_Delete), &MainWindow::Remove);
     accelerator(QKeySequence(Qt::Key_F1), &MainWindow::HelpTopics);
+    accelerator(QKeySequence(Qt::CTRL | Qt::Key_Up), &MainWindow::MoveUp);
+    accelerator(QKeySequence(Qt::CTRL | Qt::Key_Down), &MainWindow::MoveDown);
+    accelerator(QKeySequence(Qt::CTRL | Qt::Key_Q), &MainWindow::Quit);
+    // The list's menu from the keyboard, wherever the focus is in the window.
+    accelerator(QKeySequence(Qt::SHIFT | Qt::Key_F10), &MainWindow::PopListMenu);
+    accelerator(QKeySequence(Qt::Key_Menu), &MainWindow::PopListMenu);
+}
+
+void MainWindow::PopListMenu() {
+    emit listMenuShown();
+    const QModelIndex current = list_->currentIndex();
+    const QPoint at = current.isValid()
+                          ? list_->viewport()->mapToGlobal(list_->visualRect(current).center())
+                          : list_->mapToGlobal(list_->rect().center());
+    listMenu_->popup(at);
+}
+
+void MainWindow::Quit() {
+    close();
+}
+
+void MainWindow::MoveUp() {
+    if (!Busy())
+        list_->MoveSelected(-1);
+}
+
+void MainWindow::MoveDown() {
+    if (!Busy())
+        list_->MoveSelected(+1);
 }
 
 void MainWindow::Initialise() {
@@ -382,17 +543,11 @@ void MainWindow::Initialise() {
     setWindowIcon(icon);
     QApplication::setWindowIcon(icon);
 
-    const QSize wanted(kWidth, kHeight);
-    if (size() != wanted) {
-        setFixedSize(wanted);
-        if (QScreen* s = screen() ? screen() : QGuiApplication::primaryScreen())
-            move(s->availableGeometry().center() - rect().center());
-    } else {
-        setFixedSize(wanted);
-    }
+    RestoreLayout();
 
     InstallToolTipDelay();
     FillFormatBox();
+    LayOut();
     setAcceptDrops(true);
 
     // On the very first start the manual opens, once the window itself is up.
@@ -440,10 +595,11 @@ void MainWindow::Shutdown() {
     shutDown_ = true;
     if (HelpViewer* viewer = HelpViewer::Find())
         viewer->close();
+    SaveLayout();
     listed_.clear();
     list_->clear();
-    SaveSettings(services_.store, kSaveFormatAndPage, config_.settings, config_.tagOptions,
-                 config_.catalogue);
+    SaveSettings(services_.store, kSaveFormatAndPage | kSaveWindow, config_.settings,
+                 config_.tagOptions, config_.catalogue);
     services_.store.Sync();
 }
 
@@ -482,18 +638,24 @@ void MainWindow::dragEnterEvent(QDragEnterEvent* event) {
 }
 
 void MainWindow::dropEvent(QDropEvent* event) {
-    std::vector<std::string> paths;
-    for (const QUrl& url : event->mimeData()->urls())
-        if (url.isLocalFile())
-            paths.push_back(LocalPathOf(url));
-    if (paths.empty()) {
+    if (!DropUrls(event->mimeData()->urls())) {
         event->ignore();
         return;
     }
     event->acceptProposedAction();
+}
+
+bool MainWindow::DropUrls(const QList<QUrl>& urls) {
+    std::vector<std::string> paths;
+    for (const QUrl& url : urls)
+        if (url.isLocalFile())
+            paths.push_back(LocalPathOf(url));
+    if (paths.empty())
+        return false;
     // The work starts once the drop is over, so the program the files came from is not kept
     // waiting while they are searched and probed.
     QTimer::singleShot(0, this, [this, paths] { AddDropped(paths); });
+    return true;
 }
 
 CandidateFilter MainWindow::CurrentFilter() const {
@@ -510,6 +672,8 @@ void MainWindow::SetActivity(Activity activity) {
     const bool wasBusy = Busy();
     activity_ = activity;
     setEnabled(!Busy());
+    if (Busy())
+        summaryLabel_->clear();
     if (wasBusy == Busy())
         return;
     emit busyChanged(Busy());
@@ -584,6 +748,9 @@ void MainWindow::OnFileProbed(int number, const ProbedFile& file) {
 void MainWindow::OnAddingFinished() {
     adding_->deleteLater();
     adding_ = nullptr;
+    // The rows come in as found; a list shown sorted is sorted again.
+    list_->Resort();
+    list_->FitValueColumns();
     ScrollToLastRow();
     SetActivity(Activity::kIdle);
     // The keys go back to the list, not to wherever the progress window left them.
@@ -657,6 +824,7 @@ void MainWindow::AddDropped(const std::vector<std::string>& dropped) {
 }
 
 void MainWindow::Remove() {
+    summaryLabel_->clear();
     const std::vector<FileRow*> rows = list_->SelectedRows();
     if (rows.empty()) {
         services_.prompter.Inform(this, QStringLiteral("You should select a file at least."));
@@ -669,6 +837,7 @@ void MainWindow::Remove() {
 }
 
 void MainWindow::RemoveAll() {
+    summaryLabel_->clear();
     if (list_->RowCount() == 0)
         return;
     listed_.clear();
@@ -759,7 +928,8 @@ FileRow* MainWindow::FirstSelectedRow() const {
 void MainWindow::PlaySource() {
     if (FileRow* row = FirstSelectedRow()) {
         WaitCursor wait;
-        OpenPath(services_.desktop, Shown(row->Entry().path));
+        TellIfNotOpened(OpenPath(services_.desktop, Shown(row->Entry().path)),
+                        Shown(row->Entry().path));
     }
 }
 
@@ -768,13 +938,15 @@ void MainWindow::PlayDestination() {
     if (!row || row->Entry().outputPath.empty())
         return;
     WaitCursor wait;
-    OpenPath(services_.desktop, Shown(row->Entry().outputPath));
+    TellIfNotOpened(OpenPath(services_.desktop, Shown(row->Entry().outputPath)),
+                    Shown(row->Entry().outputPath));
 }
 
 void MainWindow::BrowseSourceFolder() {
     if (FileRow* row = FirstSelectedRow()) {
         WaitCursor wait;
-        services_.desktop.ShowInFileManager(Shown(row->Entry().path));
+        if (!services_.desktop.ShowInFileManager(Shown(row->Entry().path)))
+            TellIfNotOpened(kOpenNoAssociation, Shown(row->Entry().path));
     }
 }
 
@@ -782,7 +954,8 @@ void MainWindow::BrowseDestinationFolder() {
     FileRow* row = FirstSelectedRow();
     if (row && !row->Entry().outputPath.empty()) {
         WaitCursor wait;
-        services_.desktop.ShowInFileManager(Shown(row->Entry().outputPath));
+        if (!services_.desktop.ShowInFileManager(Shown(row->Entry().outputPath)))
+            TellIfNotOpened(kOpenNoAssociation, Shown(row->Entry().outputPath));
     }
 }
 
@@ -803,6 +976,8 @@ void MainWindow::UpdateMenuState() {
         {"convertAllAction", rows},
         {"convertAllToOneAction", rows},
         {"removeAllAction", rows},
+        {"moveUpAction", any},
+        {"moveDownAction", any},
     };
     for (const auto& [name, enabled] : states)
         if (auto* action = listMenu_->findChild<QAction*>(QString::fromLatin1(name)))
@@ -821,7 +996,7 @@ void MainWindow::ShowHelp(bool maximised) {
     const QString index = HelpViewer::ManualIndex(QString::fromStdString(services_.programFolder));
     if (index.isEmpty())
         return;
-    auto* viewer = new HelpViewer(index, services_.desktop);
+    auto* viewer = new HelpViewer(index, services_.desktop, services_.prompter);
     if (maximised)
         viewer->showMaximized();
     else
@@ -833,28 +1008,44 @@ void MainWindow::HelpTopics() {
 }
 
 void MainWindow::TellAFriend() {
-    WaitCursor wait;
-    OpenInBrowser(
-        services_.desktop,
-        QStringLiteral("mailto:?subject=Kestrune - very COOL application!!!&body=Download "
-                       "from ") +
-            QString::fromLatin1(kHomePageUrl));
+    int result = kOpenSucceeded;
+    {
+        WaitCursor wait;
+        result = OpenInBrowser(
+            services_.desktop,
+            QStringLiteral("mailto:?subject=Kestrune - very COOL application!!!&body=Download "
+                           "from ") +
+                QString::fromLatin1(kHomePageUrl));
+    }
+    TellIfNotOpened(result, QString());
 }
 
 void MainWindow::FeedbackAndSupport() {
-    WaitCursor wait;
-    OpenInBrowser(services_.desktop,
-                  QStringLiteral("mailto:") + QString::fromLatin1(kSupportAddress));
+    int result = kOpenSucceeded;
+    {
+        WaitCursor wait;
+        result = OpenInBrowser(services_.desktop,
+                               QStringLiteral("mailto:") + QString::fromLatin1(kSupportAddress));
+    }
+    TellIfNotOpened(result, QString());
 }
 
 void MainWindow::Homepage() {
-    WaitCursor wait;
-    OpenInBrowser(services_.desktop, QString::fromLatin1(kHomePageUrl));
+    int result = kOpenSucceeded;
+    {
+        WaitCursor wait;
+        result = OpenInBrowser(services_.desktop, QString::fromLatin1(kHomePageUrl));
+    }
+    TellIfNotOpened(result, QString());
 }
 
 void MainWindow::CheckLatestVersion() {
-    WaitCursor wait;
-    OpenInBrowser(services_.desktop, QString::fromLatin1(kUpdateCheckUrl));
+    int result = kOpenSucceeded;
+    {
+        WaitCursor wait;
+        result = OpenInBrowser(services_.desktop, QString::fromLatin1(kUpdateCheckUrl));
+    }
+    TellIfNotOpened(result, QString());
 }
 
 void MainWindow::About() {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QElapsedTimer>
+#include <QUrl>
 #include <QWidget>
 #include <memory>
 #include <string>
@@ -15,6 +16,7 @@
 #include "settings/options/wma_format_source.h"
 
 class QComboBox;
+class QLabel;
 class QMenu;
 class QPushButton;
 class QToolButton;
@@ -36,6 +38,7 @@ class ProgressWindow;
 class MainWindow : public QWidget {
     Q_OBJECT
 public:
+    // The size of the first start, and the smallest the window can be made.
     static constexpr int kWidth = 950;
     static constexpr int kHeight = 650;
     // The last item of the output-format box: video targets, which are refused.
@@ -81,6 +84,13 @@ public:
     void About();
     void Options();
     void PopHelpMenu();
+    // Opens the list's menu by the current row, as Shift+F10 and the Menu key do.
+    void PopListMenu();
+    // Closes the window, as the Close button does.
+    void Quit();
+    // Move the selected rows one place up or down.
+    void MoveUp();
+    void MoveDown();
 
     // Starts probing paths in order, adding a row for each file that opens, and reports the
     // files that did not once all are done.
@@ -101,6 +111,8 @@ public:
     int SoundFontLoaded() const { return config_.soundFontLoaded; }
     // While files are added or converted.
     bool Busy() const { return activity_ != Activity::kIdle; }
+    // The line on how the last run of converting ended, until the next command.
+    QString SummaryLine() const;
     // Why the last file that failed to be added failed, where there is more to say.
     const std::string& LastAddingDetail() const { return addingDetail_; }
     // The open-file dialog's filters, in order.
@@ -116,9 +128,13 @@ signals:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void changeEvent(QEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
+    // Adds what a drop of addresses brought; false when none was a local file.
+    bool DropUrls(const QList<QUrl>& urls);
 
 private:
     void BuildControls();
@@ -144,6 +160,18 @@ private:
     CandidateFilter CurrentFilter() const;
     // How many files are converted (and probed) at once.
     int Workers() const;
+    // The window's size and the list's columns, from the settings and back.
+    void RestoreLayout();
+    void SaveLayout();
+    // A run of converting is over: the summary line, and a notification when the window is in
+    // the background.
+    void OnConversionFinished();
+    // Places the controls for the window's size and the labels' widths.
+    void LayOut();
+    // Paints the small buttons' glyphs in the theme's text colour.
+    void TintCaptionIcons();
+    // Tells the user why a file, folder or address did not open.
+    void TellIfNotOpened(int result, const QString& what);
 
     AppServices& services_;
     FileListView* list_ = nullptr;
@@ -156,6 +184,7 @@ private:
 
     QComboBox* formatBox_ = nullptr;
     HyperLink* homepageLink_ = nullptr;
+    QLabel* summaryLabel_ = nullptr;
     QMenu* listMenu_ = nullptr;
     QMenu* helpMenu_ = nullptr;
     QToolButton* helpButton_ = nullptr;

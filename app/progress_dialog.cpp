@@ -7,6 +7,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QVBoxLayout>
+#include <algorithm>
 
 namespace kestrune {
 
@@ -44,6 +45,8 @@ ProgressDialog::ProgressDialog(QWidget* owner)
     fileBar_ = MakeBar(frame, QStringLiteral("File progress"));
     overallLabel_ = MakeLabel(frame);
     overallBar_ = MakeBar(frame, QStringLiteral("Overall progress"));
+    timeLabel_ = MakeLabel(frame);
+    timeLabel_->setObjectName(QStringLiteral("timeLabel"));
     cancel_ = new QPushButton(QStringLiteral("Cancel"), frame);
     cancel_->setAutoDefault(false);
     cancel_->setFixedWidth(90);
@@ -57,12 +60,14 @@ ProgressDialog::ProgressDialog(QWidget* owner)
     inner->addSpacing(8);
     inner->addWidget(overallLabel_);
     inner->addWidget(overallBar_);
-    inner->addSpacing(8);
+    inner->addWidget(timeLabel_);
+    inner->addSpacing(4);
     inner->addWidget(cancel_, 0, Qt::AlignHCenter);
     auto* outer = new QVBoxLayout(this);
     outer->setContentsMargins(0, 0, 0, 0);
     outer->addWidget(frame);
-    setFixedSize(627, 170);
+    // As tall as the texts need at the desktop's font size.
+    setFixedSize(627, std::max(190, sizeHint().height()));
     cancel_->setFocus();
 }
 
@@ -88,6 +93,14 @@ void ProgressDialog::SetOverallProgress(int value, int maximum) {
 
 int ProgressDialog::FileBarWidth() const {
     return std::max(1, fileBar_->width());
+}
+
+void ProgressDialog::SetTimeLabel(const QString& text) {
+    timeLabel_->setText(text);
+}
+
+QString ProgressDialog::TimeLabel() const {
+    return timeLabel_->text();
 }
 
 QString ProgressDialog::FileLabel() const {

@@ -19,6 +19,9 @@ public:
     void SetFileProgress(int value, int maximum);
     void SetOverallLabel(const QString& text);
     void SetOverallProgress(int value, int maximum);
+    // The run's elapsed time and the estimate of what is left.
+    void SetTimeLabel(const QString& text);
+    QString TimeLabel() const;
     // The per-file bar's width in pixels: its range when it is driven by position.
     int FileBarWidth() const;
 
@@ -39,6 +42,7 @@ private:
     QProgressBar* fileBar_;
     QLabel* overallLabel_;
     QProgressBar* overallBar_;
+    QLabel* timeLabel_;
     QPushButton* cancel_;
     bool cancelRequested_ = false;
 };

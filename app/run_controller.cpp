@@ -49,6 +49,15 @@ bool RunController::Start(SessionConfig& config, RunRequest request, std::vector
     if (Running())
         return false;
     rows_ = std::move(rows);
+    // Cells of an earlier run would read as this run's until it reaches their rows.
+    for (FileRow* row : rows_) {
+        row->setText(FileListView::kVolume, QString());
+        row->setText(FileListView::kOutput, QString());
+        row->setToolTip(FileListView::kOutput, QString());
+    }
+    converted_ = failed_ = skipped_ = 0;
+    summary_.clear();
+    clock_.start();
     std::vector<RunPresenter::Item> items;
     for (size_t i = 0; i < request.items.size(); ++i)
         items.push_back({static_cast<int>(i), ColumnTextsOf(request.items[i]).file});
@@ -102,6 +111,31 @@ void RunController::ItemStarted(int item, Pass pass) {
 
 void RunController::Progress(int item, Pass pass, double itemFraction, double runFraction) {
     presenter_->Progress(item, pass, itemFraction, runFraction);
+    ShowTimes(runFraction);
+}
+
+QString RunController::ClockText(qint64 seconds) {
+    seconds = std::max<qint64>(seconds, 0);
+    const qint64 h = seconds / 3600, m = seconds / 60 % 60, s = seconds % 60;
+    const QString ms =
+        QStringLiteral("%1:%2")
+            .arg(h > 0 ? QStringLiteral("%1").arg(m, 2, 10, QLatin1Char('0')) : QString::number(m))
+            .arg(s, 2, 10, QLatin1Char('0'));
+    return h > 0 ? QString::number(h) + QStringLiteral(":") + ms : ms;
+}
+
+void RunController::ShowTimes(double runFraction) {
+    if (!dialog_)
+        return;
+    const qint64 elapsed = clock_.elapsed() / 1000;
+    QString text = QStringLiteral("Elapsed: %1").arg(ClockText(elapsed));
+    // Too early an estimate only jumps about: it waits for a twentieth of the run.
+    if (runFraction >= 0.05 && clock_.elapsed() > 0) {
+        const double left =
+            static_cast<double>(clock_.elapsed()) * (1.0 - runFraction) / runFraction / 1000.0;
+        text += QStringLiteral("    Time left: about %1").arg(ClockText(std::llround(left)));
+    }
+    dialog_->SetTimeLabel(text);
 }
 
 void RunController::ItemEnded(int item, const ItemOutcome& outcome) {
@@ -110,6 +144,20 @@ void RunController::ItemEnded(int item, const ItemOutcome& outcome) {
     if (FileRow* row = RowAt(item))
         row->Entry().outputPath =
             outcome.end == ItemEnd::kConverted ? outcome.outputPath : std::string();
+    switch (outcome.end) {
+        case ItemEnd::kConverted:
+            ++converted_;
+            break;
+        case ItemEnd::kNoAudio:
+        case ItemEnd::kFailed:
+            ++failed_;
+            break;
+        case ItemEnd::kSkipped:
+            ++skipped_;
+            break;
+        case ItemEnd::kCancelled:
+            break;
+    }
     presenter_->ItemEnded(item, outcome);
     emit updated();
 }
@@ -121,6 +169,12 @@ void RunController::RunEnded(const RunSummary& summary) {
             row->Entry().outputPath.clear();
     ended_ = true;
     cancelled_ = summary.cancelled;
+    summary_ = QStringLiteral("%1 converted, %2 failed, %3 skipped%4 in %5")
+                   .arg(converted_)
+                   .arg(failed_)
+                   .arg(skipped_)
+                   .arg(cancelled_ ? QStringLiteral(", cancelled") : QString())
+                   .arg(ClockText((clock_.elapsed() + 500) / 1000));
     timer_.stop();
     presenter_->RunEnded(summary);
 }

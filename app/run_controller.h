@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QPointer>
 #include <QTimer>
@@ -43,6 +44,11 @@ public:
     }
     // The open progress dialog of the run, or null.
     ProgressDialog* Dialog() const { return dialog_; }
+    // One line on how the last run ended: what was converted, failed and skipped, and the
+    // time it took. Empty before the first run ends.
+    const QString& Summary() const { return summary_; }
+    // "1:05" for 65 seconds, "1:01:05" past the hour.
+    static QString ClockText(qint64 seconds);
 
 signals:
     // The window shows something new of the run: after each item's start and end, and after
@@ -76,6 +82,8 @@ private:
     void RunEnded(const RunSummary& summary) override;
 
     FileRow* RowAt(int item) const;
+    // The elapsed time and, once part of the run is done, an estimate of the time left.
+    void ShowTimes(double runFraction);
 
     QWidget& mainWindow_;
     FileListView& list_;
@@ -89,6 +97,9 @@ private:
     bool draining_ = false;
     bool ended_ = false;
     bool cancelled_ = false;
+    QElapsedTimer clock_;
+    int converted_ = 0, failed_ = 0, skipped_ = 0;
+    QString summary_;
 };
 
 }  // namespace kestrune

@@ -111,6 +111,22 @@ bool QtDesktop::ShowInFileManager(const QString& path) {
     return OpenUrl(QUrl::fromLocalFile(QFileInfo(path).absolutePath()));
 }
 
+void QtDesktop::Notify(const QString& title, const QString& text) {
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected())
+        return;
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.Notifications"),
+        QStringLiteral("/org/freedesktop/Notifications"),
+        QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("Notify"));
+    // Application name, no notification to replace, the program's icon, summary, body, no
+    // actions, no hints, the server's default time-out.
+    call << QStringLiteral("Kestrune") << 0u << QStringLiteral("kestrune") << title << text
+         << QStringList() << QVariantMap() << -1;
+    // Nobody waits for the answer: without a notification service the call simply fails.
+    bus.send(call);
+}
+
 QStringList HtmlHandlerCommand(const QString& execLine, const QString& address) {
     QString command = execLine.trimmed();
     if (command.isEmpty())

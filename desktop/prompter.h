@@ -62,6 +62,11 @@ public:
         (void)address;
         return false;
     }
+    // A desktop notification; nothing where no notification service runs.
+    virtual void Notify(const QString& title, const QString& text) {
+        (void)title;
+        (void)text;
+    }
 };
 
 // The command that the desktop's handler for HTML pages runs for address, program first: its
@@ -94,6 +99,7 @@ public:
     bool OpenUrl(const QUrl& url) override;
     bool ShowInFileManager(const QString& path) override;
     bool OpenWithHtmlHandler(const QString& address) override;
+    void Notify(const QString& title, const QString& text) override;
 };
 
 }  // namespace kestrune

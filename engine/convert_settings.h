@@ -76,6 +76,15 @@ struct ConvertSettings {
     int awbMode = 6;
     bool awbDtx = false;
     int optStartPageIndex = 0;
+    // The window as it was left: its normal size, whether it was maximised, the list's column
+    // widths ("206,70,..."; empty for the first start's) and the column it was sorted by
+    // (0 for none, else the column's number from 1), descending or not.
+    int windowWidth = 950;
+    int windowHeight = 650;
+    bool windowMaximized = false;
+    std::string listColumnWidths;
+    int listSortColumn = 0;
+    bool listSortDescending = false;
     // 1 to 64: by default the cores this process may use.
     int simultaneousConversions = std::min(UsableCores(), kMaxSimultaneousConversions);
 

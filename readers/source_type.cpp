@@ -122,15 +122,17 @@ ColumnTexts ColumnTextsOf(const SourceFileEntry& e) {
     ColumnTexts t;
     t.file = e.track.number ? e.track.name : FileNameOf(e.path);
     t.duration = DurationText(e.duration);
-    if (e.bitRate != 0)
+    // A value the reader could not tell (zero, or negative from a broken header) is left blank.
+    if (e.bitRate > 0)
         t.bitRate = std::to_string(e.bitRate) + " kbps";
-    if (e.sampleRate != 0) {
+    if (e.sampleRate > 0) {
         t.sampleRate = std::to_string(e.sampleRate) + " Hz";
         // 16 bits is what every source was taken to be: only another depth is worth a word.
         if (e.depth.bits > 0 && !(e.depth.bits == 16 && !e.depth.floating))
             t.sampleRate += ", " + SampleDepthText(e.depth);
     }
-    t.channels = ChannelsText(e.sourceChannels);
+    if (e.sourceChannels > 0)
+        t.channels = ChannelsText(e.sourceChannels);
     return t;
 }
 

@@ -12,6 +12,7 @@ namespace kestrune {
 constexpr int kSaveFolder = 4;          // "Folder"
 constexpr int kSaveOptions = 8;         // every other option, the per-format values and the tag
 constexpr int kSaveFormatAndPage = 16;  // "OutputFormat" and "OptStartPageIndex"
+constexpr int kSaveWindow = 32;         // the window's size and the list's columns
 
 // The defaults that hang on the documents folder: "Specific folder" there when it is known,
 // else "Same as source file" with no folder.

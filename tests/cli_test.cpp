@@ -259,7 +259,7 @@ TEST_F(CliTest, ProbeSurvivesTheCorpus) {
         if (rate != cols[3]) {
             EXPECT_TRUE(cols[3].ends_with("-bit") || cols[3].ends_with("-bit float")) << cols[3];
         }
-        EXPECT_EQ(cols[4], ChannelsText(f.channels)) << cols[0];
+        EXPECT_EQ(cols[4], f.channels > 0 ? ChannelsText(f.channels) : "") << cols[0];
         // ffprobe takes an MP3's length from its VBR header, the decoding layer from the frames
         // really there; the corpus's truncated MP3s tell the two apart.
         if (f.duration >= 1.0 && type != SourceType::kMp3) {

@@ -157,6 +157,34 @@ TEST(StartUp, WindowIsResizedTo950By650AndCentredUnlessItHasThatSizeAlready) {
     EXPECT_EQ(setUp(QRect(30, 40, 950, 650)), QRect(30, 40, 950, 650));
 }
 
+TEST(StartUp, ResizedWindowGivesTheListTheRoomAndComesBackAsItWasLeft) {
+    WindowHarness h;
+    h.store->WriteInt(kOptionsGroup, "FirstRun", 0);
+    {
+        MainWindow& w = h.Open(true);
+        const QSize listBefore = w.List()->size();
+        w.resize(1250, 850);
+        QApplication::processEvents();
+        EXPECT_EQ(w.List()->size(), listBefore + QSize(300, 200));
+        EXPECT_EQ(Named<QPushButton>(w, u"addFilesButton")->geometry().topLeft(), QPoint(11, 72));
+        auto* close = Named<QToolButton>(w, u"closeButton");
+        EXPECT_EQ(close->geometry().right(), 1250 - 12);
+        w.List()->setColumnWidth(FileListView::kFile, 333);
+        w.List()->SortByColumn(FileListView::kDuration);
+        w.List()->SortByColumn(FileListView::kDuration);  // descending
+        h.Close();
+    }
+    EXPECT_EQ(h.StoredInt("WindowWidth"), 1250);
+    MainWindow& w = h.Open(true);
+    EXPECT_EQ(w.size(), QSize(1250, 850));
+    EXPECT_EQ(w.List()->columnWidth(FileListView::kFile), 333);
+    EXPECT_EQ(w.List()->SortedColumn(), FileListView::kDuration);
+    EXPECT_EQ(w.List()->SortOrder(), Qt::DescendingOrder);
+    // Smaller than the first start's size it cannot be made.
+    w.resize(600, 400);
+    EXPECT_EQ(w.size(), QSize(950, 650));
+}
+
 TEST(StartUp, MissingSoundFontLeavesItUnloadedAndTheWindowStarts) {
     WindowHarness h(WindowHarness::Program::WithoutSoundFont);
     MainWindow& w = h.Open(true);
@@ -375,6 +403,23 @@ TEST(AddFiles, FolderAddedTwiceListsEachFileOnceAndRemembersTheFolder) {
     EXPECT_EQ(h.dialogs.folders.back(), QString::fromStdString(music.string()));
 }
 
+TEST(AddFiles, AlbumFolderGivesItsTracksInNaturalOrderAndNothingElse) {
+    WindowHarness h;
+    h.store->WriteInt(kOptionsGroup, "FirstRun", 0);
+    MainWindow& w = h.Open(true);
+    const fs::path album = h.dir.path() / "Album";
+    for (const char* name : {"Track 10.wav", "Track 2.wav", "Track 1.wav"})
+        MakeWav(album / name, 0.2);
+    for (const char* name : {"cover.jpg", "rip.log", "album.m3u"})
+        std::ofstream(album / name) << "not sound\n";
+    h.dialogs.chosenFolder = QString::fromStdString(album.string());
+    w.AddFolder();
+    ASSERT_TRUE(WaitUntil([&] { return !w.Busy(); }));
+    EXPECT_EQ(h.Column(FileListView::kFile),
+              QStringList({u"Track 1.wav"_s, u"Track 2.wav"_s, u"Track 10.wav"_s}));
+    EXPECT_TRUE(h.prompter.shown.empty()) << h.prompter.shown.front().text.toStdString();
+}
+
 TEST(AddFiles, FailuresAreReportedWithAtMostThirtyPaths) {
     WindowHarness h;
     h.store->WriteInt(kOptionsGroup, "FirstRun", 0);
@@ -556,6 +601,58 @@ TEST(FileList, RemoveNeedsASelectionAndRemoveAllEmptiesTheListAndItsIndex) {
     EXPECT_EQ(w.List()->RowCount(), 0);
     AddAndWait(w, paths);
     EXPECT_EQ(w.List()->RowCount(), 3);
+}
+
+TEST(FileList, RowsMoveByCtrlArrowsAndByDraggingWithTheirFiles) {
+    WindowHarness h;
+    h.store->WriteInt(kOptionsGroup, "FirstRun", 0);
+    MainWindow& w = h.Open(true);
+    std::vector<std::string> paths;
+    for (const char* name : {"a.wav", "b.wav", "c.wav", "d.wav"})
+        paths.push_back(MakeWav(h.dir.path() / name, 0.2));
+    AddAndWait(w, paths);
+    FileListView& list = *w.List();
+    list.setCurrentItem(list.Row(2));  // c
+    list.clearSelection();
+    list.Row(2)->setSelected(true);
+    list.setFocus();
+    QTest::keyClick(&list, Qt::Key_Up, Qt::ControlModifier);
+    QTest::keyClick(&list, Qt::Key_Up, Qt::ControlModifier);
+    EXPECT_EQ(h.Column(FileListView::kFile),
+              QStringList({u"c.wav"_s, u"a.wav"_s, u"b.wav"_s, u"d.wav"_s}));
+    QTest::keyClick(&list, Qt::Key_Down, Qt::ControlModifier);
+    EXPECT_EQ(h.Column(FileListView::kFile),
+              QStringList({u"a.wav"_s, u"c.wav"_s, u"b.wav"_s, u"d.wav"_s}));
+
+    // d dragged onto the top half of the first row goes first.
+    list.clearSelection();
+    list.Row(3)->setSelected(true);
+    std::unique_ptr<QMimeData> data(list.model()->mimeData({list.model()->index(3, 0)}));
+    const QRect first = list.visualItemRect(list.Row(0));
+    const QPoint at(first.center().x(), first.top() + 2);
+    QDragEnterEvent enter(at, Qt::MoveAction, data.get(), Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(list.viewport(), &enter);
+    ASSERT_TRUE(enter.isAccepted());
+    QDropEvent drop(QPointF(at), Qt::MoveAction, data.get(), Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(list.viewport(), &drop);
+    EXPECT_TRUE(drop.isAccepted());
+    EXPECT_EQ(h.Column(FileListView::kFile),
+              QStringList({u"d.wav"_s, u"a.wav"_s, u"c.wav"_s, u"b.wav"_s}));
+    // The rows keep their files; no row was lost or doubled on the way.
+    EXPECT_EQ(list.Row(0)->Entry().path, paths[3]);
+    EXPECT_EQ(list.RowCount(), 4);
+
+    // Files dropped on the list from elsewhere are added, as on the rest of the window.
+    QMimeData files;
+    files.setUrls({FileUrl(MakeWav(h.dir.path() / "e.wav", 0.2))});
+    QDragEnterEvent fileEnter(at, Qt::CopyAction, &files, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(list.viewport(), &fileEnter);
+    ASSERT_TRUE(fileEnter.isAccepted());
+    QDropEvent fileDrop(QPointF(at), Qt::CopyAction, &files, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(list.viewport(), &fileDrop);
+    QApplication::processEvents();
+    ASSERT_TRUE(WaitUntil([&] { return !w.Busy(); }));
+    EXPECT_EQ(h.Column(FileListView::kFile).back(), u"e.wav"_s);
 }
 
 TEST(FileList, HeaderClicksSortByEachColumnsKindAndASecondClickReverses) {

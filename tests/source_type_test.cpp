@@ -62,6 +62,13 @@ TEST(ColumnTexts, AsTheListShowsThem) {
     EXPECT_EQ(ColumnTextsOf(e).sampleRate, "96000 Hz, 24-bit");
     e.depth = {32, true};
     EXPECT_EQ(ColumnTextsOf(e).sampleRate, "96000 Hz, 32-bit float");
+    // A broken header's values are unknown, not shown.
+    e.sampleRate = -1;
+    e.sourceChannels = 0;
+    e.bitRate = -8;
+    EXPECT_EQ(ColumnTextsOf(e).sampleRate, "");
+    EXPECT_EQ(ColumnTextsOf(e).channels, "");
+    EXPECT_EQ(ColumnTextsOf(e).bitRate, "");
 }
 
 }  // namespace

@@ -2,8 +2,10 @@
 #include <QAction>
 #include <QContextMenuEvent>
 #include <QMenu>
+#include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSet>
 #include <QToolButton>
 #include <cstdlib>
 #include <filesystem>
@@ -209,23 +211,33 @@ TEST(Convert, CancelDuringTheSecondItemLeavesNoOutputAndMarksOnlyThatRow) {
         sources.push_back(
             MakeWav(h.dir.path() / "in" / ("part" + std::to_string(i) + ".wav"), 10.0));
     AddAndWait(w, sources);
-    w.List()->Row(3)->setText(FileListView::kOutput, u"earlier text"_s);
+    w.List()->Row(3)->setText(FileListView::kOutput, u"earlier.mp3"_s);
+    w.List()->Row(3)->setText(FileListView::kVolume, u"100.00%"_s);
     ChooseFormat(w, FormatId::kMp3);
     // Cancel as soon as the dialog shows the second item.
     int clicks = 0;
+    QString times;
     const auto watching = QObject::connect(&w.Runner(), &RunController::updated, [&] {
         ProgressDialog* d = w.Runner().Dialog();
-        if (d && d->OverallLabel().startsWith(u"Converting 2 of"_s) && clicks++ == 0)
+        if (d && d->OverallLabel().startsWith(u"Converting 2 of"_s) && clicks++ == 0) {
+            times = d->TimeLabel();
             QTest::mouseClick(d->CancelButton(), Qt::LeftButton);
+        }
     });
     const std::string before = ReadFile(sources[1]);
     w.ConvertAll();
     ASSERT_TRUE(WaitUntilIdle(w));
     QObject::disconnect(watching);
     EXPECT_GE(clicks, 1);
+    // A quarter of the run done: the dialog tells the time so far and about what is left.
+    EXPECT_TRUE(times.startsWith(u"Elapsed: 0:0"_s)) << times.toStdString();
+    EXPECT_TRUE(times.contains(u"Time left: about "_s)) << times.toStdString();
     EXPECT_EQ(test::FolderEntries(out), std::vector<std::string>({"part1.mp3"}));
+    // The run emptied its rows' cells as it started: a row it never reached shows no earlier
+    // run's output as if it were this one's.
     EXPECT_EQ(h.Column(FileListView::kOutput),
-              QStringList({u"part1.mp3"_s, u"Cancelled"_s, u""_s, u"earlier text"_s}));
+              QStringList({u"part1.mp3"_s, u"Cancelled"_s, u""_s, u""_s}));
+    EXPECT_EQ(w.List()->Row(3)->text(FileListView::kVolume), u""_s);
     EXPECT_TRUE(w.List()->Row(1)->Entry().outputPath.empty());
     EXPECT_TRUE(h.desktop.shownInFileManager.isEmpty()) << "a cancelled run shows nothing";
     EXPECT_EQ(ReadFile(sources[1]), before);
@@ -341,6 +353,11 @@ TEST(Convert, MidiWithoutTheSoundFontAsksAndFailsOnlyTheMidiRow) {
         u"\""_s + QString::fromStdString(h.programFolder) + u"\""_s));
     EXPECT_EQ(h.Column(FileListView::kOutput),
               QStringList({u"Failure. Requires file \"ct4mgm.sf2\"."_s, u"song.mp3"_s}));
+    // The window says how the run ended, until the next command; the user was watching it, so
+    // no notification.
+    EXPECT_TRUE(w.SummaryLine().startsWith(u"1 converted, 1 failed, 0 skipped in 0:0"_s))
+        << w.SummaryLine().toStdString();
+    EXPECT_TRUE(h.desktop.notifications.isEmpty());
 
     // Yes: the program folder and the download page open, and the run ends at once.
     h.prompter.shown.clear();
@@ -394,17 +411,18 @@ TEST(Commands, MenuCommandsAreEnabledByTheSelectionAndWhatWasConverted) {
     EXPECT_EQ(enabled(), QStringList({u"convertAll"_s, u"convertAllToOne"_s, u"addFiles"_s,
                                       u"addFolder"_s, u"removeAll"_s}));
     w.List()->Row(0)->setSelected(true);
-    EXPECT_EQ(enabled(),
-              QStringList({u"playSource"_s, u"convertSelected"_s, u"convertAll"_s,
-                           u"convertSelectedToOne"_s, u"convertAllToOne"_s, u"browseSourceFolder"_s,
-                           u"addFiles"_s, u"addFolder"_s, u"remove"_s, u"removeAll"_s}));
+    EXPECT_EQ(enabled(), QStringList({u"playSource"_s, u"convertSelected"_s, u"convertAll"_s,
+                                      u"convertSelectedToOne"_s, u"convertAllToOne"_s,
+                                      u"browseSourceFolder"_s, u"addFiles"_s, u"addFolder"_s,
+                                      u"remove"_s, u"removeAll"_s, u"moveUp"_s, u"moveDown"_s}));
     w.List()->Row(0)->Entry().outputPath = (h.dir.path() / "a.mp3").string();
     EXPECT_TRUE(enabled().contains(u"playDestination"_s));
     EXPECT_TRUE(enabled().contains(u"browseDestinationFolder"_s));
     w.List()->Row(1)->setSelected(true);
-    EXPECT_EQ(enabled(), QStringList({u"convertSelected"_s, u"convertAll"_s,
-                                      u"convertSelectedToOne"_s, u"convertAllToOne"_s,
-                                      u"addFiles"_s, u"addFolder"_s, u"remove"_s, u"removeAll"_s}));
+    EXPECT_EQ(enabled(),
+              QStringList({u"convertSelected"_s, u"convertAll"_s, u"convertSelectedToOne"_s,
+                           u"convertAllToOne"_s, u"addFiles"_s, u"addFolder"_s, u"remove"_s,
+                           u"removeAll"_s, u"moveUp"_s, u"moveDown"_s}));
     for (QAction* a : Named<QMenu>(w, u"helpMenu")->actions())
         EXPECT_TRUE(a->isEnabled());
 
@@ -475,6 +493,15 @@ TEST(Commands, HelpAndWebCommandsOpenTheirAddressesAndF1ReusesTheHelpWindow) {
     for (QWidget* top : QApplication::topLevelWidgets())
         viewers += qobject_cast<HelpViewer*>(top) && top->isVisible();
     EXPECT_EQ(viewers, 1);
+
+    // Where nothing opens an address or a file, the user is told so.
+    h.desktop.openable = false;
+    Named<QAction>(w, u"homepageAction")->trigger();
+    EXPECT_TRUE(h.prompter.TakeLast().startsWith(u"Unable to open hyperlink:"_s));
+    AddAndWait(w, {MakeWav(h.dir.path() / "a.wav", 0.2)});
+    w.List()->Row(0)->setSelected(true);
+    w.PlaySource();
+    EXPECT_TRUE(h.prompter.TakeLast().startsWith(u"Unable to open "_s + u"/"_s));
 }
 
 TEST(Commands, CaptionButtonsPopTheHelpMenuMinimiseAndClose) {
@@ -497,6 +524,43 @@ TEST(Commands, CaptionButtonsPopTheHelpMenuMinimiseAndClose) {
     QApplication::processEvents();
     EXPECT_FALSE(w.isVisible());
     EXPECT_EQ(h.StoredInt("OutputFormat"), chosen);
+}
+
+TEST(Commands, KeyboardReachesTheListMenuQuitAndClosesTheHelp) {
+    WindowHarness h;
+    PrepareStore(h, h.dir.path() / "out");
+    MainWindow& w = h.Open(true);
+    auto* listMenu = Named<QMenu>(w, u"listMenu");
+    // No two commands of a menu share a mnemonic.
+    for (QMenu* menu : {listMenu, Named<QMenu>(w, u"helpMenu")}) {
+        QStringList keys;
+        for (QAction* action : menu->actions()) {
+            const QString text = action->text();
+            const qsizetype at = text.indexOf(u'&');
+            if (at >= 0)
+                keys << text.mid(at + 1, 1).toLower();
+        }
+        EXPECT_EQ(keys.size(), QSet<QString>(keys.begin(), keys.end()).size())
+            << keys.join(u' ').toStdString();
+    }
+    for (const QKeyCombination keys : {QKeyCombination(Qt::ShiftModifier, Qt::Key_F10),
+                                       QKeyCombination(Qt::NoModifier, Qt::Key_Menu)}) {
+        QTest::keyClick(w.FormatBox(), keys.key(), keys.keyboardModifiers());
+        EXPECT_TRUE(WaitUntil([&] { return listMenu->isVisible(); }, 3000));
+        listMenu->close();
+    }
+
+    w.HelpTopics();
+    QPointer<HelpViewer> help = HelpViewer::Find();
+    ASSERT_TRUE(help);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(help.data()));
+    QTest::keyClick(help.data(), Qt::Key_Escape);
+    EXPECT_TRUE(WaitUntil([&] { return !help || !help->isVisible(); }, 3000));
+
+    QApplication::setActiveWindow(&w);
+    QTest::keyClick(w.List(), Qt::Key_Q, Qt::ControlModifier);
+    QApplication::processEvents();
+    EXPECT_FALSE(w.isVisible());
 }
 
 // --- About box and links -------------------------------------------------------------------
@@ -582,7 +646,7 @@ TEST(Links, LinkTurnsRedUnderTheMouseAndBlueAgainSoonAfterItLeaves) {
     QTest::mouseMove(&link, link.rect().center());
     ASSERT_TRUE(WaitUntil([&] { return link.IsHovering(); }, 1000));
     EXPECT_EQ(link.CurrentColour(), HyperLink::kHoverColour);
-    EXPECT_EQ(link.palette().color(QPalette::WindowText), HyperLink::kHoverColour);
+    EXPECT_EQ(link.palette().color(QPalette::WindowText), link.ShownColour());
     EXPECT_TRUE(link.font().underline()) << "underlined while the mouse is over it";
     QTest::mouseMove(&page, QPoint(280, 90));
     QElapsedTimer timer;
@@ -591,6 +655,17 @@ TEST(Links, LinkTurnsRedUnderTheMouseAndBlueAgainSoonAfterItLeaves) {
     EXPECT_LE(timer.elapsed(), 150);
     EXPECT_EQ(link.CurrentColour(), HyperLink::kLinkColour);
     EXPECT_FALSE(link.font().underline());
+
+    // Each state is drawn readable on a light and on a dark window alike.
+    for (const QColor background : {QColor(239, 239, 239), QColor(53, 53, 53)})
+        for (const QColor colour :
+             {HyperLink::kLinkColour, HyperLink::kVisitedColour, HyperLink::kHoverColour}) {
+            const QColor shown = ReadableOn(colour, background);
+            EXPECT_GE(ContrastRatio(shown, background), 4.5) << shown.name().toStdString();
+            if (ContrastRatio(colour, background) >= 4.5) {
+                EXPECT_EQ(shown, colour);
+            }
+        }
 }
 
 TEST(Links, HtmlHandlerCommandCutsAtTheAddressField) {

@@ -82,7 +82,7 @@ CAMROptPage::CAMROptPage(Prompter& prompter, QWidget* parent)
     Bind(wbList_, &ConvertSettings::amrwbMode, kFallbackIndex);
     Bind(dtxCheck_, &ConvertSettings::amrDtx);
 
-    connect(typeGroup_, &QButtonGroup::idClicked, this, &CAMROptPage::UpdateEnabling);
+    connect(typeGroup_, &QButtonGroup::idToggled, this, &CAMROptPage::UpdateEnabling);
 }
 
 void CAMROptPage::InitControls() {

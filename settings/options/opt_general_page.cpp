@@ -193,6 +193,10 @@ COptGeneralPage::COptGeneralPage(Prompter& prompter, QWidget* parent)
             [this, focusInto] { focusInto(convertEdit_); });
     connect(volumeGroup_, &QButtonGroup::idClicked, this,
             [this, focusInto] { focusInto(volumeEdit_); });
+    // The edits follow the checks' state however it changed (a click, a key, a screen reader).
+    for (QCheckBox* check : {filterCheck_, skipCheck_, convertCheck_})
+        connect(check, &QCheckBox::toggled, this, &COptGeneralPage::UpdateEnabling);
+    connect(volumeGroup_, &QButtonGroup::idToggled, this, &COptGeneralPage::UpdateEnabling);
     connect(helpButton_, &QPushButton::clicked, this, &COptGeneralPage::ShowChannelHelp);
 }
 

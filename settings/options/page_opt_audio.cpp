@@ -80,7 +80,7 @@ CPageOptAudio::CPageOptAudio(const QString& title, std::vector<const CodecEntry*
     NameAfter(autoCheck_, &OutputFormatEntry::autoParams);
 
     connect(codecList_, &QComboBox::currentIndexChanged, this, &CPageOptAudio::CodecChosen);
-    connect(autoCheck_, &QCheckBox::clicked, this, &CPageOptAudio::UpdateEnabling);
+    connect(autoCheck_, &QCheckBox::toggled, this, &CPageOptAudio::UpdateEnabling);
 }
 
 void CPageOptAudio::Load(const OutputFormatEntry& e) {

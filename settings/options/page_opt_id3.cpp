@@ -136,8 +136,12 @@ CPageOptID3::CPageOptID3(Prompter& prompter, QWidget* parent)
     Bind(coverCheck_, &ConvertSettings::copyCoverArt);
     Bind(folderCoverCheck_, &ConvertSettings::folderCoverArt);
 
-    connect(typeGroup_, &QButtonGroup::idClicked, this, &CPageOptID3::UpdateEnabling);
-    connect(coverCheck_, &QCheckBox::clicked, this, &CPageOptID3::UpdateEnabling);
+    // The edits follow the controls' state however it changed (a click, a key, a screen
+    // reader); a click also moves the focus into the edit it enabled.
+    connect(typeGroup_, &QButtonGroup::idToggled, this, &CPageOptID3::UpdateEnabling);
+    connect(trackGroup_, &QButtonGroup::idToggled, this, &CPageOptID3::UpdateEnabling);
+    connect(coverCheck_, &QCheckBox::toggled, this, &CPageOptID3::UpdateEnabling);
+    connect(fileNameCheck_, &QCheckBox::toggled, this, &CPageOptID3::UpdateEnabling);
     connect(fileNameCheck_, &QCheckBox::clicked, this, [this] {
         UpdateEnabling();
         if (titleEdit_->isEnabled()) {

@@ -264,6 +264,16 @@ def run(program, home, music, ini):
     print("folder added:", listed, flush=True)
     screenshot("e2e-window-with-files")
 
+    # The window grows (a window manager would do this for the user's drag); the list takes
+    # every pixel the window gained.
+    def list_size():
+        return tuple(file_table().queryComponent().getExtents(pyatspi.DESKTOP_COORDS)[2:])
+    before = list_size()
+    xdotool("windowsize", "--sync", focus_window("Kestrune"), "1150", "800")
+    wait_for("the list to grow by 200x150 (it is %sx%s)" % before,
+             lambda: list_size() == (before[0] + 200, before[1] + 150))
+    print("window resized to 1150x800; the list is now %sx%s" % list_size(), flush=True)
+
     # FLAC from the output-format box: a click opens its list, the keys walk down to it.
     choose_format(12, " to FLAC")
 
@@ -356,7 +366,9 @@ def run(program, home, music, ini):
         fail("OutputFormat is %r" % options.get("OutputFormat"))
     if options.get("Folder") != music + "/":
         fail("Folder is %r" % options.get("Folder"))
-    print("closed; settings saved", flush=True)
+    if (options.get("WindowWidth"), options.get("WindowHeight")) != ("1150", "800"):
+        fail("stored size %r x %r" % (options.get("WindowWidth"), options.get("WindowHeight")))
+    print("closed; settings and the window's size saved", flush=True)
 
 
 if __name__ == "__main__":

@@ -63,9 +63,12 @@ public:
         handedToBrowser << address;
         return browserWorks;
     }
+    void Notify(const QString& title, const QString& text) override {
+        notifications << title + QStringLiteral(": ") + text;
+    }
     bool openable = true;
     bool browserWorks = false;
-    QStringList shownInFileManager, handedToBrowser;
+    QStringList shownInFileManager, handedToBrowser, notifications;
 };
 
 // Everything a main window is given, in a private folder. programFolder is the build's bin
