@@ -119,6 +119,41 @@ TEST_P(ExactCuts, TracksStartAndEndAtTheSheetsSamplesAndJoinBackIntoTheImage) {
 
 INSTANTIATE_TEST_SUITE_P(Rates, ExactCuts, ::testing::Values(44100, 48000, 96000));
 
+// A track of a 24-bit image keeps its 24 bits, cut at the same samples.
+TEST_F(CueTest, TrackOfAWideImageKeepsItsBits) {
+    const std::string image = dir.File("image.flac");
+    ASSERT_EQ(test::Run("ffmpeg -v error -nostdin -y -f lavfi -i "
+                        "\"aevalsrc=0.5*sin(2*PI*440*t)+0.02*random(0):s=96000:d=6\" -ac 2 "
+                        "-c:a flac -sample_fmt s32 -bits_per_raw_sample 24 " +
+                        test::Quote(image)),
+              0);
+    WriteFile(dir.File("image.cue"), kSheet);
+    std::vector<SourceFileEntry> rows;
+    ASSERT_TRUE(session.ProbeRows(dir.File("image.cue"), rows).opened);
+    ASSERT_EQ(rows.size(), 3u);
+    EXPECT_EQ(ColumnTextsOf(rows[2]).sampleRate, "96000 Hz, 24-bit");
+    std::vector<SourceFileEntry> last{rows[2]};
+    Convert(last);
+
+    // The samples from 3 s and 37 frames on, as ffmpeg decodes them from either file.
+    auto digest = [](const std::string& path, const std::string& filter) {
+        std::string md5;
+        test::Run("ffmpeg -v error -nostdin -i " + test::Quote(path) + filter +
+                      " -c:a pcm_s32le -f md5 -",
+                  &md5);
+        return md5;
+    };
+    const std::string track = dir.File("out/03 - Track 03.flac");
+    EXPECT_EQ(digest(track, ""),
+              digest(image, " -af atrim=start_sample=" + std::to_string(3 * 96000 + 37 * 1280)));
+    EXPECT_EQ(test::FfProbe(track).sampleRate, 96000);
+    std::string bits;
+    test::Run("ffprobe -v error -show_entries stream=bits_per_raw_sample -of csv=p=0 " +
+                  test::Quote(track),
+              &bits);
+    EXPECT_EQ(bits, "24\n");
+}
+
 TEST_F(CueTest, SkipAndLimitApplyToATrackAsToAFile) {
     test::Pcm image;
     std::vector<SourceFileEntry> rows;
