@@ -319,8 +319,7 @@ int ConversionSession::RunBlocks(OpenedSource& src, AudioWriter& writer, int out
     });
     // An image that ends before the track does is a sheet that does not fit it: no other
     // reader would mend that.
-    if ((end == End::kEnded || end == End::kNothingRead) && src.track &&
-        src.track->EndedShort()) {
+    if ((end == End::kEnded || end == End::kNothingRead) && src.track && src.track->EndedShort()) {
         usedDedicatedReader_ = 0;
         Fail(FailureReason::kTrackPastEnd, std::to_string(src.trackNumber));
         return 0;
