@@ -164,6 +164,7 @@ public:
         r.output = outcome.end == ItemEnd::kConverted ? outcome.outputPath : std::string();
         r.text = OutputText(outcome);
         r.volume = outcome.end == ItemEnd::kConverted ? VolumeText(outcome.gain) : std::string();
+        r.loudness = outcome.end == ItemEnd::kConverted ? outcome.loudness : LoudnessFigures{};
         r.seconds = started_[row]
                         ? std::chrono::duration<double>(Clock::now() - *started_[row]).count()
                         : 0.0;

@@ -279,9 +279,14 @@ int ParseConvert(const std::vector<std::string>& args, ConvertOptions& o) {
     const OptionEntry& channels = OptionFor(&OutputFormatEntry::channels);
     if (const GivenOption* given = o.Given(channels.member); given && given->number > 2)
         return UsageError(FlagOf(channels.member) + " takes 0, 1 or 2");
-    if (o.Given(&ConvertSettings::volumeType) && o.Given(&ConvertSettings::volume))
-        return UsageError(FlagOf(&ConvertSettings::volumeType) + " and " +
-                          FlagOf(&ConvertSettings::volume) + " exclude each other");
+    // One way to change the volume at a time.
+    const OptionMember volumeFlags[] = {&ConvertSettings::volumeType, &ConvertSettings::volume,
+                                        &ConvertSettings::loudnessTarget};
+    for (size_t a = 0; a < std::size(volumeFlags); ++a)
+        for (size_t b = a + 1; b < std::size(volumeFlags); ++b)
+            if (o.Given(volumeFlags[a]) && o.Given(volumeFlags[b]))
+                return UsageError(FlagOf(volumeFlags[a]) + " and " + FlagOf(volumeFlags[b]) +
+                                  " exclude each other");
     return 0;
 }
 
@@ -377,6 +382,18 @@ OutputFormatEntry* ApplyOptions(const ConvertOptions& o, SessionConfig& s) {
             UsageError(FlagOf(&TagOptions::trackNumType) + " takes a number or auto");
             return nullptr;
         }
+    }
+
+    if (const GivenOption* loudness = o.Given(&ConvertSettings::loudnessTarget)) {
+        long long n = 0;
+        if (!ParseInt(loudness->text, n) || n < kMinLoudnessTarget || n > kMaxLoudnessTarget) {
+            UsageError(FlagOf(&ConvertSettings::loudnessTarget) + " takes a number from " +
+                       std::to_string(kMinLoudnessTarget) + " to " +
+                       std::to_string(kMaxLoudnessTarget));
+            return nullptr;
+        }
+        st.loudnessTarget = static_cast<int>(n);
+        st.volumeType = VolumeMode::kLoudness;
     }
 
     // Encoding parameters: any of them makes the row manual for this run; what is not given

@@ -33,6 +33,21 @@ std::string VolumeNumber(const std::string& text) {
     return Number(value, 2);
 }
 
+// The measured figures of an output, where it was measured: its loudness in LUFS and its peak
+// (null for silence), and the gains written into its tags in dB (null where none was).
+std::string LoudnessMembers(const LoudnessFigures& f) {
+    if (!f.measured)
+        return {};
+    auto orNull = [](bool has, double value, int decimals) {
+        return has ? Number(value, decimals) : std::string("null");
+    };
+    return ",\"loudness\":" + orNull(f.hasLoudness, f.loudness, 2) +
+           ",\"peak\":" + Number(f.peak, 6) + ",\"truePeak\":" + (f.truePeak ? "true" : "false") +
+           ",\"trackGain\":" + orNull(f.hasTrackGain, f.trackGain, 2) +
+           ",\"albumGain\":" + orNull(f.hasAlbumGain, f.albumGain, 2) +
+           ",\"albumPeak\":" + orNull(f.hasAlbumGain, f.albumPeak, 6);
+}
+
 }  // namespace
 
 std::string JsonString(const std::string& text) {
@@ -126,7 +141,7 @@ void RunReport::Print(const FileResult& r) {
             kStatusNames[static_cast<size_t>(r.status)] + "\",\"text\":" + JsonString(r.text) +
             ",\"volume\":" + VolumeNumber(r.volume) +
             ",\"duration\":" + (r.duration < 0 ? "null" : std::to_string(r.duration)) +
-            ",\"seconds\":" + Number(r.seconds, 3) + "}\n";
+            ",\"seconds\":" + Number(r.seconds, 3) + LoudnessMembers(r.loudness) + "}\n";
         std::fputs(line.c_str(), stdout);
     } else {
         // A file the list shows nothing for (never reached) has no line. Where the window

@@ -20,6 +20,8 @@ struct FileResult {
     std::string volume;  // the "Volume" text ("100.00%"), empty when there is none
     int duration = -1;   // the source's duration in whole seconds; -1 when it was not read
     double seconds = 0;  // how long the file took
+    // What measuring the output found (with ReplayGain or the loudness mode).
+    LoudnessFigures loudness;
 };
 
 // The status of a file from how its item ended.

@@ -66,6 +66,8 @@ ItemOutcome ConversionSession::ConvertItem(const SourceFileEntry& item, int inde
 
     appliedGain_ = 1.0f;
     normalizationGain_ = -1.0f;
+    outputMeter_.reset();
+    figures_ = {};
     if (settings_.volumeType == VolumeMode::kNormalize) {
         observer_.ItemStarted(index, Pass::kNormalizing);
         int16_t lo = 0, hi = 0;
@@ -75,6 +77,18 @@ ItemOutcome ConversionSession::ConvertItem(const SourceFileEntry& item, int inde
             return finish(ItemEnd::kCancelled);
         if (scan == StepOutcome::kDone)
             normalizationGain_ = GainFromPeaks(lo, hi);
+    } else if (settings_.volumeType == VolumeMode::kLoudness) {
+        observer_.ItemStarted(index, Pass::kNormalizing);
+        bool hasLoudness = false;
+        double lufs = 0, peak = 0;
+        const StepOutcome measured = WithGenericRetry([&](ReaderTry tries) {
+            return MeasureLoudness(source, format, hasLoudness, lufs, peak, tries);
+        });
+        if (measured == StepOutcome::kCancelled)
+            return finish(ItemEnd::kCancelled);
+        if (measured == StepOutcome::kDone)
+            normalizationGain_ =
+                GainFromLoudness(hasLoudness, lufs, peak, settings_.loudnessTarget);
     }
 
     observer_.ItemStarted(index, Pass::kConverting);
@@ -94,6 +108,11 @@ ItemOutcome ConversionSession::ConvertItem(const SourceFileEntry& item, int inde
     }
     outcome.outputPath = target.outputPath;
     outcome.gain = appliedGain_;
+    outcome.loudness = figures_;
+    // Kept only where an album's gain is still to come.
+    if (settings_.replayGain == ReplayGainMode::kAlbum)
+        outcome.meter = outputMeter_;
+    outputMeter_.reset();
     return finish(ItemEnd::kConverted);
 }
 

@@ -23,6 +23,7 @@ namespace kestrune {
 
 class AudioReader;
 class AudioWriter;
+class LoudnessMeter;
 class TrackRangeReader;
 struct CueSheet;
 
@@ -120,6 +121,11 @@ public:
     StepOutcome ScanPeaks(const SourceFileEntry& source, const OutputFormatEntry& format,
                           int16_t& minPeak, int16_t& maxPeak,
                           ReaderTry tries = ReaderTry::kDedicatedFirst);
+    // The integrated loudness of the whole source (hasLoudness false for silence) and its peak
+    // (true peak with the option): kDone when the measuring ran to its end.
+    StepOutcome MeasureLoudness(const SourceFileEntry& source, const OutputFormatEntry& format,
+                                bool& hasLoudness, double& lufs, double& peak,
+                                ReaderTry tries = ReaderTry::kDedicatedFirst);
 
 private:
     // CreateReader with this session's surroundings; records UsedDedicatedReader and the
@@ -175,13 +181,15 @@ private:
     // nothing was cancelled or failed. A write that failed is told in LastFailure and is not
     // retried.
     bool FeedWriter(OpenedSource& src, AudioWriter& writer, int outRate, int outChannels,
-                    SourceType sourceType, WideInput wide = {});
+                    SourceType sourceType, WideInput wide = {}, LoudnessMeter* meter = nullptr);
     // FeedWriter's block loop over blocks of Sample (the contract's int16_t, or the reader's
     // wide int32_t or float): reads, skips, limits, routes, resamples, scales and writes every
     // block. 1 when at least one block was read and nothing was cancelled or failed.
     template <typename Sample>
     int RunBlocks(OpenedSource& src, AudioWriter& writer, int outRate, int outChannels,
-                  SourceType sourceType, WideInput wide, bool& writeFailed);
+                  SourceType sourceType, WideInput wide, LoudnessMeter* meter, bool& writeFailed);
+    // Whether the audio going to an item's writer is measured.
+    bool MeasuresOutput() const;
     // The rows of the cue sheet at path.
     ProbeResult ProbeSheet(const std::string& path, std::vector<SourceFileEntry>& rows);
     // A row per track of sheet, cut from images (by the FILE name the sheet gives).
@@ -201,6 +209,9 @@ private:
     Failure failure_;
     float normalizationGain_ = -1.0f;
     float appliedGain_ = 1.0f;
+    // The meter of the current item's output, once it is converted and measured.
+    std::shared_ptr<LoudnessMeter> outputMeter_;
+    LoudnessFigures figures_;
     // The item being converted (its name is its title even for a substitute source), or null.
     const SourceFileEntry* currentItem_ = nullptr;
     int currentIndex_ = 0;
@@ -214,5 +225,10 @@ private:
 // reaches full scale, and sources that already touch it (or have no negative or no positive
 // sample) are left alone.
 float GainFromPeaks(int16_t minPeak, int16_t maxPeak);
+
+// The gain that brings audio of that loudness to target LUFS, lowered so that its peak (a
+// fraction of full scale) stays at or below kLoudnessPeakLimitDb; -1 when there is no loudness
+// (silence) to bring anywhere.
+float GainFromLoudness(bool hasLoudness, double lufs, double peak, int target);
 
 }  // namespace kestrune

@@ -12,6 +12,7 @@
 #include "audio/tag_set.h"
 #include "engine/block_loop.h"
 #include "engine/conversion_session.h"
+#include "engine/loudness_meter.h"
 #include "engine/progress_meter.h"
 #include "engine/resample_stage.h"
 #include "engine/tag_choice.h"
@@ -76,7 +77,8 @@ bool ConversionSession::OpenSource(const SourceFileEntry& source, int requestedR
 }
 
 float ConversionSession::GainToApply() const {
-    if (settings_.volumeType == VolumeMode::kNormalize) {
+    if (settings_.volumeType == VolumeMode::kNormalize ||
+        settings_.volumeType == VolumeMode::kLoudness) {
         if (normalizationGain_ > 0)
             return normalizationGain_;
     } else if (settings_.volumeType == VolumeMode::kManual) {
@@ -86,6 +88,11 @@ float ConversionSession::GainToApply() const {
     return 0.0f;
 }
 
+bool ConversionSession::MeasuresOutput() const {
+    return settings_.replayGain != ReplayGainMode::kOff ||
+           settings_.volumeType == VolumeMode::kLoudness;
+}
+
 float ConversionSession::ChooseGain() {
     const float gain = GainToApply();
     appliedGain_ = gain != 0.0f ? gain : 1.0f;
@@ -93,7 +100,8 @@ float ConversionSession::ChooseGain() {
 }
 
 bool ConversionSession::FeedWriter(OpenedSource& src, AudioWriter& writer, int outRate,
-                                   int outChannels, SourceType sourceType, WideInput wide) {
+                                   int outChannels, SourceType sourceType, WideInput wide,
+                                   LoudnessMeter* meter) {
     bool writeFailed = false;
     // A source of more than 16 bits is read in its wide blocks when the conversion is its own
     // (a merge's writer was set up for 16 bits before the items were opened).
@@ -103,15 +111,15 @@ bool ConversionSession::FeedWriter(OpenedSource& src, AudioWriter& writer, int o
     int result;
     switch (blocks) {
         case SampleFormat::kS32:
-            result = RunBlocks<int32_t>(src, writer, outRate, outChannels, sourceType, wide,
+            result = RunBlocks<int32_t>(src, writer, outRate, outChannels, sourceType, wide, meter,
                                         writeFailed);
             break;
         case SampleFormat::kF32:
-            result =
-                RunBlocks<float>(src, writer, outRate, outChannels, sourceType, wide, writeFailed);
+            result = RunBlocks<float>(src, writer, outRate, outChannels, sourceType, wide, meter,
+                                      writeFailed);
             break;
         default:
-            result = RunBlocks<int16_t>(src, writer, outRate, outChannels, sourceType, wide,
+            result = RunBlocks<int16_t>(src, writer, outRate, outChannels, sourceType, wide, meter,
                                         writeFailed);
             break;
     }
@@ -215,7 +223,7 @@ private:
 template <typename Sample>
 int ConversionSession::RunBlocks(OpenedSource& src, AudioWriter& writer, int outRate,
                                  int outChannels, SourceType sourceType, WideInput wide,
-                                 bool& writeFailed) {
+                                 LoudnessMeter* loudness, bool& writeFailed) {
     using Next = BlockLoopSteps::Next;
     using End = BlockLoopSteps::End;
     AudioReader& reader = *src.reader;
@@ -266,7 +274,8 @@ int ConversionSession::RunBlocks(OpenedSource& src, AudioWriter& writer, int out
     }
     BlockDelivery<Sample> delivery(writer, wide, most, outChannels == 2);
 
-    // Gain once per sample, then the writer; a write that fails ends the file.
+    // Gain once per sample, then the meter (it measures what the writer gets) and the writer;
+    // a write that fails ends the file.
     auto emit = [&](int n) {
         if (n <= 0 || writeFailed)
             return;
@@ -275,6 +284,8 @@ int ConversionSession::RunBlocks(OpenedSource& src, AudioWriter& writer, int out
             if (wR && wR != wL)
                 ApplyGain(wR, n, gain);
         }
+        if (loudness)
+            loudness->Add(wL, outChannels == 2 ? wR : nullptr, n);
         if (!delivery.Write(wL, outChannels == 2 ? wR : nullptr, n))
             writeFailed = true;
     };
@@ -378,8 +389,10 @@ StepOutcome ConversionSession::ConvertFileTo(const SourceFileEntry& source,
             track = runPosition_;
         else if (tagOptions_.trackNumType == TrackNumMode::kCustom)
             track = tagOptions_.customTrackNum;
-        tagged = ChooseOutputTags(settings_, tagOptions_, source, reader, title, track,
-                                  GainToApply() != 0.0f, tags);
+        // The source's ReplayGain is wrong once the level changes, and replaced when measured.
+        tagged = ChooseOutputTags(
+            settings_, tagOptions_, source, reader, title, track,
+            GainToApply() != 0.0f || settings_.replayGain != ReplayGainMode::kOff, tags);
         if (tagged && (format.getsTags || TagsGoIntoFinishedFile(format, tags)))
             writer.SetTags(tags);
     }
@@ -415,7 +428,14 @@ StepOutcome ConversionSession::ConvertFileTo(const SourceFileEntry& source,
         return Ended(false, src.hasAudio);
     }
 
-    bool ok = FeedWriter(src, writer, plan.rate, plan.channels, source.sourceType, wide);
+    std::shared_ptr<LoudnessMeter> meter;
+    if (MeasuresOutput()) {
+        meter = std::make_shared<LoudnessMeter>(plan.channels, plan.rate, settings_.truePeak);
+        if (!meter->Valid())
+            meter.reset();
+    }
+    bool ok =
+        FeedWriter(src, writer, plan.rate, plan.channels, source.sourceType, wide, meter.get());
     writer.Close();
     const bool whole = writer.Completed();
     plan.writer.reset();
@@ -437,6 +457,32 @@ StepOutcome ConversionSession::ConvertFileTo(const SourceFileEntry& source,
         ok = false;
         usedDedicatedReader_ = 0;
         Fail(FailureReason::kWriteFailed);
+    }
+    // The track's gain goes in with the rest (a file without loudness gets none).
+    LoudnessFigures figures;
+    if (ok && meter) {
+        figures.measured = true;
+        figures.truePeak = meter->TruePeak();
+        figures.peak = meter->Peak();
+        figures.hasLoudness = meter->Loudness(figures.loudness);
+    }
+    if (ok && claim && figures.hasLoudness && settings_.replayGain != ReplayGainMode::kOff) {
+        const bool opus = format.formatId == FormatId::kOpus;
+        if (FinishedFileTakesTags(format) &&
+            !WriteFieldsToFile(writePath, format,
+                               LevelFields(opus, false, figures.loudness, figures.peak))) {
+            ok = false;
+            usedDedicatedReader_ = 0;
+            Fail(FailureReason::kWriteFailed);
+        } else if (FinishedFileTakesTags(format)) {
+            figures.hasTrackGain = true;
+            figures.trackGain =
+                (opus ? kOpusGainReference : kReplayGainReference) - figures.loudness;
+        }
+    }
+    if (ok) {
+        figures_ = figures;
+        outputMeter_ = std::move(meter);
     }
     if (ok && claim && !claim->Commit(replace)) {
         ok = false;

@@ -21,13 +21,22 @@ enum class TargetExists : int32_t { kRename = 11, kOverwrite = 22, kSkip = 33 };
 // What folding two channels to one gives ("MonoType").
 enum class MonoMix : int32_t { kAverage = 0, kLeft = 1, kRight = 2 };
 // How the volume changes ("VolumeType").
-enum class VolumeMode : int32_t { kNormalize = 0, kManual = 1, kOriginal = 2 };
+// kLoudness brings each file's integrated loudness to loudnessTarget.
+enum class VolumeMode : int32_t { kNormalize = 0, kManual = 1, kOriginal = 2, kLoudness = 3 };
+// Which ReplayGain tags outputs get ("ReplayGain"): none, the track's, or the track's and the
+// album's (the files of a run that share a source folder).
+enum class ReplayGainMode : int32_t { kOff = 0, kTrack = 1, kAlbum = 2 };
 // Which tags outputs get ("ID3TagType").
 enum class TagSource : int32_t { kNone = 0, kCustom = 1, kFromSource = 2 };
 // The custom tag's track number ("TrackNumType").
 enum class TrackNumMode : int32_t { kNone = 0, kRunPosition = 1, kCustom = 2 };
 // The variant of the "amr" format ("AMRType").
 enum class AmrBand : int32_t { kNarrow = 0, kWide = 1 };
+
+// The range of "LoudnessTarget", and the highest peak the loudness mode lets a gain reach.
+constexpr int kMinLoudnessTarget = -70;
+constexpr int kMaxLoudnessTarget = -5;
+constexpr double kLoudnessPeakLimitDb = -1.0;
 
 // "SimultaneousConversions": how many files the window converts at once.
 constexpr int kMinSimultaneousConversions = 1;
@@ -59,6 +68,12 @@ struct ConvertSettings {
     std::string filterExts;  // as typed
     int volume = 100;        // percent
     VolumeMode volumeType = VolumeMode::kOriginal;
+    // The loudness in LUFS that VolumeMode::kLoudness brings files to ("LoudnessTarget").
+    int loudnessTarget = -18;
+    ReplayGainMode replayGain = ReplayGainMode::kOff;
+    // Peaks are measured oversampled, as a reconstructing converter sees them ("TruePeak"):
+    // for the ReplayGain peaks and the loudness mode's limit. It costs more.
+    bool truePeak = false;
     TagSource id3TagType = TagSource::kFromSource;
     // Pictures go into the outputs' tags along with the rest ("CopyCoverArt"); a source without
     // any then gets its folder's cover image when that is asked for ("FolderCoverArt").

@@ -1,8 +1,11 @@
 #pragma once
 
+#include <memory>
 #include <string>
 
 namespace kestrune {
+
+class LoudnessMeter;
 
 // The passes of one item, in the order they run (the first two only when they apply).
 enum class Pass {
@@ -56,11 +59,30 @@ enum class ItemEnd {
     kCancelled,  // the run was cancelled while it ran
 };
 
+// What measuring an output's audio found, with the gains written into its tags.
+struct LoudnessFigures {
+    bool measured = false;  // the output's audio went through a meter
+    // Integrated loudness in LUFS; silence and audio too short to measure have none.
+    bool hasLoudness = false;
+    double loudness = 0;
+    double peak = 0;  // the highest peak, as a fraction of full scale
+    bool truePeak = false;
+    // The ReplayGain gains in dB (or an Opus file's, which refer to -23 LUFS) written.
+    bool hasTrackGain = false;
+    double trackGain = 0;
+    bool hasAlbumGain = false;
+    double albumGain = 0;
+    double albumPeak = 0;
+};
+
 struct ItemOutcome {
     ItemEnd end = ItemEnd::kFailed;
     std::string outputPath;
     float gain = 1.0f;
     Failure failure;
+    LoudnessFigures loudness;
+    // The meter of the output's audio, while an album's gain is still to be measured.
+    std::shared_ptr<const LoudnessMeter> meter;
 };
 
 }  // namespace kestrune

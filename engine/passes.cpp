@@ -1,12 +1,14 @@
 // The passes that may run over a source before it is converted: the raw copy of a DTS stream
 // disguised as PCM, and the peak scan of the normalising pass.
 #include <algorithm>
+#include <cmath>
 #include <filesystem>
 #include <vector>
 
 #include "audio/audio_reader.h"
 #include "engine/block_loop.h"
 #include "engine/conversion_session.h"
+#include "engine/loudness_meter.h"
 #include "engine/progress_meter.h"
 #include "engine/raw_pcm_writer.h"
 
@@ -91,6 +93,48 @@ StepOutcome ConversionSession::ScanPeaks(const SourceFileEntry& source,
     maxOut = hi;
     reader->Close();
     return Ended(result == 1, choice.hasAudio);
+}
+
+StepOutcome ConversionSession::MeasureLoudness(const SourceFileEntry& source,
+                                               const OutputFormatEntry& format, bool& hasLoudness,
+                                               double& lufs, double& peak, ReaderTry tries) {
+    hasLoudness = false;
+    lufs = 0;
+    peak = 0;
+    ReaderChoice choice;
+    if (!OpenDecoder(source, RequestedRate(format), tries, choice))
+        return Ended(false, choice.hasAudio);
+    AudioReader* const reader = choice.reader.get();
+    const int64_t length = reader->GetLength();
+    const bool synthesised =
+        source.sourceType == SourceType::kTracker || source.sourceType == SourceType::kMidi;
+    LoudnessMeter meter(reader->GetChannels(), reader->GetSampleRate(), settings_.truePeak);
+    BlockLoop loop(*reader);
+    ProgressMeter progress(observer_, currentIndex_, Pass::kNormalizing, length);
+    const BlockLoop::End end = loop.Run(observer_, progress, 3, [&](int n, int64_t pos) {
+        meter.Add(loop.Left(), loop.Right(), n);
+        if (synthesised && pos >= std::max<int64_t>(length, 1))
+            return BlockLoop::Next::kStop;
+        return BlockLoop::Next::kContinue;
+    });
+    const bool ok =
+        meter.Valid() && (end == BlockLoop::End::kEnded || end == BlockLoop::End::kStopped);
+    if (ok) {
+        progress.Finish();
+        hasLoudness = meter.Loudness(lufs);
+        peak = meter.Peak();
+    }
+    reader->Close();
+    return Ended(ok, choice.hasAudio);
+}
+
+float GainFromLoudness(bool hasLoudness, double lufs, double peak, int target) {
+    if (!hasLoudness)
+        return -1.0f;
+    double gain = std::pow(10.0, (target - lufs) / 20.0);
+    if (peak > 0)
+        gain = std::min(gain, std::pow(10.0, kLoudnessPeakLimitDb / 20.0) / peak);
+    return static_cast<float>(gain);
 }
 
 float GainFromPeaks(int16_t minPeak, int16_t maxPeak) {

@@ -28,6 +28,12 @@ constexpr OptionChoice kVolumeChoices[] = {
     {StoredCode(VolumeMode::kNormalize), "normalize"},
     {StoredCode(VolumeMode::kManual), "manual"},
     {StoredCode(VolumeMode::kOriginal), "original"},
+    {StoredCode(VolumeMode::kLoudness), "loudness"},
+};
+constexpr OptionChoice kReplayGainChoices[] = {
+    {StoredCode(ReplayGainMode::kOff), "off", "off"},
+    {StoredCode(ReplayGainMode::kTrack), "track", "track"},
+    {StoredCode(ReplayGainMode::kAlbum), "album", "album"},
 };
 // In the order kestrune-cli names the words.
 constexpr OptionChoice kTagChoices[] = {
@@ -125,6 +131,33 @@ const OptionEntry kTable[] = {
      .maximum = 32767,
      .switchedBy = {&S::volumeType, StoredCode(VolumeMode::kManual)},
      .flag = {"--volume", nullptr, "PCT", "change the volume to PCT percent", FlagAction::kNumber}},
+    {.key = "LoudnessTarget",
+     .name = "loudnessTarget",
+     .member = &S::loudnessTarget,
+     .saveMask = kSaveOptions,
+     .minimum = kMinLoudnessTarget,
+     .maximum = kMaxLoudnessTarget,
+     .range = OptionRange::kClamped,
+     .switchedBy = {&S::volumeType, StoredCode(VolumeMode::kLoudness)},
+     .flag = {"--loudness", nullptr, "LUFS",
+              "normalise each file's loudness to LUFS (-70 to -5), its peak kept\n"
+              "at -1 dBFS at most",
+              FlagAction::kOwn}},
+    {.key = "ReplayGain",
+     .name = "replayGain",
+     .member = &S::replayGain,
+     .saveMask = kSaveOptions,
+     .choices = kReplayGainChoices,
+     .flag = {"--replaygain", nullptr, "RG",
+              "off | track | album: measure the loudness and write ReplayGain tags\n"
+              "(album: over the files of a run that share a folder)",
+              FlagAction::kWord}},
+    {.key = "TruePeak",
+     .name = "truePeak",
+     .member = &S::truePeak,
+     .saveMask = kSaveOptions,
+     .flag = {"--true-peak", nullptr, nullptr,
+              "measure true peaks rather than sample peaks (slower)", FlagAction::kSet}},
     {.key = "ID3TagType",
      .name = "id3TagType",
      .member = &S::id3TagType,

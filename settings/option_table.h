@@ -23,14 +23,13 @@ constexpr int32_t StoredCode(Choice choice) {
 
 // The field an option is kept in: a member of the settings, of the custom tag, or of every
 // catalogue row with stored values. A new kind of choice adds its member type here.
-using OptionMember =
-    std::variant<std::monostate, bool ConvertSettings::*, int ConvertSettings::*,
-                 uint32_t ConvertSettings::*, std::string ConvertSettings::*,
-                 FormatId ConvertSettings::*, DestOutputFolder ConvertSettings::*,
-                 TargetExists ConvertSettings::*, MonoMix ConvertSettings::*,
-                 VolumeMode ConvertSettings::*, TagSource ConvertSettings::*,
-                 AmrBand ConvertSettings::*, bool TagOptions::*, int TagOptions::*,
-                 std::string TagOptions::*, TrackNumMode TagOptions::*, int OutputFormatEntry::*>;
+using OptionMember = std::variant<
+    std::monostate, bool ConvertSettings::*, int ConvertSettings::*, uint32_t ConvertSettings::*,
+    std::string ConvertSettings::*, FormatId ConvertSettings::*,
+    DestOutputFolder ConvertSettings::*, TargetExists ConvertSettings::*,
+    MonoMix ConvertSettings::*, VolumeMode ConvertSettings::*, ReplayGainMode ConvertSettings::*,
+    TagSource ConvertSettings::*, AmrBand ConvertSettings::*, bool TagOptions::*, int TagOptions::*,
+    std::string TagOptions::*, TrackNumMode TagOptions::*, int OutputFormatEntry::*>;
 
 // Where an option is stored: the "Options" group, the custom tag's group, or the "Options"
 // group once per catalogue row, under the row's prefix followed by the option's name.

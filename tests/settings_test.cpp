@@ -64,6 +64,9 @@ std::set<std::string> OptionsMaskKeys() {
                                              "FilterExts",
                                              "Volume",
                                              "VolumeType",
+                                             "LoudnessTarget",
+                                             "ReplayGain",
+                                             "TruePeak",
                                              "ID3TagType",
                                              "CopyCoverArt",
                                              "FolderCoverArt",
@@ -268,7 +271,9 @@ TEST(SettingsFile, AnEarlierVersionsFileReadsAndIsWrittenBackTheSame) {
         "SimultaneousConversions=" + std::to_string(ConvertSettings{}.simultaneousConversions) +
         "\n";
     for (const std::string& option :
-         {std::string("CopyCoverArt=1\n"), std::string("FolderCoverArt=0\n"), simultaneous}) {
+         {std::string("CopyCoverArt=1\n"), std::string("FolderCoverArt=0\n"), simultaneous,
+          std::string("LoudnessTarget=-18\n"), std::string("ReplayGain=0\n"),
+          std::string("TruePeak=0\n")}) {
         const size_t at = again.find(option);
         ASSERT_NE(at, std::string::npos) << option;
         again.erase(at, option.size());

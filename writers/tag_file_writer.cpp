@@ -10,8 +10,12 @@
 #include <taglib/mp4coverart.h>
 #include <taglib/mp4file.h>
 #include <taglib/mpegfile.h>
+#include <taglib/oggflacfile.h>
+#include <taglib/opusfile.h>
+#include <taglib/speexfile.h>
 #include <taglib/textidentificationframe.h>
 #include <taglib/tpropertymap.h>
+#include <taglib/vorbisfile.h>
 #include <taglib/wavfile.h>
 #include <taglib/xiphcomment.h>
 
@@ -501,6 +505,26 @@ bool RestoreOggNames(const std::string& path, const TagSet& tags) {
     return std::fflush(file.get()) == 0;
 }
 
+// Fields set in an Ogg file's comment, whichever codec it carries.
+template <class File>
+bool PutXiphFields(File& file, const std::map<std::string, std::string>& fields) {
+    for (const auto& [key, value] : fields)
+        file.tag()->addField(Utf8(key), Utf8(value), true);
+    return file.save();
+}
+
+bool PutOggFields(const std::string& path, const std::map<std::string, std::string>& fields) {
+    if (TagLib::Ogg::Vorbis::File file(path.c_str(), false); file.isValid())
+        return PutXiphFields(file, fields);
+    if (TagLib::Ogg::Opus::File file(path.c_str(), false); file.isValid())
+        return PutXiphFields(file, fields);
+    if (TagLib::Ogg::FLAC::File file(path.c_str(), false); file.isValid())
+        return PutXiphFields(file, fields);
+    if (TagLib::Ogg::Speex::File file(path.c_str(), false); file.isValid())
+        return PutXiphFields(file, fields);
+    return true;
+}
+
 bool Write(const std::string& path, Form form, const TagSet& tags, bool withNine) {
     if (form == Form::kOgg)
         return RestoreOggNames(path, tags);
@@ -587,6 +611,35 @@ bool WriteTagsToFile(const std::string& path, const OutputFormatEntry& format, c
         return Write(path, f.form, tags, f.nine != Nine::kWritten);
     } catch (const std::exception&) {
         return false;  // nothing tells how far the file was written
+    }
+}
+
+bool WriteFieldsToFile(const std::string& path, const OutputFormatEntry& format,
+                       const std::map<std::string, std::string>& fields) {
+    try {
+        switch (FormOf(format).form) {
+            case Form::kNone:
+                return true;
+            case Form::kOgg:
+                return PutOggFields(path, fields);
+            case Form::kAsf: {
+                // TagLib's property names know no ReplayGain here: attributes of the same names.
+                TagLib::ASF::File file(path.c_str(), false);
+                if (!file.isValid())
+                    return true;
+                for (const auto& [key, value] : fields)
+                    file.tag()->setAttribute(Utf8(key), TagLib::ASF::Attribute(Utf8(value)));
+                return file.save();
+            }
+            default: {
+                TagSet tags;
+                for (const auto& [key, value] : fields)
+                    tags.fields[key] = {value};
+                return Write(path, FormOf(format).form, tags, false);
+            }
+        }
+    } catch (const std::exception&) {
+        return false;
     }
 }
 

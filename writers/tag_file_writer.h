@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <map>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -36,6 +37,20 @@ bool FinishedFileTakesTags(const OutputFormatEntry& format);
 // exact date). False only when the file could not be written (it may be damaged then); a file
 // that TagLib cannot read is left alone.
 bool WriteTagsToFile(const std::string& path, const OutputFormatEntry& format, const TagSet& tags);
+
+// Sets fields (one value a name) in path, the finished output of format, replacing the fields
+// of those names and keeping every other: for what is known of an output only once it is
+// written, its measured loudness. Ogg files take them too (their comment is rewritten), Windows
+// Media files as attributes of those names. False only when the file could not be written.
+bool WriteFieldsToFile(const std::string& path, const OutputFormatEntry& format,
+                       const std::map<std::string, std::string>& fields);
+
+// Sets fields (one value a name) in path, the finished output of format, replacing the fields
+// of those names and keeping every other: for what is known of an output only once it is
+// written, its measured loudness. Ogg files take them too (their comment is rewritten), Windows
+// Media files as attributes of those names. False only when the file could not be written.
+bool WriteFieldsToFile(const std::string& path, const OutputFormatEntry& format,
+                       const std::map<std::string, std::string>& fields);
 
 // Everything beyond the nine texts (fuller forms of the nine among them) as entries of an Ogg
 // file's comment, one a value, for the FFmpeg writer: the fields, the totals and disc, and the

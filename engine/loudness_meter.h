@@ -1,0 +1,72 @@
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace kestrune {
+
+// The reference loudness of ReplayGain 2.0 tags, and the one of Opus's R128 gains.
+inline constexpr double kReplayGainReference = -18.0;
+inline constexpr double kOpusGainReference = -23.0;
+
+// Measures the integrated loudness (EBU R128) and the peak of audio as it is handed on, block
+// by block. Its measurement stays whole after the audio ends, so that several meters can be
+// taken together as one album.
+class LoudnessMeter {
+public:
+    // A meter of channels (1 or 2) at rate; truePeak measures the true peak (4x oversampled),
+    // which costs more than the sample peak.
+    LoudnessMeter(int channels, int rate, bool truePeak);
+    ~LoudnessMeter();
+    LoudnessMeter(const LoudnessMeter&) = delete;
+    LoudnessMeter& operator=(const LoudnessMeter&) = delete;
+
+    // False when the library could not set up a meter for that rate and channel count.
+    bool Valid() const { return state_ != nullptr; }
+    bool TruePeak() const { return truePeak_; }
+
+    // Adds one block: right is null for one channel.
+    void Add(const int16_t* left, const int16_t* right, int frames);
+    void Add(const int32_t* left, const int32_t* right, int frames);
+    void Add(const float* left, const float* right, int frames);
+
+    // The integrated loudness in LUFS; false for silence and for audio too short to measure.
+    bool Loudness(double& lufs) const;
+    // The highest peak of any channel, as a fraction of full scale (true or sample peak).
+    double Peak() const;
+
+    // The loudness of every meter's audio taken together, gated over the whole; false when it
+    // has none.
+    static bool AlbumLoudness(std::span<const LoudnessMeter* const> meters, double& lufs);
+
+private:
+    template <typename Sample, typename AddFrames>
+    void Interleave(const Sample* left, const Sample* right, int frames,
+                    std::vector<Sample>& buffer, AddFrames add);
+
+    // The library's meter (its type cannot be declared ahead).
+    struct State;
+    std::unique_ptr<State> state_;
+    int channels_;
+    bool truePeak_;
+    // A block is interleaved into these, a piece at a time; allocated on first use only.
+    std::vector<int16_t> s16_;
+    std::vector<int32_t> s32_;
+    std::vector<float> f32_;
+};
+
+// The texts of the tags: a gain as "-6.52 dB", a peak as "0.988831", an Opus gain as its Q7.8
+// integer. Independent of the locale.
+std::string ReplayGainText(double gainDb);
+std::string ReplayPeakText(double peak);
+std::string OpusGainText(double gainDb);
+
+// The tags of a measured track (or with album, of its album): REPLAYGAIN_..._GAIN and _PEAK, or
+// for an Opus file R128_..._GAIN, which refers to -23 LUFS and has no peak.
+std::map<std::string, std::string> LevelFields(bool opus, bool album, double lufs, double peak);
+
+}  // namespace kestrune
