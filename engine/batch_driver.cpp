@@ -19,7 +19,8 @@ bool BeginsWithRiff(const std::string& path) {
 
 ItemOutcome ConversionSession::ConvertItem(const SourceFileEntry& item, int index,
                                            const OutputFormatEntry& format, OutputClaim claim,
-                                           AudioWriter* mergeWriter, const std::string& mergePath) {
+                                           AudioWriter* mergeWriter, const std::string& mergePath,
+                                           OutputClaim* heldBack) {
     ItemOutcome outcome;
     currentIndex_ = index;
     runPosition_ = index + 1;
@@ -28,11 +29,18 @@ ItemOutcome ConversionSession::ConvertItem(const SourceFileEntry& item, int inde
     currentItem_ = &target;
     std::string tempFile;
     auto finish = [&](ItemEnd end) {
+        // A held-back output can no longer be finished once the run is cancelling.
+        if (heldBack && end == ItemEnd::kConverted && Cancelling())
+            end = ItemEnd::kCancelled;
         if (!tempFile.empty())
             RemoveOutput(tempFile, item.path);
         currentItem_ = nullptr;
-        // The name is given back with whatever its partial file holds.
-        claim.Release();
+        // The name is given back with whatever its partial file holds, unless its converted
+        // output is held back.
+        if (heldBack && end == ItemEnd::kConverted)
+            *heldBack = std::move(claim);
+        else
+            claim.Release();
         outcome.end = end != ItemEnd::kConverted && Cancelling() ? ItemEnd::kCancelled : end;
         if (outcome.end == ItemEnd::kFailed)
             outcome.failure = failure_;
@@ -93,8 +101,9 @@ ItemOutcome ConversionSession::ConvertItem(const SourceFileEntry& item, int inde
 
     observer_.ItemStarted(index, Pass::kConverting);
     const StepOutcome converted = WithGenericRetry([&](ReaderTry tries) {
-        return mergeWriter ? ConvertFileInto(source, *mergeWriter, tries)
-                           : ConvertFileTo(source, format, tries, &claim, replace);
+        return mergeWriter
+                   ? ConvertFileInto(source, *mergeWriter, tries)
+                   : ConvertFileTo(source, format, tries, &claim, replace, heldBack != nullptr);
     });
     switch (converted) {
         case StepOutcome::kDone:
@@ -110,7 +119,7 @@ ItemOutcome ConversionSession::ConvertItem(const SourceFileEntry& item, int inde
     outcome.gain = appliedGain_;
     outcome.loudness = figures_;
     // Kept only where an album's gain is still to come.
-    if (settings_.replayGain == ReplayGainMode::kAlbum)
+    if (heldBack)
         outcome.meter = outputMeter_;
     outputMeter_.reset();
     return finish(ItemEnd::kConverted);

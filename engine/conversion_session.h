@@ -84,10 +84,12 @@ public:
     // Runs the passes and the conversion of the item at index of a run (its automatic track
     // number is index + 1) into the name claim holds, or into mergeWriter, which stays open
     // across the items of a merge written to mergePath. The claim is given back whatever the
-    // outcome.
+    // outcome, except with heldBack: a converted output then stays under its partial name, and
+    // its claim goes to heldBack for the caller to commit (an album's, once all of it is
+    // measured).
     ItemOutcome ConvertItem(const SourceFileEntry& item, int index, const OutputFormatEntry& format,
                             OutputClaim claim, AudioWriter* mergeWriter = nullptr,
-                            const std::string& mergePath = {});
+                            const std::string& mergePath = {}, OutputClaim* heldBack = nullptr);
 
     // The tags of a merge whose first item is firstSourcePath, as the tag options say: false
     // when the merged file gets none.
@@ -146,10 +148,11 @@ private:
     void Fail(FailureReason reason, std::string detail = {}) {
         failure_ = {reason, std::move(detail)};
     }
-    // ConvertFile into claim's partial file, committed with replace once whole; without a claim
-    // one is held on source.outputPath (replacing), unless that is no regular file.
+    // ConvertFile into claim's partial file, committed with replace once whole (unless hold:
+    // then it stays partial); without a claim one is held on source.outputPath (replacing),
+    // unless that is no regular file.
     StepOutcome ConvertFileTo(const SourceFileEntry& source, const OutputFormatEntry& format,
-                              ReaderTry tries, OutputClaim* claim, bool replace);
+                              ReaderTry tries, OutputClaim* claim, bool replace, bool hold = false);
     // ConvertFile into the merge's writer, which stays open across items.
     StepOutcome ConvertFileInto(const SourceFileEntry& source, AudioWriter& writer,
                                 ReaderTry tries);

@@ -353,7 +353,7 @@ StepOutcome ConversionSession::ConvertFile(const SourceFileEntry& source,
 
 StepOutcome ConversionSession::ConvertFileTo(const SourceFileEntry& source,
                                              const OutputFormatEntry& format, ReaderTry tries,
-                                             OutputClaim* claim, bool replace) {
+                                             OutputClaim* claim, bool replace, bool hold) {
     OpenedSource src;
     if (!OpenSource(source, RequestedRate(format), tries, src))
         return Ended(false, src.hasAudio);
@@ -484,7 +484,7 @@ StepOutcome ConversionSession::ConvertFileTo(const SourceFileEntry& source,
         figures_ = figures;
         outputMeter_ = std::move(meter);
     }
-    if (ok && claim && !claim->Commit(replace)) {
+    if (ok && claim && !hold && !claim->Commit(replace)) {
         ok = false;
         usedDedicatedReader_ = 0;
         Fail(FailureReason::kCreateOutput, claim->Target());

@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <condition_variable>
 #include <filesystem>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <set>
@@ -12,6 +14,7 @@
 
 #include "audio/audio_writer.h"
 #include "engine/conversion_session.h"
+#include "engine/loudness_meter.h"
 #include "engine/output_path.h"
 #include "writers/tag_file_writer.h"
 
@@ -165,6 +168,117 @@ RunSummary RunMerge(SessionConfig& config, const RunRequest& request, RunTracker
     return summary;
 }
 
+// The albums of a run whose outputs get album gains: the items that share a source folder, each
+// album's items in list order. Its outputs stay under their partial names until the last of
+// them is converted; then the album is measured as a whole, tagged and committed together.
+class Albums {
+public:
+    Albums(const std::vector<SourceFileEntry>& items, bool on)
+        : of_(items.size()), held_(items.size()) {
+        if (!on)
+            return;
+        std::map<std::string, size_t> byFolder;
+        for (size_t i = 0; i < items.size(); ++i) {
+            const std::string folder =
+                std::filesystem::path(items[i].path).parent_path().lexically_normal().string();
+            const auto [it, added] = byFolder.emplace(folder, members_.size());
+            if (added)
+                members_.emplace_back();
+            of_[i] = it->second;
+            members_[it->second].push_back(i);
+        }
+        left_.resize(members_.size());
+        for (size_t a = 0; a < members_.size(); ++a)
+            left_[a] = members_[a].size();
+    }
+
+    bool On() const { return !members_.empty(); }
+    // Where item i's held-back output goes.
+    OutputClaim* HeldFor(size_t i) { return On() ? &held_[i] : nullptr; }
+    // Item i is over; true when it was the last of its album (the caller then finishes it).
+    // Called under the run's lock.
+    bool Ended(size_t i) { return On() && --left_[of_[i]] == 0; }
+    const std::vector<size_t>& AlbumOf(size_t i) const { return members_[of_[i]]; }
+    bool Held(size_t i) const { return held_[i].Held(); }
+
+    // Tags and commits the held outputs of item i's album with the album's gain, or gives them
+    // up when cancelling (their items are then cancelled). Returns the items that were held, in
+    // list order; their outcomes are final now.
+    std::vector<size_t> Finish(size_t i, const OutputFormatEntry& format, bool replace,
+                               bool cancelling, std::vector<ItemOutcome>& outcomes) {
+        std::vector<size_t> finished;
+        const std::vector<size_t>& album = AlbumOf(i);
+        bool cancelled = cancelling;
+        for (size_t m : album)
+            cancelled = cancelled || outcomes[m].end == ItemEnd::kCancelled;
+        std::vector<const LoudnessMeter*> meters;
+        double peak = 0;
+        for (size_t m : album) {
+            if (!held_[m].Held())
+                continue;
+            meters.push_back(outcomes[m].meter.get());
+            peak = std::max(peak, outcomes[m].loudness.peak);
+        }
+        double lufs = 0;
+        const bool measured = !cancelled && LoudnessMeter::AlbumLoudness(meters, lufs);
+        const bool opus = format.formatId == FormatId::kOpus;
+        for (size_t m : album) {
+            if (!held_[m].Held())
+                continue;
+            finished.push_back(m);
+            ItemOutcome& o = outcomes[m];
+            o.meter.reset();
+            if (cancelled) {
+                held_[m].Release();
+                o.end = ItemEnd::kCancelled;
+                o.outputPath.clear();
+                continue;
+            }
+            bool ok = true;
+            // A silent track gets no album gain either.
+            if (measured && o.loudness.hasLoudness && FinishedFileTakesTags(format)) {
+                ok = WriteFieldsToFile(held_[m].PartialPath(), format,
+                                       LevelFields(opus, true, lufs, peak));
+                o.loudness.hasAlbumGain = ok;
+                o.loudness.albumGain = (opus ? kOpusGainReference : kReplayGainReference) - lufs;
+                o.loudness.albumPeak = peak;
+            }
+            const std::string target = held_[m].Target();
+            if (!ok || !held_[m].Commit(replace)) {
+                held_[m].Release();
+                o.end = ItemEnd::kFailed;
+                o.failure = ok ? Failure{FailureReason::kCreateOutput, target}
+                               : Failure{FailureReason::kWriteFailed, {}};
+                o.outputPath.clear();
+                o.loudness.hasAlbumGain = false;
+            }
+        }
+        return finished;
+    }
+
+    // Gives up every output still held (an album the run did not finish): their items are
+    // cancelled. Returns them in list order.
+    std::vector<size_t> GiveUp(std::vector<ItemOutcome>& outcomes) {
+        std::vector<size_t> given;
+        for (size_t m = 0; m < held_.size(); ++m) {
+            if (!held_[m].Held())
+                continue;
+            held_[m].Release();
+            outcomes[m].end = ItemEnd::kCancelled;
+            outcomes[m].outputPath.clear();
+            outcomes[m].meter.reset();
+            given.push_back(m);
+        }
+        return given;
+    }
+
+private:
+    std::vector<size_t> of_;
+    std::vector<std::vector<size_t>> members_;
+    std::vector<size_t> left_;
+    std::vector<OutputClaim> held_;
+};
+
 }  // namespace
 
 RunNeeds CheckRunNeeds(SessionConfig& config, const std::vector<SourceFileEntry>& items,
@@ -251,6 +365,27 @@ RunSummary RunConversion(SessionConfig& config, const RunRequest& request, RunOb
     std::vector<ItemOutcome> outcomes(items.size());
     std::atomic<size_t> next{0};
     std::atomic<bool> stopped{false};
+    Albums albums(items, settings.replayGain == ReplayGainMode::kAlbum);
+    const bool replace = settings.targetExistsOpt == TargetExists::kOverwrite;
+    // Item i is over: reported now, or with the rest of its album once that is measured.
+    auto ended = [&](size_t i, ItemOutcome outcome) {
+        const bool held = albums.Held(i);
+        if (!held)
+            tracker.ItemEnded(static_cast<int>(i), outcome);
+        bool albumDone = false;
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            outcomes[i] = std::move(outcome);
+            done[i] = true;
+            albumDone = albums.Ended(i);
+        }
+        changed.notify_all();
+        if (!albumDone)
+            return;
+        // Every other item of the album is over: nothing else touches its outcomes now.
+        for (size_t m : albums.Finish(i, format, replace, tracker.CancelRequested(), outcomes))
+            tracker.ItemEnded(static_cast<int>(m), outcomes[m]);
+    };
     auto earlierDone = [&](size_t i) {
         return std::all_of(done.begin(), done.begin() + static_cast<long>(i),
                            [](bool d) { return d; });
@@ -287,15 +422,10 @@ RunSummary RunConversion(SessionConfig& config, const RunRequest& request, RunOb
                 }
                 outcome = decided[i] ? *decided[i]
                                      : session.ConvertItem(items[i], static_cast<int>(i), format,
-                                                           std::move(claim));
+                                                           std::move(claim), nullptr, {},
+                                                           albums.HeldFor(i));
             }
-            tracker.ItemEnded(static_cast<int>(i), outcome);
-            {
-                std::lock_guard<std::mutex> lock(mutex);
-                outcomes[i] = std::move(outcome);
-                done[i] = true;
-            }
-            changed.notify_all();
+            ended(i, std::move(outcome));
         }
     };
     if (workers == 1) {
@@ -307,8 +437,11 @@ RunSummary RunConversion(SessionConfig& config, const RunRequest& request, RunOb
         for (std::thread& t : threads)
             t.join();
     }
-    // Names claimed for items that never ran are given back with their partial files.
+    // Names claimed for items that never ran are given back with their partial files, and so
+    // are the outputs of albums that a cancel left unfinished.
     claims.clear();
+    for (size_t m : albums.GiveUp(outcomes))
+        tracker.ItemEnded(static_cast<int>(m), outcomes[m]);
 
     RunSummary summary;
     summary.cancelled = stopped || tracker.CancelRequested() ||

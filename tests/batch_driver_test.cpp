@@ -101,6 +101,22 @@ TEST_F(BatchTest, CancelDuringTheSecondItem) {
     EXPECT_TRUE(host.selected.empty());
 }
 
+// An album's outputs wait under their partial names for the album's gain: a cancel in its middle
+// leaves none of them, not even the one that was whole.
+TEST_F(BatchTest, CancelInTheMiddleOfAnAlbumLeavesNoneOfItsFiles) {
+    config.settings.replayGain = ReplayGainMode::kAlbum;
+    for (int i = 0; i < 3; ++i)
+        AddWav("a" + std::to_string(i) + ".wav", 44100, 2, 2.0, i + 1);
+    const int blocksPerItem = static_cast<int>(44100 * 2.0 / 1152) + 1;
+    host.cancelAtPoll = 3 + 1 + blocksPerItem + 1 + 5;
+    Run({0, 1, 2}, FormatId::kFlac);
+    EXPECT_EQ(host.output[0], "Cancelled");
+    EXPECT_EQ(host.output[1], "Cancelled");
+    EXPECT_EQ(host.output.count(2), 0u);
+    EXPECT_TRUE(entries[0].outputPath.empty());
+    EXPECT_EQ(test::FolderEntries(dir.File("out")), std::vector<std::string>{});
+}
+
 TEST_F(BatchTest, FailureTexts) {
     AddWav("short.wav", 44100, 1, 1.5);
     const std::string junk = dir.File("junk.mp2");

@@ -162,6 +162,40 @@ TEST_F(LoudnessTest, CorpusMusicAgreesWithAnIndependentMeter) {
     EXPECT_GE(measured, 3);
 }
 
+// An album's gain is the loudness of its files played one after the other, however many
+// workers convert them; a folder of one file is an album of one.
+class AlbumGainTest : public LoudnessTest, public ::testing::WithParamInterface<int> {};
+
+TEST_P(AlbumGainTest, IsTheAlbumPlayedThrough) {
+    fs::create_directories(dir.File("A"));
+    fs::create_directories(dir.File("B"));
+    const std::vector<std::string> files = {dir.File("A/1.wav"), dir.File("A/2.wav"),
+                                            dir.File("B/1.wav")};
+    ASSERT_TRUE(MakeSignal("aevalsrc=0.05*sin(2*PI*440*t):d=5", files[0]));
+    ASSERT_TRUE(MakeSignal("anoisesrc=d=4:c=pink:a=0.4:seed=3", files[1]));
+    ASSERT_TRUE(MakeSignal("aevalsrc=0.3*sin(2*PI*1000*t):d=3", files[2]));
+    const auto out =
+        Convert("-f flac --keep-tree --replaygain album -j " + std::to_string(GetParam()), files);
+    ASSERT_EQ(out.size(), 3u);
+    std::string played;
+    test::Run("ffmpeg -nostats -hide_banner -i " + Quote(files[0]) + " -i " + Quote(files[1]) +
+                  " -filter_complex '[0:a][1:a]concat=n=2:v=0:a=1,ebur128' -f null - 2>&1",
+              &played);
+    const double album = After(played, played.rfind("Summary:"), "I:");
+    for (size_t i = 0; i < 3; ++i) {
+        const test::ProbeInfo info = test::FfProbe(Output(out[i]));
+        const double gain = Db(info.Tag("replaygain_album_gain"));
+        if (i < 2)
+            EXPECT_NEAR(gain, -18.0 - album, 0.2) << info.tags;
+        else
+            EXPECT_EQ(info.Tag("replaygain_album_gain"), info.Tag("replaygain_track_gain"));
+        EXPECT_NEAR(Member(out[i], "albumGain").toDouble(), gain, 0.006);
+    }
+    EXPECT_EQ(test::Run("ls -A " + Quote(dir.File("out")) + " -R | grep -q kestrune-part"), 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Workers, AlbumGainTest, ::testing::Values(1, 2));
+
 // Each format carries the gain under its own names, and the source's stale ReplayGain is gone.
 class TagNamesTest : public LoudnessTest, public ::testing::WithParamInterface<const char*> {};
 
