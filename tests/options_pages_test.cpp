@@ -410,6 +410,37 @@ TEST_F(OptionsPages, Id3EnablingAndTheTrackNumberRange) {
     EXPECT_TRUE(h.settings.folderCoverArt);
 }
 
+// The loudness mode's target on the General page, ReplayGain and true peaks on the ID3 page.
+TEST_F(OptionsPages, LoudnessTargetAndReplayGainAreStored) {
+    const bool confirmed = h.Show([&](COptSheet& sheet) {
+        QWidget* page = sheet.ActivePage();
+        auto* target = Control<SpinEdit>(page, u"loudnessTarget");
+        EXPECT_EQ(target->Text(), u"-18");
+        EXPECT_FALSE(target->isEnabled());
+        Click(Control<QRadioButton>(page, u"volumeType.loudness"));
+        EXPECT_TRUE(target->isEnabled());
+        EXPECT_EQ(sheet.focusWidget(), target);
+        target->SetText(u"-80"_s);
+        sheet.accept();
+        ExpectRefused(sheet, h.prompter, u"Please enter an integer between -70 and -5.", kGeneral,
+                      target);
+        target->SetText(u"-23"_s);
+
+        Go(sheet, u"ID3");
+        QWidget* id3 = sheet.ActivePage();
+        auto* gains = Control<QComboBox>(id3, u"replayGain");
+        EXPECT_EQ(gains->currentText(), u"None");
+        Choose(gains, u"Track and album gain (an album is a source folder)");
+        Click(Control<QCheckBox>(id3, u"truePeak"));
+        sheet.accept();
+    });
+    ASSERT_TRUE(confirmed);
+    EXPECT_EQ(h.settings.volumeType, VolumeMode::kLoudness);
+    EXPECT_EQ(h.settings.loudnessTarget, -23);
+    EXPECT_EQ(h.settings.replayGain, ReplayGainMode::kAlbum);
+    EXPECT_TRUE(h.settings.truePeak);
+}
+
 // --- AMR, AWB ------------------------------------------------------------------------------
 
 TEST_F(OptionsPages, AmrListsFallBackToTheFifthRateAndFollowTheVariant) {

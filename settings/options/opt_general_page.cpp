@@ -147,6 +147,19 @@ COptGeneralPage::COptGeneralPage(Prompter& prompter, QWidget* parent)
     volumeRow->addWidget(volumeNote);
     volumeRow->addStretch();
     layout->addLayout(volumeRow);
+    auto* loudness =
+        Radio(QStringLiteral("Normalize loudn&ess to"), volumeGroup_, VolumeMode::kLoudness, this);
+    loudnessEdit_ = NumberEdit(&ConvertSettings::loudnessTarget, 1);
+    NameFor(loudnessEdit_, loudness->text());
+    auto* loudnessRow = new QHBoxLayout;
+    loudnessRow->addWidget(loudness);
+    loudnessRow->addWidget(loudnessEdit_);
+    auto* loudnessUnit =
+        new QLabel(QStringLiteral("LUFS (EBU R128; the peaks stay at -1 dBFS at most)"), this);
+    loudnessEdit_->setAccessibleDescription(loudnessUnit->text());
+    loudnessRow->addWidget(loudnessUnit);
+    loudnessRow->addStretch();
+    layout->addLayout(loudnessRow);
     layout->addWidget(Radio(QStringLiteral("&Keep original volume (do not adjust volume)"),
                             volumeGroup_, VolumeMode::kOriginal, this));
     layout->addSpacing(6);
@@ -163,6 +176,7 @@ COptGeneralPage::COptGeneralPage(Prompter& prompter, QWidget* parent)
 
     // The numbers are checked first, in this order, when the page is left.
     Bind(volumeEdit_, &ConvertSettings::volume);
+    Bind(loudnessEdit_, &ConvertSettings::loudnessTarget);
     Bind(skipEdit_, &ConvertSettings::skipLength);
     Bind(convertEdit_, &ConvertSettings::convertLength);
     Bind(simultaneousEdit_, &ConvertSettings::simultaneousConversions);
@@ -191,8 +205,9 @@ COptGeneralPage::COptGeneralPage(Prompter& prompter, QWidget* parent)
     connect(skipCheck_, &QCheckBox::clicked, this, [this, focusInto] { focusInto(skipEdit_); });
     connect(convertCheck_, &QCheckBox::clicked, this,
             [this, focusInto] { focusInto(convertEdit_); });
-    connect(volumeGroup_, &QButtonGroup::idClicked, this,
-            [this, focusInto] { focusInto(volumeEdit_); });
+    connect(volumeGroup_, &QButtonGroup::idClicked, this, [this, focusInto](int id) {
+        focusInto(id == StoredCode(VolumeMode::kLoudness) ? loudnessEdit_ : volumeEdit_);
+    });
     // The edits follow the checks' state however it changed (a click, a key, a screen reader).
     for (QCheckBox* check : {filterCheck_, skipCheck_, convertCheck_})
         connect(check, &QCheckBox::toggled, this, &COptGeneralPage::UpdateEnabling);
@@ -210,11 +225,12 @@ void COptGeneralPage::UpdateEnabling() {
     skipEdit_->setEnabled(skipCheck_->isChecked());
     convertEdit_->setEnabled(convertCheck_->isChecked());
     volumeEdit_->setEnabled(volumeGroup_->checkedId() == StoredCode(VolumeMode::kManual));
+    loudnessEdit_->setEnabled(volumeGroup_->checkedId() == StoredCode(VolumeMode::kLoudness));
 }
 
 bool COptGeneralPage::ReadControls() {
-    // Numbers first: the volume, the two lengths and the simultaneous conversions; then the
-    // extensions and the conversion length.
+    // Numbers first: the volume, the loudness, the two lengths and the simultaneous conversions;
+    // then the extensions and the conversion length.
     if (!CheckBindings())
         return false;
     if (filterCheck_->isChecked() && NamesNoExtension(filterEdit_->text())) {

@@ -40,6 +40,7 @@ private:
     SpinEdit* convertEdit_;
     QButtonGroup* volumeGroup_;
     SpinEdit* volumeEdit_;
+    SpinEdit* loudnessEdit_;
     SpinEdit* simultaneousEdit_;
 };
 

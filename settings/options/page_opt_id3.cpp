@@ -118,6 +118,24 @@ CPageOptID3::CPageOptID3(Prompter& prompter, QWidget* parent)
     folderRow->addWidget(folderCoverCheck_);
     coverRows->addLayout(folderRow);
     layout->addLayout(coverRows);
+
+    // Measured while converting, whatever tags the outputs get otherwise.
+    replayGainList_ = new QComboBox(this);
+    replayGainList_->addItem(QStringLiteral("None"), StoredCode(ReplayGainMode::kOff));
+    replayGainList_->addItem(QStringLiteral("Track gain"), StoredCode(ReplayGainMode::kTrack));
+    replayGainList_->addItem(QStringLiteral("Track and album gain (an album is a source folder)"),
+                             StoredCode(ReplayGainMode::kAlbum));
+    auto* gainRow = new QHBoxLayout;
+    gainRow->setContentsMargins(0, 8, 0, 0);
+    auto* gainLabel = new QLabel(QStringLiteral("R&eplayGain tags:"), this);
+    gainLabel->setBuddy(replayGainList_);
+    gainRow->addWidget(gainLabel);
+    gainRow->addWidget(replayGainList_);
+    gainRow->addStretch();
+    layout->addLayout(gainRow);
+    truePeakCheck_ =
+        new QCheckBox(QStringLiteral("Measure true peaks (slo&wer than sample peaks)"), this);
+    layout->addWidget(truePeakCheck_);
     layout->addStretch();
 
     // A tag source or track number this program does not know shows as "None".
@@ -135,6 +153,8 @@ CPageOptID3::CPageOptID3(Prompter& prompter, QWidget* parent)
     Bind(copyrightEdit_, &TagOptions::copyright);
     Bind(coverCheck_, &ConvertSettings::copyCoverArt);
     Bind(folderCoverCheck_, &ConvertSettings::folderCoverArt);
+    Bind(replayGainList_, &ConvertSettings::replayGain);
+    Bind(truePeakCheck_, &ConvertSettings::truePeak);
 
     // The edits follow the controls' state however it changed (a click, a key, a screen
     // reader); a click also moves the focus into the edit it enabled.

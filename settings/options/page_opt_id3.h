@@ -38,6 +38,8 @@ private:
     QComboBox* genreList_;
     QCheckBox* coverCheck_;
     QCheckBox* folderCoverCheck_;
+    QComboBox* replayGainList_;
+    QCheckBox* truePeakCheck_;
     QList<QWidget*> tagControls_;  // everything the custom tag governs
 };
 
