@@ -320,6 +320,32 @@ def main():
             line += " %s %.2f; %.2f" % (label, float(times["total"][1]), float(times["total"][0]))
         print(line, flush=True)
 
+    # What measuring the loudness in the conversion's pass costs: FLAC to MP3 without it, with
+    # track ReplayGain (sample peaks) and with true peaks, in alternation.
+    if not only or "flac-mp3-replaygain" in only:
+        flacs = []
+        for w in stereo:
+            f = w[:-4] + ".flac"
+            flacs.append(f)
+            if not os.path.exists(f):
+                subprocess.run(["ffmpeg", "-v", "error", "-nostdin", "-y", "-i", w, "-c:a", "flac", f],
+                               check=True)
+        variants = [("off", []), ("track", ["--replaygain", "track"]),
+                    ("true-peak", ["--replaygain", "track", "--true-peak"])]
+        samples = {label: [] for label, _ in variants}
+        for _ in range(args.runs):
+            for label, extra in variants:
+                samples[label].append(measure(kestrune("mp3", ["--bitrate", "128000"] + extra, flacs)))
+        base = statistics.median(w for w, _ in samples["off"])
+        base_cpu = statistics.median(c for _, c in samples["off"])
+        line = "flac-mp3-replaygain off %.2fs wall %.2fs cpu" % (base, base_cpu)
+        for label, _ in variants[1:]:
+            w = statistics.median(x for x, _ in samples[label])
+            c = statistics.median(x for _, x in samples[label])
+            line += " | %s %.2fs wall (+%.1f%%) %.2fs cpu (+%.1f%%)" % (
+                label, w, 100 * (w / base - 1), c, 100 * (c / base_cpu - 1))
+        print(line, flush=True)
+
     batch = [r for r in rows if r[0].startswith("batch-mp3-j")]
     if len(batch) == 2:
         print("batch speed-up with -j%d: %.2f" % (cores, batch[0][1]["kestrune"][0] / batch[1][1]["kestrune"][0]))
