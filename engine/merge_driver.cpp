@@ -20,16 +20,20 @@ bool ConversionSession::ChooseMergeTags(const OutputFormatEntry& format,
 std::unique_ptr<AudioWriter> ConversionSession::CreateMergeWriter(const OutputFormatEntry& format,
                                                                   const std::string& path,
                                                                   int largestRate, int channels,
-                                                                  const TagSet* tags) {
+                                                                  const TagSet* tags,
+                                                                  SampleDepth widest) {
     WriterPlan plan;
     const bool planned = PlanWriter(format, settings_, config_.windowsMedia, largestRate, channels,
-                                    WriterFor::kMerge, plan);
+                                    WriterFor::kMerge, plan, widest);
     mergeRate_ = planned ? plan.rate : 0;
     mergeChannels_ = planned ? plan.channels : 0;
     if (!planned)
         return nullptr;
     mergeRequestedRate_ = RequestedRate(format);
     std::unique_ptr<AudioWriter> writer = std::move(plan.writer);
+    mergeWide_ = {};
+    if (WideFormatFor(widest) != SampleFormat::kS16)
+        mergeWide_ = writer->TakeWideInput(WideFormatFor(widest), widest);
     if (tags)
         writer->SetTags(*tags);
     writer->SetPath(path);
@@ -46,7 +50,8 @@ StepOutcome ConversionSession::ConvertFileInto(const SourceFileEntry& source, Au
     OpenedSource src;
     if (!OpenSource(source, mergeRequestedRate_, tries, src))
         return Ended(false, src.hasAudio);
-    const bool ok = FeedWriter(src, writer, mergeRate_, mergeChannels_, source.sourceType);
+    const bool ok =
+        FeedWriter(src, writer, mergeRate_, mergeChannels_, source.sourceType, mergeWide_);
     return Ended(ok, src.hasAudio);
 }
 

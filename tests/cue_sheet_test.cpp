@@ -152,6 +152,19 @@ TEST_F(CueTest, TrackOfAWideImageKeepsItsBits) {
                   test::Quote(track),
               &bits);
     EXPECT_EQ(bits, "24\n");
+
+    // Joined again, with a 16-bit file after them, the tracks are the image; the file's
+    // samples keep their values in the wider output.
+    test::Pcm tail = test::MakeSignal(96000, 2, 9600);
+    ASSERT_TRUE(test::WriteWav(dir.File("tail.wav"), tail));
+    std::vector<SourceFileEntry> withTail = rows;
+    std::vector<SourceFileEntry> tailRow;
+    ASSERT_TRUE(session.ProbeRows(dir.File("tail.wav"), tailRow).opened);
+    withTail.push_back(tailRow.at(0));
+    Convert(withTail, dir.File("joined.flac"));
+    EXPECT_EQ(digest(dir.File("joined.flac"), " -af atrim=end_sample=576000"), digest(image, ""));
+    EXPECT_EQ(digest(dir.File("joined.flac"), " -af atrim=start_sample=576000"),
+              digest(dir.File("tail.wav"), ""));
 }
 
 TEST_F(CueTest, SkipAndLimitApplyToATrackAsToAFile) {
