@@ -88,9 +88,9 @@ public:
                             OutputClaim claim, AudioWriter* mergeWriter = nullptr,
                             const std::string& mergePath = {});
 
-    // The tags of a merge whose first item is firstSourcePath, as the tag options say: false
-    // when the merged file gets none.
-    bool ChooseMergeTags(const OutputFormatEntry& format, const std::string& firstSourcePath,
+    // The tags of a merge whose first item is firstSource, as the tag options say: false when
+    // the merged file gets none.
+    bool ChooseMergeTags(const OutputFormatEntry& format, const SourceFileEntry& firstSource,
                          TagSet& tags) const;
     // The writer of a merge into path, open, with the tags it writes itself (none when tags is
     // null); merge rate and channels are set for the run. Null when it cannot be made or opened

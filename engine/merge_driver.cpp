@@ -9,12 +9,11 @@
 namespace kestrune {
 
 bool ConversionSession::ChooseMergeTags(const OutputFormatEntry& format,
-                                        const std::string& firstSourcePath, TagSet& tags) const {
+                                        const SourceFileEntry& firstSource, TagSet& tags) const {
     return (format.getsTags || FinishedFileTakesTags(format)) &&
            kestrune::ChooseMergeTags(
                settings_, tagOptions_,
-               tagOptions_.titleAsFileName ? std::string() : tagOptions_.title, firstSourcePath,
-               tags);
+               tagOptions_.titleAsFileName ? std::string() : tagOptions_.title, firstSource, tags);
 }
 
 std::unique_ptr<AudioWriter> ConversionSession::CreateMergeWriter(const OutputFormatEntry& format,

@@ -120,7 +120,7 @@ RunSummary RunMerge(SessionConfig& config, const RunRequest& request, RunTracker
     const bool straight = IsSpecialFile(target);
     TagSet tags;
     const bool tagged =
-        !items.empty() && session.ChooseMergeTags(request.format, items.front().path, tags);
+        !items.empty() && session.ChooseMergeTags(request.format, items.front(), tags);
     // What the writer cannot write itself goes into the finished file (below).
     const bool writerTags =
         tagged && (request.format.getsTags || TagsGoIntoFinishedFile(request.format, tags));

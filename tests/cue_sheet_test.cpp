@@ -115,6 +115,10 @@ TEST_P(ExactCuts, TracksStartAndEndAtTheSheetsSamplesAndJoinBackIntoTheImage) {
     test::Pcm whole;
     ASSERT_TRUE(test::FfDecode(dir.File("joined.flac"), whole));
     EXPECT_EQ(whole.samples, image.samples);
+    // Its album is the sheet's disc.
+    const test::ProbeInfo disc = test::FfProbe(dir.File("joined.flac"));
+    EXPECT_EQ(disc.Tag("album"), "The Album");
+    EXPECT_EQ(disc.Tag("genre"), "Rock");
 }
 
 INSTANTIATE_TEST_SUITE_P(Rates, ExactCuts, ::testing::Values(44100, 48000, 96000));
