@@ -91,16 +91,18 @@ public:
                             OutputClaim claim, AudioWriter* mergeWriter = nullptr,
                             const std::string& mergePath = {}, OutputClaim* heldBack = nullptr);
 
-    // The tags of a merge whose first item is firstSourcePath, as the tag options say: false
-    // when the merged file gets none.
-    bool ChooseMergeTags(const OutputFormatEntry& format, const std::string& firstSourcePath,
+    // The tags of a merge whose first item is firstSource, as the tag options say: false when
+    // the merged file gets none.
+    bool ChooseMergeTags(const OutputFormatEntry& format, const SourceFileEntry& firstSource,
                          TagSet& tags) const;
     // The writer of a merge into path, open, with the tags it writes itself (none when tags is
     // null); merge rate and channels are set for the run. Null when it cannot be made or opened
-    // (nothing is left at path then).
+    // (nothing is left at path then). widest is the widest item's depth: a writer that keeps
+    // more than 16 bits is given the items' wide samples.
     std::unique_ptr<AudioWriter> CreateMergeWriter(const OutputFormatEntry& format,
                                                    const std::string& path, int largestRate,
-                                                   int channels, const TagSet* tags);
+                                                   int channels, const TagSet* tags,
+                                                   SampleDepth widest = {});
 
     // --- The steps of one item, as ConvertItem runs them -------------------------------------
     // A step that fails with the source type's dedicated reader (UsedDedicatedReader) is run
@@ -222,6 +224,7 @@ private:
     int mergeRequestedRate_ = 44100;
     int mergeRate_ = 0;
     int mergeChannels_ = 0;
+    WideInput mergeWide_;  // what the merge's writer agreed to take
 };
 
 // The normalising gain for the peaks of a source, or -1 when none applies: the larger peak

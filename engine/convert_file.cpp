@@ -145,8 +145,13 @@ class BlockDelivery {
 public:
     BlockDelivery(AudioWriter& writer, WideInput take, size_t capacity, bool stereo)
         : writer_(writer), take_(take) {
-        if constexpr (!std::is_same_v<Sample, int16_t>) {
-            const size_t n = capacity * (stereo ? 2 : 1);
+        const size_t n = capacity * (stereo ? 2 : 1);
+        if constexpr (std::is_same_v<Sample, int16_t>) {
+            if (take.format == SampleFormat::kS32)
+                s32_.resize(n);
+            else if (take.format == SampleFormat::kF32)
+                f32_.resize(n);
+        } else {
             if (take.format == SampleFormat::kS16)
                 s16_.resize(n);
             else if (take.format == SampleFormat::kS32 && !Passes())
@@ -158,6 +163,21 @@ public:
 
     bool Write(Sample* left, Sample* right, int n) {
         if constexpr (std::is_same_v<Sample, int16_t>) {
+            // A 16-bit item of a merge whose writer takes the wide samples of the others.
+            if (take_.format == SampleFormat::kS32) {
+                auto [l, r] = Convert(left, right, s32_, [&](const int16_t* in, int32_t* out) {
+                    for (int i = 0; i < n; ++i)
+                        out[i] = static_cast<int32_t>(in[i]) * 65536;
+                });
+                return writer_.WriteS32(l, r, n) != 0;
+            }
+            if (take_.format == SampleFormat::kF32) {
+                auto [l, r] = Convert(left, right, f32_, [&](const int16_t* in, float* out) {
+                    for (int i = 0; i < n; ++i)
+                        out[i] = static_cast<float>(in[i]) * (1.0f / 32768.0f);
+                });
+                return writer_.WriteF32(l, r, n) != 0;
+            }
             return writer_.Write(left, right, n) != 0;
         } else {
             switch (take_.format) {

@@ -9,27 +9,30 @@
 namespace kestrune {
 
 bool ConversionSession::ChooseMergeTags(const OutputFormatEntry& format,
-                                        const std::string& firstSourcePath, TagSet& tags) const {
+                                        const SourceFileEntry& firstSource, TagSet& tags) const {
     return (format.getsTags || FinishedFileTakesTags(format)) &&
            kestrune::ChooseMergeTags(
                settings_, tagOptions_,
-               tagOptions_.titleAsFileName ? std::string() : tagOptions_.title, firstSourcePath,
-               tags);
+               tagOptions_.titleAsFileName ? std::string() : tagOptions_.title, firstSource, tags);
 }
 
 std::unique_ptr<AudioWriter> ConversionSession::CreateMergeWriter(const OutputFormatEntry& format,
                                                                   const std::string& path,
                                                                   int largestRate, int channels,
-                                                                  const TagSet* tags) {
+                                                                  const TagSet* tags,
+                                                                  SampleDepth widest) {
     WriterPlan plan;
     const bool planned = PlanWriter(format, settings_, config_.windowsMedia, largestRate, channels,
-                                    WriterFor::kMerge, plan);
+                                    WriterFor::kMerge, plan, widest);
     mergeRate_ = planned ? plan.rate : 0;
     mergeChannels_ = planned ? plan.channels : 0;
     if (!planned)
         return nullptr;
     mergeRequestedRate_ = RequestedRate(format);
     std::unique_ptr<AudioWriter> writer = std::move(plan.writer);
+    mergeWide_ = {};
+    if (WideFormatFor(widest) != SampleFormat::kS16)
+        mergeWide_ = writer->TakeWideInput(WideFormatFor(widest), widest);
     if (tags)
         writer->SetTags(*tags);
     writer->SetPath(path);
@@ -46,7 +49,8 @@ StepOutcome ConversionSession::ConvertFileInto(const SourceFileEntry& source, Au
     OpenedSource src;
     if (!OpenSource(source, mergeRequestedRate_, tries, src))
         return Ended(false, src.hasAudio);
-    const bool ok = FeedWriter(src, writer, mergeRate_, mergeChannels_, source.sourceType);
+    const bool ok =
+        FeedWriter(src, writer, mergeRate_, mergeChannels_, source.sourceType, mergeWide_);
     return Ended(ok, src.hasAudio);
 }
 

@@ -107,9 +107,14 @@ RunSummary RunMerge(SessionConfig& config, const RunRequest& request, RunTracker
     summary.mergePath = request.mergePath;
     const std::vector<SourceFileEntry>& items = request.items;
     int largestRate = 0, largestChannels = 0;
+    SampleDepth widest;  // floats over any integers, else the most bits
     for (const SourceFileEntry& item : items) {
         largestRate = std::max(largestRate, item.sampleRate);
         largestChannels = std::max(largestChannels, std::min(item.sourceChannels, 2));
+        if (item.depth.floating && !widest.floating)
+            widest = item.depth;
+        else if (item.depth.floating == widest.floating && item.depth.bits > widest.bits)
+            widest = item.depth;
     }
     ConversionSession session(config, tracker);
     // The merged file is written under its partial name and gets its own only once whole: the
@@ -118,16 +123,16 @@ RunSummary RunMerge(SessionConfig& config, const RunRequest& request, RunTracker
     const bool straight = IsSpecialFile(target);
     TagSet tags;
     const bool tagged =
-        !items.empty() && session.ChooseMergeTags(request.format, items.front().path, tags);
+        !items.empty() && session.ChooseMergeTags(request.format, items.front(), tags);
     // What the writer cannot write itself goes into the finished file (below).
     const bool writerTags =
         tagged && (request.format.getsTags || TagsGoIntoFinishedFile(request.format, tags));
     OutputClaim claim;
     std::unique_ptr<AudioWriter> writer;
     if (straight || claim.Hold(target) == OutputClaim::Take::kTaken) {
-        writer =
-            session.CreateMergeWriter(request.format, straight ? target : claim.PartialPath(),
-                                      largestRate, largestChannels, writerTags ? &tags : nullptr);
+        writer = session.CreateMergeWriter(request.format, straight ? target : claim.PartialPath(),
+                                           largestRate, largestChannels,
+                                           writerTags ? &tags : nullptr, widest);
     }
     if (!writer) {
         summary.merge = RunSummary::Merge::kCreateFailed;

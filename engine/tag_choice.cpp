@@ -58,12 +58,24 @@ bool ChooseOutputTags(const ConvertSettings& settings, const TagOptions& options
 }
 
 bool ChooseMergeTags(const ConvertSettings& settings, const TagOptions& options,
-                     const std::string& customTitle, const std::string& firstSourcePath,
+                     const std::string& customTitle, const SourceFileEntry& firstSource,
                      TagSet& tags) {
     if (settings.id3TagType != TagSource::kCustom && settings.id3TagType != TagSource::kFromSource)
         return false;
+    const std::string& firstSourcePath = firstSource.path;
     TagSet first;
     ReadFileTags(firstSourcePath, first);
+    // Tracks of a disc image: the sheet names the disc, over what the image file says.
+    if (firstSource.track.number) {
+        const TagSet& sheet = firstSource.track.tags;
+        const std::pair<const char*, const std::string*> texts[] = {
+            {"ALBUM", &sheet.album}, {"DATE", &sheet.year}, {"GENRE", &sheet.genre}};
+        for (const auto& [key, text] : texts)
+            if (!text->empty())
+                first.fields[key] = {*text};
+        if (sheet.disc)
+            first.disc = sheet.disc;
+    }
     // A ReplayGain of the first part says nothing of the whole: AlbumTags takes none.
     if (settings.id3TagType == TagSource::kCustom) {
         tags = CustomTagSet(options, customTitle, 0);

@@ -24,10 +24,10 @@ bool ChooseOutputTags(const ConvertSettings& settings, const TagOptions& options
 
 // The tags of a file made of several sources: the custom tag (without a track), or the album
 // of the first source (its album, year, genre and copyright); either way with the first
-// source's other album fields, disc and pictures, as the cover options say. False when the
-// file gets no tags.
+// source's other album fields, disc and pictures, as the cover options say (for a track of a disc
+// image, its sheet's album, year, genre and disc). False when the file gets no tags.
 bool ChooseMergeTags(const ConvertSettings& settings, const TagOptions& options,
-                     const std::string& customTitle, const std::string& firstSourcePath,
+                     const std::string& customTitle, const SourceFileEntry& firstSource,
                      TagSet& tags);
 
 }  // namespace kestrune

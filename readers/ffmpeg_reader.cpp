@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <climits>
+#include <limits>
 #include <string_view>
+#include <type_traits>
 
 #include "audio/downmix.h"
 #include "audio/tag_set.h"
@@ -62,28 +64,75 @@ inline int16_t To16(double v) {
     return FloatTo16(v);
 }
 
+// A decoded sample as the wide blocks hold it: integers with full scale at 2^31, floats at 1.0.
+template <typename Out, typename T>
+inline Out ToWide(T v) {
+    if constexpr (std::is_same_v<Out, float>) {
+        if constexpr (std::is_floating_point_v<T>)
+            return static_cast<float>(v);
+        else
+            return static_cast<float>(static_cast<double>(ToWide<int32_t>(v)) *
+                                      (1.0 / 2147483648.0));
+    } else if constexpr (std::is_same_v<T, uint8_t>) {
+        return static_cast<int32_t>((static_cast<int>(v) - 128) * 16777216);
+    } else if constexpr (std::is_same_v<T, int16_t>) {
+        return static_cast<int32_t>(v) * 65536;
+    } else if constexpr (std::is_same_v<T, int32_t>) {
+        return v;
+    } else if constexpr (std::is_same_v<T, int64_t>) {
+        return static_cast<int32_t>(v >> 32);
+    } else {
+        const double x = static_cast<double>(v) * 2147483648.0;
+        return x != x ? 0 : static_cast<int32_t>(std::clamp(x, -2147483648.0, 2147483647.0));
+    }
+}
+
+template <typename Out, typename T>
+inline Out To(T v) {
+    if constexpr (std::is_same_v<Out, int16_t>)
+        return To16(v);
+    else
+        return ToWide<Out>(v);
+}
+
 // Same single-precision factor as DownmixFrame, so both mixes agree to the sample.
 inline int32_t Centre(int32_t x) {
     return static_cast<int32_t>(static_cast<float>(x) * 0.707f);
 }
-
-inline int16_t Clip(int32_t v) {
-    return static_cast<int16_t>(std::clamp(v, -32768, 32767));
+inline int64_t Centre(int64_t x) {
+    return static_cast<int64_t>(static_cast<double>(x) * 0.707);
+}
+inline float Centre(float x) {
+    return x * 0.707f;
 }
 
-template <typename T, bool Planar>
+// The sum the six-channel mix works in, and back to a sample (floats are not clipped).
+template <typename Out>
+using MixSum =
+    std::conditional_t<std::is_same_v<Out, float>, float,
+                       std::conditional_t<std::is_same_v<Out, int16_t>, int32_t, int64_t>>;
+template <typename Out>
+inline Out Clip(MixSum<Out> v) {
+    if constexpr (std::is_same_v<Out, float>)
+        return v;
+    else
+        return static_cast<Out>(std::clamp<MixSum<Out>>(v, std::numeric_limits<Out>::min(),
+                                                        std::numeric_limits<Out>::max()));
+}
+
+template <typename T, bool Planar, typename Out>
 int ConvertTyped(const AVFrame& frame, int first, int count, int frameChannels,
-                 const SixChannelMap& six, int16_t* left, int16_t* right) {
-    const auto at = [&](int i, int c) -> int16_t {
+                 const SixChannelMap& six, Out* left, Out* right) {
+    const auto at = [&](int i, int c) -> Out {
         if constexpr (Planar)
-            return To16(reinterpret_cast<const T*>(frame.extended_data[c])[i]);
+            return To<Out>(reinterpret_cast<const T*>(frame.extended_data[c])[i]);
         else
-            return To16(reinterpret_cast<const T*>(
+            return To<Out>(reinterpret_cast<const T*>(
                 frame.extended_data[0])[static_cast<size_t>(i) * frameChannels + c]);
     };
     if (frameChannels == 1) {
         for (int k = 0; k < count; ++k) {
-            const int16_t v = at(first + k, 0);
+            const Out v = at(first + k, 0);
             left[k] = v;
             if (right)
                 right[k] = v;
@@ -96,21 +145,21 @@ int ConvertTyped(const AVFrame& frame, int first, int count, int frameChannels,
         }
     } else if (frameChannels == 6) {
         for (int k = 0; k < count; ++k) {
-            int32_t s[6];
+            MixSum<Out> s[6];
             for (int c = 0; c < 6; ++c)
                 s[c] = at(first + k, six[c]);
-            const int32_t m = Centre(s[2] + s[3]);
-            left[k] = Clip(m + s[0] + s[4]);
+            const MixSum<Out> m = Centre(s[2] + s[3]);
+            left[k] = Clip<Out>(m + s[0] + s[4]);
             if (right)
-                right[k] = Clip(m + s[1] + s[5]);
+                right[k] = Clip<Out>(m + s[1] + s[5]);
         }
     } else {
         const int used = std::min(frameChannels, 8);
         for (int k = 0; k < count; ++k) {
-            int16_t s[8];
+            Out s[8];
             for (int c = 0; c < used; ++c)
                 s[c] = at(first + k, c);
-            int16_t l, r;
+            Out l, r;
             DownmixFrame(frameChannels, s, l, r);
             left[k] = l;
             if (right)
@@ -120,9 +169,9 @@ int ConvertTyped(const AVFrame& frame, int first, int count, int frameChannels,
     return count;
 }
 
-template <typename T>
+template <typename T, typename Out>
 int ConvertAny(const AVFrame& frame, bool planar, int first, int count, int frameChannels,
-               const SixChannelMap& six, int16_t* left, int16_t* right) {
+               const SixChannelMap& six, Out* left, Out* right) {
     return planar ? ConvertTyped<T, true>(frame, first, count, frameChannels, six, left, right)
                   : ConvertTyped<T, false>(frame, first, count, frameChannels, six, left, right);
 }
@@ -188,8 +237,11 @@ SixChannelMap ChooseSixChannelMap(const AVFrame& frame, int codecId) {
     return kStandardSixOrder;
 }
 
-int ConvertFrames(const AVFrame& frame, int first, int count, const SixChannelMap& six,
-                  int16_t* left, int16_t* right) {
+namespace {
+
+template <typename Out>
+int ConvertFramesTo(const AVFrame& frame, int first, int count, const SixChannelMap& six, Out* left,
+                    Out* right) {
     const int frameChannels = frame.ch_layout.nb_channels;
     if (count <= 0 || first < 0 || first + count > frame.nb_samples || frameChannels < 1 ||
         !frame.extended_data || !left)
@@ -216,6 +268,36 @@ int ConvertFrames(const AVFrame& frame, int first, int count, const SixChannelMa
         default:
             return 0;
     }
+}
+
+// The width of a lossless stream's samples; none for a lossy codec, whose decoder's format says
+// nothing of the source.
+SampleDepth LosslessDepth(const AVCodecParameters& par, AVSampleFormat decoded) {
+    const AVCodecDescriptor* d = avcodec_descriptor_get(par.codec_id);
+    if (!d || !(d->props & AV_CODEC_PROP_LOSSLESS) || (d->props & AV_CODEC_PROP_LOSSY))
+        return {};
+    switch (av_get_packed_sample_fmt(decoded)) {
+        case AV_SAMPLE_FMT_FLT:
+            return {32, true};
+        case AV_SAMPLE_FMT_DBL:
+            return {64, true};
+        case AV_SAMPLE_FMT_NONE:
+            return {};
+        default:
+            break;
+    }
+    const int most = av_get_bytes_per_sample(decoded) * 8;
+    int bits = par.bits_per_raw_sample > 0 ? par.bits_per_raw_sample : par.bits_per_coded_sample;
+    if (bits <= 0 || bits > most)
+        bits = most;
+    return {bits, false};
+}
+
+}  // namespace
+
+int ConvertFrames(const AVFrame& frame, int first, int count, const SixChannelMap& six,
+                  int16_t* left, int16_t* right) {
+    return ConvertFramesTo(frame, first, count, six, left, right);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -305,9 +387,14 @@ int FFmpegReader::Open(const std::string& path, int /*preferredRate*/) {
     channels = sourceChannels < 2 ? 1 : 2;
     bitsPerSample = 16;
     bytesPerSample = 2;
+    sourceDepth = LosslessDepth(*stream->codecpar, cc->sample_fmt);
     codecId = cc->codec_id;
     UpdatePosition();
     return 1;
+}
+
+SampleFormat FFmpegReader::GetWideFormat() {
+    return codecContext ? WideFormatFor(sourceDepth) : SampleFormat::kS16;
 }
 
 void FFmpegReader::UpdatePosition() {
@@ -366,6 +453,19 @@ bool FFmpegReader::NextFrame() {
 }
 
 int FFmpegReader::Read(int16_t* left, int16_t* right) {
+    return ReadBlock(left, right);
+}
+
+int FFmpegReader::ReadS32(int32_t* left, int32_t* right) {
+    return GetWideFormat() == SampleFormat::kS32 ? ReadBlock(left, right) : 0;
+}
+
+int FFmpegReader::ReadF32(float* left, float* right) {
+    return GetWideFormat() == SampleFormat::kF32 ? ReadBlock(left, right) : 0;
+}
+
+template <typename Out>
+int FFmpegReader::ReadBlock(Out* left, Out* right) {
     if (!codecContext || !left)
         return 0;
     int filled = 0;
@@ -373,8 +473,8 @@ int FFmpegReader::Read(int16_t* left, int16_t* right) {
         if (cursor >= end && !NextFrame())
             break;
         const int take = std::min(end - cursor, kBlockFrames - filled);
-        const int done = ConvertFrames(*frame, cursor, take, six, left + filled,
-                                       right ? right + filled : nullptr);
+        const int done = ConvertFramesTo(*frame, cursor, take, six, left + filled,
+                                         right ? right + filled : nullptr);
         if (done <= 0) {  // a sample layout we cannot read: drop the frame
             cursor = end;
             continue;
@@ -463,6 +563,7 @@ int FFmpegProbeReader::Open(const std::string& path, int /*preferredRate*/) {
         bitRate = KbitRateOf(par->bit_rate, *fc);
         sourceChannels = par->ch_layout.nb_channels;
         channels = sourceChannels < 2 ? 1 : 2;
+        sourceDepth = LosslessDepth(*par, static_cast<AVSampleFormat>(par->format));
         break;
     }
     audioFound = streamIndex >= 0;

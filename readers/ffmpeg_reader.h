@@ -54,10 +54,16 @@ public:
     void Close() override;
     int Open(const std::string& path, int preferredRate) override;
     int Read(int16_t* left, int16_t* right) override;
+    // A lossless stream of more than 16 bits also comes in wide blocks.
+    SampleFormat GetWideFormat() override;
+    int ReadS32(int32_t* left, int32_t* right) override;
+    int ReadF32(float* left, float* right) override;
     int HasAudioStream() override;
     int ReadTags(TagSet& tags) override;
 
 private:
+    template <typename Out>
+    int ReadBlock(Out* left, Out* right);
     void Release();
     bool NextFrame();
     void UpdatePosition();

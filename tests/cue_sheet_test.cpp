@@ -115,6 +115,10 @@ TEST_P(ExactCuts, TracksStartAndEndAtTheSheetsSamplesAndJoinBackIntoTheImage) {
     test::Pcm whole;
     ASSERT_TRUE(test::FfDecode(dir.File("joined.flac"), whole));
     EXPECT_EQ(whole.samples, image.samples);
+    // Its album is the sheet's disc.
+    const test::ProbeInfo disc = test::FfProbe(dir.File("joined.flac"));
+    EXPECT_EQ(disc.Tag("album"), "The Album");
+    EXPECT_EQ(disc.Tag("genre"), "Rock");
 }
 
 INSTANTIATE_TEST_SUITE_P(Rates, ExactCuts, ::testing::Values(44100, 48000, 96000));
@@ -152,6 +156,19 @@ TEST_F(CueTest, TrackOfAWideImageKeepsItsBits) {
                   test::Quote(track),
               &bits);
     EXPECT_EQ(bits, "24\n");
+
+    // Joined again, with a 16-bit file after them, the tracks are the image; the file's
+    // samples keep their values in the wider output.
+    test::Pcm tail = test::MakeSignal(96000, 2, 9600);
+    ASSERT_TRUE(test::WriteWav(dir.File("tail.wav"), tail));
+    std::vector<SourceFileEntry> withTail = rows;
+    std::vector<SourceFileEntry> tailRow;
+    ASSERT_TRUE(session.ProbeRows(dir.File("tail.wav"), tailRow).opened);
+    withTail.push_back(tailRow.at(0));
+    Convert(withTail, dir.File("joined.flac"));
+    EXPECT_EQ(digest(dir.File("joined.flac"), " -af atrim=end_sample=576000"), digest(image, ""));
+    EXPECT_EQ(digest(dir.File("joined.flac"), " -af atrim=start_sample=576000"),
+              digest(dir.File("tail.wav"), ""));
 }
 
 TEST_F(CueTest, SkipAndLimitApplyToATrackAsToAFile) {

@@ -17,6 +17,7 @@
 #include "engine/run_scheduler.h"
 #include "settings/options/page_opt_audio.h"
 #include "tests/support/decoding_layer.h"
+#include "tests/support/looks.h"
 #include "tests/support/options_harness.h"
 #include "tests/support/recording_host.h"
 
@@ -425,6 +426,32 @@ TEST_F(OptionsSheet, EveryPageShowsItsControlsWhole) {
             }
         }
     });
+}
+
+// Under the light and the dark Fusion palette, at 125% and 150% fonts, the General and MP3
+// pages keep every control whole and every text readable. With KESTRUNE_SCREENSHOTS set, each
+// look is saved (options-General-dark-125.png).
+TEST_F(OptionsSheet, PagesAreWholeAndReadableInEveryLook) {
+    const QString pictures = qEnvironmentVariable("KESTRUNE_SCREENSHOTS");
+    for (const bool dark : {false, true})
+        for (const double scale : {1.25, 1.5}) {
+            test::LooksScope look(dark, scale);
+            h.Show([&](COptSheet& sheet) {
+                for (const QString& title : {u"General"_s, u"MP3"_s}) {
+                    COptPage* page = Go(sheet, title);
+                    QApplication::processEvents();
+                    const QString name = title + (dark ? u"-dark-"_s : u"-light-"_s) +
+                                         QString::number(qRound(scale * 100));
+                    EXPECT_EQ(LayoutFaults(page), QStringList()) << name.toStdString();
+                    EXPECT_EQ(test::ReadabilityFaults(&sheet), QStringList()) << name.toStdString();
+                    if (!pictures.isEmpty()) {
+                        EXPECT_TRUE(
+                            sheet.grab().save(pictures + u"/options-"_s + name + u".png"_s));
+                    }
+                }
+                sheet.reject();
+            });
+        }
 }
 
 }  // namespace

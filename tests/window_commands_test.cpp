@@ -20,6 +20,7 @@
 #include "app/progress_dialog.h"
 #include "common/version.h"
 #include "tests/support/child_process.h"
+#include "tests/support/looks.h"
 #include "tests/support/window_harness.h"
 
 namespace kestrune::test {
@@ -665,6 +666,23 @@ TEST(Links, LinkTurnsRedUnderTheMouseAndBlueAgainSoonAfterItLeaves) {
             if (ContrastRatio(colour, background) >= 4.5) {
                 EXPECT_EQ(shown, colour);
             }
+        }
+}
+
+// Under the light and the dark Fusion palette, at 125% and 150% fonts, the window's texts are
+// whole and readable. With KESTRUNE_SCREENSHOTS set, each look is saved (window-dark-125.png).
+TEST(Looks, EveryTextOfTheWindowIsWholeAndReadableInEveryLook) {
+    for (const bool dark : {false, true})
+        for (const double scale : {1.25, 1.5}) {
+            LooksScope look(dark, scale);
+            WindowHarness h;
+            MainWindow& w = h.Open(true);
+            AddAndWait(w, {MakeWav(h.dir.path() / "A rather long name of a take.wav", 1)});
+            QApplication::processEvents();
+            const std::string name = std::string("window-") + (dark ? "dark-" : "light-") +
+                                     std::to_string(static_cast<int>(scale * 100));
+            EXPECT_EQ(ReadabilityFaults(&w), QStringList()) << name;
+            Screenshot(w, name.c_str());
         }
 }
 
