@@ -372,6 +372,8 @@ INSTANTIATE_TEST_SUITE_P(
                      FormatId::kWav, "pcm_s32le"},
         LosslessCase{"flac24.flac", "-c:a flac -sample_fmt s32 -bits_per_raw_sample 24",
                      FormatId::kAlac, "pcm_s32le"},
+        LosslessCase{"flac24.flac", "-c:a flac -sample_fmt s32 -bits_per_raw_sample 24",
+                     FormatId::kWavPack, "pcm_s32le"},
         LosslessCase{"aiff24.aiff", "-c:a pcm_s24be", FormatId::kAiff, "pcm_s32le"},
         LosslessCase{"au32.au", "-c:a pcm_s32be", FormatId::kWav, "pcm_s32le"},
         LosslessCase{"float.wav", "-c:a pcm_f32le", FormatId::kWav, "pcm_f32le"},

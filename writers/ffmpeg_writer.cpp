@@ -70,6 +70,7 @@ constexpr CodecMapping kCodecMap[] = {
     {codec::kGsm, AV_CODEC_ID_GSM, "libgsm"},
     {codec::kGsmMs, AV_CODEC_ID_GSM_MS, "libgsm_ms"},
     {codec::kOpus, AV_CODEC_ID_OPUS, "libopus"},
+    {codec::kWavPack, AV_CODEC_ID_WAVPACK, "wavpack"},
 };
 
 const CodecMapping* FindMapping(int catalogueId) {
@@ -133,7 +134,7 @@ int64_t WantedBitRate(int catalogueId, AVCodecID id, int storedBitRate, int rate
         const int bits = storedBitRate >= 2 && storedBitRate <= 5 ? storedBitRate : 4;
         return static_cast<int64_t>(bits) * rate;
     }
-    if (catalogueId == codec::kFlac)
+    if (catalogueId == codec::kFlac || catalogueId == codec::kWavPack)
         return 0;
     if (catalogueId == codec::kGsm || catalogueId == codec::kGsmMs)
         return 13000;

@@ -80,6 +80,7 @@ const auto kCodecs = std::to_array<CodecEntry>({
     {codec::kGsmMs, "Microsoft GSM", kRAmr, kNone, 1},                                  // C32
     {codec::kGsm, "GSM", kRAmr, kNone, 1},                                              // C33
     {codec::kOpus, "Opus", kROpus, kBOpus, 3},                                          // C34
+    {codec::kWavPack, "WavPack (lossless)", kRFlac, kNone, 3, kPcmMost},                // C35
 });
 
 // C(n) is row n of the codec table, counted from 1.
@@ -239,6 +240,9 @@ void BuildOutputCatalogue(OutputCatalogue& list) {
          n, n, "wav", 1, codec::kPcmS16le, 44100, 128000, 2, false,
          {C(12), C(13), C(14), C(15), C(16), C(17), C(18), C(19),
           C(20), C(21), C(22), C(23), C(32), C(8)}},
+        {FormatId::kWavPack, "wv", "WavPack",
+         "WavPack", n, "wv", 1, codec::kWavPack, 44100, 0, 2, true,
+         {C(35)}},
         {FormatId::kWma, "wma", n,
          n, n, n, 0, 0, 0, 0, 0, true,
          {}},

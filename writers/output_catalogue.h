@@ -43,6 +43,7 @@ constexpr int kGsm = 0x15014;
 constexpr int kGsmMs = 0x15020;
 // Opus came after the numbering above: FFmpeg's own number for it, which no code above takes.
 constexpr int kOpus = 0x1503C;
+constexpr int kWavPack = 0x15019;  // FFmpeg's number, as for Opus
 }  // namespace codec
 
 // One codec choice with what it accepts. An empty bitRates span means the codec has no
@@ -96,6 +97,7 @@ enum class FormatId : int {
     kSwf = 8200,
     kVoc = 8400,
     kWav = 2000,
+    kWavPack = 4200,
     kWma = 7100,
     kWmv = 7200,
     kVideo = 10000,  // the output-format box's extra item, not a row

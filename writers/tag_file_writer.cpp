@@ -1,6 +1,8 @@
 #include "writers/tag_file_writer.h"
 
 #include <taglib/aifffile.h>
+#include <taglib/apeitem.h>
+#include <taglib/apetag.h>
 #include <taglib/asffile.h>
 #include <taglib/asfpicture.h>
 #include <taglib/attachedpictureframe.h>
@@ -17,6 +19,7 @@
 #include <taglib/tpropertymap.h>
 #include <taglib/vorbisfile.h>
 #include <taglib/wavfile.h>
+#include <taglib/wavpackfile.h>
 #include <taglib/xiphcomment.h>
 
 extern "C" {
@@ -31,6 +34,7 @@ extern "C" {
 #include <cstring>
 #include <exception>
 #include <memory>
+#include <set>
 #include <string_view>
 
 namespace kestrune {
@@ -41,7 +45,7 @@ using TagLib::String;
 using TagLib::StringList;
 
 // Where a finished file keeps its tags.
-enum class Form { kNone, kId3v23, kId3v24, kAiff, kWav, kFlac, kMp4, kAsf, kOgg };
+enum class Form { kNone, kId3v23, kId3v24, kAiff, kWav, kFlac, kMp4, kAsf, kOgg, kApe };
 
 // What the writer did with the nine texts while encoding.
 enum class Nine {
@@ -70,6 +74,8 @@ FileForm FormOf(const OutputFormatEntry& format) {
             return {Form::kWav, Nine::kWithMore};
         case FormatId::kFlac:
             return {Form::kFlac, Nine::kWritten};
+        case FormatId::kWavPack:
+            return {Form::kApe, Nine::kWritten};
         case FormatId::kM4a:
         case FormatId::kM4b:
         case FormatId::kM4r:
@@ -234,6 +240,34 @@ void PutFlacPictures(TagLib::FLAC::File& file, const TagSet& tags) {
         picture->setDescription(Utf8(p.description));
         picture->setData(Bytes(p.data));
         file.addPicture(picture.release());  // the file owns it from here
+    }
+}
+
+// APE tags keep a picture as a binary item named by its kind ("Cover Art (Front)"): a file
+// name, a zero, the image. Readers tell the image's kind by the name's extension, so a
+// description without one is given a name that has it. One item a name: the first picture of
+// each kind.
+void PutApePictures(TagLib::APE::Tag* tag, const TagSet& tags) {
+    if (tags.pictures.empty())
+        return;
+    std::set<std::string> named;
+    for (const TagPicture& p : tags.pictures) {
+        const char* name = p.type == kFrontCover ? "Cover Art (Front)"
+                           : p.type == 4         ? "Cover Art (Back)"
+                                                 : "Cover Art (Other)";
+        if (!named.insert(name).second)
+            continue;
+        std::string file = p.description;
+        const std::string dot = file.substr(std::min(file.rfind('.'), file.size()));
+        if (dot != ".jpg" && dot != ".jpeg" && dot != ".png" && dot != ".gif" && dot != ".bmp")
+            file = p.mimeType == "image/png"   ? "cover.png"
+                   : p.mimeType == "image/gif" ? "cover.gif"
+                   : p.mimeType == "image/bmp" ? "cover.bmp"
+                                               : "cover.jpg";
+        TagLib::ByteVector value(file.data(), static_cast<unsigned>(file.size()));
+        value.append('\0');
+        value.append(Bytes(p.data));
+        tag->setItem(name, TagLib::APE::Item(name, value, true));
     }
 }
 
@@ -577,6 +611,14 @@ bool Write(const std::string& path, Form form, const TagSet& tags, bool withNine
             if (!file.isValid())
                 return true;
             PutAsf(file.tag(), tags, wanted);
+            return file.save();
+        }
+        case Form::kApe: {
+            TagLib::WavPack::File file(path.c_str(), false);
+            if (!file.isValid())
+                return true;
+            Merge(file.APETag(true), wanted);
+            PutApePictures(file.APETag(true), tags);
             return file.save();
         }
         case Form::kOgg:
