@@ -308,20 +308,20 @@ int FileListView::DropIndex(const QPoint& pos) const {
 }
 
 void FileListView::dragEnterEvent(QDragEnterEvent* event) {
-    if (IsOwnRows(event->mimeData())) {
+    if (IsOwnRows(event->mimeData()))
         QTreeWidget::dragEnterEvent(event);
-        event->setDropAction(Qt::MoveAction);
-        event->accept();
-    } else if (event->mimeData()->hasUrls()) {
-        event->acceptProposedAction();
-    } else {
-        event->ignore();
-    }
+    AnswerDrag(event);
 }
 
 void FileListView::dragMoveEvent(QDragMoveEvent* event) {
-    if (IsOwnRows(event->mimeData())) {
+    if (IsOwnRows(event->mimeData()))
         QTreeWidget::dragMoveEvent(event);
+    AnswerDrag(event);
+}
+
+void FileListView::AnswerDrag(QDragMoveEvent* event) {
+    // Our own rows move; files from elsewhere are added; anything else is refused.
+    if (IsOwnRows(event->mimeData())) {
         event->setDropAction(Qt::MoveAction);
         event->accept();
     } else if (event->mimeData()->hasUrls()) {

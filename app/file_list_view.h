@@ -93,6 +93,8 @@ protected:
 private:
     // True for a drag of this list's own rows (not another program's, nor another window's).
     bool IsOwnRows(const QMimeData* mime) const;
+    // Answers a drag over the list: a move of our own rows, an add of files, or a refusal.
+    void AnswerDrag(QDragMoveEvent* event);
     // Where a drop at pos puts the moved rows, as MoveSelectedTo's index.
     int DropIndex(const QPoint& pos) const;
     void ForgetSortOrder();
