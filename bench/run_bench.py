@@ -321,7 +321,8 @@ def main():
         print(line, flush=True)
 
     # What measuring the loudness in the conversion's pass costs: FLAC to MP3 without it, with
-    # track ReplayGain (sample peaks) and with true peaks, in alternation.
+    # track ReplayGain (sample peaks) and with true peaks, in alternation; one worker (the meter
+    # has a core of its own) and as many workers as cores (it has none).
     if not only or "flac-mp3-replaygain" in only:
         flacs = []
         for w in stereo:
@@ -332,19 +333,21 @@ def main():
                                check=True)
         variants = [("off", []), ("track", ["--replaygain", "track"]),
                     ("true-peak", ["--replaygain", "track", "--true-peak"])]
-        samples = {label: [] for label, _ in variants}
-        for _ in range(args.runs):
-            for label, extra in variants:
-                samples[label].append(measure(kestrune("mp3", ["--bitrate", "128000"] + extra, flacs)))
-        base = statistics.median(w for w, _ in samples["off"])
-        base_cpu = statistics.median(c for _, c in samples["off"])
-        line = "flac-mp3-replaygain off %.2fs wall %.2fs cpu" % (base, base_cpu)
-        for label, _ in variants[1:]:
-            w = statistics.median(x for x, _ in samples[label])
-            c = statistics.median(x for _, x in samples[label])
-            line += " | %s %.2fs wall (+%.1f%%) %.2fs cpu (+%.1f%%)" % (
-                label, w, 100 * (w / base - 1), c, 100 * (c / base_cpu - 1))
-        print(line, flush=True)
+        for jobs in sorted({1, cores}):
+            samples = {label: [] for label, _ in variants}
+            for _ in range(args.runs):
+                for label, extra in variants:
+                    samples[label].append(
+                        measure(kestrune("mp3", ["--bitrate", "128000"] + extra, flacs, jobs)))
+            base = statistics.median(w for w, _ in samples["off"])
+            base_cpu = statistics.median(c for _, c in samples["off"])
+            line = "flac-mp3-replaygain -j%d off %.2fs wall %.2fs cpu" % (jobs, base, base_cpu)
+            for label, _ in variants[1:]:
+                w = statistics.median(x for x, _ in samples[label])
+                c = statistics.median(x for _, x in samples[label])
+                line += " | %s %.2fs wall (+%.1f%%) %.2fs cpu (+%.1f%%)" % (
+                    label, w, 100 * (w / base - 1), c, 100 * (c / base_cpu - 1))
+            print(line, flush=True)
 
     batch = [r for r in rows if r[0].startswith("batch-mp3-j")]
     if len(batch) == 2:

@@ -10,8 +10,10 @@ namespace kestrune {
 
 namespace {
 
-// Frames interleaved at once: the buffer stays small whatever the block.
-constexpr int kPieceFrames = 4096;
+// Frames in a piece handed to the measuring thread, and the pieces it may fall behind by: with
+// the one being filled and the spares, a stereo meter holds under a megabyte.
+constexpr size_t kPieceFrames = 16384;
+constexpr size_t kMostQueued = 4;
 
 std::string Fixed(double value, int decimals) {
     char text[64];
@@ -42,51 +44,110 @@ LoudnessMeter::LoudnessMeter(int channels, int rate, bool truePeak)
         state_ = std::make_unique<State>(st);
 }
 
-LoudnessMeter::~LoudnessMeter() = default;
+LoudnessMeter::~LoudnessMeter() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        closing_ = true;
+    }
+    changed_.notify_all();
+    if (thread_.joinable())
+        thread_.join();
+}
 
-template <typename Sample, typename AddFrames>
-void LoudnessMeter::Interleave(const Sample* left, const Sample* right, int frames,
-                               std::vector<Sample>& buffer, AddFrames add) {
+template <typename Sample>
+void LoudnessMeter::Queue(const Sample* left, const Sample* right, int frames, float scale) {
     if (!state_ || frames <= 0)
         return;
-    if (channels_ == 1) {
-        add(state_->st, left, static_cast<size_t>(frames));
-        return;
-    }
     if (!right)
         right = left;
-    buffer.resize(size_t{kPieceFrames} * 2);
-    for (int at = 0; at < frames; at += kPieceFrames) {
-        const int n = std::min(kPieceFrames, frames - at);
-        for (int i = 0; i < n; ++i) {
-            buffer[2 * static_cast<size_t>(i)] = left[at + i];
-            buffer[2 * static_cast<size_t>(i) + 1] = right[at + i];
+    if (!thread_.joinable())
+        thread_ = std::thread([this] { Measure(); });
+    const size_t channels = static_cast<size_t>(channels_);
+    const float unit = 1.0f / scale;
+    for (size_t at = 0, total = static_cast<size_t>(frames); at < total;) {
+        if (filling_.samples.empty()) {
+            std::unique_lock<std::mutex> lock(mutex_);
+            changed_.wait(lock, [&] { return queued_.size() < kMostQueued; });
+            if (!spare_.empty()) {
+                filling_ = std::move(spare_.back());
+                spare_.pop_back();
+            }
+            lock.unlock();
+            filling_.samples.resize(kPieceFrames * channels);
+            filling_.frames = 0;
         }
-        add(state_->st, buffer.data(), static_cast<size_t>(n));
+        const size_t n = std::min(kPieceFrames - filling_.frames, total - at);
+        float* out = filling_.samples.data() + filling_.frames * channels;
+        const Sample* l = left + at;
+        const Sample* r = right + at;
+        if (channels == 1) {
+            for (size_t i = 0; i < n; ++i)
+                out[i] = static_cast<float>(l[i]) * unit;
+        } else {
+            for (size_t i = 0; i < n; ++i) {
+                out[2 * i] = static_cast<float>(l[i]) * unit;
+                out[2 * i + 1] = static_cast<float>(r[i]) * unit;
+            }
+        }
+        filling_.frames += n;
+        at += n;
+        if (filling_.frames == kPieceFrames) {
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                queued_.push_back(std::move(filling_));
+            }
+            filling_ = Piece{};
+            changed_.notify_all();
+        }
     }
 }
 
+void LoudnessMeter::Measure() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+        changed_.wait(lock, [&] { return closing_ || !queued_.empty(); });
+        if (queued_.empty())
+            return;  // closing, and everything is measured
+        Piece piece = std::move(queued_.front());
+        queued_.pop_front();
+        measuring_ = true;
+        lock.unlock();
+        ebur128_add_frames_float(state_->st, piece.samples.data(), piece.frames);
+        lock.lock();
+        measuring_ = false;
+        spare_.push_back(std::move(piece));
+        changed_.notify_all();
+    }
+}
+
+void LoudnessMeter::Drain() const {
+    std::unique_lock<std::mutex> lock(mutex_);
+    // The audio has ended when results are asked for: the piece being filled goes too.
+    if (filling_.frames > 0) {
+        queued_.push_back(std::move(filling_));
+        filling_ = Piece{};
+        changed_.notify_all();
+    }
+    changed_.wait(lock, [&] { return queued_.empty() && !measuring_; });
+}
+
+// Full scale as the library takes each type: -32768 and -2^31 are -1.0.
 void LoudnessMeter::Add(const int16_t* left, const int16_t* right, int frames) {
-    Interleave(left, right, frames, s16_, [](ebur128_state* st, const int16_t* s, size_t n) {
-        ebur128_add_frames_short(st, s, n);
-    });
+    Queue(left, right, frames, 32768.0f);
 }
 
 void LoudnessMeter::Add(const int32_t* left, const int32_t* right, int frames) {
-    Interleave(left, right, frames, s32_, [](ebur128_state* st, const int32_t* s, size_t n) {
-        ebur128_add_frames_int(st, s, n);
-    });
+    Queue(left, right, frames, 2147483648.0f);
 }
 
 void LoudnessMeter::Add(const float* left, const float* right, int frames) {
-    Interleave(left, right, frames, f32_, [](ebur128_state* st, const float* s, size_t n) {
-        ebur128_add_frames_float(st, s, n);
-    });
+    Queue(left, right, frames, 1.0f);
 }
 
 bool LoudnessMeter::Loudness(double& lufs) const {
     if (!state_)
         return false;
+    Drain();
     double value = 0;
     if (ebur128_loudness_global(state_->st, &value) != EBUR128_SUCCESS || !std::isfinite(value))
         return false;
@@ -95,6 +156,7 @@ bool LoudnessMeter::Loudness(double& lufs) const {
 }
 
 double LoudnessMeter::Peak() const {
+    Drain();
     double peak = 0;
     for (unsigned c = 0; state_ && c < static_cast<unsigned>(channels_); ++c) {
         double value = 0;
@@ -109,8 +171,10 @@ double LoudnessMeter::Peak() const {
 bool LoudnessMeter::AlbumLoudness(std::span<const LoudnessMeter* const> meters, double& lufs) {
     std::vector<ebur128_state*> states;
     for (const LoudnessMeter* m : meters)
-        if (m && m->state_)
+        if (m && m->state_) {
+            m->Drain();
             states.push_back(m->state_->st);
+        }
     if (states.empty())
         return false;
     double value = 0;
