@@ -51,6 +51,13 @@ public:
         (void)left, (void)right;
         return 0;
     }
+    // Before the first read (whichever form): moves so that the first block starts at frame,
+    // exact to the sample, and returns true. False when the reader cannot; it then reads from
+    // the start.
+    virtual bool SeekFrame(int64_t frame) {
+        (void)frame;
+        return false;
+    }
     // Fills the texts found and returns non-zero when the file has tags; otherwise returns 0
     // and leaves tags untouched.
     virtual int ReadTags(TagSet& tags) {

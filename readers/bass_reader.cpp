@@ -224,6 +224,16 @@ int64_t BassReader::GetPosition() {
     return static_cast<int64_t>(wide ? pos / 2 : pos);
 }
 
+bool BassReader::SeekFrame(int64_t frame) {
+    if (!handle || kind != kStream || frame <= 0 || startFrame != 0)
+        return false;
+    const QWORD frameBytes = static_cast<QWORD>(sourceChannels) * (wide ? 4 : sampleBytes);
+    if (!BASS_ChannelSetPosition(handle, static_cast<QWORD>(frame) * frameBytes, BASS_POS_BYTE))
+        return false;
+    startFrame = frame;
+    return true;
+}
+
 SampleFormat BassReader::GetWideFormat() {
     return handle && kind == kStream ? WideFormatFor(sourceDepth) : SampleFormat::kS16;
 }
@@ -236,8 +246,11 @@ bool BassReader::Widen() {
     const HSTREAM again =
         BASS_StreamCreateFile(FALSE, path.c_str(), 0, 0, BASS_STREAM_DECODE | flag);
     BASS_CHANNELINFO info{};
+    // The wide stream starts where the first one was moved to.
+    const QWORD start = static_cast<QWORD>(startFrame) * static_cast<QWORD>(sourceChannels) * 4;
     if (!again || !BASS_ChannelGetInfo(again, &info) || !(info.flags & flag) ||
-        static_cast<int32_t>(info.chans) != sourceChannels) {
+        static_cast<int32_t>(info.chans) != sourceChannels ||
+        (start && !BASS_ChannelSetPosition(again, start, BASS_POS_BYTE))) {
         if (again)
             BASS_StreamFree(again);
         return false;

@@ -54,6 +54,9 @@ public:
     void Close() override;
     int64_t GetPosition() override;
     int ReadTags(TagSet& tags) override;
+    // Streams of formats whose decoders seek exactly (WAV, FLAC, WavPack); not tracker music or
+    // MIDI.
+    bool SeekFrame(int64_t frame) override;
 
     enum : int { kStream = 0, kMusic = 2, kMidi = 3 };
     int GetKind() const { return kind; }
@@ -77,7 +80,9 @@ private:
     std::vector<unsigned char> buffer;
     uint32_t bufferBytes = 0;
     std::string path;
-    bool wide = false;  // the stream delivers 32-bit samples (ReadS32 or ReadF32)
+    bool wide = false;
+    int64_t startFrame = 0;  // where SeekFrame moved the stream to  // the stream delivers 32-bit
+                             // samples (ReadS32 or ReadF32)
 };
 
 }  // namespace kestrune

@@ -47,6 +47,12 @@ int TrackRangeReader::ReadF32(float* left, float* right) {
 
 template <typename Sample, typename ReadFn>
 int TrackRangeReader::Cut(Sample* left, Sample* right, ReadFn read) {
+    // A track far into the image starts there at once where the image's reader can move.
+    if (!started_) {
+        started_ = true;
+        if (start_ > 0 && image_->SeekFrame(start_))
+            imageAt_ = start_;
+    }
     while (!done_) {
         const int n = read(left, right);
         if (n <= 0) {

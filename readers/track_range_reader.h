@@ -41,6 +41,7 @@ private:
     const int64_t end_;
     const TagSet tags_;
     int64_t imageAt_ = 0;  // frames of the image read so far
+    bool started_ = false;
     bool done_ = false;
     bool endedShort_ = false;
 };

@@ -4,8 +4,10 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <tuple>
 
 #include "engine/source_list.h"
+#include "readers/bass_reader.h"
 #include "readers/cue_sheet.h"
 #include "readers/embedded_cue_sheet.h"
 #include "tests/support/session_fixture.h"
@@ -48,13 +50,22 @@ protected:
         config.documentsFolder = dir.File("docs");
     }
 
-    // A six-second FLAC image at rate with kSheet beside it; its PCM in image.
-    std::string MakeImage(int rate, test::Pcm& image, const std::string& sheet = kSheet) {
+    // A six-second image at rate with sheet beside it (FLAC, or as ext says WAV or WavPack);
+    // its PCM in image.
+    std::string MakeImage(int rate, test::Pcm& image, const std::string& sheet = kSheet,
+                          const std::string& ext = "flac") {
         image = test::MakeSignal(rate, 2, static_cast<size_t>(rate) * 6);
-        EXPECT_TRUE(test::WriteWav(dir.File("image.wav"), image));
-        EXPECT_TRUE(test::Ffmpeg(dir.File("image.wav"), "-c:a flac", dir.File("image.flac")));
-        fs::remove(dir.File("image.wav"));
-        WriteFile(dir.File("image.cue"), sheet);
+        const std::string wav = dir.File(ext == "wav" ? "image.wav" : "source.wav");
+        EXPECT_TRUE(test::WriteWav(wav, image));
+        if (ext != "wav") {
+            EXPECT_TRUE(test::Ffmpeg(wav, ext == "wv" ? "-c:a wavpack" : "-c:a flac",
+                                     dir.File("image." + ext)));
+            fs::remove(wav);
+        }
+        std::string named = sheet;
+        if (const size_t at = named.find("image.flac"); at != std::string::npos)
+            named.replace(at, 10, "image." + ext);
+        WriteFile(dir.File("image.cue"), named);
         return dir.File("image.cue");
     }
 
@@ -70,13 +81,24 @@ protected:
     }
 };
 
-class ExactCuts : public CueTest, public ::testing::WithParamInterface<int> {};
+class ExactCuts : public CueTest,
+                  public ::testing::WithParamInterface<std::tuple<int, const char*>> {};
 
 TEST_P(ExactCuts, TracksStartAndEndAtTheSheetsSamplesAndJoinBackIntoTheImage) {
-    const int rate = GetParam();
+    const auto [rate, ext] = GetParam();
     test::Pcm image;
     std::vector<SourceFileEntry> rows;
-    ASSERT_TRUE(session.ProbeRows(MakeImage(rate, image), rows).opened);
+    ASSERT_TRUE(session.ProbeRows(MakeImage(rate, image, kSheet, ext), rows).opened);
+
+    // A track starts by moving the image's reader there, not by decoding what lies before.
+    BassReader reader;
+    ASSERT_TRUE(reader.Open(dir.File(std::string("image.") + ext), 0));
+    ASSERT_TRUE(reader.SeekFrame(rate));
+    std::vector<int16_t> left(kBlockFrames), right(kBlockFrames);
+    ASSERT_GT(reader.Read(left.data(), right.data()), 0);
+    EXPECT_EQ(left[0], image.samples[2 * static_cast<size_t>(rate)]);
+    EXPECT_EQ(right[7], image.samples[2 * static_cast<size_t>(rate + 7) + 1]);
+    reader.Close();
     ASSERT_EQ(rows.size(), 3u);
     EXPECT_EQ(ColumnTextsOf(rows[0]).file, "01 - First");
     EXPECT_EQ(ColumnTextsOf(rows[2]).file, "03 - Track 03");
@@ -121,7 +143,10 @@ TEST_P(ExactCuts, TracksStartAndEndAtTheSheetsSamplesAndJoinBackIntoTheImage) {
     EXPECT_EQ(disc.Tag("genre"), "Rock");
 }
 
-INSTANTIATE_TEST_SUITE_P(Rates, ExactCuts, ::testing::Values(44100, 48000, 96000));
+INSTANTIATE_TEST_SUITE_P(Rates, ExactCuts,
+                         ::testing::Values(std::make_tuple(44100, "flac"),
+                                           std::make_tuple(48000, "wav"),
+                                           std::make_tuple(96000, "wv")));
 
 // A track of a 24-bit image keeps its 24 bits, cut at the same samples.
 TEST_F(CueTest, TrackOfAWideImageKeepsItsBits) {

@@ -379,6 +379,12 @@ INSTANTIATE_TEST_SUITE_P(
         LosslessCase{"float.wav", "-c:a pcm_f32le", FormatId::kWav, "pcm_f32le"},
         LosslessCase{"mono11025.wav", "-ac 1 -ar 11025 -c:a pcm_s16le", FormatId::kFlac,
                      "pcm_s32le"},
+        // FLAC written to a pipe has no length in its header: it is counted when opened.
+        LosslessCase{"flac24Piped.flac",
+                     "-c:a flac -sample_fmt s32 -bits_per_raw_sample 24 -f flac - >",
+                     FormatId::kWav, "pcm_s32le"},
+        LosslessCase{"flac16Piped.flac", "-c:a flac -sample_fmt s16 -f flac - >", FormatId::kWav,
+                     "pcm_s16le"},
         // Containers only FFmpeg's own demuxers read.
         LosslessCase{"flac24inMka.mka", "-c:a flac -sample_fmt s32 -bits_per_raw_sample 24",
                      FormatId::kFlac, "pcm_s32le"},

@@ -322,6 +322,20 @@ QWORD BASS_ChannelGetPosition(DWORD handle, DWORD mode) {
     return c->position;
 }
 
+BOOL BASS_ChannelSetPosition(DWORD handle, QWORD pos, DWORD mode) {
+    const auto c = Find(handle);
+    if (!c || c->kind != ChannelKind::Stream || mode != BASS_POS_BYTE)
+        return FALSE;
+    std::lock_guard lock(c->mutex);
+    // Only a stream not yet read moves, and only to a whole frame inside it.
+    if (c->position != 0 || c->ended || pos % c->frameBytes != 0 || pos >= c->lengthBytes)
+        return FALSE;
+    if (!c->decoder->Seek(pos / c->frameBytes))
+        return FALSE;
+    c->position = pos;
+    return TRUE;
+}
+
 HSOUNDFONT BASS_MIDI_FontInit(const void* file, DWORD flags) {
     (void)flags;
     const char* path = static_cast<const char*>(file);

@@ -85,6 +85,7 @@ BASSAPI BOOL BASS_ChannelGetInfo(DWORD handle, BASS_CHANNELINFO* info);
 BASSAPI QWORD BASS_StreamGetFilePosition(HSTREAM handle, DWORD mode);
 BASSAPI DWORD BASS_ChannelGetData(DWORD handle, void* buffer, DWORD length);
 BASSAPI QWORD BASS_ChannelGetPosition(DWORD handle, DWORD mode);
+BASSAPI BOOL BASS_ChannelSetPosition(DWORD handle, QWORD pos, DWORD mode);
 
 // MIDI
 BASSAPI HSOUNDFONT BASS_MIDI_FontInit(const void* file, DWORD flags);

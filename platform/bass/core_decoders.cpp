@@ -82,6 +82,11 @@ public:
         return true;
     }
 
+    bool Seek(uint64_t frame) override {
+        return sf_seek(file_.get(), static_cast<sf_count_t>(frame), SEEK_SET) ==
+               static_cast<sf_count_t>(frame);
+    }
+
 private:
     SndfilePtr file_;
     Mode mode_;

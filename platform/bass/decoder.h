@@ -34,6 +34,12 @@ public:
         return false;
     }
 
+    // Before the first Decode: moves so that the first Decode delivers from frame on, exact to
+    // the sample. False when the decoder cannot; it then still delivers from the start.
+    virtual bool Seek(uint64_t frame) {
+        (void)frame;
+        return false;
+    }
     DecoderFormat format;
 };
 

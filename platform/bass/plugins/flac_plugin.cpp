@@ -42,9 +42,10 @@ public:
                 format.frames += pending_.Size() / format.channels;
                 pending_.Clear();
             }
+            // Seeking hands the first frame over: it stays pending.
+            pending_.Clear();
             if (!FLAC__stream_decoder_seek_absolute(decoder_.get(), 0))
                 return false;
-            pending_.Clear();
         }
         std::error_code ec;
         const auto size = std::filesystem::file_size(path, ec);
@@ -58,11 +59,40 @@ public:
         return pending_.Decode(buffer, bytes, format.channels, [this] { return Step(); });
     }
 
+    // libFLAC hands the frame holding the target over while seeking, from the target on: it
+    // is what the first Decode delivers.
+    bool Seek(uint64_t frame) override {
+        pending_.Clear();
+        widePending_.Clear();
+        FLAC__StreamDecoder* d = decoder_.get();
+        if (FLAC__stream_decoder_seek_absolute(d, frame))
+            return true;
+        // Back to the start, for a read from there (reading the header again keeps the width
+        // asked for).
+        pending_.Clear();
+        widePending_.Clear();
+        const uint32_t bits = format.bits;
+        if (!FLAC__stream_decoder_reset(d) ||
+            !FLAC__stream_decoder_process_until_end_of_metadata(d))
+            broken_ = true;
+        format.bits = bits;
+        return false;
+    }
+
     bool SetWideOutput(bool floating) override {
         if (floating)
             return false;
         wide_ = true;
         format.bits = 32;
+        // A stream counted at opening holds its first frame in 16 bits: it is decoded again.
+        if (pending_.Size() > 0) {
+            pending_.Clear();
+            if (!FLAC__stream_decoder_seek_absolute(decoder_.get(), 0)) {
+                wide_ = false;
+                format.bits = 16;
+                return false;
+            }
+        }
         return true;
     }
 
@@ -71,6 +101,8 @@ private:
     // failed. libFLAC reports success for every call after it aborted (a frame whose channel
     // count is not the stream's), so its state is what tells.
     int Step() {
+        if (broken_)
+            return -1;
         FLAC__StreamDecoder* d = decoder_.get();
         if (FLAC__stream_decoder_get_state(d) == FLAC__STREAM_DECODER_END_OF_STREAM)
             return 0;
@@ -159,6 +191,7 @@ private:
     kestrune::bass::PendingSamples<int32_t> widePending_;
     bool wide_ = false;
     bool haveInfo_ = false;
+    bool broken_ = false;  // a failed seek could not go back to the start
 };
 
 }  // namespace

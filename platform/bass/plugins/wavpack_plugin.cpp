@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "common/no_coverage.h"
@@ -29,6 +30,7 @@ public:
         context_.reset(WavpackOpenFileInput(path, error, OPEN_WVC, 0));
         if (!context_)
             return false;
+        path_ = path;
         WavpackContext* c = context_.get();
         const int64_t samples = WavpackGetNumSamples64(c);
         const int channels = WavpackGetNumChannels(c);
@@ -73,6 +75,16 @@ public:
         return true;
     }
 
+    // A failed seek leaves the library's context unusable: the file is opened again, at its
+    // start.
+    bool Seek(uint64_t frame) override {
+        if (WavpackSeekSample64(context_.get(), static_cast<int64_t>(frame)))
+            return true;
+        char error[128] = {};
+        context_.reset(WavpackOpenFileInput(path_.c_str(), error, OPEN_WVC, 0));
+        return false;
+    }
+
 private:
     // Floats come as their bits; integers move up to the top of 32 bits.
     KESTRUNE_NO_COVERAGE void Widen(const int32_t* in, size_t n, int32_t* out) const {
@@ -99,6 +111,7 @@ private:
     }
 
     std::unique_ptr<WavpackContext, WavpackDeleter> context_;
+    std::string path_;
     std::vector<int32_t> work_;
     bool isFloat_ = false;
     int shift_ = 0;
