@@ -142,8 +142,11 @@ Failure ConversionSession::RowsOfSheet(const CueSheet& sheet, const std::string&
         track.sheetPath = sheetPath;
         track.name = TrackName(t.number, t.title);
         track.inSamples = sheet.inSamples;
-        track.startFrames = t.index01;
-        // A pregap (INDEX 00) stays at the end of the track before.
+        // A pregap (INDEX 00) stays at the end of the track before in the same file. The first
+        // track of a file starts at the file's start: a pregap that begins a file of its own (or
+        // a hidden first track of a disc) goes with it rather than being lost.
+        const bool firstInFile = i == 0 || sheet.tracks[i - 1].file != t.file;
+        track.startFrames = firstInFile ? 0 : t.index01;
         const bool nextInFile = i + 1 < sheet.tracks.size() && sheet.tracks[i + 1].file == t.file;
         track.endFrames = nextInFile ? sheet.tracks[i + 1].index01 : -1;
         track.tags = TrackTags(sheet, t);
@@ -152,16 +155,16 @@ Failure ConversionSession::RowsOfSheet(const CueSheet& sheet, const std::string&
         const int64_t perSecond = sheet.inSamples ? image.sampleRate : kCueFramesPerSecond;
         if (perSecond <= 0)
             return {FailureReason::kTrackPastEnd, std::to_string(t.number)};
-        const int64_t startSecond = t.index01 / perSecond;
+        const int64_t startSecond = track.startFrames / perSecond;
         const int64_t endSecond =
             track.endFrames < 0 ? image.duration : track.endFrames / perSecond;
-        if (startSecond > image.duration)
+        if (t.index01 / perSecond > image.duration)
             return {FailureReason::kTrackPastEnd, std::to_string(t.number)};
         if (endSecond > image.duration)  // the next track starts past the end
             return {FailureReason::kTrackPastEnd, std::to_string(sheet.tracks[i + 1].number)};
-        row.duration =
-            static_cast<int>(track.endFrames < 0 ? image.duration - startSecond
-                                                 : (track.endFrames - t.index01) / perSecond);
+        row.duration = static_cast<int>(track.endFrames < 0
+                                            ? image.duration - startSecond
+                                            : (track.endFrames - track.startFrames) / perSecond);
         rows.push_back(std::move(row));
     }
     return {};

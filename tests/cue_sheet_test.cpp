@@ -18,7 +18,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Three tracks: the second with a pregap (INDEX 00), the third starting 37 frames into a
+// Three tracks: the first and second with a pregap (INDEX 00), the third starting 37 frames into a
 // second and without a title.
 constexpr const char* kSheet =
     "REM GENRE Rock\r\n"
@@ -28,7 +28,8 @@ constexpr const char* kSheet =
     "FILE \"image.flac\" WAVE\r\n"
     "  TRACK 01 AUDIO\r\n"
     "    TITLE \"First\"\r\n"
-    "    INDEX 01 00:00:00\r\n"
+    "    INDEX 00 00:00:00\r\n"
+    "    INDEX 01 00:00:20\r\n"
     "  TRACK 02 AUDIO\r\n"
     "    TITLE \"Second\"\r\n"
     "    PERFORMER \"Guest\"\r\n"
@@ -107,7 +108,8 @@ TEST_P(ExactCuts, TracksStartAndEndAtTheSheetsSamplesAndJoinBackIntoTheImage) {
     EXPECT_EQ(rows[1].duration, 1);
 
     Convert(rows);
-    // The pregap of track 2 (INDEX 00) stays at the end of track 1.
+    // The pregap of track 2 (INDEX 00) stays at the end of track 1; the one before track 1 starts
+    // it.
     const size_t cuts[] = {0, static_cast<size_t>(2 * rate),
                            static_cast<size_t>(3 * rate + 37 * rate / 75), image.Frames()};
     const char* names[] = {"01 - First.flac", "02 - Second.flac", "03 - Track 03.flac"};
@@ -229,10 +231,10 @@ TEST_F(CueTest, SheetOfOneFilePerTrackCutsEachFromItsOwnFile) {
     test::Pcm one, two;
     ASSERT_TRUE(test::FfDecode(dir.File("out/01 - Track 01.flac"), one));
     ASSERT_TRUE(test::FfDecode(dir.File("out/02 - Track 02.flac"), two));
+    // Track 2's pregap begins its file: it goes with track 2 rather than being lost.
     EXPECT_EQ(one.samples, a.samples);
-    ASSERT_EQ(two.Frames(), b.Frames() - 30 * 588);
-    EXPECT_TRUE(
-        std::equal(two.samples.begin(), two.samples.end(), b.samples.begin() + 30 * 588 * 2));
+    EXPECT_EQ(two.samples, b.samples);
+    EXPECT_EQ(rows[1].duration, 1);
 }
 
 // A FLAC CUESHEET block for 44.1 kHz with tracks starting at the given samples and the
