@@ -317,6 +317,7 @@ void FFmpegReader::Release() {
     codecId = 0;
     inputEnded = false;
     decoderDrained = false;
+    started = false;
     cursor = 0;
     end = 0;
     six = kStandardSixOrder;
@@ -389,8 +390,46 @@ int FFmpegReader::Open(const std::string& path, int /*preferredRate*/) {
     bytesPerSample = 2;
     sourceDepth = LosslessDepth(*stream->codecpar, cc->sample_fmt);
     codecId = cc->codec_id;
+    openPath = path;
     UpdatePosition();
     return 1;
+}
+
+bool FFmpegReader::SeekFrame(int64_t target) {
+    if (!codecContext || started || target <= 0 || sampleRate <= 0)
+        return false;
+    const AVCodecDescriptor* descriptor = avcodec_descriptor_get(codecContext->codec_id);
+    if (!descriptor || !(descriptor->props & AV_CODEC_PROP_LOSSLESS) ||
+        (descriptor->props & AV_CODEC_PROP_LOSSY))
+        return false;
+    started = true;
+    AVStream* stream = formatContext->streams[streamIndex];
+    const int64_t origin = stream->start_time == AV_NOPTS_VALUE ? 0 : stream->start_time;
+    const AVRational perSample{1, sampleRate};
+    if (av_seek_frame(formatContext.get(), streamIndex,
+                      origin + av_rescale_q(target, perSample, stream->time_base),
+                      AVSEEK_FLAG_BACKWARD) >= 0) {
+        avcodec_flush_buffers(codecContext.get());
+        inputEnded = decoderDrained = false;
+        // Decoded frames before the target are dropped; the one holding it is cut there.
+        while (NextFrame()) {
+            const int64_t pts = frame->best_effort_timestamp;
+            if (pts == AV_NOPTS_VALUE)
+                break;
+            const int64_t at = av_rescale_q(pts - origin, stream->time_base, perSample);
+            if (at > target)
+                break;  // the demuxer landed after the target: not exact
+            if (at + frame->nb_samples > target) {
+                cursor = static_cast<int>(target - at);
+                UpdatePosition();
+                return true;
+            }
+        }
+    }
+    // Anything else: the file is opened again and read from its start.
+    const std::string again = openPath;
+    Open(again, 0);
+    return false;
 }
 
 SampleFormat FFmpegReader::GetWideFormat() {
@@ -468,6 +507,7 @@ template <typename Out>
 int FFmpegReader::ReadBlock(Out* left, Out* right) {
     if (!codecContext || !left)
         return 0;
+    started = true;
     int filled = 0;
     while (filled < kBlockFrames) {
         if (cursor >= end && !NextFrame())

@@ -60,6 +60,9 @@ public:
     int ReadF32(float* left, float* right) override;
     int HasAudioStream() override;
     int ReadTags(TagSet& tags) override;
+    // Streams of lossless codecs, whose frames carry exact times; the first block then starts
+    // at frame exactly. A stream whose times turn out unusable is read from its start.
+    bool SeekFrame(int64_t frame) override;
 
 private:
     template <typename Out>
@@ -78,7 +81,9 @@ private:
     bool audioFound = true;
     bool inputEnded = false;  // the container is exhausted and the decoder was told so
     bool decoderDrained = false;
-    int cursor = 0;  // decoded frames of frame not yet handed out: cursor .. end
+    bool started = false;  // a block was read or the stream moved
+    std::string openPath;  // of the open file, to open it again after a seek gone wrong
+    int cursor = 0;        // decoded frames of frame not yet handed out: cursor .. end
     int end = 0;
     SixChannelMap six = kStandardSixOrder;
 };

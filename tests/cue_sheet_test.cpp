@@ -6,10 +6,11 @@
 #include <iterator>
 #include <tuple>
 
+#include "engine/create_reader.h"
 #include "engine/source_list.h"
-#include "readers/bass_reader.h"
 #include "readers/cue_sheet.h"
 #include "readers/embedded_cue_sheet.h"
+#include "readers/source_type.h"
 #include "tests/support/session_fixture.h"
 #include "tests/support/test_support.h"
 
@@ -51,15 +52,15 @@ protected:
         config.documentsFolder = dir.File("docs");
     }
 
-    // A six-second image at rate with sheet beside it (FLAC, or as ext says WAV or WavPack);
-    // its PCM in image.
+    // A six-second image at rate with sheet beside it (FLAC, or as ext says WAV, WavPack or
+    // TTA); its PCM in image.
     std::string MakeImage(int rate, test::Pcm& image, const std::string& sheet = kSheet,
                           const std::string& ext = "flac") {
         image = test::MakeSignal(rate, 2, static_cast<size_t>(rate) * 6);
         const std::string wav = dir.File(ext == "wav" ? "image.wav" : "source.wav");
         EXPECT_TRUE(test::WriteWav(wav, image));
         if (ext != "wav") {
-            EXPECT_TRUE(test::Ffmpeg(wav, ext == "wv" ? "-c:a wavpack" : "-c:a flac",
+            EXPECT_TRUE(test::Ffmpeg(wav, "-c:a " + (ext == "wv" ? std::string("wavpack") : ext),
                                      dir.File("image." + ext)));
             fs::remove(wav);
         }
@@ -92,14 +93,16 @@ TEST_P(ExactCuts, TracksStartAndEndAtTheSheetsSamplesAndJoinBackIntoTheImage) {
     ASSERT_TRUE(session.ProbeRows(MakeImage(rate, image, kSheet, ext), rows).opened);
 
     // A track starts by moving the image's reader there, not by decoding what lies before.
-    BassReader reader;
-    ASSERT_TRUE(reader.Open(dir.File(std::string("image.") + ext), 0));
-    ASSERT_TRUE(reader.SeekFrame(rate));
+    const std::string imagePath = dir.File(std::string("image.") + ext);
+    ReaderChoice choice = CreateReader(imagePath, SourceTypeOf(imagePath), 0, ReaderUse::kDecode,
+                                       ReaderTry::kDedicatedFirst, ReaderContext{});
+    ASSERT_TRUE(choice.reader);
+    ASSERT_TRUE(choice.reader->SeekFrame(rate));
     std::vector<int16_t> left(kBlockFrames), right(kBlockFrames);
-    ASSERT_GT(reader.Read(left.data(), right.data()), 0);
+    ASSERT_GT(choice.reader->Read(left.data(), right.data()), 0);
     EXPECT_EQ(left[0], image.samples[2 * static_cast<size_t>(rate)]);
     EXPECT_EQ(right[7], image.samples[2 * static_cast<size_t>(rate + 7) + 1]);
-    reader.Close();
+    choice.reader->Close();
     ASSERT_EQ(rows.size(), 3u);
     EXPECT_EQ(ColumnTextsOf(rows[0]).file, "01 - First");
     EXPECT_EQ(ColumnTextsOf(rows[2]).file, "03 - Track 03");
@@ -148,7 +151,8 @@ TEST_P(ExactCuts, TracksStartAndEndAtTheSheetsSamplesAndJoinBackIntoTheImage) {
 INSTANTIATE_TEST_SUITE_P(Rates, ExactCuts,
                          ::testing::Values(std::make_tuple(44100, "flac"),
                                            std::make_tuple(48000, "wav"),
-                                           std::make_tuple(96000, "wv")));
+                                           std::make_tuple(96000, "wv"),
+                                           std::make_tuple(44100, "tta")));
 
 // A track of a 24-bit image keeps its 24 bits, cut at the same samples.
 TEST_F(CueTest, TrackOfAWideImageKeepsItsBits) {
