@@ -210,13 +210,16 @@ void MainWindow::BuildControls() {
         button->setObjectName(QString::fromLatin1(layout.name));
         button->setGeometry(layout.at);
         button->setToolTip(QString::fromLatin1(layout.tip));
-        // Bold, and no larger than the buttons were laid out for; a larger desktop font (or
-        // more dots per inch) widens the column of buttons instead of cutting the labels.
+        // Bold, and at the usual desktop sizes no larger than the buttons were laid out for; a
+        // large desktop font makes them larger too (nine tenths of it), and the column of
+        // buttons widens and flows down for them.
         QFont bold = button->font();
         bold.setBold(true);
-        if (bold.pointSizeF() > 9.0)
-            bold.setPointSizeF(9.0);
+        const double points = bold.pointSizeF();
+        if (points > 9.0)
+            bold.setPointSizeF(std::max(9.0, 0.9 * points));
         button->setFont(bold);
+        button->setProperty("homeTop", layout.at.y());
         button->setAutoDefault(false);
         buttons_.push_back(button);
         return button;
@@ -329,16 +332,35 @@ void MainWindow::LayOut() {
     // The buttons keep their tops; they widen and heighten for labels that need it, and the
     // list starts beside them.
     int column = 107;
-    for (QPushButton* button : buttons_)
+    for (QPushButton* button : buttons_) {
+        // Room beside the label grows with a font above the 9 points laid out for.
+        const double over = std::max(0.0, button->font().pointSizeF() - 9.0);
+        const int room = 5 + static_cast<int>(std::lround(over * 1.5));
         column = std::max(
             column,
-            button->fontMetrics().horizontalAdvance(QString(button->text()).remove(u'&')) + 5);
-    for (QPushButton* button : buttons_) {
-        const QRect at = button->geometry();
-        button->setGeometry(at.x(), at.y(), column, std::max(27, button->sizeHint().height()));
+            button->fontMetrics().horizontalAdvance(QString(button->text()).remove(u'&')) + room);
     }
-    formatBox_->setGeometry(11, 258, column - 5, formatBox_->sizeHint().height());
-    homepageLink_->setGeometry(9, 618, std::max(113, homepageLink_->sizeHint().width()),
+    // Top to bottom, each control at its own place unless the one above grew into it: then it
+    // moves down, 12 pixels below (at the usual fonts every control stays at its place).
+    struct Place {
+        QWidget* widget;
+        int top, height, width;
+    };
+    std::vector<Place> places;
+    for (QPushButton* button : buttons_)
+        places.push_back({button, button->property("homeTop").toInt(),
+                          std::max(27, button->sizeHint().height()), column});
+    places.push_back({formatBox_, 258, formatBox_->sizeHint().height(), column - 5});
+    std::stable_sort(places.begin(), places.end(),
+                     [](const Place& a, const Place& b) { return a.top < b.top; });
+    int bottom = 0;
+    for (const Place& place : places) {
+        const int y = std::max(place.top, bottom + 12);
+        place.widget->setGeometry(11, y, place.width, place.height);
+        bottom = y + place.height;
+    }
+    homepageLink_->setGeometry(9, std::max(618, bottom + 20),
+                               std::max(113, homepageLink_->sizeHint().width()),
                                std::max(20, homepageLink_->sizeHint().height()));
     // The link under the buttons may be the wider of the two at a large font.
     const int left = std::max(11 + column + 19, homepageLink_->geometry().right() + 9);

@@ -669,11 +669,12 @@ TEST(Links, LinkTurnsRedUnderTheMouseAndBlueAgainSoonAfterItLeaves) {
         }
 }
 
-// Under the light and the dark Fusion palette, at 125% and 150% fonts, the window's texts are
-// whole and readable. With KESTRUNE_SCREENSHOTS set, each look is saved (window-dark-125.png).
+// Under the light and the dark Fusion palette, at 125%, 150% and 200% fonts, the window's
+// texts are whole and readable, and the commands do not run into each other. With
+// KESTRUNE_SCREENSHOTS set, each look is saved (window-dark-125.png).
 TEST(Looks, EveryTextOfTheWindowIsWholeAndReadableInEveryLook) {
     for (const bool dark : {false, true})
-        for (const double scale : {1.25, 1.5}) {
+        for (const double scale : {1.25, 1.5, 2.0}) {
             LooksScope look(dark, scale);
             WindowHarness h;
             MainWindow& w = h.Open(true);
@@ -682,6 +683,15 @@ TEST(Looks, EveryTextOfTheWindowIsWholeAndReadableInEveryLook) {
             const std::string name = std::string("window-") + (dark ? "dark-" : "light-") +
                                      std::to_string(static_cast<int>(scale * 100));
             EXPECT_EQ(ReadabilityFaults(&w), QStringList()) << name;
+            QList<QWidget*> column;
+            for (QPushButton* b : w.findChildren<QPushButton*>())
+                column.push_back(b);
+            column.push_back(w.findChild<QWidget*>(u"formatBox"_s));
+            for (qsizetype i = 0; i < column.size(); ++i)
+                for (qsizetype j = i + 1; j < column.size(); ++j)
+                    EXPECT_FALSE(column[i]->geometry().intersects(column[j]->geometry()))
+                        << name << " " << column[i]->objectName().toStdString() << " "
+                        << column[j]->objectName().toStdString();
             Screenshot(w, name.c_str());
         }
 }
