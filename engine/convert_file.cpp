@@ -488,13 +488,13 @@ StepOutcome ConversionSession::ConvertFileTo(const SourceFileEntry& source,
     }
     if (ok && claim && figures.hasLoudness && settings_.replayGain != ReplayGainMode::kOff) {
         const bool opus = format.formatId == FormatId::kOpus;
-        if (FinishedFileTakesTags(format) &&
+        if (FinishedFileTakesFields(format) &&
             !WriteFieldsToFile(writePath, format,
                                LevelFields(opus, false, figures.loudness, figures.peak))) {
             ok = false;
             usedDedicatedReader_ = 0;
             Fail(FailureReason::kWriteFailed);
-        } else if (FinishedFileTakesTags(format)) {
+        } else if (FinishedFileTakesFields(format)) {
             figures.hasTrackGain = true;
             figures.trackGain =
                 (opus ? kOpusGainReference : kReplayGainReference) - figures.loudness;

@@ -241,7 +241,7 @@ public:
             }
             bool ok = true;
             // A silent track gets no album gain either.
-            if (measured && o.loudness.hasLoudness && FinishedFileTakesTags(format)) {
+            if (measured && o.loudness.hasLoudness && FinishedFileTakesFields(format)) {
                 ok = WriteFieldsToFile(held_[m].PartialPath(), format,
                                        LevelFields(opus, true, lufs, peak));
                 o.loudness.hasAlbumGain = ok;

@@ -230,7 +230,7 @@ TEST_P(TagNamesTest, CarryTheGainUnderTheFormatsNames) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Formats, TagNamesTest,
-                         ::testing::Values("mp3", "flac", "ogg", "m4a", "wma", "opus"),
+                         ::testing::Values("mp3", "flac", "ogg", "m4a", "wma", "opus", "mka"),
                          [](const auto& p) { return std::string(p.param); });
 
 // The loudness mode brings a quiet file to the target, and a peaky one only as far as its peak

@@ -37,6 +37,8 @@ extern "C" {
 #include <set>
 #include <string_view>
 
+#include "writers/matroska_fields.h"
+
 namespace kestrune {
 
 namespace {
@@ -656,12 +658,16 @@ bool WriteTagsToFile(const std::string& path, const OutputFormatEntry& format, c
     }
 }
 
+bool FinishedFileTakesFields(const OutputFormatEntry& format) {
+    return FinishedFileTakesTags(format) || format.formatId == FormatId::kMka;
+}
+
 bool WriteFieldsToFile(const std::string& path, const OutputFormatEntry& format,
                        const std::map<std::string, std::string>& fields) {
     try {
         switch (FormOf(format).form) {
             case Form::kNone:
-                return true;
+                return format.formatId == FormatId::kMka ? SetMatroskaFields(path, fields) : true;
             case Form::kOgg:
                 return PutOggFields(path, fields);
             case Form::kAsf: {

@@ -38,17 +38,15 @@ bool FinishedFileTakesTags(const OutputFormatEntry& format);
 // that TagLib cannot read is left alone.
 bool WriteTagsToFile(const std::string& path, const OutputFormatEntry& format, const TagSet& tags);
 
-// Sets fields (one value a name) in path, the finished output of format, replacing the fields
-// of those names and keeping every other: for what is known of an output only once it is
-// written, its measured loudness. Ogg files take them too (their comment is rewritten), Windows
-// Media files as attributes of those names. False only when the file could not be written.
-bool WriteFieldsToFile(const std::string& path, const OutputFormatEntry& format,
-                       const std::map<std::string, std::string>& fields);
+// True when a finished output of format can take fields written afterwards (WriteFieldsToFile):
+// every one that takes tags, and Matroska audio.
+bool FinishedFileTakesFields(const OutputFormatEntry& format);
 
 // Sets fields (one value a name) in path, the finished output of format, replacing the fields
 // of those names and keeping every other: for what is known of an output only once it is
 // written, its measured loudness. Ogg files take them too (their comment is rewritten), Windows
-// Media files as attributes of those names. False only when the file could not be written.
+// Media files as attributes of those names, Matroska files among their tags (the file is
+// copied). False only when the file could not be written.
 bool WriteFieldsToFile(const std::string& path, const OutputFormatEntry& format,
                        const std::map<std::string, std::string>& fields);
 
