@@ -153,6 +153,11 @@ public:
         if (showProgress_)
             presenter_.Progress(item, pass, itemFraction, runFraction);
     }
+    // The progress line goes on with the next file; the file's line comes with its album's end.
+    void ItemWaitsForAlbum(int item) override {
+        if (showProgress_)
+            presenter_.ItemWaitsForAlbum(item);
+    }
     void ItemEnded(int item, const ItemOutcome& outcome) override {
         if (showProgress_)
             presenter_.ItemEnded(item, outcome);

@@ -46,6 +46,10 @@ public:
         }
         out_.Progress(item, pass, itemFraction, Fraction());
     }
+    void ItemWaitsForAlbum(int item) override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        out_.ItemWaitsForAlbum(item);
+    }
     void ItemEnded(int item, const ItemOutcome& outcome) override {
         std::lock_guard<std::mutex> lock(mutex_);
         double& share = converting_[static_cast<size_t>(item)];
@@ -383,6 +387,10 @@ RunSummary RunConversion(SessionConfig& config, const RunRequest& request, RunOb
             outcomes[i] = std::move(outcome);
             done[i] = true;
             albumDone = albums.Ended(i);
+            // Told under the run's lock, so that the album's end, which another worker may
+            // reach at once, is told after it.
+            if (held && !albumDone)
+                tracker.ItemWaitsForAlbum(static_cast<int>(i));
         }
         changed.notify_all();
         if (!albumDone)
