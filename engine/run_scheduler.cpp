@@ -209,6 +209,17 @@ public:
     bool Ended(size_t i) { return On() && --left_[of_[i]] == 0; }
     const std::vector<size_t>& AlbumOf(size_t i) const { return members_[of_[i]]; }
     bool Held(size_t i) const { return held_[i].Held(); }
+    // The item whose output, held for its album, is to take the name target; none when none is.
+    std::optional<size_t> HolderOf(const std::string& target) const {
+        for (size_t m = 0; m < held_.size(); ++m)
+            if (held_[m].Held() && held_[m].Target() == target)
+                return m;
+        return std::nullopt;
+    }
+    // Hands item m's held output over to a later item that overwrites it: m leaves its album,
+    // whose gain is then measured without it (its output is gone). Called under the run's lock
+    // while m's album is not being finished.
+    OutputClaim HandOver(size_t m) { return std::move(held_[m]); }
 
     // Tags and commits the held outputs of item i's album with the album's gain, or gives them
     // up when cancelling (their items are then cancelled). Returns the items that were held, in
@@ -374,6 +385,7 @@ RunSummary RunConversion(SessionConfig& config, const RunRequest& request, RunOb
     std::vector<ItemOutcome> outcomes(items.size());
     std::atomic<size_t> next{0};
     std::atomic<bool> stopped{false};
+    int finishing = 0;  // albums being tagged and committed now, outside the lock
     Albums albums(items, settings.replayGain == ReplayGainMode::kAlbum);
     const bool replace = settings.targetExistsOpt == TargetExists::kOverwrite;
     // Item i is over: reported now, or with the rest of its album once that is measured.
@@ -391,6 +403,7 @@ RunSummary RunConversion(SessionConfig& config, const RunRequest& request, RunOb
             // reach at once, is told after it.
             if (held && !albumDone)
                 tracker.ItemWaitsForAlbum(static_cast<int>(i));
+            finishing += albumDone ? 1 : 0;
         }
         changed.notify_all();
         if (!albumDone)
@@ -398,6 +411,11 @@ RunSummary RunConversion(SessionConfig& config, const RunRequest& request, RunOb
         // Every other item of the album is over: nothing else touches its outcomes now.
         for (size_t m : albums.Finish(i, format, replace, tracker.CancelRequested(), outcomes))
             tracker.ItemEnded(static_cast<int>(m), outcomes[m]);
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            --finishing;
+        }
+        changed.notify_all();
     };
     auto earlierDone = [&](size_t i) {
         return std::all_of(done.begin(), done.begin() + static_cast<long>(i),
@@ -417,21 +435,39 @@ RunSummary RunConversion(SessionConfig& config, const RunRequest& request, RunOb
             } else {
                 OutputClaim claim = std::move(claims[i]);
                 if (deferred[i]) {
+                    // Once the items before it are done, and no album is being committed (its
+                    // names are in the middle of becoming files).
                     std::unique_lock<std::mutex> lock(mutex);
-                    while (!earlierDone(i) && !tracker.CancelRequested())
+                    while ((!earlierDone(i) || finishing > 0) && !tracker.CancelRequested())
                         changed.wait_for(lock, std::chrono::milliseconds(50));
-                    lock.unlock();
                     if (tracker.CancelRequested()) {
                         stopped = true;
                         break;
                     }
-                    std::string path;
-                    Failure failure;
-                    const Naming named =
-                        PrepareOutputPath(NamingPath(items[i]), format, settings,
-                                          config.documentsFolder, path, failure, &claim);
-                    if (named != Naming::kNamed)
-                        decided[i] = NamingOutcome(named, failure);
+                    // The name may still be held by an earlier output that waits for its album,
+                    // which may be this item's own: that output would be overwritten by this
+                    // one anyway, so this item takes its name over, and the earlier item ends
+                    // now instead of with its album.
+                    std::optional<size_t> holder =
+                        albums.HolderOf(FirstOutputPath(NamingPath(items[i]), format, settings));
+                    std::optional<ItemOutcome> overwritten;
+                    if (holder) {
+                        claim = albums.HandOver(*holder);
+                        outcomes[*holder].meter.reset();
+                        overwritten = outcomes[*holder];
+                    }
+                    lock.unlock();
+                    if (overwritten) {
+                        tracker.ItemEnded(static_cast<int>(*holder), *overwritten);
+                    } else {
+                        std::string path;
+                        Failure failure;
+                        const Naming named =
+                            PrepareOutputPath(NamingPath(items[i]), format, settings,
+                                              config.documentsFolder, path, failure, &claim);
+                        if (named != Naming::kNamed)
+                            decided[i] = NamingOutcome(named, failure);
+                    }
                 }
                 outcome = decided[i] ? *decided[i]
                                      : session.ConvertItem(items[i], static_cast<int>(i), format,
