@@ -130,12 +130,13 @@ void CatchInterrupts() {
 class CliRunObserver : public RunObserver {
 public:
     CliRunObserver(CliHost& host, RunPresenter& presenter, RunList& run, RunReport& report,
-                   bool showProgress)
+                   bool showProgress, bool merge)
         : host_(host),
           presenter_(presenter),
           run_(run),
           report_(report),
           showProgress_(showProgress),
+          merge_(merge),
           started_(run.items.size()) {}
 
     void RunStarted(int itemCount) override {
@@ -174,10 +175,19 @@ public:
                         ? std::chrono::duration<double>(Clock::now() - *started_[row]).count()
                         : 0.0;
         run_.items[row]->outputPath = r.output;
-        report_.Done(index);
+        // The files of a join are told once the joined file is measured: they all went into it.
+        if (merge_)
+            joined_.push_back(index);
+        else
+            report_.Done(index);
         ++ended_;
     }
     void RunEnded(const RunSummary& summary) override {
+        for (const size_t index : joined_) {
+            if (report_[index].status == FileStatus::kConverted)
+                report_[index].loudness = summary.mergeLoudness;
+            report_.Done(index);
+        }
         // The presenter says what became of a join and shows the first output when asked.
         presenter_.RunEnded(summary);
     }
@@ -192,6 +202,8 @@ private:
     RunList& run_;
     RunReport& report_;
     const bool showProgress_;
+    const bool merge_;
+    std::vector<size_t> joined_;
     std::vector<std::optional<Clock::time_point>> started_;
     int ended_ = 0;
 };
@@ -268,7 +280,7 @@ int RunConvert(const std::vector<std::string>& args) {
                                mergePath.empty() ? format->DisplayLabel() : FileNameOf(mergePath));
         // Several files at once: one line per finished file only.
         CliRunObserver observer(host, presenter, run, report,
-                                request.workers == 1 || items.size() == 1);
+                                request.workers == 1 || items.size() == 1, !mergePath.empty());
         if (AnswerRunNeeds(CheckRunNeeds(config, request.items, *format), config.programFolder,
                            host))
             RunConversion(config, request, observer);

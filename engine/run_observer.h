@@ -13,6 +13,8 @@ struct RunSummary {
     enum class Merge { kNone, kWritten, kCreateFailed, kWriteFailed };
     Merge merge = Merge::kNone;
     std::string mergePath;
+    // What measuring the merged file's audio found, with the gains written into its tags.
+    LoudnessFigures mergeLoudness;
     // The first output to show in the file manager ("BrowseOutputFolder"), or empty.
     std::string outputToShow;
 };

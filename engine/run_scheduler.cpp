@@ -163,6 +163,30 @@ RunSummary RunMerge(SessionConfig& config, const RunRequest& request, RunTracker
     // The tags the writer could not write go into the file before it takes its name.
     if (!cancelled && whole && !straight && tagged && TagsGoIntoFinishedFile(request.format, tags))
         whole = WriteTagsToFile(claim.PartialPath(), request.format, tags);
+    // Then its gain, measured on all of it: the merged file is an album of its own as well.
+    LoudnessFigures figures;
+    if (const LoudnessMeter* meter = session.MergeMeter(); !cancelled && whole && meter) {
+        figures.measured = true;
+        figures.truePeak = meter->TruePeak();
+        figures.peak = meter->Peak();
+        figures.hasLoudness = meter->Loudness(figures.loudness);
+    }
+    const ReplayGainMode replayGain = config.settings.replayGain;
+    if (figures.hasLoudness && replayGain != ReplayGainMode::kOff && !straight &&
+        FinishedFileTakesTags(request.format)) {
+        const bool opus = request.format.formatId == FormatId::kOpus;
+        std::map<std::string, std::string> fields =
+            LevelFields(opus, false, figures.loudness, figures.peak);
+        if (replayGain == ReplayGainMode::kAlbum)
+            fields.merge(LevelFields(opus, true, figures.loudness, figures.peak));
+        whole = WriteFieldsToFile(claim.PartialPath(), request.format, fields);
+        const double gain = (opus ? kOpusGainReference : kReplayGainReference) - figures.loudness;
+        figures.hasTrackGain = whole;
+        figures.trackGain = gain;
+        figures.hasAlbumGain = whole && replayGain == ReplayGainMode::kAlbum;
+        figures.albumGain = gain;
+        figures.albumPeak = figures.peak;
+    }
     if (cancelled) {
         summary.cancelled = true;
     } else if (!whole || (!straight && !claim.Commit(true))) {
@@ -170,6 +194,7 @@ RunSummary RunMerge(SessionConfig& config, const RunRequest& request, RunTracker
         summary.merge = RunSummary::Merge::kWriteFailed;
     } else {
         summary.merge = RunSummary::Merge::kWritten;
+        summary.mergeLoudness = figures;
         summary.outputToShow = OutputToShow(config, outcomes);
     }
     claim.Release();  // a cancelled or failed merge leaves nothing
