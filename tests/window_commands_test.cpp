@@ -332,6 +332,32 @@ TEST(Convert, CancelDuringAFourWorkerRunLeavesNothingBehind) {
         EXPECT_TRUE(w.List()->Row(i)->Entry().outputPath.empty()) << i;
 }
 
+// With album gain the first song of a folder waits for the second, and its row says so.
+TEST(Convert, AnAlbumsFirstRowSaysItWaitsUntilTheAlbumIsDone) {
+    WindowHarness h;
+    const fs::path out = h.dir.path() / "out";
+    PrepareStore(h, out);
+    MainWindow& w = h.Open(true);
+    AddAndWait(w, {MakeWav(h.dir.path() / "in" / "one.wav", 1.0),
+                   MakeWav(h.dir.path() / "in" / "two.wav", 1.0)});
+    ChooseFormat(w, FormatId::kFlac);
+    w.Settings().replayGain = ReplayGainMode::kAlbum;
+    QStringList firstRow;
+    const auto watching = QObject::connect(&w.Runner(), &RunController::updated, [&] {
+        const QString cell = h.Column(FileListView::kOutput).value(0);
+        if (firstRow.isEmpty() || firstRow.back() != cell)
+            firstRow.push_back(cell);
+    });
+    w.ConvertAll();
+    ASSERT_TRUE(WaitUntilIdle(w));
+    QObject::disconnect(watching);
+    firstRow.removeAll(QString());
+    ASSERT_GE(firstRow.size(), 2);
+    EXPECT_EQ(firstRow.mid(firstRow.size() - 2),
+              QStringList({u"Waiting for the album"_s, u"one.flac"_s}));
+    EXPECT_EQ(test::FolderEntries(out), (std::vector<std::string>{"one.flac", "two.flac"}));
+}
+
 TEST(Convert, MidiWithoutTheSoundFontAsksAndFailsOnlyTheMidiRow) {
     WindowHarness h(WindowHarness::Program::WithoutSoundFont);
     const fs::path out = h.dir.path() / "out";
