@@ -6,6 +6,7 @@
 #include <cmath>
 #include <condition_variable>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -413,11 +414,26 @@ RunSummary RunConversion(SessionConfig& config, const RunRequest& request, RunOb
     int finishing = 0;  // albums being tagged and committed now, outside the lock
     Albums albums(items, settings.replayGain == ReplayGainMode::kAlbum);
     const bool replace = settings.targetExistsOpt == TargetExists::kOverwrite;
+    // The earlier items whose held outputs item i took over (their names being its own): they
+    // are told with it, and cancelled with it, since their outputs are gone then.
+    std::vector<std::vector<size_t>> tookOver(items.size());
+    std::function<void(size_t, const ItemOutcome&)> tell = [&](size_t i, const ItemOutcome& o) {
+        tracker.ItemEnded(static_cast<int>(i), o);
+        for (size_t m : tookOver[i]) {
+            ItemOutcome earlier = outcomes[m];
+            if (o.end == ItemEnd::kCancelled) {
+                earlier.end = ItemEnd::kCancelled;
+                earlier.outputPath.clear();
+                earlier.loudness = {};
+            }
+            tell(m, earlier);
+        }
+    };
     // Item i is over: reported now, or with the rest of its album once that is measured.
     auto ended = [&](size_t i, ItemOutcome outcome) {
         const bool held = albums.Held(i);
         if (!held)
-            tracker.ItemEnded(static_cast<int>(i), outcome);
+            tell(i, outcome);
         bool albumDone = false;
         {
             std::lock_guard<std::mutex> lock(mutex);
@@ -435,7 +451,7 @@ RunSummary RunConversion(SessionConfig& config, const RunRequest& request, RunOb
             return;
         // Every other item of the album is over: nothing else touches its outcomes now.
         for (size_t m : albums.Finish(i, format, replace, tracker.CancelRequested(), outcomes))
-            tracker.ItemEnded(static_cast<int>(m), outcomes[m]);
+            tell(m, outcomes[m]);
         {
             std::lock_guard<std::mutex> lock(mutex);
             --finishing;
@@ -471,20 +487,17 @@ RunSummary RunConversion(SessionConfig& config, const RunRequest& request, RunOb
                     }
                     // The name may still be held by an earlier output that waits for its album,
                     // which may be this item's own: that output would be overwritten by this
-                    // one anyway, so this item takes its name over, and the earlier item ends
-                    // now instead of with its album.
-                    std::optional<size_t> holder =
+                    // one anyway, so this item takes its name over, and the earlier item is
+                    // told with this one instead of with its album.
+                    const std::optional<size_t> holder =
                         albums.HolderOf(FirstOutputPath(NamingPath(items[i]), format, settings));
-                    std::optional<ItemOutcome> overwritten;
                     if (holder) {
                         claim = albums.HandOver(*holder);
                         outcomes[*holder].meter.reset();
-                        overwritten = outcomes[*holder];
+                        tookOver[i].push_back(*holder);
                     }
                     lock.unlock();
-                    if (overwritten) {
-                        tracker.ItemEnded(static_cast<int>(*holder), *overwritten);
-                    } else {
+                    if (!holder) {
                         std::string path;
                         Failure failure;
                         const Naming named =
@@ -515,7 +528,7 @@ RunSummary RunConversion(SessionConfig& config, const RunRequest& request, RunOb
     // are the outputs of albums that a cancel left unfinished.
     claims.clear();
     for (size_t m : albums.GiveUp(outcomes))
-        tracker.ItemEnded(static_cast<int>(m), outcomes[m]);
+        tell(m, outcomes[m]);
 
     RunSummary summary;
     summary.cancelled = stopped || tracker.CancelRequested() ||

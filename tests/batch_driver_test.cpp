@@ -149,7 +149,8 @@ TEST_F(BatchTest, HeldAlbumOutputsSayTheyWait) {
 }
 
 // Overwriting, two files of one album that take the same name: the later one's output is the
-// file, tagged with the gain of the album that remains, and nothing goes elsewhere.
+// file, tagged with the gain of the album that remains, and nothing goes elsewhere. A cancel
+// leaves neither.
 TEST_F(BatchTest, OverwriteWithinAHeldAlbumKeepsTheLaterFile) {
     config.settings.replayGain = ReplayGainMode::kAlbum;
     config.settings.targetExistsOpt = TargetExists::kOverwrite;
@@ -173,6 +174,13 @@ TEST_F(BatchTest, OverwriteWithinAHeldAlbumKeepsTheLaterFile) {
         EXPECT_NE(info.Tag("replaygain_album_gain"), "") << info.tags;
         EXPECT_EQ(info.Tag("replaygain_album_gain"), info.Tag("replaygain_track_gain"));
     }
+    // Cancelled while the later one converts: neither output is left, and neither row claims one.
+    fs::remove_all(dir.File("out"));
+    host.cancelAtPoll = host.polls + 44100 / 1152 + 40;
+    RunDriver({&entries[0], &entries[1]}, {0, 1}, FormatId::kFlac, false, {}, 1);
+    EXPECT_EQ(host.output[0], "Cancelled");
+    EXPECT_EQ(host.output[1], "Cancelled");
+    EXPECT_EQ(test::FolderEntries(dir.File("out")), std::vector<std::string>{});
 }
 
 TEST_F(BatchTest, FailureTexts) {
