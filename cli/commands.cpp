@@ -177,15 +177,28 @@ public:
         run_.items[row]->outputPath = r.output;
         // The files of a join are told once the joined file is measured: they all went into it.
         if (merge_)
-            joined_.push_back(index);
+            joined_.emplace_back(row, index);
         else
             report_.Done(index);
         ++ended_;
     }
     void RunEnded(const RunSummary& summary) override {
-        for (const size_t index : joined_) {
-            if (report_[index].status == FileStatus::kConverted)
-                report_[index].loudness = summary.mergeLoudness;
+        // A join that was cancelled or could not be written left no file: its files did not
+        // convert after all.
+        const bool written = !summary.cancelled && summary.merge != RunSummary::Merge::kWriteFailed;
+        for (const auto& [row, index] : joined_) {
+            FileResult& r = report_[index];
+            if (r.status == FileStatus::kConverted && written) {
+                r.loudness = summary.mergeLoudness;
+            } else if (r.status == FileStatus::kConverted) {
+                ItemOutcome cancelled;
+                cancelled.end = ItemEnd::kCancelled;
+                r.status = summary.cancelled ? FileStatus::kCancelled : FileStatus::kFailed;
+                r.text = summary.cancelled ? OutputText(cancelled) : MergeFailureText(summary);
+                r.output.clear();
+                r.volume.clear();
+                run_.items[row]->outputPath.clear();
+            }
             report_.Done(index);
         }
         // The presenter says what became of a join and shows the first output when asked.
@@ -203,7 +216,7 @@ private:
     RunReport& report_;
     const bool showProgress_;
     const bool merge_;
-    std::vector<size_t> joined_;
+    std::vector<std::pair<size_t, size_t>> joined_;  // row and report index
     std::vector<std::optional<Clock::time_point>> started_;
     int ended_ = 0;
 };
