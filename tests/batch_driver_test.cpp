@@ -117,37 +117,6 @@ TEST_F(BatchTest, CancelInTheMiddleOfAnAlbumLeavesNoneOfItsFiles) {
     EXPECT_EQ(test::FolderEntries(dir.File("out")), std::vector<std::string>{});
 }
 
-// An output held for its album says so in its row until the album is measured, then shows its
-// file like any other; the last of the album never waits.
-TEST_F(BatchTest, HeldAlbumOutputsSayTheyWait) {
-    config.settings.replayGain = ReplayGainMode::kAlbum;
-    AddWav("w0.wav", 44100, 2, 1.0, 1);
-    AddWav("w1.wav", 44100, 2, 1.0, 2);
-    for (int workers : {1, 2}) {
-        SCOPED_TRACE(workers);
-        host.outputHistory.clear();
-        fs::remove_all(dir.File("out"));
-        RunDriver({&entries[0], &entries[1]}, {0, 1}, FormatId::kFlac, false, {}, workers);
-        int waited = 0;
-        for (int row : {0, 1}) {
-            const std::string name = "w" + std::to_string(row) + ".flac";
-            const std::vector<std::string>& seen = host.outputHistory[row];
-            if (seen.size() == 3) {
-                ++waited;
-                EXPECT_EQ(seen, (std::vector<std::string>{"Converting...", "Waiting for the album",
-                                                          name}));
-            } else {
-                EXPECT_EQ(seen, (std::vector<std::string>{"Converting...", name}));
-            }
-            EXPECT_NE(test::FfProbe(dir.File("out/" + name)).Tag("replaygain_album_gain"), "");
-        }
-        EXPECT_EQ(waited, 1);
-        if (workers == 1) {
-            EXPECT_EQ(host.outputHistory[0].size(), 3u);
-        }
-    }
-}
-
 // Overwriting, two files of one album that take the same name: the later one's output is the
 // file, tagged with the gain of the album that remains, and nothing goes elsewhere. A cancel
 // leaves neither.
