@@ -138,6 +138,11 @@ void RunController::ShowTimes(double runFraction) {
     dialog_->SetTimeLabel(text);
 }
 
+void RunController::ItemWaitsForAlbum(int item) {
+    presenter_->ItemWaitsForAlbum(item);
+    emit updated();
+}
+
 void RunController::ItemEnded(int item, const ItemOutcome& outcome) {
     // Only a converted item keeps an output path: what Play Destination and Browse
     // Destination Folder use.

@@ -78,6 +78,7 @@ private:
     void RunStarted(int itemCount) override;
     void ItemStarted(int item, Pass pass) override;
     void Progress(int item, Pass pass, double itemFraction, double runFraction) override;
+    void ItemWaitsForAlbum(int item) override;
     void ItemEnded(int item, const ItemOutcome& outcome) override;
     void RunEnded(const RunSummary& summary) override;
 

@@ -18,6 +18,11 @@ void RunEventQueue::Progress(int item, Pass pass, double itemFraction, double ru
     runFraction_ = runFraction;
 }
 
+void RunEventQueue::ItemWaitsForAlbum(int item) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    events_.emplace_back(Waiting{item});
+}
+
 void RunEventQueue::ItemEnded(int item, const ItemOutcome& outcome) {
     std::lock_guard<std::mutex> lock(mutex_);
     events_.emplace_back(Ended{item, outcome});
@@ -44,6 +49,8 @@ void RunEventQueue::Drain(RunObserver& to) {
             to.RunStarted(e->itemCount);
         else if (const auto* b = std::get_if<ItemBegan>(&event))
             to.ItemStarted(b->item, b->pass);
+        else if (const auto* w = std::get_if<Waiting>(&event))
+            to.ItemWaitsForAlbum(w->item);
         else if (const auto* d = std::get_if<Ended>(&event))
             to.ItemEnded(d->item, d->outcome);
         else

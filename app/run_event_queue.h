@@ -20,6 +20,7 @@ public:
     void RunStarted(int itemCount) override;
     void ItemStarted(int item, Pass pass) override;
     void Progress(int item, Pass pass, double itemFraction, double runFraction) override;
+    void ItemWaitsForAlbum(int item) override;
     void ItemEnded(int item, const ItemOutcome& outcome) override;
     void RunEnded(const RunSummary& summary) override;
     bool CancelRequested() override { return cancel_.load(std::memory_order_relaxed); }
@@ -37,11 +38,14 @@ private:
         int item;
         Pass pass;
     };
+    struct Waiting {
+        int item;
+    };
     struct Ended {
         int item;
         ItemOutcome outcome;
     };
-    using Event = std::variant<Started, ItemBegan, Ended, RunSummary>;
+    using Event = std::variant<Started, ItemBegan, Waiting, Ended, RunSummary>;
     struct Report {
         Pass pass;
         double itemFraction;

@@ -130,12 +130,13 @@ void CatchInterrupts() {
 class CliRunObserver : public RunObserver {
 public:
     CliRunObserver(CliHost& host, RunPresenter& presenter, RunList& run, RunReport& report,
-                   bool showProgress)
+                   bool showProgress, bool merge)
         : host_(host),
           presenter_(presenter),
           run_(run),
           report_(report),
           showProgress_(showProgress),
+          merge_(merge),
           started_(run.items.size()) {}
 
     void RunStarted(int itemCount) override {
@@ -153,6 +154,11 @@ public:
         if (showProgress_)
             presenter_.Progress(item, pass, itemFraction, runFraction);
     }
+    // The progress line goes on with the next file; the file's line comes with its album's end.
+    void ItemWaitsForAlbum(int item) override {
+        if (showProgress_)
+            presenter_.ItemWaitsForAlbum(item);
+    }
     void ItemEnded(int item, const ItemOutcome& outcome) override {
         if (showProgress_)
             presenter_.ItemEnded(item, outcome);
@@ -169,10 +175,32 @@ public:
                         ? std::chrono::duration<double>(Clock::now() - *started_[row]).count()
                         : 0.0;
         run_.items[row]->outputPath = r.output;
-        report_.Done(index);
+        // The files of a join are told once the joined file is measured: they all went into it.
+        if (merge_)
+            joined_.emplace_back(row, index);
+        else
+            report_.Done(index);
         ++ended_;
     }
     void RunEnded(const RunSummary& summary) override {
+        // A join that was cancelled or could not be written left no file: its files did not
+        // convert after all.
+        const bool written = !summary.cancelled && summary.merge != RunSummary::Merge::kWriteFailed;
+        for (const auto& [row, index] : joined_) {
+            FileResult& r = report_[index];
+            if (r.status == FileStatus::kConverted && written) {
+                r.loudness = summary.mergeLoudness;
+            } else if (r.status == FileStatus::kConverted) {
+                ItemOutcome cancelled;
+                cancelled.end = ItemEnd::kCancelled;
+                r.status = summary.cancelled ? FileStatus::kCancelled : FileStatus::kFailed;
+                r.text = summary.cancelled ? OutputText(cancelled) : MergeFailureText(summary);
+                r.output.clear();
+                r.volume.clear();
+                run_.items[row]->outputPath.clear();
+            }
+            report_.Done(index);
+        }
         // The presenter says what became of a join and shows the first output when asked.
         presenter_.RunEnded(summary);
     }
@@ -187,6 +215,8 @@ private:
     RunList& run_;
     RunReport& report_;
     const bool showProgress_;
+    const bool merge_;
+    std::vector<std::pair<size_t, size_t>> joined_;  // row and report index
     std::vector<std::optional<Clock::time_point>> started_;
     int ended_ = 0;
 };
@@ -263,7 +293,7 @@ int RunConvert(const std::vector<std::string>& args) {
                                mergePath.empty() ? format->DisplayLabel() : FileNameOf(mergePath));
         // Several files at once: one line per finished file only.
         CliRunObserver observer(host, presenter, run, report,
-                                request.workers == 1 || items.size() == 1);
+                                request.workers == 1 || items.size() == 1, !mergePath.empty());
         if (AnswerRunNeeds(CheckRunNeeds(config, request.items, *format), config.programFolder,
                            host))
             RunConversion(config, request, observer);

@@ -74,6 +74,9 @@ public:
     // The rate and channel count every item of the current merge is converted to.
     int MergeRate() const { return mergeRate_; }
     int MergeChannels() const { return mergeChannels_; }
+    // The meter of the current merge's audio, as it goes to its writer; null when the options
+    // measure no output or the merge has none.
+    const LoudnessMeter* MergeMeter() const { return mergeMeter_.get(); }
 
     // Probes a file for the list: fills entry (outputPath empty) when a reader opened it.
     ProbeResult ProbeSource(const std::string& path, SourceFileEntry& entry);
@@ -225,6 +228,7 @@ private:
     int mergeRate_ = 0;
     int mergeChannels_ = 0;
     WideInput mergeWide_;  // what the merge's writer agreed to take
+    std::shared_ptr<LoudnessMeter> mergeMeter_;
 };
 
 // The normalising gain for the peaks of a source, or -1 when none applies: the larger peak

@@ -2,6 +2,7 @@
 #include "audio/audio_reader.h"
 #include "audio/audio_writer.h"
 #include "engine/conversion_session.h"
+#include "engine/loudness_meter.h"
 #include "engine/tag_choice.h"
 #include "engine/writer_plan.h"
 #include "writers/tag_file_writer.h"
@@ -26,8 +27,15 @@ std::unique_ptr<AudioWriter> ConversionSession::CreateMergeWriter(const OutputFo
                                     WriterFor::kMerge, plan, widest);
     mergeRate_ = planned ? plan.rate : 0;
     mergeChannels_ = planned ? plan.channels : 0;
+    mergeMeter_.reset();
     if (!planned)
         return nullptr;
+    // The merged file is measured as one track, on what its writer gets.
+    if (MeasuresOutput()) {
+        mergeMeter_ = std::make_shared<LoudnessMeter>(plan.channels, plan.rate, settings_.truePeak);
+        if (!mergeMeter_->Valid())
+            mergeMeter_.reset();
+    }
     mergeRequestedRate_ = RequestedRate(format);
     std::unique_ptr<AudioWriter> writer = std::move(plan.writer);
     mergeWide_ = {};
@@ -49,8 +57,8 @@ StepOutcome ConversionSession::ConvertFileInto(const SourceFileEntry& source, Au
     OpenedSource src;
     if (!OpenSource(source, mergeRequestedRate_, tries, src))
         return Ended(false, src.hasAudio);
-    const bool ok =
-        FeedWriter(src, writer, mergeRate_, mergeChannels_, source.sourceType, mergeWide_);
+    const bool ok = FeedWriter(src, writer, mergeRate_, mergeChannels_, source.sourceType,
+                               mergeWide_, mergeMeter_.get());
     return Ended(ok, src.hasAudio);
 }
 

@@ -13,6 +13,8 @@ struct RunSummary {
     enum class Merge { kNone, kWritten, kCreateFailed, kWriteFailed };
     Merge merge = Merge::kNone;
     std::string mergePath;
+    // What measuring the merged file's audio found, with the gains written into its tags.
+    LoudnessFigures mergeLoudness;
     // The first output to show in the file manager ("BrowseOutputFolder"), or empty.
     std::string outputToShow;
 };
@@ -31,6 +33,9 @@ public:
     virtual void Progress(int item, Pass pass, double itemFraction, double runFraction) {
         (void)item, (void)pass, (void)itemFraction, (void)runFraction;
     }
+    // The item's output is whole but stays under its partial name until the rest of its album
+    // is converted and measured (album ReplayGain); ItemEnded follows when the album is done.
+    virtual void ItemWaitsForAlbum(int item) { (void)item; }
     virtual void ItemEnded(int item, const ItemOutcome& outcome) { (void)item, (void)outcome; }
     virtual void RunEnded(const RunSummary& summary) { (void)summary; }
     virtual bool CancelRequested() { return false; }

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <condition_variable>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -45,6 +46,10 @@ public:
             share = itemFraction;
         }
         out_.Progress(item, pass, itemFraction, Fraction());
+    }
+    void ItemWaitsForAlbum(int item) override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        out_.ItemWaitsForAlbum(item);
     }
     void ItemEnded(int item, const ItemOutcome& outcome) override {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -159,6 +164,30 @@ RunSummary RunMerge(SessionConfig& config, const RunRequest& request, RunTracker
     // The tags the writer could not write go into the file before it takes its name.
     if (!cancelled && whole && !straight && tagged && TagsGoIntoFinishedFile(request.format, tags))
         whole = WriteTagsToFile(claim.PartialPath(), request.format, tags);
+    // Then its gain, measured on all of it: the merged file is an album of its own as well.
+    LoudnessFigures figures;
+    if (const LoudnessMeter* meter = session.MergeMeter(); !cancelled && whole && meter) {
+        figures.measured = true;
+        figures.truePeak = meter->TruePeak();
+        figures.peak = meter->Peak();
+        figures.hasLoudness = meter->Loudness(figures.loudness);
+    }
+    const ReplayGainMode replayGain = config.settings.replayGain;
+    if (figures.hasLoudness && replayGain != ReplayGainMode::kOff && !straight &&
+        FinishedFileTakesTags(request.format)) {
+        const bool opus = request.format.formatId == FormatId::kOpus;
+        std::map<std::string, std::string> fields =
+            LevelFields(opus, false, figures.loudness, figures.peak);
+        if (replayGain == ReplayGainMode::kAlbum)
+            fields.merge(LevelFields(opus, true, figures.loudness, figures.peak));
+        whole = WriteFieldsToFile(claim.PartialPath(), request.format, fields);
+        const double gain = (opus ? kOpusGainReference : kReplayGainReference) - figures.loudness;
+        figures.hasTrackGain = whole;
+        figures.trackGain = gain;
+        figures.hasAlbumGain = whole && replayGain == ReplayGainMode::kAlbum;
+        figures.albumGain = gain;
+        figures.albumPeak = figures.peak;
+    }
     if (cancelled) {
         summary.cancelled = true;
     } else if (!whole || (!straight && !claim.Commit(true))) {
@@ -166,6 +195,7 @@ RunSummary RunMerge(SessionConfig& config, const RunRequest& request, RunTracker
         summary.merge = RunSummary::Merge::kWriteFailed;
     } else {
         summary.merge = RunSummary::Merge::kWritten;
+        summary.mergeLoudness = figures;
         summary.outputToShow = OutputToShow(config, outcomes);
     }
     claim.Release();  // a cancelled or failed merge leaves nothing
@@ -205,6 +235,17 @@ public:
     bool Ended(size_t i) { return On() && --left_[of_[i]] == 0; }
     const std::vector<size_t>& AlbumOf(size_t i) const { return members_[of_[i]]; }
     bool Held(size_t i) const { return held_[i].Held(); }
+    // The item whose output, held for its album, is to take the name target; none when none is.
+    std::optional<size_t> HolderOf(const std::string& target) const {
+        for (size_t m = 0; m < held_.size(); ++m)
+            if (held_[m].Held() && held_[m].Target() == target)
+                return m;
+        return std::nullopt;
+    }
+    // Hands item m's held output over to a later item that overwrites it: m leaves its album,
+    // whose gain is then measured without it (its output is gone). Called under the run's lock
+    // while m's album is not being finished.
+    OutputClaim HandOver(size_t m) { return std::move(held_[m]); }
 
     // Tags and commits the held outputs of item i's album with the album's gain, or gives them
     // up when cancelling (their items are then cancelled). Returns the items that were held, in
@@ -370,26 +411,52 @@ RunSummary RunConversion(SessionConfig& config, const RunRequest& request, RunOb
     std::vector<ItemOutcome> outcomes(items.size());
     std::atomic<size_t> next{0};
     std::atomic<bool> stopped{false};
+    int finishing = 0;  // albums being tagged and committed now, outside the lock
     Albums albums(items, settings.replayGain == ReplayGainMode::kAlbum);
     const bool replace = settings.targetExistsOpt == TargetExists::kOverwrite;
+    // The earlier items whose held outputs item i took over (their names being its own): they
+    // are told with it, and cancelled with it, since their outputs are gone then.
+    std::vector<std::vector<size_t>> tookOver(items.size());
+    std::function<void(size_t, const ItemOutcome&)> tell = [&](size_t i, const ItemOutcome& o) {
+        tracker.ItemEnded(static_cast<int>(i), o);
+        for (size_t m : tookOver[i]) {
+            ItemOutcome earlier = outcomes[m];
+            if (o.end == ItemEnd::kCancelled) {
+                earlier.end = ItemEnd::kCancelled;
+                earlier.outputPath.clear();
+                earlier.loudness = {};
+            }
+            tell(m, earlier);
+        }
+    };
     // Item i is over: reported now, or with the rest of its album once that is measured.
     auto ended = [&](size_t i, ItemOutcome outcome) {
         const bool held = albums.Held(i);
         if (!held)
-            tracker.ItemEnded(static_cast<int>(i), outcome);
+            tell(i, outcome);
         bool albumDone = false;
         {
             std::lock_guard<std::mutex> lock(mutex);
             outcomes[i] = std::move(outcome);
             done[i] = true;
             albumDone = albums.Ended(i);
+            // Told under the run's lock, so that the album's end, which another worker may
+            // reach at once, is told after it.
+            if (held && !albumDone)
+                tracker.ItemWaitsForAlbum(static_cast<int>(i));
+            finishing += albumDone ? 1 : 0;
         }
         changed.notify_all();
         if (!albumDone)
             return;
         // Every other item of the album is over: nothing else touches its outcomes now.
         for (size_t m : albums.Finish(i, format, replace, tracker.CancelRequested(), outcomes))
-            tracker.ItemEnded(static_cast<int>(m), outcomes[m]);
+            tell(m, outcomes[m]);
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            --finishing;
+        }
+        changed.notify_all();
     };
     auto earlierDone = [&](size_t i) {
         return std::all_of(done.begin(), done.begin() + static_cast<long>(i),
@@ -409,21 +476,36 @@ RunSummary RunConversion(SessionConfig& config, const RunRequest& request, RunOb
             } else {
                 OutputClaim claim = std::move(claims[i]);
                 if (deferred[i]) {
+                    // Once the items before it are done, and no album is being committed (its
+                    // names are in the middle of becoming files).
                     std::unique_lock<std::mutex> lock(mutex);
-                    while (!earlierDone(i) && !tracker.CancelRequested())
+                    while ((!earlierDone(i) || finishing > 0) && !tracker.CancelRequested())
                         changed.wait_for(lock, std::chrono::milliseconds(50));
-                    lock.unlock();
                     if (tracker.CancelRequested()) {
                         stopped = true;
                         break;
                     }
-                    std::string path;
-                    Failure failure;
-                    const Naming named =
-                        PrepareOutputPath(NamingPath(items[i]), format, settings,
-                                          config.documentsFolder, path, failure, &claim);
-                    if (named != Naming::kNamed)
-                        decided[i] = NamingOutcome(named, failure);
+                    // The name may still be held by an earlier output that waits for its album,
+                    // which may be this item's own: that output would be overwritten by this
+                    // one anyway, so this item takes its name over, and the earlier item is
+                    // told with this one instead of with its album.
+                    const std::optional<size_t> holder =
+                        albums.HolderOf(FirstOutputPath(NamingPath(items[i]), format, settings));
+                    if (holder) {
+                        claim = albums.HandOver(*holder);
+                        outcomes[*holder].meter.reset();
+                        tookOver[i].push_back(*holder);
+                    }
+                    lock.unlock();
+                    if (!holder) {
+                        std::string path;
+                        Failure failure;
+                        const Naming named =
+                            PrepareOutputPath(NamingPath(items[i]), format, settings,
+                                              config.documentsFolder, path, failure, &claim);
+                        if (named != Naming::kNamed)
+                            decided[i] = NamingOutcome(named, failure);
+                    }
                 }
                 outcome = decided[i] ? *decided[i]
                                      : session.ConvertItem(items[i], static_cast<int>(i), format,
@@ -446,7 +528,7 @@ RunSummary RunConversion(SessionConfig& config, const RunRequest& request, RunOb
     // are the outputs of albums that a cancel left unfinished.
     claims.clear();
     for (size_t m : albums.GiveUp(outcomes))
-        tracker.ItemEnded(static_cast<int>(m), outcomes[m]);
+        tell(m, outcomes[m]);
 
     RunSummary summary;
     summary.cancelled = stopped || tracker.CancelRequested() ||

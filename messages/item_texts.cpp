@@ -138,6 +138,10 @@ std::string PassProgressText(Pass pass, int percent) {
     return PassText(pass) + " " + std::to_string(percent) + "%";
 }
 
+std::string WaitingForAlbumText() {
+    return "Waiting for the album";
+}
+
 std::string StartingText(const std::string& name) {
     return "Starting to convert " + name + "...";
 }

@@ -27,6 +27,8 @@ std::string VolumeText(float gain);
 // ("Converting... 42%").
 std::string PassText(Pass pass);
 std::string PassProgressText(Pass pass, int percent);
+// The "Output" cell of an item whose output waits for the rest of its album to be measured.
+std::string WaitingForAlbumText();
 // The per-file label of the progress window: "Starting to convert x.wav..." when an item
 // begins, then "[42%] Converting x.wav..." while a pass runs.
 std::string StartingText(const std::string& name);

@@ -112,6 +112,18 @@ void RunPresenter::ItemEnded(int item, const ItemOutcome& outcome) {
     if (WidensOutputColumn(outcome))
         view_.WidenOutputColumn();
     view_.SetItemOutput(row, OutputText(outcome));
+    FocusElsewhere(item);
+}
+
+void RunPresenter::ItemWaitsForAlbum(int item) {
+    if (!Known(item))
+        return;
+    states_[static_cast<size_t>(item)].running = false;
+    view_.SetItemOutput(items_[static_cast<size_t>(item)].row, WaitingForAlbumText());
+    FocusElsewhere(item);
+}
+
+void RunPresenter::FocusElsewhere(int item) {
     if (focus_ != item)
         return;
     // The labels go on with another item that is still running, the first in the list.

@@ -24,6 +24,7 @@ public:
     void RunStarted(int itemCount) override;
     void ItemStarted(int item, Pass pass) override;
     void Progress(int item, Pass pass, double itemFraction, double runFraction) override;
+    void ItemWaitsForAlbum(int item) override;
     void ItemEnded(int item, const ItemOutcome& outcome) override;
     void RunEnded(const RunSummary& summary) override;
 
@@ -40,6 +41,8 @@ private:
     void Begin(int item);
     // The item the per-file label and bar show.
     void Focus(int item);
+    // The item no longer runs: the labels go on with the first item that still does.
+    void FocusElsewhere(int item);
     void ShowFile(int item);
     void ShowOverall(double fraction);
     bool Known(int item) const { return item >= 0 && item < static_cast<int>(items_.size()); }

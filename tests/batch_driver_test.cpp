@@ -117,6 +117,41 @@ TEST_F(BatchTest, CancelInTheMiddleOfAnAlbumLeavesNoneOfItsFiles) {
     EXPECT_EQ(test::FolderEntries(dir.File("out")), std::vector<std::string>{});
 }
 
+// Overwriting, two files of one album that take the same name: the later one's output is the
+// file, tagged with the gain of the album that remains, and nothing goes elsewhere. A cancel
+// leaves neither.
+TEST_F(BatchTest, OverwriteWithinAHeldAlbumKeepsTheLaterFile) {
+    config.settings.replayGain = ReplayGainMode::kAlbum;
+    config.settings.targetExistsOpt = TargetExists::kOverwrite;
+    AddWav("same.wav", 44100, 2, 1.0, 1);
+    const std::string longer = dir.File("longer.wav");
+    ASSERT_TRUE(test::WriteWav(longer, test::MakeSignal(44100, 2, 88200, 2)));
+    ASSERT_TRUE(test::Ffmpeg(longer, "", dir.File("same.flac")));
+    Add(dir.File("same.flac"));
+    for (int workers : {1, 2}) {
+        SCOPED_TRACE(workers);
+        fs::remove_all(dir.File("out"));
+        RunDriver({&entries[0], &entries[1]}, {0, 1}, FormatId::kFlac, false, {}, workers);
+        EXPECT_EQ(host.output[0], "same.flac");
+        EXPECT_EQ(host.output[1], "same.flac");
+        EXPECT_EQ(test::FolderEntries(dir.File("out")), std::vector<std::string>{"same.flac"});
+        EXPECT_FALSE(fs::exists(dir.File("docs")));
+        test::Pcm pcm;
+        ASSERT_TRUE(test::FfDecode(dir.File("out/same.flac"), pcm));
+        EXPECT_EQ(pcm.Frames(), 88200u);
+        const test::ProbeInfo info = test::FfProbe(dir.File("out/same.flac"));
+        EXPECT_NE(info.Tag("replaygain_album_gain"), "") << info.tags;
+        EXPECT_EQ(info.Tag("replaygain_album_gain"), info.Tag("replaygain_track_gain"));
+    }
+    // Cancelled while the later one converts: neither output is left, and neither row claims one.
+    fs::remove_all(dir.File("out"));
+    host.cancelAtPoll = host.polls + 44100 / 1152 + 40;
+    RunDriver({&entries[0], &entries[1]}, {0, 1}, FormatId::kFlac, false, {}, 1);
+    EXPECT_EQ(host.output[0], "Cancelled");
+    EXPECT_EQ(host.output[1], "Cancelled");
+    EXPECT_EQ(test::FolderEntries(dir.File("out")), std::vector<std::string>{});
+}
+
 TEST_F(BatchTest, FailureTexts) {
     AddWav("short.wav", 44100, 1, 1.5);
     const std::string junk = dir.File("junk.mp2");

@@ -570,6 +570,25 @@ TEST_F(CliTest, AJoinedFileIsOfTheFormatItsNameSays) {
     }
 }
 
+// A joined file that cannot be written to its end (a name that leads to a full device) fails
+// its files, and the run.
+TEST_F(CliTest, AJoinThatCannotBeWrittenFailsItsFiles) {
+    const std::string wav = dir.File("a.wav");
+    ASSERT_TRUE(test::WriteWav(wav, test::MakeSignal(22050, 1, 22050)));
+    fs::create_symlink("/dev/full", dir.File("full.flac"));
+    std::string text;
+    EXPECT_EQ(Run("convert " + Settings() + " --json --to-one " + Quote(dir.File("full.flac")) +
+                      " " + Quote(wav),
+                  &text),
+              1);
+    const auto objects = JsonLines(text);
+    ASSERT_EQ(objects.size(), 2u) << text;
+    EXPECT_EQ(Str(objects[0], "status"), "failed") << text;
+    EXPECT_TRUE(objects[0].value(u"output").isNull());
+    EXPECT_EQ(Str(objects[0], "text"),
+              "Failed to write file \"" + dir.File("full.flac") + "\" (is the disk full?).");
+}
+
 TEST_F(CliTest, OptionsChangeNothingInTheStore) {
     const std::string wav = dir.File("a.wav");
     ASSERT_TRUE(test::WriteWav(wav, test::MakeSignal(44100, 1, 4410)));

@@ -196,6 +196,49 @@ TEST_P(AlbumGainTest, IsTheAlbumPlayedThrough) {
 
 INSTANTIATE_TEST_SUITE_P(Workers, AlbumGainTest, ::testing::Values(1, 2));
 
+// A joined file is measured as one track on what went into it, and is an album of its own; the
+// loudness mode brings each part to the target before it joins. Every file's --json object
+// reports the joined file.
+struct Join {
+    const char* name;
+    const char* args;
+    bool album;
+    bool loudnessMode;
+};
+
+class JoinedGainTest : public LoudnessTest, public ::testing::WithParamInterface<Join> {};
+
+TEST_P(JoinedGainTest, AgreesWithAnIndependentMeter) {
+    const std::vector<std::string> files = {dir.File("quiet.wav"), dir.File("loud.wav")};
+    ASSERT_TRUE(MakeSignal("aevalsrc=0.05*sin(2*PI*440*t):d=4", files[0]));
+    ASSERT_TRUE(MakeSignal("anoisesrc=d=3:c=pink:a=0.4:seed=5", files[1]));
+    fs::create_directories(dir.File("out"));
+    const std::string joined = dir.File("out/all.flac");
+    const auto out = Convert("--to-one " + Quote(joined) + " " + GetParam().args, files);
+    ASSERT_EQ(out.size(), 2u);
+    for (const QJsonObject& o : out) {
+        EXPECT_EQ(Output(o), joined);
+        EXPECT_EQ(Member(o, "loudness"), Member(out[1], "loudness"));
+    }
+    ExpectTrackTags(joined, out[0]);
+    const test::ProbeInfo info = test::FfProbe(joined);
+    if (GetParam().album) {
+        EXPECT_EQ(info.Tag("replaygain_album_gain"), info.Tag("replaygain_track_gain"));
+        EXPECT_EQ(Member(out[0], "albumGain"), Member(out[0], "trackGain"));
+    } else {
+        EXPECT_EQ(info.Tag("replaygain_album_gain"), "") << info.tags;
+    }
+    if (GetParam().loudnessMode) {
+        EXPECT_NEAR(FfMeter(joined).lufs, -16.0, 0.5);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, JoinedGainTest,
+                         ::testing::Values(Join{"track", "--replaygain track", false, false},
+                                           Join{"album_loudness",
+                                                "--replaygain album --loudness -16", true, true}),
+                         [](const auto& p) { return std::string(p.param.name); });
+
 // Each format carries the gain under its own names, and the source's stale ReplayGain is gone.
 class TagNamesTest : public LoudnessTest, public ::testing::WithParamInterface<const char*> {};
 

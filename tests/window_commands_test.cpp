@@ -332,6 +332,43 @@ TEST(Convert, CancelDuringAFourWorkerRunLeavesNothingBehind) {
         EXPECT_TRUE(w.List()->Row(i)->Entry().outputPath.empty()) << i;
 }
 
+// With album gain the song of a folder that is done first waits for the other, and its row
+// says so until the album is measured; the last never waits. Two workers: either may be first.
+TEST(Convert, AnAlbumsRowSaysItWaitsUntilTheAlbumIsDone) {
+    WindowHarness h;
+    const fs::path out = h.dir.path() / "out";
+    PrepareStore(h, out, 0, 2);
+    MainWindow& w = h.Open(true);
+    AddAndWait(w, {MakeWav(h.dir.path() / "in" / "one.wav", 1.0),
+                   MakeWav(h.dir.path() / "in" / "two.wav", 1.0)});
+    ChooseFormat(w, FormatId::kFlac);
+    w.Settings().replayGain = ReplayGainMode::kAlbum;
+    QStringList seen[2];
+    const auto watching = QObject::connect(&w.Runner(), &RunController::updated, [&] {
+        const QStringList cells = h.Column(FileListView::kOutput);
+        for (int row = 0; row < 2; ++row)
+            if (!cells.value(row).isEmpty() &&
+                (seen[row].isEmpty() || seen[row].back() != cells.value(row)))
+                seen[row].push_back(cells.value(row));
+    });
+    w.ConvertAll();
+    ASSERT_TRUE(WaitUntilIdle(w));
+    QObject::disconnect(watching);
+    int waited = 0;
+    for (int row = 0; row < 2; ++row) {
+        const QString name = row == 0 ? u"one.flac"_s : u"two.flac"_s;
+        ASSERT_GE(seen[row].size(), 2) << row;
+        EXPECT_EQ(seen[row].back(), name);
+        if (seen[row].contains(u"Waiting for the album"_s)) {
+            ++waited;
+            EXPECT_EQ(seen[row].mid(seen[row].size() - 2),
+                      QStringList({u"Waiting for the album"_s, name}));
+        }
+    }
+    EXPECT_EQ(waited, 1);
+    EXPECT_EQ(test::FolderEntries(out), (std::vector<std::string>{"one.flac", "two.flac"}));
+}
+
 TEST(Convert, MidiWithoutTheSoundFontAsksAndFailsOnlyTheMidiRow) {
     WindowHarness h(WindowHarness::Program::WithoutSoundFont);
     const fs::path out = h.dir.path() / "out";

@@ -74,6 +74,10 @@ public:
         if (presenter_)
             presenter_->Progress(item, pass, itemFraction, runFraction);
     }
+    void ItemWaitsForAlbum(int item) override {
+        if (presenter_)
+            presenter_->ItemWaitsForAlbum(item);
+    }
     void ItemEnded(int item, const ItemOutcome& outcome) override {
         outcomes[item] = outcome;
         if (presenter_)
