@@ -174,7 +174,7 @@ RunSummary RunMerge(SessionConfig& config, const RunRequest& request, RunTracker
     }
     const ReplayGainMode replayGain = config.settings.replayGain;
     if (figures.hasLoudness && replayGain != ReplayGainMode::kOff && !straight &&
-        FinishedFileTakesTags(request.format)) {
+        FinishedFileTakesFields(request.format)) {
         const bool opus = request.format.formatId == FormatId::kOpus;
         std::map<std::string, std::string> fields =
             LevelFields(opus, false, figures.loudness, figures.peak);
