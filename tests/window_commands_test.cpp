@@ -348,8 +348,11 @@ TEST(Convert, AnAlbumsRowSaysItWaitsUntilTheAlbumIsDone) {
         const QStringList cells = h.Column(FileListView::kOutput);
         for (int row = 0; row < 2; ++row)
             if (!cells.value(row).isEmpty() &&
-                (seen[row].isEmpty() || seen[row].back() != cells.value(row)))
+                (seen[row].isEmpty() || seen[row].back() != cells.value(row))) {
                 seen[row].push_back(cells.value(row));
+                if (cells.value(row) == u"Waiting for the album"_s)
+                    Screenshot(w, "window-album-waiting");
+            }
     });
     w.ConvertAll();
     ASSERT_TRUE(WaitUntilIdle(w));
