@@ -168,10 +168,15 @@ void RunController::ItemEnded(int item, const ItemOutcome& outcome) {
 }
 
 void RunController::RunEnded(const RunSummary& summary) {
-    // A join that could not be written to its end left no file.
+    // A join that could not be written to its end left no file: its files failed after all.
     if (summary.merge == RunSummary::Merge::kWriteFailed)
-        for (FileRow* row : rows_)
+        for (FileRow* row : rows_) {
+            if (row->Entry().outputPath.empty())
+                continue;
             row->Entry().outputPath.clear();
+            --converted_;
+            ++failed_;
+        }
     ended_ = true;
     cancelled_ = summary.cancelled;
     summary_ = QStringLiteral("%1 converted, %2 failed, %3 skipped%4 in %5")

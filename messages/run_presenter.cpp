@@ -107,6 +107,7 @@ void RunPresenter::ItemEnded(int item, const ItemOutcome& outcome) {
     State& s = states_[static_cast<size_t>(item)];
     s.running = false;
     const int row = items_[static_cast<size_t>(item)].row;
+    s.converted = outcome.end == ItemEnd::kConverted;
     if (outcome.end == ItemEnd::kConverted)
         view_.SetItemVolume(row, VolumeText(outcome.gain));
     if (WidensOutputColumn(outcome))
@@ -137,6 +138,20 @@ void RunPresenter::FocusElsewhere(int item) {
 
 void RunPresenter::RunEnded(const RunSummary& summary) {
     view_.ShowProgress(false);
+    // A join that could not be written to its end left no file: its files failed after all.
+    if (summary.merge == RunSummary::Merge::kWriteFailed) {
+        ItemOutcome failed;
+        failed.end = ItemEnd::kFailed;
+        failed.failure = {FailureReason::kWriteFailed, {}};
+        for (size_t i = 0; i < items_.size(); ++i) {
+            if (!states_[i].converted)
+                continue;
+            states_[i].converted = false;
+            view_.SetItemVolume(items_[i].row, {});
+            view_.WidenOutputColumn();
+            view_.SetItemOutput(items_[i].row, OutputText(failed));
+        }
+    }
     if (const std::string warning = MergeFailureText(summary); !warning.empty())
         view_.ShowWarning(warning);
     if (!summary.outputToShow.empty())

@@ -32,6 +32,7 @@ private:
     struct State {
         bool begun = false;
         bool running = false;
+        bool converted = false;
         Pass pass = Pass::kConverting;
         double fraction = 0;
         int labelPercent = -1;

@@ -194,6 +194,19 @@ TEST(Convert, ConvertToOneJoinsTheFilesIntoTheFileNamedInTheSaveDialog) {
               QStringList({QString::fromStdString(joined.filename().string()),
                            QString::fromStdString(joined.filename().string())}));
 
+    // A joined file that cannot be written to its end (a full device) fails its files.
+    fs::remove(joined);
+    fs::create_symlink("/dev/full", joined);
+    w.ConvertAllToOne();
+    ASSERT_TRUE(WaitUntilIdle(w));
+    EXPECT_EQ(h.prompter.TakeLast().left(21), u"Failed to write file "_s);
+    const QString failed =
+        u"Conversion Failure (Failed to write the output file (is the disk full?))"_s;
+    EXPECT_EQ(h.Column(FileListView::kOutput), QStringList({failed, failed}));
+    EXPECT_TRUE(w.SummaryLine().startsWith(u"0 converted, 2 failed"_s))
+        << w.SummaryLine().toStdString();
+    EXPECT_TRUE(w.List()->Row(0)->Entry().outputPath.empty());
+
     // A cancelled save dialog ends the run before anything starts.
     h.dialogs.pathToSave.clear();
     fs::remove(joined);
