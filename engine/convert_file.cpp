@@ -480,12 +480,8 @@ StepOutcome ConversionSession::ConvertFileTo(const SourceFileEntry& source,
     }
     // The track's gain goes in with the rest (a file without loudness gets none).
     LoudnessFigures figures;
-    if (ok && meter) {
-        figures.measured = true;
-        figures.truePeak = meter->TruePeak();
-        figures.peak = meter->Peak();
-        figures.hasLoudness = meter->Loudness(figures.loudness);
-    }
+    if (ok && meter)
+        figures = meter->Figures();
     if (ok && claim && figures.hasLoudness && settings_.replayGain != ReplayGainMode::kOff) {
         const bool opus = format.formatId == FormatId::kOpus;
         if (FinishedFileTakesFields(format) &&
@@ -496,8 +492,7 @@ StepOutcome ConversionSession::ConvertFileTo(const SourceFileEntry& source,
             Fail(FailureReason::kWriteFailed);
         } else if (FinishedFileTakesFields(format)) {
             figures.hasTrackGain = true;
-            figures.trackGain =
-                (opus ? kOpusGainReference : kReplayGainReference) - figures.loudness;
+            figures.trackGain = GainToReference(opus, figures.loudness);
         }
     }
     if (ok) {

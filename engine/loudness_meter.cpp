@@ -168,6 +168,15 @@ double LoudnessMeter::Peak() const {
     return peak;
 }
 
+LoudnessFigures LoudnessMeter::Figures() const {
+    LoudnessFigures figures;
+    figures.measured = true;
+    figures.truePeak = truePeak_;
+    figures.peak = Peak();
+    figures.hasLoudness = Loudness(figures.loudness);
+    return figures;
+}
+
 bool LoudnessMeter::AlbumLoudness(std::span<const LoudnessMeter* const> meters, double& lufs) {
     std::vector<ebur128_state*> states;
     for (const LoudnessMeter* m : meters)
@@ -183,6 +192,10 @@ bool LoudnessMeter::AlbumLoudness(std::span<const LoudnessMeter* const> meters, 
         return false;
     lufs = value;
     return true;
+}
+
+double GainToReference(bool opus, double lufs) {
+    return (opus ? kOpusGainReference : kReplayGainReference) - lufs;
 }
 
 std::string ReplayGainText(double gainDb) {
@@ -204,9 +217,9 @@ std::string OpusGainText(double gainDb) {
 std::map<std::string, std::string> LevelFields(bool opus, bool album, double lufs, double peak) {
     if (opus)
         return {{album ? "R128_ALBUM_GAIN" : "R128_TRACK_GAIN",
-                 OpusGainText(kOpusGainReference - lufs)}};
+                 OpusGainText(GainToReference(true, lufs))}};
     const std::string scope = album ? "REPLAYGAIN_ALBUM_" : "REPLAYGAIN_TRACK_";
-    return {{scope + "GAIN", ReplayGainText(kReplayGainReference - lufs)},
+    return {{scope + "GAIN", ReplayGainText(GainToReference(false, lufs))},
             {scope + "PEAK", ReplayPeakText(peak)}};
 }
 

@@ -11,6 +11,8 @@
 #include <thread>
 #include <vector>
 
+#include "engine/item_outcome.h"
+
 namespace kestrune {
 
 // The reference loudness of ReplayGain 2.0 tags, and the one of Opus's R128 gains.
@@ -49,6 +51,9 @@ public:
     // The highest peak of any channel, as a fraction of full scale (true or sample peak).
     double Peak() const;
 
+    // What the meter found, for an outcome: loudness, peak and its kind; no gains yet.
+    LoudnessFigures Figures() const;
+
     // The loudness of every meter's audio taken together, gated over the whole; false when it
     // has none.
     static bool AlbumLoudness(std::span<const LoudnessMeter* const> meters, double& lufs);
@@ -83,6 +88,9 @@ private:
     bool closing_ = false;
     std::thread thread_;  // started by the first block
 };
+
+// The gain a tag gives audio of lufs: towards -18 LUFS, or for an Opus file towards -23.
+double GainToReference(bool opus, double lufs);
 
 // The texts of the tags: a gain as "-6.52 dB", a peak as "0.988831", an Opus gain as its Q7.8
 // integer. Independent of the locale.

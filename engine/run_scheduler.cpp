@@ -166,12 +166,8 @@ RunSummary RunMerge(SessionConfig& config, const RunRequest& request, RunTracker
         whole = WriteTagsToFile(claim.PartialPath(), request.format, tags);
     // Then its gain, measured on all of it: the merged file is an album of its own as well.
     LoudnessFigures figures;
-    if (const LoudnessMeter* meter = session.MergeMeter(); !cancelled && whole && meter) {
-        figures.measured = true;
-        figures.truePeak = meter->TruePeak();
-        figures.peak = meter->Peak();
-        figures.hasLoudness = meter->Loudness(figures.loudness);
-    }
+    if (const LoudnessMeter* meter = session.MergeMeter(); !cancelled && whole && meter)
+        figures = meter->Figures();
     const ReplayGainMode replayGain = config.settings.replayGain;
     if (figures.hasLoudness && replayGain != ReplayGainMode::kOff && !straight &&
         FinishedFileTakesFields(request.format)) {
@@ -181,7 +177,7 @@ RunSummary RunMerge(SessionConfig& config, const RunRequest& request, RunTracker
         if (replayGain == ReplayGainMode::kAlbum)
             fields.merge(LevelFields(opus, true, figures.loudness, figures.peak));
         whole = WriteFieldsToFile(claim.PartialPath(), request.format, fields);
-        const double gain = (opus ? kOpusGainReference : kReplayGainReference) - figures.loudness;
+        const double gain = GainToReference(opus, figures.loudness);
         figures.hasTrackGain = whole;
         figures.trackGain = gain;
         figures.hasAlbumGain = whole && replayGain == ReplayGainMode::kAlbum;
@@ -286,7 +282,7 @@ public:
                 ok = WriteFieldsToFile(held_[m].PartialPath(), format,
                                        LevelFields(opus, true, lufs, peak));
                 o.loudness.hasAlbumGain = ok;
-                o.loudness.albumGain = (opus ? kOpusGainReference : kReplayGainReference) - lufs;
+                o.loudness.albumGain = GainToReference(opus, lufs);
                 o.loudness.albumPeak = peak;
             }
             const std::string target = held_[m].Target();
