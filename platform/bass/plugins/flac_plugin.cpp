@@ -69,8 +69,6 @@ public:
             return true;
         // Back to the start, for a read from there (reading the header again keeps the width
         // asked for).
-        pending_.Clear();
-        widePending_.Clear();
         const uint32_t bits = format.bits;
         if (!FLAC__stream_decoder_reset(d) ||
             !FLAC__stream_decoder_process_until_end_of_metadata(d))
