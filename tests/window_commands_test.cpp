@@ -206,6 +206,7 @@ TEST(Convert, ConvertToOneJoinsTheFilesIntoTheFileNamedInTheSaveDialog) {
     EXPECT_TRUE(w.SummaryLine().startsWith(u"0 converted, 2 failed"_s))
         << w.SummaryLine().toStdString();
     EXPECT_TRUE(w.List()->Row(0)->Entry().outputPath.empty());
+    Screenshot(w, "window-join-failed");
 
     // A cancelled save dialog ends the run before anything starts.
     h.dialogs.pathToSave.clear();
